@@ -1,0 +1,21 @@
+// The one header project code includes for the Win32 API.
+//
+// On Windows it is the real <windows.h> (plus the few extra system headers the
+// project uses). Elsewhere it declares our POSIX stand-in (platform/posix), which
+// implements exactly the Win32 calls this project makes, with the same names,
+// types, error codes and documented behaviour, so agent-side code builds and
+// runs natively on Linux for the tests.
+#pragma once
+
+#ifdef _WIN32
+#include <windows.h>
+#include <winsvc.h>
+#include <shellapi.h>
+#else
+#include "posix/include/win32_types.h"
+#include "posix/include/win32_errors.h"
+#include "posix/include/kernel32.h"
+#include "posix/include/advapi32.h"
+#endif
+
+#include "om_platform.h"
