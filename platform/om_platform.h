@@ -22,8 +22,8 @@ constexpr char kHostPathListSeparator = ':';
 inline std::string hostPath(const std::string& windowsPath) { return windowsPath; }
 inline std::string hostPathList(const std::string& windowsPathList) { return windowsPathList; }
 #else
-std::string hostPath(const std::string& windowsPath);
-std::string hostPathList(const std::string& windowsPathList);
+__attribute__((visibility("default"))) std::string hostPath(const std::string& windowsPath);
+__attribute__((visibility("default"))) std::string hostPathList(const std::string& windowsPathList);
 #endif
 
 }  // namespace om

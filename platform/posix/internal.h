@@ -1,0 +1,117 @@
+// Internals of the POSIX stand-in shared by its source files (and by later
+// stand-in pieces such as the service manager and the file layer). Nothing here
+// is visible to project code, which sees only the Win32 declarations.
+#pragma once
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <sys/stat.h>
+
+#include "include/win32_errors.h"
+#include "include/win32_types.h"
+
+// Visible to the other stand-in libraries and to the stand-in's own tests.
+#pragma GCC visibility push(default)
+
+namespace om::standin {
+
+// ---- kernel objects and the handle table ------------------------------------
+// Every HANDLE names a KernelObject. Waitable objects share one mutex and one
+// condition variable: a waiter re-checks its objects whenever any of them changes.
+class KernelObject {
+ public:
+  virtual ~KernelObject() = default;
+  virtual bool waitable() const { return false; }
+  // Called with waitLock() held: true when a wait on this object is satisfied now;
+  // consumes the signal of auto-reset objects when `consume` is set.
+  virtual bool signalled(bool consume) { return false; }
+};
+
+HANDLE insertHandle(std::shared_ptr<KernelObject> object);
+std::shared_ptr<KernelObject> lookupHandle(HANDLE handle);
+template <class T>
+std::shared_ptr<T> lookup(HANDLE handle) {
+  return std::dynamic_pointer_cast<T>(lookupHandle(handle));
+}
+bool removeHandle(HANDLE handle);
+
+std::mutex& waitLock();
+// Wakes every waiter; call with waitLock() held after changing a signal state.
+void notifyWaiters();
+
+// ---- last error ---------------------------------------------------------------
+void setLastError(DWORD code);
+DWORD win32ErrorFromErrno(int error);
+// Sets the last error and returns FALSE / nullptr / INVALID_HANDLE_VALUE, for one-line failures.
+inline BOOL fail(DWORD code) {
+  setLastError(code);
+  return FALSE;
+}
+inline BOOL failErrno(int error) { return fail(win32ErrorFromErrno(error)); }
+
+// ---- text ---------------------------------------------------------------------
+std::u16string widen(const std::string& utf8);
+std::string narrow(const std::u16string& utf16);
+std::string narrow(const WCHAR* utf16);
+// Copies `text` into a caller's buffer by the usual Win32 rules: returns the length
+// without terminator when it fits, else the size needed with terminator (nothing copied).
+DWORD copyOut(const std::string& text, char* buffer, DWORD size);
+DWORD copyOut(const std::u16string& text, WCHAR* buffer, DWORD size);
+bool equalsIgnoreCase(const std::string& a, const std::string& b);
+std::string toLowerAscii(std::string text);
+
+// ---- paths ----------------------------------------------------------------------
+// Windows path -> host path. "C:\a\b" and "\\?\C:\a\b" -> "/a/b" (drive C: is the host
+// root; other drive letters map to $OM_STANDIN_ROOT/drives/<letter>), a path without a
+// drive is made host-relative with "/" separators. Device paths under "\\?\GLOBALROOT\"
+// go to the resolvers registered for their prefix.
+std::string hostPathFromWindows(const std::string& windowsPath);
+std::string windowsPathFromHost(const std::string& hostPath);
+using DevicePathResolver = std::function<std::string(const std::string& rest)>;
+void registerDevicePrefix(const std::string& prefix, DevicePathResolver resolver);
+
+// $OM_STANDIN_ROOT (created on first use), or a per-user folder under the temp folder.
+std::string standinRoot();
+
+// Windows wildcard match ("*", "?", case-insensitive; "*.*" matches names without a dot).
+bool wildcardMatch(const std::string& pattern, const std::string& name);
+
+// ---- modules -------------------------------------------------------------------
+// A module the stand-in provides itself (e.g. "ntdll.dll"): its exports are looked up
+// through `resolve`.
+void registerPseudoModule(const std::string& name, FARPROC (*resolve)(const char* procName));
+
+// ---- time ------------------------------------------------------------------------
+// 100 ns units since 1601-01-01 UTC from a host time (seconds, nanoseconds since 1970).
+ULONGLONG fileTimeFromUnix(int64_t seconds, int64_t nanoseconds);
+FILETIME toFileTime(ULONGLONG value);
+
+}  // namespace om::standin
+
+namespace om::standin {
+
+// A file or folder opened by CreateFile. Later stand-in pieces (backup streams,
+// NT queries) reach the descriptor and the host path through lookup<FileObject>.
+class FileObject : public KernelObject {
+ public:
+  ~FileObject() override;
+  int fd = -1;
+  std::string hostPath;
+  DWORD access = 0;  // the access granted (generic rights expanded)
+  DWORD flags = 0;   // FILE_FLAG_* given to CreateFile
+  bool directory = false;
+  bool canRead = false;
+  bool canWrite = false;
+};
+
+// Win32 attributes of a host file from its stat record and name.
+DWORD attributesFromStat(const struct stat& st, const std::string& name);
+// ERROR_PATH_NOT_FOUND when the folder of `hostPath` is missing, else ERROR_FILE_NOT_FOUND.
+DWORD missingFileError(const std::string& hostPath);
+
+}  // namespace om::standin
+
+#pragma GCC visibility pop

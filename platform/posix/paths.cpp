@@ -1,0 +1,269 @@
+// Windows paths on the host, the stand-in root, wildcards, the environment and
+// the current and temporary folders.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "../win32.h"
+#include "internal.h"
+
+extern char** environ;
+
+namespace om::standin {
+
+namespace {
+
+struct DevicePrefix {
+  std::string prefix;  // lower case, e.g. "globalroot\device\harddiskvolumeshadowcopy"
+  DevicePathResolver resolver;
+};
+
+std::mutex& devicesMutex() {
+  static auto* m = new std::mutex;
+  return *m;
+}
+std::vector<DevicePrefix>& devices() {
+  static auto* d = new std::vector<DevicePrefix>;
+  return *d;
+}
+
+std::string slashes(std::string path) {
+  for (auto& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
+bool isDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+}  // namespace
+
+std::string standinRoot() {
+  const char* root = std::getenv("OM_STANDIN_ROOT");
+  std::string path = root && *root ? root : "/tmp/om-standin-" + std::to_string(getuid());
+  mkdir(path.c_str(), 0777);
+  return path;
+}
+
+void registerDevicePrefix(const std::string& prefix, DevicePathResolver resolver) {
+  std::lock_guard<std::mutex> lock(devicesMutex());
+  devices().push_back({toLowerAscii(prefix), std::move(resolver)});
+}
+
+std::string hostPathFromWindows(const std::string& windowsPath) {
+  std::string path = windowsPath;
+  if (path.rfind("\\\\?\\", 0) == 0 || path.rfind("\\??\\", 0) == 0) {
+    path = path.substr(4);
+    std::string lower = toLowerAscii(path);
+    std::lock_guard<std::mutex> lock(devicesMutex());
+    for (const auto& device : devices())
+      if (lower.rfind(device.prefix, 0) == 0) return device.resolver(path.substr(device.prefix.size()));
+    if (lower.rfind("globalroot\\", 0) == 0) return std::string();  // no such device
+  }
+  if (path.size() >= 2 && isDriveLetter(path[0]) && path[1] == ':') {
+    char drive = static_cast<char>(path[0] | 0x20);
+    std::string rest = slashes(path.substr(2));
+    if (rest.empty() || rest[0] != '/') rest = "/" + rest;  // "C:x" is taken as "C:\x"
+    if (drive == 'c') return rest;
+    return standinRoot() + "/drives/" + std::string(1, drive) + rest;
+  }
+  return slashes(path);
+}
+
+std::string windowsPathFromHost(const std::string& hostPath) {
+  if (hostPath.empty() || hostPath[0] != '/') {
+    std::string out = hostPath;
+    for (auto& c : out)
+      if (c == '/') c = '\\';
+    return out;
+  }
+  std::string drives = standinRoot() + "/drives/";
+  std::string drive = "C:";
+  std::string rest = hostPath;
+  if (hostPath.rfind(drives, 0) == 0 && hostPath.size() > drives.size()) {
+    drive = std::string(1, static_cast<char>(hostPath[drives.size()] & ~0x20)) + ":";
+    rest = hostPath.substr(drives.size() + 1);
+    if (rest.empty()) rest = "/";
+  }
+  for (auto& c : rest)
+    if (c == '/') c = '\\';
+  return drive + rest;
+}
+
+namespace {
+bool matchFrom(const char* p, const char* n) {
+  for (; *p; ++p) {
+    if (*p == '*') {
+      while (p[1] == '*') ++p;
+      if (!p[1]) return true;
+      for (const char* s = n; *s; ++s)
+        if (matchFrom(p + 1, s)) return true;
+      return matchFrom(p + 1, n + std::strlen(n));
+    }
+    if (!*n) return false;
+    if (*p != '?') {
+      char a = *p, b = *n;
+      if (a >= 'A' && a <= 'Z') a = static_cast<char>(a | 0x20);
+      if (b >= 'A' && b <= 'Z') b = static_cast<char>(b | 0x20);
+      if (a != b) return false;
+    }
+    ++n;
+  }
+  return !*n;
+}
+}  // namespace
+
+bool wildcardMatch(const std::string& pattern, const std::string& name) {
+  if (pattern == "*.*" || pattern == "*") return true;
+  // "x.*" also matches "x" (a name without an extension), as on Windows.
+  if (pattern.size() > 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
+      matchFrom(pattern.substr(0, pattern.size() - 2).c_str(), name.c_str()))
+    return true;
+  return matchFrom(pattern.c_str(), name.c_str());
+}
+
+}  // namespace om::standin
+
+namespace om {
+
+std::string hostPath(const std::string& windowsPath) { return standin::hostPathFromWindows(windowsPath); }
+
+std::string hostPathList(const std::string& windowsPathList) {
+  std::string out;
+  size_t start = 0;
+  while (start <= windowsPathList.size()) {
+    size_t end = windowsPathList.find(';', start);
+    if (end == std::string::npos) end = windowsPathList.size();
+    std::string item = windowsPathList.substr(start, end - start);
+    if (!item.empty()) {
+      if (!out.empty()) out += kHostPathListSeparator;
+      out += hostPath(item);
+    }
+    start = end + 1;
+  }
+  return out;
+}
+
+}  // namespace om
+
+using namespace om::standin;
+
+// ---- environment ---------------------------------------------------------------
+// Names compare without regard to case. PATH is shown in its Windows form
+// ("C:\usr\bin;C:\bin") and stored back in the host's form, so the process and its
+// children keep a working PATH.
+
+static const char* findEnvironment(const std::string& name, std::string* hostName) {
+  if (const char* value = std::getenv(name.c_str())) {
+    *hostName = name;
+    return value;
+  }
+  for (char** entry = environ; entry && *entry; ++entry) {
+    const char* eq = std::strchr(*entry, '=');
+    if (eq && equalsIgnoreCase(std::string(*entry, static_cast<size_t>(eq - *entry)), name)) {
+      *hostName = std::string(*entry, static_cast<size_t>(eq - *entry));
+      return eq + 1;
+    }
+  }
+  return nullptr;
+}
+
+static bool isPathVariable(const std::string& name) { return equalsIgnoreCase(name, "PATH"); }
+
+static std::string windowsPathListFromHost(const std::string& value) {
+  std::string out;
+  size_t start = 0;
+  while (start <= value.size()) {
+    size_t end = value.find(':', start);
+    if (end == std::string::npos) end = value.size();
+    if (!out.empty()) out += ';';
+    out += windowsPathFromHost(value.substr(start, end - start));
+    start = end + 1;
+  }
+  return out;
+}
+
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size) {
+  std::string hostName;
+  const char* value = name ? findEnvironment(name, &hostName) : nullptr;
+  if (!value) {
+    fail(ERROR_ENVVAR_NOT_FOUND);
+    return 0;
+  }
+  std::string text = isPathVariable(hostName) ? windowsPathListFromHost(value) : value;
+  setLastError(ERROR_SUCCESS);
+  return copyOut(text, buffer, size);
+}
+
+DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size) {
+  std::string hostName;
+  const char* value = name ? findEnvironment(narrow(name), &hostName) : nullptr;
+  if (!value) {
+    fail(ERROR_ENVVAR_NOT_FOUND);
+    return 0;
+  }
+  std::string text = isPathVariable(hostName) ? windowsPathListFromHost(value) : value;
+  setLastError(ERROR_SUCCESS);
+  return copyOut(widen(text), buffer, size);
+}
+
+BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
+  if (!name || !*name || std::strchr(name, '=')) return fail(ERROR_INVALID_PARAMETER);
+  std::string hostName;
+  if (!findEnvironment(name, &hostName)) hostName = name;
+  if (!value) {
+    unsetenv(hostName.c_str());
+    return TRUE;
+  }
+  std::string text = isPathVariable(hostName) ? om::hostPathList(value) : value;
+  return setenv(hostName.c_str(), text.c_str(), 1) == 0 ? TRUE : failErrno(errno);
+}
+
+BOOL WINAPI SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value) {
+  if (!name) return fail(ERROR_INVALID_PARAMETER);
+  return SetEnvironmentVariableA(narrow(name).c_str(), value ? narrow(value).c_str() : nullptr);
+}
+
+// ---- folders ------------------------------------------------------------------
+
+static std::string currentDirectory() {
+  std::vector<char> buffer(4096);
+  while (!getcwd(buffer.data(), buffer.size())) {
+    if (errno != ERANGE) return std::string();
+    buffer.resize(buffer.size() * 2);
+  }
+  return windowsPathFromHost(buffer.data());
+}
+
+DWORD WINAPI GetCurrentDirectoryA(DWORD size, LPSTR buffer) { return copyOut(currentDirectory(), buffer, size); }
+DWORD WINAPI GetCurrentDirectoryW(DWORD size, LPWSTR buffer) {
+  return copyOut(widen(currentDirectory()), buffer, size);
+}
+
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR path) {
+  if (!path || !*path) return fail(ERROR_INVALID_PARAMETER);
+  std::string host = hostPathFromWindows(path);
+  if (host.empty()) return fail(ERROR_PATH_NOT_FOUND);
+  if (chdir(host.c_str()) == 0) return TRUE;
+  return fail(errno == ENOENT ? ERROR_FILE_NOT_FOUND : errno == ENOTDIR ? ERROR_DIRECTORY : win32ErrorFromErrno(errno));
+}
+
+BOOL WINAPI SetCurrentDirectoryW(LPCWSTR path) {
+  return path ? SetCurrentDirectoryA(narrow(path).c_str()) : fail(ERROR_INVALID_PARAMETER);
+}
+
+static std::string tempPath() {
+  for (const char* name : {"TMP", "TEMP", "TMPDIR"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) {
+      std::string path = windowsPathFromHost(value);
+      return path.back() == '\\' ? path : path + "\\";
+    }
+  }
+  return "C:\\tmp\\";
+}
+
+DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer) { return copyOut(tempPath(), buffer, size); }
+DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer) { return copyOut(widen(tempPath()), buffer, size); }

@@ -1,0 +1,199 @@
+// Text conversion: UTF-8 (also the stand-in's ANSI code page) and UTF-16.
+#include <cstring>
+
+#include "../win32.h"
+#include "internal.h"
+
+namespace om::standin {
+
+namespace {
+
+// Decodes one UTF-8 sequence at text[i]; returns false for malformed input.
+bool decodeUtf8(const unsigned char* text, size_t length, size_t& i, char32_t& out) {
+  unsigned char c = text[i];
+  int extra;
+  char32_t value;
+  if (c < 0x80) {
+    out = c;
+    ++i;
+    return true;
+  } else if ((c & 0xE0) == 0xC0) {
+    extra = 1;
+    value = c & 0x1F;
+  } else if ((c & 0xF0) == 0xE0) {
+    extra = 2;
+    value = c & 0x0F;
+  } else if ((c & 0xF8) == 0xF0) {
+    extra = 3;
+    value = c & 0x07;
+  } else {
+    return false;
+  }
+  for (int k = 1; k <= extra; ++k) {
+    if (i + k >= length) return false;
+    unsigned char cc = text[i + k];
+    if ((cc & 0xC0) != 0x80) return false;
+    value = (value << 6) | (cc & 0x3F);
+  }
+  static const char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
+  if (value < minimum[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+  i += extra + 1;
+  out = value;
+  return true;
+}
+
+void appendUtf16(std::u16string& out, char32_t c) {
+  if (c >= 0x10000) {
+    c -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+  } else {
+    out.push_back(static_cast<char16_t>(c));
+  }
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// Both directions report invalid input through `valid`; invalid units become U+FFFD.
+std::u16string utf8ToUtf16(const char* text, size_t length, bool& valid) {
+  std::u16string out;
+  out.reserve(length);
+  valid = true;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  for (size_t i = 0; i < length;) {
+    char32_t c;
+    if (!decodeUtf8(bytes, length, i, c)) {
+      valid = false;
+      c = 0xFFFD;
+      ++i;
+    }
+    appendUtf16(out, c);
+  }
+  return out;
+}
+
+std::string utf16ToUtf8(const char16_t* text, size_t length, bool& valid) {
+  std::string out;
+  out.reserve(length * 3);
+  valid = true;
+  for (size_t i = 0; i < length; ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      valid = false;
+      c = 0xFFFD;
+    }
+    appendUtf8(out, c);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::u16string widen(const std::string& utf8) {
+  bool valid;
+  return utf8ToUtf16(utf8.data(), utf8.size(), valid);
+}
+
+std::string narrow(const std::u16string& utf16) {
+  bool valid;
+  return utf16ToUtf8(utf16.data(), utf16.size(), valid);
+}
+
+std::string narrow(const WCHAR* utf16) { return utf16 ? narrow(std::u16string(utf16)) : std::string(); }
+
+template <class Char>
+static DWORD copyOutImpl(const std::basic_string<Char>& text, Char* buffer, DWORD size) {
+  if (!buffer || size <= text.size()) return static_cast<DWORD>(text.size() + 1);
+  std::memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(Char));
+  return static_cast<DWORD>(text.size());
+}
+
+DWORD copyOut(const std::string& text, char* buffer, DWORD size) { return copyOutImpl(text, buffer, size); }
+DWORD copyOut(const std::u16string& text, WCHAR* buffer, DWORD size) { return copyOutImpl(text, buffer, size); }
+
+std::string toLowerAscii(std::string text) {
+  for (auto& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+bool equalsIgnoreCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && toLowerAscii(a) == toLowerAscii(b);
+}
+
+}  // namespace om::standin
+
+using namespace om::standin;
+
+UINT WINAPI GetACP(void) { return CP_UTF8; }
+
+int WINAPI lstrlenW(LPCWSTR text) { return text ? static_cast<int>(std::u16string(text).size()) : 0; }
+
+static bool knownCodePage(UINT codePage) {
+  return codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_UTF8;
+}
+
+int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide, int wideLength) {
+  if (!knownCodePage(codePage) || !text || length == 0 || wideLength < 0 || (wideLength > 0 && !wide) ||
+      (flags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS))) {
+    fail(!knownCodePage(codePage) || (flags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS)) ? ERROR_INVALID_FLAGS
+                                                                                         : ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  size_t n = length < 0 ? std::strlen(text) + 1 : static_cast<size_t>(length);
+  bool valid;
+  std::u16string out = utf8ToUtf16(text, n, valid);
+  if (!valid && (flags & MB_ERR_INVALID_CHARS)) {
+    fail(ERROR_NO_UNICODE_TRANSLATION);
+    return 0;
+  }
+  if (wideLength == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(wideLength)) {
+    fail(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(wide, out.data(), out.size() * sizeof(WCHAR));
+  return static_cast<int>(out.size());
+}
+
+int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR text, int length,
+                               LPCSTR defaultChar, LPBOOL usedDefaultChar) {
+  if (!knownCodePage(codePage) || !wide || wideLength == 0 || length < 0 || (length > 0 && !text)) {
+    fail(knownCodePage(codePage) ? ERROR_INVALID_PARAMETER : ERROR_INVALID_FLAGS);
+    return 0;
+  }
+  if (usedDefaultChar) *usedDefaultChar = FALSE;
+  size_t n = wideLength < 0 ? std::u16string(wide).size() + 1 : static_cast<size_t>(wideLength);
+  bool valid;
+  std::string out = utf16ToUtf8(wide, n, valid);
+  if (!valid && (flags & WC_ERR_INVALID_CHARS)) {
+    fail(ERROR_NO_UNICODE_TRANSLATION);
+    return 0;
+  }
+  if (length == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(length)) {
+    fail(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(text, out.data(), out.size());
+  return static_cast<int>(out.size());
+}
