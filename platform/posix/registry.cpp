@@ -22,6 +22,7 @@ namespace {
 class KeyObject : public KernelObject {
  public:
   std::string folder;
+  REGSAM access = 0;
 };
 
 std::string rootFolder(HKEY key) {
@@ -42,13 +43,18 @@ std::string rootFolder(HKEY key) {
 
 bool isPredefined(HKEY key) { return !rootFolder(key).empty(); }
 
-// Folder of an open key, or empty with `error` set.
-std::string keyFolder(HKEY key, LONG& error) {
+// Folder of an open key, or empty with `error` set. `needed` is the access right
+// the operation requires of the handle (predefined roots allow everything).
+std::string keyFolder(HKEY key, LONG& error, REGSAM needed = 0) {
   std::string root = rootFolder(key);
   if (!root.empty()) return root;
   auto object = lookup<KeyObject>(reinterpret_cast<HANDLE>(key));
   if (!object) {
     error = ERROR_INVALID_HANDLE;
+    return std::string();
+  }
+  if ((object->access & needed) != needed) {
+    error = ERROR_ACCESS_DENIED;
     return std::string();
   }
   struct stat st;
@@ -91,7 +97,8 @@ std::vector<std::string> splitKeyPath(const std::string& path) {
   return parts;
 }
 
-LONG openKey(HKEY parent, const std::string& subKey, bool create, PHKEY result, LPDWORD disposition) {
+LONG openKey(HKEY parent, const std::string& subKey, bool create, REGSAM access, PHKEY result,
+             LPDWORD disposition) {
   if (!result) return ERROR_INVALID_PARAMETER;
   LONG error = ERROR_SUCCESS;
   std::string folder = keyFolder(parent, error);
@@ -110,6 +117,7 @@ LONG openKey(HKEY parent, const std::string& subKey, bool create, PHKEY result, 
   }
   auto key = std::make_shared<KeyObject>();
   key->folder = folder;
+  key->access = access;
   *result = reinterpret_cast<HKEY>(insertHandle(key));
   if (disposition) *disposition = createdAny ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
@@ -189,7 +197,7 @@ std::string fromStored(const StoredValue& value, bool ansi) {
 LONG setValue(HKEY key, const std::string& name, DWORD type, const BYTE* data, DWORD size, bool ansi) {
   if (!data && size) return ERROR_NOACCESS;
   LONG error = ERROR_SUCCESS;
-  std::string folder = keyFolder(key, error);
+  std::string folder = keyFolder(key, error, KEY_SET_VALUE);
   if (folder.empty()) return error;
   return writeValue(folder, name, type, toStored(type, data, size, ansi));
 }
@@ -214,7 +222,7 @@ LONG queryValue(HKEY key, const std::string& name, LPDWORD type, LPBYTE data, LP
 
 LONG deleteValue(HKEY key, const std::string& name) {
   LONG error = ERROR_SUCCESS;
-  std::string folder = keyFolder(key, error);
+  std::string folder = keyFolder(key, error, KEY_SET_VALUE);
   if (folder.empty()) return error;
   return unlink(valueFile(folder, name).c_str()) == 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
@@ -288,19 +296,19 @@ std::string text(LPCWSTR s) { return s ? narrow(s) : ""; }
 
 using namespace om::standin;
 
-LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
+LONG WINAPI RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD, LPSTR, DWORD, REGSAM access, LPSECURITY_ATTRIBUTES,
                             PHKEY result, LPDWORD disposition) {
-  return subKey ? openKey(key, subKey, true, result, disposition) : ERROR_INVALID_PARAMETER;
+  return subKey ? openKey(key, subKey, true, access, result, disposition) : ERROR_INVALID_PARAMETER;
 }
-LONG WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES,
-                            PHKEY result, LPDWORD disposition) {
-  return subKey ? openKey(key, narrow(subKey), true, result, disposition) : ERROR_INVALID_PARAMETER;
+LONG WINAPI RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM access,
+                            LPSECURITY_ATTRIBUTES, PHKEY result, LPDWORD disposition) {
+  return subKey ? openKey(key, narrow(subKey), true, access, result, disposition) : ERROR_INVALID_PARAMETER;
 }
-LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM, PHKEY result) {
-  return openKey(key, text(subKey), false, result, nullptr);
+LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  return openKey(key, text(subKey), false, access, result, nullptr);
 }
-LONG WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, PHKEY result) {
-  return openKey(key, text(subKey), false, result, nullptr);
+LONG WINAPI RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM access, PHKEY result) {
+  return openKey(key, text(subKey), false, access, result, nullptr);
 }
 LONG WINAPI RegCloseKey(HKEY key) {
   if (isPredefined(key)) return ERROR_SUCCESS;
