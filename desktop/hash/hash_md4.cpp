@@ -1,0 +1,385 @@
+// MD4, MD5, RIPEMD-128/160/256/320, SHA, SHA-1 and Tiger: the 64-byte block
+// hashes sharing one buffer, counter and padding scheme.
+#include <cstring>
+#include <utility>
+
+#include "hash/hash_support.h"
+#include "hash/hashes.h"
+#include "hash/tiger_sboxes.h"
+
+#if defined(__GNUC__) && !defined(__clang__)
+#define OM_UNROLL _Pragma("GCC unroll 128")
+#else
+#define OM_UNROLL
+#endif
+
+namespace om {
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the digest buffers are little-endian words");
+
+#define OM_DEFINE_HASH(Cls, ParentCls, Size)                                                 \
+  const TProtectionClass Cls::ClassInfo = {                                                  \
+      #Cls, &ParentCls::ClassInfo, [](TProtection* c) -> TProtection* { return new Cls(c); }, Size};
+
+OM_DEFINE_HASH(THash_MD4, THash, 16)
+OM_DEFINE_HASH(THash_MD5, THash_MD4, 16)
+OM_DEFINE_HASH(THash_RipeMD128, THash_MD4, 16)
+OM_DEFINE_HASH(THash_RipeMD160, THash_MD4, 20)
+OM_DEFINE_HASH(THash_RipeMD256, THash_MD4, 32)
+OM_DEFINE_HASH(THash_RipeMD320, THash_MD4, 40)
+OM_DEFINE_HASH(THash_SHA, THash_RipeMD160, 20)
+OM_DEFINE_HASH(THash_SHA1, THash_SHA, 20)
+OM_DEFINE_HASH(THash_Tiger, THash_MD4, 24)
+
+namespace {
+
+inline uint32_t Load32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+inline uint64_t Load64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+inline uint32_t Rol(uint32_t v, unsigned n) { return (v << n) | (v >> (32 - n)); }
+
+// Known answers: digests of the self-test vector.
+const uint8_t kMD4Answer[] = {0x25, 0xea, 0xbf, 0xcc, 0x8c, 0xc9, 0x6f, 0xd9, 0x2d, 0xcf, 0x7e, 0xbd, 0x7f, 0x87, 0x7c, 0x7c};
+const uint8_t kMD5Answer[] = {0x3e, 0xd8, 0x34, 0x8c, 0xd2, 0xa4, 0x45, 0xd6, 0x75, 0x5d, 0x4b, 0xc9, 0xfe, 0xdc, 0xc2, 0xc6};
+const uint8_t kRipeMD128Answer[] = {0xcf, 0xa0, 0x32, 0xcf, 0xd0, 0x8f, 0x87, 0x3a, 0x78, 0xdf, 0x13, 0xe7, 0xeb, 0xcd, 0x98, 0x0f};
+const uint8_t kRipeMD160Answer[] = {0x19, 0x54, 0xde, 0xbc, 0x1b, 0x55, 0x35, 0x30, 0x08, 0x1d,
+                                    0x9b, 0x80, 0x70, 0xa0, 0xf2, 0x4a, 0x9d, 0xf7, 0x34, 0x04};
+const uint8_t kRipeMD256Answer[] = {0xc3, 0xb1, 0xd7, 0xac, 0xa8, 0x9a, 0x47, 0x7a, 0x38, 0xd3, 0x6d,
+                                    0x39, 0xef, 0x00, 0xfb, 0x45, 0xfc, 0x4e, 0xc3, 0x1a, 0x71, 0x21,
+                                    0xdb, 0x9e, 0x1c, 0x76, 0xc5, 0xde, 0x99, 0x88, 0x18, 0xc2};
+const uint8_t kRipeMD320Answer[] = {0xb7, 0xbd, 0x2c, 0x75, 0xb7, 0x13, 0x50, 0x91, 0xe4, 0x67, 0x09, 0x46, 0xf1, 0x41,
+                                    0x5a, 0x48, 0x45, 0xdf, 0x8e, 0x07, 0xba, 0x67, 0x4e, 0xa9, 0xfd, 0x66, 0xed, 0x01,
+                                    0xd9, 0x6f, 0x23, 0x20, 0xb5, 0x11, 0x12, 0xc5, 0xa7, 0x41, 0xa6, 0x5c};
+const uint8_t kSHAAnswer[] = {0xdc, 0x1f, 0x7d, 0x7c, 0x96, 0xdd, 0xc7, 0xfc, 0x4d, 0x0a,
+                              0xf2, 0xcc, 0x12, 0xe7, 0xf7, 0x66, 0x5b, 0xb1, 0x85, 0xac};
+const uint8_t kSHA1Answer[] = {0x9a, 0x01, 0x2e, 0x63, 0x96, 0x2a, 0x92, 0xeb, 0xd8, 0x2e,
+                               0xf0, 0xbc, 0x1c, 0xa4, 0x51, 0x6a, 0x08, 0x69, 0x2e, 0x68};
+const uint8_t kTigerAnswer[] = {0x58, 0x78, 0x75, 0x23, 0xe0, 0x9a, 0x90, 0x84, 0xd8, 0xe3, 0x62, 0x96, 0x68, 0x95, 0xe0, 0xef, 0x9e, 0x62, 0x1b, 0x4f, 0xbc, 0x4a, 0x44, 0xca};
+
+// RIPEMD message word orders and rotations, left and right lines.
+const uint8_t kRL[80] = {0, 1, 2,  3,  4,  5,  6,  7,  8, 9, 10, 11, 12, 13, 14, 15, 7, 4,  13, 1,
+                         10, 6, 15, 3, 12, 0,  9,  5,  2, 14, 11, 8, 3, 10, 14, 4,  9, 15, 8, 1,
+                         2, 7, 0,  6,  13, 11, 5,  12, 1, 9, 11, 10, 0, 8, 12, 4, 13, 3, 7, 15,
+                         14, 5, 6, 2, 4, 0, 5, 9, 7, 12, 2, 10, 14, 1, 3, 8, 11, 6, 15, 13};
+const uint8_t kRR[80] = {5, 14, 7, 0, 9, 2, 11, 4, 13, 6, 15, 8, 1, 10, 3, 12, 6, 11, 3, 7,
+                         0, 13, 5, 10, 14, 15, 8, 12, 4, 9, 1, 2, 15, 5, 1, 3, 7, 14, 6, 9,
+                         11, 8, 12, 2, 10, 0, 4, 13, 8, 6, 4, 1, 3, 11, 15, 0, 5, 12, 2, 13,
+                         9, 7, 10, 14, 12, 15, 10, 4, 1, 5, 8, 7, 6, 2, 13, 14, 0, 3, 9, 11};
+const uint8_t kSL[80] = {11, 14, 15, 12, 5, 8, 7, 9, 11, 13, 14, 15, 6, 7, 9, 8, 7, 6, 8, 13,
+                         11, 9, 7, 15, 7, 12, 15, 9, 11, 7, 13, 12, 11, 13, 6, 7, 14, 9, 13, 15,
+                         14, 8, 13, 6, 5, 12, 7, 5, 11, 12, 14, 15, 14, 15, 9, 8, 9, 14, 5, 6,
+                         8, 6, 5, 12, 9, 15, 5, 11, 6, 8, 13, 12, 5, 12, 13, 14, 11, 8, 5, 6};
+const uint8_t kSR[80] = {8, 9, 9, 11, 13, 15, 15, 5, 7, 7, 8, 11, 14, 14, 12, 6, 9, 13, 15, 7,
+                         12, 8, 9, 11, 7, 7, 12, 7, 6, 15, 13, 11, 9, 7, 15, 11, 8, 6, 6, 14,
+                         12, 13, 5, 14, 13, 13, 7, 5, 15, 5, 8, 11, 14, 14, 6, 14, 6, 9, 12, 9,
+                         12, 5, 15, 8, 8, 5, 12, 9, 12, 5, 14, 6, 8, 13, 6, 5, 15, 13, 11, 11};
+const uint32_t kKL[5] = {0x00000000u, 0x5A827999u, 0x6ED9EBA1u, 0x8F1BBCDCu, 0xA953FD4Eu};
+const uint32_t kKR160[5] = {0x50A28BE6u, 0x5C4DD124u, 0x6D703EF3u, 0x7A6D76E9u, 0x00000000u};
+const uint32_t kKR128[4] = {0x50A28BE6u, 0x5C4DD124u, 0x6D703EF3u, 0x00000000u};
+
+// The five RIPEMD boolean functions, j = 0..4.
+inline uint32_t RipeF(int j, uint32_t x, uint32_t y, uint32_t z) {
+  switch (j) {
+    case 0: return x ^ y ^ z;
+    case 1: return (x & y) | (~x & z);
+    case 2: return (x | ~y) ^ z;
+    case 3: return (x & z) | (y & ~z);
+    default: return x ^ (y | ~z);
+  }
+}
+
+// One RIPEMD-128 style line step (four registers).
+#define RIPE4_STEP(a, b, c, d, f, x, k, s)  \
+  do {                                      \
+    uint32_t t_ = Rol(a + (f) + (x) + (k), s); \
+    a = d; d = c; c = b; b = t_;            \
+  } while (0)
+
+// One RIPEMD-160 style line step (five registers).
+#define RIPE5_STEP(a, b, c, d, e, f, x, k, s)       \
+  do {                                              \
+    uint32_t t_ = Rol(a + (f) + (x) + (k), s) + e;  \
+    a = e; e = d; d = Rol(c, 10); c = b; b = t_;    \
+  } while (0)
+
+const uint32_t kMD5K[64] = {
+    0xD76AA478u, 0xE8C7B756u, 0x242070DBu, 0xC1BDCEEEu, 0xF57C0FAFu, 0x4787C62Au, 0xA8304613u, 0xFD469501u,
+    0x698098D8u, 0x8B44F7AFu, 0xFFFF5BB1u, 0x895CD7BEu, 0x6B901122u, 0xFD987193u, 0xA679438Eu, 0x49B40821u,
+    0xF61E2562u, 0xC040B340u, 0x265E5A51u, 0xE9B6C7AAu, 0xD62F105Du, 0x02441453u, 0xD8A1E681u, 0xE7D3FBC8u,
+    0x21E1CDE6u, 0xC33707D6u, 0xF4D50D87u, 0x455A14EDu, 0xA9E3E905u, 0xFCEFA3F8u, 0x676F02D9u, 0x8D2A4C8Au,
+    0xFFFA3942u, 0x8771F681u, 0x6D9D6122u, 0xFDE5380Cu, 0xA4BEEA44u, 0x4BDECFA9u, 0xF6BB4B60u, 0xBEBFBC70u,
+    0x289B7EC6u, 0xEAA127FAu, 0xD4EF3085u, 0x04881D05u, 0xD9D4D039u, 0xE6DB99E5u, 0x1FA27CF8u, 0xC4AC5665u,
+    0xF4292244u, 0x432AFF97u, 0xAB9423A7u, 0xFC93A039u, 0x655B59C3u, 0x8F0CCC92u, 0xFFEFF47Du, 0x85845DD1u,
+    0x6FA87E4Fu, 0xFE2CE6E0u, 0xA3014314u, 0x4E0811A1u, 0xF7537E82u, 0xBD3AF235u, 0x2AD7D2BBu, 0xEB86D391u};
+
+}  // namespace
+
+// --- shared mechanics ------------------------------------------------------
+
+THash_MD4::~THash_MD4() {
+  SecureZero(FDigest, sizeof(FDigest));
+  SecureZero(FBuffer, sizeof(FBuffer));
+}
+
+void THash_MD4::InitState() {
+  static const uint32_t kStart[10] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u,
+                                      0x76543210u, 0xFEDCBA98u, 0x89ABCDEFu, 0x01234567u, 0x3C2D1E0Fu};
+  std::memcpy(FDigest, kStart, sizeof(kStart));
+}
+
+void THash_MD4::Reset() {
+  std::memset(FBuffer, 0, sizeof(FBuffer));
+  InitState();
+  FCount = 0;
+  ResetHook();
+}
+
+void THash_MD4::CompressBlocks(const uint8_t* data, int64_t count) {
+  for (int64_t i = 0; i < count; ++i) CompressBlock(data + 64 * i);
+}
+
+void THash_MD4::Update(const void* data, int64_t length) {
+  if (length <= 0 || !data) return;
+  const auto* p = static_cast<const uint8_t*>(data);
+  unsigned pos = static_cast<unsigned>(FCount & 63);
+  FCount += static_cast<uint64_t>(length);
+  if (pos) {
+    unsigned n = 64 - pos;
+    if (length < n) {
+      std::memcpy(FBuffer + pos, p, static_cast<size_t>(length));
+      return;
+    }
+    std::memcpy(FBuffer + pos, p, n);
+    CompressBlock(FBuffer);
+    p += n;
+    length -= n;
+  }
+  CompressBlocks(p, length / 64);
+  p += length & ~int64_t(63);
+  length &= 63;
+  if (length) std::memcpy(FBuffer, p, static_cast<size_t>(length));
+}
+
+void THash_MD4::Finish() {
+  unsigned pos = static_cast<unsigned>(FCount & 63);
+  FBuffer[pos++] = PadByte();
+  std::memset(FBuffer + pos, 0, 64 - pos);
+  if (pos > 56) {
+    CompressBlock(FBuffer);
+    std::memset(FBuffer, 0, 64);
+  }
+  uint64_t bits = FCount * 8;
+  for (int i = 0; i < 8; ++i) {
+    uint8_t b = static_cast<uint8_t>(bits >> (8 * i));
+    if (BigEndianCount()) FBuffer[63 - i] = b;
+    else FBuffer[56 + i] = b;
+  }
+  CompressBlock(FBuffer);
+  std::memset(FBuffer, 0, 64);
+  FinishDigest();
+  FinishHook();
+}
+
+// --- MD4 -------------------------------------------------------------------
+
+const uint8_t* THash_MD4::KnownAnswerDigest() const { return kMD4Answer; }
+
+void THash_MD4::CompressBlock(const uint8_t* block) {
+  uint32_t x[16];
+  for (int i = 0; i < 16; ++i) x[i] = Load32(block + 4 * i);
+  uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3];
+  static const uint8_t kOrder2[16] = {0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15};
+  static const uint8_t kOrder3[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+  static const uint8_t kS1[4] = {3, 7, 11, 19}, kS2[4] = {3, 5, 9, 13}, kS3[4] = {3, 9, 11, 15};
+  OM_UNROLL
+  for (int i = 0; i < 16; ++i) RIPE4_STEP(a, b, c, d, (b & c) | (~b & d), x[i], 0u, kS1[i & 3]);
+  OM_UNROLL
+  for (int i = 0; i < 16; ++i)
+    RIPE4_STEP(a, b, c, d, (b & c) | (b & d) | (c & d), x[kOrder2[i]], 0x5A827999u, kS2[i & 3]);
+  OM_UNROLL
+  for (int i = 0; i < 16; ++i) RIPE4_STEP(a, b, c, d, b ^ c ^ d, x[kOrder3[i]], 0x6ED9EBA1u, kS3[i & 3]);
+  FDigest[0] += a;
+  FDigest[1] += b;
+  FDigest[2] += c;
+  FDigest[3] += d;
+}
+
+// --- MD5 -------------------------------------------------------------------
+
+const uint8_t* THash_MD5::KnownAnswerDigest() const { return kMD5Answer; }
+
+void THash_MD5::CompressBlock(const uint8_t* block) {
+  uint32_t x[16];
+  for (int i = 0; i < 16; ++i) x[i] = Load32(block + 4 * i);
+  uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3];
+  static const uint8_t kS[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
+#define MD5_STEP(f, g)                                          \
+  do {                                                          \
+    uint32_t t_ = b + Rol(a + (f) + kMD5K[i] + x[g], kS[i >> 4][i & 3]); \
+    a = d;                                                      \
+    d = c;                                                      \
+    c = b;                                                      \
+    b = t_;                                                     \
+  } while (0)
+  OM_UNROLL
+  for (int i = 0; i < 16; ++i) MD5_STEP(d ^ (b & (c ^ d)), i);
+  OM_UNROLL
+  for (int i = 16; i < 32; ++i) MD5_STEP(c ^ (d & (b ^ c)), (5 * i + 1) & 15);
+  OM_UNROLL
+  for (int i = 32; i < 48; ++i) MD5_STEP(b ^ c ^ d, (3 * i + 5) & 15);
+  OM_UNROLL
+  for (int i = 48; i < 64; ++i) MD5_STEP(c ^ (b | ~d), (7 * i) & 15);
+#undef MD5_STEP
+  FDigest[0] += a;
+  FDigest[1] += b;
+  FDigest[2] += c;
+  FDigest[3] += d;
+}
+
+// --- RIPEMD ----------------------------------------------------------------
+
+const uint8_t* THash_RipeMD128::KnownAnswerDigest() const { return kRipeMD128Answer; }
+const uint8_t* THash_RipeMD160::KnownAnswerDigest() const { return kRipeMD160Answer; }
+const uint8_t* THash_RipeMD256::KnownAnswerDigest() const { return kRipeMD256Answer; }
+const uint8_t* THash_RipeMD320::KnownAnswerDigest() const { return kRipeMD320Answer; }
+
+void THash_RipeMD128::CompressBlock(const uint8_t* block) {
+  uint32_t x[16];
+  for (int i = 0; i < 16; ++i) x[i] = Load32(block + 4 * i);
+  uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3];
+  uint32_t a2 = a, b2 = b, c2 = c, d2 = d;
+  OM_UNROLL
+  for (int i = 0; i < 64; ++i) {
+    RIPE4_STEP(a, b, c, d, RipeF(i >> 4, b, c, d), x[kRL[i]], kKL[i >> 4], kSL[i]);
+    RIPE4_STEP(a2, b2, c2, d2, RipeF(3 - (i >> 4), b2, c2, d2), x[kRR[i]], kKR128[i >> 4], kSR[i]);
+  }
+  uint32_t t = FDigest[1] + c + d2;
+  FDigest[1] = FDigest[2] + d + a2;
+  FDigest[2] = FDigest[3] + a + b2;
+  FDigest[3] = FDigest[0] + b + c2;
+  FDigest[0] = t;
+}
+
+void THash_RipeMD256::InitState() {
+  static const uint32_t kStart[8] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u,
+                                     0x76543210u, 0xFEDCBA98u, 0x89ABCDEFu, 0x01234567u};
+  std::memcpy(FDigest, kStart, sizeof(kStart));
+  FDigest[8] = FDigest[9] = 0;
+}
+
+void THash_RipeMD256::CompressBlock(const uint8_t* block) {
+  uint32_t x[16];
+  for (int i = 0; i < 16; ++i) x[i] = Load32(block + 4 * i);
+  uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3];
+  uint32_t a2 = FDigest[4], b2 = FDigest[5], c2 = FDigest[6], d2 = FDigest[7];
+  OM_UNROLL
+  for (int i = 0; i < 64; ++i) {
+    RIPE4_STEP(a, b, c, d, RipeF(i >> 4, b, c, d), x[kRL[i]], kKL[i >> 4], kSL[i]);
+    RIPE4_STEP(a2, b2, c2, d2, RipeF(3 - (i >> 4), b2, c2, d2), x[kRR[i]], kKR128[i >> 4], kSR[i]);
+    if (i == 15) std::swap(a, a2);
+    else if (i == 31) std::swap(b, b2);
+    else if (i == 47) std::swap(c, c2);
+    else if (i == 63) std::swap(d, d2);
+  }
+  FDigest[0] += a; FDigest[1] += b; FDigest[2] += c; FDigest[3] += d;
+  FDigest[4] += a2; FDigest[5] += b2; FDigest[6] += c2; FDigest[7] += d2;
+}
+
+void THash_RipeMD160::CompressBlock(const uint8_t* block) {
+  uint32_t x[16];
+  for (int i = 0; i < 16; ++i) x[i] = Load32(block + 4 * i);
+  uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3], e = FDigest[4];
+  uint32_t a2 = a, b2 = b, c2 = c, d2 = d, e2 = e;
+  OM_UNROLL
+  for (int i = 0; i < 80; ++i) {
+    RIPE5_STEP(a, b, c, d, e, RipeF(i >> 4, b, c, d), x[kRL[i]], kKL[i >> 4], kSL[i]);
+    RIPE5_STEP(a2, b2, c2, d2, e2, RipeF(4 - (i >> 4), b2, c2, d2), x[kRR[i]], kKR160[i >> 4], kSR[i]);
+  }
+  uint32_t t = FDigest[1] + c + d2;
+  FDigest[1] = FDigest[2] + d + e2;
+  FDigest[2] = FDigest[3] + e + a2;
+  FDigest[3] = FDigest[4] + a + b2;
+  FDigest[4] = FDigest[0] + b + c2;
+  FDigest[0] = t;
+}
+
+void THash_RipeMD320::CompressBlock(const uint8_t* block) {
+  uint32_t x[16];
+  for (int i = 0; i < 16; ++i) x[i] = Load32(block + 4 * i);
+  uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3], e = FDigest[4];
+  uint32_t a2 = FDigest[5], b2 = FDigest[6], c2 = FDigest[7], d2 = FDigest[8], e2 = FDigest[9];
+  OM_UNROLL
+  for (int i = 0; i < 80; ++i) {
+    RIPE5_STEP(a, b, c, d, e, RipeF(i >> 4, b, c, d), x[kRL[i]], kKL[i >> 4], kSL[i]);
+    RIPE5_STEP(a2, b2, c2, d2, e2, RipeF(4 - (i >> 4), b2, c2, d2), x[kRR[i]], kKR160[i >> 4], kSR[i]);
+    if (i == 15) std::swap(b, b2);
+    else if (i == 31) std::swap(d, d2);
+    else if (i == 47) std::swap(a, a2);
+    else if (i == 63) std::swap(c, c2);
+    else if (i == 79) std::swap(e, e2);
+  }
+  FDigest[0] += a; FDigest[1] += b; FDigest[2] += c; FDigest[3] += d; FDigest[4] += e;
+  FDigest[5] += a2; FDigest[6] += b2; FDigest[7] += c2; FDigest[8] += d2; FDigest[9] += e2;
+}
+
+// --- SHA and SHA-1 ---------------------------------------------------------
+
+const uint8_t* THash_SHA::KnownAnswerDigest() const { return kSHAAnswer; }
+const uint8_t* THash_SHA1::KnownAnswerDigest() const { return kSHA1Answer; }
+
+void THash_SHA1::Reset() {
+  FRotate = true;
+  THash_SHA::Reset();
+}
+
+void THash_SHA::FinishDigest() { ReverseBytes32Buffer(FDigest, FDigest, 5); }
+
+void THash_SHA::CompressBlock(const uint8_t* block) {
+  uint32_t w[80];
+  ExpandShaSchedule(w, block, FRotate);
+  uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3], e = FDigest[4];
+#define SHA_STEP(f, k)                                 \
+  do {                                                 \
+    uint32_t t_ = Rol(a, 5) + (f) + e + (k) + w[i];    \
+    e = d; d = c; c = Rol(b, 30); b = a; a = t_;       \
+  } while (0)
+  OM_UNROLL
+  for (int i = 0; i < 20; ++i) SHA_STEP(d ^ (b & (c ^ d)), 0x5A827999u);
+  OM_UNROLL
+  for (int i = 20; i < 40; ++i) SHA_STEP(b ^ c ^ d, 0x6ED9EBA1u);
+  OM_UNROLL
+  for (int i = 40; i < 60; ++i) SHA_STEP((b & c) | (d & (b | c)), 0x8F1BBCDCu);
+  OM_UNROLL
+  for (int i = 60; i < 80; ++i) SHA_STEP(b ^ c ^ d, 0xCA62C1D6u);
+#undef SHA_STEP
+  FDigest[0] += a; FDigest[1] += b; FDigest[2] += c; FDigest[3] += d; FDigest[4] += e;
+}
+
+// --- Tiger -----------------------------------------------------------------
+
+const uint8_t* THash_Tiger::KnownAnswerDigest() const { return kTigerAnswer; }
+
+void THash_Tiger::SetTigerPasses(int passes) { FPasses = passes < 3 || passes > 32 ? 3 : passes; }
+
+void THash_Tiger::InitState() {
+  SetTigerPasses(FPasses);
+  const uint64_t start[3] = {0x0123456789ABCDEFull, 0xFEDCBA9876543210ull, 0xF096A5B4C3B2E187ull};
+  std::memset(FDigest, 0, sizeof(FDigest));
+  std::memcpy(FDigest, start, sizeof(start));
+}
+
+void THash_Tiger::CompressBlock(const uint8_t* block) {
+  uint64_t state[3];
+  std::memcpy(state, FDigest, sizeof(state));
+  TigerCompress(state, block, FPasses);
+  std::memcpy(FDigest, state, sizeof(state));
+}
+
+}  // namespace om
