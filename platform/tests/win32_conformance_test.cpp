@@ -77,14 +77,21 @@ bool contains(const std::vector<std::string>& names, const std::string& name) {
   return false;
 }
 
+DWORD WINAPI setsItsOwnLastError(LPVOID) {
+  SetLastError(77);
+  return GetLastError();
+}
+
+std::atomic<int> ran{0};
+
+DWORD WINAPI marksRun(LPVOID arg) {
+  ran = 1;
+  return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(arg));
+}
+
 TEST(LastError, IsPerThread) {
   SetLastError(1234);
-  HANDLE thread = CreateThread(
-      nullptr, 0, [](LPVOID) -> DWORD {
-        SetLastError(77);
-        return GetLastError();
-      },
-      nullptr, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, setsItsOwnLastError, nullptr, 0, nullptr);
   ASSERT_NE(thread, nullptr);
   ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
   DWORD code = 0;
@@ -121,13 +128,8 @@ TEST(Waits, ManualAndAutoResetEvents) {
 }
 
 TEST(Threads, SuspendedThreadRunsAfterResume) {
-  static std::atomic<int> ran{0};
-  HANDLE thread = CreateThread(
-      nullptr, 0, [](LPVOID arg) -> DWORD {
-        ran = 1;
-        return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(arg));
-      },
-      reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(42)), CREATE_SUSPENDED, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, marksRun, reinterpret_cast<LPVOID>(static_cast<ULONG_PTR>(42)),
+                               CREATE_SUSPENDED, nullptr);
   ASSERT_NE(thread, nullptr);
   Sleep(50);
   EXPECT_EQ(ran.load(), 0);
