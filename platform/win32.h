@@ -16,6 +16,7 @@
 #include "posix/include/win32_errors.h"
 #include "posix/include/kernel32.h"
 #include "posix/include/advapi32.h"
+#include "posix/include/fileapi_ext.h"
 #endif
 
 #include "om_platform.h"

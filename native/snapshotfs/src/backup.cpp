@@ -1,0 +1,201 @@
+// com.ombrel.disk.win32.Win32Kernel: backup-semantics streams and raw reads of
+// encrypted files.
+#include <new>
+
+#include "jnienv.h"
+
+using namespace omnative;
+
+namespace {
+
+jint lastError() { return static_cast<jint>(GetLastError()); }
+
+// Status that ends a raw read whose Java callback threw.
+constexpr DWORD kCallbackFailed = ERROR_OPERATION_ABORTED;
+
+struct EncryptedFileSupport {
+  jmethodID method;
+};
+
+struct EncryptedFileContext {
+  EncryptedFileSupport* support;
+  JNIEnv* env;  // of the thread that is reading
+  PVOID rawContext;
+  jobject callback;
+};
+
+DWORD WINAPI exportBlock(PBYTE data, PVOID callbackContext, ULONG length) {
+  auto* context = static_cast<EncryptedFileContext*>(callbackContext);
+  JNIEnv* env = context->env;
+  jobject buffer = newDirectByteBuffer(env, data, static_cast<jlong>(length));
+  if (!buffer) {
+    if (exceptionCheck(env)) exceptionClear(env);
+    return ERROR_OUTOFMEMORY;
+  }
+  jint result = callIntMethod(env, context->callback, context->support->method, buffer);
+  if (exceptionCheck(env)) {
+    // The exception ends the read; it is not passed on to the caller.
+    exceptionClear(env);
+    result = static_cast<jint>(kCallbackFailed);
+  }
+  deleteLocalRef(env, buffer);
+  return static_cast<DWORD>(result);
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupRead(JNIEnv* env, jclass, jlong handle,
+                                                                        jbyteArray data, jint offset, jint length,
+                                                                        jintArray read, jboolean processSecurity,
+                                                                        jlongArray context) {
+  if (!isOutArray(env, read) || !isOutArray(env, context)) return kInvalidParameter;
+  if (!isRange(env, data, offset, length)) return data ? kInvalidParameter : kOutOfMemory;
+  LPVOID backup = toPointer(takeLong(env, context));
+  DWORD count = 0;
+  jint status = 0;
+  {
+    Pinned buffer(env, data, Pinned::kCopyBack);
+    if (!buffer.ok()) return kOutOfMemory;
+    if (!BackupRead(toHandle(handle), buffer.bytes() + offset, static_cast<DWORD>(length), &count, FALSE,
+                    processSecurity ? TRUE : FALSE, &backup))
+      status = lastError();
+  }
+  putInt(env, read, static_cast<jint>(count));
+  putLong(env, context, fromPointer(backup));
+  return status;
+}
+
+JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupReadAbort(JNIEnv* env, jclass, jlong handle,
+                                                                             jboolean processSecurity,
+                                                                             jlongArray context) {
+  if (!isOutArray(env, context)) return kInvalidParameter;
+  LPVOID backup = toPointer(takeLong(env, context));
+  DWORD count = 0;
+  if (!BackupRead(toHandle(handle), nullptr, 0, &count, TRUE, processSecurity ? TRUE : FALSE, &backup))
+    return lastError();
+  putLong(env, context, 0);  // the context is gone
+  return 0;
+}
+
+JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupSeek(JNIEnv* env, jclass, jlong handle,
+                                                                        jlong distance, jlongArray seeked,
+                                                                        jlongArray context) {
+  if (!isOutArray(env, seeked) || !isOutArray(env, context)) return kInvalidParameter;
+  LPVOID backup = toPointer(takeLong(env, context));
+  uint64_t wanted = static_cast<uint64_t>(distance);
+  DWORD low = 0, high = 0;
+  jint status = BackupSeek(toHandle(handle), static_cast<DWORD>(wanted), static_cast<DWORD>(wanted >> 32), &low,
+                           &high, &backup)
+                    ? 0
+                    : lastError();
+  putLong(env, seeked, static_cast<jlong>((static_cast<uint64_t>(high) << 32) | low));
+  putLong(env, context, fromPointer(backup));
+  return status;
+}
+
+JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupWrite(JNIEnv* env, jclass, jlong handle,
+                                                                         jbyteArray data, jint offset, jint length,
+                                                                         jintArray written, jboolean processSecurity,
+                                                                         jlongArray context) {
+  if (!isOutArray(env, written) || !isOutArray(env, context)) return kInvalidParameter;
+  if (!isRange(env, data, offset, length)) return data ? kInvalidParameter : kOutOfMemory;
+  LPVOID backup = toPointer(takeLong(env, context));
+  DWORD count = 0;
+  jint status = 0;
+  {
+    Pinned buffer(env, data, Pinned::kNoCopyBack);
+    if (!buffer.ok()) return kOutOfMemory;
+    if (!BackupWrite(toHandle(handle), buffer.bytes() + offset, static_cast<DWORD>(length), &count, FALSE,
+                     processSecurity ? TRUE : FALSE, &backup))
+      status = lastError();
+  }
+  putInt(env, written, static_cast<jint>(count));
+  putLong(env, context, fromPointer(backup));
+  return status;
+}
+
+JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupWriteAbort(JNIEnv* env, jclass, jlong handle,
+                                                                              jboolean processSecurity,
+                                                                              jlongArray context) {
+  if (!isOutArray(env, context)) return kInvalidParameter;
+  LPVOID backup = toPointer(takeLong(env, context));
+  DWORD count = 0;
+  if (!BackupWrite(toHandle(handle), nullptr, 0, &count, TRUE, processSecurity ? TRUE : FALSE, &backup))
+    return lastError();
+  putLong(env, context, 0);
+  return 0;
+}
+
+JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_InitializeEncryptedFileSupport(
+    JNIEnv* env, jclass, jclass callbackClass, jstring methodName, jstring methodSignature, jlongArray support) {
+  if (!isOutArray(env, support)) return kInvalidParameter;
+  Utf8String name(env, methodName);
+  Utf8String signature(env, methodSignature);
+  if (!name.ok() || !signature.ok()) return kOutOfMemory;
+  if (!callbackClass || !name.get() || !signature.get()) return kInvalidParameter;
+  jmethodID method = getMethodId(env, callbackClass, name.get(), signature.get());
+  if (!method) {
+    if (exceptionCheck(env)) exceptionClear(env);  // NoSuchMethodError is reported as 87
+    return kInvalidParameter;
+  }
+  auto* created = new (std::nothrow) EncryptedFileSupport{method};
+  if (!created) return kOutOfMemory;
+  putLong(env, support, fromPointer(created));
+  return 0;
+}
+
+JNIEXPORT void JNICALL Java_com_ombrel_disk_win32_Win32Kernel_ShutdownEncryptedFileSupport(JNIEnv*, jclass,
+                                                                                          jlong support) {
+  delete static_cast<EncryptedFileSupport*>(toPointer(support));
+}
+
+JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_OpenEncryptedFileRaw(JNIEnv* env, jclass, jstring path,
+                                                                                  jint flags, jlong support,
+                                                                                  jobject callback,
+                                                                                  jlongArray context) {
+  if (!isOutArray(env, context)) return kInvalidParameter;
+  if (!support) return kInvalidParameter;
+  WideString name(env, path);
+  if (!name.ok()) return kOutOfMemory;
+  jobject reference = newGlobalRef(env, callback);
+  if (!reference) {
+    if (exceptionCheck(env)) exceptionClear(env);
+    return kOutOfMemory;
+  }
+  PVOID raw = nullptr;
+  DWORD status = OpenEncryptedFileRawW(name.get(), static_cast<ULONG>(flags), &raw);
+  if (status != ERROR_SUCCESS) {
+    deleteGlobalRef(env, reference);
+    return static_cast<jint>(status);
+  }
+  auto* record = new (std::nothrow)
+      EncryptedFileContext{static_cast<EncryptedFileSupport*>(toPointer(support)), env, raw, reference};
+  if (!record) {
+    CloseEncryptedFileRaw(raw);
+    deleteGlobalRef(env, reference);
+    return kOutOfMemory;
+  }
+  putLong(env, context, fromPointer(record));
+  return 0;
+}
+
+JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_ReadEncryptedFileRaw(JNIEnv* env, jclass,
+                                                                                  jlong context) {
+  auto* record = static_cast<EncryptedFileContext*>(toPointer(context));
+  if (!record) return kInvalidParameter;
+  record->env = env;  // the callback runs on this thread
+  return static_cast<jint>(ReadEncryptedFileRaw(&exportBlock, record, record->rawContext));
+}
+
+JNIEXPORT void JNICALL Java_com_ombrel_disk_win32_Win32Kernel_CloseEncryptedFileRaw(JNIEnv* env, jclass,
+                                                                                   jlong context) {
+  auto* record = static_cast<EncryptedFileContext*>(toPointer(context));
+  if (!record) return;
+  CloseEncryptedFileRaw(record->rawContext);
+  deleteGlobalRef(env, record->callback);
+  delete record;
+}
+
+}  // extern "C"

@@ -1,0 +1,77 @@
+// com.halvane.common.win32.VirtualBuffer: page-aligned native memory and bounded
+// copies between it and Java byte arrays.
+#include <cstring>
+
+#include "jnienv.h"
+
+using namespace omnative;
+
+namespace {
+
+constexpr jint kEinval = 22;
+constexpr jint kErange = 34;
+
+// The C runtime's memcpy_s rules.
+jint boundedCopy(void* destination, uint64_t destinationSize, const void* source, uint64_t count) {
+  if (count == 0) return 0;
+  if (!destination) return kEinval;
+  if (!source) {
+    std::memset(destination, 0, static_cast<size_t>(destinationSize));
+    return kEinval;
+  }
+  if (count > destinationSize) {
+    std::memset(destination, 0, static_cast<size_t>(destinationSize));
+    return kErange;
+  }
+  std::memcpy(destination, source, static_cast<size_t>(count));
+  return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Copies the whole array to `address`, a block of `size` bytes.
+JNIEXPORT jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s__JI_3B(JNIEnv* env, jclass, jlong address,
+                                                                                 jint size, jbyteArray source) {
+  if (!source) return kComOutOfMemory;
+  uint64_t count = static_cast<uint64_t>(arrayLength(env, source));
+  uint64_t room = size < 0 ? 0 : static_cast<uint64_t>(size);
+  Pinned bytes(env, source, Pinned::kCopyBack);
+  if (!bytes.ok()) return kComOutOfMemory;
+  return boundedCopy(toPointer(address), room, bytes.bytes(), count);
+}
+
+// Copies `length` bytes from `address` into the array; the array's length bounds the copy.
+JNIEXPORT jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s___3BJI(JNIEnv* env, jclass,
+                                                                                 jbyteArray destination,
+                                                                                 jlong address, jint length) {
+  if (!destination) return kComOutOfMemory;
+  uint64_t room = static_cast<uint64_t>(arrayLength(env, destination));
+  // A negative length is a count beyond any array.
+  uint64_t count = length < 0 ? room + 1 : static_cast<uint64_t>(length);
+  Pinned bytes(env, destination, Pinned::kCopyBack);
+  if (!bytes.ok()) return kComOutOfMemory;
+  return boundedCopy(bytes.bytes(), room, toPointer(address), count);
+}
+
+JNIEXPORT jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_VirtualAlloc(JNIEnv* env, jclass,
+                                                                               jlongArray address, jint size,
+                                                                               jint type, jint protection) {
+  if (!isOutArray(env, address)) return kInvalidParameter;
+  LPVOID wanted = toPointer(takeLong(env, address));
+  LPVOID block = VirtualAlloc(wanted, static_cast<SIZE_T>(static_cast<uint32_t>(size)), static_cast<DWORD>(type),
+                              static_cast<DWORD>(protection));
+  jint status = block ? 0 : static_cast<jint>(GetLastError());
+  putLong(env, address, fromPointer(block));
+  return status;
+}
+
+JNIEXPORT jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_VirtualFree(JNIEnv*, jclass, jlong address,
+                                                                              jint size, jint type) {
+  return VirtualFree(toPointer(address), static_cast<SIZE_T>(static_cast<uint32_t>(size)), static_cast<DWORD>(type))
+             ? 0
+             : static_cast<jint>(GetLastError());
+}
+
+}  // extern "C"
