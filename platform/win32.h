@@ -17,6 +17,8 @@
 #include "posix/include/kernel32.h"
 #include "posix/include/advapi32.h"
 #include "posix/include/fileapi_ext.h"
+#include "posix/include/winsvc.h"
+#include "posix/include/securitybase.h"
 #endif
 
 #include "om_platform.h"

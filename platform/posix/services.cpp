@@ -1,0 +1,620 @@
+// The stand-in Service Control Manager (see include/winsvc.h).
+//
+// Layout of $OM_STANDIN_ROOT/services/<service name in lower case>/:
+//   config      name=, display=, binpath=, type=, start=, error=, account= lines
+//   status      "state controls win32 specific checkpoint waithint pid" of the last report
+//   status.log  one line per report, in order
+//   args        the service main's arguments of the current start, NUL-terminated
+//   connected   the service process's pid once its dispatcher runs
+//   control     a pending control request (the code in decimal)
+//   deleted     present once DeleteService marked the service for deletion
+//   output.log  the service process's standard output and error
+//   exitcode    the service process's exit status once it has ended
+// Files that others read are written to a temporary name and renamed.
+#include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "../win32.h"
+#include "internal.h"
+
+using namespace om::standin;
+
+namespace {
+
+constexpr int kPollMilliseconds = 5;
+constexpr int kRequestTimeoutMilliseconds = 30000;
+constexpr int kStopGraceMilliseconds = 500;
+
+class ScObject : public KernelObject {
+ public:
+  bool manager = false;
+  std::string name;    // as the caller spelled it
+  std::string folder;  // service folder (services only)
+  SERVICE_STATUS lastStatus{SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, 0, 0, 0, 0};
+};
+
+std::string servicesFolder() {
+  std::string path = standinRoot() + "/services";
+  mkdir(path.c_str(), 0777);
+  return path;
+}
+
+bool validName(const char* name) {
+  if (!name || !*name || std::strlen(name) > 256) return false;
+  for (const char* p = name; *p; ++p)
+    if (*p == '/' || *p == '\\') return false;
+  return true;
+}
+
+std::string folderOf(const std::string& name) { return servicesFolder() + "/" + toLowerAscii(name); }
+
+bool exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void writeFileAtomically(const std::string& path, const std::string& content) {
+  std::string temporary = path + ".tmp" + std::to_string(getpid()) + "." + std::to_string(gettid());
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+  rename(temporary.c_str(), path.c_str());
+}
+
+void appendLine(const std::string& path, const std::string& line) {
+  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) return;
+  std::string text = line + "\n";
+  ssize_t ignored = write(fd, text.data(), text.size());
+  (void)ignored;
+  close(fd);
+}
+
+std::map<std::string, std::string> readConfig(const std::string& folder) {
+  std::map<std::string, std::string> config;
+  std::istringstream in(readFile(folder + "/config"));
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t eq = line.find('=');
+    if (eq != std::string::npos) config[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return config;
+}
+
+bool processAlive(long pid) {
+  if (pid <= 0) return false;
+  if (kill(pid, 0) != 0 && errno != EPERM) return false;
+  std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+  size_t close = stat.rfind(')');
+  return close == std::string::npos || close + 2 >= stat.size() || (stat[close + 2] != 'Z' && stat[close + 2] != 'X');
+}
+
+struct StoredStatus {
+  SERVICE_STATUS status{SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, 0, 0, 0, 0};
+  long pid = 0;
+};
+
+std::string formatStatus(const SERVICE_STATUS& s, long pid) {
+  char text[160];
+  std::snprintf(text, sizeof text, "%u %u %u %u %u %u %ld", s.dwCurrentState, s.dwControlsAccepted,
+                s.dwWin32ExitCode, s.dwServiceSpecificExitCode, s.dwCheckPoint, s.dwWaitHint, pid);
+  return text;
+}
+
+StoredStatus readStatus(const std::string& folder) {
+  StoredStatus stored;
+  std::istringstream in(readFile(folder + "/status"));
+  SERVICE_STATUS& s = stored.status;
+  if (!(in >> s.dwCurrentState >> s.dwControlsAccepted >> s.dwWin32ExitCode >> s.dwServiceSpecificExitCode >>
+        s.dwCheckPoint >> s.dwWaitHint >> stored.pid))
+    stored = StoredStatus();
+  return stored;
+}
+
+void writeStatus(const std::string& folder, const SERVICE_STATUS& status, long pid) {
+  writeFileAtomically(folder + "/status", formatStatus(status, pid) + "\n");
+}
+
+// The status as the manager sees it: a process that ended without reporting
+// stopped reads as stopped with ERROR_PROCESS_ABORTED.
+StoredStatus effectiveStatus(const std::string& folder) {
+  StoredStatus stored = readStatus(folder);
+  if (stored.status.dwCurrentState != SERVICE_STOPPED && !processAlive(stored.pid)) {
+    stored.status = SERVICE_STATUS{SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, ERROR_PROCESS_ABORTED, 0, 0, 0};
+    writeStatus(folder, stored.status, 0);
+    appendLine(folder + "/status.log", "manager: " + formatStatus(stored.status, 0));
+  }
+  return stored;
+}
+
+void removeFolder(const std::string& folder) {
+  std::string command = folder;
+  // Only files, no sub-folders: remove them one by one.
+  for (const char* file : {"config", "status", "status.log", "args", "connected", "control", "deleted", "output.log", "exitcode"})
+    unlink((folder + "/" + file).c_str());
+  rmdir(folder.c_str());
+}
+
+// A service marked for deletion disappears once it is stopped.
+bool reapIfDeleted(const std::string& folder) {
+  if (!exists(folder + "/deleted")) return false;
+  if (effectiveStatus(folder).status.dwCurrentState != SERVICE_STOPPED) return false;
+  removeFolder(folder);
+  return true;
+}
+
+std::shared_ptr<ScObject> lookupSc(SC_HANDLE handle, bool wantManager) {
+  auto object = lookup<ScObject>(reinterpret_cast<HANDLE>(handle));
+  if (!object || object->manager != wantManager) {
+    setLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return object;
+}
+
+SC_HANDLE insertSc(std::shared_ptr<ScObject> object) { return reinterpret_cast<SC_HANDLE>(insertHandle(object)); }
+
+// CreateProcess rules for a command line: a quoted or unquoted program path, then
+// arguments separated by blanks, quotes grouping, backslashes before a quote escaping it.
+std::vector<std::string> splitCommandLine(const std::string& line) {
+  std::vector<std::string> parts;
+  size_t i = 0;
+  while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+  std::string program;
+  if (i < line.size() && line[i] == '"') {
+    size_t end = line.find('"', i + 1);
+    program = line.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1);
+    i = end == std::string::npos ? line.size() : end + 1;
+  } else {
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') program += line[i++];
+  }
+  parts.push_back(program);
+  while (true) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    if (i >= line.size()) break;
+    std::string arg;
+    bool quoted = false;
+    while (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t'))) {
+      size_t slashes = 0;
+      while (i < line.size() && line[i] == '\\') ++slashes, ++i;
+      if (i < line.size() && line[i] == '"') {
+        arg.append(slashes / 2, '\\');
+        if (slashes % 2) {
+          arg += '"';
+        } else {
+          quoted = !quoted;
+        }
+        ++i;
+      } else {
+        arg.append(slashes, '\\');
+        if (i < line.size() && (quoted || (line[i] != ' ' && line[i] != '\t'))) arg += line[i++];
+      }
+    }
+    parts.push_back(arg);
+  }
+  return parts;
+}
+
+// Starts the service process detached from the caller (its own session, not a
+// child the caller must reap). Returns its pid, or 0 with the last error set.
+long spawnService(const std::string& folder, const std::string& serviceName, const std::vector<std::string>& command) {
+  std::string program = hostPathFromWindows(command[0]);
+  struct stat st;
+  if (program.empty() || stat(program.c_str(), &st) != 0) {
+    setLastError(ERROR_FILE_NOT_FOUND);
+    return 0;
+  }
+  int channel[2];
+  if (pipe2(channel, O_CLOEXEC) != 0) {
+    failErrno(errno);
+    return 0;
+  }
+  std::string output = folder + "/output.log";
+  pid_t middle = fork();
+  if (middle < 0) {
+    close(channel[0]);
+    close(channel[1]);
+    failErrno(errno);
+    return 0;
+  }
+  if (middle == 0) {
+    // A session of its own, under a supervisor that records the exit status
+    // (exitcode) and is not the caller's child.
+    setsid();
+    pid_t supervisor = fork();
+    if (supervisor != 0) _exit(supervisor < 0 ? 1 : 0);
+    pid_t service = fork();
+    if (service != 0) {
+      close(channel[1]);
+      int null = open("/dev/null", O_RDWR);
+      if (null >= 0) {
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+      }
+      if (service < 0) _exit(1);
+      int status = 0;
+      while (waitpid(service, &status, 0) < 0 && errno == EINTR) {
+      }
+      std::string code = WIFEXITED(status) ? std::to_string(WEXITSTATUS(status))
+                                           : "signal " + std::to_string(WTERMSIG(status));
+      writeFileAtomically(folder + "/exitcode", code + "\n");
+      _exit(0);
+    }
+    long self = getpid();
+    ssize_t ignored = write(channel[1], &self, sizeof self);
+    int null = open("/dev/null", O_RDONLY);
+    int out = open(output.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0666);
+    if (null >= 0) dup2(null, 0);
+    if (out >= 0) {
+      dup2(out, 1);
+      dup2(out, 2);
+    }
+    if (chdir("/") != 0) {
+    }
+    setenv("OM_SERVICE_NAME", serviceName.c_str(), 1);
+    std::vector<char*> argv;
+    std::vector<std::string> args = command;
+    args[0] = program;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    int error = errno;
+    ignored = write(channel[1], &error, sizeof error);
+    (void)ignored;
+    _exit(127);
+  }
+  close(channel[1]);
+  int status = 0;
+  waitpid(middle, &status, 0);
+  long pid = 0;
+  int error = 0;
+  bool gotPid = read(channel[0], &pid, sizeof pid) == static_cast<ssize_t>(sizeof pid);
+  bool execFailed = read(channel[0], &error, sizeof error) == static_cast<ssize_t>(sizeof error);
+  close(channel[0]);
+  if (!gotPid || execFailed) {
+    failErrno(execFailed ? error : ECHILD);
+    return 0;
+  }
+  return pid;
+}
+
+// ---- the service process's side -------------------------------------------------
+struct Dispatcher {
+  std::string folder;
+  std::string name;
+  LPHANDLER_FUNCTION handler = nullptr;
+  std::atomic<bool> running{false};
+  std::atomic<bool> stopped{false};
+  std::atomic<bool> mainReturned{false};
+  std::mutex statusLock;
+};
+
+Dispatcher& dispatcher() {
+  static auto* instance = new Dispatcher;
+  return *instance;
+}
+
+struct ServiceThreadArgs {
+  LPSERVICE_MAIN_FUNCTIONA main;
+  std::vector<std::string> args;
+};
+
+void* serviceThread(void* parameter) {
+  std::unique_ptr<ServiceThreadArgs> start(static_cast<ServiceThreadArgs*>(parameter));
+  std::vector<char*> argv;
+  for (auto& arg : start->args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  start->main(static_cast<DWORD>(start->args.size()), argv.data());
+  dispatcher().mainReturned = true;
+  return nullptr;
+}
+
+}  // namespace
+
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
+  if (machine && *machine) {
+    setLastError(1722);  // RPC_S_SERVER_UNAVAILABLE: no remote managers here
+    return nullptr;
+  }
+  if (database && *database && std::strcmp(database, "ServicesActive") != 0) {
+    setLastError(1065);  // ERROR_DATABASE_DOES_NOT_EXIST
+    return nullptr;
+  }
+  auto object = std::make_shared<ScObject>();
+  object->manager = true;
+  servicesFolder();
+  return insertSc(object);
+}
+
+SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName, DWORD access,
+                                DWORD serviceType, DWORD startType, DWORD errorControl, LPCSTR binaryPathName,
+                                LPCSTR loadOrderGroup, LPDWORD tagId, LPCSTR dependencies,
+                                LPCSTR serviceStartName, LPCSTR password) {
+  if (!lookupSc(manager, true)) return nullptr;
+  if (!validName(serviceName)) {
+    setLastError(ERROR_INVALID_NAME);
+    return nullptr;
+  }
+  if (!binaryPathName || !*binaryPathName || startType > SERVICE_DISABLED) {
+    setLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  std::string folder = folderOf(serviceName);
+  if (exists(folder) && !reapIfDeleted(folder)) {
+    setLastError(exists(folder + "/deleted") ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS);
+    return nullptr;
+  }
+  if (mkdir(folder.c_str(), 0777) != 0) {
+    setLastError(errno == EEXIST ? ERROR_SERVICE_EXISTS : win32ErrorFromErrno(errno));
+    return nullptr;
+  }
+  std::ostringstream config;
+  config << "name=" << serviceName << "\n"
+         << "display=" << (displayName && *displayName ? displayName : serviceName) << "\n"
+         << "binpath=" << binaryPathName << "\n"
+         << "type=" << serviceType << "\n"
+         << "start=" << startType << "\n"
+         << "error=" << errorControl << "\n"
+         << "account=" << (serviceStartName ? serviceStartName : "LocalSystem") << "\n";
+  writeFileAtomically(folder + "/config", config.str());
+  writeStatus(folder, SERVICE_STATUS{serviceType, SERVICE_STOPPED, 0, 0, 0, 0, 0}, 0);
+  auto object = std::make_shared<ScObject>();
+  object->name = serviceName;
+  object->folder = folder;
+  return insertSc(object);
+}
+
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) {
+  if (!lookupSc(manager, true)) return nullptr;
+  if (!validName(serviceName)) {
+    setLastError(ERROR_INVALID_NAME);
+    return nullptr;
+  }
+  std::string folder = folderOf(serviceName);
+  if (!exists(folder + "/config") || reapIfDeleted(folder)) {
+    setLastError(ERROR_SERVICE_DOES_NOT_EXIST);
+    return nullptr;
+  }
+  auto object = std::make_shared<ScObject>();
+  object->name = serviceName;
+  object->folder = folder;
+  return insertSc(object);
+}
+
+BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
+  auto object = lookup<ScObject>(reinterpret_cast<HANDLE>(handle));
+  if (!object) return fail(ERROR_INVALID_HANDLE);
+  if (!object->manager) reapIfDeleted(object->folder);
+  removeHandle(reinterpret_cast<HANDLE>(handle));
+  return TRUE;
+}
+
+BOOL WINAPI DeleteService(SC_HANDLE service) {
+  auto object = lookupSc(service, false);
+  if (!object) return FALSE;
+  if (!exists(object->folder + "/config")) return fail(ERROR_SERVICE_DOES_NOT_EXIST);
+  if (exists(object->folder + "/deleted")) return fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+  writeFileAtomically(object->folder + "/deleted", "");
+  return TRUE;
+}
+
+BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
+  auto object = lookupSc(service, false);
+  if (!object) return FALSE;
+  if (!status) return fail(ERROR_INVALID_PARAMETER);
+  if (exists(object->folder + "/config")) {
+    object->lastStatus = effectiveStatus(object->folder).status;
+  } else {
+    object->lastStatus.dwCurrentState = SERVICE_STOPPED;  // deleted: the last state seen, stopped
+    object->lastStatus.dwControlsAccepted = 0;
+  }
+  *status = object->lastStatus;
+  return TRUE;
+}
+
+BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA config, DWORD size, LPDWORD needed) {
+  auto object = lookupSc(service, false);
+  if (!object) return FALSE;
+  if (!needed) return fail(ERROR_INVALID_PARAMETER);
+  auto values = readConfig(object->folder);
+  if (values.empty()) return fail(ERROR_SERVICE_DOES_NOT_EXIST);
+  const std::string texts[] = {values["binpath"], "", std::string("\0", 1), values["account"], values["display"]};
+  DWORD total = sizeof(QUERY_SERVICE_CONFIGA);
+  for (const auto& text : texts) total += static_cast<DWORD>(text.size() + 1);
+  *needed = total;
+  if (!config || size < total) return fail(ERROR_INSUFFICIENT_BUFFER);
+  char* next = reinterpret_cast<char*>(config + 1);
+  LPSTR* targets[] = {&config->lpBinaryPathName, &config->lpLoadOrderGroup, &config->lpDependencies,
+                      &config->lpServiceStartName, &config->lpDisplayName};
+  for (int i = 0; i < 5; ++i) {
+    std::memcpy(next, texts[i].data(), texts[i].size());
+    next[texts[i].size()] = '\0';
+    *targets[i] = next;
+    next += texts[i].size() + 1;
+  }
+  config->dwServiceType = static_cast<DWORD>(std::stoul(values["type"]));
+  config->dwStartType = static_cast<DWORD>(std::stoul(values["start"]));
+  config->dwErrorControl = static_cast<DWORD>(std::stoul(values["error"]));
+  config->dwTagId = 0;
+  return TRUE;
+}
+
+BOOL WINAPI StartServiceA(SC_HANDLE service, DWORD argc, LPCSTR* argv) {
+  auto object = lookupSc(service, false);
+  if (!object) return FALSE;
+  const std::string& folder = object->folder;
+  auto config = readConfig(folder);
+  if (config.empty()) return fail(ERROR_SERVICE_DOES_NOT_EXIST);
+  if (exists(folder + "/deleted")) return fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+  if (config["start"] == std::to_string(SERVICE_DISABLED)) return fail(ERROR_SERVICE_DISABLED);
+  if (effectiveStatus(folder).status.dwCurrentState != SERVICE_STOPPED) return fail(ERROR_SERVICE_ALREADY_RUNNING);
+
+  std::string args = config["name"] + std::string("\0", 1);
+  for (DWORD i = 0; i < argc; ++i) args += std::string(argv && argv[i] ? argv[i] : "") + std::string("\0", 1);
+  writeFileAtomically(folder + "/args", args);
+  unlink((folder + "/connected").c_str());
+  unlink((folder + "/control").c_str());
+  unlink((folder + "/exitcode").c_str());
+
+  std::vector<std::string> command = splitCommandLine(config["binpath"]);
+  long pid = spawnService(folder, config["name"], command);
+  if (!pid) return FALSE;
+  SERVICE_STATUS pending{static_cast<DWORD>(std::stoul(config["type"])), SERVICE_START_PENDING, 0, 0, 0, 0, 2000};
+  // The dispatcher may already have reported; only a still stopped record is replaced.
+  if (readStatus(folder).status.dwCurrentState == SERVICE_STOPPED && !exists(folder + "/connected"))
+    writeStatus(folder, pending, pid);
+  // Like the real manager, wait until the process has connected its dispatcher.
+  for (int waited = 0; waited < kRequestTimeoutMilliseconds; waited += kPollMilliseconds) {
+    if (exists(folder + "/connected")) return TRUE;
+    if (!processAlive(pid)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMilliseconds));
+  }
+  if (exists(folder + "/connected")) return TRUE;
+  if (!processAlive(pid)) effectiveStatus(folder);
+  return fail(ERROR_SERVICE_REQUEST_TIMEOUT);
+}
+
+BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
+  auto object = lookupSc(service, false);
+  if (!object) return FALSE;
+  const std::string& folder = object->folder;
+  if (!exists(folder + "/config")) return fail(ERROR_SERVICE_DOES_NOT_EXIST);
+  StoredStatus current = effectiveStatus(folder);
+  const SERVICE_STATUS& s = current.status;
+  if (s.dwCurrentState == SERVICE_STOPPED) return fail(ERROR_SERVICE_NOT_ACTIVE);
+  bool pending = s.dwCurrentState == SERVICE_START_PENDING || s.dwCurrentState == SERVICE_STOP_PENDING;
+  if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
+    DWORD accept = control == SERVICE_CONTROL_STOP ? SERVICE_ACCEPT_STOP : SERVICE_ACCEPT_SHUTDOWN;
+    if (pending || !(s.dwControlsAccepted & accept)) return fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+  } else if (control == SERVICE_CONTROL_PAUSE || control == SERVICE_CONTROL_CONTINUE) {
+    if (pending) return fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+    if (!(s.dwControlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE)) return fail(ERROR_INVALID_SERVICE_CONTROL);
+  } else if (control != SERVICE_CONTROL_INTERROGATE && (control < 128 || control > 255)) {
+    return fail(ERROR_INVALID_PARAMETER);
+  }
+  if (!exists(folder + "/connected")) return fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+  writeFileAtomically(folder + "/control", std::to_string(control) + "\n");
+  int waited = 0;
+  while (exists(folder + "/control")) {
+    if (!processAlive(current.pid) || waited >= kRequestTimeoutMilliseconds) {
+      unlink((folder + "/control").c_str());
+      if (status) *status = effectiveStatus(folder).status;
+      return fail(ERROR_SERVICE_REQUEST_TIMEOUT);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMilliseconds));
+    waited += kPollMilliseconds;
+  }
+  if (status) *status = effectiveStatus(folder).status;
+  return TRUE;
+}
+
+BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA* table) {
+  if (!table || !table[0].lpServiceName || !table[0].lpServiceProc) return fail(ERROR_INVALID_PARAMETER);
+  const char* name = std::getenv("OM_SERVICE_NAME");
+  Dispatcher& d = dispatcher();
+  if (!name || !*name || d.running) return fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+  std::string folder = folderOf(name);
+  if (!exists(folder + "/config")) return fail(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+  unsetenv("OM_SERVICE_NAME");
+  d.folder = folder;
+  d.name = name;
+  d.running = true;
+
+  auto* start = new ServiceThreadArgs{table[0].lpServiceProc, {}};
+  std::string args = readFile(folder + "/args");
+  for (size_t at = 0; at < args.size();) {
+    size_t end = args.find('\0', at);
+    if (end == std::string::npos) end = args.size();
+    start->args.push_back(args.substr(at, end - at));
+    at = end + 1;
+  }
+  if (start->args.empty()) start->args.push_back(name);
+  writeFileAtomically(folder + "/connected", std::to_string(getpid()) + "\n");
+
+  pthread_t thread;
+  pthread_attr_t attributes;
+  pthread_attr_init(&attributes);
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  pthread_attr_setstacksize(&attributes, 8 << 20);
+  int rc = pthread_create(&thread, &attributes, serviceThread, start);
+  pthread_attr_destroy(&attributes);
+  if (rc != 0) {
+    delete start;
+    return failErrno(rc);
+  }
+  // Controls are delivered here, on the dispatcher's thread, one at a time.
+  std::string request = folder + "/control";
+  while (!d.stopped) {
+    if (exists(request)) {
+      std::string text = readFile(request);
+      DWORD control = static_cast<DWORD>(std::strtoul(text.c_str(), nullptr, 10));
+      if (!text.empty() && d.handler) d.handler(control);
+      unlink(request.c_str());
+      continue;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMilliseconds));
+  }
+  unlink(request.c_str());
+  // A service main that reports stopped as it finishes gets a moment to return
+  // before the dispatcher does (and the process ends).
+  for (int waited = 0; !d.mainReturned && waited < kStopGraceMilliseconds; waited += kPollMilliseconds)
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPollMilliseconds));
+  return TRUE;
+}
+
+SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR serviceName, LPHANDLER_FUNCTION handler) {
+  Dispatcher& d = dispatcher();
+  if (!d.running) {
+    setLastError(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+    return nullptr;
+  }
+  if (!serviceName || !handler) {
+    setLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (!equalsIgnoreCase(serviceName, d.name)) {
+    setLastError(1083);  // ERROR_SERVICE_NOT_IN_EXE
+    return nullptr;
+  }
+  d.handler = handler;
+  return reinterpret_cast<SERVICE_STATUS_HANDLE>(&d);
+}
+
+BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status) {
+  Dispatcher& d = dispatcher();
+  if (handle != reinterpret_cast<SERVICE_STATUS_HANDLE>(&d) || !d.running) return fail(ERROR_INVALID_HANDLE);
+  if (!status || status->dwCurrentState < SERVICE_STOPPED || status->dwCurrentState > SERVICE_PAUSED)
+    return fail(ERROR_INVALID_DATA);
+  {
+    std::lock_guard<std::mutex> lock(d.statusLock);
+    writeStatus(d.folder, *status, status->dwCurrentState == SERVICE_STOPPED ? 0 : getpid());
+    appendLine(d.folder + "/status.log", "service: " + formatStatus(*status, getpid()));
+  }
+  if (status->dwCurrentState == SERVICE_STOPPED) d.stopped = true;
+  return TRUE;
+}

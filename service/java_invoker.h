@@ -1,0 +1,71 @@
+// Runs the agent's Java main class in a virtual machine loaded into this process.
+#pragma once
+#include <jni.h>
+
+#include <string>
+
+#include "platform/win32.h"
+
+class ShutdownNotificationListener {
+ public:
+  virtual ~ShutdownNotificationListener() = default;
+  virtual void onShutdownNotification() = 0;
+};
+
+class JavaInvoker {
+ public:
+  using LogFunction = void (*)(const char* text);
+
+  explicit JavaInvoker(const char* mainClassName);
+  virtual ~JavaInvoker();
+  JavaInvoker(const JavaInvoker&) = delete;
+  JavaInvoker& operator=(const JavaInvoker&) = delete;
+
+  void setClassPath(const char* value) { classPath = value; }
+  void setExtraParams(const char* value) { extraParams = value; }
+  void setLibraryPath(const char* value) { libraryPath = value; }
+  void setMaxHeapMegabytes(int value) { maxHeapMegabytes = value; }
+  void setErrorLog(LogFunction function);
+  void setMessageLog(LogFunction function);
+
+  bool launch(int argc, char** argv);
+  void registerShutdownHook(ShutdownNotificationListener* listener);
+  void stop();
+
+  std::string jreHome;
+
+  // Read access for tests and diagnostics.
+  const std::string& getMainClassName() const { return mainClassName; }
+  const std::string& getJvmDllPath() const { return jvmDllPath; }
+  int getMaxHeapMegabytes() const { return maxHeapMegabytes; }
+  const std::string& getClassPath() const { return classPath; }
+  const std::string& getLibraryPath() const { return libraryPath; }
+  const std::string& getExtraParams() const { return extraParams; }
+
+ private:
+  bool loadJvmLibrary(const char* path);
+  void addJreBinToPath();
+
+  std::string extraParams;
+  std::string classPath;
+  std::string mainClassName;
+  std::string vmType = "server";
+  std::string jvmDllPath;
+  std::string libraryPath;
+  jclass mainClass = nullptr;  // a global reference
+  int maxHeapMegabytes = 256;
+  JavaVM* vm = nullptr;
+  LogFunction errorLog;
+  LogFunction messageLog;
+
+  using CreateJavaVM = jint(JNICALL*)(JavaVM**, void**, void*);
+  using GetDefaultJavaVMInitArgs = jint(JNICALL*)(void*);
+  CreateJavaVM createJavaVM = nullptr;
+  GetDefaultJavaVMInitArgs getDefaultJavaVMInitArgs = nullptr;
+};
+
+// The option list handed to JNI_CreateJavaVM for a runtime at `home` (see launch).
+std::string javaExtDirsOption(const std::string& home);
+
+extern "C" JNIEXPORT void JNICALL Java_com_ombrel_agentservice_Start_shutdownNotification(JNIEnv* env, jclass cls,
+                                                                                          jlong handle);

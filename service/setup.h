@@ -1,0 +1,27 @@
+// Configuration from service.properties, class path and runtime discovery.
+#pragma once
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "service/java_invoker.h"
+
+namespace ombackup {
+
+// A setup failure; carries only its message text.
+class SetupError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A new invoker configured from service.properties beside the program, or nullptr.
+JavaInvoker* setupInvoker();
+// The runtime folder under <baseFolder>\omjre whose name sorts last; throws SetupError.
+std::string findJre(const std::string& baseFolder);
+// Sorted names of the sub-folders of `parent` matching `pattern`; throws SetupError.
+std::vector<std::string> listSubdirectories(const std::string& parent, const std::string& pattern);
+bool directoryExists(const std::string& path);
+// The program's folder with its trailing "\", or empty when the path cannot be read.
+std::string programFolder();
+
+}  // namespace ombackup

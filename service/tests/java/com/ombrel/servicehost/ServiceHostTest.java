@@ -1,0 +1,431 @@
+package com.ombrel.servicehost;
+
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+import static org.junit.jupiter.api.Assertions.fail;
+
+import java.io.IOException;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.Paths;
+import java.nio.file.StandardCopyOption;
+import java.util.ArrayList;
+import java.util.Arrays;
+import java.util.List;
+import java.util.Locale;
+import java.util.concurrent.TimeUnit;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
+import java.util.stream.Collectors;
+import org.junit.jupiter.api.Test;
+
+/**
+ * ombackup end to end on the stand-in service manager: install, start through
+ * om-sc, the in-process JVM running the sample agent (with -Xcheck:jni), the
+ * states reported, stop, removal, and the failure paths.
+ */
+class ServiceHostTest {
+  private static final Path BIN = Paths.get(System.getProperty("om.bin"));
+  private static final Path ROOT = Paths.get(System.getenv("OM_STANDIN_ROOT"));
+  private static final Path LIBJVM =
+      Paths.get(System.getenv().getOrDefault("OM_JAVA_HOME", "/usr/lib/jvm/java-17-openjdk-amd64"),
+          "lib", "server", "libjvm.so");
+  private static final Pattern LOG_LINE =
+      Pattern.compile("\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d (Error|Message|Debug|Trace): .*");
+  private static final String USAGE = "Invalid arguments\nusage:\n\tombackup -[install|uninstall|debug]\n";
+  private static int counter;
+
+  record Result(int code, String out) {}
+
+  record Status(int state, int controls, int win32, int specific, int checkPoint, int waitHint) {}
+
+  /** An installation folder: ombackup beside its stand-in library, lib\*.jar, omjre. */
+  static final class Install {
+    final Path dir;
+    final String name;
+    final String display;
+
+    Install(String tag) throws IOException {
+      counter++;
+      dir = ROOT.resolve("install-" + tag + "-" + counter);
+      name = "OmTest " + tag + " " + counter;
+      display = "OmTest Display " + tag + " " + counter;
+      Files.createDirectories(dir.resolve("lib"));
+      Files.copy(BIN.resolve("ombackup"), dir.resolve("ombackup"), StandardCopyOption.COPY_ATTRIBUTES);
+      Files.copy(BIN.resolve("libomwin32.so"), dir.resolve("libomwin32.so"));
+      Files.copy(BIN.resolve("sample-agent.jar"), dir.resolve("lib").resolve("agent.jar"));
+    }
+
+    Install withJre(String jre) throws IOException {
+      Path server = dir.resolve("omjre").resolve(jre).resolve("bin").resolve("server");
+      Files.createDirectories(server);
+      Files.createSymbolicLink(server.resolve("jvm.dll"), LIBJVM);
+      return this;
+    }
+
+    Install properties(String... extraLines) throws IOException {
+      // The first occurrence of a key wins: the test's own lines come first.
+      List<String> lines = new ArrayList<>(Arrays.asList(extraLines));
+      lines.addAll(List.of(
+          "# test service",
+          "service.name=" + name,
+          "service.displayname=" + display,
+          "memory=128",
+          "extra-params=-Xcheck:jni",
+          "main-class=com.ombrel.agentservice.Start"));
+      Files.write(dir.resolve("service.properties"), lines);
+      return this;
+    }
+
+    Install agent(String... lines) throws IOException {
+      Files.write(dir.resolve("agent.properties"), Arrays.asList(lines));
+      return this;
+    }
+
+    String windowsPath() {
+      return "C:" + dir.toString().replace('/', '\\');
+    }
+
+    Path serviceFolder() {
+      return ROOT.resolve("services").resolve(name.toLowerCase(Locale.ROOT));
+    }
+
+    Result ombackup(String... args) throws Exception {
+      List<String> command = new ArrayList<>();
+      command.add(dir.resolve("ombackup").toString());
+      command.addAll(Arrays.asList(args));
+      return run(command);
+    }
+
+    Result sc(String... args) throws Exception {
+      List<String> command = new ArrayList<>();
+      command.add(BIN.resolve("om-sc").toString());
+      command.add(args[0]);
+      command.add(name);
+      command.addAll(Arrays.asList(args).subList(1, args.length));
+      return run(command);
+    }
+
+    int state() throws Exception {
+      Result query = sc("query");
+      Matcher m = Pattern.compile("STATE\\s+: (\\d+)").matcher(query.out);
+      assertTrue(m.find(), query.out);
+      return Integer.parseInt(m.group(1));
+    }
+
+    void awaitState(int wanted) throws Exception {
+      long end = System.nanoTime() + TimeUnit.SECONDS.toNanos(60);
+      int state = 0;
+      while (System.nanoTime() < end) {
+        state = state();
+        if (state == wanted) return;
+        Thread.sleep(50);
+      }
+      fail("state " + state + " instead of " + wanted + "\n" + read(serviceFolder().resolve("output.log"))
+          + read(log()));
+    }
+
+    List<Status> reports() throws IOException {
+      List<Status> out = new ArrayList<>();
+      for (String line : Files.readAllLines(serviceFolder().resolve("status.log"))) {
+        if (!line.startsWith("service: ")) continue;
+        int[] v = Arrays.stream(line.substring(9).split(" ")).mapToInt(Integer::parseInt).toArray();
+        out.add(new Status(v[0], v[1], v[2], v[3], v[4], v[5]));
+      }
+      return out;
+    }
+
+    String awaitExitCode() throws Exception {
+      Path file = serviceFolder().resolve("exitcode");
+      long end = System.nanoTime() + TimeUnit.SECONDS.toNanos(60);
+      while (!Files.exists(file) && System.nanoTime() < end) Thread.sleep(20);
+      return read(file).trim();
+    }
+
+    Path log() {
+      return dir.resolve("ombackup.log");
+    }
+
+    List<String> logTexts() throws IOException {
+      List<String> texts = new ArrayList<>();
+      for (String line : Files.readAllLines(log())) {
+        assertTrue(LOG_LINE.matcher(line).matches(), "log line: " + line);
+        texts.add(line.substring(18));
+      }
+      return texts;
+    }
+
+    String output() throws IOException {
+      return read(serviceFolder().resolve("output.log"));
+    }
+
+    List<String> events() throws IOException {
+      Path file = dir.resolve("agent-events.log");
+      return Files.exists(file) ? Files.readAllLines(file) : List.of();
+    }
+  }
+
+  static String read(Path file) throws IOException {
+    return Files.exists(file) ? Files.readString(file) : "";
+  }
+
+  static Result run(List<String> command) throws Exception {
+    Process process = new ProcessBuilder(command).redirectErrorStream(true).start();
+    process.getOutputStream().close();
+    String out = new String(process.getInputStream().readAllBytes(), StandardCharsets.UTF_8);
+    assertTrue(process.waitFor(120, TimeUnit.SECONDS), "timed out: " + command);
+    return new Result(process.exitValue(), out);
+  }
+
+  static List<String> eventLog() throws IOException {
+    Path file = ROOT.resolve("eventlog").resolve("Application.log");
+    return Files.exists(file) ? Files.readAllLines(file) : List.of();
+  }
+
+  static String uid() throws Exception {
+    return run(List.of("id", "-u")).out.trim();
+  }
+
+  /** The JNI checker's complaints fail the test. */
+  static void assertNoJniWarnings(String output) {
+    assertFalse(output.contains("WARNING in native method"), output);
+    assertFalse(output.contains("FATAL ERROR in native method"), output);
+    assertFalse(output.contains("WARNING: JNI local refs"), output);
+  }
+
+  static void assertOneFailedStop(Install install, int specific) throws Exception {
+    install.awaitState(1);
+    List<Status> reports = install.reports();
+    List<Status> stopped = reports.stream().filter(s -> s.state == 1).collect(Collectors.toList());
+    assertEquals(1, stopped.size(), reports.toString());
+    assertEquals(1066, stopped.get(0).win32);
+    assertEquals(specific, stopped.get(0).specific);
+    assertEquals("0", install.awaitExitCode());
+    Result query = install.sc("query");
+    assertTrue(query.out.contains("WIN32_EXIT_CODE    : 1066  (0x42a)"), query.out);
+    assertTrue(query.out.contains("SERVICE_EXIT_CODE  : " + specific + "  (0x" + specific + ")"), query.out);
+  }
+
+  @Test
+  void installStartStopAndRemove() throws Exception {
+    Install install = new Install("main").withJre("jre17").properties();
+    Result installed = install.ombackup("-install");
+    assertEquals(new Result(0, install.display + " installed.\n"), installed);
+
+    Result qc = install.sc("qc");
+    assertEquals(0, qc.code, qc.out);
+    assertTrue(qc.out.contains("BINARY_PATH_NAME   : \"" + install.windowsPath() + "\\ombackup\" -start\n"), qc.out);
+    assertTrue(qc.out.contains("START_TYPE         : 2   AUTO_START"), qc.out);
+    assertTrue(qc.out.contains("DISPLAY_NAME       : " + install.display), qc.out);
+    assertTrue(qc.out.contains("TYPE               : 10  WIN32_OWN_PROCESS"), qc.out);
+
+    Result started = install.sc("start", "-trace");
+    assertEquals(0, started.code, started.out);
+    install.awaitState(4);
+    assertEquals(List.of("main " + install.name + "|-trace", "hook set"), install.events());
+
+    Result stop = install.sc("stop");
+    assertEquals(0, stop.code, stop.out);
+    assertTrue(stop.out.contains("STATE              : 3  STOP_PENDING") || stop.out.contains("1  STOPPED"), stop.out);
+    install.awaitState(1);
+    assertEquals("0", install.awaitExitCode());
+    assertEquals(List.of("main " + install.name + "|-trace", "hook set", "Stop", "Stopped"), install.events());
+
+    List<Status> reports = install.reports();
+    assertEquals(List.of(
+        new Status(2, 0, 0, 0, 1, 3000),
+        new Status(2, 0, 0, 0, 2, 3000),
+        new Status(4, 1, 0, 0, 0, 0),
+        new Status(3, 1, 0, 0, 3, 0),
+        new Status(1, 1, 0, 0, 0, 0)), reports);
+
+    String output = install.output();
+    assertNoJniWarnings(output);
+    assertTrue(output.contains("VM arguments:\n-Djava.class.path=" + install.dir + "/lib/agent.jar\n"
+        + "-Djava.library.path=" + install.dir + "/\n-Xmx128m\n-Dsun.net.inetaddr.ttl=300\n-Xcheck:jni\n"), output);
+    assertFalse(output.contains("java.ext.dirs"), output);
+    assertTrue(output.contains("VM DLL = " + install.windowsPath() + "\\omjre\\jre17\\bin\\server\\jvm.dll\n"), output);
+    assertTrue(output.contains("JRE HOME = " + install.windowsPath() + "\\omjre\\jre17\n"), output);
+    assertTrue(output.contains("Sample agent started as \"" + install.name + "\" with 2 argument(s)"), output);
+
+    List<String> texts = install.logTexts();
+    assertEquals(2, texts.stream().filter("Message: Backup service wrapper started"::equals).count(), texts.toString());
+    for (String expected : List.of("Trace: In setupInvoker", "Trace: Attempting to find JRE", "Trace: Setting classpath",
+        "Trace: In start", "Trace: Invoking service", "Debug: Registered shutdown notification callback",
+        "Trace: Waiting for stop event...", "Trace: Received stop event", "Trace: Exit start", "Trace: In stop",
+        "Trace: Calling invoker stop", "Debug: Invoker Stopped", "Trace: Notifying SCM",
+        "Trace: In service destructor")) {
+      assertTrue(texts.contains(expected), expected + " in " + texts);
+    }
+    assertTrue(texts.indexOf("Trace: Invoking service") < texts.indexOf("Trace: Waiting for stop event..."));
+    assertFalse(texts.stream().anyMatch(t -> t.startsWith("Error")), texts.toString());
+
+    Result removed = install.ombackup("-uninstall");
+    assertEquals(new Result(0, install.display + " removed.\n"), removed);
+    Result gone = install.sc("query");
+    assertTrue(gone.out.contains("[SC] OpenService FAILED 1060:\n\nThe specified service does not exist as an "
+        + "installed service."), gone.out);
+  }
+
+  @Test
+  void javaReportsItsOwnShutdown() throws Exception {
+    Install install = new Install("notify").withJre("jre17").properties().agent("mode=notify", "notifyDelay=300");
+    install.ombackup("-install");
+    assertEquals(0, install.sc("start").code);
+    install.awaitState(1);
+    assertEquals("0", install.awaitExitCode());
+    List<Status> reports = install.reports();
+    List<Status> stopped = reports.stream().filter(s -> s.state == 1).collect(Collectors.toList());
+    assertEquals(List.of(new Status(1, 1, 0, 0, 0, 0)), stopped, reports.toString());
+    List<String> events = install.events();
+    assertTrue(events.contains("shutdownNotification own"), events.toString());
+    assertFalse(events.contains("Stop"), events.toString());
+    assertNoJniWarnings(install.output());
+    assertEquals(new Result(0, install.display + " removed.\n"), install.ombackup("-remove"));
+  }
+
+  @Test
+  void aWrongHandleIsIgnored() throws Exception {
+    Install install = new Install("wrong").withJre("jre17").properties().agent("mode=notify-wrong", "notifyDelay=100");
+    install.ombackup("-install");
+    assertEquals(0, install.sc("start").code);
+    install.awaitState(4);
+    long end = System.nanoTime() + TimeUnit.SECONDS.toNanos(30);
+    while (!install.events().contains("shutdownNotification returned") && System.nanoTime() < end) Thread.sleep(20);
+    assertTrue(install.events().contains("shutdownNotification wrong"), install.events().toString());
+    assertEquals(4, install.state());
+    assertEquals(0, install.sc("stop").code);
+    install.awaitState(1);
+    assertEquals("0", install.awaitExitCode());
+    assertTrue(install.events().contains("Stop"), install.events().toString());
+    assertEquals(1, install.reports().stream().filter(s -> s.state == 1).count());
+    install.ombackup("-uninstall");
+  }
+
+  @Test
+  void removingARunningServiceStopsItFirst() throws Exception {
+    Install install = new Install("remove").withJre("jre17").properties().agent("stopDelay=1500");
+    install.ombackup("-install");
+    assertEquals(0, install.sc("start").code);
+    install.awaitState(4);
+    Result removed = install.ombackup("-uninstall");
+    assertEquals(0, removed.code);
+    assertTrue(Pattern.matches(Pattern.quote("Stopping " + install.display + ".") + "\\.+\n"
+        + Pattern.quote(install.display + " stopped.\n" + install.display + " removed.\n"), removed.out),
+        removed.out);
+    assertTrue(install.sc("query").out.contains("FAILED 1060"));
+  }
+
+  @Test
+  void noRuntimeContainer() throws Exception {
+    Install install = new Install("nojre").properties();
+    install.ombackup("-install");
+    install.sc("start");
+    assertOneFailedStop(install, 2);
+    assertTrue(install.logTexts().contains("Error: Java container directory not found: " + install.windowsPath()
+        + "\\omjre"), install.logTexts().toString());
+    assertTrue(install.logTexts().contains("Error: Could not find JRE home"), install.logTexts().toString());
+    assertTrue(install.output().contains("Could not find a valid JVM to use: Java container directory not found: "),
+        install.output());
+    install.ombackup("-uninstall");
+  }
+
+  @Test
+  void emptyRuntimeContainer() throws Exception {
+    Install install = new Install("emptyjre").properties();
+    Files.createDirectories(install.dir.resolve("omjre"));
+    install.ombackup("-install");
+    install.sc("start");
+    assertOneFailedStop(install, 2);
+    assertTrue(install.logTexts().contains(
+        "Error: Java container directory don't seem to have any JRE directories."), install.logTexts().toString());
+    install.ombackup("-uninstall");
+  }
+
+  @Test
+  void missingMainClass() throws Exception {
+    Install install = new Install("nomain").withJre("jre17").properties("main-class=com.example.Missing");
+    install.ombackup("-install");
+    install.sc("start");
+    assertOneFailedStop(install, 2);
+    assertTrue(install.logTexts().contains("Error: Exception occurred while searching for main class"),
+        install.logTexts().toString());
+    assertTrue(install.output().contains("java.lang.NoClassDefFoundError: com/example/Missing"), install.output());
+    assertNoJniWarnings(install.output());
+    install.ombackup("-uninstall");
+  }
+
+  @Test
+  void throwingMain() throws Exception {
+    Install install = new Install("throw").withJre("jre17").properties().agent("mode=throw");
+    install.ombackup("-install");
+    install.sc("start");
+    assertOneFailedStop(install, 2);
+    assertTrue(install.logTexts().contains("Error: Exception occurred while invokin main method"),
+        install.logTexts().toString());
+    assertTrue(install.output().contains("java.lang.IllegalStateException: sample agent refused to start"),
+        install.output());
+    assertNoJniWarnings(install.output());
+    install.ombackup("-uninstall");
+  }
+
+  @Test
+  void extensionFoldersOnlyForTheJava8Layout() throws Exception {
+    // A runtime folder with lib\ext reads as Java 8 and gets -Djava.ext.dirs; a
+    // Java 17 runtime refuses that option, so this start fails where the plain
+    // jre17 layout of the other tests starts.
+    Install install = new Install("java8layout").withJre("jre17").properties();
+    Files.createDirectories(install.dir.resolve("omjre/jre17/lib/ext"));
+    install.ombackup("-install");
+    install.sc("start");
+    assertOneFailedStop(install, 2);
+    String output = install.output();
+    assertTrue(output.contains("-Djava.ext.dirs=" + install.dir + "/omjre/jre17/lib:" + install.dir
+        + "/omjre/jre17/lib/ext\n"), output);
+    assertTrue(install.logTexts().contains("Error: Could not create java VM"), install.logTexts().toString());
+    install.ombackup("-uninstall");
+  }
+
+  @Test
+  void noInvokerEndsWithCodeOneAndAnEventLogReport() throws Exception {
+    Install install = new Install("noinvoker").withJre("jre17").properties("working-dir=C:\\no\\such\\folder");
+    install.ombackup("-install");
+    install.sc("start");
+    assertOneFailedStop(install, 1);
+    assertTrue(install.logTexts().contains("Error: Could not set working dir: C:\\no\\such\\folder"),
+        install.logTexts().toString());
+    assertTrue(eventLog().contains(install.name + "\t1\t0\t0x20000001\tS-1-22-1-" + uid() + "\tinvocation failed"),
+        eventLog().toString());
+    install.ombackup("-uninstall");
+  }
+
+  @Test
+  void usageTextAndConsoleStart() throws Exception {
+    Install install = new Install("usage").properties();
+    assertEquals(new Result(0, USAGE), install.ombackup());
+    assertEquals(new Result(0, USAGE), install.ombackup("install"));
+    assertEquals(new Result(0, USAGE), install.ombackup("-bogus"));
+    Result console = install.ombackup("-start");
+    assertEquals(1, console.code, console.out);
+    assertTrue(eventLog().contains(install.name + "\t1\t0\t0x20000001\tS-1-22-1-" + uid()
+        + "\tStartServiceCtrlDispatcher failed."), eventLog().toString());
+    Path key = ROOT.resolve("registry/HKEY_LOCAL_MACHINE/k.SYSTEM/k.CurrentControlSet/k.Services/k.Eventlog"
+        + "/k.Application/k." + install.name);
+    assertTrue(Files.isDirectory(key), key.toString());
+  }
+
+  @Test
+  void defaultsWithoutServiceProperties() throws Exception {
+    Install install = new Install("defaults");
+    assertEquals(new Result(0, "Ombrel Pro Service installed.\n"), install.ombackup("/INSTALL"));
+    Result twice = install.ombackup("-Install");
+    assertEquals(new Result(0, "CreateService failed - The specified service already exists. (0x431)\n"), twice);
+    Result qc = run(List.of(BIN.resolve("om-sc").toString(), "qc", "OmBackup Service"));
+    assertTrue(qc.out.contains("DISPLAY_NAME       : Ombrel Pro Service"), qc.out);
+    assertEquals(new Result(0, "Ombrel Pro Service removed.\n"), install.ombackup("/remove"));
+    assertEquals(new Result(0, "OpenService failed - The specified service does not exist as an installed service."
+        + " (0x424)\n"), install.ombackup("-uninstall"));
+  }
+}
