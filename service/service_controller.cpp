@@ -76,7 +76,7 @@ void formatLastError(char* buffer, size_t size) {
                                 reinterpret_cast<LPSTR>(&text), 0, nullptr);
   if (length && length + 14 <= size) {
     text[length - 2] = '\0';  // the line end
-    std::snprintf(buffer, size, "%s (0x%x)", text, code);
+    std::snprintf(buffer, size, "%s (0x%x)", text, static_cast<unsigned>(code));
   }
   if (text) LocalFree(text);
 }

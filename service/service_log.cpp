@@ -51,8 +51,7 @@ void writeLog(const char* text, int level) {
   if (level >= LOG_ERROR && level <= LOG_TRACE) line += kLabels[level];
   line += text ? text : "";
   line += kLineEnd;
-  append(line);
-  FlushFileBuffers(logFile);
+  append(line);  // unbuffered: the line is with the system once written
 }
 
 void writeLogf(int level, const char* format, ...) {

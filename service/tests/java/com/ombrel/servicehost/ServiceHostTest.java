@@ -19,6 +19,7 @@ import java.util.concurrent.TimeUnit;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 import java.util.stream.Collectors;
+import org.junit.jupiter.api.AfterEach;
 import org.junit.jupiter.api.Test;
 
 /**
@@ -36,6 +37,7 @@ class ServiceHostTest {
       Pattern.compile("\\d\\d/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d (Error|Message|Debug|Trace): .*");
   private static final String USAGE = "Invalid arguments\nusage:\n\tombackup -[install|uninstall|debug]\n";
   private static int counter;
+  private final List<Install> installs = new ArrayList<>();
 
   record Result(int code, String out) {}
 
@@ -188,6 +190,20 @@ class ServiceHostTest {
     return run(List.of("id", "-u")).out.trim();
   }
 
+  /** A test that failed half-way leaves no service process behind. */
+  @AfterEach
+  void removeLeftoverServices() throws Exception {
+    for (Install install : installs) {
+      if (Files.exists(install.serviceFolder().resolve("config"))) install.ombackup("-uninstall");
+    }
+  }
+
+  Install install(String tag) throws IOException {
+    Install install = new Install(tag);
+    installs.add(install);
+    return install;
+  }
+
   /** The JNI checker's complaints fail the test. */
   static void assertNoJniWarnings(String output) {
     assertFalse(output.contains("WARNING in native method"), output);
@@ -210,7 +226,7 @@ class ServiceHostTest {
 
   @Test
   void installStartStopAndRemove() throws Exception {
-    Install install = new Install("main").withJre("jre17").properties();
+    Install install = install("main").withJre("jre17").properties();
     Result installed = install.ombackup("-install");
     assertEquals(new Result(0, install.display + " installed.\n"), installed);
 
@@ -271,7 +287,7 @@ class ServiceHostTest {
 
   @Test
   void javaReportsItsOwnShutdown() throws Exception {
-    Install install = new Install("notify").withJre("jre17").properties().agent("mode=notify", "notifyDelay=300");
+    Install install = install("notify").withJre("jre17").properties().agent("mode=notify", "notifyDelay=300");
     install.ombackup("-install");
     assertEquals(0, install.sc("start").code);
     install.awaitState(1);
@@ -288,7 +304,7 @@ class ServiceHostTest {
 
   @Test
   void aWrongHandleIsIgnored() throws Exception {
-    Install install = new Install("wrong").withJre("jre17").properties().agent("mode=notify-wrong", "notifyDelay=100");
+    Install install = install("wrong").withJre("jre17").properties().agent("mode=notify-wrong", "notifyDelay=100");
     install.ombackup("-install");
     assertEquals(0, install.sc("start").code);
     install.awaitState(4);
@@ -306,7 +322,7 @@ class ServiceHostTest {
 
   @Test
   void removingARunningServiceStopsItFirst() throws Exception {
-    Install install = new Install("remove").withJre("jre17").properties().agent("stopDelay=1500");
+    Install install = install("remove").withJre("jre17").properties().agent("stopDelay=1500");
     install.ombackup("-install");
     assertEquals(0, install.sc("start").code);
     install.awaitState(4);
@@ -320,7 +336,7 @@ class ServiceHostTest {
 
   @Test
   void noRuntimeContainer() throws Exception {
-    Install install = new Install("nojre").properties();
+    Install install = install("nojre").properties();
     install.ombackup("-install");
     install.sc("start");
     assertOneFailedStop(install, 2);
@@ -334,7 +350,7 @@ class ServiceHostTest {
 
   @Test
   void emptyRuntimeContainer() throws Exception {
-    Install install = new Install("emptyjre").properties();
+    Install install = install("emptyjre").properties();
     Files.createDirectories(install.dir.resolve("omjre"));
     install.ombackup("-install");
     install.sc("start");
@@ -346,7 +362,7 @@ class ServiceHostTest {
 
   @Test
   void missingMainClass() throws Exception {
-    Install install = new Install("nomain").withJre("jre17").properties("main-class=com.example.Missing");
+    Install install = install("nomain").withJre("jre17").properties("main-class=com.example.Missing");
     install.ombackup("-install");
     install.sc("start");
     assertOneFailedStop(install, 2);
@@ -359,7 +375,7 @@ class ServiceHostTest {
 
   @Test
   void throwingMain() throws Exception {
-    Install install = new Install("throw").withJre("jre17").properties().agent("mode=throw");
+    Install install = install("throw").withJre("jre17").properties().agent("mode=throw");
     install.ombackup("-install");
     install.sc("start");
     assertOneFailedStop(install, 2);
@@ -376,7 +392,7 @@ class ServiceHostTest {
     // A runtime folder with lib\ext reads as Java 8 and gets -Djava.ext.dirs; a
     // Java 17 runtime refuses that option, so this start fails where the plain
     // jre17 layout of the other tests starts.
-    Install install = new Install("java8layout").withJre("jre17").properties();
+    Install install = install("java8layout").withJre("jre17").properties();
     Files.createDirectories(install.dir.resolve("omjre/jre17/lib/ext"));
     install.ombackup("-install");
     install.sc("start");
@@ -390,7 +406,7 @@ class ServiceHostTest {
 
   @Test
   void noInvokerEndsWithCodeOneAndAnEventLogReport() throws Exception {
-    Install install = new Install("noinvoker").withJre("jre17").properties("working-dir=C:\\no\\such\\folder");
+    Install install = install("noinvoker").withJre("jre17").properties("working-dir=C:\\no\\such\\folder");
     install.ombackup("-install");
     install.sc("start");
     assertOneFailedStop(install, 1);
@@ -403,7 +419,7 @@ class ServiceHostTest {
 
   @Test
   void usageTextAndConsoleStart() throws Exception {
-    Install install = new Install("usage").properties();
+    Install install = install("usage").properties();
     assertEquals(new Result(0, USAGE), install.ombackup());
     assertEquals(new Result(0, USAGE), install.ombackup("install"));
     assertEquals(new Result(0, USAGE), install.ombackup("-bogus"));
@@ -418,7 +434,7 @@ class ServiceHostTest {
 
   @Test
   void defaultsWithoutServiceProperties() throws Exception {
-    Install install = new Install("defaults");
+    Install install = install("defaults");
     assertEquals(new Result(0, "Ombrel Pro Service installed.\n"), install.ombackup("/INSTALL"));
     Result twice = install.ombackup("-Install");
     assertEquals(new Result(0, "CreateService failed - The specified service already exists. (0x431)\n"), twice);
