@@ -42,6 +42,38 @@ DWORD WINAPI exportBlock(PBYTE data, PVOID callbackContext, ULONG length) {
   return static_cast<DWORD>(result);
 }
 
+// BackupRead and BackupWrite share one signature and the same argument and
+// out-array rules; only the direction of the copy differs.
+using BackupTransfer = BOOL(WINAPI*)(HANDLE, LPBYTE, DWORD, LPDWORD, BOOL, BOOL, LPVOID*);
+
+jint transfer(JNIEnv* env, BackupTransfer call, Pinned::Mode mode, jlong handle, jbyteArray data, jint offset,
+              jint length, jintArray done, jboolean processSecurity, jlongArray context) {
+  if (!isOutArray(env, done) || !isOutArray(env, context)) return kInvalidParameter;
+  if (!isRange(env, data, offset, length)) return data ? kInvalidParameter : kOutOfMemory;
+  LPVOID backup = toPointer(takeLong(env, context));
+  DWORD count = 0;
+  jint status = 0;
+  {
+    Pinned buffer(env, data, mode);
+    if (!buffer.ok()) return kOutOfMemory;
+    if (!call(toHandle(handle), buffer.bytes() + offset, static_cast<DWORD>(length), &count, FALSE,
+              processSecurity ? TRUE : FALSE, &backup))
+      status = lastError();
+  }
+  putInt(env, done, static_cast<jint>(count));
+  putLong(env, context, fromPointer(backup));
+  return status;
+}
+
+jint abortTransfer(JNIEnv* env, BackupTransfer call, jlong handle, jboolean processSecurity, jlongArray context) {
+  if (!isOutArray(env, context)) return kInvalidParameter;
+  LPVOID backup = toPointer(takeLong(env, context));
+  DWORD count = 0;
+  if (!call(toHandle(handle), nullptr, 0, &count, TRUE, processSecurity ? TRUE : FALSE, &backup)) return lastError();
+  putLong(env, context, 0);  // the context is gone
+  return 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -50,33 +82,13 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupRead(JNIEnv*
                                                                         jbyteArray data, jint offset, jint length,
                                                                         jintArray read, jboolean processSecurity,
                                                                         jlongArray context) {
-  if (!isOutArray(env, read) || !isOutArray(env, context)) return kInvalidParameter;
-  if (!isRange(env, data, offset, length)) return data ? kInvalidParameter : kOutOfMemory;
-  LPVOID backup = toPointer(takeLong(env, context));
-  DWORD count = 0;
-  jint status = 0;
-  {
-    Pinned buffer(env, data, Pinned::kCopyBack);
-    if (!buffer.ok()) return kOutOfMemory;
-    if (!BackupRead(toHandle(handle), buffer.bytes() + offset, static_cast<DWORD>(length), &count, FALSE,
-                    processSecurity ? TRUE : FALSE, &backup))
-      status = lastError();
-  }
-  putInt(env, read, static_cast<jint>(count));
-  putLong(env, context, fromPointer(backup));
-  return status;
+  return transfer(env, BackupRead, Pinned::kCopyBack, handle, data, offset, length, read, processSecurity, context);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupReadAbort(JNIEnv* env, jclass, jlong handle,
                                                                              jboolean processSecurity,
                                                                              jlongArray context) {
-  if (!isOutArray(env, context)) return kInvalidParameter;
-  LPVOID backup = toPointer(takeLong(env, context));
-  DWORD count = 0;
-  if (!BackupRead(toHandle(handle), nullptr, 0, &count, TRUE, processSecurity ? TRUE : FALSE, &backup))
-    return lastError();
-  putLong(env, context, 0);  // the context is gone
-  return 0;
+  return abortTransfer(env, BackupRead, handle, processSecurity, context);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupSeek(JNIEnv* env, jclass, jlong handle,
@@ -99,33 +111,14 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupWrite(JNIEnv
                                                                          jbyteArray data, jint offset, jint length,
                                                                          jintArray written, jboolean processSecurity,
                                                                          jlongArray context) {
-  if (!isOutArray(env, written) || !isOutArray(env, context)) return kInvalidParameter;
-  if (!isRange(env, data, offset, length)) return data ? kInvalidParameter : kOutOfMemory;
-  LPVOID backup = toPointer(takeLong(env, context));
-  DWORD count = 0;
-  jint status = 0;
-  {
-    Pinned buffer(env, data, Pinned::kNoCopyBack);
-    if (!buffer.ok()) return kOutOfMemory;
-    if (!BackupWrite(toHandle(handle), buffer.bytes() + offset, static_cast<DWORD>(length), &count, FALSE,
-                     processSecurity ? TRUE : FALSE, &backup))
-      status = lastError();
-  }
-  putInt(env, written, static_cast<jint>(count));
-  putLong(env, context, fromPointer(backup));
-  return status;
+  return transfer(env, BackupWrite, Pinned::kNoCopyBack, handle, data, offset, length, written, processSecurity,
+                  context);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupWriteAbort(JNIEnv* env, jclass, jlong handle,
                                                                               jboolean processSecurity,
                                                                               jlongArray context) {
-  if (!isOutArray(env, context)) return kInvalidParameter;
-  LPVOID backup = toPointer(takeLong(env, context));
-  DWORD count = 0;
-  if (!BackupWrite(toHandle(handle), nullptr, 0, &count, TRUE, processSecurity ? TRUE : FALSE, &backup))
-    return lastError();
-  putLong(env, context, 0);
-  return 0;
+  return abortTransfer(env, BackupWrite, handle, processSecurity, context);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_InitializeEncryptedFileSupport(
