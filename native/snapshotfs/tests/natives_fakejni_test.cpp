@@ -1,0 +1,377 @@
+// The natives of omnative-win32-x64 called as the agent calls them, through an
+// in-process JNI environment instead of a JVM. Natively this runs on the
+// stand-in; as a Windows program under Wine it drives the real file, find,
+// attribute, security, NT query, virtual memory and CPUID calls of the DLL.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/jni/testing/fake_jni.h"
+#include "platform/win32.h"
+
+extern "C" {
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_LoadLibrary(JNIEnv*, jclass, jstring, jlongArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetProcAddress(JNIEnv*, jclass, jlong, jstring, jlongArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_FindFirstFile0(JNIEnv*, jclass, jstring, jint, jint, jlongArray,
+                                                                   jbyteArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_FindNextFile(JNIEnv*, jclass, jlong, jbyteArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_FindClose(JNIEnv*, jclass, jlong);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileAttributesEx(JNIEnv*, jclass, jstring, jbyteArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_SetFileAttributes(JNIEnv*, jclass, jstring, jint);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurityLength(JNIEnv*, jclass, jstring);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurity(JNIEnv*, jclass, jstring, jbyteArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_CreateFile0(JNIEnv*, jclass, jstring, jint, jint, jint, jint,
+                                                                jlongArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_WriteFile(JNIEnv*, jclass, jlong, jbyteArray, jint, jint,
+                                                              jintArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileInformationByHandle(JNIEnv*, jclass, jlong, jbyteArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_CloseHandle(JNIEnv*, jclass, jlong);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_SetFilePointerEx(JNIEnv*, jclass, jlong, jlong, jint);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupRead(JNIEnv*, jclass, jlong, jbyteArray, jint, jint,
+                                                               jintArray, jboolean, jlongArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupReadAbort(JNIEnv*, jclass, jlong, jboolean, jlongArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupSeek(JNIEnv*, jclass, jlong, jlong, jlongArray, jlongArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32NtDll_NtQueryInformationFile(JNIEnv*, jclass, jlong, jlong, jint,
+                                                                          jbyteArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32NtDll_NtQueryDirectoryFile(JNIEnv*, jclass, jlong, jlong, jint,
+                                                                        jbyteArray);
+jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s__JI_3B(JNIEnv*, jclass, jlong, jint, jbyteArray);
+jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s___3BJI(JNIEnv*, jclass, jbyteArray, jlong, jint);
+jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_VirtualAlloc(JNIEnv*, jclass, jlongArray, jint, jint, jint);
+jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_VirtualFree(JNIEnv*, jclass, jlong, jint, jint);
+jint JNICALL Java_com_ombrel_host_win32_Win32CpuId_cpuid(JNIEnv*, jclass, jintArray, jint);
+}
+
+namespace {
+
+constexpr jint kOk = 0;
+constexpr jint kInvalidParameter = 87;
+constexpr jint kInsufficientBuffer = 122;
+constexpr jint kFileNotFound = 2;
+constexpr jint kNoMoreFiles = 18;
+constexpr jint kStatusNoMoreFiles = static_cast<jint>(0x80000006u);
+constexpr int kFileDirectoryInformation = 1;
+constexpr int kFileStandardInformation = 5;
+
+std::uint32_t u32(const std::vector<std::uint8_t>& b, std::size_t at) {
+  std::uint32_t v;
+  std::memcpy(&v, b.data() + at, 4);
+  return v;
+}
+std::uint64_t u64(const std::vector<std::uint8_t>& b, std::size_t at) {
+  std::uint64_t v;
+  std::memcpy(&v, b.data() + at, 8);
+  return v;
+}
+std::u16string wideAt(const std::vector<std::uint8_t>& b, std::size_t at, std::size_t maxChars) {
+  std::u16string s;
+  for (std::size_t i = 0; i < maxChars; ++i) {
+    char16_t c;
+    std::memcpy(&c, b.data() + at + 2 * i, 2);
+    if (!c) break;
+    s += c;
+  }
+  return s;
+}
+std::string narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
+
+// A fresh folder under the system's temporary folder, in Windows spelling.
+class SnapshotFsNatives : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WCHAR temp[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    std::u16string base(reinterpret_cast<const char16_t*>(temp));
+    folder_ = base + u"omfakejni" + std::u16string(u"-") + digits(GetCurrentProcessId()) + u"-" + digits(GetTickCount());
+    ASSERT_TRUE(CreateDirectoryW(w(folder_), nullptr)) << GetLastError();
+  }
+  void TearDown() override {
+    for (const std::u16string& name : created_) DeleteFileW(w(folder_ + u"\\" + name));
+    RemoveDirectoryW(w(folder_));
+  }
+
+  static std::u16string digits(unsigned long value) {
+    std::string s = std::to_string(value);
+    return std::u16string(s.begin(), s.end());
+  }
+  static const WCHAR* w(const std::u16string& s) { return reinterpret_cast<const WCHAR*>(s.c_str()); }
+
+  std::u16string path(const std::u16string& name) { return folder_ + u"\\" + name; }
+
+  // Creates a file through the natives and returns its handle.
+  jlong create(const std::u16string& name, jint access, jint disposition, jint flags = 0) {
+    jlongArray handle = jni.longs(1);
+    jint status = Java_com_ombrel_disk_win32_Win32Kernel_CreateFile0(jni.env(), nullptr, jni.string(path(name)), access,
+                                                                     FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
+                                                                     flags, handle);
+    if (disposition == CREATE_NEW || disposition == CREATE_ALWAYS) created_.insert(name);
+    EXPECT_EQ(kOk, status) << narrow(name);
+    return jni.longsOf(handle)[0];
+  }
+
+  void writeFile(const std::u16string& name, const std::vector<std::uint8_t>& content) {
+    jlong handle = create(name, GENERIC_WRITE, CREATE_ALWAYS);
+    jintArray written = jni.ints(1);
+    EXPECT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_WriteFile(jni.env(), nullptr, handle, jni.bytes(content), 0,
+                                                                    static_cast<jint>(content.size()), written));
+    EXPECT_EQ(static_cast<jint>(content.size()), jni.intsOf(written)[0]);
+    EXPECT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_CloseHandle(jni.env(), nullptr, handle));
+  }
+
+  void TearDownCheck() {
+    EXPECT_EQ(0, jni.openPins());
+    EXPECT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  }
+
+  omtest::FakeJni jni;
+  std::u16string folder_;
+  std::set<std::u16string> created_;
+};
+
+TEST_F(SnapshotFsNatives, FindListsTheFolderAndKeepsTheBufferRules) {
+  for (const char16_t* name : {u"alpha.txt", u"Beta.TXT", u"gamma.bin"}) writeFile(name, {1, 2, 3});
+
+  // Out-array and buffer checks come before the search.
+  jlongArray search = jni.longs(2, 77);
+  EXPECT_EQ(kInvalidParameter, Java_com_ombrel_disk_win32_Win32Kernel_FindFirstFile0(
+                                   jni.env(), nullptr, jni.string(path(u"*")), 0, 0, search, jni.bytes(592)));
+  EXPECT_EQ((std::vector<jlong>{77, 77}), jni.longsOf(search));
+  search = jni.longs(1, 77);
+  EXPECT_EQ(kInsufficientBuffer, Java_com_ombrel_disk_win32_Win32Kernel_FindFirstFile0(
+                                     jni.env(), nullptr, jni.string(path(u"*")), 0, 0, search, jni.bytes(591)));
+  EXPECT_EQ(77, jni.longsOf(search)[0]);
+
+  // Nothing matches: the invalid handle is written and the status is 2.
+  EXPECT_EQ(kFileNotFound, Java_com_ombrel_disk_win32_Win32Kernel_FindFirstFile0(
+                               jni.env(), nullptr, jni.string(path(u"*.none")), 0, 0, search, jni.bytes(592)));
+  EXPECT_EQ(-1, jni.longsOf(search)[0]);
+
+  // Case-insensitive wildcard, both matches, no more after them.
+  jbyteArray data = jni.bytes(592);
+  ASSERT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_FindFirstFile0(jni.env(), nullptr, jni.string(path(u"*.txt")),
+                                                                       0, 0, search, data));
+  jlong handle = jni.longsOf(search)[0];
+  std::set<std::string> names{narrow(wideAt(jni.bytesOf(data), 44, 260))};
+  jint status;
+  while ((status = Java_com_ombrel_disk_win32_Win32Kernel_FindNextFile(jni.env(), nullptr, handle, data)) == kOk)
+    names.insert(narrow(wideAt(jni.bytesOf(data), 44, 260)));
+  EXPECT_EQ(kNoMoreFiles, status);
+  EXPECT_EQ((std::set<std::string>{"alpha.txt", "Beta.TXT"}), names);
+  EXPECT_EQ(kInsufficientBuffer, Java_com_ombrel_disk_win32_Win32Kernel_FindNextFile(jni.env(), nullptr, handle,
+                                                                                     jni.bytes(100)));
+  EXPECT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_FindClose(jni.env(), nullptr, handle));
+  TearDownCheck();
+}
+
+TEST_F(SnapshotFsNatives, CreateWriteAttributesAndInformation) {
+  jlong handle = create(u"data.bin", GENERIC_WRITE, CREATE_NEW);
+  std::vector<std::uint8_t> content(20);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(100 + i);
+
+  jintArray written = jni.ints(1);
+  EXPECT_EQ(kInvalidParameter, Java_com_ombrel_disk_win32_Win32Kernel_WriteFile(jni.env(), nullptr, handle,
+                                                                                jni.bytes(content), 0, 5, jni.ints(2)));
+  EXPECT_EQ(kInvalidParameter, Java_com_ombrel_disk_win32_Win32Kernel_WriteFile(jni.env(), nullptr, handle,
+                                                                                jni.bytes(content), 18, 5, written));
+  EXPECT_EQ(kInvalidParameter, Java_com_ombrel_disk_win32_Win32Kernel_WriteFile(jni.env(), nullptr, handle,
+                                                                                jni.bytes(content), -1, 5, written));
+  ASSERT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_WriteFile(jni.env(), nullptr, handle, jni.bytes(content), 10,
+                                                                  5, written));
+  EXPECT_EQ(5, jni.intsOf(written)[0]);
+
+  jbyteArray info = jni.bytes(52);
+  EXPECT_EQ(kInsufficientBuffer, Java_com_ombrel_disk_win32_Win32Kernel_GetFileInformationByHandle(
+                                     jni.env(), nullptr, handle, jni.bytes(51)));
+  ASSERT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_GetFileInformationByHandle(jni.env(), nullptr, handle, info));
+  EXPECT_EQ(5u, u32(jni.bytesOf(info), 36));  // nFileSizeLow
+  EXPECT_EQ(1u, u32(jni.bytesOf(info), 40));  // nNumberOfLinks
+  EXPECT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_SetFilePointerEx(jni.env(), nullptr, handle, 0, FILE_BEGIN));
+  EXPECT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_CloseHandle(jni.env(), nullptr, handle));
+
+  // Bytes 10 to 14 of the array are what the file holds.
+  HANDLE file = CreateFileW(w(path(u"data.bin")), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  std::uint8_t back[16] = {};
+  DWORD got = 0;
+  ASSERT_TRUE(ReadFile(file, back, sizeof back, &got, nullptr));
+  CloseHandle(file);
+  ASSERT_EQ(5u, got);
+  EXPECT_EQ(0, std::memcmp(back, content.data() + 10, 5));
+
+  jbyteArray attributes = jni.bytes(36);
+  EXPECT_EQ(kInsufficientBuffer, Java_com_ombrel_disk_win32_Win32Kernel_GetFileAttributesEx(
+                                     jni.env(), nullptr, jni.string(path(u"data.bin")), jni.bytes(35)));
+  EXPECT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_SetFileAttributes(jni.env(), nullptr,
+                                                                          jni.string(path(u"data.bin")),
+                                                                          FILE_ATTRIBUTE_READONLY));
+  ASSERT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_GetFileAttributesEx(jni.env(), nullptr,
+                                                                            jni.string(path(u"data.bin")), attributes));
+  EXPECT_TRUE(u32(jni.bytesOf(attributes), 0) & FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(5u, u32(jni.bytesOf(attributes), 32));  // nFileSizeLow
+  EXPECT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_SetFileAttributes(jni.env(), nullptr,
+                                                                          jni.string(path(u"data.bin")),
+                                                                          FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(kFileNotFound, Java_com_ombrel_disk_win32_Win32Kernel_GetFileAttributesEx(
+                               jni.env(), nullptr, jni.string(path(u"missing.bin")), attributes));
+  TearDownCheck();
+}
+
+TEST_F(SnapshotFsNatives, SecurityDescriptorByTheTwoCallProtocol) {
+  writeFile(u"secured.bin", {9});
+  jint length = Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurityLength(jni.env(), nullptr,
+                                                                            jni.string(path(u"secured.bin")));
+  ASSERT_GT(length, 20);
+  jbyteArray descriptor = jni.bytes(static_cast<std::size_t>(length));
+  ASSERT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurity(jni.env(), nullptr,
+                                                                        jni.string(path(u"secured.bin")), descriptor));
+  std::vector<std::uint8_t> bytes = jni.bytesOf(descriptor);
+  EXPECT_EQ(1, bytes[0]);                   // revision
+  EXPECT_TRUE(bytes[2] | (bytes[3] << 8));  // control word
+  EXPECT_TRUE((bytes[3] << 8) & 0x8000);    // self-relative
+  EXPECT_EQ(kInsufficientBuffer, Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurity(
+                                     jni.env(), nullptr, jni.string(path(u"secured.bin")), jni.bytes(8)));
+  EXPECT_EQ(0, Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurityLength(jni.env(), nullptr,
+                                                                           jni.string(path(u"missing.bin"))));
+  TearDownCheck();
+}
+
+TEST_F(SnapshotFsNatives, NtQueriesThroughEntriesFoundByTheNatives) {
+  std::set<std::string> expected{".", ".."};
+  for (int i = 0; i < 40; ++i) {
+    std::u16string name = u"entry-" + digits(static_cast<unsigned long>(i)) + u".dat";
+    writeFile(name, std::vector<std::uint8_t>(static_cast<std::size_t>(i)));
+    expected.insert(narrow(name));
+  }
+
+  jlongArray module = jni.longs(1);
+  ASSERT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_LoadLibrary(jni.env(), nullptr, jni.string("ntdll.dll"), module));
+  jlongArray entry = jni.longs(1);
+  EXPECT_EQ(kInvalidParameter, Java_com_ombrel_disk_win32_Win32Kernel_GetProcAddress(
+                                   jni.env(), nullptr, jni.longsOf(module)[0], jni.string("NtQueryDirectoryFile"),
+                                   jni.longs(0)));
+  ASSERT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_GetProcAddress(
+                     jni.env(), nullptr, jni.longsOf(module)[0], jni.string("NtQueryDirectoryFile"), entry));
+  jlong queryDirectory = jni.longsOf(entry)[0];
+  ASSERT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_GetProcAddress(
+                     jni.env(), nullptr, jni.longsOf(module)[0], jni.string("NtQueryInformationFile"), entry));
+  jlong queryInformation = jni.longsOf(entry)[0];
+  EXPECT_NE(kOk, Java_com_ombrel_disk_win32_Win32Kernel_GetProcAddress(
+                     jni.env(), nullptr, jni.longsOf(module)[0], jni.string("NoSuchEntryAnywhere"), entry));
+
+  jlongArray handle = jni.longs(1);
+  ASSERT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_CreateFile0(
+                     jni.env(), nullptr, jni.string(folder_), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, handle));
+  jlong directory = jni.longsOf(handle)[0];
+
+  EXPECT_EQ(kInvalidParameter, Java_com_ombrel_disk_win32_Win32NtDll_NtQueryDirectoryFile(
+                                   jni.env(), nullptr, 0, directory, kFileDirectoryInformation, jni.bytes(4096)));
+
+  // A buffer of a few records at a time: the union of all records is the listing.
+  std::set<std::string> seen;
+  jbyteArray buffer = jni.bytes(400);
+  jint status;
+  int calls = 0;
+  while ((status = Java_com_ombrel_disk_win32_Win32NtDll_NtQueryDirectoryFile(
+              jni.env(), nullptr, queryDirectory, directory, kFileDirectoryInformation, buffer)) == kOk) {
+    ASSERT_LT(++calls, 1000);
+    std::vector<std::uint8_t> bytes = jni.bytesOf(buffer);
+    for (std::size_t at = 0;;) {
+      std::uint32_t next = u32(bytes, at);
+      std::uint32_t nameBytes = u32(bytes, at + 60);
+      ASSERT_LE(at + 64 + nameBytes, bytes.size());
+      seen.insert(narrow(wideAt(bytes, at + 64, nameBytes / 2)));
+      if (!next) break;
+      EXPECT_EQ(0u, next % 8);
+      at += next;
+    }
+  }
+  EXPECT_EQ(kStatusNoMoreFiles, status);
+  EXPECT_GT(calls, 1);
+  EXPECT_EQ(expected, seen);
+
+  jbyteArray standard = jni.bytes(24);
+  ASSERT_EQ(kOk, Java_com_ombrel_disk_win32_Win32NtDll_NtQueryInformationFile(
+                     jni.env(), nullptr, queryInformation, directory, kFileStandardInformation, standard));
+  EXPECT_EQ(1, jni.bytesOf(standard)[21]);  // Directory
+  EXPECT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_CloseHandle(jni.env(), nullptr, directory));
+  TearDownCheck();
+}
+
+TEST_F(SnapshotFsNatives, VirtualBuffersAndBoundedCopies) {
+  jlongArray address = jni.longs(1);
+  EXPECT_EQ(kInvalidParameter, Java_com_halvane_common_win32_VirtualBuffer_VirtualAlloc(
+                                   jni.env(), nullptr, jni.longs(2), 8192, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ASSERT_EQ(kOk, Java_com_halvane_common_win32_VirtualBuffer_VirtualAlloc(jni.env(), nullptr, address, 8192,
+                                                                          MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  jlong block = jni.longsOf(address)[0];
+  EXPECT_EQ(0, block % 4096);
+
+  std::vector<std::uint8_t> ten{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  EXPECT_EQ(0, Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s__JI_3B(jni.env(), nullptr, block, 16,
+                                                                           jni.bytes(ten)));
+  jbyteArray back = jni.bytes(10);
+  EXPECT_EQ(0, Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s___3BJI(jni.env(), nullptr, back, block, 10));
+  EXPECT_EQ(ten, jni.bytesOf(back));
+  // Ten bytes into a block of size 8: the eight bytes are zero-filled, ERANGE.
+  EXPECT_EQ(34, Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s__JI_3B(jni.env(), nullptr, block, 8,
+                                                                            jni.bytes(ten)));
+  EXPECT_EQ(0, Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s___3BJI(jni.env(), nullptr, back, block, 10));
+  EXPECT_EQ((std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0, 0, 0, 9, 10}), jni.bytesOf(back));
+  // More than the Java array holds: nothing is read past it.
+  jbyteArray four = jni.bytes(4);
+  EXPECT_EQ(34, Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s___3BJI(jni.env(), nullptr, four, block, 10));
+  EXPECT_EQ((std::vector<std::uint8_t>(4, 0)), jni.bytesOf(four));
+  EXPECT_EQ(kOk, Java_com_halvane_common_win32_VirtualBuffer_VirtualFree(jni.env(), nullptr, block, 0, MEM_RELEASE));
+  TearDownCheck();
+}
+
+TEST_F(SnapshotFsNatives, CpuidLeafZeroAndShortArrays) {
+  jintArray registers = jni.ints(4);
+  ASSERT_EQ(kOk, Java_com_ombrel_host_win32_Win32CpuId_cpuid(jni.env(), nullptr, registers, 0));
+  std::vector<jint> r = jni.intsOf(registers);
+  EXPECT_GT(r[0], 0);
+  char vendor[13] = {};
+  std::memcpy(vendor, &r[1], 4);
+  std::memcpy(vendor + 4, &r[3], 4);
+  std::memcpy(vendor + 8, &r[2], 4);
+  EXPECT_TRUE(std::string(vendor) == "GenuineIntel" || std::string(vendor) == "AuthenticAMD") << vendor;
+
+  jintArray two = jni.ints(2);
+  EXPECT_NE(kOk, Java_com_ombrel_host_win32_Win32CpuId_cpuid(jni.env(), nullptr, two, 0));
+  EXPECT_EQ((std::vector<jint>{0, 0}), jni.intsOf(two));
+  TearDownCheck();
+}
+
+TEST_F(SnapshotFsNatives, BackupReadKeepsItsOutArrayRules) {
+  writeFile(u"streams.bin", std::vector<std::uint8_t>(1000, 0x42));
+  jlong handle = create(u"streams.bin", GENERIC_READ, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  jlongArray context = jni.longs(1);
+  jintArray read = jni.ints(1);
+  jbyteArray buffer = jni.bytes(4096);
+  EXPECT_EQ(kInvalidParameter, Java_com_ombrel_disk_win32_Win32Kernel_BackupRead(
+                                   jni.env(), nullptr, handle, buffer, 0, 4096, jni.ints(2), JNI_FALSE, context));
+  EXPECT_EQ(kInvalidParameter, Java_com_ombrel_disk_win32_Win32Kernel_BackupRead(jni.env(), nullptr, handle, buffer,
+                                                                                 4000, 200, read, JNI_FALSE, context));
+  EXPECT_EQ(kInvalidParameter, Java_com_ombrel_disk_win32_Win32Kernel_BackupSeek(jni.env(), nullptr, handle, 5,
+                                                                                 jni.longs(1), jni.longs(3)));
+  // Where the system has backup streams (the stand-in does, Wine does not) the
+  // first record is the data stream of the file's 1000 bytes.
+  jint status = Java_com_ombrel_disk_win32_Win32Kernel_BackupRead(jni.env(), nullptr, handle, buffer, 0, 4096, read,
+                                                                  JNI_FALSE, context);
+  if (status == kOk) {
+    std::vector<std::uint8_t> bytes = jni.bytesOf(buffer);
+    EXPECT_EQ(1u, u32(bytes, 0));        // BACKUP_DATA
+    EXPECT_EQ(1000u, u64(bytes, 8));     // stream size
+    EXPECT_NE(0, jni.longsOf(context)[0]);
+    EXPECT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_BackupReadAbort(jni.env(), nullptr, handle, JNI_FALSE,
+                                                                          context));
+  }
+  EXPECT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_CloseHandle(jni.env(), nullptr, handle));
+  TearDownCheck();
+}
+
+}  // namespace

@@ -1,0 +1,349 @@
+#include "fake_jni.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+
+namespace omtest {
+
+struct FakeJni::Object {
+  enum Kind { ByteArray, IntArray, LongArray, BooleanArray, String, Class, Instance, DirectBuffer } kind;
+  std::size_t elementSize = 1;
+  std::vector<std::uint8_t> data;  // array elements, raw
+  std::u16string text;             // String
+  std::string utf8;                // String as UTF-8; Class name
+  std::vector<std::string> methods;  // Class
+  IntMethod method;                // Instance
+  void* address = nullptr;         // DirectBuffer
+  jlong capacity = 0;
+
+  std::size_t length() const { return data.size() / elementSize; }
+};
+
+namespace {
+
+using Object = FakeJni::Object;
+
+std::string toUtf8(const std::u16string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    std::uint32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::u16string fromUtf8(const std::string& text) {
+  std::u16string out;
+  for (std::size_t i = 0; i < text.size();) {
+    unsigned char b = static_cast<unsigned char>(text[i]);
+    std::uint32_t c;
+    int extra;
+    if (b < 0x80) { c = b; extra = 0; }
+    else if (b >= 0xF0) { c = b & 0x07; extra = 3; }
+    else if (b >= 0xE0) { c = b & 0x0F; extra = 2; }
+    else { c = b & 0x1F; extra = 1; }
+    ++i;
+    for (int k = 0; k < extra && i < text.size(); ++k, ++i) c = (c << 6) | (text[i] & 0x3F);
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+// The JNI functions, as static members of a friend so they reach the owner.
+struct FakeJniAccess {
+  static FakeJni& owner(JNIEnv* env) { return *reinterpret_cast<FakeJni::Env*>(env)->owner; }
+  static Object* object(jobject ref) { return reinterpret_cast<Object*>(ref); }
+
+  static void raise(JNIEnv* env, const std::string& text) {
+    FakeJni& jni = owner(env);
+    if (!jni.exceptionPending_) {
+      jni.exceptionPending_ = true;
+      jni.exceptionText_ = text;
+    }
+  }
+
+  static jsize JNICALL GetArrayLength(JNIEnv*, jarray array) {
+    return static_cast<jsize>(object(array)->length());
+  }
+
+  // Critical access hands out a copy, so a native that releases without
+  // copy-back really loses its writes, as it may on a JVM.
+  static void* JNICALL GetPrimitiveArrayCritical(JNIEnv* env, jarray array, jboolean* isCopy) {
+    Object* o = object(array);
+    auto* copy = static_cast<std::uint8_t*>(std::malloc(o->data.size() + 1));
+    if (!o->data.empty()) std::memcpy(copy, o->data.data(), o->data.size());
+    if (isCopy) *isCopy = JNI_TRUE;
+    ++owner(env).openPins_;
+    return copy;
+  }
+  static void JNICALL ReleasePrimitiveArrayCritical(JNIEnv* env, jarray array, void* carray, jint mode) {
+    Object* o = object(array);
+    if (mode != JNI_ABORT && !o->data.empty()) std::memcpy(o->data.data(), carray, o->data.size());
+    if (mode != JNI_COMMIT) {
+      std::free(carray);
+      --owner(env).openPins_;
+    }
+  }
+
+  static jsize JNICALL GetStringLength(JNIEnv*, jstring text) {
+    return static_cast<jsize>(object(text)->text.size());
+  }
+  static void JNICALL GetStringRegion(JNIEnv* env, jstring text, jsize start, jsize length, jchar* out) {
+    const std::u16string& s = object(text)->text;
+    if (start < 0 || length < 0 || static_cast<std::size_t>(start) + length > s.size()) {
+      raise(env, "java/lang/StringIndexOutOfBoundsException");
+      return;
+    }
+    std::memcpy(out, s.data() + start, sizeof(jchar) * length);
+  }
+  static const char* JNICALL GetStringUTFChars(JNIEnv* env, jstring text, jboolean* isCopy) {
+    const std::string& s = object(text)->utf8;
+    char* copy = static_cast<char*>(std::malloc(s.size() + 1));
+    std::memcpy(copy, s.c_str(), s.size() + 1);
+    if (isCopy) *isCopy = JNI_TRUE;
+    ++owner(env).openPins_;
+    return copy;
+  }
+  static void JNICALL ReleaseStringUTFChars(JNIEnv* env, jstring, const char* chars) {
+    std::free(const_cast<char*>(chars));
+    --owner(env).openPins_;
+  }
+
+  static bool region(JNIEnv* env, jarray array, jsize start, jsize length) {
+    Object* o = object(array);
+    if (start < 0 || length < 0 || static_cast<std::size_t>(start) + length > o->length()) {
+      raise(env, "java/lang/ArrayIndexOutOfBoundsException");
+      return false;
+    }
+    return true;
+  }
+  template <typename A, typename T>
+  static void JNICALL getRegion(JNIEnv* env, A array, jsize start, jsize length, T* out) {
+    if (region(env, array, start, length))
+      std::memcpy(out, object(array)->data.data() + start * sizeof(T), length * sizeof(T));
+  }
+  template <typename A, typename T>
+  static void JNICALL setRegion(JNIEnv* env, A array, jsize start, jsize length, const T* in) {
+    if (region(env, array, start, length))
+      std::memcpy(object(array)->data.data() + start * sizeof(T), in, length * sizeof(T));
+  }
+
+  static jobject JNICALL NewGlobalRef(JNIEnv* env, jobject ref) {
+    if (ref) ++owner(env).globalRefs_;
+    return ref;
+  }
+  static void JNICALL DeleteGlobalRef(JNIEnv* env, jobject ref) {
+    if (ref) --owner(env).globalRefs_;
+  }
+  static void JNICALL DeleteLocalRef(JNIEnv*, jobject) {}
+
+  static jmethodID JNICALL GetMethodID(JNIEnv* env, jclass type, const char* name, const char*) {
+    Object* o = object(type);
+    for (const std::string& method : o->methods)
+      if (method == name) return reinterpret_cast<jmethodID>(const_cast<std::string*>(&method));
+    raise(env, "java/lang/NoSuchMethodError");
+    return nullptr;
+  }
+
+  static jint callInt(JNIEnv* env, jobject target, jmethodID method, jobject argument) {
+    Object* o = object(target);
+    const std::string& name = *reinterpret_cast<const std::string*>(method);
+    std::vector<std::uint8_t> buffer;
+    std::vector<std::uint8_t>* bufferArgument = nullptr;
+    Object* a = object(argument);
+    if (a && a->kind == Object::DirectBuffer) {
+      buffer.assign(static_cast<std::uint8_t*>(a->address), static_cast<std::uint8_t*>(a->address) + a->capacity);
+      bufferArgument = &buffer;
+    }
+    try {
+      return o->method ? o->method(name, bufferArgument) : 0;
+    } catch (const std::exception& e) {
+      raise(env, e.what());
+      return 0;
+    }
+  }
+  static jint JNICALL CallIntMethodV(JNIEnv* env, jobject target, jmethodID method, va_list args) {
+    jobject argument = va_arg(args, jobject);
+    return callInt(env, target, method, argument);
+  }
+  static jint JNICALL CallIntMethodA(JNIEnv* env, jobject target, jmethodID method, const jvalue* args) {
+    return callInt(env, target, method, args ? args[0].l : nullptr);
+  }
+  static jint JNICALL CallIntMethod(JNIEnv* env, jobject target, jmethodID method, ...) {
+    va_list args;
+    va_start(args, method);
+    jint result = CallIntMethodV(env, target, method, args);
+    va_end(args);
+    return result;
+  }
+
+  static jobject JNICALL NewDirectByteBuffer(JNIEnv* env, void* address, jlong capacity) {
+    auto o = std::make_unique<Object>();
+    o->kind = Object::DirectBuffer;
+    o->address = address;
+    o->capacity = capacity;
+    return reinterpret_cast<jobject>(owner(env).add(std::move(o)));
+  }
+
+  static jboolean JNICALL ExceptionCheck(JNIEnv* env) { return owner(env).exceptionPending_ ? JNI_TRUE : JNI_FALSE; }
+  static void JNICALL ExceptionClear(JNIEnv* env) { owner(env).clearException(); }
+};
+
+namespace {
+
+// Every other table slot: stop with the slot's index (see jni.h for the order).
+template <std::size_t Index>
+void JNICALL unexpected() {
+  std::fprintf(stderr, "fake JNI: unexpected call of JNI function table slot %zu\n", Index);
+  std::fflush(stderr);
+  std::abort();
+}
+
+template <std::size_t... Index>
+void fillTraps(void** slots, std::index_sequence<Index...>) {
+  ((slots[Index] = reinterpret_cast<void*>(&unexpected<Index>)), ...);
+}
+
+}  // namespace
+
+FakeJni::FakeJni() {
+  constexpr std::size_t kSlots = sizeof(JNINativeInterface_) / sizeof(void*);
+  static_assert(kSlots < 300, "JNI function table larger than expected");
+  fillTraps(reinterpret_cast<void**>(&table_), std::make_index_sequence<kSlots>{});
+  table_.reserved0 = table_.reserved1 = table_.reserved2 = table_.reserved3 = nullptr;
+  table_.GetArrayLength = &FakeJniAccess::GetArrayLength;
+  table_.GetPrimitiveArrayCritical = &FakeJniAccess::GetPrimitiveArrayCritical;
+  table_.ReleasePrimitiveArrayCritical = &FakeJniAccess::ReleasePrimitiveArrayCritical;
+  table_.GetStringLength = &FakeJniAccess::GetStringLength;
+  table_.GetStringRegion = &FakeJniAccess::GetStringRegion;
+  table_.GetStringUTFChars = &FakeJniAccess::GetStringUTFChars;
+  table_.ReleaseStringUTFChars = &FakeJniAccess::ReleaseStringUTFChars;
+  table_.GetByteArrayRegion = &FakeJniAccess::getRegion<jbyteArray, jbyte>;
+  table_.SetByteArrayRegion = &FakeJniAccess::setRegion<jbyteArray, jbyte>;
+  table_.GetBooleanArrayRegion = &FakeJniAccess::getRegion<jbooleanArray, jboolean>;
+  table_.SetBooleanArrayRegion = &FakeJniAccess::setRegion<jbooleanArray, jboolean>;
+  table_.GetIntArrayRegion = &FakeJniAccess::getRegion<jintArray, jint>;
+  table_.SetIntArrayRegion = &FakeJniAccess::setRegion<jintArray, jint>;
+  table_.GetLongArrayRegion = &FakeJniAccess::getRegion<jlongArray, jlong>;
+  table_.SetLongArrayRegion = &FakeJniAccess::setRegion<jlongArray, jlong>;
+  table_.NewGlobalRef = &FakeJniAccess::NewGlobalRef;
+  table_.DeleteGlobalRef = &FakeJniAccess::DeleteGlobalRef;
+  table_.DeleteLocalRef = &FakeJniAccess::DeleteLocalRef;
+  table_.GetMethodID = &FakeJniAccess::GetMethodID;
+  table_.CallIntMethod = &FakeJniAccess::CallIntMethod;
+  table_.CallIntMethodV = &FakeJniAccess::CallIntMethodV;
+  table_.CallIntMethodA = &FakeJniAccess::CallIntMethodA;
+  table_.NewDirectByteBuffer = &FakeJniAccess::NewDirectByteBuffer;
+  table_.ExceptionCheck = &FakeJniAccess::ExceptionCheck;
+  table_.ExceptionClear = &FakeJniAccess::ExceptionClear;
+  env_.env.functions = &table_;
+  env_.owner = this;
+}
+
+FakeJni::~FakeJni() = default;
+
+FakeJni::Object* FakeJni::add(std::unique_ptr<Object> object) {
+  objects_.push_back(std::move(object));
+  return objects_.back().get();
+}
+
+namespace {
+std::unique_ptr<Object> array(Object::Kind kind, std::size_t elementSize, std::size_t length) {
+  auto o = std::make_unique<Object>();
+  o->kind = kind;
+  o->elementSize = elementSize;
+  o->data.assign(length * elementSize, 0);
+  return o;
+}
+}  // namespace
+
+jbyteArray FakeJni::bytes(std::size_t length) {
+  return reinterpret_cast<jbyteArray>(add(array(Object::ByteArray, 1, length)));
+}
+jbyteArray FakeJni::bytes(const std::vector<std::uint8_t>& content) {
+  auto o = array(Object::ByteArray, 1, 0);
+  o->data = content;
+  return reinterpret_cast<jbyteArray>(add(std::move(o)));
+}
+jintArray FakeJni::ints(std::size_t length) {
+  return reinterpret_cast<jintArray>(add(array(Object::IntArray, sizeof(jint), length)));
+}
+jlongArray FakeJni::longs(std::size_t length, jlong fill) {
+  auto o = array(Object::LongArray, sizeof(jlong), length);
+  for (std::size_t i = 0; i < length; ++i) std::memcpy(o->data.data() + i * sizeof(jlong), &fill, sizeof fill);
+  return reinterpret_cast<jlongArray>(add(std::move(o)));
+}
+jbooleanArray FakeJni::booleans(std::size_t length) {
+  return reinterpret_cast<jbooleanArray>(add(array(Object::BooleanArray, sizeof(jboolean), length)));
+}
+jstring FakeJni::string(const std::u16string& text) {
+  auto o = std::make_unique<Object>();
+  o->kind = Object::String;
+  o->text = text;
+  o->utf8 = toUtf8(text);
+  return reinterpret_cast<jstring>(add(std::move(o)));
+}
+jstring FakeJni::string(const std::string& utf8) { return string(fromUtf8(utf8)); }
+jclass FakeJni::type(const std::string& name, std::vector<std::string> methods) {
+  auto o = std::make_unique<Object>();
+  o->kind = Object::Class;
+  o->utf8 = name;
+  o->methods = std::move(methods);
+  return reinterpret_cast<jclass>(add(std::move(o)));
+}
+jobject FakeJni::object(IntMethod method) {
+  auto o = std::make_unique<Object>();
+  o->kind = Object::Instance;
+  o->method = std::move(method);
+  return reinterpret_cast<jobject>(add(std::move(o)));
+}
+
+std::vector<std::uint8_t> FakeJni::bytesOf(jbyteArray array) const {
+  return reinterpret_cast<Object*>(array)->data;
+}
+namespace {
+template <typename T>
+std::vector<T> elements(const Object* o) {
+  std::vector<T> out(o->length());
+  if (!out.empty()) std::memcpy(out.data(), o->data.data(), o->data.size());
+  return out;
+}
+}  // namespace
+std::vector<jint> FakeJni::intsOf(jintArray array) const {
+  return elements<jint>(reinterpret_cast<Object*>(array));
+}
+std::vector<jlong> FakeJni::longsOf(jlongArray array) const {
+  return elements<jlong>(reinterpret_cast<Object*>(array));
+}
+std::vector<jboolean> FakeJni::booleansOf(jbooleanArray array) const {
+  return elements<jboolean>(reinterpret_cast<Object*>(array));
+}
+
+}  // namespace omtest

@@ -1,0 +1,79 @@
+// A small in-process JNI environment for driving JNI natives without a Java VM,
+// where no JVM exists (Windows binaries under Wine) or for fuzzing native
+// argument checks. It serves the array, string, reference, method-call and
+// direct-buffer functions our natives use; any other JNI function aborts the
+// process with its table index, so a native that grows a new JNI need fails
+// loudly instead of calling through a null pointer.
+//
+// Java objects are owned by the FakeJni that made them and live until it dies.
+// Region accesses outside an array leave a pending exception, as a JVM does.
+#pragma once
+#include <jni.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace omtest {
+
+class FakeJni {
+ public:
+  FakeJni();
+  ~FakeJni();
+  FakeJni(const FakeJni&) = delete;
+  FakeJni& operator=(const FakeJni&) = delete;
+
+  JNIEnv* env() { return &env_.env; }
+
+  jbyteArray bytes(std::size_t length);
+  jbyteArray bytes(const std::vector<std::uint8_t>& content);
+  jintArray ints(std::size_t length);
+  jlongArray longs(std::size_t length, jlong fill = 0);
+  jbooleanArray booleans(std::size_t length);
+  jstring string(const std::u16string& text);
+  jstring string(const std::string& utf8);  // ASCII or UTF-8 text
+  // A class whose instance methods named in `methods` can be looked up.
+  jclass type(const std::string& name, std::vector<std::string> methods = {});
+
+  // An object whose int-returning methods run `method`; the handler gets the
+  // method name and the direct buffer's bytes when the argument is a buffer.
+  using IntMethod = std::function<jint(const std::string& name, std::vector<std::uint8_t>* buffer)>;
+  jobject object(IntMethod method);
+
+  // Array contents as the natives left them.
+  std::vector<std::uint8_t> bytesOf(jbyteArray array) const;
+  std::vector<jint> intsOf(jintArray array) const;
+  std::vector<jlong> longsOf(jlongArray array) const;
+  std::vector<jboolean> booleansOf(jbooleanArray array) const;
+
+  // A pending exception (an out-of-range region access, a throwing method).
+  bool exceptionPending() const { return exceptionPending_; }
+  std::string exceptionText() const { return exceptionText_; }
+  void clearException() { exceptionPending_ = false; exceptionText_.clear(); }
+
+  // Balance of pinned arrays and obtained strings: 0 after every native call.
+  int openPins() const { return openPins_; }
+  int globalRefs() const { return globalRefs_; }
+
+  struct Object;  // one Java object, defined in the implementation
+
+ private:
+  friend struct FakeJniAccess;
+  Object* add(std::unique_ptr<Object> object);
+
+  struct Env {
+    JNIEnv env;  // first, so a JNIEnv* leads back to its FakeJni
+    FakeJni* owner;
+  };
+  JNINativeInterface_ table_{};
+  Env env_{};
+  std::vector<std::unique_ptr<Object>> objects_;
+  bool exceptionPending_ = false;
+  std::string exceptionText_;
+  int openPins_ = 0;
+  int globalRefs_ = 0;
+};
+
+}  // namespace omtest
