@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,6 +34,9 @@ jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_SetFilePointerEx(JNIEnv*, jc
 jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupRead(JNIEnv*, jclass, jlong, jbyteArray, jint, jint,
                                                                jintArray, jboolean, jlongArray);
 jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupReadAbort(JNIEnv*, jclass, jlong, jboolean, jlongArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupWrite(JNIEnv*, jclass, jlong, jbyteArray, jint, jint,
+                                                                jintArray, jboolean, jlongArray);
+jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupWriteAbort(JNIEnv*, jclass, jlong, jboolean, jlongArray);
 jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupSeek(JNIEnv*, jclass, jlong, jlong, jlongArray, jlongArray);
 jint JNICALL Java_com_ombrel_disk_win32_Win32NtDll_NtQueryInformationFile(JNIEnv*, jclass, jlong, jlong, jint,
                                                                           jbyteArray);
@@ -372,6 +376,82 @@ TEST_F(SnapshotFsNatives, BackupReadKeepsItsOutArrayRules) {
   }
   EXPECT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_CloseHandle(jni.env(), nullptr, handle));
   TearDownCheck();
+}
+
+// Offsets, lengths and array sizes as a careless or hostile caller might pass
+// them: a range outside the array gives 87 and touches nothing; whatever the
+// arguments, no native reads or writes past a Java array (the sanitizer build
+// and the exact-size pinned copies catch that) and every pin is released.
+TEST_F(SnapshotFsNatives, BufferArgumentsOutsideTheArrayAreRefused) {
+  writeFile(u"target.bin", std::vector<std::uint8_t>(64, 1));
+  jlong file = create(u"target.bin", GENERIC_READ | GENERIC_WRITE, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS);
+  jlong out = create(u"restored.bin", GENERIC_WRITE, CREATE_ALWAYS, FILE_FLAG_BACKUP_SEMANTICS);
+
+  std::mt19937 random(20261209);
+  const jint edges[] = {0, 1, 7, 63, 64, 65, 4096, -1, -64, 0x7FFFFFFF, static_cast<jint>(0x80000000u)};
+  auto pick = [&](jint size) -> jint {
+    switch (random() % 4) {
+      case 0: return edges[random() % (sizeof edges / sizeof edges[0])];
+      case 1: return static_cast<jint>(random() % (static_cast<unsigned>(size) + 2));
+      case 2: return size - static_cast<jint>(random() % 3);
+      default: return static_cast<jint>(random());
+    }
+  };
+  for (int round = 0; round < 3000; ++round) {
+    jint size = static_cast<jint>(random() % 80);
+    std::vector<std::uint8_t> fill(static_cast<std::size_t>(size), 0xAB);
+    jbyteArray buffer = jni.bytes(fill);
+    jint offset = pick(size), length = pick(size);
+    bool inside = offset >= 0 && length >= 0 && static_cast<std::int64_t>(offset) + length <= size;
+    jintArray count = jni.ints(1);
+    jlongArray context = jni.longs(1);
+    jint status = 0;
+    switch (round % 5) {
+      case 0:
+        status = Java_com_ombrel_disk_win32_Win32Kernel_WriteFile(jni.env(), nullptr, out, buffer, offset, length, count);
+        break;
+      case 1:
+        status = Java_com_ombrel_disk_win32_Win32Kernel_BackupRead(jni.env(), nullptr, file, buffer, offset, length,
+                                                                   count, JNI_FALSE, context);
+        if (jni.longsOf(context)[0])
+          Java_com_ombrel_disk_win32_Win32Kernel_BackupReadAbort(jni.env(), nullptr, file, JNI_FALSE, context);
+        break;
+      case 2:
+        status = Java_com_ombrel_disk_win32_Win32Kernel_BackupWrite(jni.env(), nullptr, out, buffer, offset, length,
+                                                                    count, JNI_FALSE, context);
+        if (jni.longsOf(context)[0])
+          Java_com_ombrel_disk_win32_Win32Kernel_BackupWriteAbort(jni.env(), nullptr, out, JNI_FALSE, context);
+        break;
+      case 3: {
+        // Copies between a native block and an array, with any length and size.
+        static std::uint8_t block[128];
+        jlong address = static_cast<jlong>(reinterpret_cast<std::intptr_t>(block));
+        if (random() % 2)
+          Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s___3BJI(jni.env(), nullptr, buffer, address,
+                                                                      length < 128 ? length : 128);
+        else
+          Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s__JI_3B(jni.env(), nullptr, address,
+                                                                      length < 128 ? length : 128, buffer);
+        inside = true;
+        break;
+      }
+      default: {
+        jintArray registers = jni.ints(static_cast<std::size_t>(random() % 6));
+        Java_com_ombrel_host_win32_Win32CpuId_cpuid(jni.env(), nullptr, registers, static_cast<jint>(random() % 2));
+        inside = true;
+        break;
+      }
+    }
+    if (!inside) {
+      ASSERT_EQ(kInvalidParameter, status) << "round " << round << " offset " << offset << " length " << length;
+      ASSERT_EQ(fill, jni.bytesOf(buffer));
+      ASSERT_EQ(0, jni.intsOf(count)[0]);
+    }
+    ASSERT_EQ(0, jni.openPins());
+    ASSERT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  }
+  Java_com_ombrel_disk_win32_Win32Kernel_CloseHandle(jni.env(), nullptr, file);
+  Java_com_ombrel_disk_win32_Win32Kernel_CloseHandle(jni.env(), nullptr, out);
 }
 
 }  // namespace
