@@ -1,11 +1,14 @@
 // Throughput of every hash and checksum class on a 64 MiB buffer, beside
 // OpenSSL's MD4, MD5, SHA-1 and RIPEMD-160 and zlib's crc32 in the same run.
-// After the runs the classes with a counterpart are printed as ratios.
+// Each is run three times and the best rate counts, which keeps the ratios
+// steady on a shared machine. After the runs the classes with a counterpart
+// are printed as ratios.
 #include <benchmark/benchmark.h>
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -19,6 +22,7 @@ using namespace om;
 namespace {
 
 const size_t kBufferSize = 64u << 20;
+const int kRepetitions = 3;
 
 const std::vector<uint8_t>& Buffer() {
   static std::vector<uint8_t> buf = [] {
@@ -87,10 +91,13 @@ class TRatioReporter : public benchmark::ConsoleReporter {
 public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs) {
+      if (r.run_type != Run::RT_Iteration || r.error_occurred) continue;
       auto it = r.counters.find("bytes_per_second");
       std::string name = r.benchmark_name();
       name = name.substr(0, name.find("/min_time"));
-      if (it != r.counters.end()) Rates()[name] = it->second.value / 1e6;
+      if (it == r.counters.end()) continue;
+      double& best = Rates()[name];
+      best = std::max(best, it->second.value / 1e6);
     }
     ConsoleReporter::ReportRuns(runs);
   }
@@ -99,7 +106,7 @@ public:
     const std::pair<const char*, const char*> pairs[] = {
         {"THash_MD4", "openssl/MD4"},     {"THash_MD5", "openssl/MD5"}, {"THash_SHA1", "openssl/SHA1"},
         {"THash_RipeMD160", "openssl/RIPEMD160"}, {"THash_CRC32", "zlib/crc32"}};
-    std::printf("\nRatio to the reference implementation (MB/s ours / theirs):\n");
+    std::printf("\nRatio to the reference implementation (best MB/s of each, ours / theirs):\n");
     for (const auto& p : pairs) {
       auto ours_it = Rates().find(std::string("om/") + p.first), theirs_it = Rates().find(p.second);
       if (ours_it == Rates().end() || theirs_it == Rates().end()) continue;
@@ -121,11 +128,12 @@ int main(int argc, char** argv) {
   OSSL_PROVIDER_load(nullptr, "default");
   for (const auto& e : ProtectionClassList())
     benchmark::RegisterBenchmark((std::string("om/") + e.Class->ClassName).c_str(), BenchClass, e.Class)
-        ->Unit(benchmark::kMillisecond)->MinTime(0.5);
+        ->Unit(benchmark::kMillisecond)->MinTime(0.5)->Repetitions(kRepetitions);
   for (const char* name : {"MD4", "MD5", "SHA1", "RIPEMD160"})
     benchmark::RegisterBenchmark((std::string("openssl/") + name).c_str(), BenchOpenSSL, name)
-        ->Unit(benchmark::kMillisecond)->MinTime(0.5);
-  benchmark::RegisterBenchmark("zlib/crc32", BenchZlibCrc32)->Unit(benchmark::kMillisecond)->MinTime(0.5);
+        ->Unit(benchmark::kMillisecond)->MinTime(0.5)->Repetitions(kRepetitions);
+  benchmark::RegisterBenchmark("zlib/crc32", BenchZlibCrc32)
+      ->Unit(benchmark::kMillisecond)->MinTime(0.5)->Repetitions(kRepetitions);
   benchmark::Initialize(&argc, argv);
   TRatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <utility>
 
+#include "hash/hash_accel.h"
 #include "hash/hash_support.h"
 #include "hash/hashes.h"
 #include "hash/tiger_sboxes.h"
@@ -341,25 +342,85 @@ void THash_SHA1::Reset() {
 
 void THash_SHA::FinishDigest() { ReverseBytes32Buffer(FDigest, FDigest, 5); }
 
-void THash_SHA::CompressBlock(const uint8_t* block) {
+namespace {
+
+inline uint32_t LoadBE32(const uint8_t* p) {
+  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
+// The 80 steps written out; the message schedule is kept in a ring of 16 words
+// and extended as the steps go, with or without the one-bit rotation.
+template <bool Rotate>
+void ShaCompress(uint32_t* state, const uint8_t* block) {
+  uint32_t w[16];
+  for (int i = 0; i < 16; ++i) w[i] = LoadBE32(block + 4 * i);
+  uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
+#define SHA_X(t) (w[((t) - 3) & 15] ^ w[((t) - 8) & 15] ^ w[((t) - 14) & 15] ^ w[(t) & 15])
+#define SHA_W(t) ((t) < 16 ? w[(t) & 15] : (w[(t) & 15] = Rotate ? Rol(SHA_X(t), 1) : SHA_X(t)))
+#define SHA_F1(x, y, z) ((z) ^ ((x) & ((y) ^ (z))))
+#define SHA_F2(x, y, z) ((x) ^ (y) ^ (z))
+#define SHA_F3(x, y, z) (((x) & (y)) | ((z) & ((x) | (y))))
+#define SHA_R(a, b, c, d, e, F, K, t)            \
+  e += Rol(a, 5) + F(b, c, d) + (K) + SHA_W(t); \
+  b = Rol(b, 30);
+#define SHA_5(F, K, t)                  \
+  SHA_R(a, b, c, d, e, F, K, (t))       \
+  SHA_R(e, a, b, c, d, F, K, (t) + 1)   \
+  SHA_R(d, e, a, b, c, F, K, (t) + 2)   \
+  SHA_R(c, d, e, a, b, F, K, (t) + 3)   \
+  SHA_R(b, c, d, e, a, F, K, (t) + 4)
+  SHA_5(SHA_F1, 0x5A827999u, 0) SHA_5(SHA_F1, 0x5A827999u, 5)
+  SHA_5(SHA_F1, 0x5A827999u, 10) SHA_5(SHA_F1, 0x5A827999u, 15)
+  SHA_5(SHA_F2, 0x6ED9EBA1u, 20) SHA_5(SHA_F2, 0x6ED9EBA1u, 25)
+  SHA_5(SHA_F2, 0x6ED9EBA1u, 30) SHA_5(SHA_F2, 0x6ED9EBA1u, 35)
+  SHA_5(SHA_F3, 0x8F1BBCDCu, 40) SHA_5(SHA_F3, 0x8F1BBCDCu, 45)
+  SHA_5(SHA_F3, 0x8F1BBCDCu, 50) SHA_5(SHA_F3, 0x8F1BBCDCu, 55)
+  SHA_5(SHA_F2, 0xCA62C1D6u, 60) SHA_5(SHA_F2, 0xCA62C1D6u, 65)
+  SHA_5(SHA_F2, 0xCA62C1D6u, 70) SHA_5(SHA_F2, 0xCA62C1D6u, 75)
+#undef SHA_5
+#undef SHA_R
+#undef SHA_F3
+#undef SHA_F2
+#undef SHA_F1
+#undef SHA_W
+#undef SHA_X
+  state[0] += a; state[1] += b; state[2] += c; state[3] += d; state[4] += e;
+}
+
+// The schedule from ExpandShaSchedule, whose byte-order variant start-up picks
+// for the processor (386 processors have no byte-swap instruction).
+void ShaCompressExpanded(uint32_t* state, const uint8_t* block, bool rotate) {
   uint32_t w[80];
-  ExpandShaSchedule(w, block, FRotate);
-  uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3], e = FDigest[4];
-#define SHA_STEP(f, k)                                 \
-  do {                                                 \
-    uint32_t t_ = Rol(a, 5) + (f) + e + (k) + w[i];    \
-    e = d; d = c; c = Rol(b, 30); b = a; a = t_;       \
-  } while (0)
-  OM_UNROLL
-  for (int i = 0; i < 20; ++i) SHA_STEP(d ^ (b & (c ^ d)), 0x5A827999u);
-  OM_UNROLL
-  for (int i = 20; i < 40; ++i) SHA_STEP(b ^ c ^ d, 0x6ED9EBA1u);
-  OM_UNROLL
-  for (int i = 40; i < 60; ++i) SHA_STEP((b & c) | (d & (b | c)), 0x8F1BBCDCu);
-  OM_UNROLL
-  for (int i = 60; i < 80; ++i) SHA_STEP(b ^ c ^ d, 0xCA62C1D6u);
-#undef SHA_STEP
-  FDigest[0] += a; FDigest[1] += b; FDigest[2] += c; FDigest[3] += d; FDigest[4] += e;
+  ExpandShaSchedule(w, block, rotate);
+  uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
+  for (int i = 0; i < 80; ++i) {
+    uint32_t f, k;
+    if (i < 20) f = d ^ (b & (c ^ d)), k = 0x5A827999u;
+    else if (i < 40) f = b ^ c ^ d, k = 0x6ED9EBA1u;
+    else if (i < 60) f = (b & c) | (d & (b | c)), k = 0x8F1BBCDCu;
+    else f = b ^ c ^ d, k = 0xCA62C1D6u;
+    uint32_t t = Rol(a, 5) + f + e + k + w[i];
+    e = d; d = c; c = Rol(b, 30); b = a; a = t;
+  }
+  state[0] += a; state[1] += b; state[2] += c; state[3] += d; state[4] += e;
+}
+
+}  // namespace
+
+void THash_SHA::CompressBlock(const uint8_t* block) { CompressBlocks(block, 1); }
+
+void THash_SHA::CompressBlocks(const uint8_t* data, int64_t count) {
+  static const TProcessorFeatures& cpu = ProcessorFeatures();
+  static const bool shaInstructions = HaveAcceleratedRoutines() && cpu.Sha;
+  if (FRotate && shaInstructions && AcceleratedRoutinesEnabled()) {
+    Sha1CompressBlocksShaNi(FDigest, data, count);
+  } else if (cpu.CPUType <= 3) {
+    for (int64_t i = 0; i < count; ++i) ShaCompressExpanded(FDigest, data + 64 * i, FRotate);
+  } else if (FRotate) {
+    for (int64_t i = 0; i < count; ++i) ShaCompress<true>(FDigest, data + 64 * i);
+  } else {
+    for (int64_t i = 0; i < count; ++i) ShaCompress<false>(FDigest, data + 64 * i);
+  }
 }
 
 // --- Tiger -----------------------------------------------------------------

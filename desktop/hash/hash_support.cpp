@@ -9,6 +9,7 @@
 #endif
 
 #include "framework/strutils.h"
+#include "hash/hash_accel.h"
 #include "hash/hashes.h"
 #include "hash/protection.h"
 #include "hash/string_formats.h"
@@ -128,18 +129,52 @@ int GetDetectedCPUType() {
   return gDetectedCPUType;
 }
 
+namespace {
+
+// Sixteen tables: table k gives the register change of a byte followed by k
+// zero bytes, so sixteen bytes are taken in one step of independent lookups.
+struct TCrc32Slices {
+  uint32_t T[16][256];
+};
+
+constexpr TCrc32Slices MakeCrc32Slices() {
+  TCrc32Slices s{};
+  for (unsigned i = 0; i < 256; ++i) s.T[0][i] = kCrc32Table[i];
+  for (unsigned k = 1; k < 16; ++k)
+    for (unsigned i = 0; i < 256; ++i) s.T[k][i] = (s.T[k - 1][i] >> 8) ^ s.T[0][s.T[k - 1][i] & 0xFF];
+  return s;
+}
+
+constexpr TCrc32Slices kCrc32Slices = MakeCrc32Slices();
+
+inline uint32_t LoadLE32(const uint8_t* p) {
+  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+uint32_t Crc32Tables(uint32_t crc, const uint8_t* p, int64_t length) {
+  const auto& t = kCrc32Slices.T;
+  for (; length >= 16; length -= 16, p += 16) {
+    const uint32_t a = LoadLE32(p) ^ crc, b = LoadLE32(p + 4), c = LoadLE32(p + 8), d = LoadLE32(p + 12);
+    crc = t[15][a & 0xFF] ^ t[14][(a >> 8) & 0xFF] ^ t[13][(a >> 16) & 0xFF] ^ t[12][a >> 24] ^
+          t[11][b & 0xFF] ^ t[10][(b >> 8) & 0xFF] ^ t[9][(b >> 16) & 0xFF] ^ t[8][b >> 24] ^
+          t[7][c & 0xFF] ^ t[6][(c >> 8) & 0xFF] ^ t[5][(c >> 16) & 0xFF] ^ t[4][c >> 24] ^
+          t[3][d & 0xFF] ^ t[2][(d >> 8) & 0xFF] ^ t[1][(d >> 16) & 0xFF] ^ t[0][d >> 24];
+  }
+  for (; length > 0; --length, ++p) crc = (crc >> 8) ^ t[0][(crc ^ *p) & 0xFF];
+  return crc;
+}
+
+// Below this length the folding set-up costs more than it saves.
+constexpr int64_t kCrc32FoldMinimum = 256;
+
+}  // namespace
+
 uint32_t CalcCRC32(uint32_t crc, const void* data, int64_t length) {
   if (!data || length <= 0) return crc;
   const auto* p = static_cast<const uint8_t*>(data);
-  // Four bytes per step keep the table lookups independent of each other's latency.
-  for (; length >= 4; length -= 4, p += 4) {
-    crc = (crc >> 8) ^ kCrc32Table[(crc ^ p[0]) & 0xFF];
-    crc = (crc >> 8) ^ kCrc32Table[(crc ^ p[1]) & 0xFF];
-    crc = (crc >> 8) ^ kCrc32Table[(crc ^ p[2]) & 0xFF];
-    crc = (crc >> 8) ^ kCrc32Table[(crc ^ p[3]) & 0xFF];
-  }
-  for (; length > 0; --length, ++p) crc = (crc >> 8) ^ kCrc32Table[(crc ^ *p) & 0xFF];
-  return crc;
+  static const bool fold = HaveAcceleratedRoutines() && ProcessorFeatures().Pclmul;
+  if (fold && length >= kCrc32FoldMinimum && AcceleratedRoutinesEnabled()) return Crc32FoldPclmul(crc, p, length, Crc32Tables);
+  return Crc32Tables(crc, p, length);
 }
 
 uint16_t CalcCRC16(uint16_t crc, const void* data, int64_t length) {
@@ -262,9 +297,7 @@ void HashLibraryStartup() {
 #ifdef OM_HASH_HAVE_SNEFRU
       {&THash_Snefru::ClassInfo, "Hash", "Snefru-256"},
 #endif
-#ifdef OM_HASH_HAVE_SQUARE
       {&THash_Square::ClassInfo, "Hash", "Square"},
-#endif
       {&THash_Tiger::ClassInfo, "Hash", "Tiger"},
       {&THash_XOR16::ClassInfo, "Checksum", "XOR-16"},
       {&THash_XOR32::ClassInfo, "Checksum", "XOR-32"},

@@ -26,7 +26,8 @@ protected:
   virtual uint8_t PadByte() const { return 0x80; }
   virtual bool BigEndianCount() const { return false; }
   virtual void FinishDigest() {}            // after the last compression
-  void CompressBlocks(const uint8_t* data, int64_t count);
+  // Whole blocks straight from the input; a class may take several at once.
+  virtual void CompressBlocks(const uint8_t* data, int64_t count);
 
   uint64_t FCount = 0;
   alignas(8) uint8_t FBuffer[64] = {};
@@ -87,6 +88,7 @@ public:
   const uint8_t* KnownAnswerDigest() const override;
 protected:
   void CompressBlock(const uint8_t* block) override;
+  void CompressBlocks(const uint8_t* data, int64_t count) override;
   bool BigEndianCount() const override { return true; }
   void FinishDigest() override;
   bool FRotate = false;
@@ -198,6 +200,27 @@ OM_SAPPHIRE_CLASS(192)
 OM_SAPPHIRE_CLASS(160)
 OM_SAPPHIRE_CLASS(128)
 #undef OM_SAPPHIRE_CLASS
+
+// Square block cipher keyed by the chaining value: 16-byte blocks, the
+// ciphertext of each block becomes the new chaining value.
+class THash_Square : public THash {
+  OM_PROTECTION_CLASS()
+public:
+  using THash::THash;
+  ~THash_Square() override;
+  const uint8_t* KnownAnswerDigest() const override;
+  void Reset() override;
+  void Update(const void* data, int64_t length) override;
+  void Finish() override;
+  uint8_t* DigestBytes() override { return reinterpret_cast<uint8_t*>(FDigest); }
+
+protected:
+  void Compress(const uint8_t* block, const uint8_t* tweak);
+
+  uint64_t FCount = 0;
+  uint8_t FBuffer[16] = {};
+  uint32_t FDigest[4] = {};
+};
 
 // Base of the checksums; no algorithm of its own.
 class TChecksum : public THash {

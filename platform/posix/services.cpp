@@ -145,8 +145,8 @@ StoredStatus effectiveStatus(const std::string& folder) {
   StoredStatus stored = readStatus(folder);
   if (stored.status.dwCurrentState != SERVICE_STOPPED && !processAlive(stored.pid)) {
     stored.status = SERVICE_STATUS{SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, ERROR_PROCESS_ABORTED, 0, 0, 0};
-    writeStatus(folder, stored.status, 0);
     appendLine(folder + "/status.log", "manager: " + formatStatus(stored.status, 0));
+    writeStatus(folder, stored.status, 0);
   }
   return stored;
 }
@@ -612,8 +612,9 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS stat
     return fail(ERROR_INVALID_DATA);
   {
     std::lock_guard<std::mutex> lock(d.statusLock);
-    writeStatus(d.folder, *status, status->dwCurrentState == SERVICE_STOPPED ? 0 : getpid());
+    // The log line first: whoever sees the new state also finds its report.
     appendLine(d.folder + "/status.log", "service: " + formatStatus(*status, getpid()));
+    writeStatus(d.folder, *status, status->dwCurrentState == SERVICE_STOPPED ? 0 : getpid());
   }
   if (status->dwCurrentState == SERVICE_STOPPED) d.stopped = true;
   return TRUE;

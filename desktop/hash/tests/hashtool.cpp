@@ -3,11 +3,13 @@
 //   om_hashtool hash <ClassName> <hex data> <split points...>   -> lower-case hex digest
 //   om_hashtool encode <format id> <hex data>                   -> text
 //   om_hashtool decode <format id> <text as hex>                -> lower-case hex bytes
+// With OM_HASHTOOL_PORTABLE set, only the portable routines are used.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "hash/hash_accel.h"
 #include "hash/hash_support.h"
 #include "hash/hashes.h"
 #include "hash/string_formats.h"
@@ -18,6 +20,7 @@ static std::string FromHex(const char* s) { return FormatTextToBytes(s, -1, fmtH
 
 int main(int argc, char** argv) {
   if (argc < 4) return 2;
+  if (std::getenv("OM_HASHTOOL_PORTABLE")) SetAcceleratedRoutinesEnabled(false);
   try {
     std::string cmd = argv[1];
     if (cmd == "hash") {

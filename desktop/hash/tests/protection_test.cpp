@@ -90,8 +90,9 @@ TEST(Protection, EncodeDecodeScrambleAndWipe) {
     p->ProcessBuffer(&buf[0], static_cast<int64_t>(buf.size()), actEncode);
     // A checksum that starts at 0 keeps a zero key stream; every hash changes the data.
     if (!entry.Class->InheritsFrom(TChecksum::ClassInfo) || entry.Class->InheritsFrom(THash_CRC32::ClassInfo) ||
-        entry.Class == &THash_CRC16_CCITT::ClassInfo)
+        entry.Class == &THash_CRC16_CCITT::ClassInfo) {
       EXPECT_TRUE(buf != data);
+    }
     p->ProcessBuffer(&buf[0], static_cast<int64_t>(buf.size()), actDecode);
     EXPECT_TRUE(buf == data);
     std::string s1 = data, s2 = data;
