@@ -5,7 +5,9 @@
 // the data stream of a file, then one alternate data stream per "user." extended
 // attribute (":name:$DATA"). Records run on across the caller's buffers in any
 // split; the context is created on the first call and freed by the abort call.
-// BackupWrite parses the same records from buffers of any size.
+// BackupWrite parses the same records from buffers of any size; a security
+// stream (when asked for) must be a well-formed self-relative descriptor and is
+// kept with the file, where BackupRead and GetFileSecurityW find it again.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -94,8 +96,9 @@ BOOL buildStreams(const FileObject& file, BOOL processSecurity, ReadContext& con
     Stream security;
     security.id = BACKUP_SECURITY_DATA;
     security.attributes = STREAM_CONTAINS_SECURITY;
-    security.memory =
-        securityDescriptorFor(st, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
+    if (!keptSecurity(file.fd, security.memory))
+      security.memory = securityDescriptorFor(
+          st, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
     security.size = security.memory.size();
     context.streams.push_back(std::move(security));
   }
@@ -118,8 +121,10 @@ BOOL buildStreams(const FileObject& file, BOOL processSecurity, ReadContext& con
   return TRUE;
 }
 
-BOOL finishWrittenStream(const FileObject& file, WriteContext& context) {
-  if (context.id == BACKUP_ALTERNATE_DATA) {
+BOOL finishWrittenStream(const FileObject& file, WriteContext& context, BOOL processSecurity) {
+  if (context.id == BACKUP_SECURITY_DATA && processSecurity) {
+    if (!keepSecurity(file.fd, context.content)) return FALSE;
+  } else if (context.id == BACKUP_ALTERNATE_DATA) {
     std::string name = narrow(context.name);
     if (!name.empty() && name[0] == ':') name = name.substr(1);
     size_t type = name.rfind(':');
@@ -274,7 +279,7 @@ BOOL WINAPI BackupWrite(HANDLE handle, LPBYTE buffer, DWORD toWrite, LPDWORD wri
       context->name.assign(reinterpret_cast<const char16_t*>(&context->header[kHeaderSize]), nameBytes / 2);
       context->inContent = true;
       context->done = 0;
-      if (context->size == 0 && !finishWrittenStream(*file, *context)) return FALSE;
+      if (context->size == 0 && !finishWrittenStream(*file, *context, processSecurity)) return FALSE;
       continue;
     }
     size_t n = std::min<uint64_t>(context->size - context->done, toWrite - done);
@@ -289,15 +294,15 @@ BOOL WINAPI BackupWrite(HANDLE handle, LPBYTE buffer, DWORD toWrite, LPDWORD wri
         }
         put += static_cast<size_t>(w);
       }
-    } else if (context->id == BACKUP_ALTERNATE_DATA) {
+    } else if (context->id == BACKUP_ALTERNATE_DATA || (context->id == BACKUP_SECURITY_DATA && processSecurity)) {
       if (context->content.size() + n > (64u << 10)) return fail(ERROR_DISK_FULL);  // extended attribute limit
       context->content.insert(context->content.end(), buffer + done, buffer + done + n);
     }
-    // Security and the other streams are taken and not applied.
+    // The other streams (and security when not asked for) are taken and not applied.
     done += static_cast<DWORD>(n);
     context->done += n;
     *written = done;
-    if (context->done == context->size && !finishWrittenStream(*file, *context)) return FALSE;
+    if (context->done == context->size && !finishWrittenStream(*file, *context, processSecurity)) return FALSE;
   }
   *written = done;
   setLastError(ERROR_SUCCESS);

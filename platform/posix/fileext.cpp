@@ -119,6 +119,223 @@ std::vector<BYTE> securityDescriptorFor(const struct stat& st, SECURITY_INFORMAT
   return out;
 }
 
+namespace {
+
+// Control bits of a descriptor, by the part they belong to.
+constexpr WORD kOwnerDefaulted = 0x0001, kGroupDefaulted = 0x0002, kDaclBits = 0x0004 | 0x0008 | 0x0400 | 0x1000,
+               kSaclBits = 0x0010 | 0x0020 | 0x0800 | 0x2000, kSaclPresent = 0x0010;
+
+WORD wordAt(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
+DWORD dwordAt(const BYTE* p) {
+  return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
+         (static_cast<DWORD>(p[3]) << 24);
+}
+
+// Length of a well-formed SID at `offset`, or 0.
+size_t sidLength(const BYTE* data, size_t size, size_t offset) {
+  if (offset > size || size - offset < 8) return 0;
+  const BYTE* sid = data + offset;
+  if (sid[0] != 1 || sid[1] > 15) return 0;
+  size_t length = 8 + 4 * static_cast<size_t>(sid[1]);
+  return size - offset < length ? 0 : length;
+}
+
+// Length of a well-formed ACL at `offset` (every entry inside it, and the SID of
+// every allow, deny, audit and alarm entry well-formed), or 0.
+size_t aclLength(const BYTE* data, size_t size, size_t offset) {
+  if (offset > size || size - offset < 8) return 0;
+  const BYTE* acl = data + offset;
+  if (acl[0] != 2 && acl[0] != 4) return 0;  // ACL_REVISION, ACL_REVISION_DS
+  size_t length = wordAt(acl + 2);
+  size_t count = wordAt(acl + 4);
+  if (length < 8 || length % 4 || size - offset < length) return 0;
+  size_t at = 8;
+  for (size_t i = 0; i < count; ++i) {
+    if (length - at < 4) return 0;
+    size_t aceSize = wordAt(acl + at + 2);
+    if (aceSize < 4 || aceSize % 4 || length - at < aceSize) return 0;
+    if (acl[at] <= 3) {  // the basic entries: header, mask, SID
+      if (aceSize < 16) return 0;
+      size_t sid = sidLength(acl + at, aceSize, 8);
+      if (!sid || 8 + sid > aceSize) return 0;
+    }
+    at += aceSize;
+  }
+  return length;
+}
+
+}  // namespace
+
+bool validSelfRelativeDescriptor(const BYTE* data, size_t size) {
+  if (!data || size < sizeof(SECURITY_DESCRIPTOR_RELATIVE)) return false;
+  if (data[0] != SECURITY_DESCRIPTOR_REVISION) return false;
+  WORD control = wordAt(data + 2);
+  if (!(control & SE_SELF_RELATIVE)) return false;
+  DWORD owner = dwordAt(data + 4), group = dwordAt(data + 8), sacl = dwordAt(data + 12), dacl = dwordAt(data + 16);
+  if (owner && !sidLength(data, size, owner)) return false;
+  if (group && !sidLength(data, size, group)) return false;
+  if ((control & kSaclPresent) && sacl && !aclLength(data, size, sacl)) return false;
+  if ((control & SE_DACL_PRESENT) && dacl && !aclLength(data, size, dacl)) return false;
+  return true;
+}
+
+std::vector<BYTE> descriptorParts(const std::vector<BYTE>& whole, SECURITY_INFORMATION requested) {
+  const BYTE* data = whole.data();
+  size_t size = whole.size();
+  WORD control = wordAt(data + 2);
+  DWORD owner = dwordAt(data + 4), group = dwordAt(data + 8), sacl = dwordAt(data + 12), dacl = dwordAt(data + 16);
+  SECURITY_INFORMATION present = (owner ? OWNER_SECURITY_INFORMATION : 0) | (group ? GROUP_SECURITY_INFORMATION : 0) |
+                                 ((control & kSaclPresent) ? SACL_SECURITY_INFORMATION : 0) |
+                                 ((control & SE_DACL_PRESENT) ? DACL_SECURITY_INFORMATION : 0);
+  if ((present & ~requested) == 0) return whole;  // all of it, as it was stored
+  std::vector<BYTE> out(sizeof(SECURITY_DESCRIPTOR_RELATIVE), 0);
+  out[0] = SECURITY_DESCRIPTOR_REVISION;
+  WORD kept = SE_SELF_RELATIVE;
+  auto append = [&](size_t field, DWORD offset, size_t length) {
+    putDword(out, field, static_cast<DWORD>(out.size()));
+    out.insert(out.end(), data + offset, data + offset + length);
+  };
+  if ((requested & OWNER_SECURITY_INFORMATION) && owner) {
+    kept |= control & kOwnerDefaulted;
+    append(4, owner, sidLength(data, size, owner));
+  }
+  if ((requested & GROUP_SECURITY_INFORMATION) && group) {
+    kept |= control & kGroupDefaulted;
+    append(8, group, sidLength(data, size, group));
+  }
+  if (requested & SACL_SECURITY_INFORMATION) {
+    kept |= control & kSaclBits;
+    if ((control & kSaclPresent) && sacl) append(12, sacl, aclLength(data, size, sacl));
+  }
+  if (requested & DACL_SECURITY_INFORMATION) {
+    kept |= control & kDaclBits;
+    if ((control & SE_DACL_PRESENT) && dacl) append(16, dacl, aclLength(data, size, dacl));
+  }
+  putWord(out, 2, kept);
+  return out;
+}
+
+bool keptSecurity(int fd, std::vector<BYTE>& descriptor) {
+  return readAlternateStream(fd, kKeptSecurityName, descriptor) &&
+         validSelfRelativeDescriptor(descriptor.data(), descriptor.size());
+}
+
+bool keptSecurity(const std::string& hostPath, std::vector<BYTE>& descriptor) {
+  std::string attribute = std::string("user.") + kKeptSecurityName;
+  for (;;) {
+    ssize_t size = getxattr(hostPath.c_str(), attribute.c_str(), nullptr, 0);
+    if (size < 0) return false;
+    descriptor.resize(static_cast<size_t>(size));
+    ssize_t got = getxattr(hostPath.c_str(), attribute.c_str(), descriptor.data(), descriptor.size());
+    if (got >= 0) {
+      descriptor.resize(static_cast<size_t>(got));
+      return validSelfRelativeDescriptor(descriptor.data(), descriptor.size());
+    }
+    if (errno != ERANGE) return false;
+  }
+}
+
+BOOL keepSecurity(int fd, const std::vector<BYTE>& descriptor) {
+  if (!validSelfRelativeDescriptor(descriptor.data(), descriptor.size())) return fail(ERROR_INVALID_SECURITY_DESCR);
+  std::string attribute = std::string("user.") + kKeptSecurityName;
+  if (fsetxattr(fd, attribute.c_str(), descriptor.data(), descriptor.size(), 0) != 0) return failErrno(errno);
+  return TRUE;
+}
+
+namespace {
+
+DWORD mergeKept(DWORD fromStat, const BYTE* value, ssize_t got) {
+  if (got != 4) return fromStat;
+  DWORD result = (fromStat & ~kKeptAttributeMask) | (dwordAt(value) & kKeptAttributeMask);
+  return result ? result : FILE_ATTRIBUTE_NORMAL;
+}
+
+const std::string& keptAttributesXattr() {
+  static const std::string name = std::string("user.") + kKeptAttributesName;
+  return name;
+}
+
+}  // namespace
+
+DWORD withKeptAttributes(DWORD fromStat, const std::string& hostPath) {
+  BYTE value[4];
+  return mergeKept(fromStat, value, getxattr(hostPath.c_str(), keptAttributesXattr().c_str(), value, sizeof value));
+}
+
+bool folderHasKeptAttributes(const std::string& folder) {
+  std::string marker = std::string("user.") + kKeptInFolderName;
+  return getxattr(folder.c_str(), marker.c_str(), nullptr, 0) >= 0;
+}
+
+DWORD withKeptAttributes(DWORD fromStat, int fd) {
+  BYTE value[4];
+  ssize_t got = fgetxattr(fd, keptAttributesXattr().c_str(), value, sizeof value);
+  if (got < 0 && errno == EBADF) {  // a handle opened without access to the data
+    std::string path = "/proc/self/fd/" + std::to_string(fd);
+    got = getxattr(path.c_str(), keptAttributesXattr().c_str(), value, sizeof value);
+  }
+  return mergeKept(fromStat, value, got);
+}
+
+namespace {
+
+std::string folderOf(const std::string& hostPath) {
+  size_t slash = hostPath.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : hostPath.substr(0, slash);
+}
+
+void markFolderWithKeptAttributes(const std::string& folder) {
+  std::string marker = std::string("user.") + kKeptInFolderName;
+  BYTE one = 1;
+  if (getxattr(folder.c_str(), marker.c_str(), nullptr, 0) < 0)
+    setxattr(folder.c_str(), marker.c_str(), &one, 1, 0);  // without it finds show the derived attributes only
+}
+
+// Keeps the hidden, system and archive bits of `attributes` for `hostPath` (a
+// path, or /proc/self/fd/N) and applies read-only as the write bits. Extended
+// attributes need write access, so a read-only file is made writable for the
+// change and read-only again after it. On a file system without extended
+// attributes only read-only is kept. `folder`, the folder that holds the file,
+// is marked as holding files with kept attributes, so finds in it look for them.
+BOOL applyAttributes(const std::string& hostPath, const std::string& folder, const struct stat& st,
+                     const std::string& name, DWORD attributes) {
+  mode_t mode = st.st_mode & 07777;
+  mode_t wanted = mode;
+  if (!S_ISDIR(st.st_mode)) wanted = (attributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~mode_t(0222)) : (mode | S_IWUSR);
+  DWORD derived = attributesFromStat(st, name) & kKeptAttributeMask;
+  DWORD kept = attributes & kKeptAttributeMask;
+  BYTE current[4];
+  ssize_t got = getxattr(hostPath.c_str(), keptAttributesXattr().c_str(), current, sizeof current);
+  bool change = kept == derived ? got >= 0 : !(got == 4 && dwordAt(current) == kept);
+  if (change) {
+    const mode_t original = mode;
+    if (!(mode & S_IWUSR)) {
+      if (chmod(hostPath.c_str(), mode | S_IWUSR) != 0) return failErrno(errno);
+      mode |= S_IWUSR;
+    }
+    int result;
+    if (kept == derived) {
+      result = removexattr(hostPath.c_str(), keptAttributesXattr().c_str());
+      if (result != 0 && errno == ENODATA) result = 0;
+    } else {
+      BYTE value[4] = {static_cast<BYTE>(kept), static_cast<BYTE>(kept >> 8), static_cast<BYTE>(kept >> 16),
+                       static_cast<BYTE>(kept >> 24)};
+      result = setxattr(hostPath.c_str(), keptAttributesXattr().c_str(), value, sizeof value, 0);
+      if (result == 0) markFolderWithKeptAttributes(folder);
+    }
+    if (result != 0 && errno != ENOTSUP) {
+      int error = errno;
+      if (mode != original) chmod(hostPath.c_str(), original);
+      return failErrno(error);
+    }
+  }
+  if (wanted != mode && chmod(hostPath.c_str(), wanted) != 0) return failErrno(errno);
+  return TRUE;
+}
+
+}  // namespace
+
 std::vector<std::string> alternateStreamNames(int fd) {
   std::vector<std::string> names;
   ssize_t size = flistxattr(fd, nullptr, 0);
@@ -130,7 +347,8 @@ std::vector<std::string> alternateStreamNames(int fd) {
   for (size_t at = 0; at < list.size();) {
     std::string name = list.c_str() + at;
     at += name.size() + 1;
-    if (name.rfind("user.", 0) == 0 && name.size() > 5) names.push_back(name.substr(5));
+    if (name.rfind("user.", 0) == 0 && name.size() > 5 && name.rfind(kKeptPrefix, 5) != 5)
+      names.push_back(name.substr(5));
   }
   std::sort(names.begin(), names.end());
   return names;
@@ -187,7 +405,7 @@ BOOL WINAPI GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPV
   if (!statPath(path, st, host)) return FALSE;
   auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(information);
   std::memset(data, 0, sizeof *data);
-  data->dwFileAttributes = attributesFromStat(st, leaf(host));
+  data->dwFileAttributes = withKeptAttributes(attributesFromStat(st, leaf(host)), host);
   data->ftCreationTime = toFileTime(fileTimeFromUnix(st.st_ctim.tv_sec, st.st_ctim.tv_nsec));
   data->ftLastAccessTime = toFileTime(fileTimeFromUnix(st.st_atim.tv_sec, st.st_atim.tv_nsec));
   data->ftLastWriteTime = toFileTime(fileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
@@ -199,19 +417,13 @@ BOOL WINAPI GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPV
   return TRUE;
 }
 
-// Only the read-only attribute has a host equivalent (the write bits); the others
-// are accepted and not kept.
+// Read-only is the write bits; hidden, system and archive are kept in an
+// extended attribute of the file. The other attributes are accepted and not kept.
 BOOL WINAPI SetFileAttributesW(LPCWSTR path, DWORD attributes) {
   struct stat st;
   std::string host;
   if (!statPath(path, st, host)) return FALSE;
-  if (S_ISDIR(st.st_mode)) return TRUE;
-  mode_t mode = st.st_mode & 07777;
-  if (attributes & FILE_ATTRIBUTE_READONLY)
-    mode &= ~mode_t(0222);
-  else
-    mode |= S_IWUSR;
-  if (chmod(host.c_str(), mode) != 0) return failErrno(errno);
+  if (!applyAttributes(host, folderOf(host), st, leaf(host), attributes)) return FALSE;
   setLastError(ERROR_SUCCESS);
   return TRUE;
 }
@@ -223,7 +435,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
   struct stat st;
   if (fstat(file->fd, &st) != 0) return failErrno(errno);
   std::memset(information, 0, sizeof *information);
-  information->dwFileAttributes = attributesFromStat(st, leaf(file->hostPath));
+  information->dwFileAttributes = withKeptAttributes(attributesFromStat(st, leaf(file->hostPath)), file->fd);
   information->ftCreationTime = toFileTime(fileTimeFromUnix(st.st_ctim.tv_sec, st.st_ctim.tv_nsec));
   information->ftLastAccessTime = toFileTime(fileTimeFromUnix(st.st_atim.tv_sec, st.st_atim.tv_nsec));
   information->ftLastWriteTime = toFileTime(fileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
@@ -252,7 +464,7 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLAS
       info.LastAccessTime = timeOf(st.st_atim);
       info.LastWriteTime = timeOf(st.st_mtim);
       info.ChangeTime = timeOf(st.st_ctim);
-      info.FileAttributes = attributesFromStat(st, leaf(file->hostPath));
+      info.FileAttributes = withKeptAttributes(attributesFromStat(st, leaf(file->hostPath)), file->fd);
       std::memcpy(information, &info, sizeof info);
       return TRUE;
     }
@@ -305,12 +517,11 @@ BOOL WINAPI SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS 
       struct timespec times[2] = {hostTime(info.LastAccessTime.QuadPart), hostTime(info.LastWriteTime.QuadPart)};
       std::string path = "/proc/self/fd/" + std::to_string(file->fd);
       if (utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) return failErrno(errno);
-      if (info.FileAttributes != 0 && !file->directory) {
+      if (info.FileAttributes != 0) {
         struct stat st;
         if (fstat(file->fd, &st) != 0) return failErrno(errno);
-        mode_t mode = st.st_mode & 07777;
-        mode = (info.FileAttributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~mode_t(0222)) : (mode | S_IWUSR);
-        if (chmod(path.c_str(), mode) != 0) return failErrno(errno);
+        if (!applyAttributes(path, folderOf(file->hostPath), st, leaf(file->hostPath), info.FileAttributes))
+          return FALSE;
       }
       return TRUE;
     }
@@ -343,7 +554,10 @@ BOOL WINAPI GetFileSecurityW(LPCWSTR path, SECURITY_INFORMATION requested, PSECU
   struct stat st;
   std::string host;
   if (!statPath(path, st, host)) return FALSE;
-  std::vector<BYTE> bytes = securityDescriptorFor(st, requested);
+  // A descriptor restored by BackupWrite is the file's security from then on.
+  std::vector<BYTE> kept;
+  std::vector<BYTE> bytes =
+      keptSecurity(host, kept) ? descriptorParts(kept, requested) : securityDescriptorFor(st, requested);
   *needed = static_cast<DWORD>(bytes.size());
   if (!descriptor || size < bytes.size()) return fail(ERROR_INSUFFICIENT_BUFFER);
   std::memcpy(descriptor, bytes.data(), bytes.size());

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "../win32.h"
+#include "files_internal.h"
 #include "internal.h"
 
 namespace om::standin {
@@ -55,57 +57,97 @@ std::string leafName(const std::string& hostPath) {
 struct FoundEntry {
   std::string name;
   struct stat st;
+  DWORD attributes;
 };
 
+// A search reads its folder as it goes: each FindNextFile reads entries until
+// one matches the wildcard and only then stats it, so a search costs one stat
+// per returned entry and holds no listing. "." and ".." come first, as on
+// NTFS; the rest follow in the folder's own order. Kept hidden, system and
+// archive bits are looked up only in folders marked as holding some.
 class FindObject : public KernelObject {
  public:
-  std::vector<FoundEntry> entries;
-  size_t next = 0;
+  ~FindObject() override {
+    if (dir) closedir(dir);
+  }
+  bool next(FoundEntry& out);
+
+  bool found(int folder, const char* name, FoundEntry& out);
+
+  std::mutex mutex;
+  DIR* dir = nullptr;
+  std::string folder;  // with a trailing "/"
+  std::string pattern;
+  bool keptAttributes = false;
+  int dotsLeft = 2;  // "." and ".." still to offer; none in a root folder
 };
 
-std::string upper(std::string text) {
-  for (auto& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return text;
+bool statEntry(int folder, const char* name, struct stat& st) {
+  return fstatat(folder, name, &st, 0) == 0 || fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-// Lists the entries of a folder that match a Windows wildcard, ordered as NTFS
-// returns them ("." and ".." first, then by upper-case name).
-bool findEntries(const std::string& windowsPattern, std::vector<FoundEntry>& out) {
+bool FindObject::found(int folderFd, const char* name, FoundEntry& out) {
+  if (!statEntry(folderFd, name, out.st)) return false;  // removed since it was read
+  out.attributes = attributesFromStat(out.st, out.name);
+  if (keptAttributes) out.attributes = withKeptAttributes(out.attributes, folder + name);
+  return true;
+}
+
+// The next matching entry; false at the end of the folder (last error
+// ERROR_NO_MORE_FILES) or when reading it fails.
+bool FindObject::next(FoundEntry& out) {
+  int folder = dirfd(dir);
+  while (dotsLeft > 0) {
+    const char* name = dotsLeft == 2 ? "." : "..";
+    --dotsLeft;
+    out.name = name;
+    if (wildcardMatch(pattern, out.name) && found(folder, name, out)) return true;
+  }
+  for (;;) {
+    errno = 0;
+    struct dirent* entry = readdir(dir);
+    if (!entry) return fail(errno ? win32ErrorFromErrno(errno) : ERROR_NO_MORE_FILES);
+    const char* name = entry->d_name;
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+    out.name.assign(name);
+    if (!wildcardMatch(pattern, out.name)) continue;
+    if (found(folder, name, out)) return true;
+  }
+}
+
+// Opens a search for a Windows path whose last element may hold wildcards.
+std::shared_ptr<FindObject> openFind(const std::string& windowsPattern) {
   std::string host = hostPathFromWindows(windowsPattern);
-  if (host.empty()) return fail(ERROR_PATH_NOT_FOUND);
+  if (host.empty()) {
+    fail(ERROR_PATH_NOT_FOUND);
+    return nullptr;
+  }
   size_t slash = host.find_last_of('/');
   std::string folder = slash == std::string::npos ? "." : host.substr(0, slash);
   if (slash == 0) folder = "/";
   std::string pattern = slash == std::string::npos ? host : host.substr(slash + 1);
-  if (pattern.empty()) return fail(ERROR_FILE_NOT_FOUND);
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return fail(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(errno));
-  bool root = folder == "/";
-  while (struct dirent* entry = readdir(dir)) {
-    std::string name = entry->d_name;
-    if (root && (name == "." || name == "..")) continue;
-    if (!wildcardMatch(pattern, name)) continue;
-    FoundEntry found;
-    found.name = name;
-    std::string path = (folder == "/" ? "" : folder) + "/" + name;
-    if (stat(path.c_str(), &found.st) != 0 && lstat(path.c_str(), &found.st) != 0) continue;
-    out.push_back(std::move(found));
+  if (pattern.empty()) {
+    fail(ERROR_FILE_NOT_FOUND);
+    return nullptr;
   }
-  closedir(dir);
-  std::stable_sort(out.begin(), out.end(), [](const FoundEntry& a, const FoundEntry& b) {
-    auto rank = [](const std::string& n) { return n == "." ? 0 : n == ".." ? 1 : 2; };
-    if (rank(a.name) != rank(b.name)) return rank(a.name) < rank(b.name);
-    return upper(a.name) < upper(b.name);
-  });
-  if (out.empty()) return fail(ERROR_FILE_NOT_FOUND);
-  return true;
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) {
+    fail(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(errno));
+    return nullptr;
+  }
+  auto find = std::make_shared<FindObject>();
+  find->dir = dir;
+  find->pattern = std::move(pattern);
+  find->keptAttributes = folderHasKeptAttributes(folder);
+  if (folder == "/") find->dotsLeft = 0;
+  find->folder = folder == "/" ? folder : folder + "/";
+  return find;
 }
 
 template <class Data>
 void fillCommon(const FoundEntry& entry, Data* data) {
   std::memset(data, 0, sizeof *data);
-  data->dwFileAttributes = attributesFromStat(entry.st, entry.name);
+  data->dwFileAttributes = entry.attributes;
   data->ftCreationTime = toFileTime(fileTimeFromUnix(entry.st.st_ctim.tv_sec, entry.st.st_ctim.tv_nsec));
   data->ftLastAccessTime = toFileTime(fileTimeFromUnix(entry.st.st_atim.tv_sec, entry.st.st_atim.tv_nsec));
   data->ftLastWriteTime = toFileTime(fileTimeFromUnix(entry.st.st_mtim.tv_sec, entry.st.st_mtim.tv_nsec));
@@ -133,10 +175,14 @@ HANDLE findFirst(const std::string& pattern, Data* data) {
     fail(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
-  auto find = std::make_shared<FindObject>();
-  if (!findEntries(pattern, find->entries)) return INVALID_HANDLE_VALUE;
-  fill(find->entries[0], data);
-  find->next = 1;
+  auto find = openFind(pattern);
+  if (!find) return INVALID_HANDLE_VALUE;
+  FoundEntry entry;
+  if (!find->next(entry)) {
+    if (GetLastError() == ERROR_NO_MORE_FILES) setLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  fill(entry, data);
   setLastError(ERROR_SUCCESS);
   return insertHandle(find);
 }
@@ -145,8 +191,11 @@ template <class Data>
 BOOL findNext(HANDLE handle, Data* data) {
   auto find = lookup<FindObject>(handle);
   if (!find) return fail(ERROR_INVALID_HANDLE);
-  if (find->next >= find->entries.size()) return fail(ERROR_NO_MORE_FILES);
-  fill(find->entries[find->next++], data);
+  if (!data) return fail(ERROR_INVALID_PARAMETER);
+  std::lock_guard<std::mutex> lock(find->mutex);
+  FoundEntry entry;
+  if (!find->next(entry)) return FALSE;
+  fill(entry, data);
   return TRUE;
 }
 
@@ -161,7 +210,7 @@ DWORD attributesOf(const std::string& windowsPath) {
     fail(errno == ENOENT ? missingFileError(host) : win32ErrorFromErrno(errno));
     return INVALID_FILE_ATTRIBUTES;
   }
-  return attributesFromStat(st, leafName(host));
+  return withKeptAttributes(attributesFromStat(st, leafName(host)), host);
 }
 
 HANDLE createFile(const std::string& windowsPath, DWORD access, DWORD disposition, DWORD flags) {

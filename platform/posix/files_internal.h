@@ -17,9 +17,37 @@ namespace om::standin {
 // the group and Everyone from the mode bits; only the parts in `requested`.
 std::vector<BYTE> securityDescriptorFor(const struct stat& st, SECURITY_INFORMATION requested);
 
-// Alternate data streams of a host file are its "user." extended attributes.
+// Alternate data streams of a host file are its "user." extended attributes,
+// except the stand-in's own ("user.omstandin."): the hidden, system and archive
+// attributes set by SetFileAttributesW, the mark of a folder that holds files
+// with such attributes, and the security descriptor restored by BackupWrite.
+constexpr char kKeptPrefix[] = "omstandin.";
+constexpr char kKeptAttributesName[] = "omstandin.attributes";
+constexpr char kKeptInFolderName[] = "omstandin.kept-in-folder";
+constexpr char kKeptSecurityName[] = "omstandin.security";
+constexpr DWORD kKeptAttributeMask = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
 std::vector<std::string> alternateStreamNames(int fd);
 bool readAlternateStream(int fd, const std::string& name, std::vector<BYTE>& data);
+
+// The attributes derived from the host's file data with the kept hidden, system
+// and archive bits in place of the derived ones.
+DWORD withKeptAttributes(DWORD fromStat, const std::string& hostPath);
+DWORD withKeptAttributes(DWORD fromStat, int fd);
+// Whether SetFileAttributesW kept attributes for a file of this folder, so that
+// a find has to look them up per entry.
+bool folderHasKeptAttributes(const std::string& folder);
+
+// Whether `data` is a well-formed self-relative security descriptor: revision,
+// offsets inside it, SIDs and ACLs (with their entries) well-formed.
+bool validSelfRelativeDescriptor(const BYTE* data, size_t size);
+// The parts of a valid self-relative descriptor that `requested` names, as a new
+// self-relative descriptor.
+std::vector<BYTE> descriptorParts(const std::vector<BYTE>& whole, SECURITY_INFORMATION requested);
+// The descriptor BackupWrite restored for a file, when there is a valid one.
+bool keptSecurity(int fd, std::vector<BYTE>& descriptor);
+bool keptSecurity(const std::string& hostPath, std::vector<BYTE>& descriptor);
+// Validates and keeps a restored descriptor (ERROR_INVALID_SECURITY_DESCR when malformed).
+BOOL keepSecurity(int fd, const std::vector<BYTE>& descriptor);
 
 // Windows path of a host path without the drive ("\dir\file"), as NT names files.
 std::u16string ntRelativeName(const std::string& hostPath);

@@ -36,10 +36,28 @@ static void record(const char* format, ...) {
   fclose(file);
 }
 
-static void JNICALL unexpected(void) {
-  record("unexpected JNI call");
+/* Every slot the host is not expected to call holds a stub of its own, so the
+ * recording names the slot that was called. */
+static void unexpectedSlot(int slot) {
+  record("unexpected JNI call, slot %d", slot);
   ExitProcess(3);
 }
+#define STUB(n) static void JNICALL unexpected##n(void) { unexpectedSlot(n); }
+#define STUBS10(d) STUB(d##0) STUB(d##1) STUB(d##2) STUB(d##3) STUB(d##4) \
+  STUB(d##5) STUB(d##6) STUB(d##7) STUB(d##8) STUB(d##9)
+STUBS10() STUBS10(1) STUBS10(2) STUBS10(3) STUBS10(4) STUBS10(5) STUBS10(6) STUBS10(7)
+STUBS10(8) STUBS10(9) STUBS10(10) STUBS10(11) STUBS10(12) STUBS10(13) STUBS10(14) STUBS10(15)
+STUBS10(16) STUBS10(17) STUBS10(18) STUBS10(19) STUBS10(20) STUBS10(21) STUBS10(22) STUBS10(23)
+#define REF(n) unexpected##n,
+#define REFS10(d) REF(d##0) REF(d##1) REF(d##2) REF(d##3) REF(d##4) \
+  REF(d##5) REF(d##6) REF(d##7) REF(d##8) REF(d##9)
+static void (JNICALL* const unexpectedStubs[])(void) = {
+  REFS10() REFS10(1) REFS10(2) REFS10(3) REFS10(4) REFS10(5) REFS10(6) REFS10(7)
+  REFS10(8) REFS10(9) REFS10(10) REFS10(11) REFS10(12) REFS10(13) REFS10(14) REFS10(15)
+  REFS10(16) REFS10(17) REFS10(18) REFS10(19) REFS10(20) REFS10(21) REFS10(22) REFS10(23)
+};
+_Static_assert(sizeof unexpectedStubs / sizeof unexpectedStubs[0] >= sizeof(struct JNINativeInterface_) / sizeof(void*),
+               "a stub for every slot of the function table");
 
 static jclass JNICALL FindClass(JNIEnv* env, const char* name) {
   record("FindClass %s", name);
@@ -67,16 +85,27 @@ static const char* methodName(jmethodID id) {
   INT_PTR index = (INT_PTR)id;
   return index > 0 && index <= methodCount ? methodNames[index - 1] : "?";
 }
+/* C++ callers reach the variadic calls through the va_list slots (the JNIEnv
+ * wrappers forward to them), C callers through the variadic ones; both record
+ * the same line. */
+static int takesHandle(jmethodID id) { return strcmp(methodName(id), "addShutdownNotificationHook") == 0; }
+static void recordStaticCall(jmethodID id, jlong handle) {
+  if (takesHandle(id))
+    record("CallStaticVoidMethod %s %s", methodName(id), handle ? "handle" : "zero");
+  else
+    record("CallStaticVoidMethod %s", methodName(id));
+}
+static void JNICALL CallStaticVoidMethodV(JNIEnv* env, jclass cls, jmethodID id, va_list args) {
+  recordStaticCall(id, takesHandle(id) ? va_arg(args, jlong) : 0);
+}
 static void JNICALL CallStaticVoidMethod(JNIEnv* env, jclass cls, jmethodID id, ...) {
   va_list args;
   va_start(args, id);
-  if (strcmp(methodName(id), "addShutdownNotificationHook") == 0) {
-    jlong handle = va_arg(args, jlong);
-    record("CallStaticVoidMethod %s %s", methodName(id), handle ? "handle" : "zero");
-  } else {
-    record("CallStaticVoidMethod %s", methodName(id));
-  }
+  CallStaticVoidMethodV(env, cls, id, args);
   va_end(args);
+}
+static void JNICALL CallStaticVoidMethodA(JNIEnv* env, jclass cls, jmethodID id, const jvalue* args) {
+  recordStaticCall(id, takesHandle(id) ? args[0].j : 0);
 }
 static jobjectArray JNICALL NewObjectArray(JNIEnv* env, jsize length, jclass cls, jobject init) {
   record("NewObjectArray %d", (int)length);
@@ -86,7 +115,21 @@ static jbyteArray JNICALL NewByteArray(JNIEnv* env, jsize length) { return (jbyt
 static void JNICALL SetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length, const jbyte* bytes) {
   record("argument %.*s", (int)length, (const char*)bytes);
 }
-static jobject JNICALL NewObject(JNIEnv* env, jclass cls, jmethodID id, ...) { return OBJECT; }
+static jobject newObject(jmethodID id) {
+  record("NewObject %s", methodName(id));
+  return OBJECT;
+}
+static jobject JNICALL NewObjectV(JNIEnv* env, jclass cls, jmethodID id, va_list args) { return newObject(id); }
+static jobject JNICALL NewObject(JNIEnv* env, jclass cls, jmethodID id, ...) {
+  va_list args;
+  va_start(args, id);
+  jobject result = NewObjectV(env, cls, id, args);
+  va_end(args);
+  return result;
+}
+static jobject JNICALL NewObjectA(JNIEnv* env, jclass cls, jmethodID id, const jvalue* args) {
+  return newObject(id);
+}
 static void JNICALL SetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index, jobject value) {}
 static jboolean JNICALL ExceptionCheck(JNIEnv* env) { return exceptionPending ? JNI_TRUE : JNI_FALSE; }
 static void JNICALL ExceptionDescribe(JNIEnv* env) { exceptionPending = 0; }
@@ -111,7 +154,7 @@ _JNI_IMPORT_OR_EXPORT_ jint JNICALL JNI_GetDefaultJavaVMInitArgs(void* args) { r
 _JNI_IMPORT_OR_EXPORT_ jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, void* args) {
   JavaVMInitArgs* init = (JavaVMInitArgs*)args;
   void** slots = (void**)&functions;
-  for (size_t i = 4; i < sizeof functions / sizeof(void*); ++i) slots[i] = (void*)unexpected;
+  for (size_t i = 4; i < sizeof functions / sizeof(void*); ++i) slots[i] = (void*)unexpectedStubs[i];
   functions.FindClass = FindClass;
   functions.NewGlobalRef = NewGlobalRef;
   functions.DeleteGlobalRef = DeleteGlobalRef;
@@ -119,10 +162,14 @@ _JNI_IMPORT_OR_EXPORT_ jint JNICALL JNI_CreateJavaVM(JavaVM** vm, void** env, vo
   functions.GetStaticMethodID = GetStaticMethodID;
   functions.GetMethodID = GetMethodID;
   functions.CallStaticVoidMethod = CallStaticVoidMethod;
+  functions.CallStaticVoidMethodV = CallStaticVoidMethodV;
+  functions.CallStaticVoidMethodA = CallStaticVoidMethodA;
   functions.NewObjectArray = NewObjectArray;
   functions.NewByteArray = NewByteArray;
   functions.SetByteArrayRegion = SetByteArrayRegion;
   functions.NewObject = NewObject;
+  functions.NewObjectV = NewObjectV;
+  functions.NewObjectA = NewObjectA;
   functions.SetObjectArrayElement = SetObjectArrayElement;
   functions.ExceptionCheck = ExceptionCheck;
   functions.ExceptionDescribe = ExceptionDescribe;

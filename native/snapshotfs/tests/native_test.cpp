@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -157,5 +158,263 @@ TEST(SnapshotFsStandIn, DirectoryQueryListsEveryEntryOnce) {
   std::string cleanup = "rm -rf " + folder;
   EXPECT_EQ(0, system(cleanup.c_str()));
 }
+
+namespace {
+
+std::vector<BYTE> sid(BYTE authority, std::initializer_list<DWORD> subs) {
+  std::vector<BYTE> out = {1, static_cast<BYTE>(subs.size()), 0, 0, 0, 0, 0, authority};
+  for (DWORD sub : subs)
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<BYTE>(sub >> (8 * i)));
+  return out;
+}
+
+void put16(std::vector<BYTE>& out, size_t at, unsigned value) {
+  out[at] = static_cast<BYTE>(value);
+  out[at + 1] = static_cast<BYTE>(value >> 8);
+}
+void put32(std::vector<BYTE>& out, size_t at, DWORD value) {
+  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<BYTE>(value >> (8 * i));
+}
+
+// A descriptor as Windows stores one: DACL first, then owner and group, owner
+// BUILTIN\Administrators, group SYSTEM, one allow entry for Everyone.
+std::vector<BYTE> windowsDescriptor() {
+  std::vector<BYTE> out(20, 0);
+  out[0] = 1;
+  put16(out, 2, 0x8000 | 0x1000 | 0x0004);  // self-relative, DACL auto-inherited, DACL present
+  std::vector<BYTE> everyone = sid(1, {0});
+  size_t acl = out.size();
+  put32(out, 16, static_cast<DWORD>(acl));
+  out.resize(acl + 8, 0);
+  out[acl] = 2;
+  size_t ace = out.size();
+  out.resize(ace + 8, 0);
+  out[ace] = 0;  // allow
+  out[ace + 1] = 0x10;  // inherited
+  put32(out, ace + 4, 0x1F01FF);
+  out.insert(out.end(), everyone.begin(), everyone.end());
+  put16(out, ace + 2, static_cast<unsigned>(out.size() - ace));
+  put16(out, acl + 2, static_cast<unsigned>(out.size() - acl));
+  put16(out, acl + 4, 1);
+  std::vector<BYTE> owner = sid(5, {32, 544}), group = sid(5, {18});
+  put32(out, 4, static_cast<DWORD>(out.size()));
+  out.insert(out.end(), owner.begin(), owner.end());
+  put32(out, 8, static_cast<DWORD>(out.size()));
+  out.insert(out.end(), group.begin(), group.end());
+  return out;
+}
+
+std::vector<BYTE> record(DWORD id, const std::vector<BYTE>& content) {
+  std::vector<BYTE> out(20 + content.size(), 0);
+  put32(out, 0, id);
+  put32(out, 4, id == BACKUP_SECURITY_DATA ? STREAM_CONTAINS_SECURITY : 0);
+  put32(out, 8, static_cast<DWORD>(content.size()));
+  std::copy(content.begin(), content.end(), out.begin() + 20);
+  return out;
+}
+
+// Writes `stream` with BackupWrite in one call; the result and the last error.
+std::pair<BOOL, DWORD> backupWrite(const std::u16string& path, const std::vector<BYTE>& stream, BOOL security) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE | WRITE_DAC | WRITE_OWNER, 0, nullptr, OPEN_ALWAYS,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {FALSE, GetLastError()};
+  LPVOID context = nullptr;
+  DWORD put = 0;
+  BOOL ok = BackupWrite(file, const_cast<BYTE*>(stream.data()), static_cast<DWORD>(stream.size()), &put, FALSE,
+                        security, &context);
+  DWORD error = GetLastError();
+  BackupWrite(file, nullptr, 0, &put, TRUE, security, &context);
+  CloseHandle(file);
+  return {ok, error};
+}
+
+std::vector<BYTE> backupReadAll(const std::u16string& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  std::vector<BYTE> stream;
+  if (file == INVALID_HANDLE_VALUE) return stream;
+  LPVOID context = nullptr;
+  BYTE chunk[512];
+  DWORD got = 0;
+  while (BackupRead(file, chunk, sizeof chunk, &got, FALSE, TRUE, &context) && got)
+    stream.insert(stream.end(), chunk, chunk + got);
+  BackupRead(file, nullptr, 0, &got, TRUE, TRUE, &context);
+  CloseHandle(file);
+  return stream;
+}
+
+std::vector<BYTE> fileSecurity(const std::u16string& path, SECURITY_INFORMATION requested) {
+  DWORD needed = 0;
+  GetFileSecurityW(path.c_str(), requested, nullptr, 0, &needed);
+  std::vector<BYTE> out(needed);
+  if (!GetFileSecurityW(path.c_str(), requested, out.data(), needed, &needed)) out.clear();
+  return out;
+}
+
+}  // namespace
+
+TEST(SnapshotFsStandIn, RestoredSecurityIsReadBackAndMalformedIsRefused) {
+  std::string folder = tempFolder();
+  std::u16string target = windowsPath(folder + "/restored.bin");
+  std::vector<BYTE> descriptor = windowsDescriptor();
+  std::vector<BYTE> stream = record(BACKUP_SECURITY_DATA, descriptor);
+  std::vector<BYTE> data = record(BACKUP_DATA, {'d', 'a', 't', 'a'});
+  stream.insert(stream.end(), data.begin(), data.end());
+  ASSERT_TRUE(backupWrite(target, stream, TRUE).first);
+
+  // BackupRead gives back what was restored, and no alternate stream of it.
+  EXPECT_EQ(stream, backupReadAll(target));
+  EXPECT_EQ(descriptor, fileSecurity(target, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                                 DACL_SECURITY_INFORMATION));
+  // One part alone: a descriptor holding just the owner, or just the DACL.
+  std::vector<BYTE> owner = fileSecurity(target, OWNER_SECURITY_INFORMATION);
+  std::vector<BYTE> administrators = sid(5, {32, 544});
+  ASSERT_EQ(20 + administrators.size(), owner.size());
+  EXPECT_EQ(std::vector<BYTE>(owner.begin() + 20, owner.end()), administrators);
+  EXPECT_EQ(0x8000, owner[2] | (owner[3] << 8));
+  std::vector<BYTE> dacl = fileSecurity(target, DACL_SECURITY_INFORMATION);
+  ASSERT_EQ(20u + 28u, dacl.size());
+  EXPECT_EQ(0x9004, dacl[2] | (dacl[3] << 8));
+  EXPECT_EQ(0, std::memcmp(dacl.data() + 20, descriptor.data() + 20, 28));
+
+  // Without security processing the stream is passed over, even a malformed one.
+  std::u16string plain = windowsPath(folder + "/plain.bin");
+  std::vector<BYTE> broken = descriptor;
+  put32(broken, 4, 4000);  // owner beyond the end
+  std::vector<BYTE> brokenStream = record(BACKUP_SECURITY_DATA, broken);
+  brokenStream.insert(brokenStream.end(), data.begin(), data.end());
+  ASSERT_TRUE(backupWrite(plain, brokenStream, FALSE).first);
+  std::vector<BYTE> readBack = backupReadAll(plain);
+  ASSERT_GE(readBack.size(), 20u);
+  EXPECT_NE(descriptor, std::vector<BYTE>(readBack.begin() + 20, readBack.begin() + 20 + descriptor.size()));
+
+  // With it, malformed descriptors are refused.
+  auto refused = [&](std::vector<BYTE> bad) {
+    std::u16string path = windowsPath(folder + "/refused.bin");
+    auto result = backupWrite(path, record(BACKUP_SECURITY_DATA, bad), TRUE);
+    return !result.first && result.second == static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR);
+  };
+  EXPECT_TRUE(refused(broken));
+  EXPECT_TRUE(refused({}));
+  std::vector<BYTE> notSelfRelative = descriptor;
+  notSelfRelative[3] = 0;
+  EXPECT_TRUE(refused(notSelfRelative));
+  std::vector<BYTE> badAceSize = descriptor;
+  put16(badAceSize, 20 + 8 + 2, 200);  // the entry runs past its list
+  EXPECT_TRUE(refused(badAceSize));
+  std::vector<BYTE> badSid = descriptor;
+  badSid[descriptor.size() - 12 + 1] = 40;  // the group claims 40 sub-authorities
+  EXPECT_TRUE(refused(badSid));
+
+  std::string cleanup = "rm -rf " + folder;
+  EXPECT_EQ(0, system(cleanup.c_str()));
+}
+
+// Mutated descriptors through BackupWrite: each is refused with the descriptor
+// error or kept, and whatever is kept reads back whole and in every part.
+TEST(SnapshotFsStandIn, MutatedSecurityStreamsNeverCorruptTheFile) {
+  std::string folder = tempFolder();
+  std::u16string target = windowsPath(folder + "/mutated.bin");
+  std::vector<BYTE> base = windowsDescriptor();
+  unsigned seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7FFF; };
+  int kept = 0;
+  for (int round = 0; round < 1500; ++round) {
+    std::vector<BYTE> descriptor = base;
+    for (int flips = 1 + next() % 3; flips > 0; --flips)
+      descriptor[next() % descriptor.size()] = static_cast<BYTE>(next());
+    if (next() % 4 == 0) descriptor.resize(next() % descriptor.size());
+    auto result = backupWrite(target, record(BACKUP_SECURITY_DATA, descriptor), TRUE);
+    if (!result.first) {
+      EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SECURITY_DESCR), result.second);
+      continue;
+    }
+    ++kept;
+    std::vector<BYTE> stream = backupReadAll(target);
+    ASSERT_GE(stream.size(), 20 + descriptor.size());
+    EXPECT_EQ(0, std::memcmp(stream.data() + 20, descriptor.data(), descriptor.size()));
+    for (SECURITY_INFORMATION part : {OWNER_SECURITY_INFORMATION, GROUP_SECURITY_INFORMATION,
+                                      DACL_SECURITY_INFORMATION}) {
+      std::vector<BYTE> piece = fileSecurity(target, part);
+      ASSERT_GE(piece.size(), 20u);
+      EXPECT_EQ(1, piece[0]);
+    }
+  }
+  EXPECT_GT(kept, 0);
+  std::string cleanup = "rm -rf " + folder;
+  EXPECT_EQ(0, system(cleanup.c_str()));
+}
+
+TEST(SnapshotFsStandIn, HiddenSystemAndArchiveRoundTrip) {
+  std::string folder = tempFolder();
+  std::u16string path = windowsPath(folder + "/flags.txt");
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  CloseHandle(file);
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW(path.c_str()));
+
+  const DWORD hiddenSystemReadOnly = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY;
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), hiddenSystemReadOnly));
+  EXPECT_EQ(hiddenSystemReadOnly, GetFileAttributesW(path.c_str()));
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+  EXPECT_EQ(hiddenSystemReadOnly, data.dwFileAttributes);
+  file = CreateFileW(path.c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  BY_HANDLE_FILE_INFORMATION info;
+  ASSERT_TRUE(GetFileInformationByHandle(file, &info));
+  EXPECT_EQ(hiddenSystemReadOnly, info.dwFileAttributes);
+  FILE_BASIC_INFO basic;
+  ASSERT_TRUE(GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic));
+  EXPECT_EQ(hiddenSystemReadOnly, basic.FileAttributes);
+  CloseHandle(file);
+  // The kept attributes are no alternate stream of the file.
+  std::vector<BYTE> stream = backupReadAll(path);
+  ASSERT_GE(stream.size(), 20u);
+  EXPECT_EQ(stream.size(), 20u + (stream[8] | (stream[9] << 8)) + 20u);  // security and an empty data stream
+
+  // Changing them on a read-only file keeps it read-only.
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW(path.c_str()));
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL), GetFileAttributesW(path.c_str()));
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW(path.c_str()));
+  char probe[8];
+  EXPECT_LT(getxattr((folder + "/flags.txt").c_str(), "user.omstandin.attributes", probe, sizeof probe), 0)
+      << "the default attributes need nothing kept";
+
+  std::u16string sub = windowsPath(folder + "/sub");
+  ASSERT_TRUE(CreateDirectoryW(sub.c_str(), nullptr));
+  ASSERT_TRUE(SetFileAttributesW(sub.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN), GetFileAttributesW(sub.c_str()));
+  // A dot name reads as hidden until told otherwise.
+  std::u16string dotted = windowsPath(folder + "/.profile");
+  file = CreateFileW(dotted.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  CloseHandle(file);
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN), GetFileAttributesW(dotted.c_str()));
+  ASSERT_TRUE(SetFileAttributesW(dotted.c_str(), FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW(dotted.c_str()));
+
+  // A find reports the same attributes.
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_SYSTEM));
+  std::u16string pattern = windowsPath(folder + "/*");
+  WIN32_FIND_DATAW found;
+  HANDLE find = FindFirstFileW(pattern.c_str(), &found);
+  ASSERT_NE(INVALID_HANDLE_VALUE, find);
+  std::map<std::string, DWORD> listed;
+  do {
+    std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
+    listed[std::string(name.begin(), name.end())] = found.dwFileAttributes;
+  } while (FindNextFileW(find, &found));
+  FindClose(find);
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_SYSTEM), listed["flags.txt"]);
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN), listed["sub"]);
+  EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), listed[".profile"]);
+  EXPECT_EQ(5u, listed.size());
+
+  std::string cleanup = "rm -rf " + folder;
+  EXPECT_EQ(0, system(cleanup.c_str()));
+}
+
 
 #endif

@@ -1,7 +1,9 @@
 // om-sc: talks to the stand-in Service Control Manager the way sc.exe talks to
 // Windows'. Commands: start NAME [args...], stop NAME, query NAME, qc NAME,
 // interrogate NAME, control NAME CODE, delete NAME. Output follows sc.exe; the
-// exit code is 0 or the Win32 error code of the failed call.
+// exit code is 0 or the Win32 error code of the failed call. It uses only the
+// public service API, so it also builds for Windows, where the Wine tests use it
+// for what Wine's own sc.exe lacks (qc).
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,7 +23,7 @@ std::string errorText(DWORD code) {
 
 int failed(const char* call) {
   DWORD code = GetLastError();
-  std::printf("[SC] %s FAILED %u:\n\n%s\n", call, code, errorText(code).c_str());
+  std::printf("[SC] %s FAILED %u:\n\n%s\n", call, static_cast<unsigned>(code), errorText(code).c_str());
   return static_cast<int>(code);
 }
 
@@ -40,17 +42,20 @@ const char* stateName(DWORD state) {
 
 void printStatus(const char* name, const SERVICE_STATUS& s) {
   std::printf("\nSERVICE_NAME: %s\n", name);
-  std::printf("        TYPE               : %x  %s\n", s.dwServiceType,
+  std::printf("        TYPE               : %x  %s\n", static_cast<unsigned>(s.dwServiceType),
               s.dwServiceType == SERVICE_WIN32_OWN_PROCESS ? "WIN32_OWN_PROCESS" : "WIN32");
-  std::printf("        STATE              : %u  %s\n", s.dwCurrentState, stateName(s.dwCurrentState));
+  std::printf("        STATE              : %u  %s\n", static_cast<unsigned>(s.dwCurrentState),
+              stateName(s.dwCurrentState));
   std::printf("                                (%s, %s, %s)\n",
               s.dwControlsAccepted & SERVICE_ACCEPT_STOP ? "STOPPABLE" : "NOT_STOPPABLE",
               s.dwControlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE ? "PAUSABLE" : "NOT_PAUSABLE",
               s.dwControlsAccepted & SERVICE_ACCEPT_SHUTDOWN ? "ACCEPTS_SHUTDOWN" : "IGNORES_SHUTDOWN");
-  std::printf("        WIN32_EXIT_CODE    : %u  (0x%x)\n", s.dwWin32ExitCode, s.dwWin32ExitCode);
-  std::printf("        SERVICE_EXIT_CODE  : %u  (0x%x)\n", s.dwServiceSpecificExitCode, s.dwServiceSpecificExitCode);
-  std::printf("        CHECKPOINT         : 0x%x\n", s.dwCheckPoint);
-  std::printf("        WAIT_HINT          : 0x%x\n", s.dwWaitHint);
+  std::printf("        WIN32_EXIT_CODE    : %u  (0x%x)\n", static_cast<unsigned>(s.dwWin32ExitCode),
+              static_cast<unsigned>(s.dwWin32ExitCode));
+  std::printf("        SERVICE_EXIT_CODE  : %u  (0x%x)\n", static_cast<unsigned>(s.dwServiceSpecificExitCode),
+              static_cast<unsigned>(s.dwServiceSpecificExitCode));
+  std::printf("        CHECKPOINT         : 0x%x\n", static_cast<unsigned>(s.dwCheckPoint));
+  std::printf("        WAIT_HINT          : 0x%x\n", static_cast<unsigned>(s.dwWaitHint));
 }
 
 const char* startTypeName(DWORD type) {
@@ -109,14 +114,15 @@ int main(int argc, char** argv) {
     auto* config = reinterpret_cast<LPQUERY_SERVICE_CONFIGA>(buffer.data());
     if (!QueryServiceConfigA(service, config, needed, &needed)) return failed("QueryServiceConfig");
     std::printf("[SC] QueryServiceConfig SUCCESS\n\nSERVICE_NAME: %s\n", name);
-    std::printf("        TYPE               : %x  %s\n", config->dwServiceType,
+    std::printf("        TYPE               : %x  %s\n", static_cast<unsigned>(config->dwServiceType),
                 config->dwServiceType == SERVICE_WIN32_OWN_PROCESS ? "WIN32_OWN_PROCESS" : "WIN32");
-    std::printf("        START_TYPE         : %u   %s\n", config->dwStartType, startTypeName(config->dwStartType));
-    std::printf("        ERROR_CONTROL      : %u   %s\n", config->dwErrorControl,
+    std::printf("        START_TYPE         : %u   %s\n", static_cast<unsigned>(config->dwStartType),
+                startTypeName(config->dwStartType));
+    std::printf("        ERROR_CONTROL      : %u   %s\n", static_cast<unsigned>(config->dwErrorControl),
                 config->dwErrorControl == SERVICE_ERROR_NORMAL ? "NORMAL" : "IGNORE");
     std::printf("        BINARY_PATH_NAME   : %s\n", config->lpBinaryPathName);
     std::printf("        LOAD_ORDER_GROUP   : %s\n", config->lpLoadOrderGroup);
-    std::printf("        TAG                : %u\n", config->dwTagId);
+    std::printf("        TAG                : %u\n", static_cast<unsigned>(config->dwTagId));
     std::printf("        DISPLAY_NAME       : %s\n", config->lpDisplayName);
     std::printf("        DEPENDENCIES       : %s\n", config->lpDependencies);
     std::printf("        SERVICE_START_NAME : %s\n", config->lpServiceStartName);

@@ -433,6 +433,51 @@ class ServiceHostTest {
   }
 
   @Test
+  void consoleRunStartsTheAgentWithTheProgramsOwnArguments() throws Exception {
+    Install install = install("debug").withJre("jre17").properties();
+    String program = install.dir.resolve("ombackup").toString();
+    Process process = new ProcessBuilder(program, "-debug").redirectErrorStream(true).start();
+    StringBuilder out = new StringBuilder();
+    try (var reader = new java.io.BufferedReader(
+        new java.io.InputStreamReader(process.getInputStream(), StandardCharsets.UTF_8))) {
+      String line;
+      while ((line = reader.readLine()) != null) {
+        out.append(line).append('\n');
+        if (line.equals("Service started, press Control-C to exit...")) break;
+      }
+      assertTrue(out.toString().endsWith("Service started, press Control-C to exit...\n"), out.toString());
+      // It keeps running until it is ended; no hook, no status reports.
+      assertTrue(process.isAlive());
+      assertEquals(List.of("main " + program + "|-debug"), install.events());
+      assertFalse(Files.exists(install.serviceFolder()), "no service state for a console run");
+    } finally {
+      process.destroy();
+      assertTrue(process.waitFor(30, TimeUnit.SECONDS));
+    }
+    assertNoJniWarnings(out.toString());
+    assertTrue(out.toString().contains("Sample agent started as \"" + program + "\" with 2 argument(s)"),
+        out.toString());
+    List<String> texts = install.logTexts();
+    assertEquals(List.of("Message: Backup service wrapper started"), texts);
+  }
+
+  @Test
+  void consoleRunWithoutARuntimeEndsWithOne() throws Exception {
+    Install install = install("debugnojre").properties();
+    Result result = install.ombackup("-debug");
+    assertEquals(1, result.code, result.out);
+    assertTrue(result.out.endsWith("Invoker failed\n"), result.out);
+    assertTrue(result.out.contains("Could not find a valid JVM to use: Java container directory not found: "),
+        result.out);
+    assertTrue(install.logTexts().contains("Error: Could not find JRE home"), install.logTexts().toString());
+
+    Install noInvoker = install("debugnodir").properties("working-dir=C:\\no\\such\\folder");
+    Result none = noInvoker.ombackup("-debug");
+    assertEquals(1, none.code, none.out);
+    assertFalse(none.out.contains("Invoker failed"), none.out);
+  }
+
+  @Test
   void defaultsWithoutServiceProperties() throws Exception {
     Install install = install("defaults");
     assertEquals(new Result(0, "Ombrel Pro Service installed.\n"), install.ombackup("/INSTALL"));
