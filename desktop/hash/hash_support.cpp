@@ -125,7 +125,8 @@ int DetectCPUType() {
 }
 
 int GetDetectedCPUType() {
-  HashLibraryStartup();
+  // Detect on first use without taking a start-up reference of the caller's.
+  if (gDetectedCPUType == 0) gDetectedCPUType = DetectCPUType();
   return gDetectedCPUType;
 }
 
