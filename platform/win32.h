@@ -21,4 +21,20 @@
 #include "posix/include/securitybase.h"
 #endif
 
+// The Volume Shadow Copy requestor interfaces, for the code that asks for them
+// (the system headers bring COM declarations that other code does without).
+#ifdef OM_WIN32_VSS
+#ifdef _WIN32
+#include <objbase.h>
+#include <oleauto.h>
+#include <vss.h>
+#include <vswriter.h>
+#include <vsbackup.h>
+#include <vsserror.h>
+#else
+#include "posix/include/oleauto.h"
+#include "posix/include/vss.h"
+#endif
+#endif
+
 #include "om_platform.h"

@@ -84,6 +84,10 @@ bool wildcardMatch(const std::string& pattern, const std::string& name);
 // through `resolve`.
 void registerPseudoModule(const std::string& name, FARPROC (*resolve)(const char* procName));
 
+// ---- COM ------------------------------------------------------------------------
+// BSTRs allocated by SysAllocString* and not yet freed.
+long liveBstrCount();
+
 // ---- time ------------------------------------------------------------------------
 // 100 ns units since 1601-01-01 UTC from a host time (seconds, nanoseconds since 1970).
 ULONGLONG fileTimeFromUnix(int64_t seconds, int64_t nanoseconds);

@@ -38,6 +38,18 @@ inline void getLongRegion(JNIEnv* env, jlongArray array, jsize start, jsize leng
 inline void setIntRegion(JNIEnv* env, jintArray array, jsize start, jsize length, const jint* values) {
   env->SetIntArrayRegion(array, start, length, values);
 }
+inline void setByteRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length, const jbyte* values) {
+  env->SetByteArrayRegion(array, start, length, values);
+}
+inline void getByteRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length, jbyte* values) {
+  env->GetByteArrayRegion(array, start, length, values);
+}
+inline void setBooleanRegion(JNIEnv* env, jbooleanArray array, jsize start, jsize length, const jboolean* values) {
+  env->SetBooleanArrayRegion(array, start, length, values);
+}
+inline void setCharRegion(JNIEnv* env, jcharArray array, jsize start, jsize length, const jchar* values) {
+  env->SetCharArrayRegion(array, start, length, values);
+}
 inline jobject newGlobalRef(JNIEnv* env, jobject object) { return env->NewGlobalRef(object); }
 inline void deleteGlobalRef(JNIEnv* env, jobject object) { env->DeleteGlobalRef(object); }
 inline void deleteLocalRef(JNIEnv* env, jobject object) { env->DeleteLocalRef(object); }

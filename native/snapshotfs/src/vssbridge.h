@@ -1,0 +1,122 @@
+// What the Volume Shadow Copy natives share: interface pointers as Java longs,
+// GUIDs as byte[16], out-array checks and the getter patterns. Every out-array
+// is checked before the call, so a wrong one (87) never leaves an exception
+// pending or an obtained interface unreleased; every out-variable starts zeroed,
+// so a failing call hands Java 0, never whatever the callee left behind.
+#pragma once
+#define OM_WIN32_VSS
+#include <cstring>
+
+#include "jnienv.h"
+
+// The JNI name of a native of com.ombrel.vss.win32.<Class>.
+#define VSS_NATIVE(Class, Method) Java_com_ombrel_vss_win32_##Class##_##Method
+
+namespace omnative {
+
+constexpr jint kComPointer = static_cast<jint>(0x80004003u);  // E_POINTER: a 0 interface pointer
+constexpr jsize kGuidSize = 16;
+
+template <class I>
+I* as(jlong pointer) {
+  return static_cast<I*>(toPointer(pointer));
+}
+
+inline bool isGuidIn(JNIEnv* env, jbyteArray array) { return array && arrayLength(env, array) >= kGuidSize; }
+inline bool isGuidOut(JNIEnv* env, jbyteArray array) { return isGuidIn(env, array); }
+
+inline GUID takeGuid(JNIEnv* env, jbyteArray array) {
+  jbyte bytes[kGuidSize];
+  getByteRegion(env, array, 0, kGuidSize, bytes);
+  GUID guid;
+  guid.Data1 = 0;
+  for (int i = 3; i >= 0; --i) guid.Data1 = (guid.Data1 << 8) | static_cast<uint8_t>(bytes[i]);
+  guid.Data2 = static_cast<uint16_t>(static_cast<uint8_t>(bytes[4]) | (static_cast<uint8_t>(bytes[5]) << 8));
+  guid.Data3 = static_cast<uint16_t>(static_cast<uint8_t>(bytes[6]) | (static_cast<uint8_t>(bytes[7]) << 8));
+  for (int i = 0; i < 8; ++i) guid.Data4[i] = static_cast<uint8_t>(bytes[8 + i]);
+  return guid;
+}
+
+inline void putGuid(JNIEnv* env, jbyteArray array, const GUID& guid) {
+  jbyte bytes[kGuidSize];
+  guidBytes(guid, bytes);
+  setByteRegion(env, array, 0, kGuidSize, bytes);
+}
+
+// Only the low byte of a native boolean or BOOL is stored.
+inline void putBoolean(JNIEnv* env, jbooleanArray array, int value) {
+  jboolean flag = static_cast<jboolean>(value & 0xFF);
+  setBooleanRegion(env, array, 0, 1, &flag);
+}
+
+inline bool allOut(JNIEnv*) { return true; }
+template <class... Rest>
+bool allOut(JNIEnv* env, jarray first, Rest... rest) {
+  return isOutArray(env, first) && allOut(env, rest...);
+}
+
+// ---- getter patterns: call with zeroed locals, copy them out, return the HRESULT ----
+
+template <class I>
+jint textGetter(JNIEnv* env, jlong pointer, jlongArray out, HRESULT (STDMETHODCALLTYPE I::*method)(BSTR*)) {
+  if (!isOutArray(env, out)) return kInvalidParameter;
+  I* object = as<I>(pointer);
+  if (!object) return kComPointer;
+  BSTR text = nullptr;
+  HRESULT result = (object->*method)(&text);
+  putLong(env, out, fromPointer(text));
+  return result;
+}
+
+template <class I, class V>
+jint intGetter(JNIEnv* env, jlong pointer, jintArray out, HRESULT (STDMETHODCALLTYPE I::*method)(V*)) {
+  if (!isOutArray(env, out)) return kInvalidParameter;
+  I* object = as<I>(pointer);
+  if (!object) return kComPointer;
+  V value{};
+  HRESULT result = (object->*method)(&value);
+  putInt(env, out, static_cast<jint>(value));
+  return result;
+}
+
+template <class I, class V>
+jint booleanGetter(JNIEnv* env, jlong pointer, jbooleanArray out, HRESULT (STDMETHODCALLTYPE I::*method)(V*)) {
+  if (!isOutArray(env, out)) return kInvalidParameter;
+  I* object = as<I>(pointer);
+  if (!object) return kComPointer;
+  V value{};
+  HRESULT result = (object->*method)(&value);
+  putBoolean(env, out, static_cast<int>(value));
+  return result;
+}
+
+template <class I, class O>
+jint objectGetter(JNIEnv* env, jlong pointer, jlongArray out, HRESULT (STDMETHODCALLTYPE I::*method)(O**)) {
+  if (!isOutArray(env, out)) return kInvalidParameter;
+  I* object = as<I>(pointer);
+  if (!object) return kComPointer;
+  O* obtained = nullptr;
+  HRESULT result = (object->*method)(&obtained);
+  putLong(env, out, fromPointer(obtained));
+  return result;
+}
+
+template <class I, class O>
+jint indexGetter(JNIEnv* env, jlong pointer, jint index, jlongArray out,
+                 HRESULT (STDMETHODCALLTYPE I::*method)(UINT, O**)) {
+  if (!isOutArray(env, out)) return kInvalidParameter;
+  I* object = as<I>(pointer);
+  if (!object) return kComPointer;
+  O* obtained = nullptr;
+  HRESULT result = (object->*method)(static_cast<UINT>(index), &obtained);
+  putLong(env, out, fromPointer(obtained));
+  return result;
+}
+
+// IUnknown::Release on any pointer this library hands out (0 without a call).
+inline jint releaseUnknown(jlong pointer) {
+  IUnknown* object = as<IUnknown>(pointer);
+  return object ? static_cast<jint>(object->Release()) : 0;
+}
+
+}  // namespace omnative

@@ -1,0 +1,187 @@
+// com.ombrel.vss.win32.VssWriterComponentsExt, VssWriterComponentExt and
+// VssSnapshotProperties: component state after a backup or restore document
+// has been loaded, and the properties of a created snapshot.
+#include <cstddef>
+
+#include "vssbridge.h"
+
+using namespace omnative;
+
+namespace {
+
+using WriterComponents = IVssWriterComponentsExt;
+using Component = IVssComponent;
+
+// The writer-components object carries its IUnknown one pointer after the
+// writer-components table; the object is released through that.
+IUnknown* unknownOf(WriterComponents* object) {
+  return reinterpret_cast<IUnknown*>(reinterpret_cast<void**>(object) + 1);
+}
+
+static_assert(offsetof(VSS_SNAPSHOT_PROP, m_SnapshotSetId) == 16, "VSS_SNAPSHOT_PROP layout");
+static_assert(offsetof(VSS_SNAPSHOT_PROP, m_lSnapshotsCount) == 32, "VSS_SNAPSHOT_PROP layout");
+static_assert(offsetof(VSS_SNAPSHOT_PROP, m_pwszSnapshotDeviceObject) == 40, "VSS_SNAPSHOT_PROP layout");
+static_assert(offsetof(VSS_SNAPSHOT_PROP, m_pwszExposedPath) == 80, "VSS_SNAPSHOT_PROP layout");
+static_assert(offsetof(VSS_SNAPSHOT_PROP, m_ProviderId) == 88, "VSS_SNAPSHOT_PROP layout");
+static_assert(offsetof(VSS_SNAPSHOT_PROP, m_lSnapshotAttributes) == 104, "VSS_SNAPSHOT_PROP layout");
+static_assert(offsetof(VSS_SNAPSHOT_PROP, m_tsCreationTimestamp) == 112, "VSS_SNAPSHOT_PROP layout");
+static_assert(offsetof(VSS_SNAPSHOT_PROP, m_eStatus) == 120, "VSS_SNAPSHOT_PROP layout");
+
+const VSS_SNAPSHOT_PROP* block(jlong properties) {
+  return static_cast<const VSS_SNAPSHOT_PROP*>(toPointer(properties));
+}
+
+jint textLength(const WCHAR* text) {
+  if (!text) return 0;
+  jint length = 0;
+  while (text[length]) ++length;
+  return length;
+}
+
+// Copies as much of the text as the array holds; nothing for an absent text.
+void copyText(JNIEnv* env, const WCHAR* text, jcharArray out) {
+  if (!text || !out) return;
+  jint length = textLength(text);
+  jsize room = arrayLength(env, out);
+  if (length > room) length = room;
+  if (length > 0) setCharRegion(env, out, 0, length, reinterpret_cast<const jchar*>(text));
+}
+
+void copyGuid(JNIEnv* env, const GUID& guid, jbyteArray out) {
+  if (!out) return;
+  jbyte bytes[kGuidSize];
+  guidBytes(guid, bytes);
+  jsize room = arrayLength(env, out);
+  setByteRegion(env, out, 0, room < kGuidSize ? room : kGuidSize, bytes);
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- VssWriterComponentsExt ------------------------------------------------------------------
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentsExt, GetComponentCount)(JNIEnv* env, jclass, jlong writer,
+                                                                             jintArray count) {
+  return intGetter(env, writer, count, &WriterComponents::GetComponentCount);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentsExt, GetWriterInfo)(JNIEnv* env, jclass, jlong writer,
+                                                                         jbyteArray instanceId, jbyteArray writerId) {
+  WriterComponents* object = as<WriterComponents>(writer);
+  if (!object) return kComPointer;
+  if (!isGuidOut(env, instanceId) || !isGuidOut(env, writerId)) return kInvalidParameter;
+  VSS_ID instance{}, writerClass{};
+  HRESULT result = object->GetWriterInfo(&instance, &writerClass);
+  putGuid(env, instanceId, instance);
+  putGuid(env, writerId, writerClass);
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentsExt, GetComponent)(JNIEnv* env, jclass, jlong writer, jint index,
+                                                                        jlongArray component) {
+  return indexGetter(env, writer, index, component, &WriterComponents::GetComponent);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentsExt, Release)(JNIEnv*, jclass, jlong writer) {
+  WriterComponents* object = as<WriterComponents>(writer);
+  return object ? static_cast<jint>(unknownOf(object)->Release()) : 0;
+}
+
+// ---- VssWriterComponentExt ------------------------------------------------------------------------
+
+#define VSS_COMPONENT_TEXT(Method)                                                                        \
+  JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentExt, Method)(JNIEnv * env, jclass, jlong component, \
+                                                                   jlongArray text) {                     \
+    return textGetter(env, component, text, &Component::Method);                                          \
+  }
+#define VSS_COMPONENT_INT(Method)                                                                         \
+  JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentExt, Method)(JNIEnv * env, jclass, jlong component, \
+                                                                   jintArray value) {                     \
+    return intGetter(env, component, value, &Component::Method);                                          \
+  }
+#define VSS_COMPONENT_BOOLEAN(Method)                                                                     \
+  JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentExt, Method)(JNIEnv * env, jclass, jlong component, \
+                                                                   jbooleanArray flag) {                  \
+    return booleanGetter(env, component, flag, &Component::Method);                                       \
+  }
+
+VSS_COMPONENT_TEXT(GetLogicalPath)
+VSS_COMPONENT_INT(GetComponentType)
+VSS_COMPONENT_TEXT(GetComponentName)
+VSS_COMPONENT_BOOLEAN(GetBackupSucceeded)
+VSS_COMPONENT_INT(GetAlternateLocationMappingCount)
+VSS_COMPONENT_INT(GetPartialFileCount)
+VSS_COMPONENT_BOOLEAN(IsSelectedForRestore)
+VSS_COMPONENT_BOOLEAN(GetAdditionalRestores)
+VSS_COMPONENT_INT(GetNewTargetCount)
+VSS_COMPONENT_INT(GetDirectedTargetCount)
+VSS_COMPONENT_INT(GetRestoreTarget)
+VSS_COMPONENT_TEXT(GetPreRestoreFailureMsg)
+VSS_COMPONENT_TEXT(GetPostRestoreFailureMsg)
+VSS_COMPONENT_TEXT(GetBackupStamp)
+VSS_COMPONENT_TEXT(GetPreviousBackupStamp)
+VSS_COMPONENT_TEXT(GetBackupOptions)
+VSS_COMPONENT_TEXT(GetRestoreOptions)
+VSS_COMPONENT_INT(GetRestoreSubcomponentCount)
+VSS_COMPONENT_INT(GetFileRestoreStatus)
+VSS_COMPONENT_INT(GetDifferencedFilesCount)
+
+// ---- VssSnapshotProperties -------------------------------------------------------------------------
+
+JNIEXPORT void JNICALL VSS_NATIVE(VssSnapshotProperties, GetSnapshotId)(JNIEnv* env, jclass, jlong properties,
+                                                                        jbyteArray id) {
+  if (block(properties)) copyGuid(env, block(properties)->m_SnapshotId, id);
+}
+
+JNIEXPORT void JNICALL VSS_NATIVE(VssSnapshotProperties, GetSnapshotSetId)(JNIEnv* env, jclass, jlong properties,
+                                                                           jbyteArray id) {
+  if (block(properties)) copyGuid(env, block(properties)->m_SnapshotSetId, id);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssSnapshotProperties, GetSnapshotsCount)(JNIEnv*, jclass, jlong properties) {
+  return block(properties) ? static_cast<jint>(block(properties)->m_lSnapshotsCount) : 0;
+}
+
+#define VSS_PROPERTY_TEXT(Name, Field)                                                                           \
+  JNIEXPORT jint JNICALL VSS_NATIVE(VssSnapshotProperties, Get##Name##Length)(JNIEnv*, jclass, jlong properties) { \
+    return block(properties) ? textLength(block(properties)->Field) : 0;                                         \
+  }                                                                                                              \
+  JNIEXPORT void JNICALL VSS_NATIVE(VssSnapshotProperties, Get##Name)(JNIEnv * env, jclass, jlong properties,    \
+                                                                      jcharArray text) {                         \
+    if (block(properties)) copyText(env, block(properties)->Field, text);                                        \
+  }
+
+VSS_PROPERTY_TEXT(SnapshotDeviceObject, m_pwszSnapshotDeviceObject)
+VSS_PROPERTY_TEXT(OriginalVolumeName, m_pwszOriginalVolumeName)
+VSS_PROPERTY_TEXT(OriginatingMachine, m_pwszOriginatingMachine)
+VSS_PROPERTY_TEXT(ServiceMachine, m_pwszServiceMachine)
+VSS_PROPERTY_TEXT(ExposedName, m_pwszExposedName)
+VSS_PROPERTY_TEXT(ExposedPath, m_pwszExposedPath)
+
+JNIEXPORT void JNICALL VSS_NATIVE(VssSnapshotProperties, GetProviderId)(JNIEnv* env, jclass, jlong properties,
+                                                                        jbyteArray id) {
+  if (block(properties)) copyGuid(env, block(properties)->m_ProviderId, id);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssSnapshotProperties, GetSnapshotAttributes)(JNIEnv*, jclass, jlong properties) {
+  return block(properties) ? static_cast<jint>(block(properties)->m_lSnapshotAttributes) : 0;
+}
+
+JNIEXPORT jlong JNICALL VSS_NATIVE(VssSnapshotProperties, GetCreationTimestamp)(JNIEnv*, jclass, jlong properties) {
+  return block(properties) ? static_cast<jlong>(block(properties)->m_tsCreationTimestamp) : 0;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssSnapshotProperties, GetStatus)(JNIEnv*, jclass, jlong properties) {
+  return block(properties) ? static_cast<jint>(block(properties)->m_eStatus) : 0;
+}
+
+JNIEXPORT void JNICALL VSS_NATIVE(VssSnapshotProperties, VssFreeSnapshotProperties)(JNIEnv*, jclass,
+                                                                                    jlong properties) {
+  auto* allocated = static_cast<VSS_SNAPSHOT_PROP*>(toPointer(properties));
+  if (!allocated) return;
+  VssFreeSnapshotPropertiesInternal(allocated);
+  delete allocated;
+}
+
+}  // extern "C"

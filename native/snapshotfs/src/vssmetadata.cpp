@@ -1,0 +1,250 @@
+// com.ombrel.vss.win32.VssExamineWriterMetadata and its component, file
+// descriptor and dependency classes: a writer's description of itself.
+#include <cstddef>
+
+#include "vssbridge.h"
+
+using namespace omnative;
+
+namespace {
+using Metadata = IVssExamineWriterMetadata;
+using Component = IVssWMComponent;
+using Filedesc = IVssWMFiledesc;
+using Dependency = IVssWMDependency;
+
+// The component-information record as LoadComponentInfo reads it (64-bit layout).
+static_assert(offsetof(VSS_COMPONENTINFO, type) == 0, "VSS_COMPONENTINFO layout");
+static_assert(offsetof(VSS_COMPONENTINFO, bstrLogicalPath) == 8, "VSS_COMPONENTINFO layout");
+static_assert(offsetof(VSS_COMPONENTINFO, bstrComponentName) == 16, "VSS_COMPONENTINFO layout");
+static_assert(offsetof(VSS_COMPONENTINFO, bstrCaption) == 24, "VSS_COMPONENTINFO layout");
+static_assert(offsetof(VSS_COMPONENTINFO, pbIcon) == 32, "VSS_COMPONENTINFO layout");
+static_assert(offsetof(VSS_COMPONENTINFO, cbIcon) == 40, "VSS_COMPONENTINFO layout");
+static_assert(offsetof(VSS_COMPONENTINFO, bRestoreMetadata) == 44, "VSS_COMPONENTINFO layout");
+static_assert(offsetof(VSS_COMPONENTINFO, bSelectableForRestore) == 47, "VSS_COMPONENTINFO layout");
+static_assert(offsetof(VSS_COMPONENTINFO, dwComponentFlags) == 48, "VSS_COMPONENTINFO layout");
+static_assert(offsetof(VSS_COMPONENTINFO, cDependencies) == 64, "VSS_COMPONENTINFO layout");
+}  // namespace
+
+extern "C" {
+
+// ---- VssExamineWriterMetadata ----------------------------------------------------------------
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetIdentity)(JNIEnv* env, jclass, jlong metadata,
+                                                                         jbyteArray instanceId, jbyteArray writerId,
+                                                                         jlongArray writerName, jintArray usage,
+                                                                         jintArray source) {
+  Metadata* object = as<Metadata>(metadata);
+  if (!object) return kComPointer;
+  if (!isGuidOut(env, instanceId) || !isGuidOut(env, writerId) || !allOut(env, writerName, usage, source))
+    return kInvalidParameter;
+  VSS_ID instance{}, writer{};
+  BSTR name = nullptr;
+  VSS_USAGE_TYPE usageType{};
+  VSS_SOURCE_TYPE sourceType{};
+  HRESULT result = object->GetIdentity(&instance, &writer, &name, &usageType, &sourceType);
+  putGuid(env, instanceId, instance);
+  putGuid(env, writerId, writer);
+  putLong(env, writerName, fromPointer(name));
+  putInt(env, usage, static_cast<jint>(usageType));
+  putInt(env, source, static_cast<jint>(sourceType));
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetFileCounts)(JNIEnv* env, jclass, jlong metadata,
+                                                                           jintArray includeFiles,
+                                                                           jintArray excludeFiles,
+                                                                           jintArray components) {
+  Metadata* object = as<Metadata>(metadata);
+  if (!object) return kComPointer;
+  if (!allOut(env, includeFiles, excludeFiles, components)) return kInvalidParameter;
+  UINT includes = 0, excludes = 0, count = 0;
+  HRESULT result = object->GetFileCounts(&includes, &excludes, &count);
+  putInt(env, includeFiles, static_cast<jint>(includes));
+  putInt(env, excludeFiles, static_cast<jint>(excludes));
+  putInt(env, components, static_cast<jint>(count));
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetComponent)(JNIEnv* env, jclass, jlong metadata,
+                                                                          jint index, jlongArray component) {
+  return indexGetter(env, metadata, index, component, &Metadata::GetComponent);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetExcludeFile)(JNIEnv* env, jclass, jlong metadata,
+                                                                            jint index, jlongArray filedesc) {
+  return indexGetter(env, metadata, index, filedesc, &Metadata::GetExcludeFile);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetRestoreMethod)(
+    JNIEnv* env, jclass, jlong metadata, jintArray method, jlongArray service, jlongArray userProcedure,
+    jintArray writerRestore, jbooleanArray rebootRequired, jintArray mappingCount) {
+  Metadata* object = as<Metadata>(metadata);
+  if (!object) return kComPointer;
+  if (!allOut(env, method, service, userProcedure, writerRestore, rebootRequired, mappingCount))
+    return kInvalidParameter;
+  VSS_RESTOREMETHOD_ENUM restoreMethod{};
+  BSTR serviceName = nullptr, procedure = nullptr;
+  VSS_WRITERRESTORE_ENUM restore{};
+  boolean reboot = 0;
+  UINT mappings = 0;
+  HRESULT result = object->GetRestoreMethod(&restoreMethod, &serviceName, &procedure, &restore, &reboot, &mappings);
+  putInt(env, method, static_cast<jint>(restoreMethod));
+  putLong(env, service, fromPointer(serviceName));
+  putLong(env, userProcedure, fromPointer(procedure));
+  putInt(env, writerRestore, static_cast<jint>(restore));
+  putBoolean(env, rebootRequired, reboot);
+  putInt(env, mappingCount, static_cast<jint>(mappings));
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetAlternateLocationMapping)(JNIEnv* env, jclass,
+                                                                                         jlong metadata, jint index,
+                                                                                         jlongArray filedesc) {
+  return indexGetter(env, metadata, index, filedesc, &Metadata::GetAlternateLocationMapping);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetBackupSchema)(JNIEnv* env, jclass, jlong metadata,
+                                                                             jintArray schema) {
+  return intGetter(env, metadata, schema, &Metadata::GetBackupSchema);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, SaveAsXML)(JNIEnv* env, jclass, jlong metadata,
+                                                                       jlongArray document) {
+  return textGetter(env, metadata, document, &Metadata::SaveAsXML);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, LoadFromXML)(JNIEnv*, jclass, jlong metadata,
+                                                                         jlong document) {
+  Metadata* object = as<Metadata>(metadata);
+  return object ? object->LoadFromXML(static_cast<BSTR>(toPointer(document))) : kComPointer;
+}
+
+// ---- VssExamineWriterMetadataComponent ----------------------------------------------------------
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, GetComponentInfo)(JNIEnv* env, jclass,
+                                                                                       jlong component,
+                                                                                       jlongArray info) {
+  if (!isOutArray(env, info)) return kInvalidParameter;
+  Component* object = as<Component>(component);
+  if (!object) return kComPointer;
+  PVSSCOMPONENTINFO block = nullptr;
+  HRESULT result = object->GetComponentInfo(&block);
+  putLong(env, info, fromPointer(block));
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, FreeComponentInfo)(JNIEnv*, jclass,
+                                                                                        jlong component, jlong info) {
+  Component* object = as<Component>(component);
+  return object ? object->FreeComponentInfo(static_cast<PVSSCOMPONENTINFO>(toPointer(info))) : kComPointer;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, LoadComponentInfo)(
+    JNIEnv* env, jclass, jlong info, jintArray type, jlongArray logicalPath, jlongArray componentName,
+    jlongArray caption, jlongArray icon, jintArray iconSize, jbooleanArray restoreMetadata,
+    jbooleanArray notifyOnBackupComplete, jbooleanArray selectable, jbooleanArray selectableForRestore,
+    jintArray componentFlags, jintArray fileCount, jintArray databases, jintArray logFiles, jintArray dependencies) {
+  const auto* block = static_cast<const VSS_COMPONENTINFO*>(toPointer(info));
+  if (!block) return kInvalidParameter;
+  if (!allOut(env, type, logicalPath, componentName, caption, icon, iconSize, restoreMetadata, notifyOnBackupComplete,
+              selectable, selectableForRestore, componentFlags, fileCount, databases, logFiles, dependencies))
+    return kInvalidParameter;
+  putInt(env, type, static_cast<jint>(block->type));
+  putLong(env, logicalPath, fromPointer(block->bstrLogicalPath));
+  putLong(env, componentName, fromPointer(block->bstrComponentName));
+  putLong(env, caption, fromPointer(block->bstrCaption));
+  putLong(env, icon, fromPointer(block->pbIcon));
+  putInt(env, iconSize, static_cast<jint>(block->cbIcon));
+  putBoolean(env, restoreMetadata, block->bRestoreMetadata);
+  putBoolean(env, notifyOnBackupComplete, block->bNotifyOnBackupComplete);
+  putBoolean(env, selectable, block->bSelectable);
+  putBoolean(env, selectableForRestore, block->bSelectableForRestore);
+  putInt(env, componentFlags, static_cast<jint>(block->dwComponentFlags));
+  putInt(env, fileCount, static_cast<jint>(block->cFileCount));
+  putInt(env, databases, static_cast<jint>(block->cDatabases));
+  putInt(env, logFiles, static_cast<jint>(block->cLogFiles));
+  putInt(env, dependencies, static_cast<jint>(block->cDependencies));
+  return 0;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, GetFile)(JNIEnv* env, jclass, jlong component,
+                                                                              jint index, jlongArray filedesc) {
+  return indexGetter(env, component, index, filedesc, &Component::GetFile);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, GetDatabaseFile)(JNIEnv* env, jclass,
+                                                                                      jlong component, jint index,
+                                                                                      jlongArray filedesc) {
+  return indexGetter(env, component, index, filedesc, &Component::GetDatabaseFile);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, GetDatabaseLogFile)(JNIEnv* env, jclass,
+                                                                                         jlong component, jint index,
+                                                                                         jlongArray filedesc) {
+  return indexGetter(env, component, index, filedesc, &Component::GetDatabaseLogFile);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, GetDependency)(JNIEnv* env, jclass,
+                                                                                    jlong component, jint index,
+                                                                                    jlongArray dependency) {
+  return indexGetter(env, component, index, dependency, &Component::GetDependency);
+}
+
+// ---- VssExamineWriterMetadataFileDescriptor ---------------------------------------------------------
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataFileDescriptor, GetPath)(JNIEnv* env, jclass,
+                                                                                   jlong filedesc, jlongArray path) {
+  return textGetter(env, filedesc, path, &Filedesc::GetPath);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataFileDescriptor, GetFileSpec)(JNIEnv* env, jclass,
+                                                                                       jlong filedesc,
+                                                                                       jlongArray spec) {
+  return textGetter(env, filedesc, spec, &Filedesc::GetFilespec);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataFileDescriptor, GetRecursive)(JNIEnv* env, jclass,
+                                                                                        jlong filedesc,
+                                                                                        jbooleanArray recursive) {
+  return booleanGetter(env, filedesc, recursive, &Filedesc::GetRecursive);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataFileDescriptor, GetAlternateLocation)(JNIEnv* env, jclass,
+                                                                                                jlong filedesc,
+                                                                                                jlongArray location) {
+  return textGetter(env, filedesc, location, &Filedesc::GetAlternateLocation);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataFileDescriptor, GetBackupTypeMask)(JNIEnv* env, jclass,
+                                                                                             jlong filedesc,
+                                                                                             jintArray mask) {
+  return intGetter(env, filedesc, mask, &Filedesc::GetBackupTypeMask);
+}
+
+// ---- VssExamineWriterMetadataDependency ---------------------------------------------------------------
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataDependency, GetWriterId)(JNIEnv* env, jclass,
+                                                                                   jlong dependency,
+                                                                                   jbyteArray writerId) {
+  if (!isGuidOut(env, writerId)) return kInvalidParameter;
+  Dependency* object = as<Dependency>(dependency);
+  if (!object) return kComPointer;
+  VSS_ID writer{};
+  HRESULT result = object->GetWriterId(&writer);
+  putGuid(env, writerId, writer);
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataDependency, GetLogicalPath)(JNIEnv* env, jclass,
+                                                                                      jlong dependency,
+                                                                                      jlongArray path) {
+  return textGetter(env, dependency, path, &Dependency::GetLogicalPath);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataDependency, GetComponentName)(JNIEnv* env, jclass,
+                                                                                        jlong dependency,
+                                                                                        jlongArray name) {
+  return textGetter(env, dependency, name, &Dependency::GetComponentName);
+}
+
+}  // extern "C"

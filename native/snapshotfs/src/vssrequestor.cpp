@@ -1,0 +1,430 @@
+// com.ombrel.vss.win32.VssApi, VssAsync and VssBackupComponents: the requestor
+// side of the Volume Shadow Copy Service, one native per interface method.
+#include <new>
+#include <vector>
+
+#include "vssbridge.h"
+
+using namespace omnative;
+
+namespace {
+
+using Backup = IVssBackupComponents;
+
+// The component a call names: writer id, type, logical path (may be null), name.
+struct ComponentName {
+  ComponentName(JNIEnv* env, jbyteArray writerId, jstring logicalPath, jstring componentName)
+      : path(env, logicalPath), name(env, componentName) {
+    if (isGuidIn(env, writerId)) writer = takeGuid(env, writerId);
+  }
+  GUID writer{};
+  WideString path;
+  WideString name;
+  bool ok() const { return path.ok() && name.ok(); }
+};
+
+jint asyncCall(JNIEnv* env, jlong components, jlongArray async, HRESULT (STDMETHODCALLTYPE Backup::*method)(IVssAsync**)) {
+  return objectGetter(env, components, async, method);
+}
+
+// EnableWriterClasses and its kin: the first count GUIDs of the array as a native list.
+jint writerList(JNIEnv* env, jlong components, jbyteArray ids, jint count,
+                HRESULT (STDMETHODCALLTYPE Backup::*method)(const VSS_ID*, UINT)) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  if (count < 0 || (count > 0 && (!ids || arrayLength(env, ids) / kGuidSize < count))) return kInvalidParameter;
+  std::vector<VSS_ID> list;
+  try {
+    list.resize(static_cast<size_t>(count));
+  } catch (...) {
+    return kComOutOfMemory;
+  }
+  if (count) getByteRegion(env, ids, 0, count * kGuidSize, reinterpret_cast<jbyte*>(list.data()));
+  return (backup->*method)(count ? list.data() : nullptr, static_cast<UINT>(count));
+}
+
+}  // namespace
+
+extern "C" {
+
+// ---- VssApi ----------------------------------------------------------------------------------
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssApi, CreateVssBackupComponents0)(JNIEnv* env, jclass, jlongArray components) {
+  if (!isOutArray(env, components)) return kInvalidParameter;
+  Backup* created = nullptr;
+  HRESULT result = CreateVssBackupComponentsInternal(&created);
+  putLong(env, components, fromPointer(created));
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssApi, CreateVssExamineWriterMetadata)(JNIEnv* env, jclass, jlong document,
+                                                                          jlongArray metadata) {
+  if (!isOutArray(env, metadata)) return kInvalidParameter;
+  IVssExamineWriterMetadata* created = nullptr;
+  HRESULT result = CreateVssExamineWriterMetadataInternal(static_cast<BSTR>(toPointer(document)), &created);
+  putLong(env, metadata, fromPointer(created));
+  return result;
+}
+
+// ---- VssAsync ----------------------------------------------------------------------------------
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssAsync, Wait)(JNIEnv*, jclass, jlong async, jint milliseconds) {
+  IVssAsync* operation = as<IVssAsync>(async);
+  return operation ? operation->Wait(static_cast<DWORD>(milliseconds)) : kComPointer;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssAsync, Cancel)(JNIEnv*, jclass, jlong async) {
+  IVssAsync* operation = as<IVssAsync>(async);
+  return operation ? operation->Cancel() : kComPointer;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssAsync, QueryStatus)(JNIEnv* env, jclass, jlong async, jintArray status) {
+  if (!isOutArray(env, status)) return kInvalidParameter;
+  IVssAsync* operation = as<IVssAsync>(async);
+  if (!operation) return kComPointer;
+  HRESULT state = 0;
+  HRESULT result = operation->QueryStatus(&state, nullptr);
+  putInt(env, status, state);
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssAsync, Release)(JNIEnv*, jclass, jlong pointer) { return releaseUnknown(pointer); }
+
+// ---- VssBackupComponents --------------------------------------------------------------------------
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, AbortBackup)(JNIEnv*, jclass, jlong components) {
+  Backup* backup = as<Backup>(components);
+  return backup ? backup->AbortBackup() : kComPointer;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, AddComponent)(JNIEnv* env, jclass, jlong components,
+                                                                     jbyteArray writerId, jbyteArray instanceId,
+                                                                     jint type, jstring logicalPath,
+                                                                     jstring componentName) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  if (!isGuidIn(env, writerId) || !isGuidIn(env, instanceId)) return kInvalidParameter;
+  ComponentName component(env, writerId, logicalPath, componentName);
+  if (!component.ok()) return kComOutOfMemory;
+  // The interface takes the instance id first.
+  return backup->AddComponent(takeGuid(env, instanceId), component.writer, static_cast<VSS_COMPONENT_TYPE>(type),
+                              component.path.get(), component.name.get());
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, AddRestoreSubcomponent)(
+    JNIEnv* env, jclass, jlong components, jbyteArray writerId, jint type, jstring logicalPath, jstring componentName,
+    jstring subcomponentLogicalPath, jstring subcomponentName, jboolean repair) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  if (!isGuidIn(env, writerId)) return kInvalidParameter;
+  ComponentName component(env, writerId, logicalPath, componentName);
+  WideString subPath(env, subcomponentLogicalPath);
+  WideString subName(env, subcomponentName);
+  if (!component.ok() || !subPath.ok() || !subName.ok()) return kComOutOfMemory;
+  return backup->AddRestoreSubcomponent(component.writer, static_cast<VSS_COMPONENT_TYPE>(type), component.path.get(),
+                                        component.name.get(), subPath.get(), subName.get(), repair ? 1 : 0);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, AddToSnapshotSet)(JNIEnv* env, jclass, jlong components,
+                                                                         jstring volumeName, jbyteArray snapshotId) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  if (!isGuidOut(env, snapshotId)) return kInvalidParameter;
+  WideString volume(env, volumeName);
+  if (!volume.ok()) return kComOutOfMemory;
+  VSS_ID snapshot{};
+  GUID provider{};  // the system chooses the provider
+  HRESULT result = backup->AddToSnapshotSet(const_cast<VSS_PWSZ>(volume.get()), provider, &snapshot);
+  putGuid(env, snapshotId, snapshot);
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, BackupComplete)(JNIEnv* env, jclass, jlong components,
+                                                                       jlongArray async) {
+  return asyncCall(env, components, async, &Backup::BackupComplete);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, EnableWriterClasses)(JNIEnv* env, jclass, jlong components,
+                                                                            jbyteArray classIds, jint count) {
+  return writerList(env, components, classIds, count, &Backup::EnableWriterClasses);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, DisableWriterClasses)(JNIEnv* env, jclass, jlong components,
+                                                                             jbyteArray classIds, jint count) {
+  return writerList(env, components, classIds, count, &Backup::DisableWriterClasses);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, DisableWriterInstances)(JNIEnv* env, jclass, jlong components,
+                                                                               jbyteArray instanceIds, jint count) {
+  return writerList(env, components, instanceIds, count, &Backup::DisableWriterInstances);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, DeleteSnapshots)(JNIEnv* env, jclass, jlong components,
+                                                                        jbyteArray sourceObjectId, jint sourceType,
+                                                                        jboolean forceDelete, jintArray deletedCount,
+                                                                        jbyteArray nondeletedId) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  if (!isGuidIn(env, sourceObjectId) || !isOutArray(env, deletedCount) || !isGuidOut(env, nondeletedId))
+    return kInvalidParameter;
+  LONG deleted = 0;
+  VSS_ID nondeleted{};
+  HRESULT result = backup->DeleteSnapshots(takeGuid(env, sourceObjectId), static_cast<VSS_OBJECT_TYPE>(sourceType),
+                                           forceDelete ? TRUE : FALSE, &deleted, &nondeleted);
+  putInt(env, deletedCount, deleted);
+  putGuid(env, nondeletedId, nondeleted);
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, DoSnapshotSet)(JNIEnv* env, jclass, jlong components,
+                                                                      jlongArray async) {
+  return asyncCall(env, components, async, &Backup::DoSnapshotSet);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, FreeWriterMetadata)(JNIEnv*, jclass, jlong components) {
+  Backup* backup = as<Backup>(components);
+  return backup ? backup->FreeWriterMetadata() : kComPointer;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, FreeWriterStatus)(JNIEnv*, jclass, jlong components) {
+  Backup* backup = as<Backup>(components);
+  return backup ? backup->FreeWriterStatus() : kComPointer;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GatherWriterMetadata)(JNIEnv* env, jclass, jlong components,
+                                                                             jlongArray async) {
+  return asyncCall(env, components, async, &Backup::GatherWriterMetadata);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GatherWriterStatus)(JNIEnv* env, jclass, jlong components,
+                                                                           jlongArray async) {
+  return asyncCall(env, components, async, &Backup::GatherWriterStatus);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetSnapshotProperties)(JNIEnv* env, jclass, jlong components,
+                                                                              jbyteArray snapshotId,
+                                                                              jlongArray properties) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  if (!isGuidIn(env, snapshotId) || !isOutArray(env, properties)) return kInvalidParameter;
+  static_assert(sizeof(VSS_SNAPSHOT_PROP) == 128, "VSS_SNAPSHOT_PROP has its 64-bit layout");
+  auto* block = new (std::nothrow) VSS_SNAPSHOT_PROP();
+  if (!block) return kComOutOfMemory;
+  HRESULT result = backup->GetSnapshotProperties(takeGuid(env, snapshotId), block);
+  if (FAILED(result)) {
+    delete block;
+    block = nullptr;
+  }
+  putLong(env, properties, fromPointer(block));
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterComponents)(JNIEnv* env, jclass, jlong components,
+                                                                            jint index, jlongArray writerComponents) {
+  return indexGetter(env, components, index, writerComponents, &Backup::GetWriterComponents);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterComponentsCount)(JNIEnv* env, jclass,
+                                                                                 jlong components, jintArray count) {
+  return intGetter(env, components, count, &Backup::GetWriterComponentsCount);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterMetadata)(JNIEnv* env, jclass, jlong components,
+                                                                          jint index, jbyteArray instanceId,
+                                                                          jlongArray metadata) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  if (!isGuidOut(env, instanceId) || !isOutArray(env, metadata)) return kInvalidParameter;
+  VSS_ID instance{};
+  IVssExamineWriterMetadata* obtained = nullptr;
+  HRESULT result = backup->GetWriterMetadata(static_cast<UINT>(index), &instance, &obtained);
+  putGuid(env, instanceId, instance);
+  putLong(env, metadata, fromPointer(obtained));
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterMetadataCount)(JNIEnv* env, jclass, jlong components,
+                                                                               jintArray count) {
+  return intGetter(env, components, count, &Backup::GetWriterMetadataCount);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterStatus)(JNIEnv* env, jclass, jlong components,
+                                                                        jint index, jbyteArray writerId,
+                                                                        jbyteArray instanceId, jlongArray writerName,
+                                                                        jintArray state, jintArray failure) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  if (!isGuidOut(env, writerId) || !isGuidOut(env, instanceId) || !allOut(env, writerName, state, failure))
+    return kInvalidParameter;
+  VSS_ID instance{}, writer{};
+  BSTR name = nullptr;
+  VSS_WRITER_STATE writerState{};
+  HRESULT writerFailure = 0;
+  HRESULT result = backup->GetWriterStatus(static_cast<UINT>(index), &instance, &writer, &name, &writerState,
+                                           &writerFailure);
+  putGuid(env, writerId, writer);
+  putGuid(env, instanceId, instance);
+  putLong(env, writerName, fromPointer(name));
+  putInt(env, state, static_cast<jint>(writerState));
+  putInt(env, failure, writerFailure);
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterStatusCount)(JNIEnv* env, jclass, jlong components,
+                                                                             jintArray count) {
+  return intGetter(env, components, count, &Backup::GetWriterStatusCount);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, InitializeForBackup)(JNIEnv*, jclass, jlong components) {
+  Backup* backup = as<Backup>(components);
+  return backup ? backup->InitializeForBackup(nullptr) : kComPointer;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, InitializeForRestore)(JNIEnv*, jclass, jlong components,
+                                                                             jlong document) {
+  Backup* backup = as<Backup>(components);
+  return backup ? backup->InitializeForRestore(static_cast<BSTR>(toPointer(document))) : kComPointer;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, IsVolumeSupported)(JNIEnv* env, jclass, jlong components,
+                                                                          jbyteArray providerId, jstring volumeName,
+                                                                          jbooleanArray supported) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  if (!isGuidIn(env, providerId) || !isOutArray(env, supported)) return kInvalidParameter;
+  WideString volume(env, volumeName);
+  if (!volume.ok()) return kComOutOfMemory;
+  WINBOOL answer = FALSE;
+  HRESULT result = backup->IsVolumeSupported(takeGuid(env, providerId), const_cast<VSS_PWSZ>(volume.get()), &answer);
+  putBoolean(env, supported, answer);
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, PrepareForBackup)(JNIEnv* env, jclass, jlong components,
+                                                                         jlongArray async) {
+  return asyncCall(env, components, async, &Backup::PrepareForBackup);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, PreRestore)(JNIEnv* env, jclass, jlong components,
+                                                                   jlongArray async) {
+  return asyncCall(env, components, async, &Backup::PreRestore);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, PostRestore)(JNIEnv* env, jclass, jlong components,
+                                                                    jlongArray async) {
+  return asyncCall(env, components, async, &Backup::PostRestore);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SaveAsXML)(JNIEnv* env, jclass, jlong components,
+                                                                  jlongArray document) {
+  return textGetter(env, components, document, &Backup::SaveAsXML);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetBackupState)(JNIEnv*, jclass, jlong components,
+                                                                       jboolean selectComponents,
+                                                                       jboolean backupBootableSystemState,
+                                                                       jint backupType, jboolean partialFileSupport) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  return backup->SetBackupState(selectComponents ? 1 : 0, backupBootableSystemState ? 1 : 0,
+                                static_cast<VSS_BACKUP_TYPE>(backupType), partialFileSupport ? 1 : 0);
+}
+
+namespace {
+using OptionsSetter = HRESULT (STDMETHODCALLTYPE Backup::*)(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR);
+jint setOptions(JNIEnv* env, jlong components, jbyteArray writerId, jint type, jstring logicalPath,
+                jstring componentName, jstring options, OptionsSetter method) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  if (!isGuidIn(env, writerId)) return kInvalidParameter;
+  ComponentName component(env, writerId, logicalPath, componentName);
+  WideString text(env, options);
+  if (!component.ok() || !text.ok()) return kComOutOfMemory;
+  return (backup->*method)(component.writer, static_cast<VSS_COMPONENT_TYPE>(type), component.path.get(),
+                           component.name.get(), text.get());
+}
+}  // namespace
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetBackupOptions)(JNIEnv* env, jclass, jlong components,
+                                                                         jbyteArray writerId, jint type,
+                                                                         jstring logicalPath, jstring componentName,
+                                                                         jstring options) {
+  return setOptions(env, components, writerId, type, logicalPath, componentName, options, &Backup::SetBackupOptions);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetRestoreOptions)(JNIEnv* env, jclass, jlong components,
+                                                                          jbyteArray writerId, jint type,
+                                                                          jstring logicalPath, jstring componentName,
+                                                                          jstring options) {
+  return setOptions(env, components, writerId, type, logicalPath, componentName, options, &Backup::SetRestoreOptions);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetRestoreState)(JNIEnv*, jclass, jlong components,
+                                                                        jint restoreType) {
+  Backup* backup = as<Backup>(components);
+  return backup ? backup->SetRestoreState(static_cast<VSS_RESTORE_TYPE>(restoreType)) : kComPointer;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetFileRestoreStatus)(JNIEnv* env, jclass, jlong components,
+                                                                             jbyteArray writerId, jint type,
+                                                                             jstring logicalPath,
+                                                                             jstring componentName, jint status) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  if (!isGuidIn(env, writerId)) return kInvalidParameter;
+  ComponentName component(env, writerId, logicalPath, componentName);
+  if (!component.ok()) return kComOutOfMemory;
+  return backup->SetFileRestoreStatus(component.writer, static_cast<VSS_COMPONENT_TYPE>(type), component.path.get(),
+                                      component.name.get(), static_cast<VSS_FILE_RESTORE_STATUS>(status));
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetBackupSucceeded)(JNIEnv* env, jclass, jlong components,
+                                                                           jbyteArray writerId, jbyteArray instanceId,
+                                                                           jint type, jstring logicalPath,
+                                                                           jstring componentName,
+                                                                           jboolean succeeded) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  if (!isGuidIn(env, writerId) || !isGuidIn(env, instanceId)) return kInvalidParameter;
+  ComponentName component(env, writerId, logicalPath, componentName);
+  if (!component.ok()) return kComOutOfMemory;
+  // The interface takes the instance id first.
+  return backup->SetBackupSucceeded(takeGuid(env, instanceId), component.writer, static_cast<VSS_COMPONENT_TYPE>(type),
+                                    component.path.get(), component.name.get(), succeeded ? 1 : 0);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetContext)(JNIEnv*, jclass, jlong components, jint context) {
+  Backup* backup = as<Backup>(components);
+  return backup ? backup->SetContext(static_cast<LONG>(context)) : kComPointer;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetSelectedForRestore)(JNIEnv* env, jclass, jlong components,
+                                                                              jbyteArray writerId, jint type,
+                                                                              jstring logicalPath,
+                                                                              jstring componentName,
+                                                                              jboolean selected) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  if (!isGuidIn(env, writerId)) return kInvalidParameter;
+  ComponentName component(env, writerId, logicalPath, componentName);
+  if (!component.ok()) return kComOutOfMemory;
+  return backup->SetSelectedForRestore(component.writer, static_cast<VSS_COMPONENT_TYPE>(type), component.path.get(),
+                                       component.name.get(), selected ? 1 : 0);
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, StartSnapshotSet)(JNIEnv* env, jclass, jlong components,
+                                                                         jbyteArray snapshotSetId) {
+  Backup* backup = as<Backup>(components);
+  if (!backup) return kComPointer;
+  if (!isGuidOut(env, snapshotSetId)) return kInvalidParameter;
+  VSS_ID set{};
+  HRESULT result = backup->StartSnapshotSet(&set);
+  putGuid(env, snapshotSetId, set);
+  return result;
+}
+
+JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, Release)(JNIEnv*, jclass, jlong pointer) {
+  return releaseUnknown(pointer);
+}
+
+}  // extern "C"
