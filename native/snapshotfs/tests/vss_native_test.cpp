@@ -1,5 +1,5 @@
 // The Volume Shadow Copy natives of omnative-win32-x64 driven without a Java
-// runtime, through a small JNI environment of our own: on Linux against the
+// runtime, through the in-process JNI environment of the tests: on Linux against the
 // shared library, under Wine against the DLL, which must bind our vssapi.dll
 // (WINEDLLOVERRIDES=vssapi=n) rather than Wine's own.
 #define OM_WIN32_VSS
@@ -13,6 +13,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "platform/jni/testing/fake_jni.h"
 #include "platform/win32.h"
 
 #ifndef _WIN32
@@ -22,94 +23,23 @@
 
 namespace {
 
-// ---- a JNI environment over plain arrays and strings ---------------------------------
+// ---- arrays and strings of the in-process JNI environment ---------------------------------
 
-struct FakeArray {
-  size_t element;
-  std::vector<unsigned char> bytes;
-  jsize length() const { return static_cast<jsize>(bytes.size() / element); }
-};
-struct FakeString {
-  std::u16string chars;
-};
-bool exceptionPending = false;
+omtest::FakeJni& jni() {
+  static omtest::FakeJni* instance = new omtest::FakeJni;
+  return *instance;
+}
+JNIEnv* environment() { return jni().env(); }
 
-FakeArray* array(jarray a) { return reinterpret_cast<FakeArray*>(a); }
-
-bool inRange(jarray a, jsize start, jsize length) {
-  if (!a || start < 0 || length < 0 || start + length > array(a)->length()) {
-    exceptionPending = true;  // ArrayIndexOutOfBoundsException
-    return false;
-  }
-  return true;
-}
-void setRegion(jarray a, jsize start, jsize length, const void* values) {
-  if (inRange(a, start, length))
-    std::memcpy(array(a)->bytes.data() + start * array(a)->element, values, length * array(a)->element);
-}
-void getRegion(jarray a, jsize start, jsize length, void* values) {
-  if (inRange(a, start, length))
-    std::memcpy(values, array(a)->bytes.data() + start * array(a)->element, length * array(a)->element);
-}
-
-jsize JNICALL getArrayLength(JNIEnv*, jarray a) { return array(a)->length(); }
-jsize JNICALL getStringLength(JNIEnv*, jstring s) {
-  return static_cast<jsize>(reinterpret_cast<FakeString*>(s)->chars.size());
-}
-void JNICALL getStringRegion(JNIEnv*, jstring s, jsize start, jsize length, jchar* out) {
-  std::memcpy(out, reinterpret_cast<FakeString*>(s)->chars.data() + start, length * sizeof(jchar));
-}
-jboolean JNICALL exceptionCheck(JNIEnv*) { return exceptionPending; }
-void JNICALL exceptionClear(JNIEnv*) { exceptionPending = false; }
-void JNICALL setLong(JNIEnv*, jlongArray a, jsize s, jsize n, const jlong* v) { setRegion(a, s, n, v); }
-void JNICALL getLong(JNIEnv*, jlongArray a, jsize s, jsize n, jlong* v) { getRegion(a, s, n, v); }
-void JNICALL setInt(JNIEnv*, jintArray a, jsize s, jsize n, const jint* v) { setRegion(a, s, n, v); }
-void JNICALL setByte(JNIEnv*, jbyteArray a, jsize s, jsize n, const jbyte* v) { setRegion(a, s, n, v); }
-void JNICALL getByte(JNIEnv*, jbyteArray a, jsize s, jsize n, jbyte* v) { getRegion(a, s, n, v); }
-void JNICALL setBoolean(JNIEnv*, jbooleanArray a, jsize s, jsize n, const jboolean* v) { setRegion(a, s, n, v); }
-void JNICALL setChar(JNIEnv*, jcharArray a, jsize s, jsize n, const jchar* v) { setRegion(a, s, n, v); }
-
-JNIEnv* environment() {
-  static JNINativeInterface_ table = [] {
-    JNINativeInterface_ t{};
-    t.GetArrayLength = getArrayLength;
-    t.GetStringLength = getStringLength;
-    t.GetStringRegion = getStringRegion;
-    t.ExceptionCheck = exceptionCheck;
-    t.ExceptionClear = exceptionClear;
-    t.SetLongArrayRegion = setLong;
-    t.GetLongArrayRegion = getLong;
-    t.SetIntArrayRegion = setInt;
-    t.SetByteArrayRegion = setByte;
-    t.GetByteArrayRegion = getByte;
-    t.SetBooleanArrayRegion = setBoolean;
-    t.SetCharArrayRegion = setChar;
-    return t;
-  }();
-  static JNIEnv env = [] {
-    JNIEnv e;
-    e.functions = &table;
-    return e;
-  }();
-  return &env;
-}
-
-// Arrays and strings owned by the test.
 template <class T>
 struct Array {
-  explicit Array(size_t n, T fill = T()) : a{sizeof(T), std::vector<unsigned char>(n * sizeof(T))} {
-    for (size_t i = 0; i < n; ++i) std::memcpy(a.bytes.data() + i * sizeof(T), &fill, sizeof(T));
-  }
-  T operator[](size_t i) const {
-    T v;
-    std::memcpy(&v, a.bytes.data() + i * sizeof(T), sizeof(T));
-    return v;
-  }
+  explicit Array(size_t n, T fill = T()) : handle(jni().array<T>(n, fill)) {}
+  T operator[](size_t i) const { return jni().elementsOf<T>(handle)[i]; }
   template <class J>
   J get() {
-    return reinterpret_cast<J>(&a);
+    return reinterpret_cast<J>(handle);
   }
-  FakeArray a;
+  jarray handle;
 };
 using Longs = Array<jlong>;
 using Ints = Array<jint>;
@@ -117,9 +47,9 @@ using Bytes = Array<jbyte>;
 using Booleans = Array<jboolean>;
 
 struct Str {
-  explicit Str(const std::string& text) : s{std::u16string(text.begin(), text.end())} {}
-  jstring get() { return reinterpret_cast<jstring>(&s); }
-  FakeString s;
+  explicit Str(const std::string& text) : handle(jni().string(text)) {}
+  jstring get() { return handle; }
+  jstring handle;
 };
 
 // ---- the library and the stand-in's hooks -----------------------------------------------
@@ -162,13 +92,13 @@ R call(const std::string& cls, const std::string& method, Args... args) {
   auto* f = native<R JNICALL(JNIEnv*, jclass, Args...)>("Java_com_ombrel_vss_win32_" + cls + "_" + method);
   if constexpr (std::is_void_v<R>) {
     if (f) f(environment(), nullptr, args...);
-    EXPECT_FALSE(exceptionPending) << cls << "." << method << " left an exception pending";
-    exceptionPending = false;
+    EXPECT_FALSE(jni().exceptionPending()) << cls << "." << method << " left an exception pending";
+    jni().clearException();
   } else {
     if (!f) return R();
     R result = f(environment(), nullptr, args...);
-    EXPECT_FALSE(exceptionPending) << cls << "." << method << " left an exception pending";
-    exceptionPending = false;
+    EXPECT_FALSE(jni().exceptionPending()) << cls << "." << method << " left an exception pending";
+    jni().clearException();
     return result;
   }
 }
@@ -348,8 +278,8 @@ TEST_F(VssNatives, SnapshotBackupSequence) {
                                0x9D, 0xBD, 0xA0, 0xC4, 0xDB, 0x26, 0x91, 0x2A};
   const unsigned char in[16] = {0x0F, 0xE9, 0xA3, 0xC4, 0x54, 0x3F, 0xB1, 0x4D,
                                 0x9E, 0x3C, 0x3B, 0x6A, 0x4F, 0x2A, 0x9C, 0x01};
-  std::memcpy(sqlWriter.a.bytes.data(), w, 16);
-  std::memcpy(sqlInstance.a.bytes.data(), in, 16);
+  environment()->SetByteArrayRegion(sqlWriter.get<jbyteArray>(), 0, 16, reinterpret_cast<const jbyte*>(w));
+  environment()->SetByteArrayRegion(sqlInstance.get<jbyteArray>(), 0, 16, reinterpret_cast<const jbyte*>(in));
   Str path("SQLHOST\\MSSQLSERVER"), sales("sales");
   EXPECT_EQ(0, BACKUP(AddComponent, backup, sqlWriter.get<jbyteArray>(), sqlInstance.get<jbyteArray>(), jint(1),
                       path.get(), sales.get()));
@@ -418,8 +348,8 @@ TEST_F(VssNatives, RestoreSequence) {
                                0x9D, 0xBD, 0xA0, 0xC4, 0xDB, 0x26, 0x91, 0x2A};
   const unsigned char in[16] = {0x0F, 0xE9, 0xA3, 0xC4, 0x54, 0x3F, 0xB1, 0x4D,
                                 0x9E, 0x3C, 0x3B, 0x6A, 0x4F, 0x2A, 0x9C, 0x01};
-  std::memcpy(sqlWriter.a.bytes.data(), w, 16);
-  std::memcpy(sqlInstance.a.bytes.data(), in, 16);
+  environment()->SetByteArrayRegion(sqlWriter.get<jbyteArray>(), 0, 16, reinterpret_cast<const jbyte*>(w));
+  environment()->SetByteArrayRegion(sqlInstance.get<jbyteArray>(), 0, 16, reinterpret_cast<const jbyte*>(in));
   Str path("SQLHOST\\MSSQLSERVER"), master("master"), options("norecovery");
   Longs components(1), async(1), document(1);
 

@@ -9,7 +9,7 @@
 namespace omtest {
 
 struct FakeJni::Object {
-  enum Kind { ByteArray, IntArray, LongArray, BooleanArray, String, Class, Instance, DirectBuffer } kind;
+  enum Kind { ByteArray, IntArray, LongArray, BooleanArray, CharArray, OtherArray, String, Class, Instance, DirectBuffer } kind;
   std::size_t elementSize = 1;
   std::vector<std::uint8_t> data;  // array elements, raw
   std::u16string text;             // String
@@ -253,6 +253,8 @@ FakeJni::FakeJni() {
   table_.GetIntArrayRegion = &FakeJniAccess::getRegion<jintArray, jint>;
   table_.SetIntArrayRegion = &FakeJniAccess::setRegion<jintArray, jint>;
   table_.GetLongArrayRegion = &FakeJniAccess::getRegion<jlongArray, jlong>;
+  table_.GetCharArrayRegion = &FakeJniAccess::getRegion<jcharArray, jchar>;
+  table_.SetCharArrayRegion = &FakeJniAccess::setRegion<jcharArray, jchar>;
   table_.SetLongArrayRegion = &FakeJniAccess::setRegion<jlongArray, jlong>;
   table_.NewGlobalRef = &FakeJniAccess::NewGlobalRef;
   table_.DeleteGlobalRef = &FakeJniAccess::DeleteGlobalRef;
@@ -276,7 +278,7 @@ FakeJni::Object* FakeJni::add(std::unique_ptr<Object> object) {
 }
 
 namespace {
-std::unique_ptr<Object> array(Object::Kind kind, std::size_t elementSize, std::size_t length) {
+std::unique_ptr<Object> makeArray(Object::Kind kind, std::size_t elementSize, std::size_t length) {
   auto o = std::make_unique<Object>();
   o->kind = kind;
   o->elementSize = elementSize;
@@ -286,24 +288,32 @@ std::unique_ptr<Object> array(Object::Kind kind, std::size_t elementSize, std::s
 }  // namespace
 
 jbyteArray FakeJni::bytes(std::size_t length) {
-  return reinterpret_cast<jbyteArray>(add(array(Object::ByteArray, 1, length)));
+  return reinterpret_cast<jbyteArray>(add(makeArray(Object::ByteArray, 1, length)));
 }
 jbyteArray FakeJni::bytes(const std::vector<std::uint8_t>& content) {
-  auto o = array(Object::ByteArray, 1, 0);
+  auto o = makeArray(Object::ByteArray, 1, 0);
   o->data = content;
   return reinterpret_cast<jbyteArray>(add(std::move(o)));
 }
 jintArray FakeJni::ints(std::size_t length) {
-  return reinterpret_cast<jintArray>(add(array(Object::IntArray, sizeof(jint), length)));
+  return reinterpret_cast<jintArray>(add(makeArray(Object::IntArray, sizeof(jint), length)));
 }
 jlongArray FakeJni::longs(std::size_t length, jlong fill) {
-  auto o = array(Object::LongArray, sizeof(jlong), length);
+  auto o = makeArray(Object::LongArray, sizeof(jlong), length);
   for (std::size_t i = 0; i < length; ++i) std::memcpy(o->data.data() + i * sizeof(jlong), &fill, sizeof fill);
   return reinterpret_cast<jlongArray>(add(std::move(o)));
 }
 jbooleanArray FakeJni::booleans(std::size_t length) {
-  return reinterpret_cast<jbooleanArray>(add(array(Object::BooleanArray, sizeof(jboolean), length)));
+  return reinterpret_cast<jbooleanArray>(add(makeArray(Object::BooleanArray, sizeof(jboolean), length)));
 }
+jcharArray FakeJni::chars(std::size_t length) {
+  return reinterpret_cast<jcharArray>(add(makeArray(Object::CharArray, sizeof(jchar), length)));
+}
+jarray FakeJni::newArray(std::size_t elementSize, std::size_t length) {
+  return reinterpret_cast<jarray>(add(makeArray(Object::OtherArray, elementSize, length)));
+}
+std::uint8_t* FakeJni::elements(jarray made) { return reinterpret_cast<Object*>(made)->data.data(); }
+
 jstring FakeJni::string(const std::u16string& text) {
   auto o = std::make_unique<Object>();
   o->kind = Object::String;
@@ -331,20 +341,20 @@ std::vector<std::uint8_t> FakeJni::bytesOf(jbyteArray array) const {
 }
 namespace {
 template <typename T>
-std::vector<T> elements(const Object* o) {
+std::vector<T> copyElements(const Object* o) {
   std::vector<T> out(o->length());
   if (!out.empty()) std::memcpy(out.data(), o->data.data(), o->data.size());
   return out;
 }
 }  // namespace
 std::vector<jint> FakeJni::intsOf(jintArray array) const {
-  return elements<jint>(reinterpret_cast<Object*>(array));
+  return copyElements<jint>(reinterpret_cast<Object*>(array));
 }
 std::vector<jlong> FakeJni::longsOf(jlongArray array) const {
-  return elements<jlong>(reinterpret_cast<Object*>(array));
+  return copyElements<jlong>(reinterpret_cast<Object*>(array));
 }
 std::vector<jboolean> FakeJni::booleansOf(jbooleanArray array) const {
-  return elements<jboolean>(reinterpret_cast<Object*>(array));
+  return copyElements<jboolean>(reinterpret_cast<Object*>(array));
 }
 
 }  // namespace omtest

@@ -11,6 +11,7 @@
 #include <jni.h>
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,6 +33,14 @@ class FakeJni {
   jintArray ints(std::size_t length);
   jlongArray longs(std::size_t length, jlong fill = 0);
   jbooleanArray booleans(std::size_t length);
+  jcharArray chars(std::size_t length);
+  // An array of any primitive element type, each element set to `fill`.
+  template <typename T>
+  jarray array(std::size_t length, T fill = T()) {
+    jarray made = newArray(sizeof(T), length);
+    for (std::size_t i = 0; i < length; ++i) std::memcpy(elements(made) + i * sizeof(T), &fill, sizeof(T));
+    return made;
+  }
   jstring string(const std::u16string& text);
   jstring string(const std::string& utf8);  // ASCII or UTF-8 text
   // A class whose instance methods named in `methods` can be looked up.
@@ -47,6 +56,12 @@ class FakeJni {
   std::vector<jint> intsOf(jintArray array) const;
   std::vector<jlong> longsOf(jlongArray array) const;
   std::vector<jboolean> booleansOf(jbooleanArray array) const;
+  template <typename T>
+  std::vector<T> elementsOf(jarray array) {
+    std::vector<T> out(static_cast<std::size_t>(env()->GetArrayLength(array)));
+    if (!out.empty()) std::memcpy(out.data(), elements(array), out.size() * sizeof(T));
+    return out;
+  }
 
   // A pending exception (an out-of-range region access, a throwing method).
   bool exceptionPending() const { return exceptionPending_; }
@@ -62,6 +77,8 @@ class FakeJni {
  private:
   friend struct FakeJniAccess;
   Object* add(std::unique_ptr<Object> object);
+  jarray newArray(std::size_t elementSize, std::size_t length);
+  std::uint8_t* elements(jarray array);
 
   struct Env {
     JNIEnv env;  // first, so a JNIEnv* leads back to its FakeJni
