@@ -1,2 +1,14 @@
-// Out-of-line anchor so the exception classes have one home.
 #include "framework/exceptions.h"
+
+#include "framework/strutils.h"
+
+namespace om {
+
+void RaiseOSError(uint32_t errorCode) {
+  std::string text = SysErrorMessage(errorCode);
+  throw EOSError(Format("System Error.  Code: %u.\r\n%s", static_cast<unsigned>(errorCode),
+                        text.c_str()),
+                 errorCode);
+}
+
+}  // namespace om

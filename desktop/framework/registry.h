@@ -1,0 +1,59 @@
+// Registry access: one open key at a time below a root key.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "framework/object.h"
+
+namespace om {
+
+class TRegistry : public TObject {
+public:
+  explicit TRegistry(REGSAM access = KEY_ALL_ACCESS);
+  ~TRegistry() override;
+
+  HKEY RootKey() const { return FRootKey; }
+  void SetRootKey(HKEY key);
+  HKEY CurrentKey() const { return FCurrentKey; }
+  const std::string& CurrentPath() const { return FCurrentPath; }
+  REGSAM Access = KEY_ALL_ACCESS;
+
+  // A key starting with "\" is taken from the root, otherwise from the
+  // current key. False when it does not exist (and may not be created).
+  bool OpenKey(const std::string& key, bool canCreate);
+  bool OpenKeyReadOnly(const std::string& key);
+  void CloseKey();
+  bool KeyExists(const std::string& key);
+  bool DeleteKey(const std::string& key);
+  bool ValueExists(const std::string& name);
+  bool DeleteValue(const std::string& name);
+  std::vector<std::string> GetValueNames();
+  std::vector<std::string> GetKeyNames();
+
+  // Readers raise ERegistryException when the value is missing or of another type.
+  std::string ReadString(const std::string& name);
+  int32_t ReadInteger(const std::string& name);
+  bool ReadBool(const std::string& name) { return ReadInteger(name) != 0; }
+  std::string ReadBinaryData(const std::string& name);
+  // Writers raise ERegistryException when the value cannot be written.
+  void WriteString(const std::string& name, const std::string& value);
+  void WriteExpandString(const std::string& name, const std::string& value);
+  void WriteInteger(const std::string& name, int32_t value);
+  void WriteBool(const std::string& name, bool value) { WriteInteger(name, value ? 1 : 0); }
+  void WriteBinaryData(const std::string& name, const std::string& bytes);
+
+private:
+  HKEY BaseFor(const std::string& key, std::string& relative) const;
+  void Write(const std::string& name, DWORD type, const void* data, DWORD size);
+  bool Read(const std::string& name, DWORD& type, std::string& data);
+
+  HKEY FRootKey = HKEY_CURRENT_USER;
+  HKEY FCurrentKey = nullptr;
+  std::string FCurrentPath;
+};
+
+}  // namespace om

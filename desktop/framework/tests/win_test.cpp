@@ -1,0 +1,299 @@
+// The Windows framework under a real message loop: threads and their end
+// events, synchronised calls, exceptions in threads and window procedures,
+// timers, icons and image lists, menus, the registry.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+
+#include "framework/exceptions.h"
+#include "framework/forms.h"
+#include "framework/graphics.h"
+#include "framework/menus.h"
+#include "framework/registry.h"
+#include "framework/thread.h"
+#include "framework/timer.h"
+
+namespace om {
+namespace {
+
+// Serves messages until done() or about ten seconds have passed.
+bool PumpUntil(const std::function<bool()>& done) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > 10000) return false;
+    Application()->ProcessMessages();
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+  }
+  return true;
+}
+
+struct TExceptionSink {
+  std::vector<std::string> Messages;
+  TObject* LastSender = nullptr;
+  void Handle(TObject* sender, const std::exception& e) {
+    LastSender = sender;
+    Messages.push_back(e.what());
+  }
+};
+
+class TWorker : public TThread {
+public:
+  std::function<void(TWorker*)> Body;
+  using TThread::Synchronize;
+protected:
+  void Execute() override { Body(this); }
+};
+
+struct TEndWatch {
+  std::atomic<int> Calls{0};
+  DWORD ThreadSeen = 0;
+  void Ended(TObject*) {
+    ThreadSeen = GetCurrentThreadId();
+    ++Calls;
+  }
+};
+
+TEST(Threads, EndEventAndSynchronisedCallsRunOnTheMainThread) {
+  TEndWatch watch;
+  DWORD syncThread = 0, workerThread = 0;
+  auto* t = new TWorker;
+  EXPECT_FALSE(t->Finished());
+  t->Body = [&](TWorker* self) {
+    workerThread = GetCurrentThreadId();
+    self->Synchronize(self, [&] { syncThread = GetCurrentThreadId(); });
+    while (!self->Terminated()) Sleep(5);
+  };
+  t->OnTerminate = MakeMethod<&TEndWatch::Ended>(&watch);
+  t->Start();
+  ASSERT_TRUE(PumpUntil([&] { return syncThread != 0; }));
+  EXPECT_EQ(syncThread, GetCurrentThreadId());
+  EXPECT_NE(workerThread, GetCurrentThreadId());
+  EXPECT_EQ(watch.Calls, 0);  // created suspended, still running: no end event yet
+  t->Terminate();
+  t->WaitFor();  // serves the end event while it waits
+  EXPECT_EQ(watch.Calls, 1);
+  EXPECT_EQ(watch.ThreadSeen, GetCurrentThreadId());
+  EXPECT_TRUE(t->Finished());
+  delete t;
+}
+
+TEST(Threads, FreeOnTerminateDeletesAfterTheEndEvent) {
+  TEndWatch watch;
+  auto* t = new TWorker;
+  t->Body = [](TWorker*) {};
+  t->FreeOnTerminate = true;
+  t->OnTerminate = MakeMethod<&TEndWatch::Ended>(&watch);
+  t->Start();
+  ASSERT_TRUE(PumpUntil([&] { return watch.Calls == 1; }));
+  EXPECT_EQ(watch.ThreadSeen, GetCurrentThreadId());
+}
+
+TEST(Threads, ExceptionsInExecuteAndInSynchronisedCallsAreCaptured) {
+  std::string seenInThread;
+  auto* t = new TWorker;
+  t->Body = [&](TWorker* self) {
+    try {
+      self->Synchronize(self, [] { throw EDkException("raised on the main thread"); });
+    } catch (const EDkException& e) {
+      seenInThread = e.Message();
+    }
+    throw EConvertError("raised in the thread");
+  };
+  t->Start();
+  t->WaitFor();
+  EXPECT_EQ(seenInThread, "raised on the main thread");
+  ASSERT_TRUE(t->FatalException());
+  try {
+    std::rethrow_exception(t->FatalException());
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), "raised in the thread");
+  }
+  delete t;
+}
+
+TEST(Threads, DestroyingAnUnstartedThreadDoesNotRunIt) {
+  bool ran = false;
+  auto* t = new TWorker;
+  t->Body = [&](TWorker*) { ran = true; };
+  delete t;
+  EXPECT_FALSE(ran);
+}
+
+class TThrowingForm : public TForm {
+public:
+  using TForm::TForm;
+  int Seen = 0;
+protected:
+  void WndProc(TMessage& m) override {
+    if (m.Msg == WM_USER + 77) {
+      ++Seen;
+      throw EDkException("window procedure failed");
+    }
+    TForm::WndProc(m);
+  }
+};
+
+TEST(Application, ExceptionInAWindowProcedureGoesToTheHandler) {
+  TExceptionSink sink;
+  Application()->OnException = MakeMethod<&TExceptionSink::Handle>(&sink);
+  auto* form = new TThrowingForm(Application());
+  SendMessageA(form->Handle(), WM_USER + 77, 0, 0);
+  PostMessageA(form->Handle(), WM_USER + 77, 0, 0);
+  ASSERT_TRUE(PumpUntil([&] { return form->Seen == 2; }));
+  EXPECT_EQ(sink.Messages, (std::vector<std::string>{"window procedure failed", "window procedure failed"}));
+  Application()->OnException = nullptr;
+  delete form;
+}
+
+struct TMessageLog {
+  std::vector<UINT> Seen;
+  TWndMethod Old;
+  void Spy(TMessage& m) {
+    Seen.push_back(m.Msg);
+    Old(m);
+  }
+};
+
+TEST(Controls, ReplaceableWindowProcAndBounds) {
+  TForm form(Application());
+  form.SetBounds(50, 60, 300, 200);
+  HWND h = form.Handle();
+  RECT r;
+  GetWindowRect(h, &r);
+  EXPECT_EQ(r.left, 50);
+  EXPECT_EQ(r.top, 60);
+  EXPECT_EQ(r.right - r.left, 300);
+  TMessageLog log;
+  log.Old = form.WindowProc;
+  form.WindowProc = MakeMethod<&TMessageLog::Spy>(&log);
+  SetWindowPos(h, nullptr, 10, 20, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  EXPECT_EQ(form.Left(), 10);  // still tracked: the spy passes messages on
+  EXPECT_EQ(form.Top(), 20);
+  EXPECT_NE(std::find(log.Seen.begin(), log.Seen.end(), UINT(WM_WINDOWPOSCHANGED)), log.Seen.end());
+  form.WindowProc = log.Old;
+  EXPECT_EQ(TWinControl::FindControl(h), &form);
+  form.Show();
+  EXPECT_TRUE(IsWindowVisible(h));
+  EXPECT_EQ(GetWindow(h, GW_OWNER), Application()->Handle());  // no taskbar button of its own
+  form.Hide();
+  EXPECT_FALSE(IsWindowVisible(h));
+}
+
+struct TTickCounter {
+  int Ticks = 0;
+  TTimer* Timer = nullptr;
+  void Tick(TObject* sender) {
+    EXPECT_EQ(sender, Timer);
+    if (++Ticks == 3) Timer->SetEnabled(false);
+  }
+};
+
+TEST(Timers, FireUntilDisabled) {
+  TTimer timer(nullptr);
+  TTickCounter c;
+  c.Timer = &timer;
+  timer.SetInterval(10);
+  timer.SetOnTimer(MakeMethod<&TTickCounter::Tick>(&c));
+  ASSERT_TRUE(PumpUntil([&] { return c.Ticks == 3; }));
+  Sleep(50);
+  Application()->ProcessMessages();
+  EXPECT_EQ(c.Ticks, 3);
+}
+
+TEST(Graphics, IconsAndImageLists) {
+  TIcon a;
+  EXPECT_TRUE(a.Empty());
+  a.LoadFromResourceName(nullptr, reinterpret_cast<const char*>(IDI_APPLICATION));
+  ASSERT_FALSE(a.Empty());
+  TIcon b;
+  int changes = 0;
+  struct C { int* n; void On(TObject*) { ++*n; } } counter{&changes};
+  b.OnChange = MakeMethod<&C::On>(&counter);
+  b.Assign(&a);
+  EXPECT_EQ(changes, 1);
+  EXPECT_NE(b.Handle(), a.Handle());  // a copy with a handle of its own
+  TImageList list(nullptr);
+  EXPECT_EQ(list.Count(), 0);
+  list.AddIcon(&a);
+  list.AddIcon(&b);
+  EXPECT_EQ(list.Count(), 2);
+  TIcon c;
+  list.GetIcon(1, &c);
+  EXPECT_FALSE(c.Empty());
+  ICONINFO info;
+  ASSERT_TRUE(GetIconInfo(c.Handle(), &info));
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  EXPECT_THROW(list.GetIcon(2, &c), EInvalidOperation);
+  b.Assign(nullptr);
+  EXPECT_TRUE(b.Empty());
+}
+
+// Closes the menu from inside its own modal loop.
+void CALLBACK CloseMenu(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  EndMenu();
+}
+
+struct TMenuWatch {
+  int Popups = 0;
+  int Clicks = 0;
+  void Popped(TObject*) {
+    ++Popups;
+    SetTimer(nullptr, 0, 50, CloseMenu);
+  }
+  void Clicked(TObject*) { ++Clicks; }
+};
+
+TEST(Menus, PopupRunsOnPopupAndReturnsWhenClosed) {
+  TPopupMenu menu(nullptr);
+  TMenuWatch w;
+  auto* item = new TMenuItem(&menu);
+  item->Caption = "Open";
+  item->Default = true;
+  item->OnClick = MakeMethod<&TMenuWatch::Clicked>(&w);
+  menu.Items()->Add(item);
+  auto* sep = new TMenuItem(nullptr);
+  sep->Caption = "-";
+  menu.Items()->Add(sep);
+  menu.OnPopup = MakeMethod<&TMenuWatch::Popped>(&w);
+  menu.Popup(100, 100);
+  EXPECT_EQ(w.Popups, 1);
+  EXPECT_EQ(menu.LastChosen(), nullptr);
+  EXPECT_EQ(w.Clicks, 0);
+  menu.Items()->Items(0)->Click();
+  EXPECT_EQ(w.Clicks, 1);
+  EXPECT_EQ(menu.Items()->Count(), 2);
+}
+
+TEST(Registry, ValuesRoundTripAndMissingValuesRaise) {
+  TRegistry reg;
+  reg.DeleteKey("\\Software\\OmFrameworkTest");
+  ASSERT_FALSE(reg.OpenKey("\\Software\\OmFrameworkTest", false));
+  ASSERT_TRUE(reg.OpenKey("\\Software\\OmFrameworkTest", true));
+  reg.WriteString("Name", "value with spaces");
+  reg.WriteInteger("Count", -7);
+  reg.WriteBool("Flag", true);
+  reg.WriteBinaryData("Blob", std::string("\x00\x01\xff", 3));
+  EXPECT_EQ(reg.ReadString("Name"), "value with spaces");
+  EXPECT_EQ(reg.ReadInteger("Count"), -7);
+  EXPECT_TRUE(reg.ReadBool("Flag"));
+  EXPECT_EQ(reg.ReadBinaryData("Blob"), std::string("\x00\x01\xff", 3));
+  EXPECT_THROW(reg.ReadInteger("Name"), ERegistryException);
+  EXPECT_THROW(reg.ReadInteger("Missing"), ERegistryException);
+  EXPECT_EQ(reg.ReadString("Missing"), "");
+  ASSERT_TRUE(reg.OpenKey("Sub", true));  // relative to the current key
+  EXPECT_EQ(reg.CurrentPath(), "Software\\OmFrameworkTest\\Sub");
+  reg.CloseKey();
+  ASSERT_TRUE(reg.OpenKeyReadOnly("\\Software\\OmFrameworkTest"));
+  auto names = reg.GetValueNames();
+  EXPECT_EQ(names.size(), 4u);
+  EXPECT_EQ(reg.GetKeyNames(), (std::vector<std::string>{"Sub"}));
+  EXPECT_TRUE(reg.DeleteKey("\\Software\\OmFrameworkTest"));
+  EXPECT_FALSE(reg.KeyExists("\\Software\\OmFrameworkTest"));
+}
+
+}  // namespace
+}  // namespace om

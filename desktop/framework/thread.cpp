@@ -1,0 +1,165 @@
+#include "framework/thread.h"
+
+#include <deque>
+#include <mutex>
+
+#include "framework/exceptions.h"
+#include "framework/forms.h"
+
+namespace om {
+namespace {
+
+struct TSyncRequest {
+  const std::function<void()>* Method;
+  std::exception_ptr Error;
+  HANDLE Done;
+};
+
+std::mutex& SyncLock() {
+  static std::mutex* m = new std::mutex;
+  return *m;
+}
+std::deque<TSyncRequest*>& SyncQueue() {
+  static auto* q = new std::deque<TSyncRequest*>;
+  return *q;
+}
+// Set while calls wait, so a main thread blocked in WaitFor wakes for them.
+HANDLE SyncEvent() {
+  static HANDLE e = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  return e;
+}
+
+DWORD GMainThreadID = 0;
+struct TMainThreadInit {
+  TMainThreadInit() { GMainThreadID = GetCurrentThreadId(); }
+} GMainThreadInit;
+
+}  // namespace
+
+DWORD MainThreadID() {
+  if (!GMainThreadID) GMainThreadID = GetCurrentThreadId();
+  return GMainThreadID;
+}
+
+bool CheckSynchronize() {
+  if (GetCurrentThreadId() != MainThreadID()) return false;
+  bool ran = false;
+  for (;;) {
+    TSyncRequest* r;
+    {
+      std::lock_guard<std::mutex> g(SyncLock());
+      if (SyncQueue().empty()) {
+        ResetEvent(SyncEvent());
+        return ran;
+      }
+      r = SyncQueue().front();
+      SyncQueue().pop_front();
+    }
+    try {
+      (*r->Method)();
+    } catch (...) {
+      r->Error = std::current_exception();
+    }
+    ran = true;
+    SetEvent(r->Done);
+  }
+}
+
+void TThread::Synchronize(TThread* Thread, const std::function<void()>& Method) {
+  if (GetCurrentThreadId() == MainThreadID()) {
+    Method();
+    return;
+  }
+  TSyncRequest r{&Method, nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  if (!r.Done) RaiseLastOSError();
+  {
+    std::lock_guard<std::mutex> g(SyncLock());
+    SyncQueue().push_back(&r);
+    SetEvent(SyncEvent());
+  }
+  if (ApplicationExists()) PostMessageA(Application()->Handle(), WM_NULL, 0, 0);
+  WaitForSingleObject(r.Done, INFINITE);
+  CloseHandle(r.Done);
+  if (r.Error) std::rethrow_exception(r.Error);
+}
+
+void TThread::Synchronize(TThreadMethod Method) {
+  Synchronize(this, [Method] { Method(); });
+}
+
+TThread::TThread() {
+  MainThreadID();
+  FHandle = CreateThread(nullptr, 0, ThreadProc, this, CREATE_SUSPENDED, &FThreadID);
+  if (!FHandle) RaiseLastOSError();
+}
+
+TThread::~TThread() {
+  if (FHandle) {
+    if (!FFinished && GetCurrentThreadId() != FThreadID) {
+      FTerminated = true;
+      if (!FStarted) {
+        // Never started: let it run to its end without Execute.
+        FStarted = true;
+        FFinished = true;
+        ResumeThread(FHandle);
+      }
+      WaitForSingleObject(FHandle, INFINITE);
+    }
+    CloseHandle(FHandle);
+  }
+}
+
+void TThread::Start() {
+  if (FStarted) throw EThread("Thread already started");
+  FStarted = true;
+  if (ResumeThread(FHandle) == static_cast<DWORD>(-1)) RaiseLastOSError();
+}
+
+DWORD WINAPI TThread::ThreadProc(LPVOID param) {
+  auto* t = static_cast<TThread*>(param);
+  if (t->FFinished) return 0;  // destroyed before it was started
+  try {
+    t->Execute();
+  } catch (...) {
+    t->FFatalException = std::current_exception();
+  }
+  try {
+    t->DoTerminate();
+  } catch (...) {
+    if (!t->FFatalException) t->FFatalException = std::current_exception();
+  }
+  DWORD rc = t->ReturnValue;
+  bool freeIt = t->FreeOnTerminate;
+  t->FFinished = true;
+  if (freeIt) delete t;
+  return rc;
+}
+
+void TThread::DoTerminate() {
+  if (OnTerminate) Synchronize(this, [this] { OnTerminate(this); });
+}
+
+DWORD TThread::WaitFor() {
+  if (GetCurrentThreadId() == FThreadID) throw EThread("A thread cannot wait for itself");
+  if (GetCurrentThreadId() == MainThreadID()) {
+    HANDLE handles[2] = {FHandle, SyncEvent()};
+    for (;;) {
+      DWORD r = MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_SENDMESSAGE);
+      if (r == WAIT_OBJECT_0) break;
+      if (r == WAIT_OBJECT_0 + 1) CheckSynchronize();
+      else if (r == WAIT_OBJECT_0 + 2) {
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // serves sent messages
+      } else if (r == WAIT_FAILED) {
+        RaiseLastOSError();
+      }
+    }
+  } else {
+    WaitForSingleObject(FHandle, INFINITE);
+  }
+  DWORD code = 0;
+  GetExitCodeThread(FHandle, &code);
+  return code;
+}
+
+}  // namespace om
