@@ -1,0 +1,267 @@
+// TClientComms and the poll session over a scripted in-memory socket: the
+// exact bytes of every request, the handshake, chaining, refusal, time-outs,
+// malformed replies and the port discovery.
+#include <gtest/gtest.h>
+
+#include "scripted_socket.h"
+#include "test_folder.h"
+#include "tray/agent_poll.h"
+#include "tray/client_comms.h"
+#include "tray/tray_platform.h"
+
+using namespace om;
+using namespace om::testing;
+
+namespace {
+
+const std::string kHello = "Ombrel backup agent\r\n>";
+const std::string kAccepted = kHello + Bytes({1});
+const std::string kMonitor = "MONITOR\r\n";
+
+class ClientCommsScripted : public ::testing::Test {
+protected:
+  void SetUp() override {
+    SetProgramFileNameForTesting(Folder.File("omtray.exe"));
+    Folder.Write("ombackup.properties", "service.port=12345\r\n");
+    Script->MaxChunk = 3;
+  }
+  void TearDown() override { SetProgramFileNameForTesting(""); }
+
+  std::unique_ptr<TClientComms> Comms() {
+    return std::make_unique<TClientComms>(Folder.Path(), "ombackup.properties", std::make_unique<TScriptedSocket>(Script));
+  }
+
+  TTempFolder Folder;
+  std::shared_ptr<TScript> Script = std::make_shared<TScript>();
+};
+
+}  // namespace
+
+TEST_F(ClientCommsScripted, OneShotRequestsOnTheWire) {
+  auto c = Comms();
+  Script->Inputs = {kAccepted, kAccepted, kAccepted + Bytes({1}), kAccepted + "7.5.1\r\n", kAccepted, kAccepted,
+                    kAccepted + Bytes({0})};
+  EXPECT_TRUE(c->SendCommand(cmdBackupNow));
+  EXPECT_TRUE(c->SendCommand(cmdCancelBackup));
+  EXPECT_EQ(c->SendQuery(cmdMenuPermission), 1);
+  EXPECT_EQ(c->GetClientVersion(), "7.5.1");
+  c->SetSetting("a", "\xE9");  // é in the ANSI code page
+  c->SetBooleanSetting("runner.displaysuccess", false);
+  EXPECT_EQ(c->SendQuery(cmdMenuPermission), 0);
+  ASSERT_EQ(Script->Outputs.size(), 7u);
+  EXPECT_EQ(Hex(Script->Outputs[0]), Hex(kMonitor + Bytes({1, 99})));
+  EXPECT_EQ(Hex(Script->Outputs[1]), Hex(kMonitor + Bytes({4, 99})));
+  EXPECT_EQ(Hex(Script->Outputs[2]), Hex(kMonitor + Bytes({17, 99})));
+  EXPECT_EQ(Hex(Script->Outputs[3]), Hex(kMonitor + Bytes({34, 0, 99})));
+  EXPECT_EQ(Hex(Script->Outputs[4]), Hex(kMonitor + Bytes({0x43, 0x61, 0x3D, 0xC3, 0xA9, 0x00, 0x63})));
+  EXPECT_EQ(Script->Outputs[5], kMonitor + "\x43runner.displaysuccess=false" + Bytes({0, 99}));
+  for (int port : Script->Ports) EXPECT_EQ(port, 12345);
+  EXPECT_FALSE(c->Client().Connected());
+}
+
+TEST_F(ClientCommsScripted, SettingReadsAndTheirDefaults) {
+  auto c = Comms();
+  Script->Inputs = {kAccepted + Bytes({0}), kAccepted + Bytes({0}), kAccepted + "TRUE" + Bytes({0}),
+                    kAccepted + "yes" + Bytes({0}), kAccepted + "C:\\Users\\J\xC3\xB6rg" + Bytes({0})};
+  EXPECT_EQ(c->GetSetting("profiling.user.home", "dflt", false), "");  // empty reply is the value
+  EXPECT_TRUE(c->GetBooleanSetting("runner.displayfailure", true, false));  // empty keeps the default
+  EXPECT_TRUE(c->GetBooleanSetting("x", false, false));
+  EXPECT_FALSE(c->GetBooleanSetting("x", true, false));
+  EXPECT_EQ(c->GetSetting("profiling.user.home", "", false), "C:\\Users\\J\xF6rg");  // decoded to ANSI
+  EXPECT_EQ(Script->Outputs[0], kMonitor + "\x42profiling.user.home" + Bytes({0, 99}));
+  // No agent: the defaults, and nothing sent.
+  EXPECT_EQ(c->GetSetting("a", "d", false), "d");
+  EXPECT_FALSE(c->GetBooleanSetting("a", false, false));
+  EXPECT_TRUE(c->GetBooleanSetting("a", true, false));
+  EXPECT_FALSE(c->SendCommand(cmdBackupNow));
+  EXPECT_EQ(c->SendQuery(cmdMenuPermission), 0);
+  EXPECT_EQ(c->GetClientVersion(), "");
+  c->SetSetting("a", "b");  // swallowed
+  EXPECT_EQ(Script->Outputs.size(), 5u);
+}
+
+TEST_F(ClientCommsScripted, ChainedReadsShareOneExchange) {
+  auto c = Comms();
+  Script->Inputs = {kAccepted + "true" + Bytes({0}) + "false" + Bytes({0}) + Bytes({0})};
+  EXPECT_TRUE(c->GetBooleanSetting("runner.displaysuccess", true, true));
+  EXPECT_FALSE(c->GetBooleanSetting("runner.displaywarning", true, true));
+  EXPECT_TRUE(c->GetBooleanSetting("runner.displayfailure", true, false));
+  ASSERT_EQ(Script->Outputs.size(), 1u);
+  EXPECT_EQ(Script->Outputs[0], kMonitor + "\x42runner.displaysuccess" + Bytes({0}) + "\x42runner.displaywarning" +
+                                    Bytes({0}) + "\x42runner.displayfailure" + Bytes({0, 99}));
+  EXPECT_FALSE(c->Client().Connected());
+}
+
+TEST_F(ClientCommsScripted, FailedReadInAChainClosesAndLaterReadsStartOver) {
+  auto c = Comms();
+  // The first reply never ends (time-out); the second exchange works.
+  Script->Inputs = {kAccepted + "tru", kAccepted + "false" + Bytes({0})};
+  EXPECT_TRUE(c->GetBooleanSetting("a", true, true));
+  EXPECT_FALSE(c->Client().Connected());
+  EXPECT_FALSE(c->GetBooleanSetting("b", true, false));
+  ASSERT_EQ(Script->Outputs.size(), 2u);
+  EXPECT_EQ(Script->Outputs[1], kMonitor + "\x42" "b" + Bytes({0, 99}));
+}
+
+TEST_F(ClientCommsScripted, OversizedAndClosedRepliesGiveDefaults) {
+  auto c = Comms();
+  Script->MaxChunk = 8192;
+  Script->Inputs = {kAccepted + std::string(70000, 'v') + Bytes({0}), kAccepted + "abc"};
+  EXPECT_EQ(c->GetSetting("a", "d", false), "d");
+  Script->CloseAtEnd = true;
+  EXPECT_EQ(c->GetSetting("a", "d", false), "d");
+  EXPECT_FALSE(c->Client().Connected());
+}
+
+TEST_F(ClientCommsScripted, RefusedAcknowledgementLeavesTheConnectionForTheNextRequest) {
+  auto c = Comms();
+  Script->Inputs = {kHello + Bytes({0})};
+  EXPECT_FALSE(c->SendCommand(cmdBackupNow));
+  EXPECT_TRUE(c->Client().Connected());
+  // Sent on the same connection without a new handshake.
+  EXPECT_TRUE(c->SendCommand(cmdCancelBackup));
+  ASSERT_EQ(Script->Outputs.size(), 1u);
+  EXPECT_EQ(Script->Outputs[0], kMonitor + Bytes({4, 99}));
+}
+
+TEST_F(ClientCommsScripted, SilentOrBrokenAgentFailsTheHandshake) {
+  auto c = Comms();
+  Script->Inputs = {"", "no prompt here", kHello};
+  EXPECT_FALSE(c->OpenExchange());  // nothing at all: read time-out
+  EXPECT_FALSE(c->Client().Connected());
+  EXPECT_FALSE(c->OpenExchange());
+  EXPECT_FALSE(c->OpenExchange());  // prompt but no acknowledgement
+  EXPECT_EQ(Script->Outputs[0], "");
+  EXPECT_EQ(Script->Outputs[2], kMonitor);
+}
+
+TEST_F(ClientCommsScripted, ErrorsAfterTheHandshakeReachTheCaller) {
+  auto c = Comms();
+  Script->Inputs = {kAccepted, kAccepted + "1.0"};
+  EXPECT_THROW(c->SendQuery(cmdMenuPermission), EAgentReadTimeout);
+  // The connection stays as it was; the next request reuses it.
+  EXPECT_TRUE(c->Client().Connected());
+  c->Client().Disconnect();
+  EXPECT_THROW(c->GetClientVersion(), EAgentReadTimeout);
+}
+
+TEST_F(ClientCommsScripted, ServicePortDiscovery) {
+  struct Case {
+    const char* file;
+    const char* content;
+    int expected;
+  } cases[] = {
+      {"omtray.exe", nullptr, 10100},
+      {"OMTray.EXE", nullptr, 10100},
+      {"omtray2.exe", nullptr, 10000},
+      {"omtray.exe", "service.port=4242\r\n", 4242},
+      {"omtray.exe", "SERVICE.PORT=4243", 4243},
+      {"omtray.exe", "x=1\nservice.port=4244\n", 4244},
+      {"omtray.exe", "service.port=4245 \r\n", 10100},
+      {"omtray.exe", "service.port=\r\n", 10100},
+      {"omtray.exe", "service.port=abc\r\n", 10100},
+      {"omtray.exe", "service.port=99999999999\r\n", 10100},
+      {"other.exe", "service.port=\r\n", 10000},
+      {"other.exe", "service.port = 5\r\n", 10000},
+      {"other.exe", "service.port=-3\r\n", -3},
+  };
+  for (const Case& k : cases) {
+    SetProgramFileNameForTesting(Folder.File(k.file));
+    std::filesystem::remove(Folder.File("ombackup.properties"));
+    if (k.content) Folder.Write("ombackup.properties", k.content);
+    EXPECT_EQ(ReadAgentServicePort(Folder.Path(), "ombackup.properties", ProgramFileName()), k.expected)
+        << k.file << " " << (k.content ? k.content : "(no file)");
+  }
+  // Read again for every exchange.
+  SetProgramFileNameForTesting(Folder.File("omtray.exe"));
+  Folder.Write("ombackup.properties", "service.port=2001\r\n");
+  auto c = Comms();
+  Script->Inputs = {kAccepted, kAccepted};
+  c->SendCommand(cmdBackupNow);
+  Folder.Write("ombackup.properties", "service.port=2002\r\n");
+  c->SendCommand(cmdBackupNow);
+  EXPECT_EQ(Script->Ports, (std::vector<int>{2001, 2002}));
+}
+
+TEST(AgentPollSession, PollsBackToBackOnOneExchange) {
+  auto script = std::make_shared<TScript>();
+  script->MaxChunk = 5;
+  std::string note = BE64(1001) + BE32(2) + BE32(4) + "warn";
+  script->Inputs = {kAccepted + note + BE32(5) + BE64(1796803200000LL) + "id-1" + Bytes({0}) + BE64(1796700000000LL) +
+                        note + BE32(3) + note + BE32(0) + BE64(0) + BE64(-1) + BE64(1) + BE32(1) + BE32(-1)};
+  TAgentPollSession s(std::make_unique<TScriptedSocket>(script), [] { return 777; });
+  TAgentPollResult r;
+  std::string error;
+  ASSERT_TRUE(s.Poll(r, error)) << error;
+  EXPECT_EQ(r.Notification.Stamp, 1001);
+  EXPECT_EQ(r.Notification.Kind, 2);
+  EXPECT_EQ(r.Notification.Text, "warn");
+  EXPECT_EQ(r.State, 5);
+  ASSERT_TRUE(r.HasBackupTimes);
+  EXPECT_EQ(r.NextBackup.Millis, 1796803200000LL);
+  EXPECT_EQ(r.NextBackup.Id, "id-1");
+  EXPECT_EQ(r.LastBackup, 1796700000000LL);
+  ASSERT_TRUE(s.Poll(r, error));
+  EXPECT_EQ(r.State, 3);
+  EXPECT_FALSE(r.HasBackupTimes);
+  ASSERT_TRUE(s.Poll(r, error));
+  EXPECT_EQ(r.State, 0);
+  EXPECT_TRUE(r.HasBackupTimes);
+  EXPECT_FALSE(r.NextBackup.HasId);
+  EXPECT_EQ(r.LastBackup, -1);
+  // A negative notification length fails this poll cleanly and closes.
+  EXPECT_FALSE(s.Poll(r, error));
+  EXPECT_NE(error.find("negative notification length"), std::string::npos);
+  EXPECT_FALSE(s.Open());
+  EXPECT_EQ(Hex(script->Outputs[0]), Hex(kMonitor + Bytes({25, 7, 20, 24, 25, 7, 25, 7, 20, 24, 25})));
+  // Next cycle: a new handshake (no agent scripted: refused).
+  EXPECT_FALSE(s.Poll(r, error));
+  EXPECT_EQ(script->Ports, (std::vector<int>{777, 777}));
+}
+
+TEST(AgentPollSession, HugeNotificationIsRefusedAndStopSendsTheEndByte) {
+  auto script = std::make_shared<TScript>();
+  script->Inputs = {kAccepted + BE64(1) + BE32(1) + BE32(0x7FFFFFF0), kAccepted + BE64(1) + BE32(0) + BE32(0) + BE32(4)};
+  TAgentPollSession s(std::make_unique<TScriptedSocket>(script), [] { return 1; });
+  TAgentPollResult r;
+  std::string error;
+  EXPECT_FALSE(s.Poll(r, error));
+  EXPECT_NE(error.find("too long"), std::string::npos);
+  EXPECT_LT(script->Receives, 10);  // refused from the header, not after reading 2 GiB
+  ASSERT_TRUE(s.Poll(r, error)) << error;
+  EXPECT_EQ(r.State, 4);
+  s.Stop();
+  EXPECT_EQ(script->Outputs[1], kMonitor + Bytes({25, 7, 99}));
+}
+
+// The client fed with random agent bytes never crashes, hangs or grows
+// without bound; each request gives a value or a default.
+TEST(ClientCommsFuzz, RandomAgentBytes) {
+  om::testing::TTempFolder folder;
+  std::mt19937 rng(99);
+  for (int round = 0; round < 400; ++round) {
+    auto script = std::make_shared<TScript>();
+    script->Seed = static_cast<unsigned>(round);
+    script->MaxChunk = 1 + rng() % 16;
+    script->CloseAtEnd = rng() % 2;
+    for (int k = 0; k < 4; ++k) {
+      std::string in = rng() % 3 ? kAccepted : std::string();
+      size_t len = rng() % 40;
+      for (size_t i = 0; i < len; ++i) in += static_cast<char>(rng() % 4 == 0 ? 0 : rng() % 256);
+      script->Inputs.push_back(in);
+    }
+    TClientComms c(folder.Path(), "ombackup.properties", std::make_unique<TScriptedSocket>(script));
+    c.GetSetting("a", "d", rng() % 2);
+    c.GetBooleanSetting("b", true, false);
+    c.SetSetting("c", "v");
+    try {
+      c.SendQuery(cmdMenuPermission);
+      c.GetClientVersion();
+    } catch (const EAgentConnectionError&) {
+    }
+    TAgentPollSession s(std::make_unique<TScriptedSocket>(script), [] { return 1; });
+    TAgentPollResult r;
+    std::string error;
+    s.Poll(r, error);
+  }
+}
