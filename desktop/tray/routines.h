@@ -11,22 +11,8 @@
 
 namespace om {
 
-// A failed system call: the system's error code and its text.
-class ETrayOSError : public Exception {
-public:
-  ETrayOSError(uint32_t code, const std::string& message) : Exception(message), FCode(code) {}
-  uint32_t ErrorCode() const { return FCode; }
-
-private:
-  uint32_t FCode;
-};
-
-// The system's message text for an error code, without its line end.
-std::string SysErrorMessage(uint32_t code);
-// Raises ETrayOSError for the calling thread's last error
-// ("System Error.  Code: %d.\r\n%s").
-[[noreturn]] void RaiseLastOSError();
-[[noreturn]] void RaiseOSError(uint32_t code);
+// System failures raise the framework's EOSError (SysErrorMessage, RaiseOSError,
+// RaiseLastOSError in framework/exceptions.h).
 
 // Set at program end; ShellExecuteAndWait stops waiting once it is set.
 extern std::atomic<bool> ShuttingDown;
@@ -50,7 +36,7 @@ std::string ExpandEnvironment(const std::string& text);
 using TWaitCallback = std::function<void()>;
 // Starts file through the shell and waits for it in steps of 500 ms, calling
 // onWait between steps; returns its exit code (0 when the shell handed the file
-// to a running program). Raises ETrayOSError when the shell refuses.
+// to a running program). Raises EOSError when the shell refuses.
 uint32_t ShellExecuteAndWait(const std::string& folder, const std::string& file, const std::string& parameters,
                              const TWaitCallback& onWait, int show, void* ownerWindow);
 

@@ -24,24 +24,6 @@ struct TRoutinesUnit {
 bool IsDotEntry(const char* name) { return name[0] == '.' && (name[1] == 0 || name[1] == '.'); }
 }  // namespace
 
-std::string SysErrorMessage(uint32_t code) {
-  char* text = nullptr;
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                               FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                           nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string s;
-  if (n && text) s.assign(text, n);
-  if (text) LocalFree(text);
-  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.pop_back();
-  return s;
-}
-
-void RaiseOSError(uint32_t code) {
-  if (code == 0) throw ETrayOSError(0, "A call to an OS function failed");
-  throw ETrayOSError(code, Format("System Error.  Code: %u.\r\n%s", code, SysErrorMessage(code).c_str()));
-}
-
-void RaiseLastOSError() { RaiseOSError(GetLastError()); }
 
 void FindFiles(const std::string& folderIn, const std::string& mask, bool recurse, TStringList& list,
                const std::string& baseIn) {

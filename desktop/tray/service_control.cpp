@@ -82,7 +82,7 @@ void TOmServiceControl::FindServicesByImage(const std::string& fileName, TString
       std::string program;
       try {
         program = QueryServiceProgram(service.Get());
-      } catch (const ETrayOSError&) {
+      } catch (const EOSError&) {
         continue;
       }
       if (SameText(ExtractFileName(program), fileName)) list.Add(std::string(buf[i].lpServiceName) + "=" + program);

@@ -97,7 +97,7 @@ TEST(Routines, ShellExecuteAndWait) {
   try {
     ShellExecuteAndWait("", exe + ".missing.exe", "", nullptr, SW_HIDE, nullptr);
     ADD_FAILURE() << "no error";
-  } catch (const ETrayOSError& e) {
+  } catch (const EOSError& e) {
     EXPECT_EQ(e.ErrorCode(), static_cast<uint32_t>(ERROR_FILE_NOT_FOUND));
     EXPECT_NE(e.Message().find("System Error.  Code: 2."), std::string::npos);
   }

@@ -114,11 +114,11 @@ TEST(ServiceControl, StartAndStop) {
   sc.StartBackupService(svc.Name);
   EXPECT_EQ(svc.State(), static_cast<DWORD>(SERVICE_RUNNING));
   // A start request the manager refuses raises the system's error.
-  auto running = Raised([&] { sc.StartBackupService(svc.Name); }, ETrayOSError(0, "none"));
+  auto running = Raised([&] { sc.StartBackupService(svc.Name); }, EOSError("none", 0));
   EXPECT_EQ(running->ErrorCode(), static_cast<uint32_t>(ERROR_SERVICE_ALREADY_RUNNING));
   sc.StopBackupService(svc.Name);
   EXPECT_EQ(svc.State(), static_cast<DWORD>(SERVICE_STOPPED));
-  auto stopped = Raised([&] { sc.StopBackupService(svc.Name); }, ETrayOSError(0, "none"));
+  auto stopped = Raised([&] { sc.StopBackupService(svc.Name); }, EOSError("none", 0));
   EXPECT_EQ(stopped->ErrorCode(), static_cast<uint32_t>(ERROR_SERVICE_NOT_ACTIVE));
   sc.StartBackupService(svc.Name);
   sc.StopBackupService(svc.Name);
