@@ -14,6 +14,7 @@ struct FakeJni::Object {
   std::vector<std::uint8_t> data;  // array elements, raw
   std::u16string text;             // String
   std::string utf8;                // String as UTF-8; Class name
+  bool unreadable = false;         // String whose characters cannot be had
   std::vector<std::string> methods;  // Class
   IntMethod method;                // Instance
   void* address = nullptr;         // DirectBuffer
@@ -123,6 +124,24 @@ struct FakeJniAccess {
       return;
     }
     std::memcpy(out, s.data() + start, sizeof(jchar) * length);
+  }
+  // A copy of exactly the string's length and no terminating zero (a JVM gives
+  // none), so a sanitizer sees a native that reads past the length.
+  static const jchar* JNICALL GetStringChars(JNIEnv* env, jstring text, jboolean* isCopy) {
+    Object* o = object(text);
+    if (o->unreadable) {
+      raise(env, "java/lang/OutOfMemoryError");
+      return nullptr;
+    }
+    auto* copy = static_cast<jchar*>(std::malloc(o->text.empty() ? 1 : sizeof(jchar) * o->text.size()));
+    if (!o->text.empty()) std::memcpy(copy, o->text.data(), sizeof(jchar) * o->text.size());
+    if (isCopy) *isCopy = JNI_TRUE;
+    ++owner(env).openPins_;
+    return copy;
+  }
+  static void JNICALL ReleaseStringChars(JNIEnv* env, jstring, const jchar* chars) {
+    std::free(const_cast<jchar*>(chars));
+    --owner(env).openPins_;
   }
   static const char* JNICALL GetStringUTFChars(JNIEnv* env, jstring text, jboolean* isCopy) {
     const std::string& s = object(text)->utf8;
@@ -244,6 +263,8 @@ FakeJni::FakeJni() {
   table_.ReleasePrimitiveArrayCritical = &FakeJniAccess::ReleasePrimitiveArrayCritical;
   table_.GetStringLength = &FakeJniAccess::GetStringLength;
   table_.GetStringRegion = &FakeJniAccess::GetStringRegion;
+  table_.GetStringChars = &FakeJniAccess::GetStringChars;
+  table_.ReleaseStringChars = &FakeJniAccess::ReleaseStringChars;
   table_.GetStringUTFChars = &FakeJniAccess::GetStringUTFChars;
   table_.ReleaseStringUTFChars = &FakeJniAccess::ReleaseStringUTFChars;
   table_.GetByteArrayRegion = &FakeJniAccess::getRegion<jbyteArray, jbyte>;
@@ -322,6 +343,11 @@ jstring FakeJni::string(const std::u16string& text) {
   return reinterpret_cast<jstring>(add(std::move(o)));
 }
 jstring FakeJni::string(const std::string& utf8) { return string(fromUtf8(utf8)); }
+jstring FakeJni::unreadableString(const std::u16string& text) {
+  jstring made = string(text);
+  reinterpret_cast<Object*>(made)->unreadable = true;
+  return made;
+}
 jclass FakeJni::type(const std::string& name, std::vector<std::string> methods) {
   auto o = std::make_unique<Object>();
   o->kind = Object::Class;

@@ -43,6 +43,9 @@ class FakeJni {
   }
   jstring string(const std::u16string& text);
   jstring string(const std::string& utf8);  // ASCII or UTF-8 text
+  // A string whose length can be had but whose characters cannot: GetStringChars
+  // returns null with an OutOfMemoryError pending, as a JVM out of memory does.
+  jstring unreadableString(const std::u16string& text);
   // A class whose instance methods named in `methods` can be looked up.
   jclass type(const std::string& name, std::vector<std::string> methods = {});
 

@@ -1,0 +1,189 @@
+// Natives of com.halvane.exchange.check.CheckSGFiles: each forwards to one
+// operation of the Exchange storage-group checker in CHKSGFILES.dll, copying
+// strings in and out-values back. The checker's codes pass to Java unchanged;
+// the only code of this library's own is kOutOfMemory. Nothing is thrown.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "checker.h"
+#include "jnienv.h"
+
+#if defined(OMEXCHANGE_ALLOCATION_HOOK)
+// Test builds: the test checker may refuse a text allocation and counts the
+// copies alive, so the tests can make a copy fail and see every copy freed.
+extern "C" bool CheckSGFilesTest_Allocating(std::size_t bytes);
+extern "C" void CheckSGFilesTest_Freed();
+#endif
+
+namespace omexchange {
+namespace {
+
+constexpr jint kOutOfMemory = -1011;  // JET_errOutOfMemory
+
+// The checker's destructor is bound at load time with the rest of its class.
+[[maybe_unused]] void (*const volatile kCheckerDestructor)(Checker*) = &CheckSGFiles_Destructor;
+
+CheckerChar* allocateText(std::size_t count) {
+#if defined(OMEXCHANGE_ALLOCATION_HOOK)
+  if (!CheckSGFilesTest_Allocating(count * sizeof(CheckerChar))) return nullptr;
+#endif
+  return static_cast<CheckerChar*>(std::malloc(count * sizeof(CheckerChar)));
+}
+
+void freeText(CheckerChar* text) {
+  if (!text) return;
+  std::free(text);
+#if defined(OMEXCHANGE_ALLOCATION_HOOK)
+  CheckSGFilesTest_Freed();
+#endif
+}
+
+// Bounded copy of UTF-16 units, as wmemcpy_s: 0, or 22 (EINVAL) for missing
+// pointers, or 34 (ERANGE) with the destination zeroed when it is too small.
+int wmemcpy_s(CheckerChar* destination, std::size_t destinationCount, const CheckerChar* source,
+              std::size_t count) {
+  if (count == 0) return 0;
+  if (!destination) return 22;
+  if (!source) {
+    std::memset(destination, 0, destinationCount * sizeof(CheckerChar));
+    return 22;
+  }
+  if (destinationCount < count) {
+    std::memset(destination, 0, destinationCount * sizeof(CheckerChar));
+    return 34;
+  }
+  std::memcpy(destination, source, count * sizeof(CheckerChar));
+  return 0;
+}
+
+void assertionFailed(const char* text) {
+  std::fprintf(stderr, "omexchange: assertion failed: %s\n", text);
+  std::fflush(stderr);
+}
+
+// A Java string copied to the heap as (length + 1) UTF-16 units ending in zero.
+class WideCopy {
+ public:
+  WideCopy() = default;
+  ~WideCopy() { freeText(text_); }
+  WideCopy(const WideCopy&) = delete;
+  WideCopy& operator=(const WideCopy&) = delete;
+
+  // False when the string is missing, its memory cannot be had or its
+  // characters cannot be read; any exception the JVM raised is cleared.
+  bool copy(JNIEnv* env, jstring text) {
+    if (!text) return false;
+    jsize cText = stringLength(env, text);
+    if (cText < 0) return false;
+    CheckerChar* pNullTerminatedText = allocateText(static_cast<std::size_t>(cText) + 1);
+    if (!pNullTerminatedText) return false;
+    const jchar* chars = getStringChars(env, text);
+    if (!chars) {
+      if (exceptionCheck(env)) exceptionClear(env);
+      freeText(pNullTerminatedText);
+      return false;
+    }
+    const auto* pText = reinterpret_cast<const CheckerChar*>(chars);
+    bool copied = 0 == wmemcpy_s(pNullTerminatedText, cText, pText, cText);
+    releaseStringChars(env, text, chars);
+    if (!copied) {
+      assertionFailed("0 == wmemcpy_s(pNullTerminatedText, cText, pText, cText)");
+      freeText(pNullTerminatedText);
+      return false;
+    }
+    pNullTerminatedText[cText] = 0;
+    text_ = pNullTerminatedText;
+    return true;
+  }
+
+  const CheckerChar* get() const { return text_; }
+
+ private:
+  CheckerChar* text_ = nullptr;
+};
+
+Checker* checkerOf(jlong handle) { return fromHandle<Checker>(handle); }
+
+}  // namespace
+}  // namespace omexchange
+
+using namespace omexchange;
+
+extern "C" {
+
+JNIEXPORT jlong JNICALL Java_com_halvane_exchange_check_CheckSGFiles_New(JNIEnv*, jclass) {
+  return toHandle(CheckSGFiles_New());
+}
+
+JNIEXPORT void JNICALL Java_com_halvane_exchange_check_CheckSGFiles_Delete(JNIEnv*, jclass, jlong checker) {
+  CheckSGFiles_Delete(checkerOf(checker));
+}
+
+JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_CMaxDbPerSG(JNIEnv*, jclass) {
+  return static_cast<jint>(CheckSGFiles_CMaxDbPerSG());
+}
+
+JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrInit(JNIEnv* env, jclass, jlong handle,
+                                                                           jstring databasePath, jstring secondPath,
+                                                                           jstring thirdPath, jint flags) {
+  WideCopy database, second, third;
+  if (!database.copy(env, databasePath) || !second.copy(env, secondPath) || !third.copy(env, thirdPath))
+    return kOutOfMemory;
+  const CheckerChar* databases[1] = {database.get()};
+  Checker* checker = checkerOf(handle);
+  return checker->operations->errInit(checker, databases, 1, second.get(), third.get(),
+                                      static_cast<std::uint32_t>(flags));
+}
+
+JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrCheckDbHeaders(JNIEnv* env, jclass,
+                                                                                     jlong handle, jintArray out1,
+                                                                                     jintArray out2, jintArray out3,
+                                                                                     jint value) {
+  std::uint32_t first = 0, second = 0, third = 0;
+  Checker* checker = checkerOf(handle);
+  jint code = checker->operations->errCheckDbHeaders(checker, &first, &second, &third, value);
+  putInt(env, out1, static_cast<jint>(first));
+  putInt(env, out2, static_cast<jint>(second));
+  putInt(env, out3, static_cast<jint>(third));
+  return code;
+}
+
+JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrCheckDbPages(
+    JNIEnv* env, jclass, jlong handle, jlong first, jint second, jint blockInput, jbooleanArray flag0,
+    jbooleanArray flag1, jlongArray out0, jlongArray out1, jlongArray out2, jlongArray out3, jlongArray out4,
+    jint last) {
+  DbPagesBlock block{};
+  block.input = static_cast<std::uint32_t>(blockInput);
+  Checker* checker = checkerOf(handle);
+  jint code = checker->operations->errCheckDbPages(checker, nullptr, first, second, &block, 1, last);
+  putBoolean(env, flag0, (block.flags & 1) != 0);
+  putBoolean(env, flag1, (block.flags & 2) != 0);
+  jlongArray outs[5] = {out0, out1, out2, out3, out4};
+  for (int i = 0; i < 5; ++i) putLong(env, outs[i], static_cast<jlong>(block.values[i]));
+  return code;
+}
+
+JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrCheckLogs(JNIEnv* env, jclass,
+                                                                                jlong handle, jbooleanArray out,
+                                                                                jint value) {
+  std::uint32_t word = 0;
+  Checker* checker = checkerOf(handle);
+  jint code = checker->operations->errCheckLogs(checker, &word, value);
+  putBoolean(env, out, (word & 0xFF) != 0);
+  return code;
+}
+
+JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrTerm(JNIEnv*, jclass, jlong handle,
+                                                                           jint value) {
+  Checker* checker = checkerOf(handle);
+  return checker->operations->errTerm(checker, value);
+}
+
+JNIEXPORT jlong JNICALL Java_com_halvane_exchange_check_CheckSGFiles_PgnoFromFileOffset(JNIEnv*, jclass,
+                                                                                       jlong handle, jlong offset) {
+  Checker* checker = checkerOf(handle);
+  return checker->operations->pgnoFromFileOffset(checker, offset);
+}
+
+}  // extern "C"
