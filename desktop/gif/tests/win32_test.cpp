@@ -1,0 +1,68 @@
+// The codec's Windows side: graphics handle checks and palette handles.
+#include <gtest/gtest.h>
+
+#include "gif/gif_colors.h"
+#include "gif/gif_quantize.h"
+#include "gif/gif_win32.h"
+
+namespace om {
+namespace {
+
+TEST(GifWin32, CheckGraphicsHandle) {
+  EXPECT_EQ(uintptr_t(42), CheckGraphicsHandle(42));
+  SetLastError(0);
+  try {
+    CheckGraphicsHandle(0);
+    FAIL();
+  } catch (const EOutOfResources& e) {
+    EXPECT_EQ("Out of system resources", e.Message());
+  }
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  try {
+    CheckGraphicsHandle(0);
+    FAIL();
+  } catch (const EOutOfResources& e) {
+    EXPECT_FALSE(e.Message().empty());
+    EXPECT_NE('.', e.Message().back());
+  }
+}
+
+TEST(GifWin32, PaletteHandles) {
+  TGIFPalette web = MakeWebPalette();
+  HPALETTE h = MakePaletteHandle(web);
+  ASSERT_NE(nullptr, h);
+  TGIFPalette back = PaletteFromHandle(h);
+  ASSERT_EQ(216u, back.Entries.size());
+  for (size_t i = 0; i < 216; ++i) {
+    EXPECT_EQ(web.Entries[i].Red, back.Entries[i].Red);
+    EXPECT_EQ(web.Entries[i].Blue, back.Entries[i].Blue);
+  }
+  TGIFLocalColorMap map(nullptr);
+  ImportPaletteHandle(map, h);
+  EXPECT_EQ(216, map.Count());
+  EXPECT_EQ(MakeGIFColor(255, 0, 102), map.ColorAt(182));
+  DeleteObject(h);
+  HPALETTE fromMap = MakeColorMapPalette(map);
+  ASSERT_NE(nullptr, fromMap);
+  EXPECT_EQ(216u, PaletteFromHandle(fromMap).Entries.size());
+  EXPECT_EQ(kPaletteNoCollapse, PaletteFromHandle(fromMap).Entries[3].Flags);
+  DeleteObject(fromMap);
+  EXPECT_EQ(nullptr, MakePaletteHandle(TGIFPalette{}));
+  TGIFLocalColorMap empty(nullptr);
+  EXPECT_EQ(nullptr, MakeColorMapPalette(empty));
+}
+
+TEST(GifWin32, HalftonePalette) {
+  TGIFPalette halftone;
+  try {
+    halftone = HalftonePaletteEntries();
+  } catch (const EOutOfResources&) {
+    GTEST_SKIP() << "no screen device context";
+  }
+  EXPECT_GT(halftone.Entries.size(), 2u);
+  EXPECT_LE(halftone.Entries.size(), 256u);
+  EXPECT_TRUE(HalftonePaletteProvider != nullptr);
+}
+
+}  // namespace
+}  // namespace om
