@@ -19,6 +19,7 @@
 #include "posix/include/fileapi_ext.h"
 #include "posix/include/winsvc.h"
 #include "posix/include/securitybase.h"
+#include "posix/include/system_ext.h"
 #endif
 
 // The Volume Shadow Copy requestor interfaces, for the code that asks for them

@@ -74,11 +74,21 @@ struct WriteContext {
 struct RawContext {
   uint32_t magic = kRawMagic;
   int fd = -1;
+  bool import = false;
   ~RawContext() {
     magic = 0;
     if (fd >= 0) close(fd);
   }
 };
+
+size_t rawBlockSize() {
+  size_t block = 65536;
+  if (const char* configured = getenv("OM_STANDIN_EFS_BLOCK")) {
+    long value = strtol(configured, nullptr, 10);
+    if (value > 0) block = static_cast<size_t>(value);
+  }
+  return block;
+}
 
 ReadContext* readContext(void* p) {
   auto* context = static_cast<ReadContext*>(p);
@@ -245,7 +255,9 @@ BOOL WINAPI BackupWrite(HANDLE handle, LPBYTE buffer, DWORD toWrite, LPDWORD wri
   auto file = lookup<FileObject>(handle);
   if (!file) return fail(ERROR_INVALID_HANDLE);
   if (!written || (!buffer && toWrite)) return fail(ERROR_INVALID_PARAMETER);
-  if (!file->canWrite) return fail(ERROR_ACCESS_DENIED);
+  // A handle with only WRITE_DAC / WRITE_OWNER may restore security streams.
+  bool securityOnly = !file->canWrite && (file->access & (WRITE_DAC | WRITE_OWNER)) && processSecurity;
+  if (!file->canWrite && !securityOnly) return fail(ERROR_ACCESS_DENIED);
   WriteContext* context = writeContext(*contextSlot);
   if (!context) {
     if (*contextSlot) return fail(ERROR_INVALID_PARAMETER);
@@ -283,6 +295,7 @@ BOOL WINAPI BackupWrite(HANDLE handle, LPBYTE buffer, DWORD toWrite, LPDWORD wri
       continue;
     }
     size_t n = std::min<uint64_t>(context->size - context->done, toWrite - done);
+    if (securityOnly && context->id != BACKUP_SECURITY_DATA) return fail(ERROR_ACCESS_DENIED);
     if (context->id == BACKUP_DATA) {
       size_t put = 0;
       while (put < n) {
@@ -311,25 +324,23 @@ BOOL WINAPI BackupWrite(HANDLE handle, LPBYTE buffer, DWORD toWrite, LPDWORD wri
 
 DWORD WINAPI OpenEncryptedFileRawW(LPCWSTR path, ULONG flags, PVOID* contextSlot) {
   if (!path || !contextSlot) return ERROR_INVALID_PARAMETER;
-  if (flags & CREATE_FOR_IMPORT) return ERROR_CALL_NOT_IMPLEMENTED;  // the stand-in exports only
   std::string host = hostPathFromWindows(narrow(path));
   if (host.empty()) return ERROR_PATH_NOT_FOUND;
-  int fd = open(host.c_str(), O_RDONLY | O_CLOEXEC);
+  bool import = flags & CREATE_FOR_IMPORT;
+  int fd = import ? open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)
+                  : open(host.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return errno == ENOENT ? missingFileError(host) : win32ErrorFromErrno(errno);
   auto* context = new RawContext;
   context->fd = fd;
+  context->import = import;
   *contextSlot = context;
   return ERROR_SUCCESS;
 }
 
 DWORD WINAPI ReadEncryptedFileRaw(PFE_EXPORT_FUNC exportCallback, PVOID callbackContext, PVOID p) {
   auto* context = static_cast<RawContext*>(p);
-  if (!exportCallback || !context || context->magic != kRawMagic) return ERROR_INVALID_PARAMETER;
-  size_t block = 65536;
-  if (const char* configured = getenv("OM_STANDIN_EFS_BLOCK")) {
-    long value = strtol(configured, nullptr, 10);
-    if (value > 0) block = static_cast<size_t>(value);
-  }
+  if (!exportCallback || !context || context->magic != kRawMagic || context->import) return ERROR_INVALID_PARAMETER;
+  size_t block = rawBlockSize();
   std::vector<BYTE> data(block);
   off_t offset = 0;
   for (;;) {
@@ -346,4 +357,25 @@ DWORD WINAPI ReadEncryptedFileRaw(PFE_EXPORT_FUNC exportCallback, PVOID callback
 void WINAPI CloseEncryptedFileRaw(PVOID p) {
   auto* context = static_cast<RawContext*>(p);
   if (context && context->magic == kRawMagic) delete context;
+}
+
+DWORD WINAPI WriteEncryptedFileRaw(PFE_IMPORT_FUNC importCallback, PVOID callbackContext, PVOID p) {
+  auto* context = static_cast<RawContext*>(p);
+  if (!importCallback || !context || context->magic != kRawMagic || !context->import) return ERROR_INVALID_PARAMETER;
+  size_t block = rawBlockSize();
+  std::vector<BYTE> data(block);
+  for (;;) {
+    ULONG length = static_cast<ULONG>(block);
+    DWORD result = importCallback(data.data(), callbackContext, &length);
+    if (result != ERROR_SUCCESS) return result;
+    if (length == 0) return ERROR_SUCCESS;
+    if (length > block) return ERROR_INVALID_PARAMETER;
+    size_t put = 0;
+    while (put < length) {
+      ssize_t w = write(context->fd, data.data() + put, length - put);
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) return win32ErrorFromErrno(errno);
+      put += static_cast<size_t>(w);
+    }
+  }
 }

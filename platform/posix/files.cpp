@@ -13,6 +13,7 @@
 #include "../win32.h"
 #include "files_internal.h"
 #include "internal.h"
+#include "system_internal.h"
 
 namespace om::standin {
 
@@ -58,6 +59,7 @@ struct FoundEntry {
   std::string name;
   struct stat st;
   DWORD attributes;
+  DWORD reparseTag = 0;  // host symbolic links are reparse points (include/system_ext.h)
 };
 
 // A search reads its folder as it goes: each FindNextFile reads entries until
@@ -90,6 +92,12 @@ bool FindObject::found(int folderFd, const char* name, FoundEntry& out) {
   if (!statEntry(folderFd, name, out.st)) return false;  // removed since it was read
   out.attributes = attributesFromStat(out.st, out.name);
   if (keptAttributes) out.attributes = withKeptAttributes(out.attributes, folder + name);
+  struct stat link;
+  out.reparseTag = 0;
+  if (fstatat(folderFd, name, &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode)) {
+    out.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    out.reparseTag = S_ISDIR(out.st.st_mode) ? 0xA0000003u : 0xA000000Cu;
+  }
   return true;
 }
 
@@ -148,6 +156,7 @@ template <class Data>
 void fillCommon(const FoundEntry& entry, Data* data) {
   std::memset(data, 0, sizeof *data);
   data->dwFileAttributes = entry.attributes;
+  data->dwReserved0 = entry.reparseTag;
   data->ftCreationTime = toFileTime(fileTimeFromUnix(entry.st.st_ctim.tv_sec, entry.st.st_ctim.tv_nsec));
   data->ftLastAccessTime = toFileTime(fileTimeFromUnix(entry.st.st_atim.tv_sec, entry.st.st_atim.tv_nsec));
   data->ftLastWriteTime = toFileTime(fileTimeFromUnix(entry.st.st_mtim.tv_sec, entry.st.st_mtim.tv_nsec));
@@ -224,6 +233,10 @@ HANDLE createFile(const std::string& windowsPath, DWORD access, DWORD dispositio
     return INVALID_HANDLE_VALUE;
   }
   if (access & GENERIC_ALL) access |= GENERIC_READ | GENERIC_WRITE;
+  if ((access & ACCESS_SYSTEM_SECURITY) && !privilegeEnabled("SeSecurityPrivilege")) {
+    fail(ERROR_PRIVILEGE_NOT_HELD);
+    return INVALID_HANDLE_VALUE;
+  }
   bool read = access & (GENERIC_READ | FILE_READ_DATA);
   bool write = access & (GENERIC_WRITE | FILE_WRITE_DATA | FILE_APPEND_DATA);
   if (disposition == TRUNCATE_EXISTING && !write) {

@@ -15,6 +15,7 @@
 
 #include "../win32.h"
 #include "internal.h"
+#include "system_internal.h"
 
 namespace om::standin {
 namespace {
@@ -237,6 +238,7 @@ LONG deleteKey(HKEY key, const std::string& subKey) {
   }
   if (!listNames(folder, 'k').empty()) return ERROR_ACCESS_DENIED;  // sub-keys must go first
   for (const auto& value : listNames(folder, 'v')) unlink((folder + "/v." + value).c_str());
+  unlink((folder + "/security").c_str());  // the key's own descriptor (registry_ext.cpp)
   return rmdir(folder.c_str()) == 0 ? ERROR_SUCCESS : static_cast<LONG>(win32ErrorFromErrno(errno));
 }
 
@@ -292,6 +294,9 @@ std::string text(LPCSTR s) { return s ? s : ""; }
 std::string text(LPCWSTR s) { return s ? narrow(s) : ""; }
 
 }  // namespace
+
+std::string registryKeyFolder(HKEY key, LONG& error) { return keyFolder(key, error); }
+
 }  // namespace om::standin
 
 using namespace om::standin;

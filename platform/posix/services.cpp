@@ -32,6 +32,7 @@
 
 #include "../win32.h"
 #include "internal.h"
+#include "system_internal.h"
 
 using namespace om::standin;
 
@@ -351,6 +352,22 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
   return insertSc(object);
 }
 
+namespace om::standin {
+
+// The dependencies of a service ("a\0b\0\0") as "a/b" (names hold no slash).
+std::string joinedDependencies(LPCSTR list) {
+  std::string joined;
+  for (const char* p = list; p && *p; p += std::strlen(p) + 1) joined += (joined.empty() ? "" : "/") + std::string(p);
+  return joined;
+}
+
+std::string serviceFolder(SC_HANDLE service) {
+  auto object = lookupSc(service, false);
+  return object ? object->folder : std::string();
+}
+
+}  // namespace om::standin
+
 SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName, DWORD access,
                                 DWORD serviceType, DWORD startType, DWORD errorControl, LPCSTR binaryPathName,
                                 LPCSTR loadOrderGroup, LPDWORD tagId, LPCSTR dependencies,
@@ -380,7 +397,8 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR di
          << "type=" << serviceType << "\n"
          << "start=" << startType << "\n"
          << "error=" << errorControl << "\n"
-         << "account=" << (serviceStartName ? serviceStartName : "LocalSystem") << "\n";
+         << "account=" << (serviceStartName ? serviceStartName : "LocalSystem") << "\n"
+         << "depends=" << joinedDependencies(dependencies) << "\n";
   writeFileAtomically(folder + "/config", config.str());
   writeStatus(folder, SERVICE_STATUS{serviceType, SERVICE_STOPPED, 0, 0, 0, 0, 0}, 0);
   auto object = std::make_shared<ScObject>();

@@ -143,6 +143,9 @@ struct FakeJniAccess {
     std::free(const_cast<jchar*>(chars));
     --owner(env).openPins_;
   }
+  static jsize JNICALL GetStringUTFLength(JNIEnv*, jstring text) {
+    return static_cast<jsize>(object(text)->utf8.size());
+  }
   static const char* JNICALL GetStringUTFChars(JNIEnv* env, jstring text, jboolean* isCopy) {
     const std::string& s = object(text)->utf8;
     char* copy = static_cast<char*>(std::malloc(s.size() + 1));
@@ -232,6 +235,27 @@ struct FakeJniAccess {
     return reinterpret_cast<jobject>(owner(env).add(std::move(o)));
   }
 
+  // Classes by name, made on first lookup; an exception names its class and message.
+  static jclass JNICALL FindClass(JNIEnv* env, const char* name) {
+    FakeJni& jni = owner(env);
+    for (const auto& o : jni.objects_)
+      if (o->kind == Object::Class && o->utf8 == name) return reinterpret_cast<jclass>(o.get());
+    return jni.type(name);
+  }
+  static jint JNICALL ThrowNew(JNIEnv* env, jclass type, const char* message) {
+    raise(env, object(type)->utf8 + ": " + (message ? message : "(null)"));
+    return 0;
+  }
+  static jstring JNICALL NewString(JNIEnv* env, const jchar* chars, jsize length) {
+    return owner(env).string(std::u16string(reinterpret_cast<const char16_t*>(chars), static_cast<std::size_t>(length)));
+  }
+  static jlong* JNICALL GetLongArrayElements(JNIEnv* env, jlongArray array, jboolean* isCopy) {
+    return static_cast<jlong*>(GetPrimitiveArrayCritical(env, array, isCopy));
+  }
+  static void JNICALL ReleaseLongArrayElements(JNIEnv* env, jlongArray array, jlong* elements, jint mode) {
+    ReleasePrimitiveArrayCritical(env, array, elements, mode);
+  }
+
   static jboolean JNICALL ExceptionCheck(JNIEnv* env) { return owner(env).exceptionPending_ ? JNI_TRUE : JNI_FALSE; }
   static void JNICALL ExceptionClear(JNIEnv* env) { owner(env).clearException(); }
 };
@@ -265,6 +289,7 @@ FakeJni::FakeJni() {
   table_.GetStringRegion = &FakeJniAccess::GetStringRegion;
   table_.GetStringChars = &FakeJniAccess::GetStringChars;
   table_.ReleaseStringChars = &FakeJniAccess::ReleaseStringChars;
+  table_.GetStringUTFLength = &FakeJniAccess::GetStringUTFLength;
   table_.GetStringUTFChars = &FakeJniAccess::GetStringUTFChars;
   table_.ReleaseStringUTFChars = &FakeJniAccess::ReleaseStringUTFChars;
   table_.GetByteArrayRegion = &FakeJniAccess::getRegion<jbyteArray, jbyte>;
@@ -285,6 +310,11 @@ FakeJni::FakeJni() {
   table_.CallIntMethodV = &FakeJniAccess::CallIntMethodV;
   table_.CallIntMethodA = &FakeJniAccess::CallIntMethodA;
   table_.NewDirectByteBuffer = &FakeJniAccess::NewDirectByteBuffer;
+  table_.FindClass = &FakeJniAccess::FindClass;
+  table_.ThrowNew = &FakeJniAccess::ThrowNew;
+  table_.NewString = &FakeJniAccess::NewString;
+  table_.GetLongArrayElements = &FakeJniAccess::GetLongArrayElements;
+  table_.ReleaseLongArrayElements = &FakeJniAccess::ReleaseLongArrayElements;
   table_.ExceptionCheck = &FakeJniAccess::ExceptionCheck;
   table_.ExceptionClear = &FakeJniAccess::ExceptionClear;
   env_.env.functions = &table_;

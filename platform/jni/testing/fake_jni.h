@@ -1,7 +1,7 @@
 // A small in-process JNI environment for driving JNI natives without a Java VM,
 // where no JVM exists (Windows binaries under Wine) or for fuzzing native
-// argument checks. It serves the array, string, reference, method-call and
-// direct-buffer functions our natives use; any other JNI function aborts the
+// argument checks. It serves the array, string, reference, method-call,
+// direct-buffer, class-lookup and exception functions our natives use; any other JNI function aborts the
 // process with its table index, so a native that grows a new JNI need fails
 // loudly instead of calling through a null pointer.
 //
@@ -66,7 +66,8 @@ class FakeJni {
     return out;
   }
 
-  // A pending exception (an out-of-range region access, a throwing method).
+  // A pending exception (an out-of-range region access, a throwing method, or
+  // ThrowNew: "class/Name: message").
   bool exceptionPending() const { return exceptionPending_; }
   std::string exceptionText() const { return exceptionText_; }
   void clearException() { exceptionPending_ = false; exceptionText_.clear(); }

@@ -110,3 +110,32 @@ OM_WIN32_API BOOL WINAPI StartServiceCtrlDispatcherA(const SERVICE_TABLE_ENTRYA*
 OM_WIN32_API SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR serviceName,
                                                                       LPHANDLER_FUNCTION handler);
 OM_WIN32_API BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
+
+// ---- status with process information, dependents (platform/posix/volumes.cpp) ----------------
+// Dependents are listed at any depth, the deepest first (the reverse of the order
+// they start in).
+#define SERVICE_ENUMERATE_DEPENDENTS 0x0008
+#define SERVICE_ACTIVE 0x00000001
+#define SERVICE_INACTIVE 0x00000002
+#define SERVICE_STATE_ALL 0x00000003
+typedef enum _SC_STATUS_TYPE { SC_STATUS_PROCESS_INFO = 0 } SC_STATUS_TYPE;
+typedef struct _SERVICE_STATUS_PROCESS {
+  DWORD dwServiceType;
+  DWORD dwCurrentState;
+  DWORD dwControlsAccepted;
+  DWORD dwWin32ExitCode;
+  DWORD dwServiceSpecificExitCode;
+  DWORD dwCheckPoint;
+  DWORD dwWaitHint;
+  DWORD dwProcessId;
+  DWORD dwServiceFlags;
+} SERVICE_STATUS_PROCESS, *LPSERVICE_STATUS_PROCESS;
+typedef struct _ENUM_SERVICE_STATUSA {
+  LPSTR lpServiceName;
+  LPSTR lpDisplayName;
+  SERVICE_STATUS ServiceStatus;
+} ENUM_SERVICE_STATUSA, *LPENUM_SERVICE_STATUSA;
+OM_WIN32_API BOOL WINAPI QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size,
+                                              LPDWORD needed);
+OM_WIN32_API BOOL WINAPI EnumDependentServicesA(SC_HANDLE service, DWORD state, LPENUM_SERVICE_STATUSA services,
+                                                DWORD size, LPDWORD needed, LPDWORD returned);

@@ -1,0 +1,202 @@
+// com.ombrel.util.file.nativefs.Win32FileNatives: directory listings with
+// reparse-point detection, directory change notifications, drive types and moves.
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+#include "bridge.h"
+
+using namespace rasbridge;
+
+namespace {
+
+constexpr DWORD kReparseTagSymlink = 0xA000000C;
+constexpr DWORD kReparseTagMountPoint = 0xA0000003;
+
+struct EntryFields {
+  jfieldID filename, fileattrib, filesize, directory, isSymbolicLink, isJunctionPoint, extraFlags;
+};
+
+// One set per search native, from the class of the first entry passed to it.
+struct FieldCache {
+  EntryFields fields{};
+  std::atomic<bool> ready{false};
+};
+FieldCache firstFileFields, nextFileFields;
+std::atomic<jclass> fileNotFoundClass{nullptr};
+
+bool cacheFields(JNIEnv* env, jobject entry, FieldCache& cache) {
+  if (cache.ready.load()) return true;
+  jclass type = env->GetObjectClass(entry);
+  EntryFields f{};
+  bool ok = (f.filename = env->GetFieldID(type, "filename", "Ljava/lang/String;")) &&
+            (f.fileattrib = env->GetFieldID(type, "fileattrib", "J")) &&
+            (f.filesize = env->GetFieldID(type, "filesize", "J")) &&
+            (f.directory = env->GetFieldID(type, "directory", "Z")) &&
+            (f.isSymbolicLink = env->GetFieldID(type, "isSymbolicLink", "Z")) &&
+            (f.isJunctionPoint = env->GetFieldID(type, "isJunctionPoint", "Z")) &&
+            (f.extraFlags = env->GetFieldID(type, "extraFlags", "J"));
+  env->DeleteLocalRef(type);
+  if (!ok) return false;
+  cache.fields = f;
+  cache.ready.store(true);
+  return true;
+}
+
+// Every field from this result alone, so nothing carries over from an earlier entry.
+template <class FindData>
+bool fillEntry(JNIEnv* env, jobject entry, const EntryFields& f, const FindData& data, jstring name) {
+  if (!name) return false;
+  DWORD attributes = data.dwFileAttributes;
+  bool reparse = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+  bool directory = attributes & FILE_ATTRIBUTE_DIRECTORY;
+  env->SetObjectField(entry, f.filename, name);
+  env->DeleteLocalRef(name);
+  env->SetLongField(entry, f.fileattrib, static_cast<jlong>(attributes));
+  env->SetLongField(entry, f.filesize,
+                    static_cast<jlong>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow));
+  env->SetBooleanField(entry, f.directory, directory ? JNI_TRUE : JNI_FALSE);
+  env->SetBooleanField(entry, f.isSymbolicLink, reparse && data.dwReserved0 == kReparseTagSymlink);
+  env->SetBooleanField(entry, f.isJunctionPoint, reparse && directory && data.dwReserved0 == kReparseTagMountPoint);
+  env->SetLongField(entry, f.extraFlags, static_cast<jlong>(data.dwReserved0));
+  return true;
+}
+
+jstring nameOf(JNIEnv* env, const WIN32_FIND_DATAW& data) {
+  jsize length = 0;
+  while (length < MAX_PATH && data.cFileName[length]) ++length;
+  return env->NewString(reinterpret_cast<const jchar*>(data.cFileName), length);
+}
+jstring nameOf(JNIEnv* env, const WIN32_FIND_DATAA& data) {
+  char name[MAX_PATH + 1];
+  std::memcpy(name, data.cFileName, MAX_PATH);
+  name[MAX_PATH] = 0;
+  return env->NewStringUTF(name);
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT jint JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeDriveType(JNIEnv* env, jclass,
+                                                                                        jstring rootPath) {
+  UINT type;
+  if (isNtPlatform) {
+    JavaWide root(env, rootPath);
+    if (!root.ok()) return 0;
+    type = GetDriveTypeW(root.get());
+  } else {
+    JavaUtf root(env, rootPath);
+    if (!root.ok()) return 0;
+    type = GetDriveTypeA(root.get());
+  }
+  return type >= DRIVE_NO_ROOT_DIR && type <= DRIVE_RAMDISK ? static_cast<jint>(type) : 0;
+}
+
+JNIEXPORT jlong JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindFirstChangeNotification(
+    JNIEnv* env, jclass, jstring path, jboolean watchSubtree, jint filter) {
+  JavaUtf folder(env, path);
+  if (!folder.ok()) return fromPointer(INVALID_HANDLE_VALUE);
+  return fromPointer(FindFirstChangeNotificationA(folder.get(), watchSubtree ? TRUE : FALSE, static_cast<DWORD>(filter)));
+}
+
+JNIEXPORT jboolean JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindNextChangeNotification(
+    JNIEnv*, jclass, jlong handle) {
+  return FindNextChangeNotification(toHandle(handle)) ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT jboolean JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindCloseChangeNotification(
+    JNIEnv*, jclass, jlong handle) {
+  return FindCloseChangeNotification(toHandle(handle)) ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT jint JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeWaitForSingleObject(
+    JNIEnv*, jclass, jlong handle, jint milliseconds) {
+  return static_cast<jint>(WaitForSingleObject(toHandle(handle), static_cast<DWORD>(milliseconds)));
+}
+
+JNIEXPORT jlong JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindFirstFile(JNIEnv* env, jclass,
+                                                                                             jstring pattern,
+                                                                                             jobject entry) {
+  if (!entry) {
+    throwNullPointer(env);
+    return 0;
+  }
+  if (!firstFileFields.ready.load()) {
+    if (!ensureClassCache(env)) return 0;
+    if (!cacheFields(env, entry, firstFileFields)) return 0;
+    if (!fileNotFoundClass.load()) {
+      jclass type = keepClass(env, "java/io/FileNotFoundException");
+      if (!type) return 0;
+      fileNotFoundClass.store(type);
+    }
+  }
+  if (isNtPlatform) {
+    JavaWide path(env, pattern, true);
+    if (!path.ok()) return 0;
+    WIN32_FIND_DATAW data;
+    HANDLE search = FindFirstFileW(path.get(), &data);
+    if (search == INVALID_HANDLE_VALUE) {
+      throwNew(env, fileNotFoundClass.load(), "");
+      return 0;
+    }
+    if (!fillEntry(env, entry, firstFileFields.fields, data, nameOf(env, data))) {
+      FindClose(search);
+      return 0;
+    }
+    return fromPointer(search);
+  }
+  JavaUtf path(env, pattern);
+  if (!path.ok()) return 0;
+  WIN32_FIND_DATAA data;
+  HANDLE search = FindFirstFileA(path.get(), &data);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  if (!fillEntry(env, entry, firstFileFields.fields, data, nameOf(env, data))) {
+    FindClose(search);
+    return 0;
+  }
+  return fromPointer(search);
+}
+
+JNIEXPORT jobject JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindNextFile(JNIEnv* env, jclass,
+                                                                                              jlong handle,
+                                                                                              jobject entry) {
+  if (!entry || handle == 0) {
+    throwNullPointer(env);
+    return nullptr;
+  }
+  if (!cacheFields(env, entry, nextFileFields)) return nullptr;
+  if (isNtPlatform) {
+    WIN32_FIND_DATAW data;
+    if (!FindNextFileW(toHandle(handle), &data)) return nullptr;
+    return fillEntry(env, entry, nextFileFields.fields, data, nameOf(env, data)) ? entry : nullptr;
+  }
+  WIN32_FIND_DATAA data;
+  if (!FindNextFileA(toHandle(handle), &data)) return nullptr;
+  return fillEntry(env, entry, nextFileFields.fields, data, nameOf(env, data)) ? entry : nullptr;
+}
+
+JNIEXPORT jboolean JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindClose(JNIEnv*, jclass,
+                                                                                            jlong handle) {
+  return FindClose(toHandle(handle)) ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT void JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_MoveFileEx0(JNIEnv* env, jclass,
+                                                                                    jstring from, jstring to,
+                                                                                    jint flags) {
+  JavaWide source(env, from);
+  if (!source.ok()) return;
+  std::unique_ptr<JavaWide> target;
+  if (to) {
+    target.reset(new JavaWide(env, to));
+    if (!target->ok()) return;
+  }
+  if (MoveFileExW(source.get(), target ? target->get() : nullptr, static_cast<DWORD>(flags))) return;
+  DWORD error = GetLastError();
+  jclass ioException = env->FindClass("java/io/IOException");
+  if (!ioException) return;
+  throwWithSystemMessage(env, ioException, error);
+  env->DeleteLocalRef(ioException);
+}
+
+}  // extern "C"

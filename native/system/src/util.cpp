@@ -1,0 +1,368 @@
+// com.ombrel.agentframework.os.win32.Util, VolumeUtil and MountpointIterator:
+// stopping a service with its dependents, the COM+ catalogue restore, host
+// names and product type, file identity, the thread background mode, volume
+// paths and mount points.
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "bridge.h"
+
+using namespace rasbridge;
+
+namespace {
+
+constexpr DWORD kStopTimeout = 30000;  // ms for the whole stop sequence
+constexpr DWORD kVolumeNameLength = 259;
+constexpr ULONGLONG kUnixEpochFileTime = 116444736000000000ULL;
+
+bool readStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS& status) {
+  DWORD needed = 0;
+  return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<LPBYTE>(&status), sizeof status,
+                              &needed) != FALSE;
+}
+
+bool timedOut(DWORD start) { return GetTickCount() - start > kStopTimeout; }
+
+// Stops a service after its active dependents; 0 or a Win32 code.
+DWORD stopServiceAndDependents(SC_HANDLE manager, SC_HANDLE service) {
+  DWORD start = GetTickCount();
+  SERVICE_STATUS_PROCESS status;
+  if (!readStatus(service, status)) return GetLastError();
+  if (status.dwCurrentState == SERVICE_STOPPED) return 0;
+  while (status.dwCurrentState == SERVICE_STOP_PENDING) {
+    Sleep(status.dwWaitHint);
+    if (!readStatus(service, status)) return GetLastError();
+    if (status.dwCurrentState == SERVICE_STOPPED) return 0;
+    if (timedOut(start)) return ERROR_TIMEOUT;
+  }
+  DWORD needed = 0, count = 0;
+  if (!EnumDependentServicesA(service, SERVICE_ACTIVE, nullptr, 0, &needed, &count)) {
+    if (GetLastError() != ERROR_MORE_DATA) return GetLastError();
+    auto* dependents = static_cast<LPENUM_SERVICE_STATUSA>(std::calloc(1, needed));
+    if (!dependents) return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD result = 0;
+    if (!EnumDependentServicesA(service, SERVICE_ACTIVE, dependents, needed, &needed, &count)) result = GetLastError();
+    for (DWORD i = 0; result == 0 && i < count; ++i) {
+      SC_HANDLE dependent = OpenServiceA(manager, dependents[i].lpServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS);
+      if (!dependent) {
+        result = GetLastError();
+        break;
+      }
+      SERVICE_STATUS latest;
+      if (!ControlService(dependent, SERVICE_CONTROL_STOP, &latest)) {
+        result = GetLastError();
+      } else {
+        DWORD wait = latest.dwWaitHint;
+        DWORD state = latest.dwCurrentState;
+        while (state != SERVICE_STOPPED) {
+          Sleep(wait);
+          SERVICE_STATUS_PROCESS now;
+          if (!readStatus(dependent, now)) {
+            result = GetLastError();
+            break;
+          }
+          state = now.dwCurrentState;
+          wait = now.dwWaitHint;
+          if (state != SERVICE_STOPPED && timedOut(start)) {
+            result = ERROR_TIMEOUT;
+            break;
+          }
+        }
+      }
+      CloseServiceHandle(dependent);
+    }
+    std::free(dependents);
+    if (result != 0) return result;
+  }
+  SERVICE_STATUS latest;
+  if (!ControlService(service, SERVICE_CONTROL_STOP, &latest)) return GetLastError();
+  DWORD wait = latest.dwWaitHint;
+  DWORD state = latest.dwCurrentState;
+  while (state != SERVICE_STOPPED) {
+    Sleep(wait);
+    if (!readStatus(service, status)) return GetLastError();
+    state = status.dwCurrentState;
+    wait = status.dwWaitHint;
+    if (state != SERVICE_STOPPED && timedOut(start)) return ERROR_TIMEOUT;
+  }
+  return 0;
+}
+
+// Opens a path for its information only, directories and files in use included.
+HANDLE openForInformation(JNIEnv* env, jstring path) {
+  JavaWide name(env, path, true);
+  if (!name.ok()) return INVALID_HANDLE_VALUE;
+  HANDLE file = CreateFileW(name.get(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throwIOException(env, GetLastError());
+  return file;
+}
+
+bool fileInformation(JNIEnv* env, jstring path, BY_HANDLE_FILE_INFORMATION& information) {
+  HANDLE file = openForInformation(env, path);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BOOL ok = GetFileInformationByHandle(file, &information);
+  DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(file);
+  if (!ok) throwIOException(env, error);
+  return ok != FALSE;
+}
+
+jlong join(DWORD high, DWORD low) { return static_cast<jlong>((static_cast<uint64_t>(high) << 32) | low); }
+
+struct MinimalFields {
+  jfieldID attributes = nullptr, index = nullptr, size = nullptr, lastWrite = nullptr;
+  std::atomic<bool> attributesDone{false}, indexDone{false}, sizeDone{false}, lastWriteDone{false};
+};
+MinimalFields minimal;
+
+jfieldID minimalField(JNIEnv* env, jclass type, jfieldID& slot, std::atomic<bool>& done, const char* name,
+                      const char* signature) {
+  if (!done.load()) {
+    slot = env->GetFieldID(type, name, signature);
+    if (!slot) return nullptr;
+    done.store(true);
+  }
+  return slot;
+}
+
+std::atomic<jclass> stringBuilderClass{nullptr};
+std::atomic<jmethodID> appendMethod{nullptr};
+
+bool bindStringBuilder(JNIEnv* env) {
+  if (appendMethod.load()) return true;
+  jclass type = keepClass(env, "java/lang/StringBuilder");
+  if (!type) return false;
+  jmethodID append = env->GetMethodID(type, "append", "(Ljava/lang/String;)Ljava/lang/StringBuilder;");
+  if (!append) return false;
+  stringBuilderClass.store(type);
+  appendMethod.store(append);
+  return true;
+}
+
+// Appends a zero-terminated name to the caller's StringBuilder; false with an exception pending.
+bool appendName(JNIEnv* env, jobject out, const WCHAR* name) {
+  jsize length = 0;
+  while (name[length]) ++length;
+  jstring text = env->NewString(reinterpret_cast<const jchar*>(name), length);
+  if (!text) {
+    if (!env->ExceptionCheck()) throwNullPointer(env, "new string failed");
+    return false;
+  }
+  jobject self = env->CallObjectMethod(out, appendMethod.load(), text);
+  env->DeleteLocalRef(text);
+  if (self) env->DeleteLocalRef(self);
+  return !env->ExceptionCheck();
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_Util_StopServiceN(JNIEnv* env, jclass,
+                                                                              jstring serviceName) {
+  JavaUtf name(env, serviceName);
+  if (!name.ok()) return;
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!manager) {
+    throwException(env, GetLastError());
+    return;
+  }
+  SC_HANDLE service =
+      OpenServiceA(manager, name.get(), SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS);
+  if (!service) {
+    DWORD error = GetLastError();
+    CloseServiceHandle(manager);
+    throwException(env, error);
+    return;
+  }
+  DWORD result = stopServiceAndDependents(manager, service);
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  if (result != 0) throwException(env, result);
+}
+
+JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_Util_RegDBRestoreN(JNIEnv* env, jclass, jstring path) {
+  JavaWide file(env, path);
+  if (!file.ok()) return 0;
+  HMODULE library = LoadLibraryA("catsrvut.dll");
+  if (!library) return 0;
+  using RestoreFunction = HRESULT(WINAPI*)(LPCWSTR);
+  auto restore = reinterpret_cast<RestoreFunction>(reinterpret_cast<void*>(GetProcAddress(library, "RegDBRestore")));
+  DWORD error = ERROR_SUCCESS;
+  if (!restore) {
+    error = GetLastError();
+  } else if (HRESULT result = restore(file.get())) {
+    error = GetLastError();
+    if (error == ERROR_SUCCESS) error = static_cast<DWORD>(result);  // never a failure with the text of success
+  }
+  BOOL freed = FreeLibrary(library);
+  if (restore && error == ERROR_SUCCESS) return freed;
+  throwException(env, error);
+  return freed;
+}
+
+JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_Util_GetComputerNameEx(JNIEnv* env, jclass,
+                                                                                      jint nameType) {
+  DWORD size = 0;
+  auto format = static_cast<COMPUTER_NAME_FORMAT>(nameType);
+  if (GetComputerNameExW(format, nullptr, &size) || GetLastError() != ERROR_MORE_DATA) {
+    throwException(env, GetLastError());
+    return nullptr;
+  }
+  auto* buffer = static_cast<WCHAR*>(std::malloc(2 * static_cast<size_t>(size) + 2));
+  if (!buffer) {
+    throwOutOfMemory(env);
+    return nullptr;
+  }
+  jstring name = nullptr;
+  if (!GetComputerNameExW(format, buffer, &size))
+    throwException(env, GetLastError());
+  else
+    name = env->NewString(reinterpret_cast<const jchar*>(buffer), static_cast<jsize>(size));
+  std::free(buffer);
+  return name;
+}
+
+JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_Util_GetProductType(JNIEnv*, jclass) {
+  OSVERSIONINFOEXA info;
+  std::memset(&info, 0, sizeof info);
+  info.dwOSVersionInfoSize = sizeof info;  // 156
+  if (!GetVersionExA(reinterpret_cast<LPOSVERSIONINFOA>(&info))) return 255;
+  return info.wProductType;
+}
+
+JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_Util_getFileId(JNIEnv* env, jclass, jstring path) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!fileInformation(env, path, information)) return 0;
+  return join(information.nFileIndexHigh, information.nFileIndexLow);
+}
+
+JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_Util_getFileInformationMinimal(JNIEnv* env, jclass,
+                                                                                           jstring path,
+                                                                                           jobject info) {
+  if (!path || !info) {
+    throwNullPointer(env);
+    return;
+  }
+  jclass type = env->GetObjectClass(info);
+  jfieldID attributes = minimalField(env, type, minimal.attributes, minimal.attributesDone, "dwFileAttributes", "I");
+  jfieldID index = attributes ? minimalField(env, type, minimal.index, minimal.indexDone, "fileIndex", "J") : nullptr;
+  jfieldID size = index ? minimalField(env, type, minimal.size, minimal.sizeDone, "fileSize", "J") : nullptr;
+  jfieldID lastWrite =
+      size ? minimalField(env, type, minimal.lastWrite, minimal.lastWriteDone, "ftLastWriteTime", "J") : nullptr;
+  env->DeleteLocalRef(type);
+  if (!lastWrite) return;
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!fileInformation(env, path, information)) return;
+  ULONGLONG written = (static_cast<ULONGLONG>(information.ftLastWriteTime.dwHighDateTime) << 32) |
+                      information.ftLastWriteTime.dwLowDateTime;
+  env->SetIntField(info, attributes, static_cast<jint>(information.dwFileAttributes));
+  env->SetLongField(info, index, join(information.nFileIndexHigh, information.nFileIndexLow));
+  env->SetLongField(info, size, join(information.nFileSizeHigh, information.nFileSizeLow));
+  env->SetLongField(info, lastWrite,
+                    (static_cast<jlong>(written) - static_cast<jlong>(kUnixEpochFileTime)) / 10000);
+}
+
+JNIEXPORT jboolean JNICALL Java_com_ombrel_agentframework_os_win32_Util_beginThreadBackgroundProcessingMode(JNIEnv*,
+                                                                                                         jclass) {
+  return SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_BEGIN) ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT jboolean JNICALL Java_com_ombrel_agentframework_os_win32_Util_endThreadBackgroundProcessingMode(JNIEnv*,
+                                                                                                       jclass) {
+  return SetThreadPriority(GetCurrentThread(), THREAD_MODE_BACKGROUND_END) ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_VolumeUtil_GetVolumePathName(JNIEnv* env, jclass,
+                                                                                            jstring path) {
+  if (!path) {
+    throwNullPointer(env, "path is null");
+    return nullptr;
+  }
+  if (env->GetStringLength(path) == 0) {
+    throwNew(env, Cached::IOException, "path is empty");
+    return nullptr;
+  }
+  JavaWide name(env, path);
+  if (!name.ok()) return nullptr;
+  WCHAR volume[kVolumeNameLength + 1] = {};
+  if (!GetVolumePathNameW(name.get(), volume, kVolumeNameLength)) {
+    throwIOException(env, GetLastError());
+    return nullptr;
+  }
+  jsize length = 0;
+  while (volume[length]) ++length;
+  return env->NewString(reinterpret_cast<const jchar*>(volume), length);
+}
+
+JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_VolumeUtil_GetVolumeNameForVolumeMountPoint(
+    JNIEnv* env, jclass, jstring mountPoint) {
+  if (!mountPoint) {
+    throwNullPointer(env, "mount name is null");
+    return nullptr;
+  }
+  JavaWide name(env, mountPoint);
+  if (!name.ok()) return nullptr;
+  WCHAR volume[kVolumeNameLength + 1] = {};
+  if (!GetVolumeNameForVolumeMountPointW(name.get(), volume, kVolumeNameLength)) {
+    throwIOException(env, GetLastError());
+    return nullptr;
+  }
+  jsize length = 0;
+  while (volume[length]) ++length;
+  return env->NewString(reinterpret_cast<const jchar*>(volume), length);
+}
+
+JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_MountpointIterator_init(JNIEnv* env, jclass) {
+  if (ensureClassCache(env)) bindStringBuilder(env);
+}
+
+JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_MountpointIterator_FindFirstVolumeMountPoint(
+    JNIEnv* env, jclass, jstring volumeRoot, jobject out) {
+  if (!volumeRoot || !out) {
+    throwNullPointer(env);
+    return 0;
+  }
+  if (!bindStringBuilder(env)) return 0;
+  JavaWide root(env, volumeRoot);
+  if (!root.ok()) return 0;
+  WCHAR name[kVolumeNameLength + 1] = {};
+  HANDLE find = FindFirstVolumeMountPointW(root.get(), name, kVolumeNameLength);
+  if (find == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    if (error == ERROR_NO_MORE_FILES) return 0;
+    throwIOException(env, error);
+    return -1;
+  }
+  if (!appendName(env, out, name)) {
+    FindVolumeMountPointClose(find);
+    return 0;
+  }
+  return fromPointer(find);
+}
+
+JNIEXPORT jboolean JNICALL Java_com_ombrel_agentframework_os_win32_MountpointIterator_FindNextVolumeMountPoint(
+    JNIEnv* env, jclass, jlong handle, jobject out) {
+  if (!out) {
+    throwNullPointer(env);
+    return JNI_FALSE;
+  }
+  if (!bindStringBuilder(env)) return JNI_FALSE;
+  WCHAR name[kVolumeNameLength + 1] = {};
+  if (!FindNextVolumeMountPointW(toHandle(handle), name, kVolumeNameLength)) {
+    DWORD error = GetLastError();
+    if (error != ERROR_NO_MORE_FILES) throwIOException(env, error);
+    return JNI_FALSE;
+  }
+  return appendName(env, out, name) ? JNI_TRUE : JNI_FALSE;
+}
+
+JNIEXPORT jboolean JNICALL Java_com_ombrel_agentframework_os_win32_MountpointIterator_FindVolumeMountPointClose(
+    JNIEnv*, jclass, jlong handle) {
+  return FindVolumeMountPointClose(toHandle(handle)) ? JNI_TRUE : JNI_FALSE;
+}
+
+}  // extern "C"

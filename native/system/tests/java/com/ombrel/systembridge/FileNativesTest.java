@@ -1,0 +1,194 @@
+package com.ombrel.systembridge;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertSame;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.ombrel.agentframework.os.win32.RegValue;
+import com.ombrel.agentframework.os.win32.RegistryApi;
+import com.ombrel.util.file.nativefs.Win32FileNatives;
+import java.io.FileNotFoundException;
+import java.io.IOException;
+import java.io.RandomAccessFile;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.Map;
+import java.util.TreeMap;
+import org.junit.jupiter.api.BeforeEach;
+import org.junit.jupiter.api.Test;
+
+class FileNativesTest {
+    static final int WAIT_OBJECT_0 = 0;
+    static final int WAIT_TIMEOUT = 258;
+    static final int CHANGE_FILE_NAME = 0x1;
+    static final int CHANGE_LAST_WRITE = 0x10;
+
+    Path folder;
+
+    @BeforeEach
+    void folder() throws IOException {
+        folder = Paths.fresh("filenatives");
+    }
+
+    Map<String, FindEntry> list(String pattern) throws IOException {
+        Map<String, FindEntry> entries = new TreeMap<>();
+        FindEntry entry = new FindEntry();
+        long handle = Win32FileNatives.nativeFindFirstFile(pattern, entry);
+        assertNotEquals(0L, handle);
+        do {
+            FindEntry copy = new FindEntry();
+            copy.filename = entry.filename;
+            copy.fileattrib = entry.fileattrib;
+            copy.filesize = entry.filesize;
+            copy.directory = entry.directory;
+            copy.isSymbolicLink = entry.isSymbolicLink;
+            copy.isJunctionPoint = entry.isJunctionPoint;
+            copy.extraFlags = entry.extraFlags;
+            entries.put(copy.filename, copy);
+        } while (Win32FileNatives.nativeFindNextFile(handle, entry) == entry);
+        assertTrue(Win32FileNatives.nativeFindClose(handle));
+        return entries;
+    }
+
+    @Test
+    void listingWithReparsePoints() throws IOException {
+        Path sub = Files.createDirectory(folder.resolve("sub"));
+        Files.write(folder.resolve("plain.txt"), new byte[123]);
+        Files.createSymbolicLink(folder.resolve("junction"), sub);
+        Files.createSymbolicLink(folder.resolve("link.txt"), folder.resolve("plain.txt"));
+        try (RandomAccessFile big = new RandomAccessFile(folder.resolve("big.dat").toFile(), "rw")) {
+            big.setLength(5L << 30);
+        }
+        Map<String, FindEntry> entries = list(Paths.windows(folder) + "\\*");
+        assertEquals(Map.of().size() + 7, entries.size());  // ".", "..", five entries
+        FindEntry junction = entries.get("junction");
+        assertTrue(junction.directory);
+        assertTrue(junction.isJunctionPoint);
+        assertFalse(junction.isSymbolicLink);
+        assertEquals(0xA0000003L, junction.extraFlags);
+        assertEquals(0x410L, junction.fileattrib & 0x410L);
+        FindEntry link = entries.get("link.txt");
+        assertTrue(link.isSymbolicLink);
+        assertFalse(link.isJunctionPoint);
+        assertEquals(0xA000000CL, link.extraFlags);
+        FindEntry plain = entries.get("plain.txt");
+        assertFalse(plain.isSymbolicLink || plain.isJunctionPoint || plain.directory);
+        assertEquals(0, plain.extraFlags);
+        assertEquals(123, plain.filesize);
+        assertTrue(entries.get("sub").directory);
+        assertEquals(5L << 30, entries.get("big.dat").filesize);
+        // The size of a large file from the first result too.
+        FindEntry first = new FindEntry();
+        long handle = Win32FileNatives.nativeFindFirstFile(Paths.windows(folder.resolve("big.dat")), first);
+        assertEquals(5L << 30, first.filesize);
+        assertNull(Win32FileNatives.nativeFindNextFile(handle, first));
+        Win32FileNatives.nativeFindClose(handle);
+    }
+
+    @Test
+    void flagsDoNotCarryOverInOneEntry() throws IOException {
+        Files.write(folder.resolve("a-plain.txt"), new byte[1]);
+        Files.createSymbolicLink(folder.resolve("a-link.txt"), folder.resolve("a-plain.txt"));
+        FindEntry entry = new FindEntry();
+        long handle = Win32FileNatives.nativeFindFirstFile(Paths.windows(folder) + "\\a-*", entry);
+        int links = 0;
+        int plains = 0;
+        do {
+            if (entry.filename.equals("a-link.txt")) {
+                assertTrue(entry.isSymbolicLink);
+                links++;
+            } else {
+                assertFalse(entry.isSymbolicLink);
+                assertFalse(entry.isJunctionPoint);
+                assertEquals(0, entry.extraFlags);
+                plains++;
+            }
+        } while (Win32FileNatives.nativeFindNextFile(handle, entry) != null);
+        Win32FileNatives.nativeFindClose(handle);
+        assertEquals(1, links);
+        assertEquals(1, plains);
+    }
+
+    @Test
+    void searchFailures() {
+        FileNotFoundException none = assertThrows(FileNotFoundException.class,
+                () -> Win32FileNatives.nativeFindFirstFile(Paths.windows(folder) + "\\*.none", new FindEntry()));
+        assertEquals("", none.getMessage());
+        NullPointerException npe = assertThrows(NullPointerException.class,
+                () -> Win32FileNatives.nativeFindFirstFile(Paths.windows(folder), null));
+        assertEquals("", npe.getMessage());
+        assertThrows(NullPointerException.class, () -> Win32FileNatives.nativeFindNextFile(0, new FindEntry()));
+        assertThrows(NullPointerException.class, () -> Win32FileNatives.nativeFindNextFile(1, null));
+        assertThrows(NullPointerException.class, () -> Win32FileNatives.nativeFindFirstFile(null, new FindEntry()));
+        assertFalse(Win32FileNatives.nativeFindClose(12345));
+    }
+
+    @Test
+    void driveTypes() {
+        assertEquals(3, Win32FileNatives.nativeDriveType("C:\\"));
+        assertEquals(1, Win32FileNatives.nativeDriveType(Paths.windows(folder)));
+        assertEquals(1, Win32FileNatives.nativeDriveType("Q:\\"));
+        NullPointerException npe = assertThrows(NullPointerException.class, () -> Win32FileNatives.nativeDriveType(null));
+        assertEquals("", npe.getMessage());
+    }
+
+    @Test
+    void changeNotifications() throws IOException {
+        long handle = Win32FileNatives.nativeFindFirstChangeNotification(Paths.windows(folder), false, CHANGE_FILE_NAME);
+        assertNotEquals(-1L, handle);
+        assertEquals(WAIT_TIMEOUT, Win32FileNatives.nativeWaitForSingleObject(handle, 0));
+        Files.write(folder.resolve("new.txt"), new byte[1]);
+        assertEquals(WAIT_OBJECT_0, Win32FileNatives.nativeWaitForSingleObject(handle, 10_000));
+        assertEquals(WAIT_OBJECT_0, Win32FileNatives.nativeWaitForSingleObject(handle, 0));  // stays signalled
+        assertTrue(Win32FileNatives.nativeFindNextChangeNotification(handle));
+        assertEquals(WAIT_TIMEOUT, Win32FileNatives.nativeWaitForSingleObject(handle, 0));
+        Files.delete(folder.resolve("new.txt"));
+        assertEquals(WAIT_OBJECT_0, Win32FileNatives.nativeWaitForSingleObject(handle, 10_000));
+        assertTrue(Win32FileNatives.nativeFindCloseChangeNotification(handle));
+        assertFalse(Win32FileNatives.nativeFindCloseChangeNotification(handle));
+
+        Path deep = Files.createDirectories(folder.resolve("a").resolve("b"));
+        long tree = Win32FileNatives.nativeFindFirstChangeNotification(Paths.windows(folder), true, CHANGE_LAST_WRITE);
+        Files.write(deep.resolve("file.txt"), new byte[] {1, 2});
+        assertEquals(WAIT_OBJECT_0, Win32FileNatives.nativeWaitForSingleObject(tree, 10_000));
+        Win32FileNatives.nativeFindCloseChangeNotification(tree);
+
+        assertEquals(-1L, Win32FileNatives.nativeFindFirstChangeNotification(Paths.windows(folder.resolve("none")), false,
+                CHANGE_FILE_NAME));
+        assertEquals(-1L, Win32FileNatives.nativeFindFirstChangeNotification(Paths.windows(folder), false, 0));
+    }
+
+    @Test
+    void moves() throws Exception {
+        Path a = folder.resolve("a.txt");
+        Path b = folder.resolve("b.txt");
+        Files.write(a, new byte[] {1});
+        Win32FileNatives.MoveFileEx0(Paths.windows(a), Paths.windows(b), 0);
+        assertFalse(Files.exists(a));
+        Files.write(a, new byte[] {2});
+        IOException exists = assertThrows(IOException.class,
+                () -> Win32FileNatives.MoveFileEx0(Paths.windows(a), Paths.windows(b), 0));
+        assertEquals("Cannot create a file when that file already exists.", exists.getMessage());
+        Win32FileNatives.MoveFileEx0(Paths.windows(a), Paths.windows(b), 1);
+        assertArrayEquals(new byte[] {2}, Files.readAllBytes(b));
+        IOException missing = assertThrows(IOException.class,
+                () -> Win32FileNatives.MoveFileEx0(Paths.windows(a), Paths.windows(b), 1));
+        assertEquals("The system cannot find the file specified.", missing.getMessage());
+        assertThrows(NullPointerException.class, () -> Win32FileNatives.MoveFileEx0(null, Paths.windows(b), 0));
+
+        // A null target with the delay flag asks for deletion at restart.
+        Win32FileNatives.MoveFileEx0(Paths.windows(b), null, 4);
+        assertTrue(Files.exists(b));
+        long session = RegistryApi.RegOpenKeyEx(0x80000002L, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, 1);
+        RegValue pending = new RegValue();
+        RegistryApi.RegGetValue(session, "PendingFileRenameOperations", pending);
+        RegistryApi.RegCloseKey(session);
+        String[] list = pending.stringArray;
+        assertEquals("\\??\\" + Paths.windows(b), list[list.length - 1]);
+    }
+}

@@ -1,0 +1,90 @@
+// Stopping a service with its running dependents, through the stand-in's
+// service manager and real service processes.
+#include <gtest/gtest.h>
+#include <jni.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "platform/jni/testing/fake_jni.h"
+#include "platform/win32.h"
+
+extern "C" JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_Util_StopServiceN(JNIEnv*, jclass, jstring);
+
+namespace {
+
+std::string helperCommand(const std::string& name, const std::string& log) {
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
+  path = path.substr(0, path.find_last_of('/')) + "/stop_service_helper";
+  std::string windows = "C:" + path;
+  for (auto& c : windows)
+    if (c == '/') c = '\\';
+  return "\"" + windows + "\" " + name + " \"C:" + log + "\"";
+}
+
+DWORD stateOf(SC_HANDLE service) {
+  SERVICE_STATUS status{};
+  return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
+}
+
+bool waitFor(SC_HANDLE service, DWORD state) {
+  for (int i = 0; i < 1000; ++i) {
+    if (stateOf(service) == state) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+TEST(ServiceStop, DependentsStopFirstDeepestFirst) {
+  omtest::FakeJni jni;
+  std::string log = std::string(std::getenv("OM_STANDIN_ROOT")) + "/stopped.log";
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  ASSERT_NE(manager, nullptr);
+  struct Service {
+    const char* name;
+    const char* dependencies;
+    SC_HANDLE handle;
+  } services[] = {{"OmBase", "\0", nullptr}, {"OmMiddle", "OmBase\0", nullptr}, {"OmTop", "OmMiddle\0", nullptr},
+                  {"OmIdle", "OmBase\0", nullptr}};
+  for (auto& service : services) {
+    service.handle = CreateServiceA(manager, service.name, nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                    SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                    helperCommand(service.name, log).c_str(), nullptr, nullptr, service.dependencies,
+                                    nullptr, nullptr);
+    ASSERT_NE(service.handle, nullptr) << service.name << " " << GetLastError();
+  }
+  for (int i = 0; i < 3; ++i) {  // the idle dependent is never started
+    ASSERT_TRUE(StartServiceA(services[i].handle, 0, nullptr)) << GetLastError();
+    ASSERT_TRUE(waitFor(services[i].handle, SERVICE_RUNNING)) << services[i].name;
+  }
+
+  Java_com_ombrel_agentframework_os_win32_Util_StopServiceN(jni.env(), nullptr, jni.string("OmBase"));
+  EXPECT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  for (auto& service : services) EXPECT_EQ(stateOf(service.handle), DWORD(SERVICE_STOPPED)) << service.name;
+  std::ifstream in(log);
+  std::stringstream order;
+  order << in.rdbuf();
+  EXPECT_EQ(order.str(), "OmTop\nOmMiddle\nOmBase\n");
+
+  // A stopped service: nothing to do.
+  Java_com_ombrel_agentframework_os_win32_Util_StopServiceN(jni.env(), nullptr, jni.string("OmBase"));
+  EXPECT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  Java_com_ombrel_agentframework_os_win32_Util_StopServiceN(jni.env(), nullptr, jni.string("OmNone"));
+  EXPECT_EQ(jni.exceptionText(),
+            "java/lang/Exception: The specified service does not exist as an installed service.");
+  jni.clearException();
+  EXPECT_EQ(jni.openPins(), 0);
+  for (auto& service : services) {
+    DeleteService(service.handle);
+    CloseServiceHandle(service.handle);
+  }
+  CloseServiceHandle(manager);
+}
+
+}  // namespace
