@@ -1,0 +1,128 @@
+// TDkCreateProcess: starts one child process; optionally waits for it on a
+// background thread and reports its end, with the exit code, on the main
+// thread; optionally connects its standard handles to pipes whose output two
+// readers turn into raw-text and line events on the main thread.
+//
+// Threads never touch the component: they post to its hidden window, whose
+// messages the main thread's message loop delivers. All public operations run
+// on the main thread.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "framework/exceptions.h"
+#include "framework/object.h"
+#include "platform/win32.h"
+#include "support/runner.h"
+#include "support/runnerlaunch.h"
+
+namespace om {
+
+class TDkCreateProcess;
+struct TDkRunnerThread;
+
+using TDkCPSTerminateEvent = std::function<void(TObject* Sender, uint32_t ExitCode)>;
+using TDkCPSReadEvent = std::function<void(TObject* Sender, const std::string& S, bool StartsOnNewLine)>;
+using TDkCPSRawReadEvent = std::function<void(TObject* Sender, const std::string& S)>;
+
+// An operation refused while the child is being waited for.
+class EDkRunnerException : public Exception {
+public:
+  using Exception::Exception;
+};
+
+// Hidden window messages.
+constexpr UINT kRunnerReaderData = WM_USER + 1;   // WParam: the reader
+constexpr UINT kRunnerEnding = WM_USER + 2;       // one of the runner's endings
+
+// Drains one pipe of the child (output or error) through a read thread.
+class TDkReader : public TObject {
+public:
+  explicit TDkReader(TDkCreateProcess* owner);
+  ~TDkReader() override;
+
+  TDkCPSRawReadEvent OnRawRead;
+  TDkCPSReadEvent OnRead;
+  // The lines, unless the runner's ConsoleOptions hold coOwnerData.
+  const std::vector<std::string>& Lines() const { return FAssembler.Lines(); }
+  bool Running() const { return FThread != nullptr; }
+
+  // Main thread only.
+  void Start(HANDLE pipe);
+  void Stop();
+  void TakeAndSplit();
+  void ThreadEnded();
+
+private:
+  TDkCreateProcess* FOwner;
+  TDkRunnerThread* FThread = nullptr;
+  TDkLineAssembler FAssembler;
+};
+
+class TDkCreateProcess : public TObject {
+public:
+  enum TState { stIdle, stStarted, stWaiting };
+
+  TDkCreateProcess();
+  ~TDkCreateProcess() override;
+
+  std::string ApplicationName;
+  std::string CommandLine;
+  TDkCPSFlags CreationFlags = 0;
+  std::string CurrentDirectory;
+  std::vector<std::string> Environment;
+  TDkProcessPriority Priority = ppNormal;
+  TDkCPSStartupInfo StartupInfo;
+  TDkConsoleOptions ConsoleOptions = consoleOption(coOwnerData);
+  TDkCPSTerminateEvent OnTerminate;
+
+  bool WaitForTerminate() const { return FWaitForTerminate; }
+  // Resets to idle first (refused while waiting), then stores.
+  void SetWaitForTerminate(bool value);
+
+  // Events of the two readers.
+  void SetOnRead(TDkCPSReadEvent e) { FOutput.OnRead = std::move(e); }
+  void SetOnRawRead(TDkCPSRawReadEvent e) { FOutput.OnRawRead = std::move(e); }
+  void SetOnErrorRead(TDkCPSReadEvent e) { FError.OnRead = std::move(e); }
+  void SetOnErrorRawRead(TDkCPSRawReadEvent e) { FError.OnRawRead = std::move(e); }
+  const TDkReader& OutputReader() const { return FOutput; }
+  const TDkReader& ErrorReader() const { return FError; }
+
+  void LaunchProcess();
+  // Stops waiting without touching the child (waiting state only).
+  void DetachFromProcess();
+
+  TState State() const { return FState; }
+  // Of the last launch; the handles are nil once not waiting.
+  const PROCESS_INFORMATION& ProcessInformation() const { return FProcessInfo; }
+  uint32_t LastExitCode() const { return FExitCode; }
+
+  // The hidden window (made on first need).
+  HWND Window();
+
+private:
+  friend class TDkReader;
+  friend struct TDkRunnerThread;
+  static LRESULT CALLBACK WindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+  void ThreadDone(TDkRunnerThread* thread);
+  void WaitThreadEnded(uint32_t exitCode);
+  void CheckNotWaiting() const;
+  void CheckIdle() const;
+  void ResetToIdle();
+  void CloseProcessHandles();
+
+  TState FState = stIdle;
+  PROCESS_INFORMATION FProcessInfo = {};
+  bool FWaitForTerminate = true;
+  TDkRunnerThread* FWaitThread = nullptr;
+  TDkReader FError;
+  TDkReader FOutput;
+  HWND FWindow = nullptr;
+  uint32_t FExitCode = 0;
+  int FEndings = 0;
+};
+
+}  // namespace om

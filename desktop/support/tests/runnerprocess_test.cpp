@@ -1,0 +1,251 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/chartables.h"
+#include "support/runnerprocess.h"
+
+namespace om {
+namespace {
+
+std::string cmdPath() {
+  char path[MAX_PATH];
+  UINT n = GetSystemDirectoryA(path, MAX_PATH);
+  return std::string(path, n) + "\\cmd.exe";
+}
+
+// Runs the message loop until done() holds (or a generous safety limit).
+template <class Pred>
+bool pumpUntil(Pred done, DWORD limitMs = 30000) {
+  const ULONGLONG end = GetTickCount64() + limitMs;
+  while (!done()) {
+    if (GetTickCount64() > end) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  }
+  return true;
+}
+
+// Lets queued messages run for a while (for checks that something does not happen).
+void pumpFor(DWORD ms) {
+  pumpUntil([] { return false; }, ms);
+}
+
+struct Events {
+  int terminations = 0;
+  uint32_t exitCode = 0;
+  std::vector<std::pair<std::string, bool>> out, err;
+  std::string raw;
+  // What the readers had delivered when the end was reported.
+  size_t outAtEnd = 0, errAtEnd = 0;
+
+  void attach(TDkCreateProcess& p) {
+    p.OnTerminate = [this, &p](TObject* sender, uint32_t code) {
+      EXPECT_EQ(&p, sender);
+      ++terminations;
+      exitCode = code;
+      outAtEnd = out.size();
+      errAtEnd = err.size();
+    };
+    p.SetOnRead([this](TObject*, const std::string& s, bool n) { out.emplace_back(s, n); });
+    p.SetOnErrorRead([this](TObject*, const std::string& s, bool n) { err.emplace_back(s, n); });
+    p.SetOnRawRead([this](TObject*, const std::string& s) { raw += s; });
+  }
+};
+
+std::vector<std::string> nonEmpty(const std::vector<std::pair<std::string, bool>>& lines) {
+  std::vector<std::string> out;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    // A line reported several times as it grows counts once, in its last form.
+    if (i + 1 < lines.size() && !lines[i + 1].second) continue;
+    if (!lines[i].first.empty()) out.push_back(lines[i].first);
+  }
+  return out;
+}
+
+TEST(ProcessRunner, Defaults) {
+  TDkCreateProcess p;
+  EXPECT_TRUE(p.WaitForTerminate());
+  EXPECT_EQ(TDkCreateProcess::stIdle, p.State());
+  EXPECT_EQ(ppNormal, p.Priority);
+  EXPECT_EQ(consoleOption(coOwnerData), p.ConsoleOptions);
+  EXPECT_TRUE(p.StartupInfo.DefaultPosition);
+  EXPECT_TRUE(p.StartupInfo.DefaultSize);
+  EXPECT_TRUE(p.StartupInfo.DefaultWindowState);
+  EXPECT_EQ(swNormal, p.StartupInfo.ShowWindow);
+  p.DetachFromProcess();  // idle: nothing happens
+  EXPECT_EQ(TDkCreateProcess::stIdle, p.State());
+}
+
+TEST(ProcessRunner, RedirectedWithSeparateErrorEndsAfterAllThree) {
+  TDkCreateProcess p;
+  Events e;
+  e.attach(p);
+  p.ApplicationName = cmdPath();
+  p.CommandLine = "cmd.exe /q /c echo out1&echo err1>&2&echo out2&exit 7";
+  p.ConsoleOptions = consoleOption(coOwnerData) | consoleOption(coRedirect) | consoleOption(coSeparateError);
+  p.CreationFlags = cpsFlag(cfNewConsole);
+  p.StartupInfo.DefaultWindowState = false;
+  p.StartupInfo.ShowWindow = swHide;
+  p.LaunchProcess();
+  EXPECT_EQ(TDkCreateProcess::stWaiting, p.State());
+  EXPECT_NE(0u, p.ProcessInformation().dwProcessId);
+  // A second launch while this one is waited for is refused.
+  try {
+    p.LaunchProcess();
+    FAIL() << "no exception";
+  } catch (const EDkRunnerException& ex) {
+    EXPECT_STREQ("Cannot perform this operation when process is running", ex.what());
+  }
+  EXPECT_THROW(p.SetWaitForTerminate(false), EDkRunnerException);
+  EXPECT_TRUE(p.WaitForTerminate());
+  ASSERT_TRUE(pumpUntil([&] { return e.terminations > 0; }));
+  EXPECT_EQ(1, e.terminations);
+  EXPECT_EQ(7u, e.exitCode);
+  EXPECT_EQ(TDkCreateProcess::stIdle, p.State());
+  EXPECT_EQ(nullptr, p.ProcessInformation().hProcess);
+  // Both readers were done before the end was reported.
+  EXPECT_EQ(e.out.size(), e.outAtEnd);
+  EXPECT_EQ(e.err.size(), e.errAtEnd);
+  EXPECT_EQ((std::vector<std::string>{"out1", "out2"}), nonEmpty(e.out));
+  EXPECT_EQ((std::vector<std::string>{"err1"}), nonEmpty(e.err));
+  EXPECT_EQ("out1\r\nout2\r\n", e.raw);
+  EXPECT_TRUE(p.OutputReader().Lines().empty());  // coOwnerData: no list kept
+  pumpFor(200);
+  EXPECT_EQ(1, e.terminations);
+}
+
+TEST(ProcessRunner, ReadersKeepLinesWithoutOwnerData) {
+  TDkCreateProcess p;
+  Events e;
+  e.attach(p);
+  p.ApplicationName = cmdPath();
+  p.CommandLine = "cmd.exe /q /c echo one&echo two>&2&echo three";
+  p.ConsoleOptions = consoleOption(coRedirect);
+  p.LaunchProcess();
+  ASSERT_TRUE(pumpUntil([&] { return e.terminations > 0; }));
+  std::vector<std::string> lines;
+  for (const std::string& l : p.OutputReader().Lines())
+    if (!l.empty()) lines.push_back(l);
+  EXPECT_EQ((std::vector<std::string>{"one", "two", "three"}), lines);
+  EXPECT_TRUE(e.err.empty());
+  EXPECT_EQ(0u, e.exitCode);
+}
+
+TEST(ProcessRunner, WaitsWithoutRedirection) {
+  TDkCreateProcess p;
+  Events e;
+  e.attach(p);
+  p.ApplicationName = cmdPath();
+  p.CommandLine = "cmd.exe /q /c exit 42";
+  p.CreationFlags = cpsFlag(cfNewConsole);
+  p.LaunchProcess();
+  EXPECT_EQ(TDkCreateProcess::stWaiting, p.State());
+  ASSERT_TRUE(pumpUntil([&] { return e.terminations > 0; }));
+  EXPECT_EQ(42u, e.exitCode);
+  EXPECT_EQ(42u, p.LastExitCode());
+  // A new launch after the end is fine.
+  p.CommandLine = "cmd.exe /q /c exit 5";
+  p.LaunchProcess();
+  ASSERT_TRUE(pumpUntil([&] { return e.terminations > 1; }));
+  EXPECT_EQ(5u, e.exitCode);
+}
+
+TEST(ProcessRunner, WithoutWaitingReturnsStartedAndReportsNothing) {
+  TDkCreateProcess p;
+  Events e;
+  e.attach(p);
+  p.SetWaitForTerminate(false);
+  p.ApplicationName = cmdPath();
+  p.CommandLine = "cmd.exe /q /c exit 3";
+  p.CreationFlags = cpsFlag(cfNewConsole);
+  p.LaunchProcess();
+  EXPECT_EQ(TDkCreateProcess::stStarted, p.State());
+  EXPECT_EQ(nullptr, p.ProcessInformation().hProcess);
+  EXPECT_EQ(nullptr, p.ProcessInformation().hThread);
+  const DWORD pid = p.ProcessInformation().dwProcessId;
+  EXPECT_NE(0u, pid);
+  if (HANDLE child = OpenProcess(SYNCHRONIZE, FALSE, pid)) {
+    WaitForSingleObject(child, 30000);
+    CloseHandle(child);
+  }
+  pumpFor(200);
+  EXPECT_EQ(0, e.terminations);
+  p.DetachFromProcess();  // started: nothing happens
+  EXPECT_EQ(TDkCreateProcess::stStarted, p.State());
+  // From started a new launch is allowed.
+  p.LaunchProcess();
+  EXPECT_EQ(TDkCreateProcess::stStarted, p.State());
+}
+
+TEST(ProcessRunner, DetachStopsWaitingWithoutTouchingTheChild) {
+  TDkCreateProcess p;
+  Events e;
+  e.attach(p);
+  p.ApplicationName = cmdPath();
+  // The child waits on its input, which the runner's console thread holds.
+  p.CommandLine = "cmd.exe /q";
+  p.ConsoleOptions = consoleOption(coRedirect);
+  p.LaunchProcess();
+  const DWORD pid = p.ProcessInformation().dwProcessId;
+  HANDLE child = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+  ASSERT_NE(nullptr, child);
+  p.DetachFromProcess();
+  EXPECT_EQ(TDkCreateProcess::stIdle, p.State());
+  EXPECT_EQ(nullptr, p.ProcessInformation().hProcess);
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(child, 0));  // still running
+  // The upgrade path: a new command line, no waiting, launched again.
+  p.SetWaitForTerminate(false);
+  p.CommandLine = "cmd.exe /q /c exit 0";
+  p.ConsoleOptions = consoleOption(coOwnerData);
+  p.LaunchProcess();
+  EXPECT_EQ(TDkCreateProcess::stStarted, p.State());
+  TerminateProcess(child, 0);
+  WaitForSingleObject(child, 30000);
+  CloseHandle(child);
+  pumpFor(300);
+  EXPECT_EQ(0, e.terminations);
+}
+
+TEST(ProcessRunner, EmptyEnvironmentLineRaisesBeforeAnythingStarts) {
+  TDkCreateProcess p;
+  p.ApplicationName = cmdPath();
+  p.CommandLine = "cmd.exe /q /c exit 0";
+  p.Environment = {"A=1", ""};
+  EXPECT_THROW(p.LaunchProcess(), EDsError);
+  EXPECT_EQ(TDkCreateProcess::stIdle, p.State());
+  EXPECT_EQ(0u, p.ProcessInformation().dwProcessId);
+}
+
+TEST(ProcessRunner, FailedStartRaisesAndStaysIdle) {
+  TDkCreateProcess p;
+  p.ApplicationName = "C:\\om-no-such-folder\\x.exe";
+  p.CommandLine = "x.exe";
+  EXPECT_THROW(p.LaunchProcess(), EDkProcessError);
+  EXPECT_EQ(TDkCreateProcess::stIdle, p.State());
+}
+
+TEST(ProcessRunner, DestroyedWhileWaitingLeavesTheChildRunning) {
+  DWORD pid = 0;
+  {
+    TDkCreateProcess p;
+    Events e;
+    e.attach(p);
+    p.ApplicationName = cmdPath();
+    p.CommandLine = "cmd.exe /q";
+    p.ConsoleOptions = consoleOption(coRedirect) | consoleOption(coSeparateError);
+    p.LaunchProcess();
+    pid = p.ProcessInformation().dwProcessId;
+  }
+  HANDLE child = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
+  ASSERT_NE(nullptr, child);
+  // Its input pipe went with the runner, so the child ends on its own.
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child, 30000));
+  CloseHandle(child);
+  pumpFor(200);  // late posts of the runner's threads find no window
+}
+
+}  // namespace
+}  // namespace om
