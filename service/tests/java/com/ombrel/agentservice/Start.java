@@ -17,6 +17,8 @@ import java.util.Properties;
  *   mode=run | throw | notify | notify-wrong   (default run)
  *   stopDelay=<ms>  how long Stop takes
  *   notifyDelay=<ms> when notify/notify-wrong calls shutdownNotification
+ * When ombackup.properties in the working folder names a "service.port", it
+ * answers the tray monitor's protocol there (the tray's test agent).
  */
 public final class Start {
   private static final Path EVENTS = Paths.get("agent-events.log");
@@ -42,6 +44,7 @@ public final class Start {
     if ("throw".equals(mode())) {
       throw new IllegalStateException("sample agent refused to start");
     }
+    serveTray();
     running = true;
     Thread worker = new Thread(Start::work, "sample-agent");
     worker.setDaemon(true);
@@ -70,6 +73,19 @@ public final class Start {
       notifier.setDaemon(true);
       notifier.start();
     }
+  }
+
+  private static void serveTray() throws IOException {
+    Path file = Paths.get("ombackup.properties");
+    if (!Files.exists(file)) return;
+    Properties service = new Properties();
+    try (var in = Files.newInputStream(file)) {
+      service.load(in);
+    }
+    String port = service.getProperty("service.port");
+    if (port == null) return;
+    com.ombrel.trayagent.TestAgent tray = com.ombrel.trayagent.TestAgent.listen(Integer.parseInt(port.trim()));
+    record("tray protocol on port " + tray.servicePort());
   }
 
   private static String mode() {

@@ -286,6 +286,51 @@ class ServiceHostTest {
   }
 
   @Test
+  void hostedAgentAnswersTheTrayMonitor() throws Exception {
+    int port;
+    try (java.net.ServerSocket probe = new java.net.ServerSocket(0)) {
+      port = probe.getLocalPort();
+    }
+    Install install = install("tray").withJre("jre17").properties();
+    Files.write(install.dir.resolve("ombackup.properties"), List.of("service.port=" + port));
+    install.ombackup("-install");
+    install.sc("start");
+    install.awaitState(4);
+    long end = System.nanoTime() + TimeUnit.SECONDS.toNanos(30);
+    while (!install.events().contains("tray protocol on port " + port) && System.nanoTime() < end) Thread.sleep(50);
+    assertTrue(install.events().contains("tray protocol on port " + port), install.events().toString());
+
+    // The tray's exchange: prompt, "MONITOR" CR LF, acknowledgement, then the
+    // client-version request (34, an argument byte) answered by a CR LF-terminated text.
+    try (java.net.Socket tray = new java.net.Socket("127.0.0.1", port)) {
+      tray.setSoTimeout(5000);
+      var in = tray.getInputStream();
+      var out = tray.getOutputStream();
+      StringBuilder prompt = new StringBuilder();
+      for (int c; (c = in.read()) != '>';) {
+        assertTrue(c >= 0, "connection closed before the prompt: " + prompt);
+        prompt.append((char) c);
+      }
+      out.write("MONITOR\r\n".getBytes(StandardCharsets.US_ASCII));
+      out.flush();
+      assertEquals(1, in.read());
+      out.write(new byte[] {34, 0});
+      out.flush();
+      StringBuilder version = new StringBuilder();
+      for (int c; (c = in.read()) != '\n';) {
+        assertTrue(c >= 0, "connection closed in the version reply: " + version);
+        version.append((char) c);
+      }
+      assertEquals("1.0.0\r", version.toString());
+      out.write(99);
+      out.flush();
+    }
+    install.sc("stop");
+    install.awaitState(1);
+    install.ombackup("-uninstall");
+  }
+
+  @Test
   void javaReportsItsOwnShutdown() throws Exception {
     Install install = install("notify").withJre("jre17").properties().agent("mode=notify", "notifyDelay=300");
     install.ombackup("-install");

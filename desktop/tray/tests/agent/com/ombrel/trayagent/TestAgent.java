@@ -67,6 +67,7 @@ public final class TestAgent {
   private final Map<String, byte[]> settings = new HashMap<>();
   private final Map<String, byte[]> assigned = new java.util.LinkedHashMap<>();
   private final Map<Integer, byte[]> raw = new HashMap<>();
+  private int servicePort;
   private int delayMs;
   private int trickleMs;
   private int closeMidCode;
@@ -108,6 +109,30 @@ public final class TestAgent {
       }
       open.clear();
     }
+  }
+
+  /**
+   * An agent answering the tray protocol on 127.0.0.1:port (0 picks a free port),
+   * without a control port: the service host's sample agent serves the tray this way.
+   */
+  public static TestAgent listen(int port) throws IOException {
+    TestAgent agent = new TestAgent();
+    ServerSocket service = new ServerSocket(port, 50, InetAddress.getByName("127.0.0.1"));
+    agent.servicePort = service.getLocalPort();
+    Thread acceptor = new Thread(() -> agent.acceptAgents(service), "agent-accept");
+    acceptor.setDaemon(true);
+    acceptor.start();
+    return agent;
+  }
+
+  /** The port the agent answers on. */
+  public int servicePort() {
+    return servicePort;
+  }
+
+  /** A scripting command, as on the control port ("state 5", "version 2.1", ...). */
+  public String script(String line) {
+    return command(line.trim());
   }
 
   public static void main(String[] args) throws Exception {
