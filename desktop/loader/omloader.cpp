@@ -1,0 +1,205 @@
+// omloader: the program shortcuts and installers start instead of the tray
+// monitor. When the tray program beside it already runs, it hands its
+// command-line tail over through the hand-over file and brings the tray's
+// window forward; otherwise it starts the tray program with the same tail.
+// "-close" asks a running tray to end (up to 5 s) and then starts the tray
+// program with "-close" as well, which finishes the job.
+#include "platform/win32.h"
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "tray/handover.h"
+
+namespace {
+
+using TGetModuleFileNameExA = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
+using TQueryFullProcessImageNameA = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
+
+HMODULE gPsapi = nullptr;
+TGetModuleFileNameExA gGetModuleFileNameExA = nullptr;
+TQueryFullProcessImageNameA gQueryFullProcessImageNameA = nullptr;
+
+template <typename T>
+T Bind(HMODULE module, const char* name) {
+  return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+void BindEntryPoints() {
+  HMODULE psapi = LoadLibraryA("psapi.dll");
+  if (reinterpret_cast<uintptr_t>(psapi) > 31) {
+    gPsapi = psapi;
+    gGetModuleFileNameExA = Bind<TGetModuleFileNameExA>(psapi, "GetModuleFileNameExA");
+  }
+  if (HMODULE kernel = GetModuleHandleA("kernel32.dll"))
+    gQueryFullProcessImageNameA = Bind<TQueryFullProcessImageNameA>(kernel, "QueryFullProcessImageNameA");
+}
+
+void FreePsapi() {
+  if (gPsapi) FreeLibrary(gPsapi);
+  gPsapi = nullptr;
+  gGetModuleFileNameExA = nullptr;
+}
+
+bool GetProcessImagePath(DWORD processId, char (&buffer)[MAX_PATH]) {
+  buffer[0] = 0;
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+  if (process) {
+    bool ok = gGetModuleFileNameExA && gGetModuleFileNameExA(process, nullptr, buffer, MAX_PATH) > 0;
+    CloseHandle(process);
+    return ok;
+  }
+  if (GetLastError() != ERROR_ACCESS_DENIED || !gQueryFullProcessImageNameA) return false;
+  process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  if (!process) return false;
+  DWORD size = MAX_PATH;
+  bool ok = gQueryFullProcessImageNameA(process, 0, buffer, &size) != 0;
+  CloseHandle(process);
+  return ok;
+}
+
+struct TTraySearch {
+  const char* ClassName;
+  const char* ProgramPath;
+  HWND Found;
+  std::string Image;  // the found process's path as the system spells it
+};
+
+BOOL CALLBACK FindTrayWindowProc(HWND window, LPARAM param) {
+  auto& search = *reinterpret_cast<TTraySearch*>(param);
+  char cls[257] = {};
+  if (GetClassNameA(window, cls, 256) <= 0 || lstrcmpiA(cls, search.ClassName) != 0) return TRUE;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  char image[MAX_PATH];
+  if (!GetProcessImagePath(pid, image)) return TRUE;
+  image[MAX_PATH - 1] = 0;
+  if (lstrcmpiA(image, search.ProgramPath) != 0) return TRUE;
+  search.Found = window;
+  search.Image = image;
+  return FALSE;
+}
+
+// image receives the running program's path in its own spelling.
+HWND FindTrayWindow(const char* className, const std::string& programPath, std::string& image) {
+  TTraySearch search{className, programPath.c_str(), nullptr, std::string()};
+  EnumWindows(FindTrayWindowProc, reinterpret_cast<LPARAM>(&search));
+  if (search.Found) image = search.Image;
+  return search.Found;
+}
+
+std::string ExpandEnvironment(const std::string& text) {
+  std::string buffer(2048, '\0');
+  for (;;) {
+    DWORD n = ExpandEnvironmentStringsA(text.c_str(), &buffer[0], static_cast<DWORD>(buffer.size()));
+    if (n == 0) return std::string();
+    if (n <= buffer.size()) return std::string(buffer.c_str());
+    buffer.assign(n, '\0');
+  }
+}
+
+// Creates every missing folder of path (a folder path with a trailing separator).
+void ForceFolders(const std::string& path) {
+  for (size_t i = 0; i < path.size(); ++i) {
+    if ((path[i] == '\\' || path[i] == '/') && i > 0 && path[i - 1] != ':' && path[i - 1] != '\\') {
+      CreateDirectoryA(path.substr(0, i).c_str(), nullptr);
+    }
+  }
+}
+
+bool FileExists(const std::string& path) {
+  DWORD a = GetFileAttributesA(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void ShowLaunchError(const char* caption) {
+  char text[261] = {};
+  DWORD code = GetLastError();
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr,
+                 code, 0, text, sizeof text - 1, nullptr);
+  size_t n = lstrlenA(text);
+  while (n > 0 && (static_cast<unsigned char>(text[n - 1]) < 33 || text[n - 1] == '.')) text[--n] = 0;
+  MessageBoxA(nullptr, text, caption, MB_TASKMODAL | MB_ICONERROR);
+}
+
+bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
+
+// The command line after the program name, its leading blanks kept.
+const char* GetCommandTail(const char* commandLine) {
+  if (!commandLine) return "";
+  return commandLine + om::SkipProgramName(commandLine, IsLeadByte);
+}
+
+void WriteWithRetry(const std::string& path, const std::string& tail, bool ignoreSecondError) {
+  try {
+    om::WriteParamsFile(path, tail);
+  } catch (const std::exception&) {
+    Sleep(100);
+    try {
+      om::WriteParamsFile(path, tail);
+    } catch (const std::exception&) {
+      if (!ignoreSecondError) throw;
+    }
+  }
+}
+
+int RunLoader() {
+  BindEntryPoints();
+  const std::string tail = GetCommandTail(GetCommandLineA());
+
+  char module[MAX_PATH + 2] = {};
+  GetModuleFileNameA(nullptr, module, MAX_PATH + 1);
+  std::string folder = module;
+  size_t slash = folder.rfind('\\');
+  folder = slash == std::string::npos ? std::string() : folder.substr(0, slash);
+
+  std::string candidate = folder + "\\omtray.exe";
+  if (!FileExists(candidate)) candidate = folder + "\\Velbrook.exe";
+
+  int exitCode = 0;
+  if (FileExists(candidate)) {
+    const bool close = tail.find("-close") != std::string::npos;
+    std::string image;
+    HWND w = FindTrayWindow("TfrmServiceStatus", candidate, image);
+    if (w) {
+      const std::string handOver = om::HandOverFolder(ExpandEnvironment("%TEMP%"));
+      ForceFolders(handOver);
+      // The tray names the file after its own path as the system reports it;
+      // the same path in another letter case would name another file.
+      const std::string path = handOver + om::ParamsFileName(image.empty() ? candidate : image);
+      if (!close) {
+        SetForegroundWindow(w);
+        WriteWithRetry(path, tail, false);
+        FreePsapi();
+        return 0;
+      }
+      const DWORD start = GetTickCount();
+      while (w && GetTickCount() - start < 5000) {
+        WriteWithRetry(path, tail, true);
+        Sleep(100);
+        w = FindTrayWindow("TfrmServiceStatus", candidate, image);
+      }
+      if (w) exitCode = 1;
+    } else if (close) {
+      FreePsapi();
+      return 0;
+    }
+  }
+  FreePsapi();
+  HINSTANCE result = ShellExecuteA(nullptr, nullptr, candidate.c_str(), tail.c_str(), folder.c_str(), SW_SHOWDEFAULT);
+  if (reinterpret_cast<uintptr_t>(result) <= 32) ShowLaunchError("Unable to Launch Backup Client");
+  return exitCode;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  try {
+    return RunLoader();
+  } catch (const std::exception& e) {
+    // Like the run-time library's report of an unhandled error.
+    MessageBoxA(nullptr, e.what(), "omloader", MB_TASKMODAL | MB_ICONERROR);
+    return 217;
+  }
+}

@@ -1,0 +1,192 @@
+// omloader end to end under Wine: a stand-in tray program (its window class,
+// the real hand-over reader and start-up switches) beside a copy of the
+// loader, in a fresh folder per test.
+#include <gtest/gtest.h>
+
+#include "process_harness.h"
+#include "tray/handover.h"
+
+using namespace om::testing;
+
+namespace {
+
+class Loader : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Folder.Copy(WinePath(OM_LOADER_EXE), "omloader.exe");
+    Folder.Copy(WinePath(OM_HOST_EXE), "omtray.exe");
+  }
+  long RunLoader(const std::string& args) {
+    TProcess loader(Folder.File("omloader.exe"), args);
+    EXPECT_TRUE(loader.Started);
+    return loader.Wait();
+  }
+  // Starts the stand-in tray and waits for its window.
+  std::unique_ptr<TProcess> StartTray(TProcessFolder& folder, const std::string& exe = "omtray.exe") {
+    auto p = std::make_unique<TProcess>(folder.File(exe), "");
+    EXPECT_TRUE(folder.WaitForEvent("window"));
+    return p;
+  }
+  TProcessFolder Folder{"lo ader"};  // a blank in every path
+};
+
+}  // namespace
+
+TEST_F(Loader, HandsTheTailToTheRunningTray) {
+  auto tray = StartTray(Folder);
+  EXPECT_EQ(RunLoader(" -show log"), 0);
+  EXPECT_TRUE(Folder.WaitForEvent("words[ -show log\\r\\n]"));
+  EXPECT_TRUE(Folder.WaitForEvent("gui[ -show log\\r\\n]noargs"));
+  // Words that open nothing.
+  EXPECT_EQ(RunLoader("  backupnow silent"), 0);
+  EXPECT_TRUE(Folder.WaitForEvent("words[  backupnow silent\\r\\n]"));
+  // Without arguments: an empty text.
+  EXPECT_EQ(RunLoader(""), 0);
+  EXPECT_TRUE(Folder.WaitForEvent("words[]"));
+  EXPECT_EQ(Folder.CountEvents("start "), 1);  // nothing else was started
+}
+
+TEST_F(Loader, WritesTheHandOverFileTheTrayReads) {
+  // The file itself: with the tray ignoring it, it stays for inspection.
+  Folder.Write("host.cfg", "ignore");
+  auto tray = StartTray(Folder);
+  EXPECT_EQ(RunLoader(" -x \"a b\""), 0);
+  char temp[2048];
+  ExpandEnvironmentStringsA("%TEMP%", temp, sizeof temp);
+  const std::string path = om::HandOverFilePath(temp, Folder.File("omtray.exe"));
+  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(f, INVALID_HANDLE_VALUE) << path;
+  char buf[64];
+  DWORD n = 0;
+  ReadFile(f, buf, sizeof buf, &n, nullptr);
+  CloseHandle(f);
+  DeleteFileA(path.c_str());
+  EXPECT_EQ(std::string(buf, n), " -x \"a b\"");
+}
+
+TEST_F(Loader, StartsTheTrayWhenNoneRuns) {
+  EXPECT_EQ(RunLoader(" -min monitor"), 0);
+  EXPECT_TRUE(Folder.WaitForEvent(" -min monitor]"));
+  EXPECT_TRUE(Folder.WaitForEvent("window"));  // the started tray went on
+}
+
+TEST_F(Loader, TrayOfAnotherFolderDoesNotCount) {
+  TProcessFolder other("other");
+  other.Copy(WinePath(OM_HOST_EXE), "omtray.exe");
+  auto foreign = StartTray(other);
+  EXPECT_EQ(RunLoader(" monitor"), 0);
+  EXPECT_TRUE(Folder.WaitForEvent(" monitor]"));
+  EXPECT_EQ(other.CountEvents("words["), 0);
+}
+
+TEST_F(Loader, CloseWithoutTrayStartsNothing) {
+  EXPECT_EQ(RunLoader(" -close"), 0);
+  Sleep(1500);
+  EXPECT_EQ(Folder.CountEvents("start "), 0);
+}
+
+TEST_F(Loader, CloseEndsTheTrayThenStartsItWithClose) {
+  auto tray = StartTray(Folder);
+  EXPECT_EQ(RunLoader(" -close"), 0);
+  EXPECT_EQ(tray->Wait(), 0);
+  EXPECT_GE(Folder.CountEvents("quit"), 1);
+  // The tray program started afterwards finds no instance and ends at once.
+  EXPECT_TRUE(Folder.WaitForEvent(" -close]"));
+  EXPECT_TRUE(Folder.WaitForEvent("skip exit 0"));
+}
+
+TEST_F(Loader, CloseThatTheTrayIgnoresTimesOut) {
+  Folder.Write("host.cfg", "ignore");
+  auto tray = StartTray(Folder);
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(RunLoader(" -close"), 1);
+  EXPECT_GE(GetTickCount() - start, 5000u);
+  // "omtray.exe -close" was started; its own close handling gives up too.
+  EXPECT_TRUE(Folder.WaitForEvent(" -close]"));
+  EXPECT_TRUE(Folder.WaitForEvent("skip exit 1"));
+}
+
+TEST_F(Loader, AlternativeProgramWhenTheTrayIsMissing) {
+  DeleteFileA(Folder.File("omtray.exe").c_str());
+  Folder.Copy(WinePath(OM_HOST_EXE), "Velbrook.exe");
+  EXPECT_EQ(RunLoader(" monitor"), 0);
+  EXPECT_TRUE(Folder.WaitForEvent(" monitor]"));
+  // A running one is handed the tail like the tray.
+  EXPECT_TRUE(Folder.WaitForEvent("window"));
+  EXPECT_EQ(RunLoader(" again"), 0);
+  EXPECT_TRUE(Folder.WaitForEvent("words[ again\\r\\n]"));
+}
+
+TEST_F(Loader, TrayFileInAnotherLetterCaseStillGetsTheTail) {
+  // The tray's file is spelled "OmTray.exe": the loader's own spelling of the
+  // path ("omtray.exe") names another hand-over file than the tray's.
+  DeleteFileA(Folder.File("omtray.exe").c_str());
+  Folder.Copy(WinePath(OM_HOST_EXE), "OmTray.exe");
+  TProcess tray(Folder.File("OmTray.exe"), "");
+  ASSERT_TRUE(Folder.WaitForEvent("window"));
+  ASSERT_EQ(Folder.CountEvents("program " + Folder.File("OmTray.exe")), 1) << Folder.Read("events.log");
+  EXPECT_NE(om::ParamsFileName(Folder.File("OmTray.exe")), om::ParamsFileName(Folder.File("omtray.exe")));
+  EXPECT_EQ(RunLoader(" monitor"), 0);
+  EXPECT_TRUE(Folder.WaitForEvent("words[ monitor\\r\\n]"));
+  EXPECT_EQ(Folder.CountEvents("start "), 1);
+}
+
+TEST_F(Loader, NumberedTempFolderIsSharedWithTheTray) {
+  char old[2048] = {};
+  GetEnvironmentVariableA("TEMP", old, sizeof old);
+  SetEnvironmentVariableA("TEMP", Folder.File("Temp\\2").c_str());
+  auto tray = StartTray(Folder);
+  EXPECT_EQ(RunLoader(" -show log"), 0);
+  SetEnvironmentVariableA("TEMP", old);
+  EXPECT_TRUE(Folder.WaitForEvent("words[ -show log\\r\\n]"));
+  // The file went to the base folder, which the loader created.
+  EXPECT_TRUE(Folder.Exists("Temp\\omparams"));
+  EXPECT_FALSE(Folder.Exists("Temp\\2"));
+}
+
+namespace {
+
+struct TDialogSearch {
+  DWORD ProcessId;
+  HWND Found;
+};
+
+BOOL CALLBACK FindErrorBox(HWND window, LPARAM param) {
+  auto& search = *reinterpret_cast<TDialogSearch*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  char title[128] = {};
+  GetWindowTextA(window, title, sizeof title);
+  if (pid == search.ProcessId && std::string(title) == "Unable to Launch Backup Client") {
+    search.Found = window;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+TEST_F(Loader, MissingProgramsShowTheSystemError) {
+  DeleteFileA(Folder.File("omtray.exe").c_str());
+  TProcess loader(Folder.File("omloader.exe"), " monitor");
+  ASSERT_TRUE(loader.Started);
+  TDialogSearch search{loader.Id, nullptr};
+  for (int i = 0; i < 600 && !search.Found; ++i) {
+    EnumWindows(FindErrorBox, reinterpret_cast<LPARAM>(&search));
+    if (!search.Found) Sleep(100);
+  }
+  ASSERT_NE(search.Found, nullptr);
+  // The message box's text: the system's text for "file not found", without
+  // its closing full stop and line end.
+  char expected[261] = {};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, ERROR_FILE_NOT_FOUND, 0, expected,
+                 sizeof expected, nullptr);
+  std::string want = expected;
+  while (!want.empty() && (static_cast<unsigned char>(want.back()) < 33 || want.back() == '.')) want.pop_back();
+  char text[512] = {};
+  GetDlgItemTextA(search.Found, 0xFFFF, text, sizeof text);
+  EXPECT_FALSE(want.empty());
+  EXPECT_EQ(std::string(text), want);
+  PostMessageA(search.Found, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(loader.Wait(), 0);
+}

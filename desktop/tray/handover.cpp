@@ -1,0 +1,124 @@
+#include "tray/handover.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "framework/exceptions.h"
+#include "framework/stringlist.h"
+#include "framework/streams.h"
+#include "framework/strutils.h"
+#include "hash/hashes.h"
+#include "hash/string_formats.h"
+
+namespace om {
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+bool PathExists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+void DeleteExisting(const std::string& path) {
+  if (std::remove(path.c_str()) != 0 && PathExists(path))
+    throw EFCreateError(Format("Cannot delete file \"%s\". %s", path.c_str(), std::strerror(errno)));
+}
+
+}  // namespace
+
+std::string ParamsFileName(const std::string& programPath) {
+  return THash::CalcStringDigest(THash_MD5::ClassInfo, programPath, nullptr, fmtHEX);
+}
+
+std::string ReduceTempFolder(const std::string& expandedTemp) {
+  size_t end = expandedTemp.size();
+  size_t start = end;
+  while (start > 0 && !IsSeparator(expandedTemp[start - 1])) --start;
+  if (start == 0 || start == end) return expandedTemp;  // no separator, or ends in one
+  for (size_t i = start; i < end; ++i)
+    if (expandedTemp[i] < '0' || expandedTemp[i] > '9') return expandedTemp;
+  return expandedTemp.substr(0, start - 1);
+}
+
+std::string HandOverFolder(const std::string& expandedTemp) {
+  std::string base = ReduceTempFolder(expandedTemp);
+  if (!base.empty() && IsSeparator(base.back())) base.pop_back();
+  return base + "\\omparams\\";
+}
+
+std::string HandOverFilePath(const std::string& expandedTemp, const std::string& programPath) {
+  return HandOverFolder(expandedTemp) + ParamsFileName(programPath);
+}
+
+void WriteParamsFile(const std::string& path, const std::string& text) {
+  if (PathExists(path)) DeleteExisting(path);
+  TFileStream stream(path, fmCreate);
+  if (!text.empty()) stream.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
+}
+
+bool TakeParamsFile(const std::string& path, std::string& text) {
+  if (!PathExists(path)) return false;
+  TStringList lines;
+  lines.LoadFromFile(path);
+  DeleteExisting(path);
+  text = lines.Text();
+  return true;
+}
+
+bool HandOverRequestsClose(const std::string& text) { return text.find("-close") != std::string::npos; }
+
+size_t SkipProgramName(const std::string& commandLine, bool (*isLeadByte)(unsigned char)) {
+  const size_t n = commandLine.size();
+  auto at = [&](size_t i) -> unsigned char { return i < n ? static_cast<unsigned char>(commandLine[i]) : 0; };
+  auto step = [&](size_t i) -> size_t {
+    if (isLeadByte && isLeadByte(at(i)) && at(i + 1) != 0) return i + 2;
+    return i + 1;
+  };
+  size_t p = 0;
+  for (;;) {
+    while (at(p) != 0 && at(p) <= ' ') ++p;
+    if (at(p) == '"' && at(p + 1) == '"')
+      p += 2;
+    else
+      break;
+  }
+  while (at(p) > ' ') {
+    if (at(p) == '"') {
+      ++p;
+      while (at(p) != 0 && at(p) != '"') p = step(p);
+      if (at(p) != 0) ++p;
+    } else {
+      p = step(p);
+    }
+  }
+  return p < n ? p : n;
+}
+
+}  // namespace om
+
+#include <chrono>
+#include <thread>
+
+#include "tray/startup_switches.h"
+
+namespace om {
+
+bool ProcessHandOverFile(TTrayHost& host, const std::string& path) {
+  if (!PathExists(path)) return false;
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  std::string text;
+  if (!TakeParamsFile(path, text)) return false;
+  if (HandOverRequestsClose(text)) {
+    host.QuitProgram();
+    return true;
+  }
+  if (host.HandleCommandWords(text)) host.LaunchJavaGui(text, true);
+  return true;
+}
+
+}  // namespace om

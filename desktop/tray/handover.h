@@ -1,0 +1,66 @@
+// Hand-over file between the loader (omloader) and a running tray monitor.
+//
+// When the tray monitor of an installation already runs, the loader writes its
+// command-line tail into a file in the per-user temporary folder instead of
+// starting a second tray; the tray reads and deletes the file on its next
+// one-second tick. Folder: %TEMP% (a numbered last component dropped), then
+// "omparams". File name: MD5 of the tray program's full path in upper-case
+// hexadecimal, no extension. Content: the tail exactly as on the command line
+// (ANSI bytes, no terminating zero, no line end).
+//
+// Portable: no windows.h. Paths here are Windows paths ('\\' separators).
+#pragma once
+
+#include <string>
+
+namespace om {
+
+// The MD5 digest of the bytes of programPath as 32 upper-case hexadecimal digits.
+std::string ParamsFileName(const std::string& programPath);
+
+// Reduces an expanded %TEMP% to the base of a numbered per-session sub-folder:
+// when its last path component is a whole number it is dropped together with
+// the separator before it ("...\Temp\2" -> "...\Temp").
+std::string ReduceTempFolder(const std::string& expandedTemp);
+
+// The hand-over folder for an expanded %TEMP%, with a trailing separator.
+// Loader and tray monitor use the same rule, so both name the same folder.
+std::string HandOverFolder(const std::string& expandedTemp);
+
+// Full path of the hand-over file for the tray program programPath.
+std::string HandOverFilePath(const std::string& expandedTemp, const std::string& programPath);
+
+// Writer: deletes path if it exists, creates it anew and writes the bytes of
+// text. Raises EFCreateError / EWriteError on failure.
+void WriteParamsFile(const std::string& path, const std::string& text);
+
+// Reader: when path exists, loads it as lines of text, deletes it and returns
+// true with text = the lines, each followed by CR LF. False when there is no
+// file. Raises when the file exists but cannot be read or deleted.
+bool TakeParamsFile(const std::string& path, std::string& text);
+
+// The hand-over text asks the tray monitor to end ("-close", exact case).
+bool HandOverRequestsClose(const std::string& text);
+
+// Position in commandLine right after the program name: skips leading
+// characters with codes 1..32 and pairs of double quotes, then one argument
+// (characters above 32; a double quote opens a section, blanks included, that
+// the next double quote closes). isLeadByte, when given, marks the lead bytes
+// of double-byte characters, which are stepped over as whole characters.
+size_t SkipProgramName(const std::string& commandLine, bool (*isLeadByte)(unsigned char) = nullptr);
+
+}  // namespace om
+
+namespace om {
+
+struct TTrayHost;
+
+// The hand-over step of the tray monitor's tick: when the file at path exists,
+// waits 100 ms (lets the writer finish), takes its text and deletes it; a text
+// with "-close" quits the program, any other goes to HandleCommandWords and,
+// when that asks for it, to LaunchJavaGui as extra text without the program's
+// own arguments. Returns true when a file was taken. Errors propagate to the
+// tick, which shows them in the status label.
+bool ProcessHandOverFile(TTrayHost& host, const std::string& path);
+
+}  // namespace om

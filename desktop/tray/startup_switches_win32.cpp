@@ -1,0 +1,171 @@
+// Windows side of the single-instance test, the start-up switches and the
+// control messages.
+#include "platform/win32.h"
+
+#include "tray/startup_switches.h"
+
+#include "framework/exceptions.h"
+#include "tray/handover.h"
+#include "tray/logon_task.h"
+#include "tray/routines.h"
+#include "tray/tray_platform.h"
+
+namespace om {
+
+namespace {
+
+
+TModuleFileNameExA gModuleFileNameEx = nullptr;
+
+using TPsapiGetModuleFileNameExA = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
+
+DWORD PsapiModuleFileName(HANDLE process, char* buffer, DWORD size) {
+  if (gModuleFileNameEx) return gModuleFileNameEx(process, nullptr, buffer, size);
+  static TPsapiGetModuleFileNameExA bound = [] {
+    HMODULE lib = LoadLibraryA("psapi.dll");
+    return lib ? reinterpret_cast<TPsapiGetModuleFileNameExA>(
+                     reinterpret_cast<void*>(GetProcAddress(lib, "GetModuleFileNameExA")))
+               : nullptr;
+  }();
+  return bound ? bound(process, nullptr, buffer, size) : 0;
+}
+
+// Folder of a path without its trailing separator.
+std::string FolderOf(const std::string& path) {
+  std::string folder = ExtractFilePath(path);
+  if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+  return folder;
+}
+
+BOOL CALLBACK EnumProc(HWND window, LPARAM param) {
+  return FindAppWindowProc(window, *reinterpret_cast<TFindAppWindowRecord*>(param)) ? TRUE : FALSE;
+}
+
+// SendMessage that gives up on a hung receiver, so the caller's own time
+// limits hold.
+void SendQuit(HWND window) {
+  DWORD_PTR result;
+  SendMessageTimeoutA(window, kControlMessage, kControlQuitWParam, kControlQuit, SMTO_ABORTIFHUNG, 2000, &result);
+}
+
+}  // namespace
+
+void SetModuleFileNameExRoutine(TModuleFileNameExA routine) { gModuleFileNameEx = routine; }
+
+std::string GetProcessImagePath(uint32_t processId) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+  if (!process) return std::string();
+  char buffer[MAX_PATH + 1] = {};
+  DWORD n = PsapiModuleFileName(process, buffer, MAX_PATH);
+  CloseHandle(process);
+  if (n > MAX_PATH) n = MAX_PATH;
+  return std::string(buffer, n);
+}
+
+int FindAppWindowProc(void* windowPtr, TFindAppWindowRecord& record) {
+  HWND window = static_cast<HWND>(windowPtr);
+  AppProgramFolder = FolderOf(ProgramFileName());
+  char cls[257] = {};
+  int len = GetClassNameA(window, cls, 256);
+  if (len <= 0 || !WindowClassMatches(std::string(cls, static_cast<size_t>(len)), record.ClassName)) return TRUE;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  bool accept = record.ProcessId != 0 && record.ProcessId == pid;
+  if (!accept) {
+    std::string image = GetProcessImagePath(pid);
+    accept = AcceptWindowProcessFolder(image.empty() ? std::string() : FolderOf(image), AppProgramFolder,
+                                       [](const std::string& p) { return FileExists(p); });
+  }
+  if (accept) {
+    record.Window = window;
+    record.ProcessId = pid;
+  }
+  return record.Window == nullptr;
+}
+
+void* FindAppWindow(const std::string& className, uint32_t processId) {
+  TFindAppWindowRecord record;
+  record.ClassName = className;
+  record.ProcessId = processId;
+  EnumWindows(EnumProc, reinterpret_cast<LPARAM>(&record));
+  return record.Window;
+}
+
+uint32_t FindAppProcess(const std::string& className) {
+  TFindAppWindowRecord record;
+  record.ClassName = className;
+  EnumWindows(EnumProc, reinterpret_cast<LPARAM>(&record));
+  return record.Window ? record.ProcessId : 0;
+}
+
+void HandleStartupSwitches() { HandleStartupSwitches(GetCommandLineA()); }
+
+void HandleStartupSwitches(const std::string& commandLine) {
+  const std::vector<std::string> args = ParamStrList(commandLine);
+  SkipInterface = true;
+  StartupExitCode = 0;
+  HWND instance = nullptr;
+  if (StartupNeedsInstanceSearch(args)) instance = static_cast<HWND>(FindAppWindow(kTrayWindowClass, 0));
+  switch (DecideStartupAction(args, instance != nullptr)) {
+    case TStartupAction::CreateScheduledTask:
+      StartupExitCode = CreateScheduledTask(args);
+      return;
+    case TStartupAction::RemoveScheduledTask:
+      StartupExitCode = RemoveScheduledTask(args);
+      return;
+    case TStartupAction::EndQuietly:
+    case TStartupAction::CloseNoInstance:
+      return;
+    case TStartupAction::HandOver: {
+      SetForegroundWindow(instance);
+      std::string tail = commandLine.substr(SkipProgramName(commandLine));
+      ATOM atom = GlobalAddAtomA(tail.c_str());
+      SendMessageA(instance, kControlMessage, atom, kControlCommandText);
+      return;
+    }
+    case TStartupAction::CloseInstance: {
+      const uint32_t start = GetTickCount();
+      while (instance && TicksSince(start) < 10000) {
+        SendQuit(instance);
+        Sleep(100);
+        instance = static_cast<HWND>(FindAppWindow(kTrayWindowClass, 0));
+      }
+      if (instance) StartupExitCode = 1;
+      return;
+    }
+    case TStartupAction::UpgradeGoOn:
+      SendQuit(instance);
+      SkipInterface = false;
+      return;
+    case TStartupAction::GoOn:
+      SkipInterface = false;
+      return;
+  }
+}
+
+void HandleControlMessage(TTrayHost& host, uintptr_t wparam, intptr_t lparam) {
+  try {
+    if (lparam == kControlQuit) {
+      host.QuitProgram();
+    } else if (lparam == kControlCommandText) {
+      std::string text;
+      if (wparam != 0) {
+        char buffer[MAX_PATH + 1] = {};
+        UINT n = GlobalGetAtomNameA(static_cast<ATOM>(wparam & 0xFFFF), buffer, MAX_PATH);
+        text.assign(buffer, n);
+        GlobalDeleteAtom(static_cast<ATOM>(wparam & 0xFFFF));
+      }
+      if (host.HandleCommandWords(text)) host.LaunchJavaGui(text, true);
+    }
+  } catch (const std::exception& e) {
+    if (e.what() && *e.what()) host.ShowStatusError(e.what());
+  }
+}
+
+bool HandleCloseMessage(TTrayHost& host, intptr_t lparam) {
+  if (lparam != 1) return false;
+  host.TerminateApplication();
+  return true;
+}
+
+}  // namespace om
