@@ -11,6 +11,7 @@
 #include <windows.h>
 #include <winsvc.h>
 #include <shellapi.h>
+#include <winioctl.h>
 #else
 #include "posix/include/win32_types.h"
 #include "posix/include/win32_errors.h"
@@ -20,6 +21,7 @@
 #include "posix/include/winsvc.h"
 #include "posix/include/securitybase.h"
 #include "posix/include/system_ext.h"
+#include "posix/include/journal.h"
 #endif
 
 // The Volume Shadow Copy requestor interfaces, for the code that asks for them

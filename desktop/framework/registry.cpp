@@ -89,6 +89,21 @@ bool TRegistry::DeleteKey(const std::string& key) {
   return RegDeleteKeyA(base, rel.c_str()) == ERROR_SUCCESS;
 }
 
+bool TRegistry::MoveKey(const std::string& oldName, const std::string& newName, bool deleteOld) {
+  std::string oldRel, newRel;
+  HKEY oldBase = BaseFor(oldName, oldRel);
+  HKEY newBase = BaseFor(newName, newRel);
+  HKEY source = nullptr, target = nullptr;
+  if (RegOpenKeyExA(oldBase, oldRel.c_str(), 0, KEY_READ, &source) != ERROR_SUCCESS) return false;
+  bool ok = RegCreateKeyExA(newBase, newRel.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                            &target, nullptr) == ERROR_SUCCESS &&
+            RegCopyTreeA(source, nullptr, target) == ERROR_SUCCESS;
+  if (target) RegCloseKey(target);
+  RegCloseKey(source);
+  if (ok && deleteOld) ok = DeleteKey(oldName);
+  return ok;
+}
+
 bool TRegistry::ValueExists(const std::string& name) {
   HKEY k = FCurrentKey ? FCurrentKey : FRootKey;
   return RegQueryValueExA(k, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;

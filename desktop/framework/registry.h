@@ -29,6 +29,11 @@ public:
   void CloseKey();
   bool KeyExists(const std::string& key);
   bool DeleteKey(const std::string& key);
+  // Copies the values and sub-keys of oldName into newName (created when
+  // missing; what it already holds stays unless overwritten) and, with
+  // deleteOld, removes oldName. False when oldName cannot be opened or a step
+  // fails; the old key is kept when the copy failed.
+  bool MoveKey(const std::string& oldName, const std::string& newName, bool deleteOld);
   bool ValueExists(const std::string& name);
   bool DeleteValue(const std::string& name);
   std::vector<std::string> GetValueNames();

@@ -136,7 +136,11 @@ DWORD WINAPI TThread::ThreadProc(LPVOID param) {
 }
 
 void TThread::DoTerminate() {
-  if (OnTerminate) Synchronize(this, [this] { OnTerminate(this); });
+  // The handler is looked at again on the main thread: it may have been
+  // removed there while this call waited.
+  if (OnTerminate) Synchronize(this, [this] {
+    if (OnTerminate) OnTerminate(this);
+  });
 }
 
 DWORD TThread::WaitFor() {

@@ -24,7 +24,9 @@ add_library(om_support_routines STATIC ${om_support_routines_sources})
 target_include_directories(om_support_routines PUBLIC ${CMAKE_CURRENT_LIST_DIR}/..)
 target_link_libraries(om_support_routines PUBLIC om_framework_core om_platform)
 if(WIN32)
-  target_link_libraries(om_support_routines PUBLIC shell32 ole32 advapi32 user32)
+  # The runner's window and threads and the zones' registry access come from
+  # the framework and the support library's utility window.
+  target_link_libraries(om_support_routines PUBLIC om_support om_framework_win shell32 ole32 advapi32 user32)
 endif()
 
 set(om_support_routines_tests

@@ -7,13 +7,9 @@ namespace om {
 
 void RaiseLastProcessError() {
   const DWORD code = GetLastError();
-  char* text = nullptr;
-  FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
-  std::string message = text ? Trim(text) : std::string();
-  if (text) LocalFree(text);
+  std::string message = Trim(SysErrorMessage(code));
   if (message.empty()) message = Format("System Error.  Code: %lu.", static_cast<unsigned long>(code));
-  throw EDkProcessError(code, message);
+  throw EDkProcessError(message, code);
 }
 
 TDkRWEHandles::~TDkRWEHandles() {

@@ -13,13 +13,9 @@
 namespace om {
 
 // A system call of the runner failed: the last error and its message.
-class EDkProcessError : public Exception {
+class EDkProcessError : public EOSError {
 public:
-  EDkProcessError(DWORD code, std::string message) : Exception(std::move(message)), FCode(code) {}
-  DWORD Code() const { return FCode; }
-
-private:
-  DWORD FCode;
+  using EOSError::EOSError;
 };
 // Raises EDkProcessError with GetLastError and the system's text for it.
 [[noreturn]] void RaiseLastProcessError();

@@ -1,154 +1,191 @@
 #include "support/runnerprocess.h"
 
-#include <algorithm>
-#include <atomic>
 #include <mutex>
+
+#include "framework/forms.h"
+#include "framework/thread.h"
+#include "support/putilwindow.h"
 
 namespace om {
 
 namespace {
 
 constexpr char kProcessRunning[] = "Cannot perform this operation when process is running";
-constexpr char kWindowClass[] = "TDkRunnerWindow";
-// A thread's last word to the main thread; LParam is the thread.
-constexpr UINT kThreadDone = WM_APP + 0x2D1;
 
-// Taken by an ending thread around its last post and by a component around
-// the destruction of its window: a thread whose post finds no window (its
-// component is gone) cleans up after itself.
-std::mutex gOrphanLock;
+HANDLE duplicateOwnHandle(HANDLE source) {
+  HANDLE copy = nullptr;
+  if (!DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+    RaiseLastProcessError();
+  return copy;
+}
+
+HANDLE newEvent() {
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!event) RaiseLastProcessError();
+  return event;
+}
+
+// The runner's threads run below normal priority and free themselves when done.
+void prepareThread(TThread& thread, TNotifyEvent onTerminate) {
+  thread.FreeOnTerminate = true;
+  thread.OnTerminate = onTerminate;
+  SetThreadPriority(thread.Handle(), THREAD_PRIORITY_BELOW_NORMAL);
+}
 
 }  // namespace
 
-enum class TRunnerThreadKind { Wait, Console, Read };
-
-// One background thread of the runner and everything it touches. Made and
-// deleted by the main thread, except that an orphaned thread deletes itself.
-struct TDkRunnerThread {
-  TRunnerThreadKind Kind;
-  HWND Window;
-  TDkReader* Reader = nullptr;
-  HANDLE Thread = nullptr;
-  WPARAM ReaderTag = 0;          // sent with the data messages
-  std::atomic<bool> Terminated{false};
-  bool HandlerSet = true;        // main thread only
-  uint32_t ExitCode = 0;
-
-  // Wait and console threads.
-  HANDLE Process = nullptr;      // own duplicate
-  HANDLE CancelEvent = nullptr;
-  HANDLE InputPipe = nullptr;    // console thread: write end of the child's input
-  HANDLE InputPending = nullptr;
-  CRITICAL_SECTION InputLock;
-  std::string PendingInput;
-
-  // Read threads.
-  HANDLE Pipe = nullptr;
-  CRITICAL_SECTION BufferLock;
-  TDkReadBuffer Buffer;
-
-  TDkRunnerThread(TRunnerThreadKind kind, HWND window) : Kind(kind), Window(window) {
-    InitializeCriticalSection(&InputLock);
-    InitializeCriticalSection(&BufferLock);
+// Waits for the child (or the cancel event) and keeps its exit code.
+class TDkWaitForProcessThread : public TThread {
+public:
+  // Works on its own duplicate of process.
+  explicit TDkWaitForProcessThread(HANDLE process) : FProcess(duplicateOwnHandle(process)) {
+    try {
+      FCancelEvent = newEvent();
+    } catch (...) {
+      CloseHandle(FProcess);
+      throw;
+    }
   }
-  ~TDkRunnerThread() {
-    for (HANDLE h : {Thread, Process, CancelEvent, InputPipe, InputPending, Pipe})
-      if (h) CloseHandle(h);
-    DeleteCriticalSection(&InputLock);
-    DeleteCriticalSection(&BufferLock);
+  ~TDkWaitForProcessThread() override {
+    CloseHandle(FProcess);
+    CloseHandle(FCancelEvent);
   }
 
   void Cancel() {
-    Terminated = true;
-    if (CancelEvent) SetEvent(CancelEvent);
+    Terminate();
+    SetEvent(FCancelEvent);
   }
 
-  static DWORD WINAPI Run(LPVOID param) {
-    auto* self = static_cast<TDkRunnerThread*>(param);
-    try {
-      if (self->Kind == TRunnerThreadKind::Read)
-        self->ExecuteRead();
-      else
-        self->ExecuteWait();
-    } catch (...) {
+  uint32_t ExitCode = 0;
+
+protected:
+  void Execute() override {
+    WaitForInputIdle(FProcess, INFINITE);
+    HANDLE handles[2] = {FCancelEvent, FProcess};
+    // A failed wait ends the thread: the ending is reported with the code held.
+    ended(WaitForMultipleObjects(2, handles, FALSE, INFINITE));
+  }
+
+  // The cancel event or the child's end; false for any other result.
+  bool ended(DWORD result) {
+    if (result == WAIT_OBJECT_0) {
+      ExitCode = 0xFFFFFFFF;
+      return true;
     }
-    std::lock_guard<std::mutex> hold(gOrphanLock);
-    if (!PostMessageA(self->Window, kThreadDone, 0, reinterpret_cast<LPARAM>(self))) delete self;
-    return 0;
+    if (result == WAIT_OBJECT_0 + 1) {
+      DWORD code = 0;
+      GetExitCodeProcess(FProcess, &code);
+      ExitCode = code;
+      return true;
+    }
+    return false;
   }
 
-  void ExecuteWait() {
-    WaitForInputIdle(Process, INFINITE);
-    HANDLE handles[3] = {CancelEvent, Process, InputPending};
-    DWORD count = Kind == TRunnerThreadKind::Console && InputPipe ? 3 : 2;
-    while (!Terminated) {
+  HANDLE FProcess;
+  HANDLE FCancelEvent = nullptr;
+};
+
+// The waiting thread of a redirected child: also writes what is queued for
+// the child's input while it waits.
+class TDkConsoleThread : public TDkWaitForProcessThread {
+public:
+  // Takes over inputPipe, the write end of the child's input.
+  TDkConsoleThread(HANDLE process, HANDLE inputPipe) : TDkWaitForProcessThread(process), FInputPipe(inputPipe) {
+    FInputPending = newEvent();
+  }
+  ~TDkConsoleThread() override {
+    closeInput();
+    CloseHandle(FInputPending);
+  }
+
+protected:
+  void Execute() override {
+    WaitForInputIdle(FProcess, INFINITE);
+    HANDLE handles[3] = {FCancelEvent, FProcess, FInputPending};
+    DWORD count = FInputPipe ? 3 : 2;
+    while (!Terminated()) {
       const DWORD r = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
-      if (r == WAIT_OBJECT_0) {
-        ExitCode = 0xFFFFFFFF;
-        return;
-      }
-      if (r == WAIT_OBJECT_0 + 1) {
-        DWORD code = 0;
-        GetExitCodeProcess(Process, &code);
-        ExitCode = code;
-        return;
-      }
       if (r == WAIT_OBJECT_0 + 2) {
         WritePendingInput();
-        if (!InputPipe) count = 2;
+        if (!FInputPipe) count = 2;
         continue;
       }
-      return;  // the wait failed: the ending is reported with the code held
+      ended(r);
+      break;
     }
+    // The child's input ends with the wait, not only once the end event has
+    // run on the main thread.
+    std::lock_guard<std::mutex> hold(FInputLock);
+    closeInput();
   }
 
+private:
   void WritePendingInput() {
-    EnterCriticalSection(&InputLock);
-    if (InputPipe && !PendingInput.empty()) {
+    std::lock_guard<std::mutex> hold(FInputLock);
+    if (FInputPipe && !FPendingInput.empty()) {
       DWORD written = 0;
-      if (WriteFile(InputPipe, PendingInput.data(), static_cast<DWORD>(PendingInput.size()), &written, nullptr)) {
-        PendingInput.erase(0, written);
+      if (WriteFile(FInputPipe, FPendingInput.data(), static_cast<DWORD>(FPendingInput.size()), &written, nullptr)) {
+        FPendingInput.erase(0, written);
       } else {
         const DWORD error = GetLastError();
-        if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) {
-          CloseHandle(InputPipe);
-          InputPipe = nullptr;
-        }
+        if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) closeInput();
       }
     }
-    if (PendingInput.empty() || !InputPipe) ResetEvent(InputPending);
-    LeaveCriticalSection(&InputLock);
+    if (FPendingInput.empty() || !FInputPipe) ResetEvent(FInputPending);
   }
 
-  void ExecuteRead() {
+  void closeInput() {
+    if (FInputPipe) CloseHandle(FInputPipe);
+    FInputPipe = nullptr;
+  }
+
+  HANDLE FInputPipe;
+  HANDLE FInputPending;
+  std::mutex FInputLock;
+  std::string FPendingInput;
+};
+
+// Drains one pipe into the shared buffer and tells the runner's window.
+class TDkReadThread : public TThread {
+public:
+  // Takes over pipe.
+  TDkReadThread(TDkReader* reader, HANDLE pipe, HWND window) : FReader(reader), FPipe(pipe), FWindow(window) {}
+  ~TDkReadThread() override {
+    if (FPipe) CloseHandle(FPipe);
+  }
+
+  // Main thread: the next buffered chunk; false when nothing is buffered.
+  bool TakeChunk(std::string& chunk) {
+    std::lock_guard<std::mutex> hold(FBufferLock);
+    return FBuffer.Take(chunk);
+  }
+
+protected:
+  void Execute() override {
     char buffer[TDkReadBuffer::kChunk];
-    while (!Terminated) {
+    while (!Terminated()) {
       DWORD n = 0;
-      const BOOL ok = ReadFile(Pipe, buffer, sizeof buffer, &n, nullptr);
+      const BOOL ok = ReadFile(FPipe, buffer, sizeof buffer, &n, nullptr);
       // Any failure but a partial message ends the pipe for good: retrying
       // a handle that cannot be read would only spin.
       if (!ok && GetLastError() != ERROR_MORE_DATA) break;
       if (n == 0) continue;
-      EnterCriticalSection(&BufferLock);
-      Buffer.Append(buffer, n);
-      LeaveCriticalSection(&BufferLock);
-      PostMessageA(Window, kRunnerReaderData, ReaderTag, 0);
+      {
+        std::lock_guard<std::mutex> hold(FBufferLock);
+        FBuffer.Append(buffer, n);
+      }
+      PostMessageA(FWindow, kRunnerReaderData, reinterpret_cast<WPARAM>(FReader), 0);
     }
+    CloseHandle(FPipe);
+    FPipe = nullptr;
   }
 
-  bool TakeChunk(std::string& chunk) {
-    EnterCriticalSection(&BufferLock);
-    const bool got = Buffer.Take(chunk);
-    LeaveCriticalSection(&BufferLock);
-    return got;
-  }
-
-  void Start() {
-    Thread = CreateThread(nullptr, 0, Run, this, CREATE_SUSPENDED, nullptr);
-    if (!Thread) RaiseLastProcessError();
-    SetThreadPriority(Thread, THREAD_PRIORITY_BELOW_NORMAL);
-    ResumeThread(Thread);
-  }
+private:
+  TDkReader* FReader;  // sent with the data messages, never touched here
+  HANDLE FPipe;
+  HWND FWindow;
+  std::mutex FBufferLock;
+  TDkReadBuffer FBuffer;
 };
 
 // --- TDkReader ---
@@ -167,10 +204,14 @@ TDkReader::~TDkReader() { Stop(); }
 void TDkReader::Start(HANDLE pipe) {
   FAssembler.OwnerData = (FOwner->ConsoleOptions & consoleOption(coOwnerData)) != 0;
   FAssembler.Reset();
-  auto* thread = new TDkRunnerThread(TRunnerThreadKind::Read, FOwner->Window());
-  thread->Reader = this;
-  thread->ReaderTag = reinterpret_cast<WPARAM>(this);
-  thread->Pipe = pipe;
+  TDkReadThread* thread;
+  try {
+    thread = new TDkReadThread(this, pipe, FOwner->Window());
+  } catch (...) {
+    CloseHandle(pipe);
+    throw;
+  }
+  prepareThread(*thread, MakeMethod<&TDkReader::ThreadTerminated>(this));
   try {
     thread->Start();
   } catch (...) {
@@ -182,12 +223,13 @@ void TDkReader::Start(HANDLE pipe) {
 
 void TDkReader::Stop() {
   if (!FThread) return;
-  FThread->HandlerSet = false;
-  FThread->Terminated = true;
-  // A blocked read ends here; otherwise the thread ends when the child closes
+  // While its termination handler is set the thread cannot free itself (the
+  // handler runs on this thread), so it is ended first and let go last. A
+  // blocked read ends here; otherwise the thread ends when the child closes
   // its end of the pipe.
-  CancelSynchronousIo(FThread->Thread);
-  FThread->Reader = nullptr;
+  FThread->Terminate();
+  CancelSynchronousIo(FThread->Handle());
+  FThread->OnTerminate = nullptr;
   FThread = nullptr;
 }
 
@@ -196,7 +238,7 @@ void TDkReader::TakeAndSplit() {
   while (FThread && FThread->TakeChunk(chunk)) FAssembler.Split(chunk);
 }
 
-void TDkReader::ThreadEnded() {
+void TDkReader::ThreadTerminated(TObject*) {
   TakeAndSplit();
   FAssembler.Finish();
   FThread = nullptr;
@@ -205,7 +247,7 @@ void TDkReader::ThreadEnded() {
 
 // --- TDkCreateProcess ---
 
-TDkCreateProcess::TDkCreateProcess() : FError(this), FOutput(this) {}
+TDkCreateProcess::TDkCreateProcess(TComponent* AOwner) : TDkComponent(AOwner), FError(this), FOutput(this) {}
 
 TDkCreateProcess::~TDkCreateProcess() {
   try {
@@ -214,92 +256,44 @@ TDkCreateProcess::~TDkCreateProcess() {
   }
   FOutput.Stop();
   FError.Stop();
-  if (FWindow) {
-    // Threads whose last word is already queued are finished here; those
-    // still running clean up after themselves once the window is gone.
-    std::lock_guard<std::mutex> hold(gOrphanLock);
-    SetWindowLongPtrA(FWindow, GWLP_USERDATA, 0);
-    MSG msg;
-    while (PeekMessageA(&msg, FWindow, kThreadDone, kThreadDone, PM_REMOVE)) {
-      auto* thread = reinterpret_cast<TDkRunnerThread*>(msg.lParam);
-      WaitForSingleObject(thread->Thread, INFINITE);
-      delete thread;
-    }
-    DestroyWindow(FWindow);
+  // Threads still running were let go above: they post nothing that needs the
+  // component, and what they post after this finds no window.
+  DeallocateUtilityWindow(FWindow);
+  try {
+    CloseProcessHandles();
+  } catch (...) {
   }
-  CloseProcessHandles();
 }
 
 HWND TDkCreateProcess::Window() {
-  if (FWindow) return FWindow;
-  HINSTANCE instance = GetModuleHandleA(nullptr);
-  WNDCLASSA existing;
-  if (!GetClassInfoA(instance, kWindowClass, &existing)) {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = instance;
-    wc.lpszClassName = kWindowClass;
-    if (!RegisterClassA(&wc)) RaiseLastProcessError();
-  }
-  FWindow = CreateWindowExA(WS_EX_TOOLWINDOW, kWindowClass, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance,
-                            nullptr);
-  if (!FWindow) RaiseLastProcessError();
-  SetWindowLongPtrA(FWindow, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  if (!FWindow) FWindow = AllocateUtilityWindow(MakeMethod<&TDkCreateProcess::WndProc>(this));
   return FWindow;
 }
 
-LRESULT CALLBACK TDkCreateProcess::WindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == kThreadDone) {
-    auto* thread = reinterpret_cast<TDkRunnerThread*>(lParam);
-    auto* self = reinterpret_cast<TDkCreateProcess*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
-    WaitForSingleObject(thread->Thread, INFINITE);  // it posted as its last step
-    try {
-      if (self) self->ThreadDone(thread);
-    } catch (...) {
-    }
-    delete thread;
-    return 0;
-  }
-  auto* self = reinterpret_cast<TDkCreateProcess*>(GetWindowLongPtrA(wnd, GWLP_USERDATA));
-  if (!self) return DefWindowProcA(wnd, msg, wParam, lParam);
+void TDkCreateProcess::WndProc(TMessage& Message) {
   try {
-    return self->HandleMessage(msg, wParam, lParam);
-  } catch (...) {
-    return 0;
-  }
-}
-
-LRESULT TDkCreateProcess::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
-  switch (msg) {
-    case kRunnerReaderData: {
-      auto* reader = reinterpret_cast<TDkReader*>(wParam);
-      if (reader == &FOutput || reader == &FError) reader->TakeAndSplit();
-      return 0;
-    }
-    case kRunnerEnding:
-      if (FState == stWaiting) {
-        if (--FEndings <= 0) {
+    switch (Message.Msg) {
+      case kRunnerReaderData: {
+        auto* reader = reinterpret_cast<TDkReader*>(Message.WParam);
+        if (reader == &FOutput || reader == &FError) reader->TakeAndSplit();
+        break;
+      }
+      case kRunnerEnding:
+        if (FState == stWaiting && --FEndings <= 0) {
           ResetToIdle();
           if (OnTerminate) OnTerminate(this, FExitCode);
         }
-      }
-      return 0;
-    default:
-      return DefWindowProcA(FWindow, msg, wParam, lParam);
+        break;
+      default:
+        Message.Result = DefWindowProcA(FWindow, Message.Msg, Message.WParam, Message.LParam);
+    }
+  } catch (...) {
+    if (ApplicationExists()) Application()->HandleException(this);
   }
 }
 
-void TDkCreateProcess::ThreadDone(TDkRunnerThread* thread) {
-  if (!thread->HandlerSet) return;
-  if (thread->Kind == TRunnerThreadKind::Read) {
-    if (thread->Reader) thread->Reader->ThreadEnded();
-  } else {
-    WaitThreadEnded(thread->ExitCode);
-  }
-}
-
-void TDkCreateProcess::WaitThreadEnded(uint32_t exitCode) {
-  FExitCode = exitCode;
+void TDkCreateProcess::WaitThreadTerminated(TObject* Sender) {
+  FExitCode = static_cast<TDkWaitForProcessThread*>(Sender)->ExitCode;
   FWaitThread = nullptr;
   PostMessageA(Window(), kRunnerEnding, 0, 0);
 }
@@ -346,21 +340,12 @@ void TDkCreateProcess::LaunchProcess() {
   request.StartupInfo = StartupInfo;
   request.ConsoleOptions = ConsoleOptions;
 
-  HWND window = Window();
+  Window();
   TDkRWEHandles parent;
   FProcessInfo = StartChildProcess(request, parent);
 
-  auto watcher = [&](TRunnerThreadKind kind) {
-    auto* thread = new TDkRunnerThread(kind, window);
-    if (!DuplicateHandle(GetCurrentProcess(), FProcessInfo.hProcess, GetCurrentProcess(), &thread->Process, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS) ||
-        !(thread->CancelEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr))) {
-      delete thread;
-      RaiseLastProcessError();
-    }
-    return thread;
-  };
-  auto startWatcher = [&](TDkRunnerThread* thread) {
+  auto startWaiting = [&](TDkWaitForProcessThread* thread) {
+    prepareThread(*thread, MakeMethod<&TDkCreateProcess::WaitThreadTerminated>(this));
     try {
       thread->Start();
     } catch (...) {
@@ -375,16 +360,21 @@ void TDkCreateProcess::LaunchProcess() {
       const bool separateError = (ConsoleOptions & consoleOption(coSeparateError)) != 0;
       FState = stWaiting;
       FEndings = separateError ? 3 : 2;
-      TDkRunnerThread* console = watcher(TRunnerThreadKind::Console);
-      console->InputPipe = parent.Take(TDkRWEHandles::Write);
-      console->InputPending = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-      startWatcher(console);
+      HANDLE input = parent.Take(TDkRWEHandles::Write);
+      TDkConsoleThread* console;
+      try {
+        console = new TDkConsoleThread(FProcessInfo.hProcess, input);
+      } catch (...) {
+        CloseHandle(input);
+        throw;
+      }
+      startWaiting(console);
       FOutput.Start(parent.Take(TDkRWEHandles::Read));
       if (separateError) FError.Start(parent.Take(TDkRWEHandles::Error));
     } else if (FWaitForTerminate) {
       FState = stWaiting;
       FEndings = 1;
-      startWatcher(watcher(TRunnerThreadKind::Wait));
+      startWaiting(new TDkWaitForProcessThread(FProcessInfo.hProcess));
     } else {
       WaitForInputIdle(FProcessInfo.hProcess, INFINITE);
       CheckIdle();
@@ -404,8 +394,9 @@ void TDkCreateProcess::LaunchProcess() {
 void TDkCreateProcess::DetachFromProcess() {
   if (FState != stWaiting) return;
   if (FWaitThread) {
-    FWaitThread->HandlerSet = false;
+    // Cancelled before it is let go: see TDkReader::Stop.
     FWaitThread->Cancel();
+    FWaitThread->OnTerminate = nullptr;
     FWaitThread = nullptr;
   }
   FOutput.Stop();

@@ -4,8 +4,9 @@
 // readers turn into raw-text and line events on the main thread.
 //
 // Threads never touch the component: they post to its hidden window, whose
-// messages the main thread's message loop delivers. All public operations run
-// on the main thread.
+// messages the main thread's message loop delivers, and their termination
+// handlers run on the main thread. All public operations run on the main
+// thread.
 #pragma once
 
 #include <functional>
@@ -13,24 +14,27 @@
 #include <vector>
 
 #include "framework/exceptions.h"
+#include "framework/messages.h"
 #include "framework/object.h"
 #include "platform/win32.h"
+#include "support/dkcomponent.h"
 #include "support/runner.h"
 #include "support/runnerlaunch.h"
 
 namespace om {
 
 class TDkCreateProcess;
-struct TDkRunnerThread;
+class TDkWaitForProcessThread;
+class TDkReadThread;
 
 using TDkCPSTerminateEvent = std::function<void(TObject* Sender, uint32_t ExitCode)>;
 using TDkCPSReadEvent = std::function<void(TObject* Sender, const std::string& S, bool StartsOnNewLine)>;
 using TDkCPSRawReadEvent = std::function<void(TObject* Sender, const std::string& S)>;
 
 // An operation refused while the child is being waited for.
-class EDkRunnerException : public Exception {
+class EDkRunnerException : public EDkException {
 public:
-  using Exception::Exception;
+  using EDkException::EDkException;
 };
 
 // Hidden window messages.
@@ -53,19 +57,21 @@ public:
   void Start(HANDLE pipe);
   void Stop();
   void TakeAndSplit();
-  void ThreadEnded();
 
 private:
+  // Termination handler of the read thread.
+  void ThreadTerminated(TObject* Sender);
+
   TDkCreateProcess* FOwner;
-  TDkRunnerThread* FThread = nullptr;
+  TDkReadThread* FThread = nullptr;
   TDkLineAssembler FAssembler;
 };
 
-class TDkCreateProcess : public TObject {
+class TDkCreateProcess : public TDkComponent {
 public:
   enum TState { stIdle, stStarted, stWaiting };
 
-  TDkCreateProcess();
+  explicit TDkCreateProcess(TComponent* AOwner = nullptr);
   ~TDkCreateProcess() override;
 
   std::string ApplicationName;
@@ -104,11 +110,9 @@ public:
 
 private:
   friend class TDkReader;
-  friend struct TDkRunnerThread;
-  static LRESULT CALLBACK WindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
-  LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
-  void ThreadDone(TDkRunnerThread* thread);
-  void WaitThreadEnded(uint32_t exitCode);
+  void WndProc(TMessage& Message);
+  // Termination handler of the waiting thread.
+  void WaitThreadTerminated(TObject* Sender);
   void CheckNotWaiting() const;
   void CheckIdle() const;
   void ResetToIdle();
@@ -117,7 +121,7 @@ private:
   TState FState = stIdle;
   PROCESS_INFORMATION FProcessInfo = {};
   bool FWaitForTerminate = true;
-  TDkRunnerThread* FWaitThread = nullptr;
+  TDkWaitForProcessThread* FWaitThread = nullptr;
   TDkReader FError;
   TDkReader FOutput;
   HWND FWindow = nullptr;

@@ -13,6 +13,7 @@
 #include "../win32.h"
 #include "files_internal.h"
 #include "internal.h"
+#include "journal_internal.h"
 #include "system_internal.h"
 
 namespace om::standin {
@@ -282,6 +283,7 @@ HANDLE createFile(const std::string& windowsPath, DWORD access, DWORD dispositio
     fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : errno == EEXIST ? ERROR_FILE_EXISTS : win32ErrorFromErrno(errno));
     return INVALID_HANDLE_VALUE;
   }
+  if (!existed) journalNoteIfActive(host, USN_REASON_FILE_CREATE | USN_REASON_CLOSE);
   bool reportExisting = existed && (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS);
   setLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return insertHandle(file);
@@ -446,6 +448,7 @@ static BOOL deleteFile(const std::string& windowsPath) {
   struct stat st;
   if (host.empty() || stat(host.c_str(), &st) != 0) return fail(host.empty() ? ERROR_PATH_NOT_FOUND : missingFileError(host));
   if (S_ISDIR(st.st_mode)) return fail(ERROR_ACCESS_DENIED);
+  journalNoteIfActive(host, USN_REASON_FILE_DELETE | USN_REASON_CLOSE);
   return unlink(host.c_str()) == 0 ? TRUE : failErrno(errno);
 }
 

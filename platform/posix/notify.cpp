@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "../win32.h"
+#include "journal_internal.h"
 #include "system_internal.h"
 
 namespace om::standin {
@@ -286,7 +287,9 @@ BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
   bool targetExists = lstat(target.c_str(), &existing) == 0;
   if (targetExists && !(flags & MOVEFILE_REPLACE_EXISTING)) return fail(ERROR_ALREADY_EXISTS);
   if (targetExists && S_ISDIR(existing.st_mode)) return fail(ERROR_ACCESS_DENIED);  // never replaces a folder
+  journalNoteIfActive(source, USN_REASON_RENAME_OLD_NAME);
   if (rename(source.c_str(), target.c_str()) == 0) {
+    journalNoteIfActive(target, USN_REASON_RENAME_NEW_NAME | USN_REASON_CLOSE);
     setLastError(ERROR_SUCCESS);
     return TRUE;
   }

@@ -113,6 +113,23 @@ TEST(Threads, ExceptionsInExecuteAndInSynchronisedCallsAreCaptured) {
   delete t;
 }
 
+TEST(Threads, EndEventRemovedWhileItsCallWaitsIsNotRun) {
+  TEndWatch watch;
+  std::atomic<bool> bodyDone{false};
+  auto* t = new TWorker;
+  t->Body = [&](TWorker*) { bodyDone = true; };
+  t->OnTerminate = MakeMethod<&TEndWatch::Ended>(&watch);
+  t->Start();
+  while (!bodyDone) Sleep(1);
+  // The thread now waits for this one to run its end event; removing the
+  // handler meanwhile turns that call into nothing.
+  EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(t->Handle(), 100));
+  t->OnTerminate = nullptr;
+  ASSERT_TRUE(PumpUntil([&] { return t->Finished(); }));
+  EXPECT_EQ(watch.Calls, 0);
+  delete t;
+}
+
 TEST(Threads, DestroyingAnUnstartedThreadDoesNotRunIt) {
   bool ran = false;
   auto* t = new TWorker;
@@ -293,6 +310,29 @@ TEST(Registry, ValuesRoundTripAndMissingValuesRaise) {
   EXPECT_EQ(reg.GetKeyNames(), (std::vector<std::string>{"Sub"}));
   EXPECT_TRUE(reg.DeleteKey("\\Software\\OmFrameworkTest"));
   EXPECT_FALSE(reg.KeyExists("\\Software\\OmFrameworkTest"));
+}
+
+TEST(Registry, MoveKeyTakesValuesAndSubKeysAlong) {
+  const std::string root = "\\Software\\OmFrameworkMoveTest";
+  TRegistry reg;
+  reg.DeleteKey(root);
+  ASSERT_TRUE(reg.OpenKey(root + "\\From\\Inner", true));
+  reg.WriteString("Deep", "down here");
+  ASSERT_TRUE(reg.OpenKey(root + "\\From", false));
+  reg.WriteInteger("Top", 5);
+  reg.CloseKey();
+  EXPECT_TRUE(reg.MoveKey(root + "\\From", root + "\\To", false));
+  EXPECT_TRUE(reg.KeyExists(root + "\\From"));  // kept without deleteOld
+  EXPECT_TRUE(reg.MoveKey(root + "\\From", root + "\\To", true));
+  EXPECT_FALSE(reg.KeyExists(root + "\\From"));
+  ASSERT_TRUE(reg.OpenKeyReadOnly(root + "\\To"));
+  EXPECT_EQ(reg.ReadInteger("Top"), 5);
+  ASSERT_TRUE(reg.OpenKeyReadOnly(root + "\\To\\Inner"));
+  EXPECT_EQ(reg.ReadString("Deep"), "down here");
+  reg.CloseKey();
+  EXPECT_FALSE(reg.MoveKey(root + "\\Nowhere", root + "\\Else", true));
+  EXPECT_FALSE(reg.KeyExists(root + "\\Else"));
+  EXPECT_TRUE(reg.DeleteKey(root));
 }
 
 }  // namespace

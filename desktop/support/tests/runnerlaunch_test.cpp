@@ -168,7 +168,7 @@ TEST(ChildLaunch, FailedStartRaisesTheSystemError) {
     StartChildProcess(r, parent);
     FAIL() << "no exception";
   } catch (const EDkProcessError& e) {
-    EXPECT_TRUE(e.Code() == ERROR_PATH_NOT_FOUND || e.Code() == ERROR_FILE_NOT_FOUND) << e.Code();
+    EXPECT_TRUE(e.ErrorCode() == ERROR_PATH_NOT_FOUND || e.ErrorCode() == ERROR_FILE_NOT_FOUND) << e.ErrorCode();
     EXPECT_FALSE(e.Message().empty());
   }
 }

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "framework/forms.h"
+#include "framework/thread.h"
 #include "support/chartables.h"
 #include "support/runnerprocess.h"
 
@@ -15,7 +17,8 @@ std::string cmdPath() {
   return std::string(path, n) + "\\cmd.exe";
 }
 
-// Runs the message loop until done() holds (or a generous safety limit).
+// Runs the message loop (and the calls threads synchronise onto this
+// thread) until done() holds (or a generous safety limit).
 template <class Pred>
 bool pumpUntil(Pred done, DWORD limitMs = 30000) {
   const ULONGLONG end = GetTickCount64() + limitMs;
@@ -24,6 +27,7 @@ bool pumpUntil(Pred done, DWORD limitMs = 30000) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    CheckSynchronize();  // the threads' termination handlers
   }
   return true;
 }
@@ -79,6 +83,51 @@ TEST(ProcessRunner, Defaults) {
   EXPECT_EQ(TDkCreateProcess::stIdle, p.State());
 }
 
+TEST(ProcessRunner, OwnedByAComponent) {
+  auto* owner = new TComponent(nullptr);
+  auto* p = new TDkCreateProcess(owner);
+  EXPECT_EQ(owner, p->Owner());
+  EXPECT_EQ(1, owner->ComponentCount());
+  delete owner;  // takes the runner with it
+}
+
+struct ExceptionSink {
+  int calls = 0;
+  TObject* sender = nullptr;
+  std::string message;
+  void Handle(TObject* s, const std::exception& e) {
+    ++calls;
+    sender = s;
+    message = e.what();
+  }
+};
+
+TEST(ProcessRunner, ExceptionsOfItsEventsGoToTheApplication) {
+  ExceptionSink sink;
+  Application()->OnException = MakeMethod<&ExceptionSink::Handle>(&sink);
+  TDkCreateProcess p;
+  int terminations = 0;
+  p.OnTerminate = [&](TObject*, uint32_t) {
+    ++terminations;
+    throw EConvertError("raised by the end event");
+  };
+  p.ApplicationName = cmdPath();
+  p.CommandLine = "cmd.exe /q /c exit 1";
+  p.CreationFlags = cpsFlag(cfNewConsole);
+  p.LaunchProcess();
+  const bool handled = pumpUntil([&] { return sink.calls > 0; });
+  Application()->OnException = nullptr;
+  ASSERT_TRUE(handled);
+  EXPECT_EQ(1, terminations);
+  EXPECT_EQ(&p, sink.sender);
+  EXPECT_EQ("raised by the end event", sink.message);
+  EXPECT_EQ(TDkCreateProcess::stIdle, p.State());
+  // The runner is still usable afterwards.
+  p.OnTerminate = [&](TObject*, uint32_t) { ++terminations; };
+  p.LaunchProcess();
+  ASSERT_TRUE(pumpUntil([&] { return terminations > 1; }));
+}
+
 TEST(ProcessRunner, RedirectedWithSeparateErrorEndsAfterAllThree) {
   TDkCreateProcess p;
   Events e;
@@ -100,6 +149,7 @@ TEST(ProcessRunner, RedirectedWithSeparateErrorEndsAfterAllThree) {
     EXPECT_STREQ("Cannot perform this operation when process is running", ex.what());
   }
   EXPECT_THROW(p.SetWaitForTerminate(false), EDkRunnerException);
+  EXPECT_THROW(p.SetWaitForTerminate(false), EDkException);  // the components' common base
   EXPECT_TRUE(p.WaitForTerminate());
   ASSERT_TRUE(pumpUntil([&] { return e.terminations > 0; }));
   EXPECT_EQ(1, e.terminations);
@@ -223,7 +273,14 @@ TEST(ProcessRunner, FailedStartRaisesAndStaysIdle) {
   TDkCreateProcess p;
   p.ApplicationName = "C:\\om-no-such-folder\\x.exe";
   p.CommandLine = "x.exe";
-  EXPECT_THROW(p.LaunchProcess(), EDkProcessError);
+  try {
+    p.LaunchProcess();
+    FAIL() << "no exception";
+  } catch (const EDkProcessError& e) {
+    const EOSError& os = e;  // a system error like any other
+    EXPECT_TRUE(os.ErrorCode() == ERROR_PATH_NOT_FOUND || os.ErrorCode() == ERROR_FILE_NOT_FOUND) << os.ErrorCode();
+    EXPECT_FALSE(os.Message().empty());
+  }
   EXPECT_EQ(TDkCreateProcess::stIdle, p.State());
 }
 

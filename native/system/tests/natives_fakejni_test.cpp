@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <jni.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,17 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_Util_getFileId(J
 JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_Util_GetComputerNameEx(JNIEnv*, jclass, jint);
 JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_VolumeUtil_GetVolumePathName(JNIEnv*, jclass,
                                                                                             jstring);
+JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumEntries(JNIEnv*, jclass);
+JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumConnections(JNIEnv*, jclass);
+JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasDial(JNIEnv*, jclass, jstring, jstring,
+                                                                                  jstring);
+JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasGetConnectStatus(JNIEnv*, jclass, jlong);
+JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasHangUp(JNIEnv*, jclass, jlong);
+JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_init(JNIEnv*, jclass);
+JNIEXPORT void JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_init(JNIEnv*, jclass);
+JNIEXPORT jobject JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_queryUSNJournal(JNIEnv*,
+                                                                                                         jclass,
+                                                                                                         jlong);
 }
 
 namespace {
@@ -201,3 +213,67 @@ TEST(SystemBridgeFakeJni, HostAndVolumeQueries) {
 }
 
 }  // namespace
+
+#ifndef _WIN32
+// Without OM_RASAPI_SCRIPT this program does not find our RASAPI32 stand-in (it
+// is not on its library path), so the dial-up natives answer their "unusable"
+// values at once. (Wine always has a rasapi32 of its own.)
+TEST(SystemBridgeFakeJni, DialupWithoutRasapi) {
+  if (std::getenv("OM_RASAPI_SCRIPT")) GTEST_SKIP() << "run with the stand-in";
+  omtest::FakeJni& jni = shared();
+  JNIEnv* env = jni.env();
+  EXPECT_EQ(Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumEntries(env, nullptr), nullptr);
+  EXPECT_EQ(Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumConnections(env, nullptr), nullptr);
+  EXPECT_EQ(Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasDial(env, nullptr, jni.string("Office"),
+                                                                      jni.string("u"), jni.string("p")),
+            -1);
+  EXPECT_EQ(Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasGetConnectStatus(env, nullptr, 4097), 601);
+  EXPECT_EQ(Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasHangUp(env, nullptr, 4097), -1);
+  EXPECT_FALSE(jni.exceptionPending());
+  EXPECT_EQ(jni.openPins(), 0);
+}
+#endif
+
+#ifndef _WIN32
+// With the stand-in and an empty phone book: an empty entry list, no connections.
+TEST(SystemBridgeFakeJni, DialupEmptyPhoneBook) {
+  if (!std::getenv("OM_RASAPI_SCRIPT")) GTEST_SKIP() << "run without the stand-in";
+  omtest::FakeJni& jni = shared();
+  JNIEnv* env = jni.env();
+  Java_com_ombrel_agentframework_os_dialup_DialupJNI_init(env, nullptr);
+  ASSERT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  jobjectArray entries = Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumEntries(env, nullptr);
+  ASSERT_NE(entries, nullptr);
+  EXPECT_EQ(env->GetArrayLength(entries), 0);
+  EXPECT_EQ(Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumConnections(env, nullptr), nullptr);
+  EXPECT_EQ(Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasDial(env, nullptr, jni.string("Office"),
+                                                                      jni.string("u"), jni.string("p")),
+            600 - 623);
+  EXPECT_FALSE(jni.exceptionPending());
+}
+#endif
+
+#ifdef _WIN32
+// Wine's volumes have no change journal: the query fails as a Java exception.
+TEST(SystemBridgeFakeJni, ChangeJournalQueryOnWine) {
+  omtest::FakeJni& jni = shared();
+  JNIEnv* env = jni.env();
+  const char* classes[] = {"com/ombrel/agentservice/changejournal/ntfs/NtfsChangeJournalException",
+                           "com/ombrel/agentservice/changejournal/ntfs/UsnJournalData",
+                           "com/ombrel/agentservice/changejournal/ntfs/UsnRecord"};
+  for (const char* name : classes) jni.type(name, {"<init>"});
+  jni.type("com/ombrel/agentservice/changejournal/ntfs/UsnRecordCallback", {"record"});
+  Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_init(env, nullptr);
+  ASSERT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  HANDLE volume = CreateFileA("C:\\", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+  jobject data = Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_queryUSNJournal(
+      env, nullptr, reinterpret_cast<jlong>(volume));
+  EXPECT_EQ(data, nullptr);
+  EXPECT_TRUE(jni.exceptionPending());
+  EXPECT_EQ(jni.exceptionText().rfind("java/io/IOException: ", 0), 0u) << jni.exceptionText();
+  jni.clearException();
+  CloseHandle(volume);
+}
+#endif

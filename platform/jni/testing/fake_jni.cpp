@@ -4,18 +4,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <utility>
 
 namespace omtest {
 
 struct FakeJni::Object {
-  enum Kind { ByteArray, IntArray, LongArray, BooleanArray, CharArray, OtherArray, String, Class, Instance, DirectBuffer } kind;
+  enum Kind {
+    ByteArray, IntArray, LongArray, BooleanArray, CharArray, OtherArray, ObjectArray, String, Class, Instance,
+    DirectBuffer
+  } kind;
   std::size_t elementSize = 1;
   std::vector<std::uint8_t> data;  // array elements, raw
   std::u16string text;             // String
   std::string utf8;                // String as UTF-8; Class name
   bool unreadable = false;         // String whose characters cannot be had
   std::vector<std::string> methods;  // Class
+  std::deque<std::string> fields;    // Class: names handed out as field IDs
+  Object* klass = nullptr;           // Instance
+  std::map<std::string, jlong> longs;      // Instance fields
+  std::map<std::string, jobject> objects;
   IntMethod method;                // Instance
   void* address = nullptr;         // DirectBuffer
   jlong capacity = 0;
@@ -256,6 +264,94 @@ struct FakeJniAccess {
     ReleasePrimitiveArrayCritical(env, array, elements, mode);
   }
 
+  static jclass JNICALL GetObjectClass(JNIEnv* env, jobject target) {
+    Object* o = object(target);
+    if (o->kind == Object::Instance && o->klass) return reinterpret_cast<jclass>(o->klass);
+    return FindClass(env, o->kind == Object::String ? "java/lang/String" : "java/lang/Object");
+  }
+  static jfieldID JNICALL GetFieldID(JNIEnv*, jclass type, const char* name, const char*) {
+    Object* o = object(type);
+    for (const std::string& field : o->fields)
+      if (field == name) return reinterpret_cast<jfieldID>(const_cast<std::string*>(&field));
+    o->fields.emplace_back(name);
+    return reinterpret_cast<jfieldID>(&o->fields.back());
+  }
+  static const std::string& fieldName(jfieldID field) { return *reinterpret_cast<const std::string*>(field); }
+  static jlong JNICALL GetLongField(JNIEnv*, jobject target, jfieldID field) {
+    auto& longs = object(target)->longs;
+    auto found = longs.find(fieldName(field));
+    return found == longs.end() ? 0 : found->second;
+  }
+  static void JNICALL SetLongField(JNIEnv*, jobject target, jfieldID field, jlong value) {
+    object(target)->longs[fieldName(field)] = value;
+  }
+  static jobject JNICALL GetObjectField(JNIEnv*, jobject target, jfieldID field) {
+    auto& objects = object(target)->objects;
+    auto found = objects.find(fieldName(field));
+    return found == objects.end() ? nullptr : found->second;
+  }
+  static void JNICALL SetObjectField(JNIEnv*, jobject target, jfieldID field, jobject value) {
+    object(target)->objects[fieldName(field)] = value;
+  }
+  static jobject JNICALL AllocObject(JNIEnv* env, jclass type) { return owner(env).instance(type); }
+
+  static jobjectArray JNICALL NewObjectArray(JNIEnv* env, jsize length, jclass, jobject initial) {
+    if (length < 0) {
+      raise(env, "java/lang/NegativeArraySizeException");
+      return nullptr;
+    }
+    jarray made = owner(env).newArray(sizeof(jobject), static_cast<std::size_t>(length));
+    Object* o = object(made);
+    o->kind = Object::ObjectArray;
+    for (jsize i = 0; i < length; ++i) std::memcpy(o->data.data() + i * sizeof(jobject), &initial, sizeof initial);
+    return reinterpret_cast<jobjectArray>(made);
+  }
+  static void JNICALL SetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index, jobject value) {
+    if (region(env, array, index, 1))
+      std::memcpy(object(array)->data.data() + index * sizeof(jobject), &value, sizeof value);
+  }
+  static jobject JNICALL GetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index) {
+    jobject value = nullptr;
+    if (region(env, array, index, 1))
+      std::memcpy(&value, object(array)->data.data() + index * sizeof(jobject), sizeof value);
+    return value;
+  }
+  static jstring JNICALL NewStringUTF(JNIEnv* env, const char* chars) { return owner(env).string(std::string(chars)); }
+
+  // Void and boolean methods run the object's handler without arguments.
+  static jint callPlain(JNIEnv* env, jobject target, jmethodID method) {
+    return callInt(env, target, method, nullptr);
+  }
+  static void JNICALL CallVoidMethodV(JNIEnv* env, jobject target, jmethodID method, va_list) {
+    callPlain(env, target, method);
+  }
+  static void JNICALL CallVoidMethodA(JNIEnv* env, jobject target, jmethodID method, const jvalue*) {
+    callPlain(env, target, method);
+  }
+  static void JNICALL CallVoidMethod(JNIEnv* env, jobject target, jmethodID method, ...) {
+    callPlain(env, target, method);
+  }
+
+  static jint JNICALL GetJavaVM(JNIEnv* env, JavaVM** vm) {
+    *vm = owner(env).vm();
+    return JNI_OK;
+  }
+  static FakeJni& vmOwner(JavaVM* vm) { return *reinterpret_cast<FakeJni::Vm*>(vm)->owner; }
+  static jint JNICALL AttachCurrentThread(JavaVM* vm, void** penv, void*) {
+    FakeJni& jni = vmOwner(vm);
+    ++jni.attached_;
+    *penv = jni.env();
+    return JNI_OK;
+  }
+  static jint JNICALL DetachCurrentThread(JavaVM* vm) {
+    --vmOwner(vm).attached_;
+    return JNI_OK;
+  }
+  static jint JNICALL GetEnv(JavaVM* vm, void** penv, jint) {
+    *penv = vmOwner(vm).env();
+    return JNI_OK;
+  }
+
   static jboolean JNICALL ExceptionCheck(JNIEnv* env) { return owner(env).exceptionPending_ ? JNI_TRUE : JNI_FALSE; }
   static void JNICALL ExceptionClear(JNIEnv* env) { owner(env).clearException(); }
 };
@@ -317,6 +413,26 @@ FakeJni::FakeJni() {
   table_.ReleaseLongArrayElements = &FakeJniAccess::ReleaseLongArrayElements;
   table_.ExceptionCheck = &FakeJniAccess::ExceptionCheck;
   table_.ExceptionClear = &FakeJniAccess::ExceptionClear;
+  table_.GetObjectClass = &FakeJniAccess::GetObjectClass;
+  table_.GetFieldID = &FakeJniAccess::GetFieldID;
+  table_.GetLongField = &FakeJniAccess::GetLongField;
+  table_.SetLongField = &FakeJniAccess::SetLongField;
+  table_.GetObjectField = &FakeJniAccess::GetObjectField;
+  table_.SetObjectField = &FakeJniAccess::SetObjectField;
+  table_.AllocObject = &FakeJniAccess::AllocObject;
+  table_.NewObjectArray = &FakeJniAccess::NewObjectArray;
+  table_.SetObjectArrayElement = &FakeJniAccess::SetObjectArrayElement;
+  table_.GetObjectArrayElement = &FakeJniAccess::GetObjectArrayElement;
+  table_.NewStringUTF = &FakeJniAccess::NewStringUTF;
+  table_.CallVoidMethod = &FakeJniAccess::CallVoidMethod;
+  table_.CallVoidMethodV = &FakeJniAccess::CallVoidMethodV;
+  table_.CallVoidMethodA = &FakeJniAccess::CallVoidMethodA;
+  table_.GetJavaVM = &FakeJniAccess::GetJavaVM;
+  invoke_.AttachCurrentThread = &FakeJniAccess::AttachCurrentThread;
+  invoke_.DetachCurrentThread = &FakeJniAccess::DetachCurrentThread;
+  invoke_.GetEnv = &FakeJniAccess::GetEnv;
+  vm_.vm.functions = &invoke_;
+  vm_.owner = this;
   env_.env.functions = &table_;
   env_.owner = this;
 }
@@ -390,6 +506,31 @@ jobject FakeJni::object(IntMethod method) {
   o->kind = Object::Instance;
   o->method = std::move(method);
   return reinterpret_cast<jobject>(add(std::move(o)));
+}
+
+jobject FakeJni::instance(jclass type, IntMethod method) {
+  auto o = std::make_unique<Object>();
+  o->kind = Object::Instance;
+  o->klass = reinterpret_cast<Object*>(type);
+  o->method = std::move(method);
+  return reinterpret_cast<jobject>(add(std::move(o)));
+}
+jlong FakeJni::longField(jobject object, const std::string& name) const {
+  const auto& longs = reinterpret_cast<Object*>(object)->longs;
+  auto found = longs.find(name);
+  return found == longs.end() ? 0 : found->second;
+}
+jobject FakeJni::objectField(jobject object, const std::string& name) const {
+  const auto& objects = reinterpret_cast<Object*>(object)->objects;
+  auto found = objects.find(name);
+  return found == objects.end() ? nullptr : found->second;
+}
+std::string FakeJni::textOf(jstring text) const { return reinterpret_cast<Object*>(text)->utf8; }
+std::vector<jobject> FakeJni::objectsOf(jobjectArray array) const {
+  const Object* o = reinterpret_cast<Object*>(array);
+  std::vector<jobject> out(o->length());
+  if (!out.empty()) std::memcpy(out.data(), o->data.data(), o->data.size());
+  return out;
 }
 
 std::vector<std::uint8_t> FakeJni::bytesOf(jbyteArray array) const {

@@ -1,7 +1,8 @@
 // A small in-process JNI environment for driving JNI natives without a Java VM,
 // where no JVM exists (Windows binaries under Wine) or for fuzzing native
 // argument checks. It serves the array, string, reference, method-call,
-// direct-buffer, class-lookup and exception functions our natives use; any other JNI function aborts the
+// direct-buffer, class-lookup, field, object-array, Java VM and exception
+// functions our natives use; any other JNI function aborts the
 // process with its table index, so a native that grows a new JNI need fails
 // loudly instead of calling through a null pointer.
 //
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,6 +56,20 @@ class FakeJni {
   using IntMethod = std::function<jint(const std::string& name, std::vector<std::uint8_t>* buffer)>;
   jobject object(IntMethod method);
 
+  // An instance of `type` (AllocObject makes the same); its int- and void-returning
+  // methods run `method`. Fields are made on first use, 0 or null.
+  jobject instance(jclass type, IntMethod method = {});
+  jlong longField(jobject object, const std::string& name) const;
+  jobject objectField(jobject object, const std::string& name) const;
+  // A string's UTF-8 text; the elements of an object array.
+  std::string textOf(jstring text) const;
+  std::vector<jobject> objectsOf(jobjectArray array) const;
+  // The VM of GetJavaVM: threads that attach get this same environment. It is not
+  // thread-safe: a test lets a native's own thread call in only while the test's
+  // thread waits for it.
+  JavaVM* vm() { return &vm_.vm; }
+  int attachedThreads() const { return attached_; }
+
   // Array contents as the natives left them.
   std::vector<std::uint8_t> bytesOf(jbyteArray array) const;
   std::vector<jint> intsOf(jintArray array) const;
@@ -88,8 +104,15 @@ class FakeJni {
     JNIEnv env;  // first, so a JNIEnv* leads back to its FakeJni
     FakeJni* owner;
   };
+  struct Vm {
+    JavaVM vm;  // first, so a JavaVM* leads back to its FakeJni
+    FakeJni* owner;
+  };
   JNINativeInterface_ table_{};
+  JNIInvokeInterface_ invoke_{};
   Env env_{};
+  Vm vm_{};
+  int attached_ = 0;
   std::vector<std::unique_ptr<Object>> objects_;
   bool exceptionPending_ = false;
   std::string exceptionText_;

@@ -1,0 +1,245 @@
+// com.ombrel.agentservice.changejournal.ntfs.NtfsChangeJournal: creating and
+// querying a volume's change journal, enumerating its master file table and
+// reading the journal from a USN on. Records reach Java one buffer at a time.
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "bridge.h"
+
+using namespace rasbridge;
+
+namespace {
+
+constexpr DWORD kBufferSize = 4096;
+constexpr size_t kRecordHeader = offsetof(USN_RECORD, FileName);
+
+struct JournalClasses {
+  std::atomic<jclass> exception{nullptr}, journalData{nullptr}, record{nullptr}, callback{nullptr};
+  std::atomic<jmethodID> exceptionInit{nullptr}, journalDataInit{nullptr}, recordInit{nullptr}, callbackRecord{nullptr};
+};
+JournalClasses journal;
+
+bool bind(JNIEnv* env, std::atomic<jclass>& slot, const char* name) {
+  if (slot.load()) return true;
+  jclass type = keepClass(env, name);
+  if (!type) return false;
+  slot.store(type);
+  return true;
+}
+
+bool bindMethod(JNIEnv* env, jclass type, std::atomic<jmethodID>& slot, const char* name, const char* signature) {
+  jmethodID method = env->GetMethodID(type, name, signature);
+  if (!method) return false;
+  slot.store(method);
+  return true;
+}
+
+void throwJournalException(JNIEnv* env, DWORD code) {
+  jclass type = journal.exception.load();
+  jmethodID init = journal.exceptionInit.load();
+  if (!type || !init) {
+    throwIOException(env, code);
+    return;
+  }
+  char* text = formatSystemMessage(code);
+  jstring message = env->NewStringUTF(text);
+  LocalFree(text);
+  if (!message) return;
+  auto error = static_cast<jthrowable>(env->NewObject(type, init, message, static_cast<jint>(code)));
+  env->DeleteLocalRef(message);
+  if (error) env->Throw(error);
+}
+
+jlong unsignedLong(DWORD value) { return static_cast<jlong>(static_cast<uint64_t>(value)); }
+
+// The records of a filled buffer as a Java array, in buffer order; null when a
+// string, an object or the array cannot be made (or the buffer is malformed, which
+// the file system never returns).
+jobjectArray batch(JNIEnv* env, const BYTE* buffer, DWORD filled) {
+  jclass recordClass = journal.record.load();
+  jmethodID recordInit = journal.recordInit.load();
+  if (!recordClass || !recordInit) return nullptr;
+  jsize count = 0;
+  for (DWORD at = 8; at < filled;) {
+    DWORD length;
+    std::memcpy(&length, buffer + at, sizeof length);
+    if (length < kRecordHeader || length > filled - at) return nullptr;
+    ++count;
+    at += length;
+  }
+  jobjectArray records = env->NewObjectArray(count, recordClass, nullptr);
+  if (!records) return nullptr;
+  DWORD at = 8;
+  for (jsize i = 0; i < count; ++i) {
+    USN_RECORD record;
+    std::memcpy(&record, buffer + at, kRecordHeader);
+    size_t nameEnd = static_cast<size_t>(record.FileNameOffset) + record.FileNameLength;
+    if (nameEnd > record.RecordLength) {
+      env->DeleteLocalRef(records);
+      return nullptr;
+    }
+    jsize nameLength = record.FileNameLength / 2;
+    jchar* name = new (std::nothrow) jchar[nameLength ? nameLength : 1];
+    if (!name) {
+      env->DeleteLocalRef(records);
+      return nullptr;
+    }
+    std::memcpy(name, buffer + at + record.FileNameOffset, static_cast<size_t>(nameLength) * 2);
+    jstring text = env->NewString(name, nameLength);
+    delete[] name;
+    jobject object = text ? env->NewObject(recordClass, recordInit, text, unsignedLong(record.SourceInfo),
+                                           unsignedLong(record.Reason), unsignedLong(record.FileAttributes),
+                                           static_cast<jlong>(record.Usn),
+                                           static_cast<jlong>(record.ParentFileReferenceNumber),
+                                           static_cast<jlong>(record.FileReferenceNumber))
+                          : nullptr;
+    if (text) env->DeleteLocalRef(text);
+    if (!object) {
+      env->DeleteLocalRef(records);
+      return nullptr;
+    }
+    env->SetObjectArrayElement(records, i, object);
+    env->DeleteLocalRef(object);
+    at += record.RecordLength;
+  }
+  return records;
+}
+
+}  // namespace
+
+extern "C" {
+
+JNIEXPORT void JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_init(JNIEnv* env, jclass) {
+  if (!ensureClassCache(env)) return;
+  if (!bind(env, journal.exception, "com/ombrel/agentservice/changejournal/ntfs/NtfsChangeJournalException") ||
+      !bindMethod(env, journal.exception.load(), journal.exceptionInit, "<init>", "(Ljava/lang/String;I)V"))
+    return;
+  if (!bind(env, journal.journalData, "com/ombrel/agentservice/changejournal/ntfs/UsnJournalData") ||
+      !bindMethod(env, journal.journalData.load(), journal.journalDataInit, "<init>", "(JJJJJJJ)V"))
+    return;
+  if (!bind(env, journal.record, "com/ombrel/agentservice/changejournal/ntfs/UsnRecord") ||
+      !bindMethod(env, journal.record.load(), journal.recordInit, "<init>", "(Ljava/lang/String;JJJJJJ)V"))
+    return;
+  if (!bind(env, journal.callback, "com/ombrel/agentservice/changejournal/ntfs/UsnRecordCallback")) return;
+  bindMethod(env, journal.callback.load(), journal.callbackRecord, "record",
+             "([Lcom/ombrel/agentservice/changejournal/ntfs/UsnRecord;)Z");
+}
+
+JNIEXPORT jint JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_activateUsnJournal(
+    JNIEnv* env, jclass, jlong volume) {
+  CREATE_USN_JOURNAL_DATA create{};
+  DWORD returned = 0;
+  if (!DeviceIoControl(toHandle(volume), FSCTL_CREATE_USN_JOURNAL, &create, sizeof create, nullptr, 0, &returned,
+                       nullptr)) {
+    throwIOException(env, GetLastError());
+    return 0;
+  }
+  return 1;
+}
+
+JNIEXPORT jobject JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_queryUSNJournal(
+    JNIEnv* env, jclass, jlong volume) {
+  USN_JOURNAL_DATA data{};
+  DWORD returned = 0;
+  if (!DeviceIoControl(toHandle(volume), FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &data, sizeof data, &returned,
+                       nullptr)) {
+    DWORD error = GetLastError();
+    if (error == ERROR_JOURNAL_NOT_ACTIVE) throwJournalException(env, error);
+    else throwIOException(env, error);
+    return nullptr;
+  }
+  jclass type = journal.journalData.load();
+  jmethodID init = journal.journalDataInit.load();
+  if (!type || !init) return nullptr;
+  return env->NewObject(type, init, static_cast<jlong>(data.UsnJournalID), static_cast<jlong>(data.FirstUsn),
+                        static_cast<jlong>(data.NextUsn), static_cast<jlong>(data.LowestValidUsn),
+                        static_cast<jlong>(data.MaxUsn), static_cast<jlong>(data.MaximumSize),
+                        static_cast<jlong>(data.AllocationDelta));
+}
+
+JNIEXPORT jlong JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_enumerateUSN0(
+    JNIEnv* env, jclass, jlong volume, jchar driveLetter, jlong startFileReference, jlong lowUsn, jlong highUsn,
+    jobject callback) {
+  if (!callback) {
+    throwNullPointer(env);
+    return 0;
+  }
+  char root[8];
+  std::snprintf(root, sizeof root, "%c:\\", static_cast<char>(driveLetter));
+  HANDLE folder = CreateFileA(root, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) {
+    throwIOException(env, GetLastError());
+    return 0;
+  }
+  BY_HANDLE_FILE_INFORMATION information;
+  BOOL known = GetFileInformationByHandle(folder, &information);
+  DWORD error = known ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(folder);
+  if (!known) {
+    throwIOException(env, error);
+    return 0;
+  }
+  jlong rootReference =
+      static_cast<jlong>((static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow);
+
+  MFT_ENUM_DATA enumData{static_cast<DWORDLONG>(startFileReference), lowUsn, highUsn};
+  jmethodID record = journal.callbackRecord.load();
+  BYTE buffer[kBufferSize];
+  std::memset(buffer, 0, sizeof buffer);
+  for (;;) {
+    DWORD filled = 0;
+    if (!DeviceIoControl(toHandle(volume), FSCTL_ENUM_USN_DATA, &enumData, sizeof enumData, buffer, sizeof buffer,
+                         &filled, nullptr)) {
+      error = GetLastError();
+      if (error == ERROR_HANDLE_EOF) return rootReference;
+      throwIOException(env, error);
+      return 0;
+    }
+    if (filled <= 8) return rootReference;
+    jobjectArray records = batch(env, buffer, filled);
+    if (!records || !record) return 0;
+    jboolean more = env->CallBooleanMethod(callback, record, records);
+    env->DeleteLocalRef(records);
+    // A callback that threw ends the enumeration with its exception.
+    if (env->ExceptionCheck() || !more) return rootReference;
+    std::memcpy(&enumData.StartFileReferenceNumber, buffer, 8);
+  }
+}
+
+JNIEXPORT jboolean JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_readUSNJournalN(
+    JNIEnv* env, jclass, jlong volume, jlong startUsn, jint reasonMask, jboolean returnOnlyOnClose, jlong journalId,
+    jobject callback) {
+  if (!callback) {
+    throwNullPointer(env);
+    return JNI_FALSE;
+  }
+  READ_USN_JOURNAL_DATA readData{};
+  readData.StartUsn = startUsn;
+  readData.ReasonMask = static_cast<DWORD>(reasonMask);
+  readData.ReturnOnlyOnClose = returnOnlyOnClose ? 1 : 0;
+  readData.UsnJournalID = static_cast<DWORDLONG>(journalId);
+  jmethodID record = journal.callbackRecord.load();
+  BYTE buffer[kBufferSize];
+  std::memset(buffer, 0, sizeof buffer);
+  for (;;) {
+    DWORD filled = 0;
+    if (!DeviceIoControl(toHandle(volume), FSCTL_READ_USN_JOURNAL, &readData, sizeof readData, buffer, sizeof buffer,
+                         &filled, nullptr)) {
+      throwIOException(env, GetLastError());
+      return JNI_FALSE;
+    }
+    if (filled < 9) return JNI_TRUE;
+    jobjectArray records = batch(env, buffer, filled);
+    if (!records || !record) return JNI_FALSE;
+    jboolean more = env->CallBooleanMethod(callback, record, records);
+    if (env->ExceptionCheck()) return JNI_TRUE;
+    if (!more) return JNI_FALSE;
+    env->DeleteLocalRef(records);
+    std::memcpy(&readData.StartUsn, buffer, 8);
+  }
+}
+
+}  // extern "C"

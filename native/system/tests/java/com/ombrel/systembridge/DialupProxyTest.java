@@ -1,0 +1,110 @@
+package com.ombrel.systembridge;
+
+import static org.junit.jupiter.api.Assertions.assertArrayEquals;
+import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertNull;
+import static org.junit.jupiter.api.Assertions.assertThrows;
+import static org.junit.jupiter.api.Assertions.assertTrue;
+
+import com.ombrel.agentframework.os.dialup.DialupJNI;
+import com.ombrel.agentframework.os.dialup.WinRasEntry;
+import com.ombrel.agentframework.os.win32.RegKey;
+import com.ombrel.agentframework.os.win32.RegValue;
+import com.ombrel.agentframework.os.win32.RegistryApi;
+import com.ombrel.system.Internet;
+import java.util.Arrays;
+import org.junit.jupiter.api.BeforeAll;
+import org.junit.jupiter.api.Test;
+
+/** Dial-up natives on the scripted phone book of the stand-in rasapi32, proxy natives on the registry. */
+class DialupProxyTest {
+    static final long HKCU = 0x80000001L;
+    static final int KEY_ALL_ACCESS = 0xF003F;
+    static final int CONNECTED = 0x2000;
+    static final int DISCONNECTED = 0x2001;
+
+    @BeforeAll
+    static void init() {
+        DialupJNI.init();
+        RegistryApi.init();
+    }
+
+    @Test
+    void entriesConnectionsDialAndHangUp() {
+        assertArrayEquals(new String[] {"Office", "Backup-Line"}, DialupJNI.RasEnumEntries());
+
+        WinRasEntry[] up = DialupJNI.RasEnumConnections();
+        assertEquals(1, up.length);
+        assertEquals("Office", up[0].name);
+        assertEquals(4097, up[0].handle);
+        assertEquals(CONNECTED, DialupJNI.RasGetConnectStatus(4097));
+
+        long connection = DialupJNI.RasDial("Backup-Line", "backup", "pa55word");
+        assertTrue(connection > 0, Long.toString(connection));
+        assertEquals(0, DialupJNI.RasGetConnectStatus(connection));  // opening the port
+        assertEquals(CONNECTED, DialupJNI.RasGetConnectStatus(connection));
+        WinRasEntry[] both = DialupJNI.RasEnumConnections();
+        assertEquals(2, both.length);
+        assertEquals("Backup-Line", both[1].name);
+        assertEquals(connection, both[1].handle);
+
+        assertEquals(0, DialupJNI.RasHangUp(connection));
+        assertEquals(6, DialupJNI.RasHangUp(connection));  // ERROR_INVALID_HANDLE
+        assertEquals(601, DialupJNI.RasGetConnectStatus(connection));
+        assertEquals(1, DialupJNI.RasEnumConnections().length);
+
+        // A failed dial is 600 minus the RAS error: no such entry (623).
+        assertEquals(-23, DialupJNI.RasDial("Nowhere", "u", "p"));
+        // An entry name longer than the field is cut, not overrun.
+        assertEquals(-23, DialupJNI.RasDial("Office".repeat(100), "u", "p"));
+        // Wrong credentials: the dial starts and ends disconnected.
+        long refused = DialupJNI.RasDial("Office", "dialer", "wrong");
+        assertEquals(DISCONNECTED, DialupJNI.RasGetConnectStatus(refused));
+        assertEquals(1, DialupJNI.RasEnumConnections().length);
+        // A password cut to 256 bytes no longer matches.
+        long cut = DialupJNI.RasDial("Office", "dialer", "secret" + "x".repeat(300));
+        assertEquals(DISCONNECTED, DialupJNI.RasGetConnectStatus(cut));
+        assertEquals(0, DialupJNI.RasHangUp(refused));
+        assertEquals(0, DialupJNI.RasHangUp(cut));
+
+        NullPointerException npe =
+                assertThrows(NullPointerException.class, () -> DialupJNI.RasDial(null, "u", "p"));
+        assertNull(npe.getMessage());
+    }
+
+    private static void setValue(long key, String name, int type, Object value) {
+        RegValue v = new RegValue();
+        v.name = name;
+        v.type = type;
+        if (value instanceof Integer) v.dwordVal = (Integer) value;
+        else v.stringValue = (String) value;
+        RegistryApi.RegSetValueExW(key, v);
+    }
+
+    @Test
+    void proxySettings() {
+        // No settings: direct access.
+        assertNull(Internet.queryProxyServers());
+        assertNull(Internet.queryProxyBypass());
+
+        RegKey key = RegistryApi.RegCreateKeyEx(HKCU,
+                "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0, KEY_ALL_ACCESS);
+        try {
+            setValue(key.ptr, "ProxyServer", 1, "proxy.example:8080");
+            setValue(key.ptr, "ProxyOverride", 1, "<local>;*.lan");
+            setValue(key.ptr, "ProxyEnable", 4, 0);
+            assertNull(Internet.queryProxyServers());  // configured but switched off
+            setValue(key.ptr, "ProxyEnable", 4, 1);
+            assertEquals("proxy.example:8080", Internet.queryProxyServers());
+            assertEquals("<local>;*.lan", Internet.queryProxyBypass());
+            setValue(key.ptr, "ProxyServer", 1, "http=h1:80;https=h2:443");
+            assertEquals("http=h1:80;https=h2:443", Internet.queryProxyServers());
+            // Options that need a session handle are not there without one.
+            assertNull(Internet.queryStringValue(41));
+        } finally {
+            setValue(key.ptr, "ProxyEnable", 4, 0);
+            RegistryApi.RegCloseKey(key.ptr);
+        }
+        assertNull(Internet.queryProxyBypass());
+    }
+}

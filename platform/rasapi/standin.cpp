@@ -1,0 +1,164 @@
+// Our dial-up stand-in: RasEnumEntriesA, RasEnumConnectionsA, RasDialA,
+// RasGetConnectStatusA and RasHangUpA over a scripted phone book. The file named
+// by OM_RASAPI_SCRIPT holds one item a line:
+//   entry <name> <user> <password>   a phone-book entry that accepts these credentials
+//   connection <name> <handle>       a connection that is already up
+// Dialling an entry with its credentials connects (the first status query reports
+// the port opening, later ones the connection); wrong credentials end as
+// disconnected with error 691. Connections made here live for the process.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ras_layout.h"
+
+#ifdef _WIN32
+#define RAS_EXPORT extern "C" __declspec(dllexport)
+#define RAS_API __stdcall
+#else
+#define RAS_EXPORT extern "C" __attribute__((visibility("default")))
+#define RAS_API
+#endif
+
+namespace {
+
+using namespace rasapi;
+
+struct Entry {
+  std::string name, user, password;
+};
+struct Connection {
+  std::string name;
+  uint32_t state = kConnected;
+  uint32_t error = 0;
+  int queries = 0;
+};
+
+std::mutex lock;
+bool loaded = false;
+std::vector<Entry> entries;
+std::map<uint64_t, Connection> connections;
+uint64_t nextHandle = 0x5000;
+
+void load() {
+  if (loaded) return;
+  loaded = true;
+  const char* path = std::getenv("OM_RASAPI_SCRIPT");
+  FILE* file = path ? std::fopen(path, "r") : nullptr;
+  if (!file) return;
+  char line[1024];
+  while (std::fgets(line, sizeof line, file)) {
+    char kind[32], a[300], b[300], c[300];
+    int n = std::sscanf(line, "%31s %299s %299s %299s", kind, a, b, c);
+    if (n == 4 && std::strcmp(kind, "entry") == 0) {
+      entries.push_back({a, b, c});
+    } else if (n == 3 && std::strcmp(kind, "connection") == 0) {
+      Connection made;
+      made.name = a;
+      connections[std::strtoull(b, nullptr, 0)] = made;
+    }
+  }
+  std::fclose(file);
+}
+
+void copyName(char* field, size_t size, const std::string& text) {
+  std::strncpy(field, text.c_str(), size - 1);
+  field[size - 1] = 0;
+}
+
+}  // namespace
+
+RAS_EXPORT uint32_t RAS_API RasEnumEntriesA(const char* reserved, const char*, EntryNameA* list, uint32_t* bytes,
+                                            uint32_t* count) {
+  if (reserved || !bytes || !count) return kInvalidParameter;
+  if (!list || list->dwSize != sizeof(EntryNameA)) return kInvalidSize;
+  std::lock_guard<std::mutex> hold(lock);
+  load();
+  uint32_t needed = static_cast<uint32_t>(entries.size() * sizeof(EntryNameA));
+  *count = static_cast<uint32_t>(entries.size());
+  if (*bytes < needed) {
+    *bytes = needed;
+    return kBufferTooSmall;
+  }
+  *bytes = needed;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    std::memset(&list[i], 0, sizeof list[i]);
+    list[i].dwSize = sizeof(EntryNameA);
+    copyName(list[i].szEntryName, sizeof list[i].szEntryName, entries[i].name);
+  }
+  return 0;
+}
+
+RAS_EXPORT uint32_t RAS_API RasEnumConnectionsA(ConnA* list, uint32_t* bytes, uint32_t* count) {
+  if (!bytes || !count) return kInvalidParameter;
+  if (!list || list->dwSize != sizeof(ConnA)) return kInvalidSize;
+  std::lock_guard<std::mutex> hold(lock);
+  load();
+  std::vector<std::pair<uint64_t, std::string>> up;
+  for (const auto& [handle, connection] : connections)
+    if (connection.state == kConnected) up.emplace_back(handle, connection.name);
+  uint32_t needed = static_cast<uint32_t>(up.size() * sizeof(ConnA));
+  *count = static_cast<uint32_t>(up.size());
+  if (*bytes < needed) {
+    *bytes = needed;
+    return kBufferTooSmall;
+  }
+  *bytes = needed;
+  for (size_t i = 0; i < up.size(); ++i) {
+    std::memset(&list[i], 0, sizeof list[i]);
+    list[i].dwSize = sizeof(ConnA);
+    list[i].hrasconn = up[i].first;
+    copyName(list[i].szEntryName, sizeof list[i].szEntryName, up[i].second);
+    copyName(list[i].szDeviceType, sizeof list[i].szDeviceType, "modem");
+  }
+  return 0;
+}
+
+RAS_EXPORT uint32_t RAS_API RasDialA(void*, const char*, DialParamsA* params, uint32_t, void*, void** connection) {
+  if (!params || !connection) return kInvalidParameter;
+  if (params->dwSize != sizeof(DialParamsA)) return kInvalidSize;
+  std::lock_guard<std::mutex> hold(lock);
+  load();
+  const Entry* entry = nullptr;
+  for (const auto& candidate : entries)
+    if (candidate.name == params->szEntryName) entry = &candidate;
+  if (!entry) return kNoEntry;
+  Connection made;
+  made.name = entry->name;
+  if (entry->user != params->szUserName || entry->password != params->szPassword) {
+    made.state = kDisconnected;
+    made.error = kAuthFailure;
+  } else {
+    made.state = kOpenPort;
+  }
+  uint64_t handle = nextHandle++;
+  connections[handle] = made;
+  *connection = reinterpret_cast<void*>(static_cast<uintptr_t>(handle));
+  return 0;
+}
+
+RAS_EXPORT uint32_t RAS_API RasGetConnectStatusA(void* handle, ConnStatusA* status) {
+  if (!status) return kInvalidParameter;
+  if (status->dwSize != sizeof(ConnStatusA)) return kInvalidSize;
+  std::lock_guard<std::mutex> hold(lock);
+  load();
+  auto found = connections.find(reinterpret_cast<uintptr_t>(handle));
+  if (found == connections.end()) return kInvalidHandle;
+  Connection& connection = found->second;
+  if (connection.state == kOpenPort && connection.queries++ > 0) connection.state = kConnected;
+  status->rasconnstate = connection.state;
+  status->dwError = connection.error;
+  copyName(status->szDeviceType, sizeof status->szDeviceType, "modem");
+  return 0;
+}
+
+RAS_EXPORT uint32_t RAS_API RasHangUpA(void* handle) {
+  std::lock_guard<std::mutex> hold(lock);
+  load();
+  return connections.erase(reinterpret_cast<uintptr_t>(handle)) ? 0 : kInvalidHandle;
+}
