@@ -26,6 +26,8 @@ public:
   virtual void LoadFromStream(TStream& stream) = 0;
   // Becomes a copy of source.
   virtual void CopyFrom(TGIFBitmap& source) = 0;
+  // Colour table of an indexed bitmap (blue, green, red, 0); empty otherwise.
+  virtual std::vector<TGIFRGBQuad> ColorTable() { return {}; }
 };
 
 TGIFPixelFormat BitmapFormat(TGIFBitmap& bitmap);

@@ -200,7 +200,7 @@ void TGIFColorMap::CopyFrom(const TGIFPersistent& source) {
   FCount = map->FCount;
   FSorted = map->FSorted;
   FEntries.assign(size_t(FCapacity) * 3, 0);
-  std::memcpy(FEntries.data(), map->FEntries.data(), size_t(FCount) * 3);
+  if (FCount > 0) std::memcpy(FEntries.data(), map->FEntries.data(), size_t(FCount) * 3);
   NotifyChange();
 }
 

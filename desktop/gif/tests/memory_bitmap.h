@@ -21,6 +21,7 @@ public:
   uint8_t* ScanLine(int row) override;
   void LoadFromStream(TStream& stream) override;
   void CopyFrom(TGIFBitmap& source) override;
+  std::vector<TGIFRGBQuad> ColorTable() override { return Format == pf8bit ? Table : std::vector<TGIFRGBQuad>{}; }
 
   int BytesPerPixel() const { return Format == pf8bit ? 1 : Format == pf24bit ? 3 : Format == pf32bit ? 4 : 0; }
 

@@ -1,0 +1,221 @@
+// The picture object: header, frames, reading and writing of the whole
+// stream, size and colour queries, and the composed bitmap's cache.
+#include <algorithm>
+
+#include "gif/gif_image.h"
+
+namespace om {
+
+bool PaletteDisplay = false;
+bool AutoDitherActive = false;
+bool RenderOnLoad = false;
+bool OptimizeOnWrite = false;
+
+TGIFPicture::TGIFPicture()
+    : DrawingOptions(GIFDefaultDrawOptions),
+      ReductionMethod(6),
+      ReductionColorBits(8),
+      DitherKind(0),
+      EncoderKind(0),
+      PainterPriority(3),
+      SpeedPercent(100) {
+  FFrames = new TGIFImageList(this);
+  FHeader = new TGIFHeader(this);
+  ResetImage();
+}
+
+TGIFPicture::~TGIFPicture() {
+  HaltAllPainters();
+  ResetImage();
+  delete FFrames;
+  delete FHeader;
+}
+
+void TGIFPicture::Warning(TGIFPersistent* sender, int severity, const std::string& message) {
+  if (WarningHandler) WarningHandler(sender, severity, message);
+}
+
+void TGIFPicture::Changed() {
+  if (OnChange) OnChange(this);
+}
+
+void TGIFPicture::Progress(TObject* sender, int stage, int percent, bool redrawNow, const std::string& message) {
+  if (OnProgress) OnProgress(sender, stage, percent, redrawNow, message);
+}
+
+TGIFBitmap* TGIFPicture::NewBitmap() { return BitmapFactory ? BitmapFactory() : DefaultBitmapFactory(); }
+
+void TGIFPicture::ResetImage() {
+  HaltAllPainters();
+  FRenderedBitmap.reset();
+  FFrames->DeleteAll();
+  FHeader->GlobalMap().ClearTable();
+  FHeader->SetWidth(0);
+  FHeader->SetHeight(0);
+  FHeader->PackFlags();
+  ReplacePalette(0);
+}
+
+void TGIFPicture::LoadFromStream(TStream& stream) {
+  Progress(this, 0, 0, false, "Loading...");
+  bool ok = false;
+  try {
+    ResetImage();
+    const int64_t start = stream.Position();
+    try {
+      FHeader->LoadFromStream(stream);
+      FFrames->LoadFromStream(stream);
+      TGIFTrailer trailer(this);
+      trailer.LoadFromStream(stream);
+    } catch (...) {
+      stream.SetPosition(start);
+      throw;
+    }
+    ok = true;
+  } catch (...) {
+    Progress(this, 2, 0, true, "Loading...");
+    throw;
+  }
+  Progress(this, 2, ok ? 100 : 0, true, "Loading...");
+}
+
+void TGIFPicture::SaveToStream(TStream& stream) {
+  Progress(this, 0, 0, false, "Saving...");
+  try {
+    FHeader->SaveToStream(stream);
+    const int n = FrameCount();
+    for (int i = 0; i < n; ++i) {
+      Frame(i)->SaveToStream(stream);
+      Progress(FFrames, 1, (i + 1) * 100 / n, false, "Saving...");
+    }
+    WriteOneByte(stream, 0x3B);
+  } catch (...) {
+    Progress(this, 2, 0, true, "Saving...");
+    throw;
+  }
+  Progress(this, 2, 100, true, "Saving...");
+}
+
+void TGIFPicture::StreamOut(TStream& stream) {
+  if (OptimizeOnWrite) OptimizeFrames(0x1F, 0, 8, 0);
+  SaveToStream(stream);
+}
+
+void TGIFPicture::LoadFromFile(const std::string& fileName) {
+  TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
+  LoadFromStream(stream);
+}
+
+void TGIFPicture::SaveToFile(const std::string& fileName) {
+  TFileStream stream(fileName, fmCreate);
+  SaveToStream(stream);
+}
+
+int TGIFPicture::NeededVersion() {
+  int version = gvNone;
+  for (int i = 0; i < FrameCount() && version < gv89a; ++i) version = std::max(version, Frame(i)->RequiredVersion());
+  return version;
+}
+
+int TGIFPicture::ResolutionDepth() {
+  int depth = std::max(0, FHeader->ResolutionBits());
+  for (int i = 0; i < FrameCount(); ++i) depth = std::max(depth, Frame(i)->ResolutionDepth());
+  return depth;
+}
+
+int TGIFPicture::PixelDepth() {
+  int depth = FHeader->ColorBits();
+  for (int i = 0; i < FrameCount(); ++i) depth = std::max(depth, Frame(i)->PixelDepth());
+  return depth;
+}
+
+void TGIFPicture::ResizeWidth(int value) {
+  for (int i = 0; i < FrameCount(); ++i)
+    if (value < Frame(i)->Left() + Frame(i)->Width()) RaiseGIFError("Image width too small for contained frames");
+  if (value != ScreenWidth()) {
+    FHeader->SetWidth(value);
+    FRenderedBitmap.reset();
+    Changed();
+  }
+}
+
+void TGIFPicture::ResizeHeight(int value) {
+  for (int i = 0; i < FrameCount(); ++i)
+    if (value < Frame(i)->Top() + Frame(i)->Height()) RaiseGIFError("Image height too small for contained frames");
+  if (value != ScreenHeight()) {
+    FHeader->SetHeight(value);
+    FRenderedBitmap.reset();
+    Changed();
+  }
+}
+
+bool TGIFPicture::UsesDithering() const {
+  if (!(DrawingOptions & doDither)) return false;
+  return !(DrawingOptions & doAutoDither) || AutoDitherActive;
+}
+
+void TGIFPicture::CopyFrom(const TGIFPersistent& source) {
+  if (&source == this) return;
+  const auto* other = dynamic_cast<const TGIFPicture*>(&source);
+  if (!other) {
+    TGIFImageBase::CopyFrom(source);
+    return;
+  }
+  ResetImage();
+  // The source's handlers serve while copying; afterwards this image has none.
+  OnProgress = other->OnProgress;
+  WarningHandler = other->WarningHandler;
+  struct Clear {
+    TGIFPicture& P;
+    ~Clear() {
+      P.OnProgress = nullptr;
+      P.WarningHandler = nullptr;
+    }
+  } clear{*this};
+  Progress(this, 0, 0, false, "Copying...");
+  try {
+    FHeader->CopyFrom(*other->FHeader);
+    PainterPriority = other->PainterPriority;
+    DrawBackgroundColor = other->DrawBackgroundColor;
+    DrawingOptions = other->DrawingOptions;
+    ReductionMethod = other->ReductionMethod;
+    DitherKind = other->DitherKind;
+    const int n = other->FFrames->ItemCount();
+    for (int i = 0; i < n; ++i) {
+      auto* frame = new TGIFSubImage(this);
+      try {
+        frame->CopyFrom(*other->Frame(i));
+      } catch (...) {
+        delete frame;
+        throw;
+      }
+      AppendFrame(frame);
+      Progress(this, 1, int((int64_t(i + 1) * 100 + n / 2) / n), false, "Copying...");
+    }
+  } catch (...) {
+    Progress(this, 2, 0, false, "Copying...");
+    throw;
+  }
+  Progress(this, 2, 100, false, "Copying...");
+}
+
+void TGIFPicture::DropBitmap() { FRenderedBitmap.reset(); }
+
+}  // namespace om
+
+namespace om {
+
+void TGIFPicture::ReplacePalette(uintptr_t handle) {
+  if (handle == FPaletteHandle) return;
+  if (FPaletteHandle) DeleteGraphicsHandle(FPaletteHandle);
+  // The composed bitmap was made with the old palette.
+  const bool stale = FRenderedBitmap != nullptr;
+  FPaletteHandle = handle;
+  if (stale) {
+    FRenderedBitmap.reset();
+    PaletteModified = true;
+    Changed();
+  }
+}
+
+}  // namespace om

@@ -1,0 +1,282 @@
+// Windows side of the picture: palette handles, the composed bitmap, drawing
+// frames onto a canvas (stretched or tiled, through the transparency mask),
+// and the codec's start-up (clipboard format, palette display).
+#include "gif/gif_picture_win32.h"
+
+#include "gif/gif_bitmap_win32.h"
+#include "gif/gif_colors.h"
+#include "gif/gif_win32.h"
+
+namespace om {
+
+namespace {
+RECT ToRect(const TGIFRect& r) { return RECT{r.Left, r.Top, r.Right, r.Bottom}; }
+TGIFRect FromRect(const RECT& r) { return TGIFRect{r.left, r.top, r.right, r.bottom}; }
+int MulDivRound(int a, int b, int c) { return c == 0 ? 0 : int((int64_t(a) * b + (c > 0 ? c : -c) / 2) / c); }
+template <class T>
+T Checked(T handle) {
+  return reinterpret_cast<T>(CheckGraphicsHandle(reinterpret_cast<uintptr_t>(handle)));
+}
+}  // namespace
+
+// --- Palettes ------------------------------------------------------------------------
+
+uintptr_t TGIFSubImage::QueryPalette() {
+  if (FBitmapCache) {
+    HPALETTE own = PlatformBitmap(*FBitmapCache).Palette();
+    if (own) return reinterpret_cast<uintptr_t>(own);
+  }
+  if (FFramePalette) return FFramePalette;
+  HPALETTE made;
+  if (Image() && Image()->UsesDithering()) {
+    made = MakePaletteHandle(MakeWebPalette());
+  } else if (FLocalMap->Count() == 0) {
+    return Image() ? Image()->QueryPalette() : 0;
+  } else {
+    made = MakeColorMapPalette(*FLocalMap);
+  }
+  FFramePalette = reinterpret_cast<uintptr_t>(made);
+  return FFramePalette;
+}
+
+void TGIFSubImage::ReplacePalette(uintptr_t handle) {
+  if (handle == FFramePalette) return;
+  if (FFramePalette) DeleteGraphicsHandle(FFramePalette);
+  bool stale = false;
+  if (FBitmapCache) {
+    HPALETTE own = PlatformBitmap(*FBitmapCache).Palette();
+    stale = reinterpret_cast<uintptr_t>(own) != handle;
+  }
+  FFramePalette = handle;
+  if (stale) {
+    FBitmapCache.reset();
+    DeleteMask();
+    if (Image()) {
+      Image()->PaletteModified = true;
+      if (Image()->OnChange) Image()->OnChange(this);
+    }
+  }
+}
+
+uintptr_t TGIFPicture::QueryPalette() {
+  if (FInPaletteQuery) RaiseGIFError("No global or local color table defined");
+  FInPaletteQuery = true;
+  struct Guard {
+    bool& Flag;
+    ~Guard() { Flag = false; }
+  } guard{FInPaletteQuery};
+  if (FRenderedBitmap) {
+    HPALETTE own = PlatformBitmap(*FRenderedBitmap).Palette();
+    if (own) return reinterpret_cast<uintptr_t>(own);
+  }
+  if (FPaletteHandle) return FPaletteHandle;
+  if (UsesDithering()) {
+    FPaletteHandle = reinterpret_cast<uintptr_t>(MakePaletteHandle(MakeWebPalette()));
+    return FPaletteHandle;
+  }
+  if (FHeader->GlobalMap().Count() > 0) {
+    FPaletteHandle = reinterpret_cast<uintptr_t>(MakeColorMapPalette(FHeader->GlobalMap()));
+    return FPaletteHandle;
+  }
+  if (FrameCount() > 0) return Frame(0)->QueryPalette();
+  return 0;
+}
+
+// --- Composed bitmap -------------------------------------------------------------------
+
+TGIFBitmap* TGIFPicture::PrepareBitmap() {
+  if (FRenderedBitmap) return FRenderedBitmap.get();
+  FRenderedBitmap.reset(NewBitmap());
+  TBitmap& bitmap = PlatformBitmap(*FRenderedBitmap);
+  bitmap.OnChange = MakeMethod<&TGIFPicture::BitmapChanged>(this);
+  bitmap.SetPalette(reinterpret_cast<HPALETTE>(QueryPalette()));
+  bitmap.SetSize(ScreenWidth(), ScreenHeight());
+  return FRenderedBitmap.get();
+}
+
+void TGIFPicture::BitmapChanged(TObject*) { Changed(); }
+
+TGIFBitmap* TGIFPicture::ComposedBitmap() {
+  if (IsBlank()) return nullptr;
+  if (FRenderedBitmap) return FRenderedBitmap.get();
+  TGIFSubImage& first = *Frame(0);
+  if (first.Width() == ScreenWidth() && first.Height() == ScreenHeight()) {
+    FRenderedBitmap.reset(NewBitmap());
+    TBitmap& bitmap = PlatformBitmap(*FRenderedBitmap);
+    bitmap.OnChange = MakeMethod<&TGIFPicture::BitmapChanged>(this);
+    if (TGIFBitmap* frame = first.FrameBitmap()) FRenderedBitmap->CopyFrom(*frame);
+    return FRenderedBitmap.get();
+  }
+  TBitmap& bitmap = PlatformBitmap(*PrepareBitmap());
+  if (!bitmap.Empty()) DrawFrame(first, bitmap.Canvas(), FromRect(bitmap.Canvas().ClipRect()), false, false);
+  return FRenderedBitmap.get();
+}
+
+// --- Drawing ---------------------------------------------------------------------------
+
+void TGIFPicture::DrawOn(TCanvas& canvas, const TGIFRect& rect) {
+  if (FDrawing || FrameCount() == 0) return;
+  FDrawing = true;
+  struct Guard {
+    bool& Flag;
+    ~Guard() { Flag = false; }
+  } guard{FDrawing};
+  if (FrameCount() == 1 || !(DrawingOptions & doAnimate)) {
+    DrawFrame(*Frame(0), canvas, rect, DrawingOptions & doTile, DrawingOptions & doTransparent);
+    return;
+  }
+  // Animation is the painter's; without one the composed first frame shows.
+  if (TGIFBitmap* composed = ComposedBitmap()) BlitComposed(canvas, rect, *composed);
+}
+
+void TGIFPicture::BlitComposed(TCanvas& canvas, const TGIFRect& rect, TGIFBitmap& composed) {
+  TBitmap& bitmap = PlatformBitmap(composed);
+  if (!(DrawingOptions & doTile)) {
+    canvas.StretchDraw(ToRect(rect), bitmap);
+    return;
+  }
+  const int w = ScreenWidth(), h = ScreenHeight();
+  if (w <= 0 || h <= 0) return;
+  for (int x = rect.Left; x < rect.Right; x += w)
+    for (int y = rect.Top; y < rect.Bottom; y += h) canvas.StretchDraw(RECT{x, y, x + w, y + h}, bitmap);
+}
+
+TGIFRect TGIFPicture::ScaleFrameRect(TGIFSubImage& frame, const TGIFRect& rect) {
+  const int w = rect.Width(), h = rect.Height(), sw = ScreenWidth(), sh = ScreenHeight();
+  return TGIFRect{rect.Left + MulDivRound(frame.Left(), w, sw), rect.Top + MulDivRound(frame.Top(), h, sh),
+                  rect.Left + MulDivRound(frame.Left() + frame.Width(), w, sw),
+                  rect.Top + MulDivRound(frame.Top() + frame.Height(), h, sh)};
+}
+
+void TGIFPicture::DrawFrame(TGIFSubImage& frame, TCanvas& canvas, const TGIFRect& rect, bool tile, bool transparent) {
+  DrawFrameAt(frame, canvas, tile ? rect : ScaleFrameRect(frame, rect), tile, transparent);
+}
+
+void TGIFPicture::DrawFrameAt(TGIFSubImage& frame, TCanvas& canvas, const TGIFRect& rect, bool tile,
+                              bool transparent) {
+  TGIFBitmap* rendered = frame.FrameBitmap();
+  if (!rendered) return;
+  TBitmap& bitmap = PlatformBitmap(*rendered);
+  const int fw = frame.Width(), fh = frame.Height();
+  const int stepX = ScreenWidth() > 0 ? ScreenWidth() : fw, stepY = ScreenHeight() > 0 ? ScreenHeight() : fh;
+  if (transparent && frame.HasTransparency() && frame.MaskReady()) {
+    HDC maskDC = Checked(CreateCompatibleDC(nullptr));
+    HGDIOBJ old = SelectObject(maskDC, reinterpret_cast<HBITMAP>(frame.MaskHandle()));
+    try {
+      HDC src = bitmap.Canvas().Handle();
+      if (tile) {
+        for (int x = rect.Left + frame.Left(); x < rect.Right; x += stepX)
+          for (int y = rect.Top + frame.Top(); y < rect.Bottom; y += stepY)
+            TransparentStretchBlit(canvas.Handle(), x, y, fw, fh, src, 0, 0, fw, fh, maskDC, 0, 0);
+      } else {
+        TransparentStretchBlit(canvas.Handle(), rect.Left, rect.Top, rect.Width(), rect.Height(), src, 0, 0, fw, fh,
+                               maskDC, 0, 0);
+      }
+    } catch (...) {
+      SelectObject(maskDC, old);
+      DeleteDC(maskDC);
+      throw;
+    }
+    SelectObject(maskDC, old);
+    DeleteDC(maskDC);
+    canvas.Changed();
+    return;
+  }
+  if (tile) {
+    for (int x = rect.Left + frame.Left(); x < rect.Right; x += stepX)
+      for (int y = rect.Top + frame.Top(); y < rect.Bottom; y += stepY)
+        canvas.StretchDraw(RECT{x, y, x + fw, y + fh}, bitmap);
+  } else {
+    canvas.StretchDraw(ToRect(rect), bitmap);
+  }
+}
+
+bool TransparentStretchBlit(HDC dst, int dx, int dy, int dw, int dh, HDC src, int sx, int sy, int sw, int sh,
+                            HDC mask, int mx, int my) {
+  if ((GetVersion() & 0x80000000) == 0 && dw == sw && dh == sh) {
+    // Masked block transfer: source where the mask bit is 0, destination where 1.
+    HBITMAP spare = Checked(CreateCompatibleBitmap(src, 1, 1));
+    HBITMAP maskBitmap = reinterpret_cast<HBITMAP>(SelectObject(mask, spare));
+    MaskBlt(dst, dx, dy, dw, dh, src, sx, sy, maskBitmap, mx, my, 0xCCAA0029);
+    SelectObject(mask, maskBitmap);
+    DeleteObject(spare);
+    return true;
+  }
+  HDC colorDC = nullptr, monoDC = nullptr;
+  HBITMAP colorBitmap = nullptr, monoBitmap = nullptr;
+  HGDIOBJ oldColor = nullptr, oldMono = nullptr;
+  HPALETTE oldPalette = nullptr;
+  auto cleanup = [&] {
+    if (monoDC) {
+      SelectObject(monoDC, oldMono);
+      DeleteDC(monoDC);
+    }
+    if (monoBitmap) DeleteObject(monoBitmap);
+    if (colorDC) {
+      if (oldPalette) SelectPalette(colorDC, oldPalette, TRUE);
+      SelectObject(colorDC, oldColor);
+      DeleteDC(colorDC);
+    }
+    if (colorBitmap) DeleteObject(colorBitmap);
+  };
+  try {
+    colorDC = Checked(CreateCompatibleDC(dst));
+    colorBitmap = Checked(CreateCompatibleBitmap(dst, sw, sh));
+    oldColor = SelectObject(colorDC, colorBitmap);
+    monoDC = Checked(CreateCompatibleDC(dst));
+    monoBitmap = Checked(CreateBitmap(sw, sh, 1, 1, nullptr));
+    oldMono = SelectObject(monoDC, monoBitmap);
+    BitBlt(monoDC, 0, 0, sw, sh, mask, mx, my, NOTSRCCOPY);
+    HPALETTE stock = reinterpret_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE));
+    HPALETTE srcPalette = SelectPalette(src, stock, TRUE);
+    SelectPalette(src, srcPalette, TRUE);
+    oldPalette = SelectPalette(colorDC, srcPalette ? srcPalette : stock, FALSE);
+    RealizePalette(colorDC);
+    BitBlt(colorDC, 0, 0, sw, sh, monoDC, 0, 0, SRCCOPY);  // inverted mask: white where opaque
+    BitBlt(colorDC, 0, 0, sw, sh, src, sx, sy, SRCAND);    // source where opaque, black elsewhere
+    SelectObject(monoDC, oldMono);
+    DeleteDC(monoDC);
+    monoDC = nullptr;
+    DeleteObject(monoBitmap);
+    monoBitmap = nullptr;
+    const COLORREF text = SetTextColor(dst, RGB(0, 0, 0));
+    const COLORREF back = SetBkColor(dst, RGB(255, 255, 255));
+    const int mode = SetStretchBltMode(dst, COLORONCOLOR);
+    StretchBlt(dst, dx, dy, dw, dh, mask, mx, my, sw, sh, SRCAND);
+    StretchBlt(dst, dx, dy, dw, dh, colorDC, 0, 0, sw, sh, SRCPAINT);
+    SetStretchBltMode(dst, mode);
+    SetTextColor(dst, text);
+    SetBkColor(dst, back);
+  } catch (...) {
+    cleanup();
+    throw;
+  }
+  cleanup();
+  return true;
+}
+
+// --- Start-up --------------------------------------------------------------------------
+
+unsigned GIFClipboardFormat = 0;
+
+namespace {
+int gInitCount = 0;
+}  // namespace
+
+void InitializeGIFCodec() {
+  if (gInitCount++ > 0) return;
+  GIFClipboardFormat = RegisterClipboardFormatA("GIF Image");
+  HDC screen = GetDC(nullptr);
+  if (screen) {
+    PaletteDisplay = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES) < 9;
+    AutoDitherActive = PaletteDisplay;
+    ReleaseDC(nullptr, screen);
+  }
+}
+
+void FinalizeGIFCodec() {
+  if (gInitCount == 0 || --gInitCount > 0) return;
+  FreeExtensionRegistries();
+}
+
+}  // namespace om

@@ -1,0 +1,311 @@
+// Whole pictures against Pillow (Debian's /usr/bin/python3), gifsicle and
+// giflib's giftext as black boxes: animated files with disposal modes,
+// transparency, loop counts, comments, local tables, offsets and interlacing
+// load to the frames and pixels Pillow sees; what the codec saves reads back
+// in Pillow as the same animation.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "gif/gif_image.h"
+#include "memory_bitmap.h"
+
+namespace om {
+namespace {
+
+const char* kPython = "/usr/bin/python3";
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+// Makes the sample files and describes each frame as Pillow reads it.
+const char* kMakeScript = R"PY(
+import sys, os
+from PIL import Image, ImageDraw
+d = sys.argv[1]
+def frames(n, w, h, local):
+    out = []
+    for i in range(n):
+        im = Image.new('P', (w, h), 0)
+        pal = []
+        for c in range(256):
+            pal += [(c * 7 + i * 40 * local) % 256, (c * 13) % 256, (c * 29 + 5) % 256]
+        im.putpalette(pal)
+        dr = ImageDraw.Draw(im)
+        for k in range(6):
+            dr.rectangle([(k * 5 + i * 3) % w, (k * 4 + i) % h, (k * 5 + i * 3) % w + 6, (k * 4 + i) % h + 5], fill=1 + (k + i) % 9)
+        dr.ellipse([i, i, w // 2 + i, h // 2 + i], fill=0)
+        out.append(im)
+    return out
+f = frames(4, 40, 30, 0)
+f[0].save(d + '/anim.gif', save_all=True, append_images=f[1:], duration=[100, 200, 50, 70], loop=3,
+          disposal=[0, 1, 2, 3], transparency=0, comment=b'made for the codec', optimize=False)
+f = frames(3, 33, 17, 1)
+f[0].save(d + '/local.gif', save_all=True, append_images=f[1:], duration=120, loop=0, disposal=2, optimize=False)
+f = frames(5, 40, 30, 0)
+f[0].save(d + '/keep.gif', save_all=True, append_images=f[1:], duration=60, loop=0, disposal=1, optimize=False)
+f = frames(1, 61, 45, 0)
+f[0].save(d + '/still.gif', optimize=False)
+os.system('gifsicle -i %s/anim.gif > %s/inter.gif' % (d, d))
+os.system('gifsicle -O2 %s/local.gif > %s/opt.gif' % (d, d))
+os.system('gifsicle --loopcount=forever -i %s/local.gif > %s/inter_local.gif' % (d, d))
+)PY";
+
+// For each file: per frame the box, duration, disposal, transparency, and
+// the composed RGBA frame in <file>.<i>.rgba; then the loop count.
+const char* kDescribeScript = R"PY(
+import sys
+from PIL import Image
+for path in sys.argv[1:]:
+    im = Image.open(path)
+    out = open(path + '.txt', 'w')
+    out.write('N %d %d %d\n' % (im.n_frames, im.size[0], im.size[1]))
+    for i in range(im.n_frames):
+        im.seek(i)
+        box = im.dispose_extent
+        t = im.info.get('transparency', -1)
+        if not isinstance(t, int): t = -1
+        out.write('F %d %d %d %d %d %d %d\n' % (box[0], box[1], box[2], box[3], im.info.get('duration', 0),
+                  getattr(im, 'disposal_method', 0), t))
+        open('%s.%d.rgba' % (path, i), 'wb').write(im.convert('RGBA').tobytes())
+    out.write('L %d\n' % im.info.get('loop', -1))
+    c = im.info.get('comment', b'')
+    out.write('C %s\n' % c.decode('latin-1'))
+)PY";
+
+struct FrameInfo {
+  int Left, Top, Right, Bottom, Duration, Disposal, Transparency;
+};
+struct FileInfo {
+  int Frames = 0, Width = 0, Height = 0, Loop = -1;
+  std::string Comment;
+  std::vector<FrameInfo> Frame;
+};
+
+FileInfo ReadInfo(const std::string& path) {
+  FileInfo info;
+  std::istringstream in(ReadFile(path + ".txt"));
+  std::string tag;
+  while (in >> tag) {
+    if (tag == "N") {
+      in >> info.Frames >> info.Width >> info.Height;
+    } else if (tag == "F") {
+      FrameInfo f{};
+      in >> f.Left >> f.Top >> f.Right >> f.Bottom >> f.Duration >> f.Disposal >> f.Transparency;
+      info.Frame.push_back(f);
+    } else if (tag == "L") {
+      in >> info.Loop;
+    } else if (tag == "C") {
+      in.get();
+      std::getline(in, info.Comment);
+    }
+  }
+  return info;
+}
+
+class GifImageOracle : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (std::system((std::string(kPython) + " -c 'import PIL' >/dev/null 2>&1").c_str()) != 0)
+      GTEST_SKIP() << "Pillow for /usr/bin/python3 is not installed";
+    if (std::system("command -v gifsicle >/dev/null 2>&1") != 0) GTEST_SKIP() << "gifsicle is not installed";
+    char pattern[] = "/tmp/gif_image_oracle_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    Dir = pattern;
+    WriteFile(Dir + "/make.py", kMakeScript);
+    WriteFile(Dir + "/describe.py", kDescribeScript);
+    ASSERT_EQ(0, std::system((std::string(kPython) + " " + Dir + "/make.py " + Dir).c_str()));
+  }
+  void TearDown() override {
+    if (!Dir.empty()) std::system(("rm -rf '" + Dir + "'").c_str());
+  }
+  void Describe(const std::vector<std::string>& files) {
+    std::string cmd = std::string(kPython) + " " + Dir + "/describe.py";
+    for (const auto& f : files) cmd += " " + f;
+    ASSERT_EQ(0, std::system(cmd.c_str()));
+  }
+  std::string Dir;
+  std::vector<std::string> Files = {"anim.gif", "local.gif", "still.gif", "inter.gif", "opt.gif", "inter_local.gif"};
+};
+
+// Loop count, comment and delay/disposal of a loaded picture.
+int LoopOf(TGIFPicture& p) {
+  for (int i = 0; i < p.FrameCount(); ++i)
+    for (int k = 0; k < p.Frame(i)->ExtensionList().ItemCount(); ++k)
+      if (auto* loop = dynamic_cast<TGIFAppExtNSLoop*>(p.Frame(i)->ExtensionList().Extension(k)))
+        return loop->LoopCount;
+  return -1;
+}
+std::string CommentOf(TGIFPicture& p) {
+  for (int i = 0; i < p.FrameCount(); ++i)
+    for (int k = 0; k < p.Frame(i)->ExtensionList().ItemCount(); ++k)
+      if (auto* c = dynamic_cast<TGIFCommentExtension*>(p.Frame(i)->ExtensionList().Extension(k))) {
+        std::string all;
+        for (const auto& s : c->Lines) all += s;
+        return all;
+      }
+  return "";
+}
+
+// Every frame: box, delay, disposal, transparency, and every opaque pixel of
+// the frame equals Pillow's composed frame at that place.
+void CheckAgainstPillow(TGIFPicture& p, const std::string& path) {
+  SCOPED_TRACE(path);
+  FileInfo info = ReadInfo(path);
+  ASSERT_EQ(info.Frames, p.FrameCount());
+  EXPECT_EQ(info.Width, p.ScreenWidth());
+  EXPECT_EQ(info.Height, p.ScreenHeight());
+  for (int i = 0; i < p.FrameCount(); ++i) {
+    SCOPED_TRACE(i);
+    TGIFSubImage& f = *p.Frame(i);
+    const FrameInfo& e = info.Frame[size_t(i)];
+    EXPECT_EQ(e.Left, f.Left());
+    EXPECT_EQ(e.Top, f.Top());
+    EXPECT_EQ(e.Right, f.Left() + f.Width());
+    EXPECT_EQ(e.Bottom, f.Top() + f.Height());
+    TGIFGraphicControlExtension* gce = f.GraphicControl();
+    EXPECT_EQ(e.Duration, gce ? gce->DelayTime() * 10 : 0);
+    EXPECT_EQ(e.Disposal, gce ? gce->DisposalMethod() : 0);
+    // Pillow reports the transparent index of the first frame only (later
+    // frames come out composed as RGBA).
+    if (i == 0) EXPECT_EQ(e.Transparency, f.HasTransparency() ? f.TransparentColorIndex() : -1);
+    const std::string rgba = ReadFile(path + "." + std::to_string(i) + ".rgba");
+    ASSERT_EQ(size_t(info.Width) * info.Height * 4, rgba.size());
+    TGIFColorMap* map = f.EffectiveColorMap();
+    int mismatches = 0;
+    for (int y = 0; y < f.Height(); ++y)
+      for (int x = 0; x < f.Width(); ++x) {
+        const int px = f.PixelAt(x, y);
+        if (f.HasTransparency() && px == f.TransparentColorIndex()) continue;
+        const TGIFColor c = map->ColorAt(px);
+        const size_t at = (size_t(f.Top() + y) * info.Width + size_t(f.Left() + x)) * 4;
+        if (uint8_t(rgba[at]) != GIFRed(c) || uint8_t(rgba[at + 1]) != GIFGreen(c) ||
+            uint8_t(rgba[at + 2]) != GIFBlue(c))
+          ++mismatches;
+      }
+    EXPECT_EQ(0, mismatches);
+  }
+  if (info.Loop >= 0) EXPECT_EQ(info.Loop, LoopOf(p));
+  EXPECT_EQ(info.Comment, CommentOf(p));
+}
+
+TEST_F(GifImageOracle, LoadsWhatPillowAndGifsicleMake) {
+  std::vector<std::string> paths;
+  for (const auto& f : Files) paths.push_back(Dir + "/" + f);
+  Describe(paths);
+  for (const auto& path : paths) {
+    TGIFPicture p;
+    std::vector<std::string> warnings;
+    p.WarningHandler = [&](TObject*, int, const std::string& m) { warnings.push_back(m); };
+    TMemoryStream s(ReadFile(path));
+    p.LoadFromStream(s);
+    EXPECT_TRUE(warnings.empty()) << path << ": " << (warnings.empty() ? "" : warnings[0]);
+    CheckAgainstPillow(p, path);
+  }
+  // Interlacing as gifsicle wrote it.
+  TGIFPicture inter;
+  TMemoryStream s(ReadFile(Dir + "/inter.gif"));
+  inter.LoadFromStream(s);
+  EXPECT_TRUE(inter.Frame(0)->IsInterlaced());
+}
+
+TEST_F(GifImageOracle, SavedPicturesReadBackInPillowAndGiflib) {
+  for (int encoder = 0; encoder < 2; ++encoder)
+    for (const auto& name : Files) {
+      SCOPED_TRACE(name + (encoder ? " rle" : " lzw"));
+      TGIFPicture p;
+      p.EncoderKind = uint8_t(encoder);
+      TMemoryStream in(ReadFile(Dir + "/" + name));
+      p.LoadFromStream(in);
+      TMemoryStream out;
+      p.SaveToStream(out);
+      const std::string saved = Dir + "/saved_" + std::to_string(encoder) + "_" + name;
+      WriteFile(saved, out.AsString());
+      Describe({saved});
+      CheckAgainstPillow(p, saved);
+      // Pillow composes the saved file exactly as it composes the original.
+      Describe({Dir + "/" + name});
+      FileInfo a = ReadInfo(Dir + "/" + name), b = ReadInfo(saved);
+      ASSERT_EQ(a.Frames, b.Frames);
+      EXPECT_EQ(a.Loop, b.Loop);
+      EXPECT_EQ(a.Comment, b.Comment);
+      for (int i = 0; i < a.Frames; ++i) {
+        EXPECT_EQ(a.Frame[size_t(i)].Duration, b.Frame[size_t(i)].Duration);
+        EXPECT_EQ(a.Frame[size_t(i)].Disposal, b.Frame[size_t(i)].Disposal);
+        EXPECT_EQ(ReadFile(Dir + "/" + name + "." + std::to_string(i) + ".rgba"),
+                  ReadFile(saved + "." + std::to_string(i) + ".rgba"))
+            << "frame " << i;
+      }
+      if (std::system("command -v giftext >/dev/null 2>&1") == 0)
+        EXPECT_EQ(0, std::system(("giftext '" + saved + "' >/dev/null 2>&1").c_str()));
+    }
+}
+
+TEST_F(GifImageOracle, ImportedBitmapMatchesPillowsReading) {
+  // A 24-bit bitmap of a few colours becomes a frame; Pillow reads it back.
+  TGIFPicture p;
+  p.BitmapFactory = [] { return new giftest::TMemoryBitmap(); };
+  p.ReductionMethod = 0;  // keep the colours: at most 256 occur
+  giftest::TMemoryBitmap bmp(23, 11, pf24bit);
+  for (int y = 0; y < 11; ++y)
+    for (int x = 0; x < 23; ++x) {
+      uint8_t* px = bmp.ScanLine(y) + x * 3;
+      px[0] = uint8_t((x * 40) % 256);  // blue
+      px[1] = uint8_t(y * 20);
+      px[2] = uint8_t((x / 5) * 60);
+    }
+  auto* frame = new TGIFSubImage(&p);
+  p.Frames().Append(frame);
+  frame->ImportBitmap(bmp);
+  TMemoryStream out;
+  p.SaveToStream(out);
+  const std::string saved = Dir + "/imported.gif";
+  WriteFile(saved, out.AsString());
+  Describe({saved});
+  const std::string rgba = ReadFile(saved + ".0.rgba");
+  ASSERT_EQ(size_t(23 * 11 * 4), rgba.size());
+  for (int y = 0; y < 11; ++y)
+    for (int x = 0; x < 23; ++x) {
+      const uint8_t* px = bmp.ScanLine(y) + x * 3;
+      const size_t at = (size_t(y) * 23 + size_t(x)) * 4;
+      ASSERT_EQ(px[2], uint8_t(rgba[at])) << x << "," << y;
+      ASSERT_EQ(px[1], uint8_t(rgba[at + 1]));
+      ASSERT_EQ(px[0], uint8_t(rgba[at + 2]));
+    }
+}
+
+TEST_F(GifImageOracle, OptimisedAnimationComposesTheSameInPillow) {
+  // Frames kept in place: merging makes repeated pixels transparent and
+  // cropping shrinks frames, yet every frame shows the same.
+  const std::string original = Dir + "/keep.gif";
+  TGIFPicture p;
+  TMemoryStream in(ReadFile(original));
+  p.LoadFromStream(in);
+  const int64_t before = in.Size();
+  p.OptimizeFrames(0x1F, 0, 8, 0);
+  ASSERT_EQ(5, p.FrameCount());
+  EXPECT_TRUE(p.Frame(1)->HasTransparency());
+  TMemoryStream out;
+  p.SaveToStream(out);
+  EXPECT_LT(out.Size(), before);
+  const std::string optimised = Dir + "/keep_optimised.gif";
+  WriteFile(optimised, out.AsString());
+  Describe({original, optimised});
+  for (int i = 0; i < 5; ++i)
+    EXPECT_EQ(ReadFile(original + "." + std::to_string(i) + ".rgba"), ReadFile(optimised + "." + std::to_string(i) + ".rgba"))
+        << "frame " << i;
+}
+
+}  // namespace
+}  // namespace om
