@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <set>
 
 #include "framework/exceptions.h"
@@ -16,10 +17,30 @@ TApplication* GApplication = nullptr;
 thread_local TWinControl* GCreating = nullptr;
 const char* const kControlProp = "OmWinControl";
 
-void RegisterControlClass(const std::string& name, WNDPROC proc) {
+// Window procedures of the system classes controls are made from, by class name.
+std::map<std::string, WNDPROC>& SystemProcs() {
+  static std::map<std::string, WNDPROC> procs;
+  return procs;
+}
+
+WNDPROC RegisterControlClass(const std::string& name, WNDPROC proc, const char* systemClass = nullptr) {
   static std::set<std::string> registered;
-  if (registered.count(name)) return;
+  if (registered.count(name)) {
+    auto it = SystemProcs().find(name);
+    return it == SystemProcs().end() ? nullptr : it->second;
+  }
   WNDCLASSA wc{};
+  if (systemClass) {
+    if (!GetClassInfoA(nullptr, systemClass, &wc)) RaiseLastOSError();
+    SystemProcs()[name] = wc.lpfnWndProc;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = MainInstance();
+    wc.lpszClassName = name.c_str();
+    wc.style &= ~CS_GLOBALCLASS;
+    if (!RegisterClassA(&wc)) RaiseLastOSError();
+    registered.insert(name);
+    return SystemProcs()[name];
+  }
   if (!GetClassInfoA(MainInstance(), name.c_str(), &wc)) {
     wc = WNDCLASSA{};
     wc.style = CS_DBLCLKS;
@@ -31,6 +52,7 @@ void RegisterControlClass(const std::string& name, WNDPROC proc) {
     if (!RegisterClassA(&wc)) RaiseLastOSError();
   }
   registered.insert(name);
+  return nullptr;
 }
 
 // Utility windows of the framework: the method lives on the heap, its address
@@ -128,7 +150,7 @@ void TWinControl::CreateWnd() {
   TCreateParams p;
   CreateParams(p);
   std::string cls = WindowClassName();
-  RegisterControlClass(cls, StdWndProc);
+  FDefProc = RegisterControlClass(cls, StdWndProc, SystemClassName());
   TWinControl* saved = GCreating;
   GCreating = this;
   HWND wnd = CreateWindowExA(p.ExStyle, cls.c_str(), p.Caption.c_str(), p.Style & ~WS_VISIBLE, p.X,
@@ -174,6 +196,15 @@ void TWinControl::WndProc(TMessage& Message) {
     case WM_WINDOWPOSCHANGED:
       UpdateBounds();
       break;
+    case WM_COMMAND:
+      if (Message.LParam) {
+        TWinControl* child = FindControl(reinterpret_cast<HWND>(Message.LParam));
+        if (child && child != this) {
+          child->Perform(CN_COMMAND, Message.WParam, Message.LParam);
+          return;
+        }
+      }
+      break;
     case WM_NCDESTROY:
       RemovePropA(FHandle, kControlProp);
       DefaultHandler(Message);
@@ -186,7 +217,9 @@ void TWinControl::WndProc(TMessage& Message) {
 }
 
 void TWinControl::DefaultHandler(TMessage& Message) {
-  if (FHandle) Message.Result = DefWindowProcA(FHandle, Message.Msg, Message.WParam, Message.LParam);
+  if (!FHandle) return;
+  if (FDefProc) Message.Result = CallWindowProcA(FDefProc, FHandle, Message.Msg, Message.WParam, Message.LParam);
+  else Message.Result = DefWindowProcA(FHandle, Message.Msg, Message.WParam, Message.LParam);
 }
 
 void TWinControl::UpdateBounds() {

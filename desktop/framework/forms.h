@@ -78,6 +78,9 @@ protected:
   virtual void CreateParams(TCreateParams& Params);
   // Window class of the control's window; forms use "T" + their class name.
   virtual std::string WindowClassName() const { return "OmWinControl"; }
+  // A system class (e.g. "BUTTON") the window class is made from; its window
+  // procedure then handles what the control leaves alone.
+  virtual const char* SystemClassName() const { return nullptr; }
   virtual void CreateWnd();
 
 private:
@@ -85,11 +88,15 @@ private:
   void UpdateBounds();
 
   HWND FHandle = nullptr;
+  WNDPROC FDefProc = nullptr;
   TWinControl* FParent = nullptr;
   std::string FCaption;
   int FLeft = 0, FTop = 0, FWidth = 0, FHeight = 0;
   bool FVisible = false;
 };
+
+// A WM_COMMAND from a child control, handed on to that control.
+constexpr UINT CN_COMMAND = 0xBD11;
 
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
 

@@ -1,0 +1,637 @@
+#include "tray/frmmain.h"
+
+#include <ctime>
+
+#include "framework/exceptions.h"
+#include "framework/strutils.h"
+#include "tray/resources.h"
+#include "tray/routines.h"
+#include "tray/tray_platform.h"
+
+namespace om {
+
+std::string ParamsFilePath;
+
+// Start-up of the hash library (hash_support.h clashes with the Windows headers).
+void HashLibraryStartup();
+
+namespace {
+
+std::string Text(const std::string& key) { return GetResourceString(key); }
+
+// A program argument "-word" or "/word", letter case ignored.
+bool FindCmdLineSwitch(const std::string& word) {
+  for (int i = 1; i < __argc; ++i) {
+    const char* a = __argv[i];
+    if ((a[0] == '-' || a[0] == '/') && SameText(a + 1, word)) return true;
+  }
+  return false;
+}
+
+// The current local time as a date-time.
+TDateTime NowLocal() { return NowAsDateTime(); }
+
+bool DefaultConfirm(const std::string& text) {
+  return MessageBoxA(nullptr, text.c_str(), Application()->Title().c_str(),
+                     MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL | MB_TOPMOST) == IDYES;
+}
+
+std::string LocaleDateTime(TDateTime t) {
+  // The locale's short date and long time.
+  TDateTime whole = static_cast<double>(static_cast<int64_t>(t));
+  if (t < 0 && whole != t) whole -= 1;
+  double frac = t - whole;
+  int64_t days = static_cast<int64_t>(whole);
+  // Day 0 is 1899-12-30; convert through FILETIME (100 ns since 1601-01-01).
+  int64_t since1601 = days + 109205;  // days from 1601-01-01 to 1899-12-30
+  int64_t ticks = since1601 * 864000000000LL + static_cast<int64_t>(frac * 864000000000.0 + 0.5);
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(ticks);
+  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  SYSTEMTIME st;
+  if (!FileTimeToSystemTime(&ft, &st)) return FormatDateTimePortable(t);
+  char date[128] = {}, time[128] = {};
+  GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, date, sizeof date);
+  GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, time, sizeof time);
+  return std::string(date) + " " + time;
+}
+
+}  // namespace
+
+bool (*TfrmServiceStatus::Confirm)(const std::string& text) = DefaultConfirm;
+
+TfrmServiceStatus::TfrmServiceStatus(TComponent* AOwner) : TForm(AOwner) {
+  SetName("frmServiceStatus");
+  SetCaption("Backup Service");
+  FormatDefaultDateTime = LocaleDateTime;
+
+  actLMain = new TActionList(this);
+  auto action = [&](const char* caption) {
+    auto* a = new TAction(this);
+    a->SetCaption(caption);
+    a->SetActionList(actLMain);
+    return a;
+  };
+  actAbout = action("About");
+  actAbout->OnExecute = MakeMethod<&TfrmServiceStatus::actAboutExecute>(this);
+  actBackupNow = action("Backup Now");
+  actBackupNow->OnExecute = MakeMethod<&TfrmServiceStatus::actBackupNowExecute>(this);
+  actBackupNow->OnUpdate = MakeMethod<&TfrmServiceStatus::actBackupNowUpdate>(this);
+  actCancelBackup = action("Cancel Backup");
+  actCancelBackup->OnExecute = MakeMethod<&TfrmServiceStatus::actCancelBackupExecute>(this);
+  actCancelBackup->OnUpdate = MakeMethod<&TfrmServiceStatus::actCancelBackupUpdate>(this);
+  actExit = action("Exit");
+  actExit->OnExecute = MakeMethod<&TfrmServiceStatus::actExitExecute>(this);
+  actOpen = action("Open");
+  actOpen->OnExecute = MakeMethod<&TfrmServiceStatus::actOpenExecute>(this);
+
+  Popup = new TPopupMenu(this);
+  Popup->OnPopup = MakeMethod<&TfrmServiceStatus::PopupPopup>(this);
+  auto item = [&](TAction* a) {
+    auto* m = new TMenuItem(this);
+    Popup->Items()->Add(m);
+    if (a) a->LinkMenuItem(m);
+    return m;
+  };
+  menOpen = item(actOpen);
+  menOpen->Default = true;
+  menBackupNow = item(actBackupNow);
+  CancelBackup1 = item(actCancelBackup);
+  CancelBackup1->Visible = false;
+  mnuOptions = item(nullptr);
+  mnuOptions->Caption = "Notifications";
+  mnuOptions->Visible = false;
+  auto sub = [&](const char* caption) {
+    auto* m = new TMenuItem(this);
+    m->Caption = caption;
+    m->Checked = true;
+    mnuOptions->Add(m);
+    return m;
+  };
+  mnuNotifyonSuccess = sub("Notify on Success");
+  mnuNotifyonSuccess->OnClick = MakeMethod<&TfrmServiceStatus::mnuNotifyonSuccessClick>(this);
+  mnuNotifyonFailure = sub("Notify on Failures");
+  mnuNotifyonFailure->OnClick = MakeMethod<&TfrmServiceStatus::mnuNotifyonFailureClick>(this);
+  mnuNotifyonWarnings = sub("Notify on Warnings");
+  mnuNotifyonWarnings->OnClick = MakeMethod<&TfrmServiceStatus::mnuNotifyonWarningsClick>(this);
+  About1 = item(actAbout);
+  N1 = item(nullptr);
+  N1->Caption = "-";
+  menExit = item(actExit);
+
+  // Client area 290 x 70.
+  RECT r{0, 0, 290, 70};
+  AdjustWindowRectEx(&r, WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, FALSE, WS_EX_TOOLWINDOW);
+  SetBounds(Left(), Top(), r.right - r.left, r.bottom - r.top);
+
+  Gauge = new TGauge(this, this);
+  Gauge->SetBounds(6, 48, 279, 17);
+  imglBackingUp = new TImageList(this);
+  imglBackingUpOld = new TImageList(this);
+  imglMain = new TImageList(this);
+  imglMainOld = new TImageList(this);
+  lblCurrent = new TLabel(this, this);
+  lblCurrent->SetBounds(6, 16, 279, 16);
+  lblCurrentStatus = new TLabel(this, this);
+  lblCurrentStatus->Bold = true;
+  lblCurrentStatus->SetBounds(6, 0, 279, 16);
+  lblNow = new TLabel(this, this);
+  lblNow->SetBounds(6, 32, 279, 16);
+  lblCurrent->Show();
+  lblCurrentStatus->Show();
+  lblNow->Show();
+
+  Timer = new TTimer(this);
+  Timer->SetEnabled(false);
+  Timer->SetInterval(1000);
+  Timer->SetOnTimer(MakeMethod<&TfrmServiceStatus::TimerTimer>(this));
+  NotifyTimer = new TTimer(this);
+  NotifyTimer->SetEnabled(false);
+  NotifyTimer->SetInterval(2000);
+  NotifyTimer->SetOnTimer(MakeMethod<&TfrmServiceStatus::NotifyTimerTimer>(this));
+
+  OnClose = MakeMethod<&TfrmServiceStatus::FormCloseHandler>(this);
+  FormCreate(this);
+}
+
+TfrmServiceStatus::~TfrmServiceStatus() {
+  FormDestroy(this);
+  if (FStateThread) {
+    // The thread ends on its own; it must not call back into this form.
+    FStateThread->OnTerminate = TNotifyEvent();
+    FStateThread->Terminate();
+    FStateThread = nullptr;
+  }
+}
+
+void TfrmServiceStatus::CreateParams(TCreateParams& Params) {
+  TForm::CreateParams(Params);
+  Params.Style = WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
+  Params.ExStyle |= WS_EX_TOOLWINDOW | WS_EX_TOPMOST;
+}
+
+std::string TfrmServiceStatus::ProgramPath() const { return ProgramFileName(); }
+
+void TfrmServiceStatus::FormCreate(TObject*) {
+  // 1. Magnet and tray icon.
+  FMagnet = new TDkFormMagnet(this);
+  FMagnet->Active = true;
+  FTrayIcon = new TDkTrayIcon(this);
+  FTrayIcon->SetIcons(imglBackingUp);
+  FTrayIcon->SetPopupMenu(Popup);
+  FTrayIcon->SetDelay(200);
+  FTrayIcon->SetActive(true);
+  FTrayIcon->SetVisibility(TrayVis(tvVisibleTaskList) | TrayVis(tvAutoHide));
+  FTrayIcon->OnDblClick = MakeMethod<&TfrmServiceStatus::TrayIconDblClick>(this);
+  FTrayIcon->OnClick = MakeMethod<&TfrmServiceStatus::TrayIconClick>(this);
+  FTrayIcon->OnBalloonClick = MakeMethod<&TfrmServiceStatus::TrayIconBalloonClick>(this);
+  // 2, 3.
+  FComposer.SettingsRefreshDue = true;
+  FLastNotificationStamp = -1;
+  FConsoleProcess = CreateConsoleProcess(this);
+  FPreviousState = ssConnecting;
+  FComposer.LastComposedState = ssConnecting;
+  // 4. The window search of the start-up switches set the folder already.
+  std::string folder = ExtractFilePath(ProgramPath());
+  if (!folder.empty()) folder.pop_back();
+  if (AppProgramFolder.empty()) AppProgramFolder = folder;
+  FComms = new TClientComms(AppProgramFolder, "ombackup.properties");
+  // 5. No taskbar button for the application window.
+  HWND app = Application()->Handle();
+  ShowWindow(app, SW_HIDE);
+  SetWindowLongPtrA(app, GWL_EXSTYLE, GetWindowLongPtrA(app, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
+  ShowWindow(app, SW_SHOW);
+  // 6.
+  AppProgramFolder = folder;
+  FConnectionFilePresent = FileExists(AppProgramFolder + "\\connection.properties");
+  // 7.
+  int left, top;
+  GetTrayCornerPosition(left, top);
+  SetBounds(left, top, Width(), Height());
+  // 8.
+  FClosing = false;
+  SetTrayIcons(0);
+  Timer->SetEnabled(true);
+  // 9.
+  CreateStatusLock();
+  FStateThread = new TServiceStateThread(true);
+  FStateThread->OnTerminate = MakeMethod<&TfrmServiceStatus::StateThreadEnded>(this);
+  FStateThread->Start();
+  // 10.
+  LoadBusyIcons();
+  LoadMainIcons();
+  FTrayIcon->SetIcons(imglBackingUp);
+  FTrayIcon->SetActive(true);
+  // 11.
+  FSchedule = new TSched(AppProgramFolder + "\\ombackup.properties", AppProgramFolder + "\\p_ombackup.properties");
+  // 12.
+  FDayOfWeek = DayOfTheWeek(NowLocal());
+  FComposer.DayOfWeek = FDayOfWeek;
+  FComposer.BackupRequested = false;
+  LoadTexts();
+  try {
+    FLanguageCode = GetLanguageCode();
+  } catch (const ELanguageCodeError&) {
+    // No code for the user's language: the base texts stay.
+    FLanguageCode.clear();
+  }
+  // 13.
+  ParamsFilePath = HandOverFilePath(ExpandEnvironment("%TEMP%"), ProgramPath());
+  // 14.
+  if (FindCmdLineSwitch("min")) {
+    if (!FindCmdLineSwitch("nosplash")) ShowSplashWindow(false);
+    if (FindCmdLineSwitch("monitor")) Show();
+  } else {
+    const char* line = GetCommandLineA();
+    if (HandleCommandWords(line ? line : "")) LaunchJavaGui("", false);
+  }
+  // 15. Copies an installer left behind.
+  TStringList list;
+  FindFiles(AppProgramFolder, ExtractFileName(ProgramPath()) + ".bak*", false, list);
+  if (list.Count() > 0) {
+    for (const std::string& name : list.Items()) DeleteFileA((AppProgramFolder + "\\" + name).c_str());
+    list.Clear();
+    FindFiles(AppProgramFolder, ExtractFileName(ProgramPath()) + ".bak*", false, list);
+  }
+  FNoBackupCopiesAtStart = list.Count() == 0;
+}
+
+void TfrmServiceStatus::StateThreadEnded(TObject*) { FStateThread = nullptr; }
+
+void TfrmServiceStatus::LoadTexts() {
+  FBrandLongName = GetSecondaryResourceString("brandLongName");
+  CancelBackup1->Caption = Text("RUNNER_MENU_Cancel");
+  menBackupNow->Caption = Text("RUNNER_MENU_Backup");
+  menExit->Caption = Text("RUNNER_MENU_Exit");
+  menOpen->Caption = Text("RUNNER_MENU_Open");
+  About1->Caption = Text("RUNNER_MENU_About");
+  mnuOptions->Caption = Text("RUNNER_MENU_Notification");
+  mnuNotifyonSuccess->Caption = Text("RUNNER_MENU_Success");
+  mnuNotifyonFailure->Caption = Text("RUNNER_MENU_Failure");
+  mnuNotifyonWarnings->Caption = Text("RUNNER_MENU_Warning");
+  LoadDayNames();
+  FNoAgentText = Text("RUNNER_Hint_NoSrc");
+  FDisabledText = Text("RUNNER_Automatic_backups_disabled");
+}
+
+void TfrmServiceStatus::GetTrayCornerPosition(int& left, int& top) {
+  HWND tray = FindWindowA("Shell_TrayWnd", nullptr);
+  RECT r{};
+  bool found = tray && GetWindowRect(tray, &r);
+  TCornerPosition p = TrayCornerPosition(found, r.left, r.top, r.right, r.bottom, GetSystemMetrics(SM_CXSCREEN),
+                                         GetSystemMetrics(SM_CYSCREEN), Width(), Height());
+  left = p.Left;
+  top = p.Top;
+}
+
+void TfrmServiceStatus::SetTrayIcons(int index) {
+  if (index < 0) {
+    FTrayIcon->SetIcons(imglBackingUp);
+    FTrayIcon->SetAnimated(true);
+  } else {
+    FTrayIcon->SetAnimated(false);
+    FTrayIcon->SetIcons(imglMain);
+    FTrayIcon->SetIconIndex(index);
+  }
+}
+
+void TfrmServiceStatus::LoadBrandIcon(int n, TCustomImageList* list) {
+  std::string path = AppProgramFolder + "\\brand\\images\\" + "Runner" + std::to_string(n) + ".ico";
+  TIcon icon;
+  HANDLE h = LoadImageA(nullptr, path.c_str(), IMAGE_ICON, list->Width(), list->Height(), LR_LOADFROMFILE);
+  // A missing or unreadable icon file leaves the application's icon in its
+  // place, so the positions in the list stay what the status display expects.
+  icon.SetHandle(h ? static_cast<HICON>(h) : CopyIcon(LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION))));
+  list->AddIcon(&icon);
+}
+
+void TfrmServiceStatus::LoadBusyIcons() {
+  imglBackingUp->Clear();
+  for (int n : {1, 3, 4, 5, 6, 5, 4, 3}) LoadBrandIcon(n, imglBackingUp);
+}
+
+void TfrmServiceStatus::LoadMainIcons() {
+  imglMain->Clear();
+  LoadBrandIcon(1, imglMain);
+  LoadBrandIcon(2, imglMain);
+}
+
+void TfrmServiceStatus::ShowSplashWindow(bool modal) {
+  SetForegroundWindow(Handle());
+  ShowSplashForm(modal);
+}
+
+void TfrmServiceStatus::FormShow(TObject*) { Application()->SetTitle(Text("RUNNER_Title")); }
+
+void TfrmServiceStatus::FormHide(TObject*) { Application()->SetTitle(""); }
+
+void TfrmServiceStatus::FormClose(TObject* Sender, TCloseAction& Action) { FormCloseHandler(Sender, Action); }
+
+void TfrmServiceStatus::FormCloseHandler(TObject*, TCloseAction& Action) {
+  if (FClosing) {
+    FreeStatusLock();
+    return;
+  }
+  Action = caNone;
+  Hide();
+}
+
+void TfrmServiceStatus::FormDestroy(TObject*) {
+  delete FComms;
+  FComms = nullptr;
+  delete FSchedule;
+  FSchedule = nullptr;
+}
+
+void TfrmServiceStatus::TerminateStateThread() {
+  if (FStateThread) FStateThread->Terminate();
+}
+
+void TfrmServiceStatus::QuitProgram() {
+  FClosing = true;
+  TerminateStateThread();
+  Timer->SetEnabled(false);
+  FTrayIcon->SetActive(false);
+  Application()->Terminate();
+}
+
+void TfrmServiceStatus::ShowStatusError(const std::string& message) { lblNow->SetCaption(message); }
+
+void TfrmServiceStatus::TerminateApplication() { Application()->Terminate(); }
+
+void TfrmServiceStatus::LaunchJavaGui(const std::string& extra, bool noArguments) {
+  std::string commandLine;
+  om::LaunchJavaGui(static_cast<TConsoleHost&>(*this), commandLine, extra, noArguments);
+}
+
+// --- What the console launch asks of the form --------------------------------
+
+uint32_t TfrmServiceStatus::ConsoleProcessId() {
+  return FConsoleProcess->Waiting() ? FConsoleProcess->ProcessId() : 0;
+}
+
+void TfrmServiceStatus::LaunchConsoleProcess(const std::string& commandLine, const std::string& folder) {
+  FConsoleProcess->CommandLine = commandLine;
+  FConsoleProcess->CurrentDirectory = folder;
+  FConsoleProcess->LaunchProcess();
+}
+
+bool TfrmServiceStatus::AgentUnreachableShown() {
+  return FTrayIcon->Icons() == imglMain && FTrayIcon->IconIndex() == 1;
+}
+
+void TfrmServiceStatus::BringFormToFront() { SetForegroundWindow(Handle()); }
+
+void TfrmServiceStatus::ShowMessage(const std::string& text) {
+  MessageBoxA(nullptr, text.c_str(), Application()->Title().c_str(), MB_OK | MB_TASKMODAL | MB_TOPMOST);
+}
+
+void TfrmServiceStatus::ShowWarning(const std::string& text) {
+  MessageBoxA(nullptr, text.c_str(), Application()->Title().c_str(), MB_OK | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST);
+}
+
+void TfrmServiceStatus::SetApplicationTitle(const std::string& title) { Application()->SetTitle(title); }
+
+void TfrmServiceStatus::ShowBalloon(const std::string& title, const std::string& text) {
+  FTrayIcon->ShowBalloon(title, text, btInfo, 10000, true);
+}
+
+void TfrmServiceStatus::HideBalloons() { FTrayIcon->HideBalloons(); }
+
+void TfrmServiceStatus::ProcessMessages() { Application()->ProcessMessages(); }
+
+void TfrmServiceStatus::SetBusyCursor(bool busy) {
+  SetCursor(LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(busy ? IDC_APPSTARTING : IDC_ARROW)));
+}
+
+std::vector<std::string> TfrmServiceStatus::ProgramArguments() {
+  std::vector<std::string> args;
+  for (int i = 1; i < __argc; ++i) args.emplace_back(__argv[i]);
+  return args;
+}
+
+void TfrmServiceStatus::ListBackupCopies() {
+  FScratchList->Clear();
+  FindFiles(AppProgramFolder, ExtractFileName(ProgramPath()) + ".bak*", false, *FScratchList);
+}
+
+void TfrmServiceStatus::TimerTimer(TObject*) {
+  Timer->SetEnabled(false);
+  try {
+    FScratchList = new TStringList();
+    ListBackupCopies();
+    if (FNoBackupCopiesAtStart && FileExists(ProgramPath()) && FScratchList->Count() > 0) {
+      // An installer moved this program aside and put a new one in its place.
+      FTrayIcon->SetIconShown(false);
+      Application()->ProcessMessages();
+      Sleep(2000);
+      FConsoleProcess->DetachFromProcess();
+      FConsoleProcess->CommandLine = "\"" + ProgramPath() + "\" -min -nosplash -upgrade";
+      FConsoleProcess->CurrentDirectory = AppProgramFolder;
+      FConsoleProcess->WaitForTerminate = false;
+      FConsoleProcess->LaunchProcess();
+      QuitProgram();
+    } else {
+      if (!FNoBackupCopiesAtStart) {
+        for (const std::string& name : FScratchList->Items()) DeleteFileA((AppProgramFolder + "\\" + name).c_str());
+        ListBackupCopies();
+        FNoBackupCopiesAtStart = FScratchList->Count() == 0;
+      }
+      Sleep(0);
+      ProcessHandOverFile(*this, ParamsFilePath);
+      if (!FClosing) {
+        Sleep(0);
+        if (!FConnectionFilePresent) FConnectionFilePresent = FileExists(AppProgramFolder + "\\connection.properties");
+        UpdateStatusHint();
+      }
+    }
+  } catch (const std::exception& e) {
+    lblNow->SetCaption(e.what());
+  }
+  delete FScratchList;
+  FScratchList = nullptr;
+  Timer->SetEnabled(true);
+}
+
+// --- Status display --------------------------------------------------------
+
+uint8_t TfrmServiceStatus::RefreshServiceState() {
+  uint8_t cur = GetServiceState();
+  if ((FPreviousState == ssNotReachable && cur != ssNotReachable) ||
+      (FPreviousState == ssConnecting && cur != ssNotReachable && cur != ssConnecting)) {
+    try {
+      uint8_t answer = QueryAgent(cmdMenuPermission);
+      FMenuPermission = answer == 1;
+      if (answer == 1) {
+        CancelBackup1->Visible = true;
+        mnuOptions->Visible = true;
+        FMenuOptionsAllowed = true;
+      } else {
+        ReadMenuPolicy();
+        CancelBackup1->Visible = FCancelAllowed;
+        mnuOptions->Visible = FMenuOptionsAllowed;
+      }
+    } catch (const std::exception&) {
+      // The entries keep their visibility.
+    }
+  }
+  FPreviousState = cur;
+  return cur;
+}
+
+void TfrmServiceStatus::ReadMenuPolicy() { om::ReadMenuPolicy(AppProgramFolder, FCancelAllowed, FMenuOptionsAllowed); }
+
+void TfrmServiceStatus::UpdateStatusHint() {
+  actExit->SetEnabled(!FConsoleProcess->Waiting());
+  uint8_t cur = RefreshServiceState();
+  if (FComposer.SettingsRefreshDue && cur != ssNotReachable && cur != ssConnecting) {
+    if (!FMenuPermission) CheckProfilingUser();
+    mnuNotifyonSuccess->Checked = FComms->GetBooleanSetting("runner.displaysuccess", true, true);
+    mnuNotifyonWarnings->Checked = FComms->GetBooleanSetting("runner.displaywarning", true, true);
+    mnuNotifyonFailure->Checked = FComms->GetBooleanSetting("runner.displayfailure", true, false);
+    CheckClientVersion();
+    FComposer.SettingsRefreshDue = false;
+  }
+  TNotificationCopy n = GetNotification();
+  if (auto balloon = NotificationBalloon(n, FLastNotificationStamp))
+    QueueNotification(FBrandLongName, n.Text, balloon->Kind, balloon->Seconds);
+
+  TComposeInput in;
+  in.Cur = cur;
+  in.ConnectionFilePresent = FConnectionFilePresent;
+  in.Now = NowLocal();
+  in.LastBackupTime = [] { return GetLastBackupTime(); };
+  in.NextBackupTime = [] { return GetNextBackupTime(); };
+  in.BrandLongName = FBrandLongName;
+  in.NoAgentText = FNoAgentText;
+  in.DisabledText = FDisabledText;
+  in.Text = [](const std::string& key) { return GetResourceString(key); };
+  in.DayName = [](int i) { return DayNames().at(static_cast<size_t>(i)); };
+  FComposer.DayOfWeek = FDayOfWeek;
+  TStatusView view = ComposeStatus(FComposer, in);
+  FDayOfWeek = FComposer.DayOfWeek;
+  ApplyView(view);
+  if (view.AskEmptySelection && !IsGuiInForeground(*this) && Confirm(Text("RUNNER_Backup_Empty")))
+    LaunchJavaGui("", true);
+  actLMain->UpdateActions();
+}
+
+void TfrmServiceStatus::ApplyView(const TStatusView& v) {
+  if (v.NotifyTimerOff) NotifyTimer->SetEnabled(false);
+  if (v.Tip) FTrayIcon->SetHint(*v.Tip);
+  if (v.CurrentStatus) lblCurrentStatus->SetCaption(*v.CurrentStatus);
+  if (v.Current) lblCurrent->SetCaption(*v.Current);
+  if (v.Now) lblNow->SetCaption(*v.Now);
+  if (v.GaugePosition) Gauge->SetProgress(*v.GaugePosition);
+  if (v.GaugeVisible) Gauge->SetVisible(*v.GaugeVisible);
+  switch (v.Icon) {
+    case iaMain: SetTrayIcons(0); break;
+    case iaBusy: SetTrayIcons(-1); break;
+    case iaNotReachable: SetTrayIcons(1); break;
+    case iaNone: break;
+  }
+}
+
+void TfrmServiceStatus::QueueNotification(const std::string& title, const std::string& text, int kind, int seconds) {
+  NotifyTimer->SetEnabled(false);
+  if (!BalloonAllowed(kind, mnuNotifyonSuccess->Checked, mnuNotifyonWarnings->Checked, mnuNotifyonFailure->Checked,
+                      FMenuOptionsAllowed))
+    return;
+  FPendingBalloonTitle = title;
+  FPendingBalloonText = text;
+  FPendingBalloonKind = kind;
+  FPendingBalloonSeconds = seconds;
+  NotifyTimer->SetEnabled(true);
+}
+
+void TfrmServiceStatus::NotifyTimerTimer(TObject*) {
+  NotifyTimer->SetEnabled(false);
+  FTrayIcon->ShowBalloon(FPendingBalloonTitle, FPendingBalloonText, static_cast<TTrayBalloonIcon>(FPendingBalloonKind),
+                         static_cast<unsigned>(FPendingBalloonSeconds) * 1000u, true);
+  SetTrayIcons(0);
+  // Error and warning balloons leave the two main icons alternating.
+  FTrayIcon->SetAnimated(FPendingBalloonKind != bkInfo);
+}
+
+void TfrmServiceStatus::CheckClientVersion() {
+  try {
+    std::string v = FComms->GetClientVersion();
+    if (v.empty()) return;
+    std::string last = FComms->GetSetting("runner.last_known_client_version", "", false);
+    TClientVersionAction a = ClientVersionAction(v, last);
+    if (!a.Store) return;
+    FComms->SetSetting("runner.last_known_client_version", v);
+    QueueNotification(FBrandLongName, ReplaceFirstPlaceholder(Text(a.TextKey), v), bkInfo, 30);
+  } catch (const std::exception&) {
+  }
+}
+
+void TfrmServiceStatus::ToggleSetting(TMenuItem* item, const std::string& key) {
+  item->Checked = !item->Checked;
+  FComms->SetBooleanSetting(key, item->Checked);
+}
+
+void TfrmServiceStatus::mnuNotifyonSuccessClick(TObject*) { ToggleSetting(mnuNotifyonSuccess, "runner.displaysuccess"); }
+void TfrmServiceStatus::mnuNotifyonFailureClick(TObject*) { ToggleSetting(mnuNotifyonFailure, "runner.displayfailure"); }
+void TfrmServiceStatus::mnuNotifyonWarningsClick(TObject*) {
+  ToggleSetting(mnuNotifyonWarnings, "runner.displaywarning");
+}
+
+// --- Window messages -------------------------------------------------------
+
+void TfrmServiceStatus::WndProc(TMessage& Message) {
+  switch (Message.Msg) {
+    case WM_USER + 1:
+      HandleControlMessage(*this, Message.WParam, Message.LParam);
+      return;
+    case WM_CLOSE:
+      if (HandleCloseMessage(*this, Message.LParam)) return;
+      break;
+    case WM_SHOWWINDOW:
+      if (Message.WParam) FormShow(this);
+      else FormHide(this);
+      break;
+    case WM_GETMINMAXINFO: {
+      auto* mm = reinterpret_cast<MINMAXINFO*>(Message.LParam);
+      TForm::WndProc(Message);
+      mm->ptMinTrackSize.x = 228;
+      mm->ptMaxTrackSize.x = 400;
+      mm->ptMinTrackSize.y = 94;
+      mm->ptMaxTrackSize.y = 104;
+      return;
+    }
+    case WM_CONTEXTMENU: {
+      POINT p{static_cast<short>(LOWORD(Message.LParam)), static_cast<short>(HIWORD(Message.LParam))};
+      if (p.x == -1 && p.y == -1) GetCursorPos(&p);
+      Popup->Popup(p.x, p.y);
+      return;
+    }
+    default:
+      break;
+  }
+  TForm::WndProc(Message);
+}
+
+// --- Program body ----------------------------------------------------------
+
+int RunTrayProgram() {
+  HashLibraryStartup();
+  InitResources();
+  HandleStartupSwitches();
+  if (SkipInterface) {
+    FreeResources();
+    return static_cast<int>(StartupExitCode);
+  }
+  Application()->SetTitle("Backup Client");
+  Application()->ShowMainForm = false;
+  auto* form = new TfrmServiceStatus(Application());
+  Application()->SetMainForm(form);
+  form->TrayIcon()->MinimizeToTray();
+  Application()->Run();
+  FreeApplication();
+  FreeStatusLock();
+  FreeResources();
+  return static_cast<int>(StartupExitCode);
+}
+
+}  // namespace om

@@ -1,0 +1,204 @@
+// The tray monitor's main form: the notification-area icon with its menu and
+// balloons, the small always-on-top status window, the one-second tick
+// (self-upgrade, hand-over file, status composition) and the user's actions.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "framework/actnlist.h"
+#include "framework/forms.h"
+#include "framework/graphics.h"
+#include "framework/menus.h"
+#include "framework/stdctrls.h"
+#include "framework/stringlist.h"
+#include "framework/timer.h"
+#include "support/dkformmagnet.h"
+#include "support/dktrayicon.h"
+#include "tray/client_comms.h"
+#include "tray/sched.h"
+#include "tray/service_state.h"
+#include "tray/status_display.h"
+#include "tray/tray_seams.h"
+
+namespace om {
+
+class TdlgDefaultUser;
+
+class TfrmServiceStatus : public TForm, public TTrayHost, public TConsoleHost {
+public:
+  explicit TfrmServiceStatus(TComponent* AOwner);
+  ~TfrmServiceStatus() override;
+
+  // Components, in declaration order.
+  TAction* actAbout;
+  TAction* actBackupNow;
+  TAction* actCancelBackup;
+  TAction* actExit;
+  TActionList* actLMain;
+  TAction* actOpen;
+  TMenuItem* CancelBackup1;
+  TMenuItem* menBackupNow;
+  TMenuItem* menExit;
+  TMenuItem* menOpen;
+  TMenuItem* About1;
+  TMenuItem* N1;
+  TGauge* Gauge;
+  TImageList* imglBackingUp;
+  TImageList* imglBackingUpOld;
+  TImageList* imglMain;
+  TImageList* imglMainOld;
+  TLabel* lblCurrent;
+  TLabel* lblCurrentStatus;
+  TLabel* lblNow;
+  TPopupMenu* Popup;
+  TTimer* Timer;
+  TMenuItem* mnuOptions;
+  TMenuItem* mnuNotifyonSuccess;
+  TMenuItem* mnuNotifyonFailure;
+  TMenuItem* mnuNotifyonWarnings;
+  TTimer* NotifyTimer;
+
+  // Event handlers.
+  void FormCreate(TObject* Sender);
+  void FormShow(TObject* Sender);
+  void FormHide(TObject* Sender);
+  void FormClose(TObject* Sender, TCloseAction& Action);
+  void FormDestroy(TObject* Sender);
+  void TimerTimer(TObject* Sender);
+  void NotifyTimerTimer(TObject* Sender);
+  void PopupPopup(TObject* Sender);
+  void actOpenExecute(TObject* Sender);
+  void actBackupNowExecute(TObject* Sender);
+  void actBackupNowUpdate(TObject* Sender);
+  void actCancelBackupExecute(TObject* Sender);
+  void actCancelBackupUpdate(TObject* Sender);
+  void actAboutExecute(TObject* Sender);
+  void actExitExecute(TObject* Sender);
+  void mnuNotifyonSuccessClick(TObject* Sender);
+  void mnuNotifyonFailureClick(TObject* Sender);
+  void mnuNotifyonWarningsClick(TObject* Sender);
+  void TrayIconClick(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+  void TrayIconDblClick(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y);
+  void TrayIconBalloonClick(TObject* Sender);
+
+  // Operations.
+  void LoadTexts() override;
+  void GetTrayCornerPosition(int& left, int& top);
+  void SetTrayIcons(int index) override;
+  void LoadBrandIcon(int n, TCustomImageList* list);
+  void LoadBusyIcons();
+  void LoadMainIcons();
+  void ShowSplashWindow(bool modal);
+  void QuitProgram() override;
+  void UpdateStatusHint();
+  uint8_t RefreshServiceState() override;
+  void ReadMenuPolicy();
+  void QueueNotification(const std::string& title, const std::string& text, int kind, int seconds);
+  void CheckClientVersion();
+  bool SendAgentCommand(uint8_t code);
+  uint8_t QueryAgent(uint8_t code);
+  bool ActivateGuiWindow();
+  bool HandleCommandWords(const std::string& text) override;
+  void CheckProfilingUser();
+  // An error of timer or message work, shown in the status window.
+  void ShowStatusError(const std::string& message) override;
+  void TerminateApplication() override;
+  // The console launch with this form's console process.
+  void LaunchJavaGui(const std::string& extra, bool noArguments) override;
+
+  // What the console launch asks of the form.
+  uint32_t ConsoleProcessId() override;
+  void LaunchConsoleProcess(const std::string& commandLine, const std::string& folder) override;
+  bool AgentUnreachableShown() override;
+  void BringFormToFront() override;
+  void ShowMessage(const std::string& text) override;
+  void ShowWarning(const std::string& text) override;
+  std::string BrandLongName() override { return FBrandLongName; }
+  void SetApplicationTitle(const std::string& title) override;
+  std::string LanguageCode() override { return FLanguageCode; }
+  void SetLanguageCode(const std::string& code) override { FLanguageCode = code; }
+  void ShowBalloon(const std::string& title, const std::string& text) override;
+  void HideBalloons() override;
+  void ProcessMessages() override;
+  void SetBusyCursor(bool busy) override;
+  std::vector<std::string> ProgramArguments() override;
+
+  // Fields other units read.
+  TClientComms* Comms() const { return FComms; }
+  TDkTrayIcon* TrayIcon() const { return FTrayIcon; }
+  TConsoleProcess* ConsoleProcess() const { return FConsoleProcess; }
+  TDkFormMagnet* Magnet() const { return FMagnet; }
+  TSched* Schedule() const { return FSchedule; }
+  bool Closing() const { return FClosing; }
+  void SetClosing(bool value) { FClosing = value; }
+  bool ConnectionFilePresent() const { return FConnectionFilePresent; }
+  bool MenuOptionsAllowed() const { return FMenuOptionsAllowed; }
+  bool CancelAllowed() const { return FCancelAllowed; }
+  bool MenuPermission() const { return FMenuPermission; }
+  TComposerState& Composer() { return FComposer; }
+  bool NoBackupCopiesAtStart() const { return FNoBackupCopiesAtStart; }
+  const std::string& PendingBalloonTitle() const { return FPendingBalloonTitle; }
+  const std::string& PendingBalloonText() const { return FPendingBalloonText; }
+  int PendingBalloonKind() const { return FPendingBalloonKind; }
+  int PendingBalloonSeconds() const { return FPendingBalloonSeconds; }
+  TServiceStateThread* StateThread() const { return FStateThread; }
+
+  // The confirmation dialog (Yes: true); replaceable for tests.
+  static bool (*Confirm)(const std::string& text);
+  // The default-user dialog, run modally; replaceable for tests.
+  static void (*RunDefaultUserDialog)(TdlgDefaultUser& dialog);
+
+protected:
+  std::string WindowClassName() const override { return "TfrmServiceStatus"; }
+  void CreateParams(TCreateParams& Params) override;
+  void WndProc(TMessage& Message) override;
+
+private:
+  void FormCloseHandler(TObject* Sender, TCloseAction& Action);
+  void ListBackupCopies();
+  void TerminateStateThread();
+  std::string ProgramPath() const;
+  void ApplyView(const TStatusView& view);
+  void ToggleSetting(TMenuItem* item, const std::string& key);
+  void StateThreadEnded(TObject* Sender);
+
+  TClientComms* FComms = nullptr;
+  std::string FBrandLongName;
+  bool FClosing = false;
+  TServiceStateThread* FStateThread = nullptr;
+  TSched* FSchedule = nullptr;
+  bool FMenuOptionsAllowed = false;
+  bool FCancelAllowed = false;
+  bool FConnectionFilePresent = false;
+  int FDayOfWeek = 0;
+  uint8_t FPreviousState = ssConnecting;
+  bool FNoBackupCopiesAtStart = true;
+  TStringList* FScratchList = nullptr;
+  std::string FPendingBalloonTitle;
+  std::string FPendingBalloonText;
+  int FPendingBalloonKind = 0;
+  int FPendingBalloonSeconds = 0;
+  std::string FLanguageCode;
+  TDkFormMagnet* FMagnet = nullptr;
+  TDkTrayIcon* FTrayIcon = nullptr;
+  TConsoleProcess* FConsoleProcess = nullptr;
+  // Status composition (last composed state, backup requested, settings
+  // refresh due, cached texts) and the menu permission.
+  TComposerState FComposer;
+  int64_t FLastNotificationStamp = -1;
+  bool FMenuPermission = false;
+  std::string FNoAgentText;
+  std::string FDisabledText;
+  bool FVisibleSeen = false;
+};
+
+// Program-wide: the hand-over file path (set by FormCreate).
+extern std::string ParamsFilePath;
+
+// The program body: start-up switches, the form, the message loop. Returns
+// the process exit code.
+int RunTrayProgram();
+
+}  // namespace om

@@ -1,0 +1,15 @@
+// omtray: the tray monitor of the backup agent.
+#include "platform/win32.h"
+
+#include <exception>
+
+#include "tray/frmmain.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  try {
+    return om::RunTrayProgram();
+  } catch (const std::exception& e) {
+    MessageBoxA(nullptr, e.what(), "Backup Client", MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    return 1;
+  }
+}

@@ -1,0 +1,510 @@
+// The status form in this process against the scriptable Java agent, on
+// Wine's desktop with a notification area: the icon, tip, labels and gauge
+// follow the agent's states, notifications become balloons, the menu follows
+// the agent's permission and the policy files, the actions send their bytes,
+// the profiling prompt stores its answer, the hand-over file is acted on and
+// the program ends with the state thread's last bytes.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "agent_control.h"
+#include "test_folder.h"
+#include "tray/default_user.h"
+#include "tray/frmmain.h"
+#include "tray/resources.h"
+#include "tray/tray_platform.h"
+#include "tray_fixture.h"
+#include "../../support/tests/png_writer.h"
+
+namespace om {
+extern std::vector<std::string> SeamJavaGuiCalls;
+}
+
+using namespace om;
+using namespace om::testing;
+
+namespace {
+
+struct TShellCall {
+  DWORD Message;
+  UINT Flags;
+  std::string Tip, InfoTitle, Info;
+  DWORD InfoFlags;
+};
+std::vector<TShellCall> GShell;
+
+BOOL WINAPI RecordingShellNotify(DWORD message, PNOTIFYICONDATAA data) {
+  GShell.push_back({message, data->uFlags, data->szTip, data->szInfoTitle, data->szInfo, data->dwInfoFlags});
+  Shell_NotifyIconA(message, data);
+  return TRUE;
+}
+
+std::vector<TShellCall> Balloons() {
+  std::vector<TShellCall> out;
+  for (auto& c : GShell)
+    if ((c.Flags & NIF_INFO) && !c.Info.empty()) out.push_back(c);
+  return out;
+}
+
+int GConfirmCount = 0;
+bool GConfirmAnswer = false;
+std::string GConfirmText;
+bool TestConfirm(const std::string& text) {
+  ++GConfirmCount;
+  GConfirmText = text;
+  return GConfirmAnswer;
+}
+
+std::function<void(TdlgDefaultUser&)> GDialog;
+void TestDialog(TdlgDefaultUser& d) {
+  if (GDialog) GDialog(d);
+}
+
+const std::string kBrand = "Ombrel Test Backup";
+const std::string kMonitorHex = TAgentControl::HexOf("MONITOR\r\n");
+
+class TrayForm : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (!Agent.Available()) GTEST_SKIP() << "OM_TRAY_TEST_AGENT not set (run through with-test-agent)";
+    Agent("reset");
+    MakeTrayFolder(Folder, Agent.AgentPort());
+    SetProgramFileNameForTesting(Folder.File("omtray.exe"));
+    AppProgramFolder.clear();
+    ResetStatusRecord();
+    InitResources();
+    TServiceStateThread::RoundPauseMs = 100;
+    TDkTrayIcon::ShellNotify = &RecordingShellNotify;
+    TfrmServiceStatus::Confirm = &TestConfirm;
+    TfrmServiceStatus::RunDefaultUserDialog = &TestDialog;
+    GShell.clear();
+    SeamJavaGuiCalls.clear();
+    GConfirmCount = 0;
+    GConfirmAnswer = false;
+    GDialog = nullptr;
+    _putenv("USERNAME=ann");
+    _putenv("USERDOMAIN=DOM");
+    _putenv("USERPROFILE=C:\\users\\ann");
+    _putenv("COMPUTERNAME=PC1");
+  }
+  void TearDown() override {
+    if (Form) {
+      Form->QuitProgram();
+      // The state thread ends on its own; give it its last round.
+      Pump([] { return false; }, 300);
+    }
+    FreeApplication();
+    MSG m;
+    while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    Form = nullptr;
+    FreeStatusLock();
+    FreeResources();
+    SetProgramFileNameForTesting("");
+    TDkTrayIcon::ShellNotify = &Shell_NotifyIconA;
+  }
+
+  void Start() { Form = new TfrmServiceStatus(Application()); }
+
+  static bool Pump(const std::function<bool()>& done, int ms = 15000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < end) {
+      Application()->ProcessMessages();
+      CheckSynchronize();
+      if (done()) return true;
+      Sleep(10);
+    }
+    return done();
+  }
+
+  std::vector<std::string> RecordedWhen(const std::function<bool(const std::vector<std::string>&)>& ok) {
+    std::vector<std::string> r;
+    Pump([&] {
+      r = Agent.Recorded();
+      return ok(r);
+    });
+    return r;
+  }
+  static bool HasConnection(const std::vector<std::string>& r, const std::string& hex) {
+    for (auto& c : r)
+      if (c == hex) return true;
+    return false;
+  }
+
+  std::string Tip() { return Form->TrayIcon()->Hint(); }
+  bool ShowsMain(int index) {
+    return !Form->TrayIcon()->Animated() && Form->TrayIcon()->Icons() == Form->imglMain &&
+           Form->TrayIcon()->IconIndex() == index;
+  }
+  bool ShowsBusy() { return Form->TrayIcon()->Animated() && Form->TrayIcon()->Icons() == Form->imglBackingUp; }
+
+  TAgentControl Agent;
+  TTempFolder Folder;
+  TfrmServiceStatus* Form = nullptr;
+};
+
+}  // namespace
+
+TEST_F(TrayForm, StartsHiddenWithItsIconsAndPlacement) {
+  Agent("state 0");
+  Start();
+  EXPECT_FALSE(Form->Visible());
+  EXPECT_EQ(Form->Caption(), "Backup Service");
+  EXPECT_EQ(Form->imglBackingUp->Count(), 8);
+  EXPECT_EQ(Form->imglMain->Count(), 2);
+  EXPECT_TRUE(Form->TrayIcon()->Active());
+  EXPECT_TRUE(Form->TrayIcon()->IconShown());
+  EXPECT_TRUE(Form->Timer->Enabled());
+  EXPECT_TRUE(StatusLockExists());
+  EXPECT_EQ(Form->menOpen->Caption, "Open console");
+  EXPECT_EQ(Form->menExit->Caption, "Exit monitor");
+  EXPECT_FALSE(Form->CancelBackup1->Visible);
+  EXPECT_FALSE(Form->mnuOptions->Visible);
+  EXPECT_EQ(Form->Schedule()->PropertiesPath(), Folder.Path() + "\\ombackup.properties");
+  // Started without switches: the whole command line went through the command
+  // words, which open the console with the program's own arguments.
+  ASSERT_EQ(SeamJavaGuiCalls.size(), 1u);
+  EXPECT_EQ(SeamJavaGuiCalls[0], "|0");
+  // Next to the taskbar, inside the screen.
+  RECT r;
+  GetWindowRect(Form->Handle(), &r);
+  EXPECT_LE(r.right, GetSystemMetrics(SM_CXSCREEN));
+  EXPECT_LE(r.bottom, GetSystemMetrics(SM_CYSCREEN));
+  EXPECT_GT(r.left, 0);
+  LONG ex = GetWindowLongA(Form->Handle(), GWL_EXSTYLE);
+  EXPECT_TRUE(ex & WS_EX_TOPMOST);
+  EXPECT_TRUE(ex & WS_EX_TOOLWINDOW);
+  RECT client;
+  GetClientRect(Form->Handle(), &client);
+  EXPECT_EQ(client.right, 290);
+  EXPECT_EQ(client.bottom, 70);
+  char cls[64];
+  GetClassNameA(Form->Handle(), cls, sizeof cls);
+  EXPECT_STREQ(cls, "TfrmServiceStatus");
+}
+
+TEST_F(TrayForm, IconTipLabelsAndGaugeFollowTheAgent) {
+  Agent("state 0");
+  int64_t now = static_cast<int64_t>(std::time(nullptr)) * 1000;
+  Agent("next " + std::to_string(now + 3600000) + " " + TAgentControl::HexOf("id-1"));
+  Agent("last " + std::to_string(now - 60000));
+  Start();
+  ASSERT_TRUE(Pump([&] { return GetServiceState() == ssIdle && Tip().find("Next backup:") != std::string::npos; }))
+      << Tip();
+  EXPECT_TRUE(ShowsMain(0));
+  EXPECT_EQ(Tip().substr(0, kBrand.size() + 2), kBrand + "\r\n");
+  EXPECT_NE(Tip().find("\r\nLast backup: "), std::string::npos);
+  EXPECT_EQ(Form->lblCurrentStatus->Caption(), kBrand);
+  EXPECT_EQ(Form->lblCurrent->Caption().rfind("Last backup: ", 0), 0u) << Form->lblCurrent->Caption();
+  EXPECT_EQ(Form->lblNow->Caption().rfind("Next backup: ", 0), 0u) << Form->lblNow->Caption();
+  EXPECT_FALSE(Form->Gauge->Visible());
+
+  // The status window as the user sees it (test artefacts beside the program).
+  Form->Show();
+  Pump([] { return false; }, 300);
+  SaveScreenshot(BesideProgram("tray_status_window_idle.png"));
+  Form->Hide();
+
+  Agent("state 1");
+  ASSERT_TRUE(Pump([&] { return ShowsBusy(); }));
+  EXPECT_EQ(Tip(), kBrand + "\r\nBacking up");
+  EXPECT_EQ(Form->lblCurrentStatus->Caption(), "Backing up");
+
+  Agent("state 3");
+  ASSERT_TRUE(Pump([&] { return Form->Gauge->Visible(); }));
+  EXPECT_EQ(Form->lblCurrentStatus->Caption(), "Checking the backup set");
+  EXPECT_EQ(Form->lblNow->Caption(), "");
+  EXPECT_TRUE(ShowsBusy());
+  Form->Show();
+  Pump([] { return false; }, 300);
+  SaveScreenshot(BesideProgram("tray_status_window_health_check.png"));
+  Form->Hide();
+
+  Agent("state 8");
+  ASSERT_TRUE(Pump([&] { return GetServiceState() == ssUpdating && Tip().find("% done") != std::string::npos; }));
+  EXPECT_EQ(Tip(), kBrand + "\r\n\r\n 0% done");
+
+  // The agent goes away and does not come back.
+  Folder.Write("ombackup.properties", "service.port=" + Agent("freeport") + "\r\n");
+  Agent("reset");
+  ASSERT_TRUE(Pump([&] { return ShowsMain(1); }));
+  EXPECT_EQ(Tip(), kBrand + "\r\nThe backup service is not running");
+  EXPECT_EQ(Form->lblCurrentStatus->Caption(), "The backup service is not running");
+  EXPECT_FALSE(Form->Gauge->Visible());
+  // Backup Now is disabled while the agent is not reachable.
+  Form->actLMain->UpdateActions();
+  EXPECT_FALSE(Form->actBackupNow->Enabled());
+  EXPECT_FALSE(Form->menBackupNow->Enabled);
+}
+
+TEST_F(TrayForm, NotificationsBecomeBalloons) {
+  // Last backup failed: the idle form that keeps its icon between ticks.
+  Agent("state 5");
+  Agent("permission 1");
+  Agent("setting runner.displaysuccess " + TAgentControl::HexOf("false"));
+  Agent("notification 1 3 " + TAgentControl::HexOf("old failure"));
+  Start();
+  // Connected: the permission offers the cancel entry and the switches.
+  ASSERT_TRUE(Pump([&] { return Form->mnuOptions->Visible && !Form->mnuNotifyonSuccess->Checked; }));
+  EXPECT_TRUE(Form->CancelBackup1->Visible);
+  EXPECT_TRUE(Form->MenuPermission());
+  EXPECT_TRUE(Form->mnuNotifyonWarnings->Checked);
+  ASSERT_TRUE(Pump([&] { return GetNotification().ChangeCount == 1; }));
+  // The version check of a first connection stores the version; its
+  // installation balloon is a success balloon, which is switched off here.
+  ASSERT_TRUE(Pump([&] {
+    return Agent("settings").find("runner.last_known_client_version=" + TAgentControl::HexOf("1.0.0")) !=
+           std::string::npos;
+  }));
+  EXPECT_TRUE(Balloons().empty());
+
+  Agent("notification 2 3 " + TAgentControl::HexOf("Backup failed"));
+  ASSERT_TRUE(Pump([&] { return !Balloons().empty(); })) << [&] {
+    std::string s = "count " + std::to_string(GetNotification().ChangeCount) + " pending " +
+                    Form->PendingBalloonText() + " timer " + std::to_string(Form->NotifyTimer->Enabled()) +
+                    " shown " + std::to_string(Form->TrayIcon()->IconShown()) + " calls:";
+    for (auto& c : GShell) s += " " + std::to_string(c.Message) + "/" + std::to_string(c.Flags) + "/" + c.Info;
+    return s;
+  }();
+  auto b = Balloons();
+  ASSERT_EQ(b.size(), 1u);  // the first notification (stamp 1) was never shown
+  EXPECT_EQ(b[0].InfoTitle, kBrand);
+  EXPECT_EQ(b[0].Info, "Backup failed");
+  EXPECT_EQ(b[0].InfoFlags & 3u, static_cast<DWORD>(NIIF_ERROR));
+  // Error balloons leave the two main icons alternating; a double click then
+  // opens the console's log.
+  EXPECT_TRUE(Form->TrayIcon()->Animated());
+  EXPECT_EQ(Form->TrayIcon()->Icons(), Form->imglMain);
+  Form->TrayIconDblClick(nullptr, mbLeft, 0, 0, 0);
+  EXPECT_EQ(SeamJavaGuiCalls.back(), "-show log|1");
+
+  // Success with "Notify on Success" unchecked: dropped.
+  GShell.clear();
+  Agent("notification 3 1 " + TAgentControl::HexOf("Backup done"));
+  ASSERT_TRUE(Pump([&] { return GetNotification().Stamp == 3; }));
+  Pump([] { return false; }, 300);
+  EXPECT_FALSE(Form->NotifyTimer->Enabled());
+  Agent("notification 4 2 " + TAgentControl::HexOf("Some files skipped"));
+  ASSERT_TRUE(Pump([&] { return !Balloons().empty(); }));
+  EXPECT_EQ(Balloons().size(), 1u);
+  EXPECT_EQ(Balloons()[0].Info, "Some files skipped");
+  EXPECT_EQ(Balloons()[0].InfoFlags & 3u, static_cast<DWORD>(NIIF_WARNING));
+
+  // A click on the balloon opens the log.
+  Form->TrayIconBalloonClick(nullptr);
+  EXPECT_EQ(SeamJavaGuiCalls.back(), "-show log|1");
+}
+
+TEST_F(TrayForm, PolicyFilesDecideWithoutThePermission) {
+  Agent("state 0");
+  Agent("permission 0");
+  Folder.Write("system2.properties", "cancelbackup=ON\r\noption=on\r\n");
+  Folder.Write("defaults.properties", "HASH=TI1OfMsxnYt4Qp07cjPXEQ\\=\\=\r\n");
+  Start();
+  ASSERT_TRUE(Pump([&] { return Form->CancelBackup1->Visible; }));
+  EXPECT_TRUE(Form->mnuOptions->Visible);
+  EXPECT_TRUE(Form->CancelAllowed());
+  EXPECT_FALSE(Form->MenuPermission());
+}
+
+TEST_F(TrayForm, ActionsSendTheirCommands) {
+  Agent("state 0");
+  Agent("permission 0");
+  Start();
+  ASSERT_TRUE(Pump([&] { return GetServiceState() == ssIdle && !Form->Composer().SettingsRefreshDue; }));
+  // First run without a stored profiling user: stored without a dialog.
+  std::string settings = Agent("settings");
+  EXPECT_NE(settings.find("profiling.user.ask=" + TAgentControl::HexOf("true")), std::string::npos) << settings;
+  EXPECT_NE(settings.find("profiling.user.name=" + TAgentControl::HexOf("DOM.ann")), std::string::npos);
+  EXPECT_NE(settings.find("profiling.user.home=" + TAgentControl::HexOf("C:\\users\\ann")), std::string::npos);
+
+  Form->PopupPopup(nullptr);
+  // Neither the agent nor a policy file allows the cancel entry.
+  EXPECT_FALSE(Form->CancelBackup1->Visible);
+  EXPECT_TRUE(Form->actBackupNow->Enabled());
+  EXPECT_TRUE(Form->actBackupNow->Visible());
+  EXPECT_FALSE(Form->actCancelBackup->Enabled());
+  EXPECT_EQ(Form->menBackupNow->Caption, "Back up now");
+  Form->menBackupNow->Click();
+  EXPECT_TRUE(Form->Composer().BackupRequested);
+  auto rec = RecordedWhen([](auto& r) { return HasConnection(r, kMonitorHex + "0163"); });
+  EXPECT_TRUE(HasConnection(rec, kMonitorHex + "0163"));
+
+  Agent("state 1");
+  ASSERT_TRUE(Pump([&] { return GetServiceState() == ssBackingUp; }));
+  Form->actLMain->UpdateActions();
+  EXPECT_TRUE(Form->actCancelBackup->Enabled());
+  EXPECT_FALSE(Form->actBackupNow->Enabled());
+  Form->actCancelBackup->Execute();
+  rec = RecordedWhen([](auto& r) { return HasConnection(r, kMonitorHex + "0463"); });
+  EXPECT_TRUE(HasConnection(rec, kMonitorHex + "0463"));
+
+  // The requested backup ends with an empty selection: asked once; No opens nothing.
+  size_t launches = SeamJavaGuiCalls.size();
+  Agent("state 9");
+  ASSERT_TRUE(Pump([&] { return GConfirmCount == 1; }));
+  EXPECT_EQ(GConfirmText, "Nothing is selected for backup. Open the console?");
+  Pump([] { return false; }, 400);
+  EXPECT_EQ(GConfirmCount, 1);
+  EXPECT_EQ(SeamJavaGuiCalls.size(), launches);
+  // Backup Now in state 9 asks instead of sending; Yes opens the console.
+  GConfirmAnswer = true;
+  Form->actBackupNow->Execute();
+  EXPECT_EQ(GConfirmCount, 2);
+  EXPECT_EQ(SeamJavaGuiCalls.back(), "|1");
+
+  // A notification switch writes its setting.
+  Form->mnuNotifyonSuccess->Click();
+  EXPECT_FALSE(Form->mnuNotifyonSuccess->Checked);
+  EXPECT_NE(Agent("settings").find("runner.displaysuccess=" + TAgentControl::HexOf("false")), std::string::npos);
+
+  // Command words: a silent backup in state 9 is sent without opening anything.
+  launches = SeamJavaGuiCalls.size();
+  EXPECT_FALSE(Form->HandleCommandWords(" BackupNow silent"));
+  EXPECT_TRUE(Form->HandleCommandWords(" -show log"));
+  EXPECT_EQ(SeamJavaGuiCalls.size(), launches);
+  EXPECT_FALSE(Form->Visible());
+  EXPECT_TRUE(Form->HandleCommandWords("monitor"));
+  EXPECT_TRUE(Form->Visible());
+  EXPECT_EQ(Application()->Title(), "Backup status");
+  // Closing the window only hides it.
+  SendMessageA(Form->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(Form->Visible());
+  EXPECT_EQ(Application()->Title(), "");
+  EXPECT_FALSE(Application()->Terminated());
+  EXPECT_TRUE(StatusLockExists());
+  // A right click on the icon does nothing.
+  int popups = 0;
+  TNotifyEvent saved = Form->Popup->OnPopup;
+  struct TCount {
+    int* N;
+    void Hit(TObject*) { ++*N; }
+  } counter{&popups};
+  Form->Popup->OnPopup = MakeMethod<&TCount::Hit>(&counter);
+  Form->TrayIconClick(nullptr, mbRight, 0, 10, 10);
+  EXPECT_EQ(popups, 0);
+  Form->Popup->OnPopup = saved;
+
+  // Exit: the state thread ends its exchange with 99.
+  Form->actExit->Execute();
+  EXPECT_TRUE(Application()->Terminated());
+  EXPECT_TRUE(Form->Closing());
+  EXPECT_FALSE(Form->TrayIcon()->Active());
+  rec = RecordedWhen([](auto& r) {
+    return !r.empty() && r[0].size() >= 2 && r[0].substr(r[0].size() - 2) == "63" && r[0].find("1907") != std::string::npos;
+  });
+  ASSERT_FALSE(rec.empty());
+  EXPECT_EQ(rec[0].substr(0, kMonitorHex.size()), kMonitorHex);
+  EXPECT_EQ(rec[0].substr(rec[0].size() - 2), "63");
+  // Closing now frees the status lock; the record is then no longer written.
+  SendMessageA(Form->Handle(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(StatusLockExists());
+  Form = nullptr;  // freed with the application
+}
+
+TEST_F(TrayForm, ProfilingPromptStoresTheAnswer) {
+  Agent("state 0");
+  Agent("permission 0");
+  Agent("setting profiling.user.name " + TAgentControl::HexOf("PC1.bob"));
+  Agent("setting profiling.on " + TAgentControl::HexOf("true"));
+  Agent("setting profiling.user.ask " + TAgentControl::HexOf("true"));
+  bool shown = false;
+  GDialog = [&](TdlgDefaultUser& d) {
+    shown = true;
+    EXPECT_EQ(d.Caption(), "Profiling user");
+    EXPECT_EQ(d.lblMessage->Caption(), "Which user's profile should be used?");
+    EXPECT_EQ(d.cbAsk->Caption(), "Do not ask again");
+    EXPECT_EQ(d.btnOk->Caption(), "OK");
+    ASSERT_EQ(d.rgUsers->Items.size(), 2u);
+    EXPECT_EQ(d.rgUsers->Items[0], "bob");
+    EXPECT_EQ(d.rgUsers->Items[1], "DOM.ann");
+    EXPECT_EQ(d.rgUsers->ItemIndex(), 0);
+    d.rgUsers->SetItemIndex(1);
+    d.cbAsk->SetChecked(true);
+  };
+  Start();
+  ASSERT_TRUE(Pump([&] { return shown && !Form->Composer().SettingsRefreshDue; }));
+  std::string settings = Agent("settings");
+  EXPECT_NE(settings.find("profiling.user.name=" + TAgentControl::HexOf("DOM.ann")), std::string::npos) << settings;
+  EXPECT_NE(settings.find("profiling.user.home=" + TAgentControl::HexOf("C:\\users\\ann")), std::string::npos);
+  EXPECT_NE(settings.find("profiling.user.ask=" + TAgentControl::HexOf("false")), std::string::npos);
+}
+
+TEST_F(TrayForm, HandOverFileAndLeftoverCopies) {
+  Agent("state 0");
+  Folder.Write("omtray.exe.bak1", "old");
+  Start();
+  EXPECT_FALSE(std::filesystem::exists(Folder.File("omtray.exe.bak1")));
+  EXPECT_TRUE(Form->NoBackupCopiesAtStart());
+  ASSERT_FALSE(ParamsFilePath.empty());
+  EXPECT_NE(ParamsFilePath.find("\\omparams\\"), std::string::npos);
+  std::filesystem::create_directories(std::filesystem::path(ParamsFilePath).parent_path());
+
+  SeamJavaGuiCalls.clear();
+  { std::ofstream(ParamsFilePath, std::ios::binary) << " -show log"; }
+  ASSERT_TRUE(Pump([&] { return !SeamJavaGuiCalls.empty(); }));
+  EXPECT_EQ(SeamJavaGuiCalls[0], " -show log\r\n|1");
+  EXPECT_FALSE(std::filesystem::exists(ParamsFilePath));
+
+  { std::ofstream(ParamsFilePath, std::ios::binary) << " -close"; }
+  ASSERT_TRUE(Pump([&] { return Application()->Terminated(); }));
+  EXPECT_TRUE(Form->Closing());
+  EXPECT_FALSE(Form->TrayIcon()->Active());
+  EXPECT_FALSE(std::filesystem::exists(ParamsFilePath));
+}
+
+TEST_F(TrayForm, ALeftoverCopyThatCannotBeDeletedKeepsUpgradeDetectionOff) {
+  Agent("state 0");
+  Folder.Write("omtray.exe", "program");
+  Folder.Write("omtray.exe.bak1", "old");
+  HANDLE held = CreateFileA(Folder.File("omtray.exe.bak1").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  Start();
+  EXPECT_TRUE(std::filesystem::exists(Folder.File("omtray.exe.bak1")));
+  EXPECT_FALSE(Form->NoBackupCopiesAtStart());
+  // Ticks go on (no self-upgrade) while the copy stays.
+  ASSERT_TRUE(Pump([&] { return GetServiceState() == ssIdle && ShowsMain(0); }));
+  EXPECT_FALSE(Application()->Terminated());
+  CloseHandle(held);
+  ASSERT_TRUE(Pump([&] { return Form->NoBackupCopiesAtStart(); }));
+  EXPECT_FALSE(std::filesystem::exists(Folder.File("omtray.exe.bak1")));
+  EXPECT_FALSE(Application()->Terminated());
+}
+
+TEST_F(TrayForm, DefaultUserDialogGrowsUpwardsForItsHelp) {
+  TdlgDefaultUser d(nullptr);
+  d.lblMessage->Show();
+  d.rgUsers->Items = {"a", "b"};
+  d.rgUsers->Show();
+  d.btnOk->Show();
+  d.btnHelp->Show();
+  d.Show();
+  RECT client;
+  GetClientRect(d.Handle(), &client);
+  EXPECT_EQ(client.right, 426);
+  EXPECT_EQ(client.bottom, 245);
+  EXPECT_TRUE(GetWindowLongA(d.Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST);
+  int top = d.Top(), height = d.Height(), rgTop = d.rgUsers->Top(), okTop = d.btnOk->Top();
+  d.btnHelp->Click();
+  EXPECT_TRUE(d.btnHelp->Down());
+  EXPECT_EQ(d.Top(), top - 65);
+  EXPECT_EQ(d.Height(), height + 65);
+  EXPECT_TRUE(d.lblHelp->Visible());
+  EXPECT_EQ(d.rgUsers->Top(), rgTop + 65);
+  EXPECT_EQ(d.btnOk->Top(), okTop + 65);
+  EXPECT_EQ(d.lblMessage->Top(), 24);
+  d.btnHelp->Click();
+  EXPECT_FALSE(d.btnHelp->Down());
+  EXPECT_EQ(d.Top(), top);
+  EXPECT_EQ(d.Height(), height);
+  EXPECT_FALSE(d.lblHelp->Visible());
+  EXPECT_EQ(d.rgUsers->Top(), rgTop);
+  // OK ends the modal loop with its result.
+  PostMessageA(d.btnOk->Handle(), BM_CLICK, 0, 0);
+  EXPECT_EQ(d.ShowModal(), IDOK);
+}
