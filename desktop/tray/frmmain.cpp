@@ -4,6 +4,8 @@
 
 #include "framework/exceptions.h"
 #include "framework/strutils.h"
+#include "support/chartables.h"
+#include "support/localetext.h"
 #include "tray/resources.h"
 #include "tray/routines.h"
 #include "tray/tray_platform.h"
@@ -188,7 +190,7 @@ void TfrmServiceStatus::FormCreate(TObject*) {
   // 2, 3.
   FComposer.SettingsRefreshDue = true;
   FLastNotificationStamp = -1;
-  FConsoleProcess = CreateConsoleProcess(this);
+  FConsoleProcess = new TConsoleProcess(this);
   FPreviousState = ssConnecting;
   FComposer.LastComposedState = ssConnecting;
   // 4. The window search of the start-up switches set the folder already.
@@ -428,7 +430,7 @@ void TfrmServiceStatus::TimerTimer(TObject*) {
       FConsoleProcess->DetachFromProcess();
       FConsoleProcess->CommandLine = "\"" + ProgramPath() + "\" -min -nosplash -upgrade";
       FConsoleProcess->CurrentDirectory = AppProgramFolder;
-      FConsoleProcess->WaitForTerminate = false;
+      FConsoleProcess->SetWaitForTerminate(false);
       FConsoleProcess->LaunchProcess();
       QuitProgram();
     } else {
@@ -581,7 +583,7 @@ void TfrmServiceStatus::mnuNotifyonWarningsClick(TObject*) {
 
 void TfrmServiceStatus::WndProc(TMessage& Message) {
   switch (Message.Msg) {
-    case WM_USER + 1:
+    case kControlMessage:
       HandleControlMessage(*this, Message.WParam, Message.LParam);
       return;
     case WM_CLOSE:
@@ -614,12 +616,42 @@ void TfrmServiceStatus::WndProc(TMessage& Message) {
 
 // --- Program body ----------------------------------------------------------
 
+namespace {
+
+DWORD ModuleFileNameThroughPsapi(void* process, void* module, char* buffer, DWORD size) {
+  return CallLoadedPsapiFunction(static_cast<HANDLE>(process), static_cast<HMODULE>(module), buffer, size);
+}
+
+// Start-up and shut-down of the support library's units, in the order the
+// program's units depend on them.
+void StartSupportUnits() {
+  InitializeStringsUnit();
+  InitializeUnicodeUnit();
+  InitializeCharStepUnit();
+  InitializeTextDrawingUnit();
+  InitializeSysInfoUnit();
+  InitializeRegistryTimeZonesUnit();
+}
+
+void StopSupportUnits() {
+  FinalizeRegistryTimeZonesUnit();
+  FinalizeSysInfoUnit();
+  FinalizeUnicodeUnit();
+  FinalizeStringsUnit();
+}
+
+}  // namespace
+
 int RunTrayProgram() {
+  StartSupportUnits();
+  SetModuleFileNameExRoutine(&ModuleFileNameThroughPsapi);
+  SetPhysicalMemoryQuery(&physicalMemoryTotal);
   HashLibraryStartup();
   InitResources();
   HandleStartupSwitches();
   if (SkipInterface) {
     FreeResources();
+    StopSupportUnits();
     return static_cast<int>(StartupExitCode);
   }
   Application()->SetTitle("Backup Client");
@@ -631,6 +663,7 @@ int RunTrayProgram() {
   FreeApplication();
   FreeStatusLock();
   FreeResources();
+  StopSupportUnits();
   return static_cast<int>(StartupExitCode);
 }
 

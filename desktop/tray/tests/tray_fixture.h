@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "test_folder.h"
 
@@ -50,5 +51,36 @@ inline void MakeTrayFolder(const TTempFolder& folder, int agentPort) {
   folder.Write("ombackup.properties", "service.port=" + std::to_string(agentPort) + "\r\n");
   folder.Write("connection.properties", "host=localhost\r\n");
 }
+
+#ifdef OM_CONSOLE_HOST_EXE
+// The Java console of an installation: the stand-in host program as javaw of
+// its runtime, which logs its command line and, with a "stop" file beside it,
+// ends at once.
+inline const char* kConsoleBin = "OmJre\\jre1.8\\bin";
+
+inline void InstallConsole(const TTempFolder& folder) {
+  folder.MakeFolder(kConsoleBin);
+  std::filesystem::copy_file(std::string("Z:") + OM_CONSOLE_HOST_EXE,
+                             folder.File(std::string(kConsoleBin) + "\\javaw.exe"),
+                             std::filesystem::copy_options::overwrite_existing);
+  folder.Write(std::string(kConsoleBin) + "\\stop", "");
+  folder.Write("lib\\omgui.jar", "jar");
+}
+
+// The command lines the console was started with, in order.
+inline std::vector<std::string> ConsoleLaunches(const TTempFolder& folder) {
+  std::vector<std::string> out;
+  std::string log = ReadFileBytes(folder.File(std::string(kConsoleBin) + "\\events.log"));
+  size_t pos = 0;
+  while (pos < log.size()) {
+    size_t end = log.find("\r\n", pos);
+    if (end == std::string::npos) end = log.size();
+    std::string line = log.substr(pos, end - pos);
+    if (line.rfind("console[", 0) == 0 && line.size() > 9) out.push_back(line.substr(8, line.size() - 9));
+    pos = end + 2;
+  }
+  return out;
+}
+#endif
 
 }  // namespace om::testing

@@ -22,7 +22,6 @@
 #include "../../support/tests/png_writer.h"
 
 namespace om {
-extern std::vector<std::string> SeamJavaGuiCalls;
 }
 
 using namespace om;
@@ -65,6 +64,9 @@ void TestDialog(TdlgDefaultUser& d) {
   if (GDialog) GDialog(d);
 }
 
+// The account the prompt offers: the system's own answers.
+std::string ProfileName() { return GetCurrentUserDomain() + "." + GetLocalUserName(); }
+
 const std::string kBrand = "Ombrel Test Backup";
 const std::string kMonitorHex = TAgentControl::HexOf("MONITOR\r\n");
 
@@ -74,6 +76,7 @@ protected:
     if (!Agent.Available()) GTEST_SKIP() << "OM_TRAY_TEST_AGENT not set (run through with-test-agent)";
     Agent("reset");
     MakeTrayFolder(Folder, Agent.AgentPort());
+    InstallConsole(Folder);
     SetProgramFileNameForTesting(Folder.File("omtray.exe"));
     AppProgramFolder.clear();
     ResetStatusRecord();
@@ -83,14 +86,9 @@ protected:
     TfrmServiceStatus::Confirm = &TestConfirm;
     TfrmServiceStatus::RunDefaultUserDialog = &TestDialog;
     GShell.clear();
-    SeamJavaGuiCalls.clear();
     GConfirmCount = 0;
     GConfirmAnswer = false;
     GDialog = nullptr;
-    _putenv("USERNAME=ann");
-    _putenv("USERDOMAIN=DOM");
-    _putenv("USERPROFILE=C:\\users\\ann");
-    _putenv("COMPUTERNAME=PC1");
   }
   void TearDown() override {
     if (Form) {
@@ -110,6 +108,21 @@ protected:
   }
 
   void Start() { Form = new TfrmServiceStatus(Application()); }
+
+  // The console of an earlier launch has ended and the form saw it end.
+  bool ConsoleIdle() {
+    return Pump([&] { return !Form->ConsoleProcess()->Waiting() && Launches() > 0; });
+  }
+  size_t Launches() const { return ConsoleLaunches(Folder).size(); }
+  // The arguments the console got at the launch after the first count ones,
+  // once the form saw that console end ("" when none came).
+  std::string AwaitLaunch(size_t count) {
+    if (!Pump([&] { return Launches() > count && !Form->ConsoleProcess()->Waiting(); })) return "<no launch>";
+    const std::string cmd = ConsoleLaunches(Folder)[count];
+    const std::string mark = std::string(kConsoleMainClass) + " 0 ";
+    const size_t at = cmd.find(mark);
+    return at == std::string::npos ? "<" + cmd + ">" : cmd.substr(at + mark.size());
+  }
 
   static bool Pump(const std::function<bool()>& done, int ms = 15000) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -152,6 +165,9 @@ protected:
 
 TEST_F(TrayForm, StartsHiddenWithItsIconsAndPlacement) {
   Agent("state 0");
+  // The console launch at start reads the state once: nothing allows the
+  // cancel entry or the notification switches.
+  Agent("permission 0");
   Start();
   EXPECT_FALSE(Form->Visible());
   EXPECT_EQ(Form->Caption(), "Backup Service");
@@ -168,8 +184,10 @@ TEST_F(TrayForm, StartsHiddenWithItsIconsAndPlacement) {
   EXPECT_EQ(Form->Schedule()->PropertiesPath(), Folder.Path() + "\\ombackup.properties");
   // Started without switches: the whole command line went through the command
   // words, which open the console with the program's own arguments.
-  ASSERT_EQ(SeamJavaGuiCalls.size(), 1u);
-  EXPECT_EQ(SeamJavaGuiCalls[0], "|0");
+  std::string own;
+  for (const std::string& a : Form->ProgramArguments()) own += (own.empty() ? "" : " ") + a;
+  EXPECT_EQ(AwaitLaunch(0), own);
+  EXPECT_EQ(Launches(), 1u);
   // Next to the taskbar, inside the screen.
   RECT r;
   GetWindowRect(Form->Handle(), &r);
@@ -280,8 +298,10 @@ TEST_F(TrayForm, NotificationsBecomeBalloons) {
   // opens the console's log.
   EXPECT_TRUE(Form->TrayIcon()->Animated());
   EXPECT_EQ(Form->TrayIcon()->Icons(), Form->imglMain);
+  ASSERT_TRUE(ConsoleIdle());
+  size_t launches = Launches();
   Form->TrayIconDblClick(nullptr, mbLeft, 0, 0, 0);
-  EXPECT_EQ(SeamJavaGuiCalls.back(), "-show log|1");
+  EXPECT_EQ(AwaitLaunch(launches), "-show log");
 
   // Success with "Notify on Success" unchecked: dropped.
   GShell.clear();
@@ -296,8 +316,9 @@ TEST_F(TrayForm, NotificationsBecomeBalloons) {
   EXPECT_EQ(Balloons()[0].InfoFlags & 3u, static_cast<DWORD>(NIIF_WARNING));
 
   // A click on the balloon opens the log.
+  launches = Launches();
   Form->TrayIconBalloonClick(nullptr);
-  EXPECT_EQ(SeamJavaGuiCalls.back(), "-show log|1");
+  EXPECT_EQ(AwaitLaunch(launches), "-show log");
 }
 
 TEST_F(TrayForm, PolicyFilesDecideWithoutThePermission) {
@@ -320,8 +341,8 @@ TEST_F(TrayForm, ActionsSendTheirCommands) {
   // First run without a stored profiling user: stored without a dialog.
   std::string settings = Agent("settings");
   EXPECT_NE(settings.find("profiling.user.ask=" + TAgentControl::HexOf("true")), std::string::npos) << settings;
-  EXPECT_NE(settings.find("profiling.user.name=" + TAgentControl::HexOf("DOM.ann")), std::string::npos);
-  EXPECT_NE(settings.find("profiling.user.home=" + TAgentControl::HexOf("C:\\users\\ann")), std::string::npos);
+  EXPECT_NE(settings.find("profiling.user.name=" + TAgentControl::HexOf(ProfileName())), std::string::npos);
+  EXPECT_NE(settings.find("profiling.user.home=" + TAgentControl::HexOf(GetProfileFolder())), std::string::npos);
 
   Form->PopupPopup(nullptr);
   // Neither the agent nor a policy file allows the cancel entry.
@@ -345,18 +366,19 @@ TEST_F(TrayForm, ActionsSendTheirCommands) {
   EXPECT_TRUE(HasConnection(rec, kMonitorHex + "0463"));
 
   // The requested backup ends with an empty selection: asked once; No opens nothing.
-  size_t launches = SeamJavaGuiCalls.size();
+  ASSERT_TRUE(ConsoleIdle());
+  size_t launches = Launches();
   Agent("state 9");
   ASSERT_TRUE(Pump([&] { return GConfirmCount == 1; }));
   EXPECT_EQ(GConfirmText, "Nothing is selected for backup. Open the console?");
   Pump([] { return false; }, 400);
   EXPECT_EQ(GConfirmCount, 1);
-  EXPECT_EQ(SeamJavaGuiCalls.size(), launches);
+  EXPECT_EQ(Launches(), launches);
   // Backup Now in state 9 asks instead of sending; Yes opens the console.
   GConfirmAnswer = true;
   Form->actBackupNow->Execute();
   EXPECT_EQ(GConfirmCount, 2);
-  EXPECT_EQ(SeamJavaGuiCalls.back(), "|1");
+  EXPECT_EQ(AwaitLaunch(launches), "");
 
   // A notification switch writes its setting.
   Form->mnuNotifyonSuccess->Click();
@@ -364,10 +386,11 @@ TEST_F(TrayForm, ActionsSendTheirCommands) {
   EXPECT_NE(Agent("settings").find("runner.displaysuccess=" + TAgentControl::HexOf("false")), std::string::npos);
 
   // Command words: a silent backup in state 9 is sent without opening anything.
-  launches = SeamJavaGuiCalls.size();
+  launches = Launches();
   EXPECT_FALSE(Form->HandleCommandWords(" BackupNow silent"));
   EXPECT_TRUE(Form->HandleCommandWords(" -show log"));
-  EXPECT_EQ(SeamJavaGuiCalls.size(), launches);
+  Pump([] { return false; }, 300);
+  EXPECT_EQ(Launches(), launches);
   EXPECT_FALSE(Form->Visible());
   EXPECT_TRUE(Form->HandleCommandWords("monitor"));
   EXPECT_TRUE(Form->Visible());
@@ -410,7 +433,7 @@ TEST_F(TrayForm, ActionsSendTheirCommands) {
 TEST_F(TrayForm, ProfilingPromptStoresTheAnswer) {
   Agent("state 0");
   Agent("permission 0");
-  Agent("setting profiling.user.name " + TAgentControl::HexOf("PC1.bob"));
+  Agent("setting profiling.user.name " + TAgentControl::HexOf(GetLocalComputerName() + ".bob"));
   Agent("setting profiling.on " + TAgentControl::HexOf("true"));
   Agent("setting profiling.user.ask " + TAgentControl::HexOf("true"));
   bool shown = false;
@@ -422,7 +445,8 @@ TEST_F(TrayForm, ProfilingPromptStoresTheAnswer) {
     EXPECT_EQ(d.btnOk->Caption(), "OK");
     ASSERT_EQ(d.rgUsers->Items.size(), 2u);
     EXPECT_EQ(d.rgUsers->Items[0], "bob");
-    EXPECT_EQ(d.rgUsers->Items[1], "DOM.ann");
+    EXPECT_EQ(d.rgUsers->Items[1],
+              GetCurrentUserDomain() == GetLocalComputerName() ? GetLocalUserName() : ProfileName());
     EXPECT_EQ(d.rgUsers->ItemIndex(), 0);
     d.rgUsers->SetItemIndex(1);
     d.cbAsk->SetChecked(true);
@@ -430,8 +454,8 @@ TEST_F(TrayForm, ProfilingPromptStoresTheAnswer) {
   Start();
   ASSERT_TRUE(Pump([&] { return shown && !Form->Composer().SettingsRefreshDue; }));
   std::string settings = Agent("settings");
-  EXPECT_NE(settings.find("profiling.user.name=" + TAgentControl::HexOf("DOM.ann")), std::string::npos) << settings;
-  EXPECT_NE(settings.find("profiling.user.home=" + TAgentControl::HexOf("C:\\users\\ann")), std::string::npos);
+  EXPECT_NE(settings.find("profiling.user.name=" + TAgentControl::HexOf(ProfileName())), std::string::npos) << settings;
+  EXPECT_NE(settings.find("profiling.user.home=" + TAgentControl::HexOf(GetProfileFolder())), std::string::npos);
   EXPECT_NE(settings.find("profiling.user.ask=" + TAgentControl::HexOf("false")), std::string::npos);
 }
 
@@ -445,13 +469,15 @@ TEST_F(TrayForm, HandOverFileAndLeftoverCopies) {
   EXPECT_NE(ParamsFilePath.find("\\omparams\\"), std::string::npos);
   std::filesystem::create_directories(std::filesystem::path(ParamsFilePath).parent_path());
 
-  SeamJavaGuiCalls.clear();
-  { std::ofstream(ParamsFilePath, std::ios::binary) << " -show log"; }
-  ASSERT_TRUE(Pump([&] { return !SeamJavaGuiCalls.empty(); }));
-  EXPECT_EQ(SeamJavaGuiCalls[0], " -show log\r\n|1");
+  // Through the real file: the loader's writer, the tick's reader, and a real
+  // console launch with the text as its arguments.
+  ASSERT_TRUE(ConsoleIdle());
+  const size_t launches = Launches();
+  WriteParamsFile(ParamsFilePath, " -show log");
+  EXPECT_EQ(AwaitLaunch(launches), "-show log");
   EXPECT_FALSE(std::filesystem::exists(ParamsFilePath));
 
-  { std::ofstream(ParamsFilePath, std::ios::binary) << " -close"; }
+  WriteParamsFile(ParamsFilePath, " -close");
   ASSERT_TRUE(Pump([&] { return Application()->Terminated(); }));
   EXPECT_TRUE(Form->Closing());
   EXPECT_FALSE(Form->TrayIcon()->Active());
