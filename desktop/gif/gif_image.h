@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "framework/events.h"
 #include "gif/gif_dib.h"
 #include "gif/gif_items.h"
 #include "gif/gif_support.h"
@@ -347,13 +349,19 @@ public:
   void LoadFromStream(TStream& stream) override;
 };
 
+class TGIFPainter;
+
 // --- The picture ----------------------------------------------------------------
 
 enum : uint16_t {
   doAsync = 0x0001,
   doTransparent = 0x0002,
   doAnimate = 0x0004,
+  doLoop = 0x0008,
+  doLoopForever = 0x0010,
+  doCheckCanvas = 0x0020,
   doDirectDraw = 0x0040,
+  doClearOnLoop = 0x0080,
   doTile = 0x0100,
   doDither = 0x0200,
   doAutoDither = 0x0400,
@@ -462,10 +470,21 @@ public:
   // Takes the frame over and appends it; returns its index.
   int AppendFrame(TGIFSubImage* frame);
 
-  // Painters come with the animation painter; until then these only drop
-  // the composed bitmap.
-  void HaltDrawPainter() { DropBitmap(); }
-  void HaltAllPainters() { DropBitmap(); }
+  // Animation painters (Windows): the painters of this picture, the one
+  // drawing through DrawOn, and the events copied into every new painter.
+  // Every look at or change of the list or of ActivePainter holds PainterLock.
+  std::recursive_mutex PainterLock;
+  std::vector<TGIFPainter*> PainterList;
+  TGIFPainter* ActivePainter = nullptr;
+  TNotifyEvent OnStartPaint, OnPaint, OnAfterPaint, OnLoop, OnEndPaint;
+  // Stops ActivePainter and waits for it; stops every painter and waits for
+  // the threaded ones; ends threaded painters forcibly. All drop the bitmap.
+  void HaltDrawPainter();
+  void HaltAllPainters();
+  void KillAsyncPainters();
+  // A new painter on canvas/rect; threaded ones are returned unstarted, the
+  // others are run to their end here and none is returned.
+  TGIFPainter* StartPainter(TGIFPainter*& holder, TCanvas& canvas, uint16_t options, const TGIFRect& rect);
 
   // Platform palette (Windows); 0 elsewhere.
   uintptr_t QueryPalette();

@@ -5,6 +5,7 @@
 
 #include "gif/gif_bitmap_win32.h"
 #include "gif/gif_colors.h"
+#include "gif/gif_painter_win32.h"
 #include "gif/gif_win32.h"
 
 namespace om {
@@ -125,8 +126,44 @@ void TGIFPicture::DrawOn(TCanvas& canvas, const TGIFRect& rect) {
     DrawFrame(*Frame(0), canvas, rect, DrawingOptions & doTile, DrawingOptions & doTransparent);
     return;
   }
-  // Animation is the painter's; without one the composed first frame shows.
-  if (TGIFBitmap* composed = ComposedBitmap()) BlitComposed(canvas, rect, *composed);
+  if (FRenderedBitmap && !(DrawingOptions & doDirectDraw)) {
+    BlitComposed(canvas, rect, *FRenderedBitmap);
+    return;
+  }
+  std::lock_guard<std::recursive_mutex> lock(PainterLock);
+  if (ActivePainter && ActivePainter->Canvas == &canvas && ActivePainter->PaintRect.Left == rect.Left &&
+      ActivePainter->PaintRect.Top == rect.Top && ActivePainter->PaintRect.Right == rect.Right &&
+      ActivePainter->PaintRect.Bottom == rect.Bottom)
+    return;  // it keeps drawing
+  HaltDrawPainter();
+  TCanvas* target = &canvas;
+  TGIFRect targetRect = rect;
+  if (!(DrawingOptions & doDirectDraw)) {
+    TBitmap& bitmap = PlatformBitmap(*PrepareBitmap());
+    target = &bitmap.Canvas();
+    // Each frame the painter shows there is a change of the picture.
+    target->OnChange = MakeMethod<&TGIFPicture::BitmapChanged>(this);
+    targetRect = FromRect(target->ClipRect());
+    target->CopyRect(ToRect(targetRect), canvas, ToRect(rect));
+  }
+  TGIFPainter* painter = StartPainter(ActivePainter, *target, DrawingOptions, targetRect);
+  if (!painter) return;
+  painter->Start();
+  if (DrawingOptions & doDirectDraw) return;
+  // The painter draws its first frame through a synchronised call into this
+  // thread: serve those calls until it has.
+  for (;;) {
+    if (!ActivePainter || ActivePainter->Terminated() || ActivePainter->Started) break;
+    if (!CheckSynchronize()) {
+      MSG msg;
+      if (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        PostQuitMessage(static_cast<int>(msg.wParam));
+        return;
+      }
+      Sleep(0);
+    }
+  }
+  if (FRenderedBitmap) BlitComposed(canvas, rect, *FRenderedBitmap);
 }
 
 void TGIFPicture::BlitComposed(TCanvas& canvas, const TGIFRect& rect, TGIFBitmap& composed) {

@@ -1,8 +1,0 @@
-// The splash form's entry until the splash form is linked in: shows nothing.
-#include "tray/tray_seams.h"
-
-namespace om {
-
-void ShowSplashForm(bool) {}
-
-}  // namespace om
