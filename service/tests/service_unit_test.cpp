@@ -38,17 +38,39 @@ class ServiceUnitTest : public ::testing::Test {
 #else
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
-    folder = std::string(temp) + "om-service-unit-" + std::to_string(GetCurrentProcessId()) + "-" +
-             std::to_string(counter++);
-    CreateDirectoryA(folder.c_str(), nullptr);
+    // A folder this test creates itself: Wine reuses process ids, so a name
+    // alone could meet the leftovers of an earlier run.
+    do {
+      folder = std::string(temp) + "om-service-unit-" + std::to_string(GetCurrentProcessId()) + "-" +
+               std::to_string(counter++);
+    } while (!CreateDirectoryA(folder.c_str(), nullptr));
 #endif
   }
   void TearDown() override {
 #ifndef _WIN32
     std::string command = "rm -rf '" + hostRoot + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
+#else
+    removeTree(folder);
 #endif
   }
+#ifdef _WIN32
+  static void removeTree(const std::string& path) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        std::string name = entry.cFileName;
+        if (name == "." || name == "..") continue;
+        std::string child = path + "\\" + name;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) removeTree(child);
+        else DeleteFileA(child.c_str());
+      } while (FindNextFileA(search, &entry));
+      FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+  }
+#endif
   void makeDir(const std::string& relative) { CreateDirectoryA((folder + "\\" + relative).c_str(), nullptr); }
   void writeFile(const std::string& relative, const std::string& content) {
     HANDLE file = CreateFileA((folder + "\\" + relative).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
