@@ -151,7 +151,9 @@ TGIFColor TGIFColorMap::ColorAt(int index) {
   return MakeGIFColor(e[0], e[1], e[2]);
 }
 
-void TGIFColorMap::ImportPaletteEntries(const TGIFPaletteEntry* entries, int n) {
+// Palette entries and RGB quads differ only in layout: both name their channels.
+template <class Entry>
+void TGIFColorMap::ImportEntries(const Entry* entries, int n) {
   ClearTable();
   n = std::min(n, 256);
   if (n <= 0) return;
@@ -165,19 +167,9 @@ void TGIFColorMap::ImportPaletteEntries(const TGIFPaletteEntry* entries, int n) 
   NotifyChange();
 }
 
-void TGIFColorMap::ImportRGBQuads(const TGIFRGBQuad* entries, int n) {
-  ClearTable();
-  n = std::min(n, 256);
-  if (n <= 0) return;
-  Reserve(n);
-  for (int i = 0; i < n; ++i) {
-    FEntries[size_t(i) * 3] = entries[i].Red;
-    FEntries[size_t(i) * 3 + 1] = entries[i].Green;
-    FEntries[size_t(i) * 3 + 2] = entries[i].Blue;
-  }
-  FCount = n;
-  NotifyChange();
-}
+void TGIFColorMap::ImportPaletteEntries(const TGIFPaletteEntry* entries, int n) { ImportEntries(entries, n); }
+
+void TGIFColorMap::ImportRGBQuads(const TGIFRGBQuad* entries, int n) { ImportEntries(entries, n); }
 
 TGIFPalette TGIFColorMap::MakePalette() const {
   TGIFPalette palette;

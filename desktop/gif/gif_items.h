@@ -146,6 +146,8 @@ protected:
   // Pixel usage and remapping for a set of frames (shared by both owners).
   static void CountFrame(TGIFFrameBase& frame, TColorUsageTable& usage);
   static void RemapFrame(TGIFFrameBase& frame, const TColorTranslation& translation);
+  template <class Entry>
+  void ImportEntries(const Entry* entries, int n);
 
   std::vector<uint8_t> FEntries;  // capacity x 3 bytes
   int FCount = 0;
