@@ -1,10 +1,25 @@
 #include "gif_test_util.h"
 
+#include <fstream>
+#include <sstream>
+
 #include "gif/gif_encoder.h"
 #include "gif/gif_items.h"
 #include "gif/gif_lzw.h"
 
 namespace om::giftest {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(bytes.data(), std::streamsize(bytes.size()));
+}
 
 Parsed ParseGIF(const std::string& bytes, int64_t maxPixels) {
   Parsed result;

@@ -11,6 +11,10 @@
 
 namespace om::giftest {
 
+// A whole file's bytes (empty when it cannot be read), and writing them back.
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
 struct Frame {
   int Width = 0, Height = 0;
   bool Interlaced = false;

@@ -12,22 +12,16 @@
 
 #include "gif/gif_image.h"
 #include "memory_bitmap.h"
+#include "gif_test_util.h"
 
 namespace om {
 namespace {
 
+using giftest::ReadFile;
+using giftest::WriteFile;
+
 const char* kPython = "/usr/bin/python3";
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream f(path, std::ios::binary);
-  f.write(bytes.data(), std::streamsize(bytes.size()));
-}
 
 // Makes the sample files and describes each frame as Pillow reads it.
 const char* kMakeScript = R"PY(

@@ -17,6 +17,9 @@
 namespace om {
 namespace {
 
+using giftest::ReadFile;
+using giftest::WriteFile;
+
 using giftest::MakeGIF;
 using giftest::MakePixels;
 using giftest::ParseGIF;
@@ -30,17 +33,7 @@ bool HaveTool(const char* name) {
   return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream f(path, std::ios::binary);
-  f.write(bytes.data(), std::streamsize(bytes.size()));
-}
 
 // The minimum code size byte of the first frame.
 int CodeSizeOf(const std::string& bytes) {

@@ -12,16 +12,13 @@
 #include "framework/bitmap.h"
 #include "gif/gif_painter_win32.h"
 #include "gif/gif_picture_win32.h"
+#include "gif_test_util.h"
 
 namespace om {
 namespace {
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using giftest::ReadFile;
+
 
 std::string Fixture(const std::string& name) { return std::string("Z:") + GIF_FIXTURE_DIR + "/" + name; }
 
