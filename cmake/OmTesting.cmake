@@ -30,17 +30,37 @@ if(OM_WINDOWS)
   endif()
 endif()
 
-# om_add_gtest(<name> SOURCES ... [LIBS ...] [GUI] [DESKTOP_SHELL] [WINE32_SMOKE] [TIMEOUT s] [LABELS ...])
+# om_add_gtest(<name> SOURCES ... [LIBS ...] [GUI] [DESKTOP_SHELL] [WINE32_SMOKE] [WHOLE] [TIMEOUT s]
+#              [LABELS ...] [ENV var=value ...] [DLLS target ...] [DEPENDS target ...]
+#              [DEFINES name=value ...] [WRAPPER command ...])
 # A GoogleTest executable beside the code it tests. Natively each case is a
 # ctest test; under Wine the executable is one test (one Windows process).
 #   GUI            needs a display (Xvfb) under Wine
 #   DESKTOP_SHELL  runs inside Wine's desktop shell, so the notification area exists
 #   WINE32_SMOKE   also runs where 32-bit Wine is emulated (see above)
+#   WHOLE          natively too the executable is one test (cases share a fixture process)
+#   ENV            environment of the test (";" inside a value: $<SEMICOLON>)
+#   DLLS           shared libraries copied beside the test program (Windows finds them there)
+#   DEPENDS        targets the test needs built (helper programs, agents)
+#   DEFINES        compile definitions of the test program
+#   WRAPPER        command the test program runs under (e.g. one that starts a test agent)
 function(om_add_gtest name)
-  cmake_parse_arguments(T "GUI;DESKTOP_SHELL;WINE32_SMOKE" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "GUI;DESKTOP_SHELL;WINE32_SMOKE;WHOLE" "TIMEOUT"
+                        "SOURCES;LIBS;LABELS;ENV;DLLS;DEPENDS;DEFINES;WRAPPER" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE om_test_main GTest::gtest GTest::gmock ${T_LIBS})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${OM_TEST_OUTPUT_DIRECTORY})
+  if(T_DEFINES)
+    target_compile_definitions(${name} PRIVATE ${T_DEFINES})
+  endif()
+  if(T_DEPENDS)
+    add_dependencies(${name} ${T_DEPENDS})
+  endif()
+  foreach(dll IN LISTS T_DLLS)
+    add_dependencies(${name} ${dll})
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${dll}> $<TARGET_FILE_DIR:${name}>)
+  endforeach()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
   endif()
@@ -52,14 +72,27 @@ function(om_add_gtest name)
     if(T_DESKTOP_SHELL)
       list(APPEND runner --desktop-shell)
     endif()
-    add_test(NAME ${name} COMMAND ${runner} -- $<TARGET_FILE:${name}> --gtest_color=no)
+    add_test(NAME ${name} COMMAND ${T_WRAPPER} ${runner} -- $<TARGET_FILE:${name}> --gtest_color=no)
     set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "wine;${T_LABELS}"
                          FIXTURES_REQUIRED wine)
     if(T_GUI OR T_DESKTOP_SHELL)
       # One display and one desktop: GUI suites take turns.
       set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_desktop)
     endif()
+    if(T_ENV)
+      set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENV}")
+    endif()
+  elseif(T_WHOLE OR T_WRAPPER)
+    add_test(NAME ${name} COMMAND ${T_WRAPPER} $<TARGET_FILE:${name}> --gtest_color=no)
+    set_tests_properties(${name} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "native;${T_LABELS}")
+    if(T_ENV)
+      set_tests_properties(${name} PROPERTIES ENVIRONMENT "${T_ENV}")
+    endif()
   else()
+    if(T_ENV)
+      # Discovery runs the program too; both go through the emulator property.
+      set_target_properties(${name} PROPERTIES CROSSCOMPILING_EMULATOR "env;${T_ENV}")
+    endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
                          PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "native;${T_LABELS}")
   endif()
