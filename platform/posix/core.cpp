@@ -1,4 +1,5 @@
-// Handles, last error, waits, events, threads, critical sections and time.
+// Handles, last error, waits, events, threads (with their priority and
+// background mode), critical sections and time.
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -300,6 +301,23 @@ BOOL WINAPI GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
   if (!thread || !exitCode) return fail(thread ? ERROR_INVALID_PARAMETER : ERROR_INVALID_HANDLE);
   std::lock_guard<std::mutex> lock(waitLock());
   *exitCode = thread->exitCode;
+  return TRUE;
+}
+
+namespace {
+thread_local bool backgroundMode = false;
+}  // namespace
+
+BOOL WINAPI SetThreadPriority(HANDLE thread, int priority) {
+  if (priority == THREAD_MODE_BACKGROUND_BEGIN || priority == THREAD_MODE_BACKGROUND_END) {
+    if (thread != GetCurrentThread()) return fail(ERROR_INVALID_HANDLE);
+    bool begin = priority == THREAD_MODE_BACKGROUND_BEGIN;
+    if (begin == backgroundMode)
+      return fail(begin ? ERROR_THREAD_MODE_ALREADY_BACKGROUND : ERROR_THREAD_MODE_NOT_BACKGROUND);
+    backgroundMode = begin;
+    return TRUE;
+  }
+  if (priority < -15 || priority > 15) return fail(ERROR_INVALID_PARAMETER);
   return TRUE;
 }
 

@@ -79,6 +79,17 @@ std::string standinRoot();
 // Windows wildcard match ("*", "?", case-insensitive; "*.*" matches names without a dot).
 bool wildcardMatch(const std::string& pattern, const std::string& name);
 
+// ---- host files ---------------------------------------------------------------
+// The stand-in keeps its own state (registry, services, hives) in host files.
+bool hostExists(const std::string& path);
+bool readHostFile(const std::string& path, std::string& content);
+// Writes a temporary file beside `path` and renames it into place, so readers
+// never see a partial file. ERROR_SUCCESS or a Win32 error code.
+DWORD writeHostFileAtomically(const std::string& path, const std::string& content);
+void removeHostTree(const std::string& folder);
+// The last element of a host path.
+std::string leafName(const std::string& hostPath);
+
 // ---- modules -------------------------------------------------------------------
 // A module the stand-in provides itself (e.g. "ntdll.dll"): its exports are looked up
 // through `resolve`.

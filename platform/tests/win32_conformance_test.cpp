@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/temp_folder.h"
 #include "platform/win32.h"
 
 namespace {
@@ -16,48 +17,26 @@ std::basic_string<WCHAR> wide(const char* ascii) {
   return out;
 }
 
-// A fresh folder under the temporary folder, removed with its files afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    char base[MAX_PATH];
-    GetTempPathA(MAX_PATH, base);
-    static std::atomic<int> counter{0};
-    path_ = std::string(base) + "omtest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter);
-    CreateDirectoryA(path_.c_str(), nullptr);
-  }
-  ~TempFolder() { removeTree(path_); }
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+using om::testing::TempFolder;
 
-  static void write(const std::string& path, const std::string& content) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    ASSERT_TRUE(WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-    CloseHandle(file);
-  }
+// A path in `folder` as Windows spells it ("C:\tmp\om-test-1\name" on the stand-in).
+std::string winPath(const TempFolder& folder, const std::string& name = std::string()) {
+  std::string path = folder.path();
+#ifndef _WIN32
+  path = "C:" + path;
+#endif
+  for (auto& c : path)
+    if (c == '/') c = '\\';
+  return name.empty() ? path : path + "\\" + name;
+}
 
- private:
-  static void removeTree(const std::string& path) {
-    WIN32_FIND_DATAA data;
-    HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        std::string name = data.cFileName;
-        if (name == "." || name == "..") continue;
-        std::string child = path + "\\" + name;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          removeTree(child);
-        else
-          DeleteFileA(child.c_str());
-      } while (FindNextFileA(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryA(path.c_str());
-  }
-  std::string path_;
-};
+void writeFile(const std::string& path, const std::string& content) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+  CloseHandle(file);
+}
 
 std::vector<std::string> listing(const std::string& pattern) {
   std::vector<std::string> names;
@@ -205,11 +184,11 @@ TEST(Environment, SetGetAndMissing) {
 
 TEST(Files, CreateDispositionsAndErrors) {
   TempFolder folder;
-  std::string file = folder / "data.bin";
+  std::string file = winPath(folder, "data.bin");
   HANDLE h = CreateFileA(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_EQ(h, INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  h = CreateFileA((folder / "missing\\data.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  h = CreateFileA(winPath(folder, "missing\\data.bin").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 
   h = CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
@@ -245,15 +224,15 @@ TEST(Files, CreateDispositionsAndErrors) {
   CloseHandle(h);
 
   // Folders open only with backup semantics.
-  EXPECT_EQ(CreateFileA(folder.path().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+  EXPECT_EQ(CreateFileA(winPath(folder).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-  h = CreateFileA(folder.path().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  h = CreateFileA(winPath(folder).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   EXPECT_NE(h, INVALID_HANDLE_VALUE);
   CloseHandle(h);
 
-  EXPECT_FALSE(DeleteFileA(folder.path().c_str()));
+  EXPECT_FALSE(DeleteFileA(winPath(folder).c_str()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_TRUE(DeleteFileA(file.c_str()));
   EXPECT_FALSE(DeleteFileA(file.c_str()));
@@ -262,53 +241,53 @@ TEST(Files, CreateDispositionsAndErrors) {
 
 TEST(Files, AttributesAndFolders) {
   TempFolder folder;
-  std::string sub = folder / "sub";
+  std::string sub = winPath(folder, "sub");
   ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
   EXPECT_FALSE(CreateDirectoryA(sub.c_str(), nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  EXPECT_FALSE(CreateDirectoryA((folder / "a\\b").c_str(), nullptr));
+  EXPECT_FALSE(CreateDirectoryA(winPath(folder, "a\\b").c_str(), nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   EXPECT_TRUE(GetFileAttributesA(sub.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
-  TempFolder::write(folder / "f.txt", "x");
-  DWORD attributes = GetFileAttributesA((folder / "F.TXT").c_str());  // names ignore case on Windows
+  writeFile(winPath(folder, "f.txt"), "x");
+  DWORD attributes = GetFileAttributesA(winPath(folder, "F.TXT").c_str());  // names ignore case on Windows
   (void)attributes;
-  EXPECT_EQ(GetFileAttributesA((folder / "none").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesA(winPath(folder, "none").c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  TempFolder::write(folder / "sub\\inner.txt", "x");
+  writeFile(winPath(folder, "sub\\inner.txt"), "x");
   EXPECT_FALSE(RemoveDirectoryA(sub.c_str()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
 }
 
 TEST(Find, WildcardsDotEntriesAndErrors) {
   TempFolder folder;
-  for (const char* name : {"a.jar", "b.JAR", "c.txt", "noext", "d.jar.bak"}) TempFolder::write(folder / name, name);
-  CreateDirectoryA((folder / "x.jar").c_str(), nullptr);
+  for (const char* name : {"a.jar", "b.JAR", "c.txt", "noext", "d.jar.bak"}) writeFile(winPath(folder, name), name);
+  CreateDirectoryA(winPath(folder, "x.jar").c_str(), nullptr);
 
-  auto all = listing(folder / "*");
+  auto all = listing(winPath(folder, "*"));
   EXPECT_EQ(all.size(), 8u);
   EXPECT_EQ(all[0], ".");
   EXPECT_EQ(all[1], "..");
-  auto jars = listing(folder / "*.jar");
+  auto jars = listing(winPath(folder, "*.jar"));
   EXPECT_EQ(jars.size(), 3u);  // a.jar, b.JAR and the folder x.jar
   EXPECT_TRUE(contains(jars, "b.JAR"));
   EXPECT_FALSE(contains(jars, "d.jar.bak"));
-  EXPECT_TRUE(contains(listing(folder / "*.*"), "noext"));
-  EXPECT_EQ(listing(folder / "?.txt").size(), 1u);
+  EXPECT_TRUE(contains(listing(winPath(folder, "*.*")), "noext"));
+  EXPECT_EQ(listing(winPath(folder, "?.txt")).size(), 1u);
 
   WIN32_FIND_DATAA data;
-  EXPECT_EQ(FindFirstFileA((folder / "*.none").c_str(), &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(FindFirstFileA(winPath(folder, "*.none").c_str(), &data), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(FindFirstFileA((folder / "missing\\*").c_str(), &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(FindFirstFileA(winPath(folder, "missing\\*").c_str(), &data), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 
-  HANDLE find = FindFirstFileA((folder / "c.txt").c_str(), &data);
+  HANDLE find = FindFirstFileA(winPath(folder, "c.txt").c_str(), &data);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
   EXPECT_EQ(data.nFileSizeLow, 5u);
   EXPECT_FALSE(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
   FindClose(find);
 
   WIN32_FIND_DATAW wdata;
-  find = FindFirstFileW(wide((folder / "X.JAR").c_str()).c_str(), &wdata);
+  find = FindFirstFileW(wide(winPath(folder, "X.JAR").c_str()).c_str(), &wdata);
   ASSERT_NE(find, INVALID_HANDLE_VALUE);
   EXPECT_TRUE(wdata.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
   EXPECT_EQ(std::basic_string<WCHAR>(wdata.cFileName), wide("x.jar"));
@@ -319,13 +298,13 @@ TEST(Folders, CurrentDirectory) {
   TempFolder folder;
   char previous[1024];
   ASSERT_GT(GetCurrentDirectoryA(sizeof previous, previous), 0u);
-  ASSERT_TRUE(SetCurrentDirectoryA(folder.path().c_str()));
-  TempFolder::write("relative.txt", "r");
-  EXPECT_NE(GetFileAttributesA((folder / "relative.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  ASSERT_TRUE(SetCurrentDirectoryA(winPath(folder).c_str()));
+  writeFile("relative.txt", "r");
+  EXPECT_NE(GetFileAttributesA(winPath(folder, "relative.txt").c_str()), INVALID_FILE_ATTRIBUTES);
   char now[1024];
   GetCurrentDirectoryA(sizeof now, now);
   EXPECT_EQ(GetFileAttributesA(now) & FILE_ATTRIBUTE_DIRECTORY, static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
-  EXPECT_FALSE(SetCurrentDirectoryA((folder / "missing").c_str()));
+  EXPECT_FALSE(SetCurrentDirectoryA(winPath(folder, "missing").c_str()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   SetCurrentDirectoryA(previous);
 }
