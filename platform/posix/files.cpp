@@ -333,6 +333,12 @@ BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
   if (target.empty()) return fail(ERROR_PATH_NOT_FOUND);
   struct stat existing;
   bool targetExists = lstat(target.c_str(), &existing) == 0;
+  if (targetExists && existing.st_ino == st.st_ino && existing.st_dev == st.st_dev) {
+    // The file itself under another case: the name takes the case it is given.
+    std::string name = narrow(to);
+    target = target.substr(0, target.find_last_of('/') + 1) + name.substr(name.find_last_of("\\/") + 1);
+    targetExists = false;
+  }
   if (targetExists && !(flags & MOVEFILE_REPLACE_EXISTING)) return fail(ERROR_ALREADY_EXISTS);
   if (targetExists && S_ISDIR(existing.st_mode)) return fail(ERROR_ACCESS_DENIED);  // never replaces a folder
   journalNoteIfActive(source, USN_REASON_RENAME_OLD_NAME);

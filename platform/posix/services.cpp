@@ -378,7 +378,7 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR di
          << "account=" << (serviceStartName ? serviceStartName : "LocalSystem") << "\n"
          << "depends=" << joinedDependencies(dependencies) << "\n";
   writeFileAtomically(folder + "/config", config.str());
-  writeStatus(folder, SERVICE_STATUS{serviceType, SERVICE_STOPPED, 0, 0, 0, 0, 0}, 0);
+  writeStatus(folder, SERVICE_STATUS{serviceType, SERVICE_STOPPED, 0, ERROR_SERVICE_NEVER_STARTED, 0, 0, 0}, 0);
   auto object = std::make_shared<ScObject>();
   object->name = serviceName;
   object->folder = folder;
@@ -439,7 +439,11 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA confi
   if (!needed) return fail(ERROR_INVALID_PARAMETER);
   auto values = readConfig(object->folder);
   if (values.empty()) return fail(ERROR_SERVICE_DOES_NOT_EXIST);
-  const std::string texts[] = {values["binpath"], "", std::string("\0", 1), values["account"], values["display"]};
+  std::string dependencies = values["depends"];  // "a/b" as "a\0b\0" (and the list's own terminator)
+  for (auto& c : dependencies)
+    if (c == '/') c = '\0';
+  dependencies += '\0';
+  const std::string texts[] = {values["binpath"], "", dependencies, values["account"], values["display"]};
   DWORD total = sizeof(QUERY_SERVICE_CONFIGA);
   for (const auto& text : texts) total += static_cast<DWORD>(text.size() + 1);
   *needed = total;
