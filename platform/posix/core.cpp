@@ -355,8 +355,38 @@ static uint64_t monotonicMilliseconds() {
   return static_cast<uint64_t>(ts.tv_sec) * 1000 + static_cast<uint64_t>(ts.tv_nsec) / 1000000;
 }
 
-DWORD WINAPI GetTickCount(void) { return static_cast<DWORD>(monotonicMilliseconds()); }
-ULONGLONG WINAPI GetTickCount64(void) { return monotonicMilliseconds(); }
+// The tick count runs at a rate tests may set (OmStandinClockRate): ticks at the
+// last change of rate, plus the real time since then times the rate.
+namespace {
+struct TickClock {
+  std::mutex lock;
+  uint64_t realAtChange = 0, ticksAtChange = 0;
+  DWORD rate = 1;
+};
+TickClock& tickClock() {
+  static auto* clock = new TickClock;
+  return *clock;
+}
+uint64_t ticksNow(TickClock& clock, uint64_t real) {
+  return clock.ticksAtChange + (real - clock.realAtChange) * clock.rate;
+}
+}  // namespace
+
+ULONGLONG WINAPI GetTickCount64(void) {
+  TickClock& clock = tickClock();
+  std::lock_guard<std::mutex> lock(clock.lock);
+  return ticksNow(clock, monotonicMilliseconds());
+}
+DWORD WINAPI GetTickCount(void) { return static_cast<DWORD>(GetTickCount64()); }
+
+void WINAPI OmStandinClockRate(DWORD rate) {
+  TickClock& clock = tickClock();
+  std::lock_guard<std::mutex> lock(clock.lock);
+  uint64_t real = monotonicMilliseconds();
+  clock.ticksAtChange = ticksNow(clock, real);
+  clock.realAtChange = real;
+  clock.rate = rate ? rate : 1;
+}
 
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
   struct timespec ts;

@@ -69,6 +69,11 @@ inline LONG InterlockedCompareExchange(LONG volatile* p, LONG exchange, LONG com
 // ---- time ----------------------------------------------------------------
 OM_WIN32_API DWORD WINAPI GetTickCount(void);
 OM_WIN32_API ULONGLONG WINAPI GetTickCount64(void);
+// Stand-in only, for tests: from now on the tick count (GetTickCount,
+// GetTickCount64) runs `rate` times as fast as real time; 1 restores real time.
+// Waits and Sleep keep real time, so a caller's time-out that counts ticks is
+// reached in a moment while the work it waits for takes its usual time.
+OM_WIN32_API void WINAPI OmStandinClockRate(DWORD rate);
 OM_WIN32_API BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
 OM_WIN32_API BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 OM_WIN32_API void WINAPI GetSystemTimeAsFileTime(LPFILETIME time);
