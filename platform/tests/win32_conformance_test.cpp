@@ -26,20 +26,6 @@ std::basic_string<WCHAR> wide(const char* ascii) {
 }
 
 using om::testing::TempFolder;
-using WideString = std::basic_string<WCHAR>;
-
-WideString wide(const std::string& ascii) { return wide(ascii.c_str()); }
-
-// Under Wine the Windows build meets Wine's API, which differs from Windows in a
-// few documented points; those checks name both values (Windows' first).
-bool onWine() {
-#ifdef _WIN32
-  return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-#else
-  return false;
-#endif
-}
-DWORD windowsOr(DWORD windows, DWORD wine) { return onWine() ? wine : windows; }
 
 // A path in `folder` as Windows spells it ("C:\tmp\om-test-1\name" on the stand-in).
 std::string winPath(const TempFolder& folder, const std::string& name = std::string()) {
@@ -408,6 +394,25 @@ TEST(Modules, LoadAndFileName) {
   EXPECT_EQ(LoadLibraryA("C:\\no\\such\\module.dll"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
 }
+
+// The calls of the agent side (x64 on Windows): checked natively and under 64-bit
+// Wine, not in the 32-bit run of the desktop side.
+#if !defined(_WIN32) || defined(_WIN64)
+
+using WideString = std::basic_string<WCHAR>;
+
+WideString wide(const std::string& ascii) { return wide(ascii.c_str()); }
+
+// Under Wine the Windows build meets Wine's API, which differs from Windows in a
+// few documented points; those checks name both values (Windows' first).
+bool onWine() {
+#ifdef _WIN32
+  return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+DWORD windowsOr(DWORD windows, DWORD wine) { return onWine() ? wine : windows; }
 
 // ---- file names, attributes and information ---------------------------------
 
@@ -1214,5 +1219,7 @@ TEST(SystemInformation, NamesVersionThreadModesAndConsole) {
   EXPECT_FALSE(SetConsoleCtrlHandler(consoleHandler, FALSE));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
 }
+
+#endif
 
 }  // namespace
