@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "platform/testing/temp_folder.h"
 #include "platform/vssapi/model.h"
 #include "platform/vssapi/standin.h"
 
@@ -142,8 +143,8 @@ TEST_F(StandIn, WriterComponentsReleaseThroughTheirSecondTable) {
 }
 
 TEST_F(StandIn, SnapshotIsAPointInTimeCopyReadThroughItsDevicePath) {
-  char pattern[] = "/tmp/omvss.XXXXXX";
-  std::string folder = mkdtemp(pattern);
+  om::testing::TempFolder temp("omvss.");
+  std::string folder = temp.path();
   std::ofstream(folder + "/data.txt") << "before";
   IVssBackupComponents* backup = nullptr;
   ASSERT_EQ(S_OK, CreateVssBackupComponentsInternal(&backup));
@@ -186,6 +187,4 @@ TEST_F(StandIn, SnapshotIsAPointInTimeCopyReadThroughItsDevicePath) {
   EXPECT_EQ(INVALID_HANDLE_VALUE,
             CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_EQ(0u, backup->Release());
-  std::string cleanup = "rm -rf " + folder;
-  EXPECT_EQ(0, system(cleanup.c_str()));
 }
