@@ -692,24 +692,26 @@ const TProgramUnit kProgramUnits[] = {
     {InitResources, FreeResources},
 };
 
+// The units that started end, in the reverse order, when it goes (also when
+// the program body raises).
+struct TProgramUnitsScope {
+  size_t Started = 0;
+  ~TProgramUnitsScope() {
+    while (Started > 0) {
+      const TProgramUnit& unit = kProgramUnits[--Started];
+      if (unit.Shutdown) unit.Shutdown();
+    }
+  }
+};
+
 }  // namespace
 
-TProgramUnits::TProgramUnits() {
+int RunTrayProgram() {
+  TProgramUnitsScope units;
   for (const TProgramUnit& unit : kProgramUnits) {
     unit.Startup();
-    ++FStarted;
+    ++units.Started;
   }
-}
-
-TProgramUnits::~TProgramUnits() {
-  while (FStarted > 0) {
-    const TProgramUnit& unit = kProgramUnits[--FStarted];
-    if (unit.Shutdown) unit.Shutdown();
-  }
-}
-
-int RunTrayProgram() {
-  TProgramUnits units;
   SetModuleFileNameExRoutine(&ModuleFileNameThroughPsapi);
   SetPhysicalMemoryQuery(&physicalMemoryTotal);
   HandleStartupSwitches();

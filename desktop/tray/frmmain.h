@@ -162,8 +162,6 @@ private:
   public:
     explicit TDialogScope(TfrmServiceStatus& form);
     ~TDialogScope();
-    TDialogScope(const TDialogScope&) = delete;
-    TDialogScope& operator=(const TDialogScope&) = delete;
 
   private:
     TfrmServiceStatus& FForm;
@@ -219,19 +217,6 @@ private:
 
 // Program-wide: the hand-over file path (set by FormCreate).
 extern std::string ParamsFilePath;
-
-// The library units and message resources the program runs on: each starts
-// once when this is made and ends once, in the reverse order, when it goes.
-class TProgramUnits {
-public:
-  TProgramUnits();
-  ~TProgramUnits();
-  TProgramUnits(const TProgramUnits&) = delete;
-  TProgramUnits& operator=(const TProgramUnits&) = delete;
-
-private:
-  size_t FStarted = 0;
-};
 
 // The program body: start-up switches, the form, the message loop. Returns
 // the process exit code.

@@ -222,16 +222,7 @@ TEST(ClientCommsFuzz, RandomAgentBytes) {
   TempFolder folder;
   std::mt19937 rng(99);
   for (int round = 0; round < 400; ++round) {
-    auto script = std::make_shared<TScript>();
-    script->Seed = static_cast<unsigned>(round);
-    script->MaxChunk = 1 + rng() % 16;
-    script->CloseAtEnd = rng() % 2;
-    for (int k = 0; k < 4; ++k) {
-      std::string in = rng() % 3 ? kAccepted : std::string();
-      size_t len = rng() % 40;
-      for (size_t i = 0; i < len; ++i) in += static_cast<char>(rng() % 4 == 0 ? 0 : rng() % 256);
-      script->Inputs.push_back(in);
-    }
+    auto script = RandomScript(rng, static_cast<unsigned>(round), 4, 40);
     TClientComms c(folder.path(), "ombackup.properties", ScriptedSockets(script));
     c.GetSetting("a", "d", rng() % 2);
     c.GetBooleanSetting("b", true, false);

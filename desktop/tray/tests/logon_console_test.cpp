@@ -124,15 +124,19 @@ TEST(ConsoleLaunch, AgentProperties) {
   TempFolder folder;
   EXPECT_EQ(GetConfiguredMemory(folder.path()), 0);
   EXPECT_TRUE(GetUseDirectDraw(folder.path()));
-  folder.write("ombackup.properties", "application.memory=2048\r\ngui.useddraw=false\r\n");
-  EXPECT_EQ(GetConfiguredMemory(folder.path()), 2048);
-  EXPECT_FALSE(GetUseDirectDraw(folder.path()));
-  folder.write("ombackup.properties", "application.memory=lots\ngui.useddraw=TRUE\n");
-  EXPECT_EQ(GetConfiguredMemory(folder.path()), 0);
-  EXPECT_TRUE(GetUseDirectDraw(folder.path()));
-  folder.write("ombackup.properties", "application.memory=-64\napplication.memory.x=1\n");
-  EXPECT_EQ(GetConfiguredMemory(folder.path()), 0);
-  EXPECT_TRUE(GetUseDirectDraw(folder.path()));
-  folder.write("ombackup.properties", "gui.useddraw=\n");
-  EXPECT_FALSE(GetUseDirectDraw(folder.path()));
+  const struct {
+    const char* Content;
+    int Memory;
+    bool DirectDraw;
+  } cases[] = {
+      {"application.memory=2048\r\ngui.useddraw=false\r\n", 2048, false},
+      {"application.memory=lots\ngui.useddraw=TRUE\n", 0, true},
+      {"application.memory=-64\napplication.memory.x=1\n", 0, true},
+      {"gui.useddraw=\n", 0, false},
+  };
+  for (const auto& c : cases) {
+    folder.write("ombackup.properties", c.Content);
+    EXPECT_EQ(GetConfiguredMemory(folder.path()), c.Memory) << c.Content;
+    EXPECT_EQ(GetUseDirectDraw(folder.path()), c.DirectDraw) << c.Content;
+  }
 }

@@ -13,25 +13,18 @@ namespace om::testing {
 // The pixels (0x00RRGGBB, rows top first) of the client rectangle r of wnd.
 inline std::vector<uint32_t> CaptureClient(HWND wnd, const RECT& r) {
   const int w = r.right - r.left, h = r.bottom - r.top;
-  std::vector<uint32_t> pixels;
   WindowDc dc(wnd);
   UniqueDc memory(CreateCompatibleDC(dc.get()));
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-  bi.bmiHeader.biWidth = w;
-  bi.bmiHeader.biHeight = -h;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  UniqueBitmap bitmap(CreateDIBSection(dc.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
-  if (!bitmap || !memory) return pixels;
+  UniqueBitmap bitmap(CreateCompatibleBitmap(dc.get(), w, h));
+  std::vector<uint32_t> pixels(static_cast<size_t>(w) * h);
+  if (!bitmap || !memory) return {};
   {
     SelectedObject selected(memory.get(), bitmap.get());
     BitBlt(memory.get(), 0, 0, w, h, dc.get(), r.left, r.top, SRCCOPY);
-    GdiFlush();
   }
-  const auto* p = static_cast<const uint32_t*>(bits);
-  for (int k = 0; k < w * h; ++k) pixels.push_back(p[k] & 0xFFFFFFu);
+  BITMAPINFO format{{sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB}, {}};
+  if (!GetDIBits(memory.get(), bitmap.get(), 0, static_cast<UINT>(h), pixels.data(), &format, DIB_RGB_COLORS)) return {};
+  for (uint32_t& p : pixels) p &= 0xFFFFFFu;
   return pixels;
 }
 

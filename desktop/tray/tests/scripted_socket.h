@@ -86,6 +86,22 @@ private:
   bool FPeerClosed = false;
 };
 
+// A script of random agent bytes for the given number of connections: most
+// begin with an accepted handshake, the rest is noise with many zero bytes.
+inline std::shared_ptr<TScript> RandomScript(std::mt19937& rng, unsigned seed, int connections, size_t maxLength) {
+  auto script = std::make_shared<TScript>();
+  script->Seed = seed;
+  script->MaxChunk = 1 + rng() % 16;
+  script->CloseAtEnd = rng() % 2;
+  for (int k = 0; k < connections; ++k) {
+    std::string in = rng() % 3 ? std::string("Ombrel backup agent\r\n>\x01") : std::string();
+    size_t length = rng() % maxLength;
+    for (size_t i = 0; i < length; ++i) in += static_cast<char>(rng() % 4 == 0 ? 0 : rng() % 256);
+    script->Inputs.push_back(in);
+  }
+  return script;
+}
+
 // Sockets for a TClientComms that all play one script.
 inline std::function<std::unique_ptr<TAgentSocket>()> ScriptedSockets(std::shared_ptr<TScript> script) {
   return [script] { return std::make_unique<TScriptedSocket>(script); };

@@ -197,17 +197,7 @@ TEST_F(StatusRecord, PollerRefusesAHugeNotificationAndEndsWithTheEndByte) {
 TEST_F(StatusRecord, PollerTakesRandomAgentBytes) {
   std::mt19937 rng(99);
   for (int round = 0; round < 200; ++round) {
-    auto script = std::make_shared<TScript>();
-    script->Seed = static_cast<unsigned>(round);
-    script->MaxChunk = 1 + rng() % 16;
-    script->CloseAtEnd = rng() % 2;
-    for (int k = 0; k < 3; ++k) {
-      std::string in = rng() % 3 ? kAccepted : std::string();
-      size_t len = rng() % 60;
-      for (size_t i = 0; i < len; ++i) in += static_cast<char>(rng() % 4 == 0 ? 0 : rng() % 256);
-      script->Inputs.push_back(in);
-    }
-    TServiceStatePoller p(std::make_unique<TScriptedSocket>(script));
+    TServiceStatePoller p(std::make_unique<TScriptedSocket>(RandomScript(rng, static_cast<unsigned>(round), 3, 60)));
     for (int k = 0; k < 4; ++k) p.Round();
     p.Finish();
   }

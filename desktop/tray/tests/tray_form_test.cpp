@@ -151,6 +151,16 @@ protected:
     return false;
   }
 
+  // An idle agent whose profiling runs for another user and asks again: the
+  // form shows the default-user dialog when it connects.
+  void ScriptAnotherProfilingUser() {
+    Agent("state 0");
+    Agent("permission 0");
+    Agent("setting profiling.user.name " + TAgentControl::HexOf(GetLocalComputerName() + ".bob"));
+    Agent("setting profiling.on " + TAgentControl::HexOf("true"));
+    Agent("setting profiling.user.ask " + TAgentControl::HexOf("true"));
+  }
+
   std::string Tip() { return Form->TrayIcon()->Hint(); }
   bool ShowsMain(int index) {
     return !Form->TrayIcon()->Animated() && Form->TrayIcon()->Icons() == Form->imglMain &&
@@ -433,11 +443,7 @@ TEST_F(TrayForm, ActionsSendTheirCommands) {
 }
 
 TEST_F(TrayForm, ProfilingPromptStoresTheAnswer) {
-  Agent("state 0");
-  Agent("permission 0");
-  Agent("setting profiling.user.name " + TAgentControl::HexOf(GetLocalComputerName() + ".bob"));
-  Agent("setting profiling.on " + TAgentControl::HexOf("true"));
-  Agent("setting profiling.user.ask " + TAgentControl::HexOf("true"));
+  ScriptAnotherProfilingUser();
   bool shown = false;
   GDialog = [&](TdlgDefaultUser& d) {
     shown = true;
@@ -477,11 +483,7 @@ TEST_F(TrayForm, NoStateThreadOutlivesTheForm) {
 }
 
 TEST_F(TrayForm, TheTickGoesOnWhileADialogOfItIsOpen) {
-  Agent("state 0");
-  Agent("permission 0");
-  Agent("setting profiling.user.name " + TAgentControl::HexOf(GetLocalComputerName() + ".bob"));
-  Agent("setting profiling.on " + TAgentControl::HexOf("true"));
-  Agent("setting profiling.user.ask " + TAgentControl::HexOf("true"));
+  ScriptAnotherProfilingUser();
   int shown = 0;
   bool handedOverMeanwhile = false;
   GDialog = [&](TdlgDefaultUser&) {
