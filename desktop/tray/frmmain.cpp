@@ -367,7 +367,6 @@ void TfrmServiceStatus::ServeMessagesWhileWaiting() {
   if (Application()->Terminated()) throw EAgentWaitCancelled("The program is ending.");
 }
 
-
 void TfrmServiceStatus::QuitProgram() {
   FClosing = true;
   TerminateStateThread();

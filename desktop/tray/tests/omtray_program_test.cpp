@@ -330,33 +330,39 @@ TEST_F(OmtrayProgram, TheWindowAnswersWhileAnAgentSendsNoiseWithoutATerminator) 
 
 namespace {
 
+BOOL CALLBACK CountTaskbarButton(HWND w, LPARAM lp) {
+  char cls[16] = {};
+  GetClassNameA(w, cls, sizeof cls);
+  if (std::string(cls) == "Button" && IsWindowVisible(w)) ++*reinterpret_cast<int*>(lp);
+  return TRUE;
+}
+
 // Buttons the desktop shell's taskbar shows.
 int TaskbarButtons() {
   int n = 0;
-  EnumChildWindows(FindWindowA("Shell_TrayWnd", nullptr), [](HWND w, LPARAM lp) -> BOOL {
-    char cls[16] = {};
-    GetClassNameA(w, cls, sizeof cls);
-    if (std::string(cls) == "Button" && IsWindowVisible(w)) ++*reinterpret_cast<int*>(lp);
-    return TRUE;
-  }, reinterpret_cast<LPARAM>(&n));
+  EnumChildWindows(FindWindowA("Shell_TrayWnd", nullptr), CountTaskbarButton, reinterpret_cast<LPARAM>(&n));
   return n;
 }
 
+struct TVisibleSearch {
+  DWORD Pid;
+  const char* Class;
+  HWND Found;
+};
+
+BOOL CALLBACK FindVisibleProc(HWND w, LPARAM lp) {
+  auto* s = reinterpret_cast<TVisibleSearch*>(lp);
+  char cls[64] = {};
+  GetClassNameA(w, cls, sizeof cls);
+  DWORD p = 0;
+  GetWindowThreadProcessId(w, &p);
+  if (p == s->Pid && std::string(cls) == s->Class && IsWindowVisible(w)) s->Found = w;
+  return s->Found == nullptr;
+}
+
 HWND VisibleWindowOf(DWORD pid, const char* className) {
-  struct TSearch {
-    DWORD Pid;
-    const char* Class;
-    HWND Found;
-  } search{pid, className, nullptr};
-  EnumWindows([](HWND w, LPARAM lp) -> BOOL {
-    auto* s = reinterpret_cast<TSearch*>(lp);
-    char cls[64] = {};
-    GetClassNameA(w, cls, sizeof cls);
-    DWORD p = 0;
-    GetWindowThreadProcessId(w, &p);
-    if (p == s->Pid && std::string(cls) == s->Class && IsWindowVisible(w)) s->Found = w;
-    return s->Found == nullptr;
-  }, reinterpret_cast<LPARAM>(&search));
+  TVisibleSearch search{pid, className, nullptr};
+  EnumWindows(FindVisibleProc, reinterpret_cast<LPARAM>(&search));
   return search.Found;
 }
 

@@ -22,7 +22,7 @@ inline std::vector<uint32_t> CaptureClient(HWND wnd, const RECT& r) {
     SelectedObject selected(memory.get(), bitmap.get());
     BitBlt(memory.get(), 0, 0, w, h, dc.get(), r.left, r.top, SRCCOPY);
   }
-  BITMAPINFO format{{sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB}, {}};
+  BITMAPINFO format{{sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
   if (!GetDIBits(memory.get(), bitmap.get(), 0, static_cast<UINT>(h), pixels.data(), &format, DIB_RGB_COLORS)) return {};
   for (uint32_t& p : pixels) p &= 0xFFFFFFu;
   return pixels;
