@@ -29,28 +29,33 @@ namespace {
 const std::string kMonitorHex = TAgentControl::HexOf("MONITOR\r\n");
 
 struct TFind {
-  DWORD Pid;
+  DWORD Pid;  // 0: any process
+  const char* Class;
+  bool VisibleOnly;
   HWND Found;
 };
 
-BOOL CALLBACK FindFormProc(HWND w, LPARAM lp) {
+BOOL CALLBACK FindProc(HWND w, LPARAM lp) {
   auto* f = reinterpret_cast<TFind*>(lp);
   char cls[64] = {};
   GetClassNameA(w, cls, sizeof cls);
   DWORD p = 0;
   GetWindowThreadProcessId(w, &p);
-  if (std::string(cls) == "TfrmServiceStatus" && (f->Pid == 0 || p == f->Pid)) {
+  if (std::string(cls) == f->Class && (f->Pid == 0 || p == f->Pid) && (!f->VisibleOnly || IsWindowVisible(w))) {
     f->Found = w;
     return FALSE;
   }
   return TRUE;
 }
 
-HWND FindFormOf(DWORD pid) {
-  TFind f{pid, nullptr};
-  EnumWindows(&FindFormProc, reinterpret_cast<LPARAM>(&f));
+// The first top-level window of that class (of the process pid, unless 0).
+HWND FindWindowOf(DWORD pid, const char* className, bool visibleOnly) {
+  TFind f{pid, className, visibleOnly, nullptr};
+  EnumWindows(&FindProc, reinterpret_cast<LPARAM>(&f));
   return f.Found;
 }
+
+HWND FindFormOf(DWORD pid) { return FindWindowOf(pid, "TfrmServiceStatus", false); }
 
 // The window answers a sent message within a second.
 bool Answers(HWND w) {
@@ -344,27 +349,7 @@ int TaskbarButtons() {
   return n;
 }
 
-struct TVisibleSearch {
-  DWORD Pid;
-  const char* Class;
-  HWND Found;
-};
-
-BOOL CALLBACK FindVisibleProc(HWND w, LPARAM lp) {
-  auto* s = reinterpret_cast<TVisibleSearch*>(lp);
-  char cls[64] = {};
-  GetClassNameA(w, cls, sizeof cls);
-  DWORD p = 0;
-  GetWindowThreadProcessId(w, &p);
-  if (p == s->Pid && std::string(cls) == s->Class && IsWindowVisible(w)) s->Found = w;
-  return s->Found == nullptr;
-}
-
-HWND VisibleWindowOf(DWORD pid, const char* className) {
-  TVisibleSearch search{pid, className, nullptr};
-  EnumWindows(FindVisibleProc, reinterpret_cast<LPARAM>(&search));
-  return search.Found;
-}
+HWND VisibleWindowOf(DWORD pid, const char* className) { return FindWindowOf(pid, className, true); }
 
 }  // namespace
 
