@@ -165,6 +165,14 @@ FileSpec fileSpec(const Line& line) {
 
 bool guidField(const Line& line, const std::string& key, GUID* guid) { return parseGuid(line.get(key), guid); }
 
+// The file lists a line adds to: the writer's own, and those of the writer's last component.
+using WriterFiles = std::vector<FileSpec> WriterSpec::*;
+using ComponentFiles = std::vector<FileSpec> ComponentSpec::*;
+const std::map<std::string, WriterFiles> kWriterFiles = {
+    {"include", &WriterSpec::includes}, {"exclude", &WriterSpec::excludes}, {"mapping", &WriterSpec::mappings}};
+const std::map<std::string, ComponentFiles> kComponentFiles = {
+    {"file", &ComponentSpec::files}, {"database", &ComponentSpec::databases}, {"log", &ComponentSpec::logs}};
+
 }  // namespace
 
 bool parseWriters(const std::string& text, std::vector<WriterSpec>* writers) {
@@ -192,12 +200,9 @@ bool parseWriters(const std::string& text, std::vector<WriterSpec>* writers) {
     } else {
       if (writers->empty()) return false;
       WriterSpec& w = writers->back();
-      if (line.keyword == "include") {
-        w.includes.push_back(fileSpec(line));
-      } else if (line.keyword == "exclude") {
-        w.excludes.push_back(fileSpec(line));
-      } else if (line.keyword == "mapping") {
-        w.mappings.push_back(fileSpec(line));
+      auto writerFiles = kWriterFiles.find(line.keyword);
+      if (writerFiles != kWriterFiles.end()) {
+        (w.*writerFiles->second).push_back(fileSpec(line));
       } else if (line.keyword == "component") {
         ComponentSpec c;
         c.type = static_cast<int>(line.number("type", 2));
@@ -215,12 +220,9 @@ bool parseWriters(const std::string& text, std::vector<WriterSpec>* writers) {
       } else {
         if (w.components.empty()) return false;
         ComponentSpec& c = w.components.back();
-        if (line.keyword == "file") {
-          c.files.push_back(fileSpec(line));
-        } else if (line.keyword == "database") {
-          c.databases.push_back(fileSpec(line));
-        } else if (line.keyword == "log") {
-          c.logs.push_back(fileSpec(line));
+        auto componentFiles = kComponentFiles.find(line.keyword);
+        if (componentFiles != kComponentFiles.end()) {
+          (c.*componentFiles->second).push_back(fileSpec(line));
         } else if (line.keyword == "dependency") {
           DependencySpec d;
           if (!guidField(line, "writer", &d.writer)) return false;

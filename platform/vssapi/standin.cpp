@@ -123,7 +123,9 @@ class Filedesc final : public Counted<IVssWMFiledesc> {
   HRESULT STDMETHODCALLTYPE GetPath(BSTR* out) override { return giveText(__func__, out, spec_.path); }
   HRESULT STDMETHODCALLTYPE GetFilespec(BSTR* out) override { return giveText(__func__, out, spec_.spec); }
   HRESULT STDMETHODCALLTYPE GetRecursive(boolean* out) override { return giveValue(__func__, out, spec_.recursive); }
-  HRESULT STDMETHODCALLTYPE GetAlternateLocation(BSTR* out) override { return giveText(__func__, out, spec_.alternate); }
+  HRESULT STDMETHODCALLTYPE GetAlternateLocation(BSTR* out) override {
+    return giveText(__func__, out, spec_.alternate);
+  }
   HRESULT STDMETHODCALLTYPE GetBackupTypeMask(DWORD* out) override { return giveValue(__func__, out, spec_.mask); }
 
  private:
