@@ -7,17 +7,6 @@
 
 namespace om {
 
-#define OM_DEFINE_HASH(Cls, ParentCls, Size)                                                 \
-  const TProtectionClass Cls::ClassInfo = {                                                  \
-      #Cls, &ParentCls::ClassInfo, [](TProtection* c) -> TProtection* { return new Cls(c); }, Size};
-
-OM_DEFINE_HASH(TChecksum, THash, 0)
-OM_DEFINE_HASH(THash_XOR16, TChecksum, 2)
-OM_DEFINE_HASH(THash_XOR32, TChecksum, 4)
-OM_DEFINE_HASH(THash_CRC32, THash_XOR32, 4)
-OM_DEFINE_HASH(THash_CRC16_CCITT, THash_XOR16, 2)
-OM_DEFINE_HASH(Thash_CRC16_Standard, THash_XOR16, 2)
-
 namespace {
 
 constexpr std::array<uint16_t, 256> CcittTable() {
@@ -43,11 +32,12 @@ inline uint32_t Rol32(uint32_t v, unsigned n) { return (v << n) | (v >> (32 - n)
 
 }  // namespace
 
-const uint8_t* THash_XOR16::KnownAnswerDigest() const { return kXOR16Answer; }
-const uint8_t* THash_XOR32::KnownAnswerDigest() const { return kXOR32Answer; }
-const uint8_t* THash_CRC32::KnownAnswerDigest() const { return kCRC32Answer; }
-const uint8_t* THash_CRC16_CCITT::KnownAnswerDigest() const { return kCRC16CCITTAnswer; }
-const uint8_t* Thash_CRC16_Standard::KnownAnswerDigest() const { return kCRC16StandardAnswer; }
+OM_DEFINE_HASH(TChecksum, THash, 0, nullptr)
+OM_DEFINE_HASH(THash_XOR16, TChecksum, 2, kXOR16Answer)
+OM_DEFINE_HASH(THash_XOR32, TChecksum, 4, kXOR32Answer)
+OM_DEFINE_HASH(THash_CRC32, THash_XOR32, 4, kCRC32Answer)
+OM_DEFINE_HASH(THash_CRC16_CCITT, THash_XOR16, 2, kCRC16CCITTAnswer)
+OM_DEFINE_HASH(Thash_CRC16_Standard, THash_XOR16, 2, kCRC16StandardAnswer)
 
 // --- XOR-16 and the CRC-16 pair ---------------------------------------------
 

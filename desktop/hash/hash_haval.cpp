@@ -12,16 +12,6 @@
 
 namespace om {
 
-#define OM_DEFINE_HASH(Cls, ParentCls, Size)                                                 \
-  const TProtectionClass Cls::ClassInfo = {                                                  \
-      #Cls, &ParentCls::ClassInfo, [](TProtection* c) -> TProtection* { return new Cls(c); }, Size};
-
-OM_DEFINE_HASH(THash_Haval256, THash, 32)
-OM_DEFINE_HASH(THash_Haval224, THash_Haval256, 28)
-OM_DEFINE_HASH(THash_Haval192, THash_Haval256, 24)
-OM_DEFINE_HASH(THash_Haval160, THash_Haval256, 20)
-OM_DEFINE_HASH(THash_Haval128, THash_Haval256, 16)
-
 namespace {
 
 // Pass constants 2-5: the fraction of pi, continuing after the eight start words.
@@ -108,16 +98,11 @@ const uint8_t kHaval128Answer[] = {0xd8, 0xcb, 0xcd, 0xec, 0x7a, 0xfd, 0xc8, 0xa
 
 }  // namespace
 
-const uint8_t* THash_Haval256::KnownAnswerDigest() const { return kHaval256Answer; }
-const uint8_t* THash_Haval224::KnownAnswerDigest() const { return kHaval224Answer; }
-const uint8_t* THash_Haval192::KnownAnswerDigest() const { return kHaval192Answer; }
-const uint8_t* THash_Haval160::KnownAnswerDigest() const { return kHaval160Answer; }
-const uint8_t* THash_Haval128::KnownAnswerDigest() const { return kHaval128Answer; }
-
-THash_Haval256::~THash_Haval256() {
-  SecureZero(FDigest, sizeof(FDigest));
-  SecureZero(FBuffer, sizeof(FBuffer));
-}
+OM_DEFINE_HASH(THash_Haval256, THash, 32, kHaval256Answer)
+OM_DEFINE_HASH(THash_Haval224, THash_Haval256, 28, kHaval224Answer)
+OM_DEFINE_HASH(THash_Haval192, THash_Haval256, 24, kHaval192Answer)
+OM_DEFINE_HASH(THash_Haval160, THash_Haval256, 20, kHaval160Answer)
+OM_DEFINE_HASH(THash_Haval128, THash_Haval256, 16, kHaval128Answer)
 
 void THash_Haval256::SelectHavalPasses() {
   if (FPasses < 3 || FPasses > 5) {
@@ -129,8 +114,7 @@ void THash_Haval256::SelectHavalPasses() {
 
 void THash_Haval256::Reset() {
   SelectHavalPasses();
-  std::memset(FBuffer, 0, sizeof(FBuffer));
-  FCount = 0;
+  ClearBlocks();
   static const uint32_t kStart[8] = {0x243F6A88u, 0x85A308D3u, 0x13198A2Eu, 0x03707344u,
                                      0xA4093822u, 0x299F31D0u, 0x082EFA98u, 0xEC4E6C89u};
   std::memcpy(FDigest, kStart, sizeof(kStart));
@@ -142,43 +126,14 @@ void THash_Haval256::CompressBlocks(const uint8_t* data, int64_t count) {
   for (int64_t i = 0; i < count; ++i) FCompress(FDigest, data + 128 * i);
 }
 
-void THash_Haval256::Update(const void* data, int64_t length) {
-  if (length <= 0 || !data) return;
-  const auto* p = static_cast<const uint8_t*>(data);
-  unsigned pos = static_cast<unsigned>(FCount & 127);
-  FCount += static_cast<uint64_t>(length);
-  if (pos) {
-    unsigned n = 128 - pos;
-    if (length < n) {
-      std::memcpy(FBuffer + pos, p, static_cast<size_t>(length));
-      return;
-    }
-    std::memcpy(FBuffer + pos, p, n);
-    CompressBlocks(FBuffer, 1);
-    p += n;
-    length -= n;
-  }
-  CompressBlocks(p, length / 128);
-  p += length & ~int64_t(127);
-  length &= 127;
-  if (length) std::memcpy(FBuffer, p, static_cast<size_t>(length));
-}
-
+// The tail of the last block: version 1 with the pass count, the digest
+// length in bits divided by 4, the bit count.
 void THash_Haval256::Finish() {
-  unsigned pos = static_cast<unsigned>(FCount & 127);
-  FBuffer[pos++] = 0x01;
-  std::memset(FBuffer + pos, 0, 128 - pos);
-  if (pos > 118) {
-    CompressBlocks(FBuffer, 1);
-    std::memset(FBuffer, 0, 128);
-  }
-  FBuffer[118] = static_cast<uint8_t>(FPasses * 8 + 1);
-  FBuffer[119] = static_cast<uint8_t>(DigestSize() * 8 / 4);
-  // The bit count in 64 bits: inputs of 256 MiB and more keep their true length.
-  uint64_t bits = FCount * 8;
-  for (int i = 0; i < 8; ++i) FBuffer[120 + i] = static_cast<uint8_t>(bits >> (8 * i));
-  CompressBlocks(FBuffer, 1);
-  std::memset(FBuffer, 0, 128);
+  PadAndCompress(0x01, 10, [this](uint8_t* tail) {
+    tail[0] = static_cast<uint8_t>(FPasses * 8 + 1);
+    tail[1] = static_cast<uint8_t>(DigestSize() * 8 / 4);
+    StoreBitCount(tail + 2, false);
+  });
   TailorDigest();
   FinishHook();
 }

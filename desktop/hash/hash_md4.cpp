@@ -18,20 +18,6 @@ namespace om {
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the digest buffers are little-endian words");
 
-#define OM_DEFINE_HASH(Cls, ParentCls, Size)                                                 \
-  const TProtectionClass Cls::ClassInfo = {                                                  \
-      #Cls, &ParentCls::ClassInfo, [](TProtection* c) -> TProtection* { return new Cls(c); }, Size};
-
-OM_DEFINE_HASH(THash_MD4, THash, 16)
-OM_DEFINE_HASH(THash_MD5, THash_MD4, 16)
-OM_DEFINE_HASH(THash_RipeMD128, THash_MD4, 16)
-OM_DEFINE_HASH(THash_RipeMD160, THash_MD4, 20)
-OM_DEFINE_HASH(THash_RipeMD256, THash_MD4, 32)
-OM_DEFINE_HASH(THash_RipeMD320, THash_MD4, 40)
-OM_DEFINE_HASH(THash_SHA, THash_RipeMD160, 20)
-OM_DEFINE_HASH(THash_SHA1, THash_SHA, 20)
-OM_DEFINE_HASH(THash_Tiger, THash_MD4, 24)
-
 namespace {
 
 inline uint32_t Load32(const uint8_t* p) {
@@ -122,12 +108,17 @@ const uint32_t kMD5K[64] = {
 
 }  // namespace
 
-// --- shared mechanics ------------------------------------------------------
+OM_DEFINE_HASH(THash_MD4, THash, 16, kMD4Answer)
+OM_DEFINE_HASH(THash_MD5, THash_MD4, 16, kMD5Answer)
+OM_DEFINE_HASH(THash_RipeMD128, THash_MD4, 16, kRipeMD128Answer)
+OM_DEFINE_HASH(THash_RipeMD160, THash_MD4, 20, kRipeMD160Answer)
+OM_DEFINE_HASH(THash_RipeMD256, THash_MD4, 32, kRipeMD256Answer)
+OM_DEFINE_HASH(THash_RipeMD320, THash_MD4, 40, kRipeMD320Answer)
+OM_DEFINE_HASH(THash_SHA, THash_RipeMD160, 20, kSHAAnswer)
+OM_DEFINE_HASH(THash_SHA1, THash_SHA, 20, kSHA1Answer)
+OM_DEFINE_HASH(THash_Tiger, THash_MD4, 24, kTigerAnswer)
 
-THash_MD4::~THash_MD4() {
-  SecureZero(FDigest, sizeof(FDigest));
-  SecureZero(FBuffer, sizeof(FBuffer));
-}
+// --- shared mechanics ------------------------------------------------------
 
 void THash_MD4::InitState() {
   static const uint32_t kStart[10] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u,
@@ -136,9 +127,8 @@ void THash_MD4::InitState() {
 }
 
 void THash_MD4::Reset() {
-  std::memset(FBuffer, 0, sizeof(FBuffer));
+  ClearBlocks();
   InitState();
-  FCount = 0;
   ResetHook();
 }
 
@@ -146,51 +136,13 @@ void THash_MD4::CompressBlocks(const uint8_t* data, int64_t count) {
   for (int64_t i = 0; i < count; ++i) CompressBlock(data + 64 * i);
 }
 
-void THash_MD4::Update(const void* data, int64_t length) {
-  if (length <= 0 || !data) return;
-  const auto* p = static_cast<const uint8_t*>(data);
-  unsigned pos = static_cast<unsigned>(FCount & 63);
-  FCount += static_cast<uint64_t>(length);
-  if (pos) {
-    unsigned n = 64 - pos;
-    if (length < n) {
-      std::memcpy(FBuffer + pos, p, static_cast<size_t>(length));
-      return;
-    }
-    std::memcpy(FBuffer + pos, p, n);
-    CompressBlock(FBuffer);
-    p += n;
-    length -= n;
-  }
-  CompressBlocks(p, length / 64);
-  p += length & ~int64_t(63);
-  length &= 63;
-  if (length) std::memcpy(FBuffer, p, static_cast<size_t>(length));
-}
-
 void THash_MD4::Finish() {
-  unsigned pos = static_cast<unsigned>(FCount & 63);
-  FBuffer[pos++] = PadByte();
-  std::memset(FBuffer + pos, 0, 64 - pos);
-  if (pos > 56) {
-    CompressBlock(FBuffer);
-    std::memset(FBuffer, 0, 64);
-  }
-  uint64_t bits = FCount * 8;
-  for (int i = 0; i < 8; ++i) {
-    uint8_t b = static_cast<uint8_t>(bits >> (8 * i));
-    if (BigEndianCount()) FBuffer[63 - i] = b;
-    else FBuffer[56 + i] = b;
-  }
-  CompressBlock(FBuffer);
-  std::memset(FBuffer, 0, 64);
+  PadAndCompress(PadByte(), 8, [this](uint8_t* tail) { StoreBitCount(tail, BigEndianCount()); });
   FinishDigest();
   FinishHook();
 }
 
 // --- MD4 -------------------------------------------------------------------
-
-const uint8_t* THash_MD4::KnownAnswerDigest() const { return kMD4Answer; }
 
 void THash_MD4::CompressBlock(const uint8_t* block) {
   uint32_t x[16];
@@ -213,8 +165,6 @@ void THash_MD4::CompressBlock(const uint8_t* block) {
 }
 
 // --- MD5 -------------------------------------------------------------------
-
-const uint8_t* THash_MD5::KnownAnswerDigest() const { return kMD5Answer; }
 
 void THash_MD5::CompressBlock(const uint8_t* block) {
   uint32_t x[16];
@@ -245,11 +195,6 @@ void THash_MD5::CompressBlock(const uint8_t* block) {
 }
 
 // --- RIPEMD ----------------------------------------------------------------
-
-const uint8_t* THash_RipeMD128::KnownAnswerDigest() const { return kRipeMD128Answer; }
-const uint8_t* THash_RipeMD160::KnownAnswerDigest() const { return kRipeMD160Answer; }
-const uint8_t* THash_RipeMD256::KnownAnswerDigest() const { return kRipeMD256Answer; }
-const uint8_t* THash_RipeMD320::KnownAnswerDigest() const { return kRipeMD320Answer; }
 
 void THash_RipeMD128::CompressBlock(const uint8_t* block) {
   uint32_t x[16];
@@ -331,9 +276,6 @@ void THash_RipeMD320::CompressBlock(const uint8_t* block) {
 }
 
 // --- SHA and SHA-1 ---------------------------------------------------------
-
-const uint8_t* THash_SHA::KnownAnswerDigest() const { return kSHAAnswer; }
-const uint8_t* THash_SHA1::KnownAnswerDigest() const { return kSHA1Answer; }
 
 void THash_SHA1::Reset() {
   FRotate = true;
@@ -424,8 +366,6 @@ void THash_SHA::CompressBlocks(const uint8_t* data, int64_t count) {
 }
 
 // --- Tiger -----------------------------------------------------------------
-
-const uint8_t* THash_Tiger::KnownAnswerDigest() const { return kTigerAnswer; }
 
 void THash_Tiger::SetTigerPasses(int passes) { FPasses = passes < 3 || passes > 32 ? 3 : passes; }
 

@@ -6,18 +6,6 @@
 
 namespace om {
 
-#define OM_DEFINE_HASH(Cls, ParentCls, Size)                                                 \
-  const TProtectionClass Cls::ClassInfo = {                                                  \
-      #Cls, &ParentCls::ClassInfo, [](TProtection* c) -> TProtection* { return new Cls(c); }, Size};
-
-OM_DEFINE_HASH(THash_Sapphire320, THash, 40)
-OM_DEFINE_HASH(THash_Sapphire288, THash_Sapphire320, 36)
-OM_DEFINE_HASH(THash_Sapphire256, THash_Sapphire320, 32)
-OM_DEFINE_HASH(THash_Sapphire224, THash_Sapphire320, 28)
-OM_DEFINE_HASH(THash_Sapphire192, THash_Sapphire320, 24)
-OM_DEFINE_HASH(THash_Sapphire160, THash_Sapphire320, 20)
-OM_DEFINE_HASH(THash_Sapphire128, THash_Sapphire320, 16)
-
 namespace {
 const uint8_t kSapphire320Answer[] = {0xd8, 0xed, 0xa5, 0x74, 0x99, 0x48, 0xac, 0x0b, 0x00, 0x90, 0xcd, 0x87, 0x61, 0xf2,
                                       0x18, 0xdb, 0xa4, 0x1d, 0xcb, 0x73, 0xe4, 0x33, 0x99, 0xdd, 0x37, 0x12, 0x06, 0x93,
@@ -39,13 +27,13 @@ const uint8_t kSapphire128Answer[] = {0x47, 0xae, 0x16, 0x13, 0xc9, 0x3a, 0x94, 
                                       0x26, 0x74, 0x8d, 0x62, 0x43, 0x26, 0x88, 0xd8};
 }  // namespace
 
-const uint8_t* THash_Sapphire320::KnownAnswerDigest() const { return kSapphire320Answer; }
-const uint8_t* THash_Sapphire288::KnownAnswerDigest() const { return kSapphire288Answer; }
-const uint8_t* THash_Sapphire256::KnownAnswerDigest() const { return kSapphire256Answer; }
-const uint8_t* THash_Sapphire224::KnownAnswerDigest() const { return kSapphire224Answer; }
-const uint8_t* THash_Sapphire192::KnownAnswerDigest() const { return kSapphire192Answer; }
-const uint8_t* THash_Sapphire160::KnownAnswerDigest() const { return kSapphire160Answer; }
-const uint8_t* THash_Sapphire128::KnownAnswerDigest() const { return kSapphire128Answer; }
+OM_DEFINE_HASH(THash_Sapphire320, THash, 40, kSapphire320Answer)
+OM_DEFINE_HASH(THash_Sapphire288, THash_Sapphire320, 36, kSapphire288Answer)
+OM_DEFINE_HASH(THash_Sapphire256, THash_Sapphire320, 32, kSapphire256Answer)
+OM_DEFINE_HASH(THash_Sapphire224, THash_Sapphire320, 28, kSapphire224Answer)
+OM_DEFINE_HASH(THash_Sapphire192, THash_Sapphire320, 24, kSapphire192Answer)
+OM_DEFINE_HASH(THash_Sapphire160, THash_Sapphire320, 20, kSapphire160Answer)
+OM_DEFINE_HASH(THash_Sapphire128, THash_Sapphire320, 16, kSapphire128Answer)
 
 THash_Sapphire320::~THash_Sapphire320() {
   SecureZero(FCards, sizeof(FCards));

@@ -23,6 +23,7 @@ struct TProtectionClass {
   const TProtectionClass* Parent;
   TProtection* (*Create)(TProtection* chained);  // none for abstract classes
   int DigestSize;                                // class-level DigestSize of hashes
+  const uint8_t* KnownAnswer = nullptr;          // digest of the self-test vector, for hashes
   bool InheritsFrom(const TProtectionClass& other) const;
 };
 
