@@ -49,9 +49,10 @@ class ServiceHostTest {
     final String name;
     final String display;
 
-    Install(String tag) throws IOException {
+    /** In the folder `parent` below the stand-in's root (may be empty). */
+    Install(String tag, String parent) throws IOException {
       counter++;
-      dir = ROOT.resolve("install-" + tag + "-" + counter);
+      dir = ROOT.resolve(parent).resolve("install-" + tag + "-" + counter);
       name = "OmTest " + tag + " " + counter;
       display = "OmTest Display " + tag + " " + counter;
       Files.createDirectories(dir.resolve("lib"));
@@ -199,7 +200,11 @@ class ServiceHostTest {
   }
 
   Install install(String tag) throws IOException {
-    Install install = new Install(tag);
+    return install(tag, "");
+  }
+
+  Install install(String tag, String parent) throws IOException {
+    Install install = new Install(tag, parent);
     installs.add(install);
     return install;
   }
@@ -520,6 +525,21 @@ class ServiceHostTest {
     Result none = noInvoker.ombackup("-debug");
     assertEquals(1, none.code, none.out);
     assertFalse(none.out.contains("Invoker failed"), none.out);
+  }
+
+  @Test
+  void programPathLongerThanMaxPath() throws Exception {
+    // The program's path is read whole: the install command line, the
+    // service.properties and the log beside the program.
+    Install install = install("long", "a".repeat(200) + "/" + "b".repeat(200) + "/" + "c".repeat(200)).properties();
+    assertTrue(install.windowsPath().length() > 600, install.windowsPath());
+    assertEquals(new Result(0, install.display + " installed.\n"), install.ombackup("-install"));
+    Result qc = install.sc("qc");
+    assertTrue(qc.out.contains("BINARY_PATH_NAME   : \"" + install.windowsPath() + "\\ombackup\" -start\n"), qc.out);
+    Result console = install.ombackup("-debug");
+    assertEquals(1, console.code, console.out);
+    assertTrue(install.logTexts().contains("Error: Could not find JRE home"), install.logTexts().toString());
+    assertEquals(new Result(0, install.display + " removed.\n"), install.ombackup("-uninstall"));
   }
 
   @Test
