@@ -1,6 +1,7 @@
 #include "service/setup.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -41,6 +42,11 @@ Listing listMatches(const std::string& pattern) {
 bool isFolder(const WIN32_FIND_DATAA& entry) { return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 
 }  // namespace
+
+int readMegabytes(const std::string& text) {
+  long long value = std::strtoll(text.c_str(), nullptr, 10);
+  return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
+}
 
 std::vector<std::string> listSubdirectories(const std::string& parent, const std::string& pattern) {
   if (parent.empty()) throw SetupError("Parent search directory cannot be empty");
@@ -136,7 +142,7 @@ std::unique_ptr<JavaInvoker> setupInvoker() {
   invoker->setClassPath(classPath.c_str());
   invoker->setLibraryPath(folder.c_str());
   const cpputil::Property* memory = properties.find("memory");
-  int megabytes = memory ? std::atoi(memory->value.c_str()) : kDefaultMemory;
+  int megabytes = memory ? readMegabytes(memory->value) : kDefaultMemory;
   if (megabytes > 64) invoker->setMaxHeapMegabytes(megabytes);
   const cpputil::Property* extra = properties.find("extra-params");
   invoker->setExtraParams(extra ? extra->value.c_str() : "");

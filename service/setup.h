@@ -20,6 +20,10 @@ class SetupError : public std::runtime_error {
 std::unique_ptr<JavaInvoker> setupInvoker();
 // The runtime folder under <baseFolder>\omjre whose name sorts last; throws SetupError.
 std::string findJre(const std::string& baseFolder);
+// The "memory" value as a decimal integer (leading blanks and a sign allowed,
+// reading stops at the first other character, no digits read as 0); a value
+// beyond the int range reads as its nearest end.
+int readMegabytes(const std::string& text);
 // Sorted names of the sub-folders of `parent` matching `pattern`; throws SetupError.
 std::vector<std::string> listSubdirectories(const std::string& parent, const std::string& pattern);
 

@@ -3,6 +3,7 @@
 // manager's error codes.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -73,6 +74,16 @@ TEST_F(ServiceUnitTest, PropertiesFollowTheFileRules) {
   EXPECT_EQ(properties.find("Memory"), nullptr);
   EXPECT_EQ(properties.all().size(), 8u);
   EXPECT_EQ(properties.load((folder + "\\missing.properties").c_str()), -1);
+}
+
+TEST(ServiceSetup, MemoryReadsAsADecimalInteger) {
+  EXPECT_EQ(ombackup::readMegabytes("1024"), 1024);
+  EXPECT_EQ(ombackup::readMegabytes(" +70m"), 70);
+  EXPECT_EQ(ombackup::readMegabytes("abc"), 0);
+  EXPECT_EQ(ombackup::readMegabytes("-5"), -5);
+  // Too many digits for an int: the nearest end, not a wrapped value.
+  EXPECT_EQ(ombackup::readMegabytes("99999999999"), INT_MAX);
+  EXPECT_EQ(ombackup::readMegabytes("-99999999999"), INT_MIN);
 }
 
 TEST_F(ServiceUnitTest, FindJreChoosesTheFolderSortingLast) {
