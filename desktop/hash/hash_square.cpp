@@ -10,9 +10,6 @@ namespace om {
 
 namespace {
 
-const uint8_t kSquareAnswer[] = {0x80, 0x8f, 0x35, 0xea, 0x00, 0xa7, 0x77, 0x33,
-                                 0x37, 0xce, 0x55, 0x98, 0x26, 0xdd, 0xb3, 0x24};
-
 // Square's field: GF(2^8) modulo x^8 + x^7 + x^6 + x^5 + x^4 + x^2 + 1.
 constexpr unsigned kFieldPolynomial = 0x1F5;
 
@@ -94,8 +91,6 @@ inline uint32_t Load32(const uint8_t* p) {
 }
 
 }  // namespace
-
-OM_DEFINE_HASH(THash_Square, THash, 16, kSquareAnswer)
 
 void THash_Square::Reset() {
   ClearBlocks();

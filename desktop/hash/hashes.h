@@ -1,19 +1,15 @@
-// The hash and checksum classes.
+// The hash and checksum classes; their class information, with DigestSize
+// and known answer, is in hash_classes.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "hash/block_hash.h"
+#include "hash/hash_support.h"
 #include "hash/protection.h"
 
 namespace om {
-
-// The class information of a hash class: name, parent, DigestSize and the
-// digest of the self-test vector.
-#define OM_DEFINE_HASH(Cls, ParentCls, Size, Answer)                                            \
-  const TProtectionClass Cls::ClassInfo = {                                                     \
-      #Cls, &ParentCls::ClassInfo, [](TProtection* c) -> TProtection* { return new Cls(c); }, Size, \
-      Answer};
 
 // A class that differs from its parent only in DigestSize and known answer.
 #define OM_HASH_VARIANT(Cls, ParentCls) \
@@ -172,38 +168,60 @@ public:
   using THash::THash;
 };
 
-class THash_XOR16 : public TChecksum {
-  OM_PROTECTION_CLASS()
+// A checksum whose running value, little-endian, is the digest.
+template <class T>
+class TRunningChecksum : public TChecksum {
 public:
   using TChecksum::TChecksum;
-  ~THash_XOR16() override;
-  void Reset() override;
-  void Update(const void* data, int64_t length) override;
-  void Finish() override;
+  ~TRunningChecksum() override { SecureZero(FValue, sizeof(FValue)); }
+  void Finish() override { FinishHook(); }
   uint8_t* DigestBytes() override { return FValue; }
 
 protected:
-  uint16_t Value() const { return static_cast<uint16_t>(FValue[0] | (FValue[1] << 8)); }
-  void SetValue(uint16_t v) { FValue[0] = static_cast<uint8_t>(v); FValue[1] = static_cast<uint8_t>(v >> 8); }
-  uint8_t FValue[2] = {};
+  T Value() const {
+    T v = 0;
+    for (size_t i = 0; i < sizeof(T); ++i) v = static_cast<T>(v | (T(FValue[i]) << (8 * i)));
+    return v;
+  }
+  void SetValue(T v) {
+    for (size_t i = 0; i < sizeof(T); ++i) FValue[i] = static_cast<uint8_t>(v >> (8 * i));
+  }
+  // The start value, then the chain hook.
+  void ResetTo(T start) {
+    SetValue(start);
+    ResetHook();
+  }
+  // The value after each byte: value = step(value, byte).
+  template <class Step>
+  void UpdateBytes(const void* data, int64_t length, Step step) {
+    if (length <= 0 || !data) return;
+    const auto* p = static_cast<const uint8_t*>(data);
+    T v = Value();
+    for (int64_t i = 0; i < length; ++i) v = step(v, p[i]);
+    SetValue(v);
+  }
+
+  uint8_t FValue[sizeof(T)] = {};
+};
+
+class THash_XOR16 : public TRunningChecksum<uint16_t> {
+  OM_PROTECTION_CLASS()
+public:
+  using TRunningChecksum::TRunningChecksum;
+  void Reset() override;
+  void Update(const void* data, int64_t length) override;
 };
 
 // The result does not depend on how the data is divided among Update calls:
 // both word alignments are carried along and the total length picks one.
-class THash_XOR32 : public TChecksum {
+class THash_XOR32 : public TRunningChecksum<uint32_t> {
   OM_PROTECTION_CLASS()
 public:
-  using TChecksum::TChecksum;
-  ~THash_XOR32() override;
+  using TRunningChecksum::TRunningChecksum;
   void Reset() override;
   void Update(const void* data, int64_t length) override;
-  void Finish() override;
-  uint8_t* DigestBytes() override { return FValue; }
 
 protected:
-  uint32_t Value() const;
-  void SetValue(uint32_t v);
-  uint8_t FValue[4] = {};
   uint64_t FCount = 0;
   uint32_t FEven = 0;  // words at even offsets
   uint32_t FOdd = 0;   // the first word, then words at odd offsets
