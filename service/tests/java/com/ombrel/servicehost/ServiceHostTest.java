@@ -216,7 +216,13 @@ class ServiceHostTest {
     assertFalse(output.contains("WARNING: JNI local refs"), output);
   }
 
-  static void assertOneFailedStop(Install install, int specific) throws Exception {
+  /**
+   * Installs and starts the service, which ends with one stopped report carrying
+   * the service-specific code, and whose log holds `logged`.
+   */
+  static void assertStartFails(Install install, int specific, String logged) throws Exception {
+    install.ombackup("-install");
+    install.sc("start");
     install.awaitState(1);
     List<Status> reports = install.reports();
     List<Status> stopped = reports.stream().filter(s -> s.state == 1).collect(Collectors.toList());
@@ -227,6 +233,7 @@ class ServiceHostTest {
     Result query = install.sc("query");
     assertTrue(query.out.contains("WIN32_EXIT_CODE    : 1066  (0x42a)"), query.out);
     assertTrue(query.out.contains("SERVICE_EXIT_CODE  : " + specific + "  (0x" + specific + ")"), query.out);
+    assertTrue(install.logTexts().contains(logged), install.logTexts().toString());
   }
 
   @Test
@@ -387,11 +394,7 @@ class ServiceHostTest {
   @Test
   void noRuntimeContainer() throws Exception {
     Install install = install("nojre").properties();
-    install.ombackup("-install");
-    install.sc("start");
-    assertOneFailedStop(install, 2);
-    assertTrue(install.logTexts().contains("Error: Java container directory not found: " + install.windowsPath()
-        + "\\omjre"), install.logTexts().toString());
+    assertStartFails(install, 2, "Error: Java container directory not found: " + install.windowsPath() + "\\omjre");
     assertTrue(install.logTexts().contains("Error: Could not find JRE home"), install.logTexts().toString());
     assertTrue(install.output().contains("Could not find a valid JVM to use: Java container directory not found: "),
         install.output());
@@ -402,22 +405,14 @@ class ServiceHostTest {
   void emptyRuntimeContainer() throws Exception {
     Install install = install("emptyjre").properties();
     Files.createDirectories(install.dir.resolve("omjre"));
-    install.ombackup("-install");
-    install.sc("start");
-    assertOneFailedStop(install, 2);
-    assertTrue(install.logTexts().contains(
-        "Error: Java container directory don't seem to have any JRE directories."), install.logTexts().toString());
+    assertStartFails(install, 2, "Error: Java container directory don't seem to have any JRE directories.");
     install.ombackup("-uninstall");
   }
 
   @Test
   void missingMainClass() throws Exception {
     Install install = install("nomain").withJre("jre17").properties("main-class=com.example.Missing");
-    install.ombackup("-install");
-    install.sc("start");
-    assertOneFailedStop(install, 2);
-    assertTrue(install.logTexts().contains("Error: Exception occurred while searching for main class"),
-        install.logTexts().toString());
+    assertStartFails(install, 2, "Error: Exception occurred while searching for main class");
     assertTrue(install.output().contains("java.lang.NoClassDefFoundError: com/example/Missing"), install.output());
     assertNoJniWarnings(install.output());
     install.ombackup("-uninstall");
@@ -426,11 +421,7 @@ class ServiceHostTest {
   @Test
   void throwingMain() throws Exception {
     Install install = install("throw").withJre("jre17").properties().agent("mode=throw");
-    install.ombackup("-install");
-    install.sc("start");
-    assertOneFailedStop(install, 2);
-    assertTrue(install.logTexts().contains("Error: Exception occurred while invokin main method"),
-        install.logTexts().toString());
+    assertStartFails(install, 2, "Error: Exception occurred while invokin main method");
     assertTrue(install.output().contains("java.lang.IllegalStateException: sample agent refused to start"),
         install.output());
     assertNoJniWarnings(install.output());
@@ -444,24 +435,17 @@ class ServiceHostTest {
     // jre17 layout of the other tests starts.
     Install install = install("java8layout").withJre("jre17").properties();
     Files.createDirectories(install.dir.resolve("omjre/jre17/lib/ext"));
-    install.ombackup("-install");
-    install.sc("start");
-    assertOneFailedStop(install, 2);
+    assertStartFails(install, 2, "Error: Could not create java VM");
     String output = install.output();
     assertTrue(output.contains("-Djava.ext.dirs=" + install.dir + "/omjre/jre17/lib:" + install.dir
         + "/omjre/jre17/lib/ext\n"), output);
-    assertTrue(install.logTexts().contains("Error: Could not create java VM"), install.logTexts().toString());
     install.ombackup("-uninstall");
   }
 
   @Test
   void noInvokerEndsWithCodeOneAndAnEventLogReport() throws Exception {
     Install install = install("noinvoker").withJre("jre17").properties("working-dir=C:\\no\\such\\folder");
-    install.ombackup("-install");
-    install.sc("start");
-    assertOneFailedStop(install, 1);
-    assertTrue(install.logTexts().contains("Error: Could not set working dir: C:\\no\\such\\folder"),
-        install.logTexts().toString());
+    assertStartFails(install, 1, "Error: Could not set working dir: C:\\no\\such\\folder");
     assertTrue(eventLog().contains(install.name + "\t1\t0\t0x20000001\tS-1-22-1-" + uid() + "\tinvocation failed"),
         eventLog().toString());
     install.ombackup("-uninstall");
