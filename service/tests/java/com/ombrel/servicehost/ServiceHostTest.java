@@ -130,6 +130,14 @@ class ServiceHostTest {
           + read(log()));
     }
 
+    /** Installs and starts the service and waits for `state`. */
+    void installAndStart(int state) throws Exception {
+      ombackup("-install");
+      Result started = sc("start");
+      assertEquals(0, started.code, started.out);
+      awaitState(state);
+    }
+
     List<Status> reports() throws IOException {
       List<Status> out = new ArrayList<>();
       for (String line : Files.readAllLines(serviceFolder().resolve("status.log"))) {
@@ -305,9 +313,7 @@ class ServiceHostTest {
     }
     Install install = install("tray").withJre("jre17").properties();
     Files.write(install.dir.resolve("ombackup.properties"), List.of("service.port=" + port));
-    install.ombackup("-install");
-    install.sc("start");
-    install.awaitState(4);
+    install.installAndStart(4);
     long end = System.nanoTime() + TimeUnit.SECONDS.toNanos(30);
     while (!install.events().contains("tray protocol on port " + port) && System.nanoTime() < end) Thread.sleep(50);
     assertTrue(install.events().contains("tray protocol on port " + port), install.events().toString());
@@ -345,9 +351,7 @@ class ServiceHostTest {
   @Test
   void javaReportsItsOwnShutdown() throws Exception {
     Install install = install("notify").withJre("jre17").properties().agent("mode=notify", "notifyDelay=300");
-    install.ombackup("-install");
-    assertEquals(0, install.sc("start").code);
-    install.awaitState(1);
+    install.installAndStart(1);
     assertEquals("0", install.awaitExitCode());
     List<Status> reports = install.reports();
     List<Status> stopped = reports.stream().filter(s -> s.state == 1).collect(Collectors.toList());
@@ -362,9 +366,7 @@ class ServiceHostTest {
   @Test
   void aWrongHandleIsIgnored() throws Exception {
     Install install = install("wrong").withJre("jre17").properties().agent("mode=notify-wrong", "notifyDelay=100");
-    install.ombackup("-install");
-    assertEquals(0, install.sc("start").code);
-    install.awaitState(4);
+    install.installAndStart(4);
     long end = System.nanoTime() + TimeUnit.SECONDS.toNanos(30);
     while (!install.events().contains("shutdownNotification returned") && System.nanoTime() < end) Thread.sleep(20);
     assertTrue(install.events().contains("shutdownNotification wrong"), install.events().toString());
@@ -380,9 +382,7 @@ class ServiceHostTest {
   @Test
   void removingARunningServiceStopsItFirst() throws Exception {
     Install install = install("remove").withJre("jre17").properties().agent("stopDelay=1500");
-    install.ombackup("-install");
-    assertEquals(0, install.sc("start").code);
-    install.awaitState(4);
+    install.installAndStart(4);
     Result removed = install.ombackup("-uninstall");
     assertEquals(0, removed.code);
     assertTrue(Pattern.matches(Pattern.quote("Stopping " + install.display + ".") + "\\.+\n"
