@@ -7,7 +7,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "hash/hash_support.h"
 #include "hash/protection.h"
 
 namespace om {

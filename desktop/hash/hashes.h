@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "hash/block_hash.h"
-#include "hash/hash_support.h"
 #include "hash/protection.h"
 
 namespace om {

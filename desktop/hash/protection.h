@@ -2,6 +2,7 @@
 // and strings, the hash base class THash and the keyed-hash link TMAC.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,6 +17,9 @@ using TProtectionActions = uint8_t;  // bit set of ProtectionAction
 constexpr TProtectionActions kAllProtectionActions = 0x1F;
 
 class TProtection;
+
+// Overwrites length bytes in a way the compiler does not drop.
+void SecureZero(void* p, size_t length);
 
 // Class reference of a protection class ("class of TProtection").
 struct TProtectionClass {
