@@ -1,7 +1,7 @@
 // What the hashes over fixed-size blocks share (the MD4 family, HAVAL, Square):
 // the byte counter, the block buffer, the chaining state that is also the
-// digest, and the padding of the last block. A class brings its compression
-// function and the tail it writes after the padding.
+// digest, Reset, Update and the padding of Finish. A class brings its start
+// state, its compression function and what it changes of the padding.
 #pragma once
 
 #include <cstdint>
@@ -44,35 +44,43 @@ public:
     if (length) std::memcpy(FBuffer, p, static_cast<size_t>(length));
   }
 
-  uint8_t* DigestBytes() override { return reinterpret_cast<uint8_t*>(FDigest); }
-
-protected:
-  virtual void CompressBlocks(const uint8_t* data, int64_t count) = 0;
-  // The blocks of the padding; most classes compress them like any other.
-  virtual void CompressFinalBlock(const uint8_t* block) { CompressBlocks(block, 1); }
-
-  // Empties the buffer and the counter; the class sets its start state.
-  void ClearBlocks() {
+  void Reset() override {
     std::memset(FBuffer, 0, sizeof(FBuffer));
     FCount = 0;
+    InitState();
+    ResetHook();
   }
 
-  // The pad byte after the data, zeros, and the last tailSize bytes of the
-  // block written by writeTail (in a block of their own when the pad leaves no
-  // room); both compressed, and the buffer left zero-filled.
-  template <class WriteTail>
-  void PadAndCompress(uint8_t padByte, unsigned tailSize, WriteTail writeTail) {
+  // The pad byte after the data, zeros, and the tail in the last TailSize bytes
+  // of the block (in a block of its own when the pad leaves no room); the
+  // buffer is left zero-filled.
+  void Finish() override {
     unsigned pos = static_cast<unsigned>(FCount % BlockSize);
-    FBuffer[pos++] = padByte;
+    FBuffer[pos++] = PadByte();
     std::memset(FBuffer + pos, 0, BlockSize - pos);
-    if (pos > BlockSize - tailSize) {
+    if (pos > BlockSize - TailSize()) {
       CompressFinalBlock(FBuffer);
       std::memset(FBuffer, 0, BlockSize);
     }
-    writeTail(FBuffer + BlockSize - tailSize);
+    WriteTail(FBuffer + BlockSize - TailSize());
     CompressFinalBlock(FBuffer);
     std::memset(FBuffer, 0, BlockSize);
+    FinishDigest();
+    FinishHook();
   }
+
+  uint8_t* DigestBytes() override { return reinterpret_cast<uint8_t*>(FDigest); }
+
+protected:
+  virtual void InitState() = 0;  // start values of the state words
+  virtual void CompressBlocks(const uint8_t* data, int64_t count) = 0;
+  // The blocks of the padding; most classes compress them like any other.
+  virtual void CompressFinalBlock(const uint8_t* block) { CompressBlocks(block, 1); }
+  virtual uint8_t PadByte() const { return 0x80; }
+  virtual unsigned TailSize() const { return 8; }
+  // Most tails are the bit count, little-endian.
+  virtual void WriteTail(uint8_t* tail) { StoreBitCount(tail, false); }
+  virtual void FinishDigest() {}  // after the last compression
 
   // The message length in bits, 64 bits wide, so long inputs keep their true length.
   void StoreBitCount(uint8_t* at, bool bigEndian) const {

@@ -94,13 +94,11 @@ void THash_Haval256::SelectHavalPasses() {
   FCompress = FPasses == 3 ? Compress<3> : FPasses == 4 ? Compress<4> : Compress<5>;
 }
 
-void THash_Haval256::Reset() {
+void THash_Haval256::InitState() {
   SelectHavalPasses();
-  ClearBlocks();
   static const uint32_t kStart[8] = {0x243F6A88u, 0x85A308D3u, 0x13198A2Eu, 0x03707344u,
                                      0xA4093822u, 0x299F31D0u, 0x082EFA98u, 0xEC4E6C89u};
   std::memcpy(FDigest, kStart, sizeof(kStart));
-  ResetHook();
 }
 
 void THash_Haval256::CompressBlocks(const uint8_t* data, int64_t count) {
@@ -108,19 +106,16 @@ void THash_Haval256::CompressBlocks(const uint8_t* data, int64_t count) {
   for (int64_t i = 0; i < count; ++i) FCompress(FDigest, data + 128 * i);
 }
 
-// The tail of the last block: version 1 with the pass count, the digest
-// length in bits divided by 4, the bit count.
-void THash_Haval256::Finish() {
-  PadAndCompress(0x01, 10, [this](uint8_t* tail) {
-    tail[0] = static_cast<uint8_t>(FPasses * 8 + 1);
-    tail[1] = static_cast<uint8_t>(DigestSize() * 8 / 4);
-    StoreBitCount(tail + 2, false);
-  });
-  TailorDigest();
-  FinishHook();
+// Version 1 with the pass count, the digest length in bits divided by 4, the
+// bit count.
+void THash_Haval256::WriteTail(uint8_t* tail) {
+  tail[0] = static_cast<uint8_t>(FPasses * 8 + 1);
+  tail[1] = static_cast<uint8_t>(DigestSize() * 8 / 4);
+  StoreBitCount(tail + 2, false);
 }
 
-void THash_Haval256::TailorDigest() {
+// The output tailoring: the eight words folded to the digest size.
+void THash_Haval256::FinishDigest() {
   uint32_t* fp = FDigest;
   const uint32_t t4 = fp[4], t5 = fp[5], t6 = fp[6], t7 = fp[7];
   uint32_t temp;

@@ -88,20 +88,8 @@ void THash_MD4::InitState() {
   std::memcpy(FDigest, kStart, sizeof(kStart));
 }
 
-void THash_MD4::Reset() {
-  ClearBlocks();
-  InitState();
-  ResetHook();
-}
-
 void THash_MD4::CompressBlocks(const uint8_t* data, int64_t count) {
   for (int64_t i = 0; i < count; ++i) CompressBlock(data + 64 * i);
-}
-
-void THash_MD4::Finish() {
-  PadAndCompress(PadByte(), 8, [this](uint8_t* tail) { StoreBitCount(tail, BigEndianCount()); });
-  FinishDigest();
-  FinishHook();
 }
 
 // --- MD4 -------------------------------------------------------------------

@@ -92,11 +92,9 @@ inline uint32_t Load32(const uint8_t* p) {
 
 }  // namespace
 
-void THash_Square::Reset() {
-  ClearBlocks();
+void THash_Square::InitState() {
   static const uint32_t kStart[4] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u};
   std::memcpy(FDigest, kStart, sizeof(kStart));
-  ResetHook();
 }
 
 void THash_Square::Compress(const uint8_t* block, const uint8_t* tweak) {
@@ -143,10 +141,5 @@ void THash_Square::CompressBlocks(const uint8_t* data, int64_t count) {
 }
 
 void THash_Square::CompressFinalBlock(const uint8_t* block) { Compress(block, block); }
-
-void THash_Square::Finish() {
-  PadAndCompress(0x80, 8, [this](uint8_t* tail) { StoreBitCount(tail, false); });
-  FinishHook();
-}
 
 }  // namespace om

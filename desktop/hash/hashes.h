@@ -24,17 +24,12 @@ class THash_MD4 : public TBlockHash<64, 10> {
   OM_PROTECTION_CLASS()
 public:
   using TBlockHash::TBlockHash;
-  void Reset() override;
-  void Finish() override;
 
 protected:
   virtual void CompressBlock(const uint8_t* block);
-  virtual void InitState();                 // start values of the state words
-  virtual uint8_t PadByte() const { return 0x80; }
-  virtual bool BigEndianCount() const { return false; }
-  virtual void FinishDigest() {}            // after the last compression
   // Whole blocks straight from the input; a class may take several at once.
   void CompressBlocks(const uint8_t* data, int64_t count) override;
+  void InitState() override;
 };
 
 // A member of the MD4 family with a compression function of its own.
@@ -69,7 +64,7 @@ public:
 protected:
   void CompressBlock(const uint8_t* block) override;
   void CompressBlocks(const uint8_t* data, int64_t count) override;
-  bool BigEndianCount() const override { return true; }
+  void WriteTail(uint8_t* tail) override { StoreBitCount(tail, true); }
   void FinishDigest() override;
   bool FRotate = false;
 };
@@ -99,15 +94,17 @@ class THash_Haval256 : public TBlockHash<128, 8> {
   OM_PROTECTION_CLASS()
 public:
   using TBlockHash::TBlockHash;
-  void Reset() override;
-  void Finish() override;
   void SelectHavalPasses();
   int Passes() const { return FPasses; }
   void SetPasses(int passes) { FPasses = passes; }
 
 protected:
+  void InitState() override;
   void CompressBlocks(const uint8_t* data, int64_t count) override;
-  void TailorDigest();
+  uint8_t PadByte() const override { return 0x01; }
+  unsigned TailSize() const override { return 10; }
+  void WriteTail(uint8_t* tail) override;
+  void FinishDigest() override;
 
   int FPasses = 0;
   void (*FCompress)(uint32_t* state, const uint8_t* block) = nullptr;
@@ -149,8 +146,6 @@ class THash_Square : public TBlockHash<16, 4> {
   OM_PROTECTION_CLASS()
 public:
   using TBlockHash::TBlockHash;
-  void Reset() override;
-  void Finish() override;
 
 protected:
   // One encryption keyed by the chaining value; the low byte of new state word
@@ -158,6 +153,7 @@ protected:
   void Compress(const uint8_t* block, const uint8_t* tweak);
   void CompressBlocks(const uint8_t* data, int64_t count) override;
   void CompressFinalBlock(const uint8_t* block) override;
+  void InitState() override;
 };
 
 // Base of the checksums; no algorithm of its own.
