@@ -79,6 +79,8 @@ using UniqueFile = UniqueResource<owners::Traits<HANDLE, owners::invalidHandle, 
 using UniqueFind = UniqueResource<owners::Traits<HANDLE, owners::invalidHandle, FindClose>>;
 using UniqueChangeNotification =
     UniqueResource<owners::Traits<HANDLE, owners::invalidHandle, FindCloseChangeNotification>>;
+using UniqueVolumeMountPointFind =
+    UniqueResource<owners::Traits<HANDLE, owners::invalidHandle, FindVolumeMountPointClose>>;
 using UniqueServiceHandle = UniqueResource<owners::Traits<SC_HANDLE, owners::none<SC_HANDLE>, CloseServiceHandle>>;
 using UniqueHkey = UniqueResource<owners::Traits<HKEY, owners::none<HKEY>, RegCloseKey>>;
 using UniqueModule = UniqueResource<owners::Traits<HMODULE, owners::none<HMODULE>, FreeLibrary>>;

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/jni/testing/fake_jni.h"
-#include "checksgfiles_natives.h"
+#include "com_halvane_exchange_check_CheckSGFiles.h"
 
 namespace {
 

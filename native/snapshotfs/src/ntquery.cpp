@@ -1,6 +1,7 @@
 // com.ombrel.disk.win32.Win32NtDll: NtQueryInformationFile and NtQueryDirectoryFile
 // through entry addresses that Java looked up with Win32Kernel.GetProcAddress.
-#include "jnienv.h"
+#include "com_ombrel_disk_win32_Win32NtDll.h"
+#include "natives.h"
 
 using namespace omnative;
 
@@ -47,15 +48,15 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32NtDll_NtQueryInformationF
                                                                                    jbyteArray data) {
   if (!entry) return kInvalidParameter;
   if (!data) return kOutOfMemory;
-  ULONG length = static_cast<ULONG>(arrayLength(env, data));
-  auto query = reinterpret_cast<QueryInformationFile>(toPointer(entry));
+  ULONG length = static_cast<ULONG>(env->GetArrayLength(data));
+  auto query = fromJava<QueryInformationFile>(entry);
   IoStatusBlock block{};
   LONG status;
   {
-    Pinned buffer(env, data, Pinned::kCopyBack);
+    PinnedArray buffer(env, data, PinnedArray::kCopyBack);
     if (!buffer.ok()) return kOutOfMemory;
-    status = query(toHandle(handle), &block, buffer.bytes(), length, informationClass);
-    status = settle(toHandle(handle), status, block);
+    status = query(fromJava<HANDLE>(handle), &block, buffer.bytes(), length, informationClass);
+    status = settle(fromJava<HANDLE>(handle), status, block);
   }
   return convention(status);
 }
@@ -66,16 +67,16 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32NtDll_NtQueryDirectoryFil
                                                                                  jbyteArray data) {
   if (!entry) return kInvalidParameter;
   if (!data) return kOutOfMemory;
-  ULONG length = static_cast<ULONG>(arrayLength(env, data));
-  auto query = reinterpret_cast<QueryDirectoryFile>(toPointer(entry));
+  ULONG length = static_cast<ULONG>(env->GetArrayLength(data));
+  auto query = fromJava<QueryDirectoryFile>(entry);
   IoStatusBlock block{};
   LONG status;
   {
-    Pinned buffer(env, data, Pinned::kCopyBack);
+    PinnedArray buffer(env, data, PinnedArray::kCopyBack);
     if (!buffer.ok()) return kOutOfMemory;
-    status = query(toHandle(handle), nullptr, nullptr, nullptr, &block, buffer.bytes(), length, informationClass,
+    status = query(fromJava<HANDLE>(handle), nullptr, nullptr, nullptr, &block, buffer.bytes(), length, informationClass,
                    FALSE, nullptr, FALSE);
-    status = settle(toHandle(handle), status, block);
+    status = settle(fromJava<HANDLE>(handle), status, block);
   }
   return convention(status);
 }

@@ -2,7 +2,8 @@
 // copies between it and Java byte arrays.
 #include <cstring>
 
-#include "jnienv.h"
+#include "com_halvane_common_win32_VirtualBuffer.h"
+#include "natives.h"
 
 using namespace omnative;
 
@@ -35,11 +36,11 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s__JI_3B(JNIEnv* env, jclass, jlong address,
                                                                                  jint size, jbyteArray source) {
   if (!source) return kComOutOfMemory;
-  uint64_t count = static_cast<uint64_t>(arrayLength(env, source));
+  uint64_t count = static_cast<uint64_t>(env->GetArrayLength(source));
   uint64_t room = size < 0 ? 0 : static_cast<uint64_t>(size);
-  Pinned bytes(env, source, Pinned::kCopyBack);
+  PinnedArray bytes(env, source, PinnedArray::kCopyBack);
   if (!bytes.ok()) return kComOutOfMemory;
-  return boundedCopy(toPointer(address), room, bytes.bytes(), count);
+  return boundedCopy(fromJava<void*>(address), room, bytes.bytes(), count);
 }
 
 // Copies `length` bytes from `address` into the array; the array's length bounds the copy.
@@ -47,29 +48,29 @@ JNIEXPORT jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s___3
                                                                                  jbyteArray destination,
                                                                                  jlong address, jint length) {
   if (!destination) return kComOutOfMemory;
-  uint64_t room = static_cast<uint64_t>(arrayLength(env, destination));
+  uint64_t room = static_cast<uint64_t>(env->GetArrayLength(destination));
   // A negative length is a count beyond any array.
   uint64_t count = length < 0 ? room + 1 : static_cast<uint64_t>(length);
-  Pinned bytes(env, destination, Pinned::kCopyBack);
+  PinnedArray bytes(env, destination, PinnedArray::kCopyBack);
   if (!bytes.ok()) return kComOutOfMemory;
-  return boundedCopy(bytes.bytes(), room, toPointer(address), count);
+  return boundedCopy(bytes.bytes(), room, fromJava<const void*>(address), count);
 }
 
 JNIEXPORT jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_VirtualAlloc(JNIEnv* env, jclass,
                                                                                jlongArray address, jint size,
                                                                                jint type, jint protection) {
   if (!isOutArray(env, address)) return kInvalidParameter;
-  LPVOID wanted = toPointer(takeLong(env, address));
+  LPVOID wanted = fromJava<LPVOID>(takeLong(env, address));
   LPVOID block = VirtualAlloc(wanted, static_cast<SIZE_T>(static_cast<uint32_t>(size)), static_cast<DWORD>(type),
                               static_cast<DWORD>(protection));
   jint status = block ? 0 : static_cast<jint>(GetLastError());
-  putLong(env, address, fromPointer(block));
+  setOut(env, address, toJava(block));
   return status;
 }
 
 JNIEXPORT jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_VirtualFree(JNIEnv*, jclass, jlong address,
                                                                               jint size, jint type) {
-  return VirtualFree(toPointer(address), static_cast<SIZE_T>(static_cast<uint32_t>(size)), static_cast<DWORD>(type))
+  return VirtualFree(fromJava<LPVOID>(address), static_cast<SIZE_T>(static_cast<uint32_t>(size)), static_cast<DWORD>(type))
              ? 0
              : static_cast<jint>(GetLastError());
 }

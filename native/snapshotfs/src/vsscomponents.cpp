@@ -3,6 +3,9 @@
 // has been loaded, and the properties of a created snapshot.
 #include <cstddef>
 
+#include "com_ombrel_vss_win32_VssSnapshotProperties.h"
+#include "com_ombrel_vss_win32_VssWriterComponentExt.h"
+#include "com_ombrel_vss_win32_VssWriterComponentsExt.h"
 #include "vssbridge.h"
 
 using namespace omnative;
@@ -28,7 +31,7 @@ static_assert(offsetof(VSS_SNAPSHOT_PROP, m_tsCreationTimestamp) == 112, "VSS_SN
 static_assert(offsetof(VSS_SNAPSHOT_PROP, m_eStatus) == 120, "VSS_SNAPSHOT_PROP layout");
 
 const VSS_SNAPSHOT_PROP* block(jlong properties) {
-  return static_cast<const VSS_SNAPSHOT_PROP*>(toPointer(properties));
+  return fromJava<const VSS_SNAPSHOT_PROP*>(properties);
 }
 
 jint textLength(const WCHAR* text) {
@@ -42,17 +45,17 @@ jint textLength(const WCHAR* text) {
 void copyText(JNIEnv* env, const WCHAR* text, jcharArray out) {
   if (!text || !out) return;
   jint length = textLength(text);
-  jsize room = arrayLength(env, out);
+  jsize room = env->GetArrayLength(out);
   if (length > room) length = room;
-  if (length > 0) setCharRegion(env, out, 0, length, reinterpret_cast<const jchar*>(text));
+  if (length > 0) env->SetCharArrayRegion(out, 0, length, reinterpret_cast<const jchar*>(text));
 }
 
 void copyGuid(JNIEnv* env, const GUID& guid, jbyteArray out) {
   if (!out) return;
   jbyte bytes[kGuidSize];
   guidBytes(guid, bytes);
-  jsize room = arrayLength(env, out);
-  setByteRegion(env, out, 0, room < kGuidSize ? room : kGuidSize, bytes);
+  jsize room = env->GetArrayLength(out);
+  env->SetByteArrayRegion(out, 0, room < kGuidSize ? room : kGuidSize, bytes);
 }
 
 }  // namespace
@@ -178,7 +181,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssSnapshotProperties, GetStatus)(JNIEnv*, jcl
 
 JNIEXPORT void JNICALL VSS_NATIVE(VssSnapshotProperties, VssFreeSnapshotProperties)(JNIEnv*, jclass,
                                                                                     jlong properties) {
-  auto* allocated = static_cast<VSS_SNAPSHOT_PROP*>(toPointer(properties));
+  auto* allocated = fromJava<VSS_SNAPSHOT_PROP*>(properties);
   if (!allocated) return;
   VssFreeSnapshotPropertiesInternal(allocated);
   delete allocated;

@@ -12,7 +12,7 @@
 #include <sys/xattr.h>
 #endif
 
-#include "jnienv.h"
+#include "natives.h"
 
 TEST(SnapshotFsGuid, BytesInMemoryOrder) {
   GUID guid{0x00112233, 0x4455, 0x6677, {0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}};

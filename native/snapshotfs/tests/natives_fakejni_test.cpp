@@ -13,41 +13,10 @@
 #include "platform/jni/testing/fake_jni.h"
 #include "platform/win32.h"
 
-extern "C" {
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_LoadLibrary(JNIEnv*, jclass, jstring, jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetProcAddress(JNIEnv*, jclass, jlong, jstring, jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_FindFirstFile0(JNIEnv*, jclass, jstring, jint, jint, jlongArray,
-                                                                   jbyteArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_FindNextFile(JNIEnv*, jclass, jlong, jbyteArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_FindClose(JNIEnv*, jclass, jlong);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileAttributesEx(JNIEnv*, jclass, jstring, jbyteArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_SetFileAttributes(JNIEnv*, jclass, jstring, jint);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurityLength(JNIEnv*, jclass, jstring);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurity(JNIEnv*, jclass, jstring, jbyteArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_CreateFile0(JNIEnv*, jclass, jstring, jint, jint, jint, jint,
-                                                                jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_WriteFile(JNIEnv*, jclass, jlong, jbyteArray, jint, jint,
-                                                              jintArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileInformationByHandle(JNIEnv*, jclass, jlong, jbyteArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_CloseHandle(JNIEnv*, jclass, jlong);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_SetFilePointerEx(JNIEnv*, jclass, jlong, jlong, jint);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupRead(JNIEnv*, jclass, jlong, jbyteArray, jint, jint,
-                                                               jintArray, jboolean, jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupReadAbort(JNIEnv*, jclass, jlong, jboolean, jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupWrite(JNIEnv*, jclass, jlong, jbyteArray, jint, jint,
-                                                                jintArray, jboolean, jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupWriteAbort(JNIEnv*, jclass, jlong, jboolean, jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupSeek(JNIEnv*, jclass, jlong, jlong, jlongArray, jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32NtDll_NtQueryInformationFile(JNIEnv*, jclass, jlong, jlong, jint,
-                                                                          jbyteArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32NtDll_NtQueryDirectoryFile(JNIEnv*, jclass, jlong, jlong, jint,
-                                                                        jbyteArray);
-jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s__JI_3B(JNIEnv*, jclass, jlong, jint, jbyteArray);
-jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s___3BJI(JNIEnv*, jclass, jbyteArray, jlong, jint);
-jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_VirtualAlloc(JNIEnv*, jclass, jlongArray, jint, jint, jint);
-jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_VirtualFree(JNIEnv*, jclass, jlong, jint, jint);
-jint JNICALL Java_com_ombrel_host_win32_Win32CpuId_cpuid(JNIEnv*, jclass, jintArray, jint);
-}
+#include "com_halvane_common_win32_VirtualBuffer.h"
+#include "com_ombrel_disk_win32_Win32Kernel.h"
+#include "com_ombrel_disk_win32_Win32NtDll.h"
+#include "com_ombrel_host_win32_Win32CpuId.h"
 
 namespace {
 

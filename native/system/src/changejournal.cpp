@@ -2,11 +2,11 @@
 // querying a volume's change journal, enumerating its master file table and
 // reading the journal from a USN on. Records reach Java one buffer at a time.
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "bridge.h"
+#include "com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal.h"
 
 using namespace rasbridge;
 
@@ -43,13 +43,7 @@ void throwJournalException(JNIEnv* env, DWORD code) {
     throwIOException(env, code);
     return;
   }
-  char* text = formatSystemMessage(code);
-  jstring message = env->NewStringUTF(text);
-  LocalFree(text);
-  if (!message) return;
-  auto error = static_cast<jthrowable>(env->NewObject(type, init, message, static_cast<jint>(code)));
-  env->DeleteLocalRef(message);
-  if (error) env->Throw(error);
+  throwWithCode(env, type, init, code);
 }
 
 jlong unsignedLong(DWORD value) { return static_cast<jlong>(static_cast<uint64_t>(value)); }
@@ -80,15 +74,10 @@ jobjectArray batch(JNIEnv* env, const BYTE* buffer, DWORD filled) {
       env->DeleteLocalRef(records);
       return nullptr;
     }
-    jsize nameLength = record.FileNameLength / 2;
-    jchar* name = new (std::nothrow) jchar[nameLength ? nameLength : 1];
-    if (!name) {
-      env->DeleteLocalRef(records);
-      return nullptr;
-    }
-    std::memcpy(name, buffer + at + record.FileNameOffset, static_cast<size_t>(nameLength) * 2);
-    jstring text = env->NewString(name, nameLength);
-    delete[] name;
+    // The name is not aligned inside the buffer: copied out before it is read.
+    WString name(record.FileNameLength / 2, 0);
+    std::memcpy(&name[0], buffer + at + record.FileNameOffset, name.size() * 2);
+    jstring text = newString(env, name);
     jobject object = text ? env->NewObject(recordClass, recordInit, text, unsignedLong(record.SourceInfo),
                                            unsignedLong(record.Reason), unsignedLong(record.FileAttributes),
                                            static_cast<jlong>(record.Usn),
@@ -131,7 +120,7 @@ JNIEXPORT jint JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChang
     JNIEnv* env, jclass, jlong volume) {
   CREATE_USN_JOURNAL_DATA create{};
   DWORD returned = 0;
-  if (!DeviceIoControl(toHandle(volume), FSCTL_CREATE_USN_JOURNAL, &create, sizeof create, nullptr, 0, &returned,
+  if (!DeviceIoControl(fromJava<HANDLE>(volume), FSCTL_CREATE_USN_JOURNAL, &create, sizeof create, nullptr, 0, &returned,
                        nullptr)) {
     throwIOException(env, GetLastError());
     return 0;
@@ -143,7 +132,7 @@ JNIEXPORT jobject JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsCh
     JNIEnv* env, jclass, jlong volume) {
   USN_JOURNAL_DATA data{};
   DWORD returned = 0;
-  if (!DeviceIoControl(toHandle(volume), FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &data, sizeof data, &returned,
+  if (!DeviceIoControl(fromJava<HANDLE>(volume), FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &data, sizeof data, &returned,
                        nullptr)) {
     DWORD error = GetLastError();
     if (error == ERROR_JOURNAL_NOT_ACTIVE) throwJournalException(env, error);
@@ -166,22 +155,15 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChan
     throwNullPointer(env);
     return 0;
   }
-  char root[8];
-  std::snprintf(root, sizeof root, "%c:\\", static_cast<char>(driveLetter));
-  HANDLE folder = CreateFileA(root, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) {
+  const WCHAR root[] = {static_cast<WCHAR>(driveLetter), u':', u'\\', 0};
+  om::UniqueFile folder(CreateFileW(root, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!folder || !GetFileInformationByHandle(folder.get(), &information)) {
     throwIOException(env, GetLastError());
     return 0;
   }
-  BY_HANDLE_FILE_INFORMATION information;
-  BOOL known = GetFileInformationByHandle(folder, &information);
-  DWORD error = known ? ERROR_SUCCESS : GetLastError();
-  CloseHandle(folder);
-  if (!known) {
-    throwIOException(env, error);
-    return 0;
-  }
+  folder.reset();
   jlong rootReference =
       static_cast<jlong>((static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow);
 
@@ -191,9 +173,9 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChan
   std::memset(buffer, 0, sizeof buffer);
   for (;;) {
     DWORD filled = 0;
-    if (!DeviceIoControl(toHandle(volume), FSCTL_ENUM_USN_DATA, &enumData, sizeof enumData, buffer, sizeof buffer,
+    if (!DeviceIoControl(fromJava<HANDLE>(volume), FSCTL_ENUM_USN_DATA, &enumData, sizeof enumData, buffer, sizeof buffer,
                          &filled, nullptr)) {
-      error = GetLastError();
+      DWORD error = GetLastError();
       if (error == ERROR_HANDLE_EOF) return rootReference;
       throwIOException(env, error);
       return 0;
@@ -226,7 +208,7 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsC
   std::memset(buffer, 0, sizeof buffer);
   for (;;) {
     DWORD filled = 0;
-    if (!DeviceIoControl(toHandle(volume), FSCTL_READ_USN_JOURNAL, &readData, sizeof readData, buffer, sizeof buffer,
+    if (!DeviceIoControl(fromJava<HANDLE>(volume), FSCTL_READ_USN_JOURNAL, &readData, sizeof readData, buffer, sizeof buffer,
                          &filled, nullptr)) {
       throwIOException(env, GetLastError());
       return JNI_FALSE;

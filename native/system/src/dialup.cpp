@@ -9,6 +9,8 @@
 #include <mutex>
 
 #include "bridge.h"
+#include "com_ombrel_agentframework_os_dialup_DialupJNI.h"
+#include "com_ombrel_system_Internet.h"
 #include "platform/rasapi/ras_layout.h"
 
 using namespace rasbridge;
@@ -39,7 +41,7 @@ RasEntryClass rasEntry;
 
 // Copies a Java string into a fixed field, cut to leave room for the terminator.
 bool copyField(JNIEnv* env, jstring text, char* field, size_t size) {
-  JavaUtf bytes(env, text);
+  JavaBytes bytes(env, text);
   if (!bytes.ok()) return false;
   std::strncpy(field, bytes.get(), size - 1);
   field[size - 1] = 0;
@@ -211,7 +213,7 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasDi
                                        &connection);
   wipe(params.szPassword, sizeof params.szPassword);
   if (error != 0) return 600 - static_cast<jlong>(error);
-  return fromPointer(connection);
+  return toJava(connection);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasGetConnectStatus(JNIEnv*, jclass,
@@ -219,14 +221,14 @@ JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasGet
   if (!ras.usable || !ras.getConnectStatus) return kStatusFailed;
   rasapi::ConnStatusA status{};
   status.dwSize = sizeof status;
-  if (entry<GetConnectStatusFn>(ras.getConnectStatus)(toHandle(connection), &status) != 0) return kStatusFailed;
+  if (entry<GetConnectStatusFn>(ras.getConnectStatus)(fromJava<HANDLE>(connection), &status) != 0) return kStatusFailed;
   return static_cast<jint>(status.rasconnstate);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasHangUp(JNIEnv*, jclass,
                                                                                    jlong connection) {
   if (!ras.usable) return -1;
-  return static_cast<jint>(entry<HangUpFn>(ras.hangUp)(toHandle(connection)));
+  return static_cast<jint>(entry<HangUpFn>(ras.hangUp)(fromJava<HANDLE>(connection)));
 }
 
 JNIEXPORT jstring JNICALL Java_com_ombrel_system_Internet_queryProxyServers(JNIEnv* env, jclass) {

@@ -6,26 +6,22 @@
 //
 // Windows only: the Linux build has no desktop, so there no window exists, no
 // indicator is made and no icon can be had (each native returns its failure value).
-#include <atomic>
-#include <cstdlib>
-#include <cstring>
 #include <mutex>
+#include <new>
+#include <optional>
+#include <string>
 
 #include "bridge.h"
+#include "com_ombrel_guiutil_DesktopIndicator.h"
+#include "com_ombrel_guiutil_Win32Util.h"
+#include "com_ombrel_util_os_rasbridge.h"
 
 using namespace rasbridge;
 
 namespace {
 
 std::mutex titleLock;
-char* storedTitle = nullptr;  // last title given to rasbridge.SetTitle
-
-char* copyText(const char* text) {
-  size_t size = std::strlen(text) + 1;
-  auto* copy = static_cast<char*>(std::malloc(size));
-  if (copy) std::memcpy(copy, text, size);
-  return copy;
-}
+std::optional<std::string> storedTitle;  // last title given to rasbridge.SetTitle
 
 jfieldID handlerField(JNIEnv* env, jobject self) {
   jclass type = env->GetObjectClass(self);
@@ -47,7 +43,7 @@ struct IndicatorEntry {
   HWND window = nullptr;
   jint image = 0;
   jobject object = nullptr;  // global reference
-  char* tooltip = nullptr;
+  std::string tooltip;
   jmethodID fireClicked = nullptr;
   jfieldID handler = nullptr;
 };
@@ -102,12 +98,11 @@ void createWindowFor(IndicatorEntry* entry) {
 void removeEntry(JNIEnv* env, IndicatorEntry* entry) {
   if (env) {
     // The Java object may already carry a newer entry.
-    if (env->GetLongField(entry->object, entry->handler) == fromPointer(entry))
+    if (env->GetLongField(entry->object, entry->handler) == toJava(entry))
       env->SetLongField(entry->object, entry->handler, 0);
     env->DeleteGlobalRef(entry->object);
   }
   if (entry->window) DestroyWindow(entry->window);
-  std::free(entry->tooltip);
   delete entry;
 }
 
@@ -162,52 +157,49 @@ extern "C" {
 
 JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeEnable(JNIEnv* env, jobject self, jint image,
                                                                            jstring tooltip) {
-  JavaUtf text(env, tooltip);
+  JavaBytes text(env, tooltip);
   if (!text.ok()) return;
   jfieldID handler = handlerField(env, self);
   if (!handler) return;
 #ifdef _WIN32
-  char* copy = copyText(text.get());
-  if (!copy) {
+  std::string copy;
+  try {
+    copy = text.get();
+  } catch (const std::bad_alloc&) {
     throwOutOfMemory(env);
     return;
   }
-  auto* existing = reinterpret_cast<IndicatorEntry*>(static_cast<intptr_t>(env->GetLongField(self, handler)));
+  auto* existing = fromJava<IndicatorEntry*>(env->GetLongField(self, handler));
   std::lock_guard<std::mutex> hold(indicator.lock);
   if (existing) {
     existing->image = image;
-    char* old = existing->tooltip;
-    existing->tooltip = copy;
-    std::free(old);
+    existing->tooltip.swap(copy);
     post(indicator.threadId, kUpdate, existing);
     return;
   }
   jclass type = env->GetObjectClass(self);
   jmethodID fireClicked = type ? env->GetMethodID(type, "fireClicked", "()V") : nullptr;
   if (type) env->DeleteLocalRef(type);
-  if (!fireClicked) {
-    std::free(copy);
-    return;
-  }
+  if (!fireClicked) return;
   auto* entry = new (std::nothrow) IndicatorEntry;
   if (!entry) {
-    std::free(copy);
     throwOutOfMemory(env);
     return;
   }
   entry->image = image;
-  entry->tooltip = copy;
+  entry->tooltip.swap(copy);
   entry->object = env->NewGlobalRef(self);
   entry->fireClicked = fireClicked;
   entry->handler = handler;
-  env->SetLongField(self, handler, fromPointer(entry));
+  env->SetLongField(self, handler, toJava(entry));
   if (indicator.threadId == 0) {
-    if (env->GetJavaVM(&indicator.vm) != JNI_OK ||
-        !CreateThread(nullptr, 0, indicatorThread, &indicator, 0, &indicator.threadId)) {
+    om::UniqueHandle thread;
+    if (env->GetJavaVM(&indicator.vm) == JNI_OK)
+      thread.reset(CreateThread(nullptr, 0, indicatorThread, &indicator, 0, &indicator.threadId));
+    if (!thread) {
       indicator.threadId = 0;
       env->SetLongField(self, handler, 0);
       env->DeleteGlobalRef(entry->object);
-      std::free(entry->tooltip);
       delete entry;
       return;
     }
@@ -229,18 +221,18 @@ JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeDisable(JN
   // Cleared here as well as by the thread, so a second disable posts nothing.
   env->SetLongField(self, handler, 0);
   std::lock_guard<std::mutex> hold(indicator.lock);
-  if (indicator.threadId) post(indicator.threadId, kRemove, reinterpret_cast<IndicatorEntry*>(entry));
+  if (indicator.threadId) post(indicator.threadId, kRemove, fromJava<IndicatorEntry*>(entry));
 #endif
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeLoadImage(JNIEnv* env, jclass, jstring path) {
-  JavaUtf file(env, path);
+  JavaBytes file(env, path);
   if (!file.ok()) return -1;
 #ifdef _WIN32
   HICON icon = ExtractIconA(libraryInstance, file.get(), 0);
   // Null: no icon; 1: not a file that holds icons.
   if (!icon || icon == reinterpret_cast<HICON>(1)) return -1;
-  return static_cast<jint>(reinterpret_cast<intptr_t>(icon));
+  return static_cast<jint>(toJava(icon));
 #else
   return -1;
 #endif
@@ -248,7 +240,7 @@ JNIEXPORT jint JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeLoadImage(
 
 JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeFreeImage(JNIEnv*, jclass, jint icon) {
 #ifdef _WIN32
-  DestroyIcon(reinterpret_cast<HICON>(static_cast<intptr_t>(icon)));
+  DestroyIcon(fromJava<HICON>(icon));
 #else
   (void)icon;
 #endif
@@ -257,7 +249,7 @@ JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeFreeImage(
 JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeRestoreWindow(JNIEnv*, jclass) {
 #ifdef _WIN32
   std::lock_guard<std::mutex> hold(titleLock);
-  HWND window = storedTitle ? findWindow(nullptr, storedTitle) : nullptr;
+  HWND window = storedTitle ? findWindow(nullptr, storedTitle->c_str()) : nullptr;
   if (window) bringForward(window);
 #endif
 }
@@ -269,20 +261,13 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_guiutil_Win32Util_findWindow(JNIEnv* env
     return 0;
   }
 #ifdef _WIN32
-  const char* classText = nullptr;
-  JavaUtf* classCopy = nullptr;
+  std::optional<JavaBytes> classCopy;
   if (className) {
-    classCopy = new JavaUtf(env, className);
-    if (!classCopy->ok()) {
-      delete classCopy;
-      return 0;
-    }
-    classText = classCopy->get();
+    classCopy.emplace(env, className);
+    if (!classCopy->ok()) return 0;
   }
-  JavaUtf name(env, windowName);
-  jlong result = name.ok() ? fromPointer(findWindow(classText, name.get())) : 0;
-  delete classCopy;
-  return result;
+  JavaBytes name(env, windowName);
+  return name.ok() ? toJava(findWindow(classCopy ? classCopy->get() : nullptr, name.get())) : 0;
 #else
   return 0;
 #endif
@@ -291,7 +276,7 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_guiutil_Win32Util_findWindow(JNIEnv* env
 JNIEXPORT jboolean JNICALL Java_com_ombrel_guiutil_Win32Util_sendMessage(JNIEnv*, jclass, jlong window, jint message,
                                                                        jint wParam, jlong lParam) {
 #ifdef _WIN32
-  return PostMessageA(reinterpret_cast<HWND>(static_cast<intptr_t>(window)), static_cast<UINT>(message),
+  return PostMessageA(fromJava<HWND>(window), static_cast<UINT>(message),
                       static_cast<WPARAM>(static_cast<unsigned>(wParam)), static_cast<LPARAM>(lParam))
              ? JNI_TRUE
              : JNI_FALSE;
@@ -304,7 +289,7 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_guiutil_Win32Util_sendMessage(JNIEnv*
 JNIEXPORT jboolean JNICALL Java_com_ombrel_guiutil_Win32Util_showWindow(JNIEnv*, jclass, jlong window,
                                                                       jint command) {
 #ifdef _WIN32
-  return ShowWindow(reinterpret_cast<HWND>(static_cast<intptr_t>(window)), command) ? JNI_TRUE : JNI_FALSE;
+  return ShowWindow(fromJava<HWND>(window), command) ? JNI_TRUE : JNI_FALSE;
 #else
   (void)window, (void)command;
   return JNI_FALSE;
@@ -312,23 +297,21 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_guiutil_Win32Util_showWindow(JNIEnv*,
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_util_os_rasbridge_SetTitle(JNIEnv* env, jclass, jstring title) {
-  JavaUtf text(env, title);
+  JavaBytes text(env, title);
   if (!text.ok()) return;
-  char* copy = copyText(text.get());
-  if (!copy) {
-    throwOutOfMemory(env);
-    return;
-  }
   std::lock_guard<std::mutex> hold(titleLock);
-  std::free(storedTitle);
-  storedTitle = copy;
+  try {
+    storedTitle = text.get();
+  } catch (const std::bad_alloc&) {
+    throwOutOfMemory(env);
+  }
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_util_os_rasbridge_newInstance(JNIEnv*, jclass) {
 #ifdef _WIN32
   std::lock_guard<std::mutex> hold(titleLock);
   // Without a title there is nothing to look for (a null title would match any window).
-  HWND window = storedTitle ? findWindow(nullptr, storedTitle) : nullptr;
+  HWND window = storedTitle ? findWindow(nullptr, storedTitle->c_str()) : nullptr;
   if (!window) return 1;
   bringForward(window);
   return 0;
@@ -338,7 +321,7 @@ JNIEXPORT jint JNICALL Java_com_ombrel_util_os_rasbridge_newInstance(JNIEnv*, jc
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_util_os_rasbridge_ExecShell(JNIEnv* env, jclass, jstring file) {
-  JavaUtf path(env, file);
+  JavaBytes path(env, file);
   if (!path.ok()) return;
 #ifdef _WIN32
   ShellExecuteA(nullptr, "open", path.get(), nullptr, nullptr, SW_HIDE);

@@ -12,27 +12,11 @@
 #include "platform/jni/testing/fake_jni.h"
 #include "platform/win32.h"
 
-extern "C" {
-JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeEnable(JNIEnv*, jobject, jint, jstring);
-JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeDisable(JNIEnv*, jobject);
-JNIEXPORT jint JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeLoadImage(JNIEnv*, jclass, jstring);
-JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeFreeImage(JNIEnv*, jclass, jint);
-JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeRestoreWindow(JNIEnv*, jclass);
-JNIEXPORT jlong JNICALL Java_com_ombrel_guiutil_Win32Util_findWindow(JNIEnv*, jclass, jstring, jstring);
-JNIEXPORT jboolean JNICALL Java_com_ombrel_guiutil_Win32Util_sendMessage(JNIEnv*, jclass, jlong, jint, jint, jlong);
-JNIEXPORT jboolean JNICALL Java_com_ombrel_guiutil_Win32Util_showWindow(JNIEnv*, jclass, jlong, jint);
-JNIEXPORT void JNICALL Java_com_ombrel_util_os_rasbridge_SetTitle(JNIEnv*, jclass, jstring);
-JNIEXPORT jint JNICALL Java_com_ombrel_util_os_rasbridge_newInstance(JNIEnv*, jclass);
-JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_init(JNIEnv*, jclass);
-JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumEntries(JNIEnv*, jclass);
-JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumConnections(JNIEnv*, jclass);
-JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasDial(JNIEnv*, jclass, jstring, jstring,
-                                                                                  jstring);
-JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasGetConnectStatus(JNIEnv*, jclass, jlong);
-JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasHangUp(JNIEnv*, jclass, jlong);
-JNIEXPORT jstring JNICALL Java_com_ombrel_system_Internet_queryProxyServers(JNIEnv*, jclass);
-JNIEXPORT jstring JNICALL Java_com_ombrel_system_Internet_queryProxyBypass(JNIEnv*, jclass);
-}
+#include "com_ombrel_agentframework_os_dialup_DialupJNI.h"
+#include "com_ombrel_guiutil_DesktopIndicator.h"
+#include "com_ombrel_guiutil_Win32Util.h"
+#include "com_ombrel_system_Internet.h"
+#include "com_ombrel_util_os_rasbridge.h"
 
 namespace {
 

@@ -11,38 +11,13 @@
 #include "platform/jni/testing/fake_jni.h"
 #include "platform/win32.h"
 
-extern "C" {
-JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_CreateFile(JNIEnv*, jclass, jstring, jint,
-                                                                                    jint, jlong, jint, jint, jlong);
-JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_BackupRead(JNIEnv*, jclass, jlongArray, jlong,
-                                                                                   jbyteArray, jint, jint, jboolean,
-                                                                                   jboolean);
-JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_GetFileAttributes(JNIEnv*, jclass, jstring);
-JNIEXPORT jint JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeDriveType(JNIEnv*, jclass, jstring);
-JNIEXPORT void JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_MoveFileEx0(JNIEnv*, jclass, jstring,
-                                                                                    jstring, jint);
-JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegOpenKeyEx(JNIEnv*, jclass, jlong,
-                                                                                       jstring, jint, jint);
-JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegEnumKeyExW(JNIEnv*, jclass, jlong,
-                                                                                          jint);
-JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegCloseKey(JNIEnv*, jclass, jlong);
-JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_Util_GetProductType(JNIEnv*, jclass);
-JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_Util_getFileId(JNIEnv*, jclass, jstring);
-JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_Util_GetComputerNameEx(JNIEnv*, jclass, jint);
-JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_VolumeUtil_GetVolumePathName(JNIEnv*, jclass,
-                                                                                            jstring);
-JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumEntries(JNIEnv*, jclass);
-JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumConnections(JNIEnv*, jclass);
-JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasDial(JNIEnv*, jclass, jstring, jstring,
-                                                                                  jstring);
-JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasGetConnectStatus(JNIEnv*, jclass, jlong);
-JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasHangUp(JNIEnv*, jclass, jlong);
-JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_init(JNIEnv*, jclass);
-JNIEXPORT void JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_init(JNIEnv*, jclass);
-JNIEXPORT jobject JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_queryUSNJournal(JNIEnv*,
-                                                                                                         jclass,
-                                                                                                         jlong);
-}
+#include "com_ombrel_agentframework_os_dialup_DialupJNI.h"
+#include "com_ombrel_agentframework_os_win32_BackupApi.h"
+#include "com_ombrel_agentframework_os_win32_RegistryApi.h"
+#include "com_ombrel_agentframework_os_win32_Util.h"
+#include "com_ombrel_agentframework_os_win32_VolumeUtil.h"
+#include "com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal.h"
+#include "com_ombrel_util_file_nativefs_Win32FileNatives.h"
 
 namespace {
 

@@ -21,7 +21,7 @@ struct FakeJni::Object {
   std::u16string text;             // String
   std::string utf8;                // String as UTF-8; Class name
   bool unreadable = false;         // String whose characters cannot be had
-  std::vector<std::string> methods;  // Class
+  std::deque<std::string> methods;   // Class: names handed out as method IDs
   std::deque<std::string> fields;    // Class: names handed out as field IDs
   Object* klass = nullptr;           // Instance
   std::map<std::string, jlong> longs;      // Instance fields
@@ -181,8 +181,44 @@ struct FakeJniAccess {
     Object* o = object(type);
     for (const std::string& method : o->methods)
       if (method == name) return reinterpret_cast<jmethodID>(const_cast<std::string*>(&method));
+    if (std::string(name) == "<init>") {  // every class has its constructors
+      o->methods.push_back(name);
+      return reinterpret_cast<jmethodID>(&o->methods.back());
+    }
     raise(env, "java/lang/NoSuchMethodError");
     return nullptr;
+  }
+
+  // A made object of the class; a String first argument is kept as its message.
+  static jobject construct(JNIEnv* env, jclass type, jobject first) {
+    FakeJni& jni = owner(env);
+    jobject made = jni.instance(type);
+    for (const auto& o : jni.objects_)
+      if (reinterpret_cast<jobject>(o.get()) == first && o->kind == Object::String) {
+        object(made)->objects["message"] = first;
+        break;
+      }
+    return made;
+  }
+  static jobject JNICALL NewObjectV(JNIEnv* env, jclass type, jmethodID, va_list args) {
+    return construct(env, type, va_arg(args, jobject));
+  }
+  static jobject JNICALL NewObjectA(JNIEnv* env, jclass type, jmethodID, const jvalue* args) {
+    return construct(env, type, args ? args[0].l : nullptr);
+  }
+  static jobject JNICALL NewObject(JNIEnv* env, jclass type, jmethodID method, ...) {
+    va_list args;
+    va_start(args, method);
+    jobject made = NewObjectV(env, type, method, args);
+    va_end(args);
+    return made;
+  }
+  static jint JNICALL Throw(JNIEnv* env, jthrowable error) {
+    Object* o = object(error);
+    auto message = o->objects.find("message");
+    raise(env, (o->klass ? o->klass->utf8 : std::string("java/lang/Throwable")) +
+                   (message != o->objects.end() ? ": " + object(message->second)->utf8 : std::string()));
+    return 0;
   }
 
   static jint callInt(JNIEnv* env, jobject target, jmethodID method, jobject argument) {
@@ -390,6 +426,10 @@ FakeJni::FakeJni() {
   table_.NewDirectByteBuffer = &FakeJniAccess::NewDirectByteBuffer;
   table_.FindClass = &FakeJniAccess::FindClass;
   table_.ThrowNew = &FakeJniAccess::ThrowNew;
+  table_.Throw = &FakeJniAccess::Throw;
+  table_.NewObject = &FakeJniAccess::NewObject;
+  table_.NewObjectV = &FakeJniAccess::NewObjectV;
+  table_.NewObjectA = &FakeJniAccess::NewObjectA;
   table_.NewString = &FakeJniAccess::NewString;
   table_.GetLongArrayElements = &FakeJniAccess::GetLongArrayElements;
   table_.ReleaseLongArrayElements = &FakeJniAccess::ReleaseLongArrayElements;
@@ -480,7 +520,7 @@ jclass FakeJni::type(const std::string& name, std::vector<std::string> methods) 
   auto o = std::make_unique<Object>();
   o->kind = Object::Class;
   o->utf8 = name;
-  o->methods = std::move(methods);
+  o->methods.assign(methods.begin(), methods.end());
   return reinterpret_cast<jclass>(add(std::move(o)));
 }
 jobject FakeJni::object(IntMethod method) {

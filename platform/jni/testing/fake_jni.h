@@ -1,8 +1,8 @@
 // A small in-process JNI environment for driving JNI natives without a Java VM,
 // where no JVM exists (Windows binaries under Wine) or for fuzzing native
 // argument checks. It serves the array, string, reference, method-call,
-// direct-buffer, class-lookup, field, object-array, Java VM and exception
-// functions our natives use; any other JNI function aborts the
+// direct-buffer, class-lookup, field, object-array, object-construction, Java VM
+// and exception functions our natives use; any other JNI function aborts the
 // process with its table index, so a native that grows a new JNI need fails
 // loudly instead of calling through a null pointer.
 //
