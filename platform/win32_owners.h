@@ -89,6 +89,8 @@ using UniqueLocal = UniqueResource<owners::Traits<HLOCAL, owners::none<HLOCAL>, 
 #ifdef _WIN32
 using UniqueGlobal = UniqueResource<owners::Traits<HGLOBAL, owners::none<HGLOBAL>, GlobalFree>>;
 using UniqueIcon = UniqueResource<owners::Traits<HICON, owners::none<HICON>, DestroyIcon>>;
+// A window destroyed by its owner (on the thread that created it).
+using UniqueWindow = UniqueResource<owners::Traits<HWND, owners::none<HWND>, DestroyWindow>>;
 
 // A GDI object made by Create*: bitmaps, brushes, pens, fonts, regions, palettes.
 template <class T>

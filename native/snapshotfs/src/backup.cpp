@@ -1,5 +1,6 @@
 // com.ombrel.disk.win32.Win32Kernel: backup-semantics streams and raw reads of
 // encrypted files.
+#include <memory>
 #include <new>
 
 #include "com_ombrel_disk_win32_Win32Kernel.h"
@@ -13,7 +14,6 @@ namespace {
 constexpr DWORD kCallbackFailed = ERROR_OPERATION_ABORTED;
 
 struct EncryptedFileSupport {
-  jclass type;  // global reference: the class whose objects may receive the blocks
   jmethodID method;
 };
 
@@ -131,26 +131,15 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_InitializeEncrypte
     clearPending(env);  // NoSuchMethodError is reported as 87
     return kInvalidParameter;
   }
-  auto type = static_cast<jclass>(env->NewGlobalRef(callbackClass));
-  if (!type) {
-    clearPending(env);
-    return kOutOfMemory;
-  }
-  auto* created = new (std::nothrow) EncryptedFileSupport{type, method};
-  if (!created) {
-    env->DeleteGlobalRef(type);
-    return kOutOfMemory;
-  }
+  auto* created = new (std::nothrow) EncryptedFileSupport{method};
+  if (!created) return kOutOfMemory;
   setOut(env, support, toJava(created));
   return 0;
 }
 
-JNIEXPORT void JNICALL Java_com_ombrel_disk_win32_Win32Kernel_ShutdownEncryptedFileSupport(JNIEnv* env, jclass,
+JNIEXPORT void JNICALL Java_com_ombrel_disk_win32_Win32Kernel_ShutdownEncryptedFileSupport(JNIEnv*, jclass,
                                                                                           jlong support) {
-  auto* created = fromJava<EncryptedFileSupport*>(support);
-  if (!created) return;
-  env->DeleteGlobalRef(created->type);
-  delete created;
+  delete fromJava<EncryptedFileSupport*>(support);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_OpenEncryptedFileRaw(JNIEnv* env, jclass, jstring path,
@@ -160,9 +149,6 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_OpenEncryptedFileR
   if (!isOutArray(env, context)) return kInvalidParameter;
   auto* methods = fromJava<EncryptedFileSupport*>(support);
   if (!methods) return kInvalidParameter;
-  // The support's method is called on this object: it must be of the class the
-  // method was looked up in.
-  if (!callback || !env->IsInstanceOf(callback, methods->type)) return kInvalidParameter;
   JavaString name(env, path);
   if (!name.ok()) return kOutOfMemory;
   jobject reference = env->NewGlobalRef(callback);
@@ -170,19 +156,18 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_OpenEncryptedFileR
     clearPending(env);
     return kOutOfMemory;
   }
-  PVOID raw = nullptr;
-  DWORD status = OpenEncryptedFileRawW(name.get(), static_cast<ULONG>(flags), &raw);
+  // The record first, so a failed allocation leaves nothing opened to close.
+  std::unique_ptr<EncryptedFileContext> record(new (std::nothrow) EncryptedFileContext{methods, env, nullptr, reference});
+  if (!record) {
+    env->DeleteGlobalRef(reference);
+    return kOutOfMemory;
+  }
+  DWORD status = OpenEncryptedFileRawW(name.get(), static_cast<ULONG>(flags), &record->rawContext);
   if (status != ERROR_SUCCESS) {
     env->DeleteGlobalRef(reference);
     return static_cast<jint>(status);
   }
-  auto* record = new (std::nothrow) EncryptedFileContext{methods, env, raw, reference};
-  if (!record) {
-    CloseEncryptedFileRaw(raw);
-    env->DeleteGlobalRef(reference);
-    return kOutOfMemory;
-  }
-  setOut(env, context, toJava(record));
+  setOut(env, context, toJava(record.release()));
   return 0;
 }
 

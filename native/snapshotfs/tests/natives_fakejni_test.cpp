@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "platform/jni/testing/fake_jni.h"
+#include "platform/testing/temp_folder.h"
 #include "platform/win32.h"
+#include "platform/win32_owners.h"
 
 #include "com_halvane_common_win32_VirtualBuffer.h"
 #include "com_ombrel_disk_win32_Win32Kernel.h"
@@ -55,15 +57,8 @@ std::string narrow(const std::u16string& s) { return std::string(s.begin(), s.en
 class SnapshotFsNatives : public ::testing::Test {
  protected:
   void SetUp() override {
-    WCHAR temp[MAX_PATH];
-    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    std::u16string base(reinterpret_cast<const char16_t*>(temp));
-    folder_ = base + u"omfakejni" + std::u16string(u"-") + digits(GetCurrentProcessId()) + u"-" + digits(GetTickCount());
-    ASSERT_TRUE(CreateDirectoryW(w(folder_), nullptr)) << GetLastError();
-  }
-  void TearDown() override {
-    for (const std::u16string& name : created_) DeleteFileW(w(folder_ + u"\\" + name));
-    RemoveDirectoryW(w(folder_));
+    std::string windows = omtest::windowsPath(temp_.path());
+    folder_.assign(windows.begin(), windows.end());
   }
 
   static std::u16string digits(unsigned long value) {
@@ -80,7 +75,6 @@ class SnapshotFsNatives : public ::testing::Test {
     jint status = Java_com_ombrel_disk_win32_Win32Kernel_CreateFile0(jni.env(), nullptr, jni.string(path(name)), access,
                                                                      FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
                                                                      flags, handle);
-    if (disposition == CREATE_NEW || disposition == CREATE_ALWAYS) created_.insert(name);
     EXPECT_EQ(kOk, status) << narrow(name);
     return jni.longsOf(handle)[0];
   }
@@ -99,9 +93,9 @@ class SnapshotFsNatives : public ::testing::Test {
     EXPECT_FALSE(jni.exceptionPending()) << jni.exceptionText();
   }
 
+  om::testing::TempFolder temp_{"omfakejni-"};
   omtest::FakeJni jni;
   std::u16string folder_;
-  std::set<std::u16string> created_;
 };
 
 TEST_F(SnapshotFsNatives, FindListsTheFolderAndKeepsTheBufferRules) {
@@ -165,12 +159,13 @@ TEST_F(SnapshotFsNatives, CreateWriteAttributesAndInformation) {
   EXPECT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_CloseHandle(jni.env(), nullptr, handle));
 
   // Bytes 10 to 14 of the array are what the file holds.
-  HANDLE file = CreateFileW(w(path(u"data.bin")), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  om::UniqueFile file(
+      CreateFileW(w(path(u"data.bin")), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(file);
   std::uint8_t back[16] = {};
   DWORD got = 0;
-  ASSERT_TRUE(ReadFile(file, back, sizeof back, &got, nullptr));
-  CloseHandle(file);
+  ASSERT_TRUE(ReadFile(file.get(), back, sizeof back, &got, nullptr));
+  file.reset();
   ASSERT_EQ(5u, got);
   EXPECT_EQ(0, std::memcmp(back, content.data() + 10, 5));
 

@@ -24,7 +24,9 @@
 #include "com_ombrel_vss_win32_VssWriterComponentExt.h"
 #include "com_ombrel_vss_win32_VssWriterComponentsExt.h"
 #include "platform/jni/testing/fake_jni.h"
+#include "platform/testing/temp_folder.h"
 #include "platform/win32.h"
+#include "platform/win32_owners.h"
 
 #ifndef _WIN32
 #include <dlfcn.h>
@@ -173,9 +175,7 @@ TEST_F(VssNatives, BindsTheStandInVssapi) {
 #ifdef _WIN32
   HMODULE vssapi = GetModuleHandleA("vssapi.dll");
   ASSERT_NE(nullptr, vssapi) << "omnative-win32-x64.dll did not load vssapi.dll";
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(vssapi, path, MAX_PATH);
-  std::string loaded = path;
+  std::string loaded = om::moduleFileName(vssapi);
   for (char& c : loaded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   EXPECT_NE(std::string::npos, loaded.find("tests\\vssapi.dll")) << loaded;
 #endif
@@ -184,26 +184,16 @@ TEST_F(VssNatives, BindsTheStandInVssapi) {
 }
 
 TEST_F(VssNatives, SnapshotBackupSequence) {
-#ifdef _WIN32
-  char temp[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, temp);
-  std::string folder = std::string(temp) + "omvss-harness-" + std::to_string(GetCurrentProcessId());
-  CreateDirectoryA(folder.c_str(), nullptr);
-  std::string volume = folder;
-#else
-  char pattern[] = "/tmp/omvss-harness.XXXXXX";
-  std::string folder = mkdtemp(pattern);
-  std::string volume = "C:" + folder;
-#endif
+  om::testing::TempFolder folder("omvss-harness-");
+  std::string volume = omtest::windowsPath(folder.path());
   std::string original = volume + "\\data.txt";
   auto write = [&](const char* text) {
     std::u16string name(original.begin(), original.end());
-    HANDLE f = CreateFileW(reinterpret_cast<LPCWSTR>(name.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                           nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, f);
+    om::UniqueFile f(CreateFileW(reinterpret_cast<LPCWSTR>(name.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                 nullptr));
+    ASSERT_TRUE(f);
     DWORD written = 0;
-    WriteFile(f, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
-    CloseHandle(f);
+    WriteFile(f.get(), text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
   };
   write("before");
 
@@ -321,12 +311,12 @@ TEST_F(VssNatives, SnapshotBackupSequence) {
   // The stand-in file layer reads the snapshot through its device path.
   std::u16string copy(devicePath.begin(), devicePath.end());
   copy += u"\\data.txt";
-  HANDLE f = CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, f);
+  om::UniqueFile f(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(f);
   char buffer[32] = {};
   DWORD got = 0;
-  ReadFile(f, buffer, sizeof buffer, &got, nullptr);
-  CloseHandle(f);
+  ReadFile(f.get(), buffer, sizeof buffer, &got, nullptr);
+  f.reset();
   EXPECT_EQ("before", std::string(buffer, got));
 #endif
 
@@ -346,13 +336,6 @@ TEST_F(VssNatives, SnapshotBackupSequence) {
   EXPECT_EQ(0, BACKUP(FreeWriterMetadata, backup));
   EXPECT_EQ(0, VSS(VssBackupComponents, Release, backup));
   EXPECT_EQ(0, VSS(VssBackupComponents, Release, jlong(0)));
-#ifdef _WIN32
-  DeleteFileA(original.c_str());
-  RemoveDirectoryA(folder.c_str());
-#else
-  std::string cleanup = "rm -rf " + folder;
-  EXPECT_EQ(0, system(cleanup.c_str()));
-#endif
 }
 
 TEST_F(VssNatives, RestoreSequence) {

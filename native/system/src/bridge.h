@@ -17,8 +17,10 @@ namespace rasbridge {
 using namespace om::jni;
 
 // ---- process-wide state ------------------------------------------------------------
+// Constant-initialised (plain members): the Linux build's load-time hook may run
+// before the library's dynamic initialisers.
 struct RasBinding {
-  HMODULE module = nullptr;
+  HMODULE module = nullptr;  // freed at process detach
   FARPROC hangUp = nullptr;
   FARPROC enumEntries = nullptr;
   FARPROC enumConnections = nullptr;

@@ -40,7 +40,7 @@ constexpr char kClassName[] = "OmbrelBackupWindowClass";
 constexpr char kWindowName[] = "OmbrelBackupWindow";
 
 struct IndicatorEntry {
-  HWND window = nullptr;
+  om::UniqueWindow window;  // made and destroyed on the indicator thread
   jint image = 0;
   jobject object = nullptr;  // global reference
   std::string tooltip;
@@ -86,13 +86,13 @@ void createWindowFor(IndicatorEntry* entry) {
     MessageBoxA(nullptr, " ", caption, MB_OK);
     return;
   }
-  HWND window = CreateWindowExA(0, kClassName, kWindowName, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-  if (!window) {
+  entry->window.reset(
+      CreateWindowExA(0, kClassName, kWindowName, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
+  if (!entry->window) {
     MessageBoxA(nullptr, " ", " ", MB_OK);
     return;
   }
-  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(entry));
-  entry->window = window;
+  SetWindowLongPtrA(entry->window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(entry));
 }
 
 void removeEntry(JNIEnv* env, IndicatorEntry* entry) {
@@ -102,8 +102,7 @@ void removeEntry(JNIEnv* env, IndicatorEntry* entry) {
       env->SetLongField(entry->object, entry->handler, 0);
     env->DeleteGlobalRef(entry->object);
   }
-  if (entry->window) DestroyWindow(entry->window);
-  delete entry;
+  delete entry;  // and its window
 }
 
 DWORD WINAPI indicatorThread(LPVOID) {

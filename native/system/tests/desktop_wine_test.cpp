@@ -11,6 +11,7 @@
 
 #include "platform/jni/testing/fake_jni.h"
 #include "platform/win32.h"
+#include "platform/win32_owners.h"
 
 #include "com_ombrel_agentframework_os_dialup_DialupJNI.h"
 #include "com_ombrel_guiutil_DesktopIndicator.h"
@@ -150,10 +151,9 @@ TEST(WindowUtilities, TitleInstanceShowAndIcons) {
                                                                        jni.string(std::string(system) + "\\shell32.dll"));
   EXPECT_NE(icon, -1);
   Java_com_ombrel_guiutil_DesktopIndicator_nativeFreeImage(env, nullptr, icon);
-  char self[MAX_PATH];
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string self = om::moduleFileName();
   EXPECT_EQ(Java_com_ombrel_guiutil_DesktopIndicator_nativeLoadImage(env, nullptr, jni.string(self)), -1);
-  std::string text = std::string(self) + ".missing.txt";
+  std::string text = self + ".missing.txt";
   EXPECT_EQ(Java_com_ombrel_guiutil_DesktopIndicator_nativeLoadImage(env, nullptr, jni.string(text)), -1);
   EXPECT_EQ(jni.openPins(), 0);
 }
@@ -197,22 +197,21 @@ TEST(Dialup, ScriptedPhoneBook) {
 }
 
 struct InternetSettings {
-  HKEY key = nullptr;
+  om::UniqueHkey key;
   InternetSettings() {
     RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0, nullptr,
-                    0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+                    0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
   }
   ~InternetSettings() {
     set("ProxyEnable", 0);
-    RegDeleteValueA(key, "ProxyServer");
-    RegDeleteValueA(key, "ProxyOverride");
-    RegCloseKey(key);
+    RegDeleteValueA(key.get(), "ProxyServer");
+    RegDeleteValueA(key.get(), "ProxyOverride");
   }
   void set(const char* name, DWORD value) {
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
   }
   void set(const char* name, const std::string& value) {
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>(value.size() + 1));
   }
 };
@@ -221,7 +220,7 @@ TEST(Proxy, SettingsThroughWininet) {
   omtest::FakeJni& jni = shared();
   JNIEnv* env = jni.env();
   InternetSettings settings;
-  ASSERT_NE(settings.key, nullptr);
+  ASSERT_TRUE(settings.key);
   settings.set("ProxyEnable", 0);
   EXPECT_EQ(Java_com_ombrel_system_Internet_queryProxyServers(env, nullptr), nullptr);
   EXPECT_EQ(Java_com_ombrel_system_Internet_queryProxyBypass(env, nullptr), nullptr);

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "platform/jni/testing/fake_jni.h"
+#include "platform/testing/temp_folder.h"
 #include "platform/win32.h"
+#include "platform/win32_owners.h"
 
 #include "com_ombrel_agentframework_os_dialup_DialupJNI.h"
 #include "com_ombrel_agentframework_os_win32_BackupApi.h"
@@ -28,26 +30,18 @@ omtest::FakeJni& shared() {
   return *jni;
 }
 
-std::string folder() {
-  char temp[MAX_PATH];
-  DWORD n = GetTempPathA(MAX_PATH, temp);
-  std::string path = std::string(temp, n) + "rasbridge-" + std::to_string(GetCurrentProcessId());
-  CreateDirectoryA(path.c_str(), nullptr);
-  return path;
-}
-
 void writeFile(const std::string& path, const std::string& content) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  om::UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(file);
   DWORD written = 0;
-  ASSERT_TRUE(WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-  CloseHandle(file);
+  ASSERT_TRUE(WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
 }
 
 TEST(SystemBridgeFakeJni, CreateFileAndBackupRead) {
   omtest::FakeJni& jni = shared();
   JNIEnv* env = jni.env();
-  std::string dir = folder();
+  om::testing::TempFolder temp("rasbridge-");
+  std::string dir = omtest::windowsPath(temp.path());
   std::string path = dir + "\\data.txt";
   std::string content(5000, 'x');
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>('a' + i % 26);
@@ -103,15 +97,14 @@ TEST(SystemBridgeFakeJni, CreateFileAndBackupRead) {
   EXPECT_EQ(stream.substr(stream.size() - content.size()), content);
   EXPECT_EQ(jni.openPins(), 0);
 
-  DeleteFileA(path.c_str());
-  RemoveDirectoryA(dir.c_str());
 }
 
 TEST(SystemBridgeFakeJni, DriveTypesAndMoves) {
   omtest::FakeJni& jni = shared();
   JNIEnv* env = jni.env();
   EXPECT_EQ(Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeDriveType(env, nullptr, jni.string("C:\\")), 3);
-  std::string dir = folder();
+  om::testing::TempFolder temp("rasbridge-");
+  std::string dir = omtest::windowsPath(temp.path());
   EXPECT_EQ(Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeDriveType(env, nullptr, jni.string("Q:\\")), 1);
   std::string a = dir + "\\a.txt", b = dir + "\\b.txt";
   writeFile(a, "a");
@@ -123,18 +116,16 @@ TEST(SystemBridgeFakeJni, DriveTypesAndMoves) {
   EXPECT_EQ(jni.exceptionText().rfind("java/io/IOException: ", 0), 0u) << jni.exceptionText();
   jni.clearException();
   EXPECT_EQ(jni.openPins(), 0);
-  DeleteFileA(b.c_str());
-  RemoveDirectoryA(dir.c_str());
 }
 
 TEST(SystemBridgeFakeJni, RegistryKeys) {
   omtest::FakeJni& jni = shared();
   JNIEnv* env = jni.env();
-  HKEY created;
+  om::UniqueHkey created;
   ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\OmBridgeTest\\Child", 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &created, nullptr),
+                            nullptr, created.put(), nullptr),
             ERROR_SUCCESS);
-  RegCloseKey(created);
+  created.reset();
   auto root = static_cast<jlong>(reinterpret_cast<intptr_t>(HKEY_CURRENT_USER));
   jlong key = Java_com_ombrel_agentframework_os_win32_RegistryApi_RegOpenKeyEx(
       env, nullptr, root, jni.string("Software\\OmBridgeTest"), 0, KEY_READ);
@@ -174,7 +165,8 @@ TEST(SystemBridgeFakeJni, HostAndVolumeQueries) {
   env->GetStringRegion(volume, 0, static_cast<jsize>(text.size()), text.data());
   EXPECT_EQ(std::string(text.begin(), text.end()), "C:\\");
 
-  std::string dir = folder();
+  om::testing::TempFolder temp("rasbridge-");
+  std::string dir = omtest::windowsPath(temp.path());
   std::string a = dir + "\\id.txt";
   writeFile(a, "id");
   jlong id = Java_com_ombrel_agentframework_os_win32_Util_getFileId(env, nullptr, jni.string(a));
@@ -183,8 +175,6 @@ TEST(SystemBridgeFakeJni, HostAndVolumeQueries) {
   EXPECT_EQ(jni.exceptionText().rfind("java/io/IOException: ", 0), 0u) << jni.exceptionText();
   jni.clearException();
   EXPECT_EQ(jni.openPins(), 0);
-  DeleteFileA(a.c_str());
-  RemoveDirectoryA(dir.c_str());
 }
 
 }  // namespace
@@ -240,15 +230,14 @@ TEST(SystemBridgeFakeJni, ChangeJournalQueryOnWine) {
   jni.type("com/ombrel/agentservice/changejournal/ntfs/UsnRecordCallback", {"record"});
   Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_init(env, nullptr);
   ASSERT_FALSE(jni.exceptionPending()) << jni.exceptionText();
-  HANDLE volume = CreateFileA("C:\\", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+  om::UniqueFile volume(CreateFileA("C:\\", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(volume);
   jobject data = Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_queryUSNJournal(
-      env, nullptr, reinterpret_cast<jlong>(volume));
+      env, nullptr, reinterpret_cast<jlong>(volume.get()));
   EXPECT_EQ(data, nullptr);
   EXPECT_TRUE(jni.exceptionPending());
   EXPECT_EQ(jni.exceptionText().rfind("java/io/IOException: ", 0), 0u) << jni.exceptionText();
   jni.clearException();
-  CloseHandle(volume);
 }
 #endif
