@@ -206,13 +206,6 @@ struct FakeJniAccess {
   static jobject JNICALL NewObjectA(JNIEnv* env, jclass type, jmethodID, const jvalue* args) {
     return construct(env, type, args ? args[0].l : nullptr);
   }
-  static jobject JNICALL NewObject(JNIEnv* env, jclass type, jmethodID method, ...) {
-    va_list args;
-    va_start(args, method);
-    jobject made = NewObjectV(env, type, method, args);
-    va_end(args);
-    return made;
-  }
   static jint JNICALL Throw(JNIEnv* env, jthrowable error) {
     Object* o = object(error);
     auto message = o->objects.find("message");
@@ -245,10 +238,12 @@ struct FakeJniAccess {
   static jint JNICALL CallIntMethodA(JNIEnv* env, jobject target, jmethodID method, const jvalue* args) {
     return callInt(env, target, method, args ? args[0].l : nullptr);
   }
-  static jint JNICALL CallIntMethod(JNIEnv* env, jobject target, jmethodID method, ...) {
+  // The "..." form of a JNI function through its va_list form.
+  template <class R, class T, R(JNICALL* V)(JNIEnv*, T, jmethodID, va_list)>
+  static R JNICALL variadic(JNIEnv* env, T target, jmethodID method, ...) {
     va_list args;
     va_start(args, method);
-    jint result = CallIntMethodV(env, target, method, args);
+    R result = V(env, target, method, args);
     va_end(args);
     return result;
   }
@@ -420,14 +415,14 @@ FakeJni::FakeJni() {
   table_.DeleteGlobalRef = &FakeJniAccess::DeleteGlobalRef;
   table_.DeleteLocalRef = &FakeJniAccess::DeleteLocalRef;
   table_.GetMethodID = &FakeJniAccess::GetMethodID;
-  table_.CallIntMethod = &FakeJniAccess::CallIntMethod;
+  table_.CallIntMethod = &FakeJniAccess::variadic<jint, jobject, &FakeJniAccess::CallIntMethodV>;
   table_.CallIntMethodV = &FakeJniAccess::CallIntMethodV;
   table_.CallIntMethodA = &FakeJniAccess::CallIntMethodA;
   table_.NewDirectByteBuffer = &FakeJniAccess::NewDirectByteBuffer;
   table_.FindClass = &FakeJniAccess::FindClass;
   table_.ThrowNew = &FakeJniAccess::ThrowNew;
   table_.Throw = &FakeJniAccess::Throw;
-  table_.NewObject = &FakeJniAccess::NewObject;
+  table_.NewObject = &FakeJniAccess::variadic<jobject, jclass, &FakeJniAccess::NewObjectV>;
   table_.NewObjectV = &FakeJniAccess::NewObjectV;
   table_.NewObjectA = &FakeJniAccess::NewObjectA;
   table_.NewString = &FakeJniAccess::NewString;
