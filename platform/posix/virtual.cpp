@@ -4,8 +4,10 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "../win32.h"
 #include "files_internal.h"
@@ -67,6 +69,33 @@ void* reserve(uintptr_t wanted, size_t size) {
   uintptr_t end = start + span;
   if (end > base + size) munmap(reinterpret_cast<void*>(base + size), end - (base + size));
   return reinterpret_cast<void*>(base);
+}
+
+// One line of /proc/self/maps: [start, end) and its protection as Windows names it
+// (0 for pages mapped without access, which are reserved ones).
+struct Mapping {
+  uintptr_t start, end;
+  DWORD protect;
+};
+
+DWORD protectionOf(const char* perms) {
+  bool r = perms[0] == 'r', w = perms[1] == 'w', x = perms[2] == 'x';
+  if (x) return w ? PAGE_EXECUTE_READWRITE : r ? PAGE_EXECUTE_READ : PAGE_EXECUTE;
+  return w ? PAGE_READWRITE : r ? PAGE_READONLY : 0;
+}
+
+std::vector<Mapping> hostMappings() {
+  std::vector<Mapping> out;
+  FILE* maps = std::fopen("/proc/self/maps", "re");
+  if (!maps) return out;
+  char line[512];
+  while (std::fgets(line, sizeof line, maps)) {
+    unsigned long start, end;
+    char perms[5];
+    if (std::sscanf(line, "%lx-%lx %4s", &start, &end, perms) == 3) out.push_back({start, end, protectionOf(perms)});
+  }
+  std::fclose(maps);
+  return out;
 }
 
 }  // namespace
@@ -133,4 +162,37 @@ BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD type) {
     return p == MAP_FAILED ? failErrno(errno) : TRUE;
   }
   return fail(ERROR_INVALID_PARAMETER);
+}
+
+SIZE_T WINAPI VirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION info, SIZE_T length) {
+  if (!info || length < sizeof *info) {
+    fail(ERROR_BAD_LENGTH);
+    return 0;
+  }
+  uintptr_t page = reinterpret_cast<uintptr_t>(address) & ~(kPage - 1);
+  std::vector<Mapping> mappings = hostMappings();
+  *info = MEMORY_BASIC_INFORMATION{};
+  info->BaseAddress = reinterpret_cast<PVOID>(page);
+  size_t i = 0;
+  while (i < mappings.size() && mappings[i].end <= page) ++i;
+  if (i == mappings.size() || mappings[i].start > page) {  // free up to the next mapping
+    info->State = MEM_FREE;
+    info->Protect = PAGE_NOACCESS;
+    uintptr_t next = i < mappings.size() ? mappings[i].start : (uintptr_t{1} << 47);
+    info->RegionSize = next > page ? next - page : kPage;
+    return sizeof *info;
+  }
+  uintptr_t end = mappings[i].end;
+  for (size_t j = i + 1; j < mappings.size() && mappings[j].start == end && mappings[j].protect == mappings[i].protect;
+       ++j)
+    end = mappings[j].end;
+  info->RegionSize = end - page;
+  info->Protect = mappings[i].protect;
+  info->State = info->Protect ? MEM_COMMIT : MEM_RESERVE;
+  info->Type = MEM_PRIVATE;
+  std::lock_guard<std::mutex> lock(regionsMutex());
+  auto region = regionOf(page, 1);
+  info->AllocationBase = reinterpret_cast<PVOID>(region != regions().end() ? region->first : mappings[i].start);
+  info->AllocationProtect = PAGE_READWRITE;
+  return sizeof *info;
 }

@@ -294,6 +294,14 @@ TEST_F(SnapshotFsNatives, VirtualBuffersAndBoundedCopies) {
   EXPECT_EQ(34, Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s___3BJI(jni.env(), nullptr, four, block, 10));
   EXPECT_EQ((std::vector<std::uint8_t>(4, 0)), jni.bytesOf(four));
   EXPECT_EQ(kOk, Java_com_halvane_common_win32_VirtualBuffer_VirtualFree(jni.env(), nullptr, block, 0, MEM_RELEASE));
+  // Memory that is not there (freed, or address 16) is refused both ways, never touched.
+  for (jlong nowhere : {block, jlong{16}}) {
+    EXPECT_EQ(22, Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s__JI_3B(jni.env(), nullptr, nowhere, 16,
+                                                                              jni.bytes(ten)));
+    jbyteArray filled = jni.bytes(ten);
+    EXPECT_EQ(22, Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s___3BJI(jni.env(), nullptr, filled, nowhere, 10));
+    EXPECT_EQ(std::vector<std::uint8_t>(10, 0), jni.bytesOf(filled));
+  }
   TearDownCheck();
 }
 

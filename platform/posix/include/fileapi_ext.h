@@ -208,6 +208,24 @@ OM_WIN32_API void WINAPI CloseEncryptedFileRaw(PVOID context);
 #define PAGE_EXECUTE 0x10
 #define PAGE_EXECUTE_READ 0x20
 #define PAGE_EXECUTE_READWRITE 0x40
+#define PAGE_WRITECOPY 0x08
+#define PAGE_EXECUTE_WRITECOPY 0x80
+#define PAGE_GUARD 0x100
+#define MEM_FREE 0x00010000
+#define MEM_PRIVATE 0x00020000
+typedef struct {
+  PVOID BaseAddress;
+  PVOID AllocationBase;
+  DWORD AllocationProtect;
+  SIZE_T RegionSize;
+  DWORD State;
+  DWORD Protect;
+  DWORD Type;
+} MEMORY_BASIC_INFORMATION, *PMEMORY_BASIC_INFORMATION;
 // Regions are reserved on 64 KiB boundaries, committed in 4 KiB pages.
 OM_WIN32_API LPVOID WINAPI VirtualAlloc(LPVOID address, SIZE_T size, DWORD allocationType, DWORD protection);
 OM_WIN32_API BOOL WINAPI VirtualFree(LPVOID address, SIZE_T size, DWORD freeType);
+// Any address of the process, as the host maps it: the run of pages from the
+// address's page on with one state and protection (reserved pages are mapped
+// without access, free ones not at all).
+OM_WIN32_API SIZE_T WINAPI VirtualQuery(LPCVOID address, PMEMORY_BASIC_INFORMATION info, SIZE_T length);
