@@ -112,10 +112,14 @@ jint indexGetter(JNIEnv* env, jlong pointer, jint index, jlongArray out,
   return result;
 }
 
-// IUnknown::Release on any pointer this library hands out (0 without a call).
-inline jint releaseUnknown(jlong pointer) {
-  IUnknown* object = as<IUnknown>(pointer);
-  return object ? static_cast<jint>(object->Release()) : 0;
-}
+// Writer-components objects are released through an IUnknown one pointer after
+// their start, not as an IUnknown themselves: the library remembers each one it
+// hands out until Java releases it, so every release native serves them.
+void rememberWriterComponents(IVssWriterComponentsExt* object);
+// Releases a writer-components pointer handed out before; the new reference count.
+jint releaseWriterComponents(IVssWriterComponentsExt* object);
+// Release of any pointer this library hands out: writer components as above,
+// everything else as the IUnknown it is; 0 without a call for 0.
+jint releaseHandedOut(jlong pointer);
 
 }  // namespace omnative

@@ -2,6 +2,8 @@
 // VssSnapshotProperties: component state after a backup or restore document
 // has been loaded, and the properties of a created snapshot.
 #include <cstddef>
+#include <mutex>
+#include <unordered_map>
 
 #include "com_ombrel_vss_win32_VssSnapshotProperties.h"
 #include "com_ombrel_vss_win32_VssWriterComponentExt.h"
@@ -19,6 +21,16 @@ using Component = IVssComponent;
 // writer-components table; the object is released through that.
 IUnknown* unknownOf(WriterComponents* object) {
   return reinterpret_cast<IUnknown*>(reinterpret_cast<void**>(object) + 1);
+}
+
+// Writer-components pointers handed out and not yet released, with how often
+// each was handed out.
+std::mutex handedOutLock;
+std::unordered_map<const void*, size_t> handedOut;
+
+bool isHandedOut(const void* object) {
+  std::lock_guard<std::mutex> hold(handedOutLock);
+  return handedOut.count(object) != 0;
 }
 
 static_assert(offsetof(VSS_SNAPSHOT_PROP, m_SnapshotSetId) == 16, "VSS_SNAPSHOT_PROP layout");
@@ -60,6 +72,30 @@ void copyGuid(JNIEnv* env, const GUID& guid, jbyteArray out) {
 
 }  // namespace
 
+namespace omnative {
+
+void rememberWriterComponents(IVssWriterComponentsExt* object) {
+  std::lock_guard<std::mutex> hold(handedOutLock);
+  ++handedOut[object];
+}
+
+jint releaseWriterComponents(IVssWriterComponentsExt* object) {
+  {
+    std::lock_guard<std::mutex> hold(handedOutLock);
+    auto found = handedOut.find(object);
+    if (found != handedOut.end() && --found->second == 0) handedOut.erase(found);
+  }
+  return static_cast<jint>(unknownOf(object)->Release());
+}
+
+jint releaseHandedOut(jlong pointer) {
+  if (!pointer) return 0;
+  if (isHandedOut(as<void>(pointer))) return releaseWriterComponents(as<WriterComponents>(pointer));
+  return static_cast<jint>(as<IUnknown>(pointer)->Release());
+}
+
+}  // namespace omnative
+
 extern "C" {
 
 // ---- VssWriterComponentsExt ------------------------------------------------------------------
@@ -88,7 +124,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentsExt, GetComponent)(JNIEnv* 
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentsExt, Release)(JNIEnv*, jclass, jlong writer) {
   WriterComponents* object = as<WriterComponents>(writer);
-  return object ? static_cast<jint>(unknownOf(object)->Release()) : 0;
+  return object ? releaseWriterComponents(object) : 0;
 }
 
 // ---- VssWriterComponentExt ------------------------------------------------------------------------

@@ -91,7 +91,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssAsync, QueryStatus)(JNIEnv* env, jclass, jl
   return result;
 }
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssAsync, Release)(JNIEnv*, jclass, jlong pointer) { return releaseUnknown(pointer); }
+JNIEXPORT jint JNICALL VSS_NATIVE(VssAsync, Release)(JNIEnv*, jclass, jlong pointer) { return releaseHandedOut(pointer); }
 
 // ---- VssBackupComponents --------------------------------------------------------------------------
 
@@ -224,7 +224,10 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetSnapshotProperties)(JN
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterComponents)(JNIEnv* env, jclass, jlong components,
                                                                             jint index, jlongArray writerComponents) {
-  return indexGetter(env, components, index, writerComponents, &Backup::GetWriterComponents);
+  jint result = indexGetter(env, components, index, writerComponents, &Backup::GetWriterComponents);
+  if (auto* obtained = as<IVssWriterComponentsExt>(takeLong(env, writerComponents)); obtained && SUCCEEDED(result))
+    rememberWriterComponents(obtained);
+  return result;
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterComponentsCount)(JNIEnv* env, jclass,
@@ -427,7 +430,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, StartSnapshotSet)(JNIEnv*
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, Release)(JNIEnv*, jclass, jlong pointer) {
-  return releaseUnknown(pointer);
+  return releaseHandedOut(pointer);
 }
 
 }  // extern "C"
