@@ -14,6 +14,7 @@ namespace {
 constexpr DWORD kCallbackFailed = ERROR_OPERATION_ABORTED;
 
 struct EncryptedFileSupport {
+  jclass type;  // global reference: the class the method was looked up in
   jmethodID method;
 };
 
@@ -131,15 +132,26 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_InitializeEncrypte
     clearPending(env);  // NoSuchMethodError is reported as 87
     return kInvalidParameter;
   }
-  auto* created = new (std::nothrow) EncryptedFileSupport{method};
-  if (!created) return kOutOfMemory;
+  auto type = static_cast<jclass>(env->NewGlobalRef(callbackClass));
+  if (!type) {
+    clearPending(env);
+    return kOutOfMemory;
+  }
+  auto* created = new (std::nothrow) EncryptedFileSupport{type, method};
+  if (!created) {
+    env->DeleteGlobalRef(type);
+    return kOutOfMemory;
+  }
   setOut(env, support, toJava(created));
   return 0;
 }
 
-JNIEXPORT void JNICALL Java_com_ombrel_disk_win32_Win32Kernel_ShutdownEncryptedFileSupport(JNIEnv*, jclass,
+JNIEXPORT void JNICALL Java_com_ombrel_disk_win32_Win32Kernel_ShutdownEncryptedFileSupport(JNIEnv* env, jclass,
                                                                                           jlong support) {
-  delete fromJava<EncryptedFileSupport*>(support);
+  auto* created = fromJava<EncryptedFileSupport*>(support);
+  if (!created) return;
+  env->DeleteGlobalRef(created->type);
+  delete created;
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_OpenEncryptedFileRaw(JNIEnv* env, jclass, jstring path,
@@ -149,6 +161,8 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_OpenEncryptedFileR
   if (!isOutArray(env, context)) return kInvalidParameter;
   auto* methods = fromJava<EncryptedFileSupport*>(support);
   if (!methods) return kInvalidParameter;
+  // The blocks go to the support's method: the object must be of its class.
+  if (callback && !env->IsInstanceOf(callback, methods->type)) return kInvalidParameter;
   JavaString name(env, path);
   if (!name.ok()) return kOutOfMemory;
   jobject reference = env->NewGlobalRef(callback);
