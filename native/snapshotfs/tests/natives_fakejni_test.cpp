@@ -8,6 +8,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/jni/testing/fake_jni.h"
@@ -203,6 +204,47 @@ TEST_F(SnapshotFsNatives, SecurityDescriptorByTheTwoCallProtocol) {
                                      jni.env(), nullptr, jni.string(path(u"secured.bin")), jni.bytes(8)));
   EXPECT_EQ(0, Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurityLength(jni.env(), nullptr,
                                                                            jni.string(path(u"missing.bin"))));
+  TearDownCheck();
+}
+
+// An NtQueryDirectoryFile that answers STATUS_PENDING and completes on a thread
+// of its own, as a query on a handle opened for overlapped I/O does: it fills the
+// buffer and the status block, then signals the query's event (without one, the
+// file handle, as the system does).
+struct PendingQuery {
+  static LONG WINAPI query(HANDLE file, HANDLE event, PVOID, PVOID, ULONG_PTR* block, PVOID buffer, ULONG length,
+                           int, BOOLEAN, PVOID, BOOLEAN) {
+    pinsWhilePending = jni->openPins();
+    eventGiven = event != nullptr;
+    completion = std::thread([=] {
+      std::memset(buffer, 0x5A, length);
+      block[0] = 0;  // STATUS_SUCCESS
+      block[1] = length;
+      SetEvent(event ? event : file);
+    });
+    return 0x103;  // STATUS_PENDING
+  }
+  static omtest::FakeJni* jni;
+  static int pinsWhilePending;
+  static bool eventGiven;
+  static std::thread completion;
+};
+omtest::FakeJni* PendingQuery::jni = nullptr;
+int PendingQuery::pinsWhilePending = -1;
+bool PendingQuery::eventGiven = false;
+std::thread PendingQuery::completion;
+
+TEST_F(SnapshotFsNatives, PendingDirectoryQueryWaitsForItsOwnEventWithoutHoldingTheArray) {
+  PendingQuery::jni = &jni;
+  om::UniqueHandle file(CreateEventW(nullptr, TRUE, FALSE, nullptr));  // signalled when the I/O completes
+  jbyteArray data = jni.bytes(64);
+  jint status = Java_com_ombrel_disk_win32_Win32NtDll_NtQueryDirectoryFile(
+      jni.env(), nullptr, reinterpret_cast<jlong>(&PendingQuery::query), reinterpret_cast<jlong>(file.get()), 1, data);
+  PendingQuery::completion.join();
+  EXPECT_EQ(kOk, status);
+  EXPECT_TRUE(PendingQuery::eventGiven);
+  EXPECT_EQ(0, PendingQuery::pinsWhilePending);  // no critical region across an unbounded wait
+  EXPECT_EQ(std::vector<std::uint8_t>(64, 0x5A), jni.bytesOf(data));
   TearDownCheck();
 }
 
