@@ -24,9 +24,9 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_LoadLibrary(JNIEnv* env, jclass, jstring name,
                                                                          jlongArray module) {
   if (!isOutArray(env, module)) return kInvalidParameter;
-  JavaUtf text(env, name);
+  JavaString text(env, name);
   if (!text.ok()) return kOutOfMemory;
-  HMODULE handle = LoadLibraryA(text.get());
+  HMODULE handle = LoadLibraryW(text.get());
   if (!handle) return lastError();
   setOut(env, module, toJava(handle));
   return 0;
@@ -35,9 +35,11 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_LoadLibrary(JNIEnv
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetProcAddress(JNIEnv* env, jclass, jlong module,
                                                                             jstring name, jlongArray address) {
   if (!isOutArray(env, address)) return kInvalidParameter;
-  JavaUtf text(env, name);
-  if (!text.ok()) return kOutOfMemory;
-  FARPROC entry = GetProcAddress(fromJava<HMODULE>(module), text.get());
+  // Export names are byte strings: the name in the system's ANSI code page.
+  JavaString text(env, name);
+  std::string procedure;
+  if (!text.ok() || !toCodePage(text.get(), text.length(), CP_ACP, procedure)) return kOutOfMemory;
+  FARPROC entry = GetProcAddress(fromJava<HMODULE>(module), text.isNull() ? nullptr : procedure.c_str());
   if (!entry) return lastError();
   setOut(env, address, toJava(reinterpret_cast<void*>(entry)));
   return 0;

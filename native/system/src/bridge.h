@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/jni/jni_glue.h"
 #include "platform/win32.h"
@@ -83,21 +84,22 @@ class JavaWide {
   JavaString copy_;
   bool ok_ = false;
 };
-// A Java string as its modified UTF-8 bytes. A null string throws
-// NullPointerException with no message; failure OutOfMemoryError.
-class JavaBytes {
+// A NullPointerException without a message, as the natives that once took their
+// names and texts as byte strings throw it.
+constexpr const char* kWithoutMessage = nullptr;
+
+// A Java string in the system's ANSI code page, for the calls that take only ANSI
+// text. A null string throws NullPointerException without a message; a copy that
+// cannot be made OutOfMemoryError.
+class JavaAnsi {
  public:
-  JavaBytes(JNIEnv* env, jstring text);
+  JavaAnsi(JNIEnv* env, jstring text);
   bool ok() const { return ok_; }
-  const char* get() const { return ok_ ? bytes_.get() : nullptr; }
+  const char* get() const { return ok_ ? text_.c_str() : nullptr; }
 
  private:
-  JavaUtf bytes_;
+  std::string text_;
   bool ok_ = false;
 };
-
-// A NullPointerException without a message, as the natives that take names and
-// texts for the system's ANSI calls have always thrown it.
-constexpr const char* kWithoutMessage = nullptr;
 
 }  // namespace rasbridge

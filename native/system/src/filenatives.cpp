@@ -68,7 +68,7 @@ jstring nameOf(JNIEnv* env, const WIN32_FIND_DATAA& data) {
   char name[MAX_PATH + 1];
   std::memcpy(name, data.cFileName, MAX_PATH);
   name[MAX_PATH] = 0;
-  return env->NewStringUTF(name);
+  return newStringAnsi(env, name);
 }
 
 }  // namespace
@@ -83,7 +83,7 @@ JNIEXPORT jint JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativ
     if (!root.ok()) return 0;
     type = GetDriveTypeW(root.get());
   } else {
-    JavaBytes root(env, rootPath);
+    JavaAnsi root(env, rootPath);
     if (!root.ok()) return 0;
     type = GetDriveTypeA(root.get());
   }
@@ -92,9 +92,9 @@ JNIEXPORT jint JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativ
 
 JNIEXPORT jlong JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindFirstChangeNotification(
     JNIEnv* env, jclass, jstring path, jboolean watchSubtree, jint filter) {
-  JavaBytes folder(env, path);
+  JavaWide folder(env, path, false, kWithoutMessage);
   if (!folder.ok()) return toJava(INVALID_HANDLE_VALUE);
-  return toJava(FindFirstChangeNotificationA(folder.get(), watchSubtree ? TRUE : FALSE, static_cast<DWORD>(filter)));
+  return toJava(FindFirstChangeNotificationW(folder.get(), watchSubtree ? TRUE : FALSE, static_cast<DWORD>(filter)));
 }
 
 JNIEXPORT jboolean JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindNextChangeNotification(
@@ -140,7 +140,7 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nati
     if (!fillEntry(env, entry, firstFileFields.fields, data, nameOf(env, data))) return 0;
     return toJava(search.release());
   }
-  JavaBytes path(env, pattern);
+  JavaAnsi path(env, pattern);
   if (!path.ok()) return 0;
   WIN32_FIND_DATAA data;
   om::UniqueFind search(FindFirstFileA(path.get(), &data));

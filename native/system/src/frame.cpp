@@ -132,12 +132,10 @@ JavaWide::JavaWide(JNIEnv* env, jstring text, bool pathRule, const char* nullMes
   ok_ = true;
 }
 
-JavaBytes::JavaBytes(JNIEnv* env, jstring text) : bytes_(env, text) {
-  if (!text) {
-    throwNullPointer(env, kWithoutMessage);
-    return;
-  }
-  if (!bytes_.ok()) {
+JavaAnsi::JavaAnsi(JNIEnv* env, jstring text) {
+  JavaWide wide(env, text, false, kWithoutMessage);
+  if (!wide.ok()) return;
+  if (!toCodePage(wide.get(), wide.length(), CP_ACP, text_)) {
     throwOutOfMemory(env);
     return;
   }

@@ -21,7 +21,7 @@ using namespace rasbridge;
 namespace {
 
 std::mutex titleLock;
-std::optional<std::string> storedTitle;  // last title given to rasbridge.SetTitle
+std::optional<WString> storedTitle;  // last title given to rasbridge.SetTitle
 
 jfieldID handlerField(JNIEnv* env, jobject self) {
   jclass type = env->GetObjectClass(self);
@@ -43,7 +43,7 @@ struct IndicatorEntry {
   om::UniqueWindow window;  // made and destroyed on the indicator thread
   jint image = 0;
   jobject object = nullptr;  // global reference
-  std::string tooltip;
+  WString tooltip;
   jmethodID fireClicked = nullptr;
   jfieldID handler = nullptr;
 };
@@ -141,7 +141,7 @@ void post(DWORD thread, WPARAM command, IndicatorEntry* entry) {
   while (!PostThreadMessageA(thread, kCommandMessage, command, reinterpret_cast<LPARAM>(entry))) Sleep(0);
 }
 
-HWND findWindow(const char* className, const char* title) { return FindWindowA(className, title); }
+HWND findWindow(const WCHAR* className, const WCHAR* title) { return FindWindowW(className, title); }
 
 void bringForward(HWND window) {
   ShowWindow(window, SW_RESTORE);
@@ -156,18 +156,13 @@ extern "C" {
 
 JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeEnable(JNIEnv* env, jobject self, jint image,
                                                                            jstring tooltip) {
-  JavaBytes text(env, tooltip);
+  JavaWide text(env, tooltip, false, kWithoutMessage);
   if (!text.ok()) return;
   jfieldID handler = handlerField(env, self);
   if (!handler) return;
 #ifdef _WIN32
-  std::string copy;
-  try {
-    copy = text.get();
-  } catch (const std::bad_alloc&) {
-    throwOutOfMemory(env);
-    return;
-  }
+  WString copy;
+  copy.swap(text.text());
   auto* existing = fromJava<IndicatorEntry*>(env->GetLongField(self, handler));
   std::lock_guard<std::mutex> hold(indicator.lock);
   if (existing) {
@@ -225,10 +220,10 @@ JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeDisable(JN
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeLoadImage(JNIEnv* env, jclass, jstring path) {
-  JavaBytes file(env, path);
+  JavaWide file(env, path, false, kWithoutMessage);
   if (!file.ok()) return -1;
 #ifdef _WIN32
-  HICON icon = ExtractIconA(libraryInstance, file.get(), 0);
+  HICON icon = ExtractIconW(libraryInstance, file.get(), 0);
   // Null: no icon; 1: not a file that holds icons.
   if (!icon || icon == reinterpret_cast<HICON>(1)) return -1;
   return static_cast<jint>(toJava(icon));
@@ -260,12 +255,12 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_guiutil_Win32Util_findWindow(JNIEnv* env
     return 0;
   }
 #ifdef _WIN32
-  std::optional<JavaBytes> classCopy;
+  std::optional<JavaWide> classCopy;
   if (className) {
-    classCopy.emplace(env, className);
+    classCopy.emplace(env, className, false, kWithoutMessage);
     if (!classCopy->ok()) return 0;
   }
-  JavaBytes name(env, windowName);
+  JavaWide name(env, windowName, false, kWithoutMessage);
   return name.ok() ? toJava(findWindow(classCopy ? classCopy->get() : nullptr, name.get())) : 0;
 #else
   return 0;
@@ -296,14 +291,10 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_guiutil_Win32Util_showWindow(JNIEnv*,
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_util_os_rasbridge_SetTitle(JNIEnv* env, jclass, jstring title) {
-  JavaBytes text(env, title);
+  JavaWide text(env, title, false, kWithoutMessage);
   if (!text.ok()) return;
   std::lock_guard<std::mutex> hold(titleLock);
-  try {
-    storedTitle = text.get();
-  } catch (const std::bad_alloc&) {
-    throwOutOfMemory(env);
-  }
+  storedTitle.emplace().swap(text.text());
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_util_os_rasbridge_newInstance(JNIEnv*, jclass) {
@@ -320,10 +311,10 @@ JNIEXPORT jint JNICALL Java_com_ombrel_util_os_rasbridge_newInstance(JNIEnv*, jc
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_util_os_rasbridge_ExecShell(JNIEnv* env, jclass, jstring file) {
-  JavaBytes path(env, file);
+  JavaWide path(env, file, false, kWithoutMessage);
   if (!path.ok()) return;
 #ifdef _WIN32
-  ShellExecuteA(nullptr, "open", path.get(), nullptr, nullptr, SW_HIDE);
+  ShellExecuteW(nullptr, L"open", path.get(), nullptr, nullptr, SW_HIDE);
 #endif
 }
 

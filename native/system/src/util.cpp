@@ -41,7 +41,7 @@ DWORD stopServiceAndDependents(SC_HANDLE manager, SC_HANDLE service) {
     if (timedOut(start)) return ERROR_TIMEOUT;
   }
   DWORD needed = 0, count = 0;
-  if (!EnumDependentServicesA(service, SERVICE_ACTIVE, nullptr, 0, &needed, &count)) {
+  if (!EnumDependentServicesW(service, SERVICE_ACTIVE, nullptr, 0, &needed, &count)) {
     if (GetLastError() != ERROR_MORE_DATA) return GetLastError();
     std::vector<BYTE> buffer;
     try {
@@ -49,11 +49,11 @@ DWORD stopServiceAndDependents(SC_HANDLE manager, SC_HANDLE service) {
     } catch (const std::bad_alloc&) {
       return ERROR_NOT_ENOUGH_MEMORY;
     }
-    auto* dependents = reinterpret_cast<LPENUM_SERVICE_STATUSA>(buffer.data());
-    if (!EnumDependentServicesA(service, SERVICE_ACTIVE, dependents, needed, &needed, &count)) return GetLastError();
+    auto* dependents = reinterpret_cast<LPENUM_SERVICE_STATUSW>(buffer.data());
+    if (!EnumDependentServicesW(service, SERVICE_ACTIVE, dependents, needed, &needed, &count)) return GetLastError();
     for (DWORD i = 0; i < count; ++i) {
       om::UniqueServiceHandle dependent(
-          OpenServiceA(manager, dependents[i].lpServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS));
+          OpenServiceW(manager, dependents[i].lpServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS));
       if (!dependent) return GetLastError();
       SERVICE_STATUS latest;
       if (!ControlService(dependent.get(), SERVICE_CONTROL_STOP, &latest)) return GetLastError();
@@ -148,15 +148,15 @@ extern "C" {
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_Util_StopServiceN(JNIEnv* env, jclass,
                                                                               jstring serviceName) {
-  JavaBytes name(env, serviceName);
+  JavaWide name(env, serviceName, false, kWithoutMessage);
   if (!name.ok()) return;
-  om::UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+  om::UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) {
     throwException(env, GetLastError());
     return;
   }
   om::UniqueServiceHandle service(
-      OpenServiceA(manager.get(), name.get(), SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS));
+      OpenServiceW(manager.get(), name.get(), SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS));
   if (!service) {
     throwException(env, GetLastError());
     return;

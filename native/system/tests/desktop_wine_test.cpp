@@ -158,6 +158,23 @@ TEST(WindowUtilities, TitleInstanceShowAndIcons) {
   EXPECT_EQ(jni.openPins(), 0);
 }
 
+TEST(WindowUtilities, TitlesBeyondAsciiAndTheBmp) {
+  omtest::FakeJni& jni = shared();
+  JNIEnv* env = jni.env();
+  std::string id = std::to_string(GetCurrentProcessId());
+  std::u16string title = u"Konsole \u00fc \U0001F600 " + std::u16string(id.begin(), id.end());
+  HWND console = CreateWindowExW(0, L"STATIC", reinterpret_cast<LPCWSTR>(title.c_str()), WS_OVERLAPPEDWINDOW, 10, 10,
+                                 200, 100, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(console, nullptr);
+  EXPECT_EQ(Java_com_ombrel_guiutil_Win32Util_findWindow(env, nullptr, nullptr, jni.string(title)),
+            reinterpret_cast<jlong>(console));
+  Java_com_ombrel_util_os_rasbridge_SetTitle(env, nullptr, jni.string(title));
+  EXPECT_EQ(Java_com_ombrel_util_os_rasbridge_newInstance(env, nullptr), 0);
+  EXPECT_TRUE(IsWindowVisible(console));
+  DestroyWindow(console);
+  EXPECT_EQ(jni.openPins(), 0);
+}
+
 std::vector<std::string> names(omtest::FakeJni& jni, jobjectArray array) {
   std::vector<std::string> out;
   for (jobject o : jni.objectsOf(array)) out.push_back(jni.textOf(static_cast<jstring>(o)));
@@ -171,7 +188,7 @@ TEST(Dialup, ScriptedPhoneBook) {
   ASSERT_FALSE(jni.exceptionPending()) << jni.exceptionText();
   jobjectArray entries = Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumEntries(env, nullptr);
   ASSERT_NE(entries, nullptr);
-  EXPECT_EQ(names(jni, entries), (std::vector<std::string>{"Office", "Backup-Line"}));
+  EXPECT_EQ(names(jni, entries), (std::vector<std::string>{"Office", "Backup-Line", "B\xC3\xBCro"}));
 
   jobjectArray up = Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumConnections(env, nullptr);
   ASSERT_NE(up, nullptr);

@@ -200,6 +200,25 @@ TEST(SystemBridgeFakeJni, DialupWithoutRasapi) {
 #endif
 
 #ifndef _WIN32
+// A service named beyond the BMP is found under its own name (the stand-in's
+// service manager; the fake JNI hands out modified UTF-8 as a JVM does).
+TEST(SystemBridgeFakeJni, ServiceNamesReachTheSystemWhole) {
+  omtest::FakeJni& jni = shared();
+  std::string name = "OmDienst-\xC3\xBC-\xF0\x9F\x98\x80";  // UTF-8, the stand-in's ANSI code page
+  om::UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ASSERT_TRUE(manager);
+  om::UniqueServiceHandle service(CreateServiceA(manager.get(), name.c_str(), nullptr, SERVICE_ALL_ACCESS,
+                                                 SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                                 SERVICE_ERROR_NORMAL, "C:\\bin\\true", nullptr, nullptr, nullptr,
+                                                 nullptr, nullptr));
+  ASSERT_TRUE(service) << GetLastError();
+  // Stopped already: found, and nothing to do.
+  Java_com_ombrel_agentframework_os_win32_Util_StopServiceN(jni.env(), nullptr, jni.string(name));
+  EXPECT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  jni.clearException();
+  DeleteService(service.get());
+}
+
 // With the stand-in and an empty phone book: an empty entry list, no connections.
 TEST(SystemBridgeFakeJni, DialupEmptyPhoneBook) {
   if (!std::getenv("OM_RASAPI_SCRIPT")) GTEST_SKIP() << "run without the stand-in";

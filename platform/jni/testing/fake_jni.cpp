@@ -7,6 +7,7 @@
 #include <map>
 #include <utility>
 
+#include "platform/jni/jni_glue.h"
 #include "platform/unicode.h"
 
 namespace omtest {
@@ -133,11 +134,17 @@ struct FakeJniAccess {
     std::free(const_cast<jchar*>(chars));
     --owner(env).openPins_;
   }
+  // Modified UTF-8, as a JVM gives it: a zero as two bytes, each half of a
+  // surrogate pair as three.
+  static std::string modifiedUtf8(jstring text) {
+    const std::u16string& s = object(text)->text;
+    return om::jni::toModifiedUtf8(reinterpret_cast<const WCHAR*>(s.data()), s.size());
+  }
   static jsize JNICALL GetStringUTFLength(JNIEnv*, jstring text) {
-    return static_cast<jsize>(object(text)->utf8.size());
+    return static_cast<jsize>(modifiedUtf8(text).size());
   }
   static const char* JNICALL GetStringUTFChars(JNIEnv* env, jstring text, jboolean* isCopy) {
-    const std::string& s = object(text)->utf8;
+    const std::string s = modifiedUtf8(text);
     char* copy = static_cast<char*>(std::malloc(s.size() + 1));
     std::memcpy(copy, s.c_str(), s.size() + 1);
     if (isCopy) *isCopy = JNI_TRUE;
