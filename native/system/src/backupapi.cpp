@@ -141,6 +141,26 @@ jint backupTransfer(JNIEnv* env, BackupCall call, jlongArray context, jlong hand
   return static_cast<jint>(count);
 }
 
+bool startsWith(const WString& text, const char* prefix) {
+  for (size_t i = 0; prefix[i]; ++i)
+    if (i >= text.size() || text[i] != static_cast<WCHAR>(prefix[i])) return false;
+  return true;
+}
+
+// True for the root of a drive or a share, with its backslash: "C:\", "\\?\C:\",
+// "\\server\share\", "\\?\UNC\server\share\". Without the backslash a drive
+// root would name the drive's current folder.
+bool isRoot(const WString& path) {
+  if (path.empty() || path.back() != u'\\') return false;
+  if (startsWith(path, "\\\\?\\UNC\\") || (startsWith(path, "\\\\") && !startsWith(path, "\\\\?\\"))) {
+    size_t start = startsWith(path, "\\\\?\\") ? 8 : 2;
+    size_t split = path.find(u'\\', start);
+    return split > start && split + 1 < path.size() - 1 && path.find(u'\\', split + 1) == path.size() - 1;
+  }
+  size_t start = startsWith(path, "\\\\?\\") ? 4 : 0;
+  return path.size() == start + 3 && path[start + 1] == u':';
+}
+
 // The path without one trailing backslash (a folder named by "C:\dir\").
 void dropTrailingBackslash(JavaWide& path) {
   WString& text = path.text();
@@ -334,6 +354,12 @@ JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_GetFile
                                                                                         jstring path) {
   JavaWide name(env, path, true);
   if (!name.ok()) return -1;
+  if (isRoot(name.text())) {
+    // A root has no entry of its own to find: its attributes are asked for directly.
+    DWORD attributes = GetFileAttributesW(name.get());
+    if (attributes == INVALID_FILE_ATTRIBUTES) throwIOException(env, GetLastError());
+    return static_cast<jint>(attributes);
+  }
   dropTrailingBackslash(name);
   WIN32_FIND_DATAW found;
   om::UniqueFind search(FindFirstFileW(name.get(), &found));

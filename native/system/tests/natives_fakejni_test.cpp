@@ -58,6 +58,10 @@ TEST(SystemBridgeFakeJni, CreateFileAndBackupRead) {
   jint attributes = Java_com_ombrel_agentframework_os_win32_BackupApi_GetFileAttributes(env, nullptr,
                                                                                         jni.string(dir + "\\"));
   EXPECT_EQ(attributes & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY) << jni.exceptionText();
+  // A root keeps its backslash ("C:" alone is the current folder of the drive).
+  attributes = Java_com_ombrel_agentframework_os_win32_BackupApi_GetFileAttributes(env, nullptr, jni.string("C:\\"));
+  EXPECT_EQ(attributes & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY) << jni.exceptionText();
+  jni.clearException();
 
   Java_com_ombrel_agentframework_os_win32_BackupApi_CreateFile(env, nullptr, nullptr, 0, 0, 0, OPEN_EXISTING, 0, 0);
   EXPECT_EQ(jni.exceptionText(), "java/lang/NullPointerException: ");

@@ -238,6 +238,9 @@ class BackupApiTest {
 
         int own = BackupApi.GetFileAttributes(Paths.windows(folder) + "\\");
         assertEquals(DIRECTORY, own & DIRECTORY);
+        // A root keeps its backslash ("C:" alone is the current folder of the drive).
+        assertEquals(DIRECTORY, BackupApi.GetFileAttributes("C:\\") & DIRECTORY);
+        assertEquals(DIRECTORY, BackupApi.GetFileAttributes("\\\\?\\C:\\") & DIRECTORY);
         IOException missing = assertThrows(IOException.class,
                 () -> BackupApi.GetFileAttributes(Paths.windows(folder.resolve("none"))));
         assertEquals("The system cannot find the file specified.", missing.getMessage());
