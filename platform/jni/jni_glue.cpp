@@ -208,15 +208,23 @@ void throwByNameWithSystemMessage(JNIEnv* env, const char* className, DWORD code
   env->DeleteLocalRef(type);
 }
 
-void throwWithCode(JNIEnv* env, jclass type, jmethodID constructor, DWORD code) {
-  if (!type || !constructor) return;
-  jstring message = newSystemMessage(env, code);
+namespace {
+void throwMade(JNIEnv* env, jclass type, jmethodID constructor, jstring message, DWORD code) {
   if (!message) return;
   auto error = static_cast<jthrowable>(env->NewObject(type, constructor, message, static_cast<jint>(code)));
   env->DeleteLocalRef(message);
   if (!error) return;
   env->Throw(error);
   env->DeleteLocalRef(error);
+}
+}  // namespace
+
+void throwWithCode(JNIEnv* env, jclass type, jmethodID constructor, DWORD code) {
+  if (type && constructor) throwMade(env, type, constructor, newSystemMessage(env, code), code);
+}
+
+void throwWithCode(JNIEnv* env, jclass type, jmethodID constructor, const char* message, DWORD code) {
+  if (type && constructor) throwMade(env, type, constructor, env->NewStringUTF(message), code);
 }
 
 }  // namespace om::jni

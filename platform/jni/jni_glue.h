@@ -187,5 +187,7 @@ void throwByNameWithSystemMessage(JNIEnv* env, const char* className, DWORD code
 // system's text of `code` as the message; nothing is thrown when the message or
 // the object cannot be made.
 void throwWithCode(JNIEnv* env, jclass type, jmethodID constructor, DWORD code);
+// The same with a message of its own (modified UTF-8) in place of the system's text.
+void throwWithCode(JNIEnv* env, jclass type, jmethodID constructor, const char* message, DWORD code);
 
 }  // namespace om::jni

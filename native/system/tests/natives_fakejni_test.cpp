@@ -223,6 +223,22 @@ TEST(SystemBridgeFakeJni, ServiceNamesReachTheSystemWhole) {
   DeleteService(service.get());
 }
 
+// The change-journal natives before NtfsChangeJournal.init (a process of its own
+// on Linux): reported, not taken for an empty journal.
+TEST(SystemBridgeFakeJni, ChangeJournalBeforeInit) {
+  omtest::FakeJni& jni = shared();
+  jobject callback = jni.object({});
+  EXPECT_TRUE(Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_readUSNJournalN(
+      jni.env(), nullptr, 0, 0, -1, JNI_FALSE, 0, callback) == JNI_FALSE);
+  EXPECT_EQ(jni.exceptionText(), "java/io/IOException: NtfsChangeJournal.init has not run");
+  jni.clearException();
+  EXPECT_EQ(Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_enumerateUSN0(
+                jni.env(), nullptr, 0, u'C', 0, 0, INT64_MAX, callback),
+            0);
+  EXPECT_EQ(jni.exceptionText(), "java/io/IOException: NtfsChangeJournal.init has not run");
+  jni.clearException();
+}
+
 // With the stand-in and an empty phone book: an empty entry list, no connections.
 TEST(SystemBridgeFakeJni, DialupEmptyPhoneBook) {
   if (!std::getenv("OM_RASAPI_SCRIPT")) GTEST_SKIP() << "run without the stand-in";
