@@ -9,6 +9,7 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "bridge.h"
@@ -48,26 +49,32 @@ struct IndicatorEntry {
   jfieldID handler = nullptr;
 };
 
-// The indicator thread and its entries. `entries` counts the adds posted and not
-// yet removed; it is changed under `lock`, so an enabling thread never posts to a
-// thread that has decided to end.
+// The indicator thread and its entries: the records queued and not yet removed,
+// the only pointers a thread command is taken to carry (anyone may post to the
+// thread). Changed under `lock`. `threadId` is 0 while no thread runs.
 struct IndicatorThreadState {
   std::mutex lock;
-  JNIEnv* env = nullptr;
-  DWORD threadId = 0;
   JavaVM* vm = nullptr;
-  int entries = 0;
+  DWORD threadId = 0;
+  std::set<IndicatorEntry*> entries;
 };
 IndicatorThreadState indicator;
+
+// The environment of the indicator thread, its own: a thread that ends never
+// clears that of a thread started after it.
+thread_local JNIEnv* indicatorEnv = nullptr;
 
 LRESULT CALLBACK indicatorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kClickMessage && lParam == WM_LBUTTONDBLCLK) {
     auto* entry = reinterpret_cast<IndicatorEntry*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    JNIEnv* env = indicator.env;
+    JNIEnv* env = indicatorEnv;
     if (entry && env) {
       env->CallVoidMethod(entry->object, entry->fireClicked);
-      // The click handler's exception is its own; the loop goes on.
-      if (env->ExceptionCheck()) env->ExceptionClear();
+      // The click handler's exception is reported and cleared; the loop goes on.
+      if (env->ExceptionCheck()) {
+        env->ExceptionDescribe();
+        env->ExceptionClear();
+      }
     }
     return 0;
   }
@@ -95,6 +102,7 @@ void createWindowFor(IndicatorEntry* entry) {
   SetWindowLongPtrA(entry->window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(entry));
 }
 
+// Frees a record taken out of the set (its window with it, on the thread that made it).
 void removeEntry(JNIEnv* env, IndicatorEntry* entry) {
   if (env) {
     // The Java object may already carry a newer entry.
@@ -102,43 +110,90 @@ void removeEntry(JNIEnv* env, IndicatorEntry* entry) {
       env->SetLongField(entry->object, entry->handler, 0);
     env->DeleteGlobalRef(entry->object);
   }
-  delete entry;  // and its window
+  delete entry;
 }
 
-DWORD WINAPI indicatorThread(LPVOID) {
+// The record a command carries when the library queued it, else null.
+IndicatorEntry* queued(LPARAM pointer) {
+  auto* entry = reinterpret_cast<IndicatorEntry*>(pointer);
+  return indicator.entries.count(entry) ? entry : nullptr;
+}
+
+struct ThreadStart {
+  HANDLE ready;  // set once the thread has its message queue and its environment
+};
+
+DWORD WINAPI indicatorThread(LPVOID parameter) {
   MSG message;
   PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // the queue, before anything is posted
   JNIEnv* env = nullptr;
   if (indicator.vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) != JNI_OK) env = nullptr;
-  indicator.env = env;
+  indicatorEnv = env;
+  SetEvent(static_cast<ThreadStart*>(parameter)->ready);
   bool running = true;
   while (running) {
     BOOL got = GetMessageA(&message, nullptr, 0, 0);
     if (got == 0 || got == -1) break;
     if (message.hwnd == nullptr && message.message == kCommandMessage) {
-      auto* entry = reinterpret_cast<IndicatorEntry*>(message.lParam);
-      if (message.wParam == kAdd) {
-        createWindowFor(entry);
-      } else if (message.wParam == kRemove) {
-        removeEntry(env, entry);
+      // Records are freed only here, so one found under the lock may be used after it.
+      IndicatorEntry* entry;
+      bool remove = message.wParam == kRemove;
+      {
         std::lock_guard<std::mutex> hold(indicator.lock);
-        if (--indicator.entries == 0) {
-          indicator.threadId = 0;
-          running = false;
+        entry = queued(message.lParam);
+        if (entry && remove) {
+          indicator.entries.erase(entry);
+          if (indicator.entries.empty()) {
+            indicator.threadId = 0;
+            running = false;
+          }
         }
       }
+      if (!entry) continue;  // not a record of ours
+      if (remove)
+        removeEntry(env, entry);
+      else if (message.wParam == kAdd && !entry->window)
+        createWindowFor(entry);
       continue;
     }
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  indicator.env = nullptr;
+  // However the loop ended (the last remove, or a WM_QUIT any process may post to
+  // the window), no thread runs now and the records left go with this one.
+  std::set<IndicatorEntry*> left;
+  {
+    std::lock_guard<std::mutex> hold(indicator.lock);
+    if (running) {
+      indicator.threadId = 0;
+      left.swap(indicator.entries);
+    }
+  }
+  for (IndicatorEntry* entry : left) removeEntry(env, entry);
+  indicatorEnv = nullptr;
   if (env) indicator.vm->DetachCurrentThread();
   return 0;
 }
 
-void post(DWORD thread, WPARAM command, IndicatorEntry* entry) {
-  while (!PostThreadMessageA(thread, kCommandMessage, command, reinterpret_cast<LPARAM>(entry))) Sleep(0);
+// Starts the indicator thread and waits until it takes commands; false when it
+// cannot be started. Called under the lock.
+bool startThread(JNIEnv* env) {
+  if (env->GetJavaVM(&indicator.vm) != JNI_OK) return false;
+  om::UniqueHandle ready(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (!ready) return false;
+  ThreadStart start{ready.get()};
+  DWORD id = 0;
+  om::UniqueHandle thread(CreateThread(nullptr, 0, indicatorThread, &start, 0, &id));
+  if (!thread) return false;
+  HANDLE either[] = {ready.get(), thread.get()};
+  if (WaitForMultipleObjects(2, either, FALSE, INFINITE) != WAIT_OBJECT_0) return false;  // it ended
+  indicator.threadId = id;
+  return true;
+}
+
+// One post of a command; false when the thread does not take it.
+bool post(WPARAM command, IndicatorEntry* entry) {
+  return PostThreadMessageA(indicator.threadId, kCommandMessage, command, reinterpret_cast<LPARAM>(entry)) != FALSE;
 }
 
 HWND findWindow(const WCHAR* className, const WCHAR* title) { return FindWindowW(className, title); }
@@ -161,45 +216,35 @@ JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeEnable(JNI
   jfieldID handler = handlerField(env, self);
   if (!handler) return;
 #ifdef _WIN32
-  WString copy;
-  copy.swap(text.text());
-  auto* existing = fromJava<IndicatorEntry*>(env->GetLongField(self, handler));
   std::lock_guard<std::mutex> hold(indicator.lock);
+  IndicatorEntry* existing = queued(static_cast<LPARAM>(env->GetLongField(self, handler)));
   if (existing) {
     existing->image = image;
-    existing->tooltip.swap(copy);
-    post(indicator.threadId, kUpdate, existing);
+    existing->tooltip.swap(text.text());
+    post(kUpdate, existing);
     return;
   }
   jclass type = env->GetObjectClass(self);
   jmethodID fireClicked = type ? env->GetMethodID(type, "fireClicked", "()V") : nullptr;
   if (type) env->DeleteLocalRef(type);
   if (!fireClicked) return;
+  if (indicator.threadId == 0 && !startThread(env)) return;
   auto* entry = new (std::nothrow) IndicatorEntry;
   if (!entry) {
     throwOutOfMemory(env);
     return;
   }
   entry->image = image;
-  entry->tooltip.swap(copy);
+  entry->tooltip.swap(text.text());
   entry->object = env->NewGlobalRef(self);
   entry->fireClicked = fireClicked;
   entry->handler = handler;
+  indicator.entries.insert(entry);
   env->SetLongField(self, handler, toJava(entry));
-  if (indicator.threadId == 0) {
-    om::UniqueHandle thread;
-    if (env->GetJavaVM(&indicator.vm) == JNI_OK)
-      thread.reset(CreateThread(nullptr, 0, indicatorThread, &indicator, 0, &indicator.threadId));
-    if (!thread) {
-      indicator.threadId = 0;
-      env->SetLongField(self, handler, 0);
-      env->DeleteGlobalRef(entry->object);
-      delete entry;
-      return;
-    }
+  if (!post(kAdd, entry)) {  // the thread is gone (or its queue full): not enabled
+    indicator.entries.erase(entry);
+    removeEntry(env, entry);
   }
-  ++indicator.entries;
-  post(indicator.threadId, kAdd, entry);
 #else
   (void)image;
   (void)handler;
@@ -215,7 +260,7 @@ JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeDisable(JN
   // Cleared here as well as by the thread, so a second disable posts nothing.
   env->SetLongField(self, handler, 0);
   std::lock_guard<std::mutex> hold(indicator.lock);
-  if (indicator.threadId) post(indicator.threadId, kRemove, fromJava<IndicatorEntry*>(entry));
+  if (IndicatorEntry* record = queued(static_cast<LPARAM>(entry))) post(kRemove, record);
 #endif
 }
 

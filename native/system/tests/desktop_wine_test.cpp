@@ -6,7 +6,9 @@
 #include <jni.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/jni/testing/fake_jni.h"
@@ -112,6 +114,55 @@ TEST(IndicatorWindow, LifecycleClicksAndThread) {
   EXPECT_EQ(jni.exceptionText(), "java/lang/NullPointerException: (null)");
   jni.clearException();
   EXPECT_EQ(jni.longField(first, "handler"), 0);
+  EXPECT_EQ(jni.openPins(), 0);
+}
+
+TEST(IndicatorWindow, ForgedCommandsQuitAndThrowingClicks) {
+  omtest::FakeJni& jni = shared();
+  JNIEnv* env = jni.env();
+  jclass type = jni.type("com/ombrel/guiutil/DesktopIndicator", {"fireClicked"});
+  std::atomic<int> clicks{0};
+  jobject first = jni.instance(type, [&clicks](const std::string& name, std::vector<std::uint8_t>*) -> jint {
+    if (name == "fireClicked" && ++clicks > 0) throw std::runtime_error("java/lang/IllegalStateException: click");
+    return 0;
+  });
+  int references = jni.globalRefs();  // the library's own (classes it keeps)
+  Java_com_ombrel_guiutil_DesktopIndicator_nativeEnable(env, first, 1, jni.string("tip"));
+  ASSERT_TRUE(eventually([] { return indicatorWindows() == 1; }));
+  HWND window = FindWindowA(kClass, kName);
+  DWORD thread = GetWindowThreadProcessId(window, nullptr);
+
+  // Commands carrying a pointer the library never queued are ignored.
+  ASSERT_TRUE(PostThreadMessageA(thread, WM_USER, 3, 0x1234));
+  ASSERT_TRUE(PostThreadMessageA(thread, WM_USER, 1, 0x1234));
+  // A click whose handler throws: the exception is described and cleared, the loop goes on.
+  PostMessageA(window, WM_USER + 1, 0, WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(eventually([&] { return jni.describedExceptions() == 1; }));
+  EXPECT_EQ(clicks.load(), 1);
+  EXPECT_EQ(indicatorWindows(), 1);
+
+  // Any process may post WM_QUIT to the window: the loop ends and takes its records along.
+  PostMessageA(window, WM_QUIT, 0, 0);
+  ASSERT_TRUE(eventually([&] { return indicatorWindows() == 0 && jni.attachedThreads() == 0; }));
+  EXPECT_EQ(jni.longField(first, "handler"), 0);
+  EXPECT_EQ(jni.globalRefs(), references);
+
+  // The next enable starts a new thread rather than posting to the ended one.
+  std::atomic<bool> done{false};
+  std::thread enabling([&] {
+    Java_com_ombrel_guiutil_DesktopIndicator_nativeEnable(env, first, 2, jni.string("again"));
+    done = true;
+  });
+  bool returned = eventually([&] { return done.load(); });
+  if (returned) enabling.join(); else enabling.detach();
+  ASSERT_TRUE(returned) << "enabling after WM_QUIT did not return";
+  ASSERT_TRUE(eventually([] { return indicatorWindows() == 1; }));
+  // The new thread's environment serves its clicks.
+  PostMessageA(FindWindowA(kClass, kName), WM_USER + 1, 0, WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(eventually([&] { return clicks.load() == 2; }));
+  Java_com_ombrel_guiutil_DesktopIndicator_nativeDisable(env, first);
+  ASSERT_TRUE(eventually([&] { return indicatorWindows() == 0 && jni.attachedThreads() == 0; }));
+  EXPECT_EQ(jni.globalRefs(), references);
   EXPECT_EQ(jni.openPins(), 0);
 }
 

@@ -374,6 +374,13 @@ struct FakeJniAccess {
 
   static jboolean JNICALL ExceptionCheck(JNIEnv* env) { return owner(env).exceptionPending_ ? JNI_TRUE : JNI_FALSE; }
   static void JNICALL ExceptionClear(JNIEnv* env) { owner(env).clearException(); }
+  static void JNICALL ExceptionDescribe(JNIEnv* env) {
+    FakeJni& jni = owner(env);
+    if (!jni.exceptionPending_) return;
+    std::fprintf(stderr, "fake JNI: exception described: %s\n", jni.exceptionText_.c_str());
+    ++jni.described_;
+    jni.clearException();
+  }
 };
 
 namespace {
@@ -437,6 +444,7 @@ FakeJni::FakeJni() {
   table_.ReleaseLongArrayElements = &FakeJniAccess::ReleaseLongArrayElements;
   table_.ExceptionCheck = &FakeJniAccess::ExceptionCheck;
   table_.ExceptionClear = &FakeJniAccess::ExceptionClear;
+  table_.ExceptionDescribe = &FakeJniAccess::ExceptionDescribe;
   table_.GetObjectClass = &FakeJniAccess::GetObjectClass;
   table_.GetFieldID = &FakeJniAccess::GetFieldID;
   table_.GetLongField = &FakeJniAccess::GetLongField;

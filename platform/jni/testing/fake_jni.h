@@ -100,6 +100,8 @@ class FakeJni {
   bool exceptionPending() const { return exceptionPending_; }
   std::string exceptionText() const { return exceptionText_; }
   void clearException() { exceptionPending_ = false; exceptionText_.clear(); }
+  // How many exceptions ExceptionDescribe reported (and cleared, as a JVM does).
+  int describedExceptions() const { return described_; }
 
   // Balance of pinned arrays and obtained strings: 0 after every native call.
   int openPins() const { return openPins_; }
@@ -129,6 +131,7 @@ class FakeJni {
   std::vector<std::unique_ptr<Object>> objects_;
   bool exceptionPending_ = false;
   std::string exceptionText_;
+  int described_ = 0;
   int openPins_ = 0;
   int globalRefs_ = 0;
 };
