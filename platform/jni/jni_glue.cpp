@@ -156,6 +156,8 @@ jstring newStringZ(JNIEnv* env, const WCHAR* text, std::size_t limit) {
 jstring newStringAnsi(JNIEnv* env, const char* text) { return newString(env, fromCodePage(text, -1, CP_ACP)); }
 
 WString systemMessageText(DWORD code) {
+  // An HRESULT of the Win32 facility has the text of its Win32 code.
+  if ((code & 0xFFFF0000u) == 0x80070000u) code &= 0xFFFFu;
   WString text = systemMessageW(code);
   if (text.empty()) text.assign(kNoSystemMessage, kNoSystemMessage + sizeof kNoSystemMessage - 1);
   return text;

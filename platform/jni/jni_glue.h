@@ -164,7 +164,8 @@ jstring newStringZ(JNIEnv* env, const WCHAR* text, std::size_t limit = SIZE_MAX)
 // Text of the system's ANSI code page up to its first zero byte.
 jstring newStringAnsi(JNIEnv* env, const char* text);
 
-// The system's text for a Win32 code without its line end, or kNoSystemMessage.
+// The system's text for a Win32 code (or an HRESULT of the Win32 facility)
+// without its line end, or kNoSystemMessage.
 constexpr char kNoSystemMessage[] = "no error message";
 WString systemMessageText(DWORD code);
 inline jstring newSystemMessage(JNIEnv* env, DWORD code) { return newString(env, systemMessageText(code)); }

@@ -177,8 +177,7 @@ JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_Util_RegDBRestore
   if (!restore) {
     error = GetLastError();
   } else if (HRESULT result = restore(file.get())) {
-    error = GetLastError();
-    if (error == ERROR_SUCCESS) error = static_cast<DWORD>(result);  // never a failure with the text of success
+    error = static_cast<DWORD>(result);  // its own code: the last error it leaves says nothing
   }
   BOOL freed = FreeLibrary(library.release());
   if (restore && error == ERROR_SUCCESS) return freed;

@@ -183,6 +183,22 @@ TEST(SystemBridgeFakeJni, HostAndVolumeQueries) {
 
 }  // namespace
 
+#ifdef _WIN32
+// Our catsrvut.dll lies beside this program, where the loader finds it first.
+TEST(SystemBridgeFakeJni, CatalogueRestore) {
+  omtest::FakeJni& jni = shared();
+  om::testing::TempFolder temp("catalogue-");
+  std::string backup = temp.file("catalog.clb");
+  writeFile(backup, "x");
+  EXPECT_NE(Java_com_ombrel_agentframework_os_win32_Util_RegDBRestoreN(jni.env(), nullptr, jni.string(backup)), 0);
+  EXPECT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  // A failing restore reports the text of the HRESULT it returned, not the last error it left.
+  Java_com_ombrel_agentframework_os_win32_Util_RegDBRestoreN(jni.env(), nullptr, jni.string(backup + ".missing"));
+  EXPECT_EQ(jni.exceptionText(), "java/lang/Exception: " + om::systemMessage(ERROR_FILE_NOT_FOUND));
+  jni.clearException();
+}
+#endif
+
 #ifndef _WIN32
 // Without OM_RASAPI_SCRIPT this program does not find our RASAPI32 stand-in (it
 // is not on its library path), so the dial-up natives answer their "unusable"

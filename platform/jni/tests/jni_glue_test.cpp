@@ -89,6 +89,7 @@ TEST(SystemMessage, TextWithoutLineEndAndFallback) {
   EXPECT_EQ(message.find(u'\n'), WString::npos);
   EXPECT_NE(message, wide(u"no error message"));
   EXPECT_EQ(systemMessageText(0x2000F00Du), wide(u"no error message"));  // a code without system text
+  EXPECT_EQ(systemMessageText(0x80070002u), message);  // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)
 
   omtest::FakeJni jni;
   throwByName(jni.env(), "java/io/IOException", "buffer length < 4");
