@@ -1,9 +1,12 @@
-// Version query, module entry helpers and token privileges of the stand-in, and
+// Version query, module entry helpers and token privileges of the stand-in (its
+// token holds every privilege but those a test names as absent), and
 // the "advapi32" module through which the raw encrypted-file calls are found by
 // name (see include/system_ext.h).
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <set>
+#include <string>
 
 #include "../win32.h"
 #include "system_internal.h"
@@ -32,6 +35,16 @@ std::mutex& privilegeLock() {
 std::set<DWORD>& enabledPrivileges() {
   static auto* enabled = new std::set<DWORD>;
   return *enabled;
+}
+
+// A privilege the token does not hold: one named in $OM_STANDIN_ROOT/token/absent
+// (a name a line), which tests write for the "not all assigned" case.
+bool absent(DWORD luid) {
+  std::ifstream in(standinRoot() + "/token/absent");
+  std::string name;
+  while (std::getline(in, name))
+    if (equalsIgnoreCase(name, kPrivileges[luid - kFirstLuid])) return true;
+  return false;
 }
 
 FARPROC resolveAdvapi32(const char* name) {
@@ -103,7 +116,8 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEG
   bool allAssigned = true;
   for (DWORD i = 0; i < newState->PrivilegeCount; ++i) {
     const LUID& luid = newState->Privileges[i].Luid;
-    if (luid.HighPart != 0 || luid.LowPart < kFirstLuid || luid.LowPart >= kFirstLuid + kPrivilegeCount) {
+    if (luid.HighPart != 0 || luid.LowPart < kFirstLuid || luid.LowPart >= kFirstLuid + kPrivilegeCount ||
+        absent(luid.LowPart)) {
       allAssigned = false;
       continue;
     }

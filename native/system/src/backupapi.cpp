@@ -207,6 +207,8 @@ JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_setPriv
   if (!LookupPrivilegeValueW(nullptr, privilege.get(), &privileges.Privileges[0].Luid) ||
       !AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr))
     throwException(env, GetLastError());
+  else if (enable && GetLastError() == ERROR_NOT_ALL_ASSIGNED)
+    throwException(env, ERROR_NOT_ALL_ASSIGNED);  // succeeded without enabling: the token lacks it
 }
 
 JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_readSecurityDescriptor(

@@ -89,6 +89,24 @@ class BackupApiTest {
     }
 
     @Test
+    void privilegeTheTokenLacksIsReported() throws Exception {
+        // The stand-in's token lacks the privileges named in this file.
+        Path absent = Path.of(System.getenv("OM_STANDIN_ROOT"), "token", "absent");
+        Files.createDirectories(absent.getParent());
+        Files.writeString(absent, "SeTcbPrivilege\n");
+        try {
+            Exception lacking = assertThrows(Exception.class, () -> BackupApi.setPrivilege("SeTcbPrivilege", true));
+            assertEquals("Not all privileges or groups referenced are assigned to the caller.", lacking.getMessage());
+            BackupApi.setPrivilege("SeTcbPrivilege", false);  // not held: not enabled either, as asked
+            BackupApi.setPrivilege("SeBackupPrivilege", true);
+        } finally {
+            Files.delete(absent);
+        }
+        BackupApi.setPrivilege("SeTcbPrivilege", true);
+        BackupApi.setPrivilege("SeTcbPrivilege", false);
+    }
+
+    @Test
     void backupStreamsRoundTrip() throws IOException {
         byte[] backup = backupRead(source, 777);
         assertArrayEquals(content, dataStream(backup));
