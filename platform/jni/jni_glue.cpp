@@ -13,10 +13,17 @@ bool clearPending(JNIEnv* env) {
 
 // ---- Java strings in --------------------------------------------------------------------
 
-JavaChars::JavaChars(JNIEnv* env, jstring text) : env_(env), text_(text) {
+template <class Char>
+JavaText<Char>::JavaText(JNIEnv* env, jstring text) : env_(env), text_(text) {
   if (!text) return;
-  jsize length = env->GetStringLength(text);
-  chars_ = env->GetStringChars(text, nullptr);
+  jsize length;
+  if constexpr (std::is_same_v<Char, jchar>) {
+    length = env->GetStringLength(text);
+    chars_ = env->GetStringChars(text, nullptr);
+  } else {
+    length = env->GetStringUTFLength(text);
+    chars_ = env->GetStringUTFChars(text, nullptr);
+  }
   if (!chars_ || length < 0) {
     clearPending(env);
     ok_ = false;
@@ -25,9 +32,17 @@ JavaChars::JavaChars(JNIEnv* env, jstring text) : env_(env), text_(text) {
   length_ = static_cast<std::size_t>(length);
 }
 
-JavaChars::~JavaChars() {
-  if (chars_) env_->ReleaseStringChars(text_, chars_);
+template <class Char>
+JavaText<Char>::~JavaText() {
+  if (!chars_) return;
+  if constexpr (std::is_same_v<Char, jchar>)
+    env_->ReleaseStringChars(text_, chars_);
+  else
+    env_->ReleaseStringUTFChars(text_, chars_);
 }
+
+template class JavaText<jchar>;
+template class JavaText<char>;
 
 JavaString::JavaString(JNIEnv* env, jstring text) : null_(text == nullptr) {
   if (null_) return;
@@ -37,23 +52,10 @@ JavaString::JavaString(JNIEnv* env, jstring text) : null_(text == nullptr) {
     return;
   }
   try {
-    text_.assign(chars.data(), chars.length());
+    text_.assign(reinterpret_cast<const WCHAR*>(chars.data()), chars.length());
   } catch (const std::bad_alloc&) {
     ok_ = false;
   }
-}
-
-JavaUtf::JavaUtf(JNIEnv* env, jstring text) : env_(env), text_(text) {
-  if (!text) return;
-  chars_ = env->GetStringUTFChars(text, nullptr);
-  if (!chars_) {
-    clearPending(env);
-    ok_ = false;
-  }
-}
-
-JavaUtf::~JavaUtf() {
-  if (chars_) env_->ReleaseStringUTFChars(text_, chars_);
 }
 
 // ---- code pages ---------------------------------------------------------------------------

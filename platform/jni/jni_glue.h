@@ -37,27 +37,34 @@ Pointer fromJava(jlong value) noexcept {
 bool clearPending(JNIEnv* env);
 
 // ---- Java strings in --------------------------------------------------------------------
-// A Java string's UTF-16 characters for the life of the object (GetStringChars,
-// not zero-terminated). A null string has none and is ok; characters that cannot
-// be had are reported by ok() and the Java exception is cleared.
-class JavaChars {
+// A Java string's characters for the life of the object: UTF-16 units
+// (GetStringChars, not zero-terminated) or modified UTF-8 bytes (GetStringUTFChars,
+// zero-terminated; for names the JNI takes, such as methods and signatures, never
+// for text that a system call reads). A null string has none and is ok; characters
+// that cannot be had are reported by ok() and the Java exception is cleared.
+template <class Char>
+class JavaText {
  public:
-  JavaChars(JNIEnv* env, jstring text);
-  ~JavaChars();
-  JavaChars(const JavaChars&) = delete;
-  JavaChars& operator=(const JavaChars&) = delete;
+  JavaText(JNIEnv* env, jstring text);
+  ~JavaText();
+  JavaText(const JavaText&) = delete;
+  JavaText& operator=(const JavaText&) = delete;
   bool ok() const { return ok_; }
   bool isNull() const { return text_ == nullptr; }
-  const WCHAR* data() const { return reinterpret_cast<const WCHAR*>(chars_); }
+  const Char* data() const { return chars_; }
   std::size_t length() const { return length_; }
 
  private:
   JNIEnv* env_;
   jstring text_;
-  const jchar* chars_ = nullptr;
+  const Char* chars_ = nullptr;
   std::size_t length_ = 0;
   bool ok_ = true;
 };
+using JavaChars = JavaText<jchar>;
+using JavaUtf = JavaText<char>;
+extern template class JavaText<jchar>;
+extern template class JavaText<char>;
 
 // A Java string copied as zero-terminated UTF-16, for the wide Win32 calls. A
 // null string stays null (get() is null); failure is reported by ok() with the
@@ -74,27 +81,6 @@ class JavaString {
  private:
   WString text_;
   bool null_ = false;
-  bool ok_ = true;
-};
-
-// A Java string's modified UTF-8 bytes (GetStringUTFChars) for the life of the
-// object: for names the JNI takes (methods, signatures), never for text that a
-// system call reads. Null stays null; failure is reported by ok() with the Java
-// exception cleared.
-class JavaUtf {
- public:
-  JavaUtf(JNIEnv* env, jstring text);
-  ~JavaUtf();
-  JavaUtf(const JavaUtf&) = delete;
-  JavaUtf& operator=(const JavaUtf&) = delete;
-  bool ok() const { return ok_; }
-  bool isNull() const { return text_ == nullptr; }
-  const char* get() const { return chars_; }
-
- private:
-  JNIEnv* env_;
-  jstring text_;
-  const char* chars_ = nullptr;
   bool ok_ = true;
 };
 

@@ -126,8 +126,8 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_InitializeEncrypte
   JavaUtf name(env, methodName);
   JavaUtf signature(env, methodSignature);
   if (!name.ok() || !signature.ok()) return kOutOfMemory;
-  if (!callbackClass || !name.get() || !signature.get()) return kInvalidParameter;
-  jmethodID method = env->GetMethodID(callbackClass, name.get(), signature.get());
+  if (!callbackClass || !name.data() || !signature.data()) return kInvalidParameter;
+  jmethodID method = env->GetMethodID(callbackClass, name.data(), signature.data());
   if (!method) {
     clearPending(env);  // NoSuchMethodError is reported as 87
     return kInvalidParameter;
