@@ -5,11 +5,15 @@
 
 namespace om {
 
-void RaiseLastProcessError() {
-  const DWORD code = GetLastError();
+std::string ProcessErrorText(DWORD code) {
   std::string message = Trim(SysErrorMessage(code));
   if (message.empty()) message = Format("System Error.  Code: %lu.", static_cast<unsigned long>(code));
-  throw EDkProcessError(message, code);
+  return message;
+}
+
+void RaiseLastProcessError() {
+  const DWORD code = GetLastError();
+  throw EDkProcessError(ProcessErrorText(code), code);
 }
 
 TDkRWEHandles::~TDkRWEHandles() {

@@ -17,6 +17,8 @@ class EDkProcessError : public EOSError {
 public:
   using EOSError::EOSError;
 };
+// The system's text for an error code (a generic one when it has none).
+std::string ProcessErrorText(DWORD code);
 // Raises EDkProcessError with GetLastError and the system's text for it.
 [[noreturn]] void RaiseLastProcessError();
 
