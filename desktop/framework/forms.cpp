@@ -610,6 +610,14 @@ TScreen* Screen() {
 
 bool ScreenExists() { return GScreen != nullptr; }
 
+void InitializeFormsUnit() { Screen(); }
+
+namespace {
+struct TFormsUnitInit {
+  TFormsUnitInit() { InitializeFormsUnit(); }
+} GFormsUnitInit;
+}  // namespace
+
 TApplication* Application() {
   if (!GApplication) new TApplication(nullptr);
   return GApplication;
