@@ -182,6 +182,7 @@ TEST_F(ScratchZones, ChangesNeedWriteAccess) {
   TRegistryTimeZone* zone = scratch.FindByKeyName("Tokyo Standard Time");
   ASSERT_NE(nullptr, zone);
   const std::string before = value("Tokyo Standard Time", "Display");
+  const std::string name = zone->DisplayName();
   try {
     zone->SetDisplayName("Changed without access");
     FAIL() << "no exception";
@@ -189,7 +190,14 @@ TEST_F(ScratchZones, ChangesNeedWriteAccess) {
     EXPECT_STREQ("TRegistryTimeZones: WriteAccess not set.", e.what());
   }
   EXPECT_FALSE(zone->SavedOk());
+  EXPECT_EQ(name, zone->DisplayName());  // the refused change is not kept
   EXPECT_EQ(before, value("Tokyo Standard Time", "Display"));
+  EXPECT_THROW(zone->SetKeyName("Moved without access"), ERegistryTimeZones);
+  EXPECT_EQ("Tokyo Standard Time", zone->KeyName());
+  TTimeZoneInfo info = zone->ZoneInfo();
+  info.Bias += 60;
+  EXPECT_THROW(zone->SetZoneInfo(info), ERegistryTimeZones);
+  EXPECT_FALSE(sameTimeZoneInfo(info, zone->ZoneInfo()));
   EXPECT_THROW(scratch.writeZone(*zone), ERegistryTimeZones);
 }
 
@@ -251,8 +259,22 @@ TEST_F(ScratchZones, FailedWriteIsReported) {
   ASSERT_NE(nullptr, zone);
   zone->SetKeyName(std::string(300, 'k'));  // longer than a key name may be
   EXPECT_FALSE(zone->SavedOk());
+  // Nothing changed: the zone still belongs to its key, which is where it was.
+  EXPECT_EQ("AUS Eastern Standard Time", zone->KeyName());
+  EXPECT_EQ("AUS Eastern Standard Time", zone->LoadedKeyName());
+  EXPECT_TRUE(keyExists("AUS Eastern Standard Time"));
   zone->SetDisplayName(zone->DisplayName());  // unchanged: nothing to save
   EXPECT_TRUE(zone->SavedOk());
+  zone->SetDisplayName("(UTC+10:00) Still saved");  // later changes still reach the key
+  EXPECT_TRUE(zone->SavedOk());
+  EXPECT_EQ(std::string("(UTC+10:00) Still saved\0", 24), value("AUS Eastern Standard Time", "Display"));
+  // A zone written under a key that cannot be made keeps its loaded key name.
+  TRegistryTimeZone loose;
+  loose.SetKeyName(std::string(300, 'n'));
+  EXPECT_FALSE(scratch.writeZone(loose));
+  EXPECT_EQ("", loose.LoadedKeyName());
+  TRegistryTimeZones again(HKEY_CURRENT_USER, path);
+  EXPECT_EQ(3u, again.Count());
 }
 
 TEST(RegistryTimeZonesUnit, MadeAtStartUpFreedAtShutDown) {
