@@ -159,8 +159,7 @@ void TRegistry::Write(const std::string& name, DWORD type, const void* data, DWO
 std::string TRegistry::ReadString(const std::string& name) {
   DWORD type = 0;
   std::string data;
-  if (!Read(name, type, data)) return std::string();
-  if (type != REG_SZ && type != REG_EXPAND_SZ)
+  if (!Read(name, type, data) || (type != REG_SZ && type != REG_EXPAND_SZ))
     throw ERegistryException(Format("Invalid data type for '%s'", name.c_str()));
   size_t nul = data.find('\0');
   if (nul != std::string::npos) data.resize(nul);

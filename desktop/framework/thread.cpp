@@ -130,6 +130,16 @@ DWORD WINAPI TThread::ThreadProc(LPVOID param) {
   }
   DWORD rc = t->ReturnValue;
   bool freeIt = t->FreeOnTerminate;
+  // Nobody can ask a thread that frees itself how it ended: the application
+  // hears of its exception instead.
+  if (freeIt && t->FFatalException && ApplicationExists()) {
+    try {
+      Synchronize(t, [t] {
+        if (ApplicationExists()) Application()->HandleException(t, t->FFatalException);
+      });
+    } catch (...) {
+    }
+  }
   t->FFinished = true;
   if (freeIt) delete t;
   return rc;

@@ -35,7 +35,8 @@ public:
   HANDLE Handle() const { return FHandle; }
   DWORD ThreadID() const { return FThreadID; }
 
-  // Deletes the object when Execute is done (after OnTerminate).
+  // Deletes the object when Execute is done (after OnTerminate); an exception
+  // that ended Execute then goes to the application's exception handler.
   bool FreeOnTerminate = false;
   // Runs on the main thread after Execute ended.
   TNotifyEvent OnTerminate;

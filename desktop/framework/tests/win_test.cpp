@@ -113,6 +113,22 @@ TEST(Threads, ExceptionsInExecuteAndInSynchronisedCallsAreCaptured) {
   delete t;
 }
 
+TEST(Threads, ExceptionOfAThreadThatFreesItselfReachesTheApplication) {
+  TExceptionSink sink;
+  Application()->OnException = MakeMethod<&TExceptionSink::Handle>(&sink);
+  TEndWatch watch;
+  auto* t = new TWorker;
+  t->Body = [](TWorker*) { throw EConvertError("raised in a thread that frees itself"); };
+  t->FreeOnTerminate = true;
+  t->OnTerminate = MakeMethod<&TEndWatch::Ended>(&watch);
+  t->Start();
+  const bool reported = PumpUntil([&] { return !sink.Messages.empty(); });
+  Application()->OnException = nullptr;
+  ASSERT_TRUE(reported);
+  EXPECT_EQ(sink.Messages, (std::vector<std::string>{"raised in a thread that frees itself"}));
+  EXPECT_EQ(watch.Calls, 1);
+}
+
 TEST(Threads, EndEventRemovedWhileItsCallWaitsIsNotRun) {
   TEndWatch watch;
   std::atomic<bool> bodyDone{false};
@@ -300,7 +316,8 @@ TEST(Registry, ValuesRoundTripAndMissingValuesRaise) {
   EXPECT_EQ(reg.ReadBinaryData("Blob"), std::string("\x00\x01\xff", 3));
   EXPECT_THROW(reg.ReadInteger("Name"), ERegistryException);
   EXPECT_THROW(reg.ReadInteger("Missing"), ERegistryException);
-  EXPECT_EQ(reg.ReadString("Missing"), "");
+  EXPECT_THROW(reg.ReadString("Missing"), ERegistryException);
+  EXPECT_THROW(reg.ReadString("Count"), ERegistryException);
   ASSERT_TRUE(reg.OpenKey("Sub", true));  // relative to the current key
   EXPECT_EQ(reg.CurrentPath(), "Software\\OmFrameworkTest\\Sub");
   reg.CloseKey();
