@@ -6,6 +6,7 @@
 #include "framework/strutils.h"
 #include "support/chartables.h"
 #include "support/localetext.h"
+#include "support/unitregistries.h"
 #include "tray/resources.h"
 #include "tray/routines.h"
 #include "tray/tray_platform.h"
@@ -626,17 +627,23 @@ DWORD ModuleFileNameThroughPsapi(void* process, void* module, char* buffer, DWOR
 // program's units depend on them.
 void StartSupportUnits() {
   InitializeStringsUnit();
+  InitializeSysUtilsUnit();
   InitializeUnicodeUnit();
   InitializeCharStepUnit();
   InitializeTextDrawingUnit();
   InitializeSysInfoUnit();
+  InitializeRttiUnit();
+  InitializeAppStorageUnit();
   InitializeRegistryTimeZonesUnit();
 }
 
 void StopSupportUnits() {
   FinalizeRegistryTimeZonesUnit();
+  FinalizeAppStorageUnit();
+  FinalizeRttiUnit();
   FinalizeSysInfoUnit();
   FinalizeUnicodeUnit();
+  FinalizeSysUtilsUnit();
   FinalizeStringsUnit();
 }
 
