@@ -16,21 +16,8 @@ void RaiseLastProcessError() {
   throw EDkProcessError(ProcessErrorText(code), code);
 }
 
-TDkRWEHandles::~TDkRWEHandles() {
-  for (HANDLE& h : FHandles)
-    if (h) CloseHandle(h);
-}
-
 void TDkRWEHandles::Set(Slot slot, HANDLE handle) {
-  HANDLE& held = FHandles[slot];
-  if (held && held != handle) CloseHandle(held);
-  held = handle;
-}
-
-HANDLE TDkRWEHandles::Take(Slot slot) {
-  HANDLE h = FHandles[slot];
-  FHandles[slot] = nullptr;
-  return h;
+  if (handle != FHandles[slot].get()) FHandles[slot].reset(handle);
 }
 
 namespace {
@@ -122,10 +109,7 @@ PROCESS_INFORMATION StartChildProcess(const TDkLaunchRequest& request, TDkRWEHan
   if (!CreateProcessA(applicationName.empty() ? nullptr : applicationName.c_str(),
                       commandLine.empty() ? nullptr : &commandLine[0], nullptr, nullptr, redirect ? TRUE : FALSE,
                       flags, environment.block, directory.empty() ? nullptr : directory.c_str(), &si, &pi)) {
-    const DWORD error = GetLastError();
-    if (pi.hProcess) CloseHandle(pi.hProcess);
-    if (pi.hThread) CloseHandle(pi.hThread);
-    SetLastError(error);
+    UniqueHandle process(pi.hProcess), thread(pi.hThread);  // closed keeping the last error
     RaiseLastProcessError();
   }
   return pi;

@@ -14,6 +14,7 @@
 #include "framework/registry.h"
 #include "framework/thread.h"
 #include "framework/timer.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 namespace {
@@ -257,8 +258,7 @@ TEST(Graphics, IconsAndImageLists) {
   EXPECT_FALSE(c.Empty());
   ICONINFO info;
   ASSERT_TRUE(GetIconInfo(c.Handle(), &info));
-  DeleteObject(info.hbmColor);
-  DeleteObject(info.hbmMask);
+  UniqueBitmap color(info.hbmColor), mask(info.hbmMask);
   EXPECT_THROW(list.GetIcon(2, &c), EInvalidOperation);
   b.Assign(nullptr);
   EXPECT_TRUE(b.Empty());

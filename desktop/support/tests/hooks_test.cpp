@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/exceptions.h"
+#include "platform/win32_owners.h"
 #include "support/dkwndprochook.h"
 #include "support/putilwindow.h"
 
@@ -337,9 +338,8 @@ TEST(UtilityWindow, MessagesReachTheMethodAndTheClassUsesDefWindowProc) {
   EXPECT_FALSE(IsWindowVisible(c.Wnd));
   EXPECT_EQ(SendMessageA(c.Wnd, WM_USER + 5, 0, 0), 99);
   // Posted from another thread, handled on this one.
-  HANDLE t = CreateThread(nullptr, 0, PostFromThread, c.Wnd, 0, nullptr);
-  WaitForSingleObject(t, INFINITE);
-  CloseHandle(t);
+  UniqueHandle t(CreateThread(nullptr, 0, PostFromThread, c.Wnd, 0, nullptr));
+  WaitForSingleObject(t.get(), INFINITE);
   ASSERT_TRUE(Pump([&] { return std::count(c.Seen.begin(), c.Seen.end(), WM_USER + 5) == 2; }));
   // Without a method the window keeps DefWindowProcA.
   HWND plain = AllocateUtilityWindow(TWndMethod());

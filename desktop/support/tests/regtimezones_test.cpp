@@ -4,6 +4,7 @@
 #include <random>
 #include <string>
 
+#include "platform/win32_owners.h"
 #include "support/localetext.h"
 #include "support/regtimezones.h"
 
@@ -133,11 +134,9 @@ protected:
     return std::string(buffer, size);
   }
   bool keyExists(const std::string& zone) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, (path.substr(1) + "\\" + zone).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-      return false;
-    RegCloseKey(key);
-    return true;
+    UniqueHkey key;
+    return RegOpenKeyExA(HKEY_CURRENT_USER, (path.substr(1) + "\\" + zone).c_str(), 0, KEY_READ, key.put()) ==
+           ERROR_SUCCESS;
   }
 
   std::string path;
@@ -158,16 +157,15 @@ TEST_F(ScratchZones, WrittenZonesReadBackTheSame) {
 }
 
 TEST_F(ScratchZones, ZonesWhoseTziIsNot44BytesAreSkipped) {
-  HKEY key;
+  UniqueHkey key;
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, (path.substr(1) + "\\Short Zone").c_str(), 0, nullptr, 0,
-                                           KEY_WRITE, nullptr, &key, nullptr));
+                                           KEY_WRITE, nullptr, key.put(), nullptr));
   const std::string bytes(40, '\0');
-  RegSetValueExA(key, "TZI", 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.data()), 40);
-  RegSetValueExA(key, "Display", 0, REG_SZ, reinterpret_cast<const BYTE*>("Short"), 6);
-  RegCloseKey(key);
+  RegSetValueExA(key.get(), "TZI", 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.data()), 40);
+  RegSetValueExA(key.get(), "Display", 0, REG_SZ, reinterpret_cast<const BYTE*>("Short"), 6);
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, (path.substr(1) + "\\No Zone").c_str(), 0, nullptr, 0,
-                                           KEY_WRITE, nullptr, &key, nullptr));
-  RegCloseKey(key);
+                                           KEY_WRITE, nullptr, key.put(), nullptr));
+  key.reset();
   TRegistryTimeZones scratch(HKEY_CURRENT_USER, path);
   EXPECT_EQ(3u, scratch.Count());
   EXPECT_EQ(nullptr, scratch.FindByKeyName("Short Zone"));
@@ -228,11 +226,11 @@ TEST_F(ScratchZones, SettersWriteChangesBack) {
 
 TEST_F(ScratchZones, NewKeyNameMovesTheSubKey) {
   // A value the zone object does not know must move along.
-  HKEY key;
+  UniqueHkey key;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, (path.substr(1) + "\\W. Europe Standard Time").c_str(), 0,
-                                         KEY_WRITE, &key));
-  RegSetValueExA(key, "MUI_Std", 0, REG_SZ, reinterpret_cast<const BYTE*>("@tzres.dll,-321"), 16);
-  RegCloseKey(key);
+                                         KEY_WRITE, key.put()));
+  RegSetValueExA(key.get(), "MUI_Std", 0, REG_SZ, reinterpret_cast<const BYTE*>("@tzres.dll,-321"), 16);
+  key.reset();
   TRegistryTimeZones scratch(HKEY_CURRENT_USER, path);
   scratch.WriteAccess = true;
   TRegistryTimeZone* zone = scratch.FindByKeyName("W. Europe Standard Time");

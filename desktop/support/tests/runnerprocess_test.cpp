@@ -229,10 +229,7 @@ TEST(ProcessRunner, WithoutWaitingReturnsStartedAndReportsNothing) {
   EXPECT_EQ(nullptr, p.ProcessInformation().hThread);
   const DWORD pid = p.ProcessInformation().dwProcessId;
   EXPECT_NE(0u, pid);
-  if (HANDLE child = OpenProcess(SYNCHRONIZE, FALSE, pid)) {
-    WaitForSingleObject(child, 30000);
-    CloseHandle(child);
-  }
+  if (UniqueHandle child{OpenProcess(SYNCHRONIZE, FALSE, pid)}) WaitForSingleObject(child.get(), 30000);
   pumpFor(200);
   EXPECT_EQ(0, e.terminations);
   p.DetachFromProcess();  // started: nothing happens
@@ -252,21 +249,20 @@ TEST(ProcessRunner, DetachStopsWaitingWithoutTouchingTheChild) {
   p.ConsoleOptions = consoleOption(coRedirect);
   p.LaunchProcess();
   const DWORD pid = p.ProcessInformation().dwProcessId;
-  HANDLE child = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
-  ASSERT_NE(nullptr, child);
+  UniqueHandle child(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+  ASSERT_TRUE(child);
   p.DetachFromProcess();
   EXPECT_EQ(TDkCreateProcess::stIdle, p.State());
   EXPECT_EQ(nullptr, p.ProcessInformation().hProcess);
-  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(child, 0));  // still running
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(child.get(), 0));  // still running
   // The upgrade path: a new command line, no waiting, launched again.
   p.SetWaitForTerminate(false);
   p.CommandLine = "cmd.exe /q /c exit 0";
   p.ConsoleOptions = consoleOption(coOwnerData);
   p.LaunchProcess();
   EXPECT_EQ(TDkCreateProcess::stStarted, p.State());
-  TerminateProcess(child, 0);
-  WaitForSingleObject(child, 30000);
-  CloseHandle(child);
+  TerminateProcess(child.get(), 0);
+  WaitForSingleObject(child.get(), 30000);
   pumpFor(300);
   EXPECT_EQ(0, e.terminations);
 }
@@ -308,11 +304,10 @@ TEST(ProcessRunner, DestroyedWhileWaitingLeavesTheChildRunning) {
     p.LaunchProcess();
     pid = p.ProcessInformation().dwProcessId;
   }
-  HANDLE child = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
-  ASSERT_NE(nullptr, child);
+  UniqueHandle child(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+  ASSERT_TRUE(child);
   // Its input pipe went with the runner, so the child ends on its own.
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child, 30000));
-  CloseHandle(child);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.get(), 30000));
   pumpFor(200);  // late posts of the runner's threads find no window
 }
 
