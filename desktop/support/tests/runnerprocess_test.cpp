@@ -21,6 +21,14 @@ std::string cmdPath() {
   return std::string(path, n) + "\\cmd.exe";
 }
 
+// Launches cmd.exe with that command line and creation flags.
+void launchCmd(TDkCreateProcess& p, const std::string& commandLine, TDkCPSFlags flags) {
+  p.ApplicationName = cmdPath();
+  p.CommandLine = commandLine;
+  p.CreationFlags = flags;
+  p.LaunchProcess();
+}
+
 // Runs the message loop (and the calls threads synchronise onto this
 // thread) until done() holds (or a generous safety limit).
 template <class Pred>
@@ -39,6 +47,20 @@ bool pumpUntil(Pred done, DWORD limitMs = 30000) {
 // Lets queued messages run for a while (for checks that something does not happen).
 void pumpFor(DWORD ms) {
   pumpUntil([] { return false; }, ms);
+}
+
+// Runs only the calls threads synchronise onto this thread (their end
+// handlers, which post the runner's messages) until done() holds; posted
+// messages stay queued.
+template <class Pred>
+bool synchronizeUntil(Pred done, DWORD limitMs = 30000) {
+  const ULONGLONG end = GetTickCount64() + limitMs;
+  while (!done()) {
+    if (GetTickCount64() > end) return false;
+    CheckSynchronize();
+    Sleep(1);
+  }
+  return true;
 }
 
 // Serves what is queued for this thread now, and nothing else.
@@ -311,28 +333,17 @@ TEST(ProcessRunner, DestroyedWhileWaitingLeavesTheChildRunning) {
   pumpFor(200);  // late posts of the runner's threads find no window
 }
 
-
 TEST(ProcessRunner, EndOfAnEarlierRunIsNotTakenForTheNextOne) {
   TDkCreateProcess p;
   Events e;
   e.attach(p);
-  p.ApplicationName = cmdPath();
-  p.CommandLine = "cmd.exe /q /c exit 7";
-  p.CreationFlags = cpsFlag(cfNewConsole);
-  p.LaunchProcess();
+  launchCmd(p, "cmd.exe /q /c exit 7", cpsFlag(cfNewConsole));
   // The first child ends; its waiting thread's end handler runs and posts the
   // run's end, but the runner detaches before that message is served.
-  const ULONGLONG limit = GetTickCount64() + 30000;
-  while (p.LastExitCode() != 7 && GetTickCount64() < limit) {
-    CheckSynchronize();
-    Sleep(10);
-  }
-  ASSERT_EQ(7u, p.LastExitCode());
+  ASSERT_TRUE(synchronizeUntil([&] { return p.LastExitCode() == 7; }));
   p.DetachFromProcess();
   // The second child waits suspended until the test lets it run.
-  p.CommandLine = "cmd.exe /q /c exit 9";
-  p.CreationFlags = cpsFlag(cfNewConsole) | cpsFlag(cfSuspended);
-  p.LaunchProcess();
+  launchCmd(p, "cmd.exe /q /c exit 9", cpsFlag(cfNewConsole) | cpsFlag(cfSuspended));
   dispatchQueued();
   EXPECT_EQ(0, e.terminations);
   EXPECT_EQ(TDkCreateProcess::stWaiting, p.State());
@@ -353,16 +364,10 @@ TEST(ProcessRunner, HandlerRaisingAtTheReadersEndStillEndsTheRun) {
     ++reads;
     throw EConvertError("raised by OnRead");
   });
-  p.ApplicationName = cmdPath();
-  p.CommandLine = "cmd.exe /q /c echo boom";
   p.ConsoleOptions = consoleOption(coRedirect);
-  p.LaunchProcess();
+  launchCmd(p, "cmd.exe /q /c echo boom", 0);
   // Without serving messages the output is split by the reader's end handler.
-  const ULONGLONG limit = GetTickCount64() + 30000;
-  while (reads == 0 && GetTickCount64() < limit) {
-    CheckSynchronize();
-    Sleep(10);
-  }
+  ASSERT_TRUE(synchronizeUntil([&] { return reads > 0; }));
   ASSERT_EQ(1, reads);
   const bool ended = pumpUntil([&] { return terminations > 0; });
   Application()->OnException = nullptr;
@@ -419,9 +424,8 @@ TEST(ProcessRunner, StoppedReaderEndsWhereverItsThreadWas) {
     reader.Stop();
     // The thread may still wait for this one to serve its end (which Stop has
     // made a call that does nothing).
-    const ULONGLONG limit = GetTickCount64() + 10000;
-    while (WaitForSingleObject(thread.get(), 1) == WAIT_TIMEOUT && GetTickCount64() < limit) CheckSynchronize();
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), 0)) << "round " << round;
+    ASSERT_TRUE(synchronizeUntil([&] { return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0; }, 10000))
+        << "round " << round;
   }
 }
 

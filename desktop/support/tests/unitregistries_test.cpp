@@ -12,18 +12,16 @@ struct TCountedEngine : TDkAppStoragePropertyEngine {
   int* Alive;
 };
 
+bool noRegistries() { return !SysUtilsGlobalLock() && !RuntimeTypeInfos() && !AppStoragePropertyEngines(); }
+
 // The three registries exist from their units' start-up to their shut-down,
 // which empties them; each unit does its work once.
 TEST(UnitRegistries, MadeAtStartUpEmptiedAtShutDown) {
-  EXPECT_EQ(nullptr, SysUtilsGlobalLock());
-  EXPECT_EQ(nullptr, RuntimeTypeInfos());
-  EXPECT_EQ(nullptr, AppStoragePropertyEngines());
+  EXPECT_TRUE(noRegistries());
   InitializeSysUtilsUnit();
   InitializeRttiUnit();
   InitializeAppStorageUnit();
-  ASSERT_NE(nullptr, SysUtilsGlobalLock());
-  ASSERT_NE(nullptr, RuntimeTypeInfos());
-  ASSERT_NE(nullptr, AppStoragePropertyEngines());
+  ASSERT_TRUE(SysUtilsGlobalLock() && RuntimeTypeInfos() && AppStoragePropertyEngines());
   EXPECT_NE(nullptr, GetVersionRegistry()->FindModule(ThisModuleInstance()));
 
   // A description still in use outlives the list; the others go with it.
@@ -52,9 +50,7 @@ TEST(UnitRegistries, MadeAtStartUpEmptiedAtShutDown) {
   FinalizeAppStorageUnit();
   FinalizeRttiUnit();
   FinalizeSysUtilsUnit();
-  EXPECT_EQ(nullptr, SysUtilsGlobalLock());
-  EXPECT_EQ(nullptr, RuntimeTypeInfos());
-  EXPECT_EQ(nullptr, AppStoragePropertyEngines());
+  EXPECT_TRUE(noRegistries());
   EXPECT_EQ(0, engines);
   EXPECT_EQ(1, kept->UseCount());
   kept->ReleaseUse();  // its last use frees it
