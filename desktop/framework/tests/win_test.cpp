@@ -14,6 +14,7 @@
 #include "framework/registry.h"
 #include "framework/thread.h"
 #include "framework/timer.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 namespace {
@@ -111,6 +112,22 @@ TEST(Threads, ExceptionsInExecuteAndInSynchronisedCallsAreCaptured) {
     EXPECT_EQ(e.Message(), "raised in the thread");
   }
   delete t;
+}
+
+TEST(Threads, ExceptionOfAThreadThatFreesItselfReachesTheApplication) {
+  TExceptionSink sink;
+  Application()->OnException = MakeMethod<&TExceptionSink::Handle>(&sink);
+  TEndWatch watch;
+  auto* t = new TWorker;
+  t->Body = [](TWorker*) { throw EConvertError("raised in a thread that frees itself"); };
+  t->FreeOnTerminate = true;
+  t->OnTerminate = MakeMethod<&TEndWatch::Ended>(&watch);
+  t->Start();
+  const bool reported = PumpUntil([&] { return !sink.Messages.empty(); });
+  Application()->OnException = nullptr;
+  ASSERT_TRUE(reported);
+  EXPECT_EQ(sink.Messages, (std::vector<std::string>{"raised in a thread that frees itself"}));
+  EXPECT_EQ(watch.Calls, 1);
 }
 
 TEST(Threads, EndEventRemovedWhileItsCallWaitsIsNotRun) {
@@ -241,8 +258,7 @@ TEST(Graphics, IconsAndImageLists) {
   EXPECT_FALSE(c.Empty());
   ICONINFO info;
   ASSERT_TRUE(GetIconInfo(c.Handle(), &info));
-  DeleteObject(info.hbmColor);
-  DeleteObject(info.hbmMask);
+  UniqueBitmap color(info.hbmColor), mask(info.hbmMask);
   EXPECT_THROW(list.GetIcon(2, &c), EInvalidOperation);
   b.Assign(nullptr);
   EXPECT_TRUE(b.Empty());
@@ -300,7 +316,8 @@ TEST(Registry, ValuesRoundTripAndMissingValuesRaise) {
   EXPECT_EQ(reg.ReadBinaryData("Blob"), std::string("\x00\x01\xff", 3));
   EXPECT_THROW(reg.ReadInteger("Name"), ERegistryException);
   EXPECT_THROW(reg.ReadInteger("Missing"), ERegistryException);
-  EXPECT_EQ(reg.ReadString("Missing"), "");
+  EXPECT_THROW(reg.ReadString("Missing"), ERegistryException);
+  EXPECT_THROW(reg.ReadString("Count"), ERegistryException);
   ASSERT_TRUE(reg.OpenKey("Sub", true));  // relative to the current key
   EXPECT_EQ(reg.CurrentPath(), "Software\\OmFrameworkTest\\Sub");
   reg.CloseKey();
