@@ -45,13 +45,14 @@ constexpr uint32_t kFreeMask = 0xFFFFF000u;
 
 inline int HashSlot(uint32_t key) { return int((key ^ (key >> 4)) % uint32_t(THashTable::kSlots)); }
 
-// 2h mod 8009 (0 goes to 8008). The powers of 2 have order 4004 modulo 8009,
-// more than the at most 3837 keys a table holds, so a free slot is always met.
-inline int NextSlot(int h) {
-  int d = h == 0 ? 1 : THashTable::kSlots - h;
+// Probing steps back by a displacement fixed by the first slot (8009 - h, or 1
+// for slot 0); 8009 is prime, so the walk meets every slot before it repeats.
+// (A displacement recomputed at each step doubles the slot and reaches only
+// half of the table, which a frame of 2 to 6 bits can fill.)
+inline int Displacement(int h) { return h == 0 ? 1 : THashTable::kSlots - h; }
+inline int NextSlot(int h, int d) {
   h -= d;
-  if (h < 0) h += THashTable::kSlots;
-  return h;
+  return h < 0 ? h + THashTable::kSlots : h;
 }
 }  // namespace
 
@@ -59,18 +60,20 @@ void THashTable::Empty() { std::memset(FSlots.get(), 0xFF, sizeof(uint32_t) * kS
 
 void THashTable::Store(uint32_t key, int code) {
   int h = HashSlot(key);
-  while ((FSlots[size_t(h)] & kFreeMask) != kFreeMask) h = NextSlot(h);
+  const int d = Displacement(h);
+  while ((FSlots[size_t(h)] & kFreeMask) != kFreeMask) h = NextSlot(h, d);
   FSlots[size_t(h)] = (key << 12) | (uint32_t(code) & 0xFFF);
 }
 
 uint16_t THashTable::Find(uint32_t key) const {
   int h = HashSlot(key);
+  const int d = Displacement(h);
   const uint32_t wanted = key << 12;
   for (;;) {
     const uint32_t slot = FSlots[size_t(h)];
     if ((slot & kFreeMask) == kFreeMask) return 0xFFFF;
     if ((slot & kFreeMask) == wanted) return uint16_t(slot & 0xFFF);
-    h = NextSlot(h);
+    h = NextSlot(h, d);
   }
 }
 

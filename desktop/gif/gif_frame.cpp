@@ -355,7 +355,7 @@ void TGIFSubImage::RenderDithered(TGIFBitmap& bitmap) {
 
 // --- Frame list and trailer ------------------------------------------------------
 
-void TGIFImageList::LoadFromStream(TStream& stream) {
+void TGIFFrameList::LoadFromStream(TStream& stream) {
   TGIFPicture* image = static_cast<TGIFPicture*>(FOwnerImage);
   auto next = [&stream](uint8_t& b) {
     do {

@@ -57,7 +57,7 @@ public:
   ~TGIFExtension() override;
   const char* ClassName() const override { return "TGIFExtension"; }
   TGIFSubImage* HostFrame() const { return FFrame; }
-  void SetOwnerImage(TGIFImageBase* image) { FOwnerImage = image; }
+  void SetOwnerImage(TGIFPictureBase* image) { FOwnerImage = image; }
   virtual uint8_t ExtensionLabel() const = 0;
   int RequiredVersion() override { return gv89a; }
   void SaveToStream(TStream& stream) override;
@@ -209,10 +209,10 @@ const TGIFExtensionClass* FindExtensionClass(TStream& stream);
 
 class TGIFExtensionList : public TGIFList {
 public:
-  TGIFExtensionList(TGIFImageBase* owner, TGIFSubImage* frame) : TGIFList(owner), FFrame(frame) {}
+  TGIFExtensionList(TGIFPictureBase* owner, TGIFSubImage* frame) : TGIFList(owner), FFrame(frame) {}
   const char* ClassName() const override { return "TGIFExtensionList"; }
   TGIFExtension* Extension(int index) const { return static_cast<TGIFExtension*>(ItemAt(index)); }
-  void SetOwnerImage(TGIFImageBase* image) { FOwnerImage = image; }
+  void SetOwnerImage(TGIFPictureBase* image) { FOwnerImage = image; }
   void LoadFromStream(TStream& stream) override;
 
 private:
@@ -333,10 +333,10 @@ private:
   TGIFGraphicControlExtension* FGraphicControl = nullptr;
 };
 
-class TGIFImageList : public TGIFList {
+class TGIFFrameList : public TGIFList {
 public:
   using TGIFList::TGIFList;
-  const char* ClassName() const override { return "TGIFImageList"; }
+  const char* ClassName() const override { return "TGIFFrameList"; }
   TGIFSubImage* Frame(int index) const { return static_cast<TGIFSubImage*>(ItemAt(index)); }
   void LoadFromStream(TStream& stream) override;
 };
@@ -394,13 +394,13 @@ using TGIFProgressFn =
     std::function<void(TObject* sender, int stage, int percent, bool redrawNow, const std::string& message)>;
 using TGIFPictureWarningFn = std::function<void(TObject* sender, int severity, const std::string& message)>;
 
-class TGIFPicture : public TGIFImageBase {
+class TGIFPicture : public TGIFPictureBase {
 public:
   TGIFPicture();
   ~TGIFPicture() override;
   const char* ClassName() const override { return "TGIFPicture"; }
 
-  // TGIFImageBase
+  // TGIFPictureBase
   void Warning(TGIFPersistent* sender, int severity, const std::string& message) override;
   int NeededVersion() override;
   int ResolutionDepth() override;
@@ -410,7 +410,7 @@ public:
   TGIFFrameBase* FrameAt(int index) override { return FFrames->Frame(index); }
 
   TGIFSubImage* Frame(int index) const { return FFrames->Frame(index); }
-  TGIFImageList& Frames() { return *FFrames; }
+  TGIFFrameList& Frames() { return *FFrames; }
   TGIFHeader& Header() { return *FHeader; }
   TGIFColorMap& HeaderColorMap() { return FHeader->GlobalMap(); }
   TGIFColor BackgroundColor() { return FHeader->BackgroundColor(); }
@@ -501,7 +501,7 @@ private:
   void BitmapChanged(TObject* sender);
   bool FDrawing = false;
   bool FInPaletteQuery = false;
-  TGIFImageList* FFrames;
+  TGIFFrameList* FFrames;
   TGIFHeader* FHeader;
   uintptr_t FPaletteHandle = 0;
   std::unique_ptr<TGIFBitmap> FRenderedBitmap;

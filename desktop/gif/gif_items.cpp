@@ -272,7 +272,7 @@ void TGIFGlobalColorMap::Warning(int severity, const std::string& message) {
 }
 
 void TGIFGlobalColorMap::CountUsage(TColorUsageTable& usage) {
-  TGIFImageBase* image = FOwnerHeader ? FOwnerHeader->OwnerImage() : nullptr;
+  TGIFPictureBase* image = FOwnerHeader ? FOwnerHeader->OwnerImage() : nullptr;
   if (!image) return;
   for (int i = 0; i < image->FrameCount(); ++i) {
     TGIFFrameBase* frame = image->FrameAt(i);
@@ -281,7 +281,7 @@ void TGIFGlobalColorMap::CountUsage(TColorUsageTable& usage) {
 }
 
 void TGIFGlobalColorMap::RemapPixels(const TColorTranslation& translation) {
-  TGIFImageBase* image = FOwnerHeader ? FOwnerHeader->OwnerImage() : nullptr;
+  TGIFPictureBase* image = FOwnerHeader ? FOwnerHeader->OwnerImage() : nullptr;
   if (!image) return;
   for (int i = 0; i < image->FrameCount(); ++i) {
     TGIFFrameBase* frame = image->FrameAt(i);
@@ -290,7 +290,7 @@ void TGIFGlobalColorMap::RemapPixels(const TColorTranslation& translation) {
 }
 
 bool TGIFGlobalColorMap::Reorder() {
-  TGIFImageBase* image = FOwnerHeader ? FOwnerHeader->OwnerImage() : nullptr;
+  TGIFPictureBase* image = FOwnerHeader ? FOwnerHeader->OwnerImage() : nullptr;
   if (!image || image->FrameCount() == 0) return false;
   return SortByUse();
 }
@@ -323,7 +323,7 @@ void TGIFLocalColorMap::NotifyChange() {
 
 // --- TGIFHeader --------------------------------------------------------------
 
-TGIFHeader::TGIFHeader(TGIFImageBase* owner) : TGIFItem(owner), FGlobalMap(new TGIFGlobalColorMap(this)) {
+TGIFHeader::TGIFHeader(TGIFPictureBase* owner) : TGIFItem(owner), FGlobalMap(new TGIFGlobalColorMap(this)) {
   Reset();
 }
 

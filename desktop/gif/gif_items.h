@@ -20,7 +20,7 @@ class TGIFHeader;
 enum : int { gvNone = 0, gv87a = 1, gv89a = 2 };
 
 // What the blocks of an image need from the image that owns them.
-class TGIFImageBase : public TGIFPersistent {
+class TGIFPictureBase : public TGIFPersistent {
 public:
   // Warning handler of the image; sender is the item, list or map reporting.
   virtual void Warning(TGIFPersistent* sender, int severity, const std::string& message) = 0;
@@ -37,9 +37,9 @@ public:
 // One block of a GIF file.
 class TGIFItem : public TGIFPersistent {
 public:
-  explicit TGIFItem(TGIFImageBase* owner) : FOwnerImage(owner) {}
+  explicit TGIFItem(TGIFPictureBase* owner) : FOwnerImage(owner) {}
   const char* ClassName() const override { return "TGIFItem"; }
-  TGIFImageBase* OwnerImage() const { return FOwnerImage; }
+  TGIFPictureBase* OwnerImage() const { return FOwnerImage; }
 
   // Lowest version the item needs.
   virtual int RequiredVersion() { return gv87a; }
@@ -50,16 +50,16 @@ public:
   virtual void LoadFile(const std::string& fileName);
 
 protected:
-  TGIFImageBase* FOwnerImage;
+  TGIFPictureBase* FOwnerImage;
 };
 
 // An ordered list of items it owns.
 class TGIFList : public TGIFPersistent {
 public:
-  explicit TGIFList(TGIFImageBase* owner) : FOwnerImage(owner) {}
+  explicit TGIFList(TGIFPictureBase* owner) : FOwnerImage(owner) {}
   ~TGIFList() override;
   const char* ClassName() const override { return "TGIFList"; }
-  TGIFImageBase* OwnerImage() const { return FOwnerImage; }
+  TGIFPictureBase* OwnerImage() const { return FOwnerImage; }
 
   virtual void Warning(int severity, const std::string& message);
   virtual void SaveToStream(TStream& stream);
@@ -73,7 +73,7 @@ public:
   int Detach(TGIFItem* item);
 
 protected:
-  TGIFImageBase* FOwnerImage;
+  TGIFPictureBase* FOwnerImage;
   std::vector<TGIFItem*> FEntries;
 };
 
@@ -192,7 +192,7 @@ private:
 // File header, logical screen descriptor and global colour table.
 class TGIFHeader : public TGIFItem {
 public:
-  explicit TGIFHeader(TGIFImageBase* owner);
+  explicit TGIFHeader(TGIFPictureBase* owner);
   ~TGIFHeader() override;
   const char* ClassName() const override { return "TGIFHeader"; }
 

@@ -19,7 +19,7 @@ TGIFPicture::TGIFPicture()
       EncoderKind(0),
       PainterPriority(3),
       SpeedPercent(100) {
-  FFrames = new TGIFImageList(this);
+  FFrames = new TGIFFrameList(this);
   FHeader = new TGIFHeader(this);
   ResetImage();
 }
@@ -158,7 +158,7 @@ void TGIFPicture::CopyFrom(const TGIFPersistent& source) {
   if (&source == this) return;
   const auto* other = dynamic_cast<const TGIFPicture*>(&source);
   if (!other) {
-    TGIFImageBase::CopyFrom(source);
+    TGIFPictureBase::CopyFrom(source);
     return;
   }
   ResetImage();

@@ -38,7 +38,7 @@ private:
   int FWidth, FHeight;
 };
 
-class FakeImage : public TGIFImageBase {
+class FakeImage : public TGIFPictureBase {
 public:
   void Warning(TGIFPersistent*, int severity, const std::string& message) override {
     Warnings.push_back(std::to_string(severity) + ":" + message);
