@@ -141,6 +141,10 @@ public:
   static const TGIFExtensionClass* Class();
   uint8_t ExtensionLabel() const override { return 0xFF; }
   TGIFAppIdentifier Identifier{};
+  // The block as read: its size (11 in well-formed files, 10 accepted) and
+  // any bytes after the identifier, written back unchanged.
+  uint8_t BlockSize = 11;
+  std::vector<uint8_t> ExtraBytes;
   std::string IdentifierText() const { return std::string(Identifier.begin(), Identifier.end()); }
   virtual void WriteAppData(TStream& stream) = 0;
   virtual void ReadAppData(TStream& stream) = 0;
@@ -175,6 +179,24 @@ public:
   uint32_t BufferBytes = 0;  // 0: absent
   void WriteAppData(TStream& stream) override;
   void ReadAppData(TStream& stream) override;
+};
+
+// An extension of a label nobody registered: its sub-blocks, kept as read.
+class TGIFUnknownExtension : public TGIFExtension {
+public:
+  using TGIFExtension::TGIFExtension;
+  const char* ClassName() const override { return "TGIFUnknownExtension"; }
+  static const TGIFExtensionClass* Class();
+  uint8_t ExtensionLabel() const override { return FLabel; }
+  void LoadFromStream(TStream& stream) override;
+  std::vector<TGIFBlock> SubBlocks;
+
+protected:
+  void WriteBody(TStream& stream) override;
+  void ReadBody(TStream& stream) override;
+
+private:
+  uint8_t FLabel = 0;
 };
 
 // Label byte -> class, searched from the last registration to the first.

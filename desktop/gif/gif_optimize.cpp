@@ -203,7 +203,7 @@ void TGIFPicture::OptimizeFrames(uint8_t options, int reductionMethod, int, int)
           TGIFExtension* ext = list.Extension(e);
           const bool loop = dynamic_cast<TGIFAppExtNSLoop*>(ext) != nullptr;
           if (dynamic_cast<TGIFCommentExtension*>(ext) || dynamic_cast<TGIFTextExtension*>(ext) ||
-              dynamic_cast<TGIFUnknownAppExtension*>(ext) || (loop && !(i == 0 && FrameCount() > 1)))
+              dynamic_cast<TGIFUnknownAppExtension*>(ext) || dynamic_cast<TGIFUnknownExtension*>(ext) || (loop && !(i == 0 && FrameCount() > 1)))
             list.DeleteAt(e);
         }
         if (TGIFGraphicControlExtension* gce = f.GraphicControl()) {

@@ -77,6 +77,21 @@ TEST(GifExtensions, LoopBlocksReadAndWriteBack) {
   EXPECT_THROW(Loaded(Head() + bad + Image() + ";"), GIFException);
 }
 
+// Labels nobody registered and application blocks of other lengths are read
+// (as giflib and Pillow read them) and written back byte for byte.
+TEST(GifExtensions, UnknownDataIsKeptVerbatim) {
+  const std::string label = Bytes({0x21, 0x99, 3, 'a', 'b', 'c', 1, 'd', 0});
+  const std::string longApp = Bytes({0x21, 0xFF, 14}) + "XMP DataXMPxyz" + Bytes({1, 'e', 0});
+  const std::string shortApp = Bytes({0x21, 0xFF, 10}) + "ABCDEFGHIJ" + Bytes({2, 'f', 'g', 0});
+  const std::string file = Head() + label + longApp + shortApp + Image() + ";";
+  Loaded a(file);
+  ASSERT_EQ(1, a.P->FrameCount());
+  EXPECT_EQ(3, a.P->Frame(0)->ExtensionList().ItemCount());
+  EXPECT_EQ(0x99, a.P->Frame(0)->ExtensionList().Extension(0)->ExtensionLabel());
+  EXPECT_TRUE(a.Warnings.empty());
+  EXPECT_EQ(file, Save(*a.P));
+}
+
 TEST(GifExtensions, GraphicControlTextAndComment) {
   const std::string gce = Bytes({0x21, 0xF9, 4, 0x09, 10, 0, 1, 0});  // disposal 2, transparent 1
   const std::string text = Bytes({0x21, 0x01, 12, 1, 0, 2, 0, 3, 0, 4, 0, 8, 8, 1, 0, 5}) + "hello" + Bytes({0});
