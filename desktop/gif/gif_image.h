@@ -430,6 +430,7 @@ public:
   void Changed() override;
   int FrameCount() override { return FFrames->ItemCount(); }
   TGIFFrameBase* FrameAt(int index) override { return FFrames->Frame(index); }
+  bool BackgroundShows() override;
 
   TGIFSubImage* Frame(int index) const { return FFrames->Frame(index); }
   TGIFFrameList& Frames() { return *FFrames; }

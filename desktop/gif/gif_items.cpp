@@ -240,6 +240,7 @@ bool TGIFColorMap::SortByUse() {
       break;
     }
   }
+  DroppedColors();
   NotifyChange();
   return true;
 }
@@ -278,6 +279,8 @@ void TGIFGlobalColorMap::CountUsage(TColorUsageTable& usage) {
     TGIFFrameBase* frame = image->FrameAt(i);
     if (frame->EffectiveColorMap() == this) CountFrame(*frame, usage);
   }
+  const int background = FOwnerHeader->BackgroundIndex();
+  if (background < FCount && image->BackgroundShows()) ++usage[size_t(background)].Count;
 }
 
 void TGIFGlobalColorMap::RemapPixels(const TColorTranslation& translation) {
@@ -287,6 +290,13 @@ void TGIFGlobalColorMap::RemapPixels(const TColorTranslation& translation) {
     TGIFFrameBase* frame = image->FrameAt(i);
     if (frame->EffectiveColorMap() == this) RemapFrame(*frame, translation);
   }
+  // The background index moves with its colour.
+  FOwnerHeader->ScreenDescriptor[5] = translation[FOwnerHeader->BackgroundIndex()];
+}
+
+void TGIFGlobalColorMap::DroppedColors() {
+  // A background colour that does not show and was dropped: the first entry.
+  if (FOwnerHeader && FOwnerHeader->BackgroundIndex() >= FCount) FOwnerHeader->ScreenDescriptor[5] = 0;
 }
 
 bool TGIFGlobalColorMap::Reorder() {

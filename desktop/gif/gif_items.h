@@ -32,6 +32,9 @@ public:
   virtual void Changed() = 0;
   virtual int FrameCount() = 0;
   virtual TGIFFrameBase* FrameAt(int index) = 0;
+  // True when the background colour is shown (a frame is restored to it), so
+  // that sorting the global map keeps that colour.
+  virtual bool BackgroundShows() { return false; }
 };
 
 // One block of a GIF file.
@@ -143,6 +146,8 @@ public:
   bool SortByUse();
 
 protected:
+  // After SortByUse shortened the table.
+  virtual void DroppedColors() {}
   // Pixel usage and remapping for a set of frames (shared by both owners).
   static void CountFrame(TGIFFrameBase& frame, TColorUsageTable& usage);
   static void RemapFrame(TGIFFrameBase& frame, const TColorTranslation& translation);
@@ -167,6 +172,9 @@ public:
   void RemapPixels(const TColorTranslation& translation) override;
   bool Reorder() override;
   void NotifyChange() override;
+
+protected:
+  void DroppedColors() override;
 
 private:
   TGIFHeader* FOwnerHeader;

@@ -202,7 +202,11 @@ private:
 void DecodeLZW(TStream& stream, uint8_t* pixels, int width, int height, bool interlaced,
                const TGIFWarningFn& warning) {
   TLZWDecoder decoder(stream, warning);
-  if (!decoder.Start()) return;
+  if (!decoder.Start()) {
+    // Cut right after the image descriptor (or its colour table).
+    if (warning) warning(1, "Premature end of data");
+    return;
+  }
   // After the pixels: one more code, which is normally the end code; data
   // beyond the last pixel is skipped up to the terminator.
   auto finish = [&decoder] {

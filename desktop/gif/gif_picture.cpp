@@ -149,6 +149,13 @@ void TGIFPicture::ResizeHeight(int value) {
   }
 }
 
+bool TGIFPicture::BackgroundShows() {
+  if (DrawingOptions & doClearOnLoop) return true;
+  for (int i = 0; i < FrameCount(); ++i)
+    if (Frame(i)->GraphicControl() && Frame(i)->GraphicControl()->DisposalMethod() == 2) return true;
+  return false;
+}
+
 bool TGIFPicture::UsesDithering() const {
   if (!(DrawingOptions & doDither)) return false;
   return !(DrawingOptions & doAutoDither) || AutoDitherActive;

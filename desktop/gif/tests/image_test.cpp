@@ -140,6 +140,10 @@ TEST(GifPicture, BlockStreamEdgeCases) {
   ASSERT_EQ(2, c.P->FrameCount());
   EXPECT_TRUE(c.P->Frame(1)->IsBlank());
   EXPECT_EQ(1, c.P->Frame(1)->ExtensionList().ItemCount());
+  // A file cut right after an image descriptor: the frame stays, with a warning.
+  Loaded cut(Head() + Image().substr(0, 10));
+  EXPECT_EQ(1, cut.P->FrameCount());
+  EXPECT_EQ(std::vector<std::string>{"Premature end of data"}, cut.Warnings);
   // A 0 x 0 descriptor takes the logical screen size.
   std::vector<uint8_t> px(8, 1);
   Loaded d(Head() + Bytes({0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0}) + giftest::EncodeData(2, 4, 2, false, px, false) + ";");
