@@ -522,6 +522,7 @@ public:
 
 private:
   void BitmapChanged(TObject* sender);
+  void DropEmptyFrame(int index);
   bool FDrawing = false;
   bool FInPaletteQuery = false;
   TGIFFrameList* FFrames;

@@ -49,6 +49,11 @@ int TGIFList::Append(TGIFItem* item) {
   return ItemCount() - 1;
 }
 
+void TGIFList::Insert(int index, TGIFItem* item) {
+  if (index < 0 || index > ItemCount()) throw EListError(Format("List index out of bounds (%d)", index));
+  FEntries.insert(FEntries.begin() + index, item);
+}
+
 void TGIFList::DeleteAt(int index) {
   TGIFItem* item = ItemAt(index);
   FEntries.erase(FEntries.begin() + index);

@@ -71,6 +71,8 @@ public:
   TGIFItem* ItemAt(int index) const;
   int ItemCount() const { return int(FEntries.size()); }
   int Append(TGIFItem* item);
+  // Takes ownership; index 0..ItemCount().
+  void Insert(int index, TGIFItem* item);
   void DeleteAt(int index);
   void DeleteAll();
   int Detach(TGIFItem* item);
