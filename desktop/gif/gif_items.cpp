@@ -185,7 +185,7 @@ TGIFPalette TGIFColorMap::MakePalette() const {
   return palette;
 }
 
-void TGIFColorMap::CopyFrom(const TGIFPersistent& source) {
+void TGIFColorMap::CopyFrom(const TPersistent& source) {
   const auto* map = dynamic_cast<const TGIFColorMap*>(&source);
   if (!map) {
     TGIFPersistent::CopyFrom(source);
@@ -349,7 +349,7 @@ void TGIFHeader::Reset() {
   ScreenDescriptor.fill(0);
 }
 
-void TGIFHeader::CopyFrom(const TGIFPersistent& source) {
+void TGIFHeader::CopyFrom(const TPersistent& source) {
   if (const auto* header = dynamic_cast<const TGIFHeader*>(&source)) {
     if (header == this) return;
     FGlobalMap->CopyFrom(*header->FGlobalMap);

@@ -20,10 +20,11 @@ class TGIFHeader;
 enum : int { gvNone = 0, gv87a = 1, gv89a = 2 };
 
 // What the blocks of an image need from the image that owns them.
-class TGIFPictureBase : public TGIFPersistent {
+class TGIFPictureBase {
 public:
-  // Warning handler of the image; sender is the item, list or map reporting.
-  virtual void Warning(TGIFPersistent* sender, int severity, const std::string& message) = 0;
+  virtual ~TGIFPictureBase() = default;
+  // Warning handler of the image; sender is the item, list, map or painter reporting.
+  virtual void Warning(TObject* sender, int severity, const std::string& message) = 0;
   // Version code the whole image needs (gvNone when it cannot be written).
   virtual int NeededVersion() = 0;
   virtual int ResolutionDepth() = 0;
@@ -136,7 +137,7 @@ public:
   void ImportRGBQuads(const TGIFRGBQuad* entries, int n);
   // Logical palette, one no-collapse entry per colour; empty for an empty table.
   TGIFPalette MakePalette() const;
-  void CopyFrom(const TGIFPersistent& source) override;
+  void CopyFrom(const TPersistent& source) override;
 
   virtual void Warning(int severity, const std::string& message) = 0;
   virtual void CountUsage(TColorUsageTable& usage) = 0;
@@ -219,7 +220,7 @@ public:
   uint8_t AspectRatio() const { return ScreenDescriptor[6]; }
 
   void Reset();
-  void CopyFrom(const TGIFPersistent& source) override;
+  void CopyFrom(const TPersistent& source) override;
   void PackFlags();
   void SaveToStream(TStream& stream) override;
   void LoadFromStream(TStream& stream) override;

@@ -317,10 +317,22 @@ void TGIFPicture::OptimizeFrames(uint8_t options, int reductionMethod, int, int)
   Progress(this, 2, 100, false, "Optimizing...");
 }
 
-int TGIFPicture::AppendFrame(TGIFSubImage* frame) {
-  if (!frame) RaiseGIFError("Object type not supported for operation");
-  if (frame->Image() != this) frame->MoveToImage(this);
-  FFrames->Detach(frame);
+int TGIFPicture::AppendFrame(TPersistent* source) {
+  auto* frame = dynamic_cast<TGIFSubImage*>(source);
+  if (frame) {
+    if (frame->Image() != this) frame->MoveToImage(this);
+    FFrames->Detach(frame);
+  } else if (auto* graphic = dynamic_cast<TGraphic*>(source)) {
+    frame = new TGIFSubImage(this);
+    try {
+      frame->CopyFrom(*graphic);
+    } catch (...) {
+      delete frame;
+      throw;
+    }
+  } else {
+    RaiseGIFError("Object type not supported for operation");
+  }
   const int index = FFrames->Append(frame);
   DropBitmap();
   Changed();

@@ -31,13 +31,16 @@ TGIFPicture::~TGIFPicture() {
   delete FHeader;
 }
 
-void TGIFPicture::Warning(TGIFPersistent* sender, int severity, const std::string& message) {
+const TGraphicClass* TGIFPicture::Class() {
+  static const TGraphicClass cls{"TGIFPicture", [] { return static_cast<TGraphic*>(new TGIFPicture); }};
+  return &cls;
+}
+
+void TGIFPicture::Warning(TObject* sender, int severity, const std::string& message) {
   if (WarningHandler) WarningHandler(sender, severity, message);
 }
 
-void TGIFPicture::Changed() {
-  if (OnChange) OnChange(this);
-}
+void TGIFPicture::Changed() { TGraphic::Changed(); }
 
 void TGIFPicture::Progress(TObject* sender, int stage, int percent, bool redrawNow, const std::string& message) {
   if (OnProgress) OnProgress(sender, stage, percent, redrawNow, message);
@@ -101,16 +104,6 @@ void TGIFPicture::StreamOut(TStream& stream) {
   SaveToStream(stream);
 }
 
-void TGIFPicture::LoadFromFile(const std::string& fileName) {
-  TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
-  LoadFromStream(stream);
-}
-
-void TGIFPicture::SaveToFile(const std::string& fileName) {
-  TFileStream stream(fileName, fmCreate);
-  SaveToStream(stream);
-}
-
 int TGIFPicture::NeededVersion() {
   int version = gvNone;
   for (int i = 0; i < FrameCount() && version < gv89a; ++i) version = std::max(version, Frame(i)->RequiredVersion());
@@ -134,7 +127,7 @@ void TGIFPicture::ResizeWidth(int value) {
     if (value < Frame(i)->Left() + Frame(i)->Width()) RaiseGIFError("Image width too small for contained frames");
   if (value != ScreenWidth()) {
     FHeader->SetWidth(value);
-    FRenderedBitmap.reset();
+    DropBitmap();
     Changed();
   }
 }
@@ -144,7 +137,7 @@ void TGIFPicture::ResizeHeight(int value) {
     if (value < Frame(i)->Top() + Frame(i)->Height()) RaiseGIFError("Image height too small for contained frames");
   if (value != ScreenHeight()) {
     FHeader->SetHeight(value);
-    FRenderedBitmap.reset();
+    DropBitmap();
     Changed();
   }
 }
@@ -161,11 +154,27 @@ bool TGIFPicture::UsesDithering() const {
   return !(DrawingOptions & doAutoDither) || AutoDitherActive;
 }
 
-void TGIFPicture::CopyFrom(const TGIFPersistent& source) {
+void TGIFPicture::Assign(const TPersistent* Source) {
+  if (Source)
+    CopyFrom(*Source);
+  else
+    ResetImage();
+}
+
+void TGIFPicture::CopyFrom(const TPersistent& source) {
   if (&source == this) return;
   const auto* other = dynamic_cast<const TGIFPicture*>(&source);
   if (!other) {
-    TGIFPictureBase::CopyFrom(source);
+    // Anything a frame copies from becomes the one frame.
+    ResetImage();
+    auto* frame = new TGIFSubImage(this);
+    try {
+      frame->CopyFrom(source);
+    } catch (...) {
+      delete frame;
+      throw;
+    }
+    AppendFrame(frame);
     return;
   }
   ResetImage();
@@ -206,7 +215,7 @@ void TGIFPicture::CopyFrom(const TGIFPersistent& source) {
   Progress(this, 2, 100, false, "Copying...");
 }
 
-void TGIFPicture::DropBitmap() { FRenderedBitmap.reset(); }
+
 
 }  // namespace om
 
@@ -219,7 +228,7 @@ void TGIFPicture::ReplacePalette(uintptr_t handle) {
   const bool stale = FRenderedBitmap != nullptr;
   FPaletteHandle = handle;
   if (stale) {
-    FRenderedBitmap.reset();
+    DropBitmap();
     PaletteModified = true;
     Changed();
   }

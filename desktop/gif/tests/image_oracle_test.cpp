@@ -171,7 +171,9 @@ void CheckAgainstPillow(TGIFPicture& p, const std::string& path) {
     EXPECT_EQ(e.Disposal, gce ? gce->DisposalMethod() : 0);
     // Pillow reports the transparent index of the first frame only (later
     // frames come out composed as RGBA).
-    if (i == 0) EXPECT_EQ(e.Transparency, f.HasTransparency() ? f.TransparentColorIndex() : -1);
+    if (i == 0) {
+      EXPECT_EQ(e.Transparency, f.HasTransparency() ? f.TransparentColorIndex() : -1);
+    }
     const std::string rgba = ReadFile(path + "." + std::to_string(i) + ".rgba");
     ASSERT_EQ(size_t(info.Width) * info.Height * 4, rgba.size());
     TGIFColorMap* map = f.EffectiveColorMap();
@@ -188,7 +190,9 @@ void CheckAgainstPillow(TGIFPicture& p, const std::string& path) {
       }
     EXPECT_EQ(0, mismatches);
   }
-  if (info.Loop >= 0) EXPECT_EQ(info.Loop, LoopOf(p));
+  if (info.Loop >= 0) {
+    EXPECT_EQ(info.Loop, LoopOf(p));
+  }
   EXPECT_EQ(info.Comment, CommentOf(p));
 }
 
@@ -239,8 +243,9 @@ TEST_F(GifImageOracle, SavedPicturesReadBackInPillowAndGiflib) {
                   ReadFile(saved + "." + std::to_string(i) + ".rgba"))
             << "frame " << i;
       }
-      if (std::system("command -v giftext >/dev/null 2>&1") == 0)
+      if (std::system("command -v giftext >/dev/null 2>&1") == 0) {
         EXPECT_EQ(0, std::system(("giftext '" + saved + "' >/dev/null 2>&1").c_str()));
+      }
     }
 }
 

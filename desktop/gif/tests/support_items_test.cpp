@@ -40,7 +40,7 @@ private:
 
 class FakeImage : public TGIFPictureBase {
 public:
-  void Warning(TGIFPersistent*, int severity, const std::string& message) override {
+  void Warning(TObject*, int severity, const std::string& message) override {
     Warnings.push_back(std::to_string(severity) + ":" + message);
   }
   int NeededVersion() override { return Version; }

@@ -269,7 +269,7 @@ TEST_F(GifDrawing, CopiesBetweenPicturesBitmapsIconsAndTheClipboard) {
   bmp.SetBitsPerPixel(32);
   EXPECT_EQ(RGB(255, 0, 0), At(bmp, 0, 0));
   TGIFPicture fromBitmap;
-  fromBitmap.CopyFromBitmap(bmp);
+  fromBitmap.CopyFrom(bmp);
   ASSERT_EQ(1, fromBitmap.FrameCount());
   EXPECT_EQ(4, fromBitmap.ScreenWidth());
   EXPECT_EQ(2, fromBitmap.ScreenHeight());
@@ -279,7 +279,7 @@ TEST_F(GifDrawing, CopiesBetweenPicturesBitmapsIconsAndTheClipboard) {
   keyed->Canvas().FillRect(RECT{0, 0, 1, 1}, RGB(255, 0, 0));
   keyed->Transparent = true;
   TGIFPicture fromKeyed;
-  fromKeyed.CopyFromBitmap(*keyed);
+  fromKeyed.CopyFrom(*keyed);
   TGIFSubImage& kf = *fromKeyed.Frame(0);
   ASSERT_TRUE(kf.HasTransparency());
   EXPECT_NE(kf.TransparentColorIndex(), kf.PixelAt(0, 0));
@@ -299,7 +299,7 @@ TEST_F(GifDrawing, CopiesBetweenPicturesBitmapsIconsAndTheClipboard) {
   DeleteObject(ii.hbmColor);
   TGIFPicture fromIcon;
   fromIcon.ReductionMethod = 0;  // keep the colours
-  fromIcon.CopyFromIcon(icon);
+  fromIcon.CopyFrom(icon);
   TGIFSubImage& icf = *fromIcon.Frame(0);
   ASSERT_TRUE(icf.HasTransparency());
   EXPECT_EQ(icf.TransparentColorIndex(), icf.PixelAt(3, 5));
