@@ -26,4 +26,13 @@ extern unsigned GIFClipboardFormat;
 void InitializeGIFCodec();
 void FinalizeGIFCodec();
 
+// The codec started for the lifetime of the object (a program's main scope).
+class TGIFCodecUnit {
+public:
+  TGIFCodecUnit() { InitializeGIFCodec(); }
+  ~TGIFCodecUnit() { FinalizeGIFCodec(); }
+  TGIFCodecUnit(const TGIFCodecUnit&) = delete;
+  TGIFCodecUnit& operator=(const TGIFCodecUnit&) = delete;
+};
+
 }  // namespace om

@@ -27,6 +27,17 @@ TEST(GifWin32, CheckGraphicsHandle) {
   }
 }
 
+// A block the system cannot give is reported, not skipped.
+TEST(GifWin32, ClipboardBlocksThatCannotBeMadeAreReported) {
+  const char byte = 'G';
+  try {
+    PlaceOnClipboard(CF_TEXT, &byte, size_t(-1) / 2);
+    FAIL();
+  } catch (const GIFException& e) {
+    EXPECT_EQ("Failed to store GIF on clipboard", e.Message());
+  }
+}
+
 TEST(GifWin32, PaletteHandles) {
   TGIFPalette web = MakeWebPalette();
   HPALETTE h = MakePaletteHandle(web);
