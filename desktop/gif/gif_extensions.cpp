@@ -347,9 +347,16 @@ void TGIFExtensionList::LoadFromStream(TStream& stream) {
       Warning(gsWarning, "Invalid extension introducer");
       break;
     }
-    // A label nobody registered is kept as it is.
     const TGIFExtensionClass* cls = FindExtensionClass(stream);
-    if (!cls) cls = TGIFUnknownExtension::Class();
+    if (!cls) {
+      // A label nobody registered is kept as it is; a registered one that
+      // cannot be read (the data ends) is a fault.
+      uint8_t label = 0;
+      if (stream.Read(&label, 1) != 1 || ExtensionRegistry().ClassForLabel(label))
+        RaiseGIFError("Unknown extension type");
+      stream.Seek(-1, soCurrent);
+      cls = TGIFUnknownExtension::Class();
+    }
     stream.Seek(-1, soCurrent);
     TGIFExtension* ext = cls->Create(FFrame);
     try {

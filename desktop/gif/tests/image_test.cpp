@@ -90,6 +90,8 @@ TEST(GifExtensions, UnknownDataIsKeptVerbatim) {
   EXPECT_EQ(0x99, a.P->Frame(0)->ExtensionList().Extension(0)->ExtensionLabel());
   EXPECT_TRUE(a.Warnings.empty());
   EXPECT_EQ(file, Save(*a.P));
+  // A registered label whose data ends is no unknown extension.
+  EXPECT_THROW(Loaded(Head() + Image() + Bytes({0x21, 0xFF})), GIFException);
 }
 
 TEST(GifExtensions, GraphicControlTextAndComment) {
