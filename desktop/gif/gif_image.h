@@ -245,6 +245,26 @@ private:
 
 using TGIFRect = TRect;
 
+// Storage of a frame's pixels: growing it leaves the new bytes unset, so that
+// decoding, which writes every pixel, passes over them once.
+template <class T>
+struct TUnsetAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = TUnsetAllocator<U>;
+  };
+  using std::allocator<T>::allocator;
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... A>
+  void construct(U* p, A&&... a) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+  }
+};
+using TGIFPixels = std::vector<uint8_t, TUnsetAllocator<uint8_t>>;
+
 class TGIFSubImage : public TGIFFrameBase {
 public:
   explicit TGIFSubImage(TGIFPicture* image);
@@ -285,6 +305,7 @@ public:
   uint8_t* Pixels() override { return FPixels.empty() ? nullptr : FPixels.data(); }
   int64_t PixelCount() const { return int64_t(FPixels.size()); }
   void AllocatePixels() override;
+  void AllocatePixelsForDecoding() override;
   void EnsurePixels();
   uint8_t* RowAt(int row);
   uint8_t PixelAt(int x, int y);
@@ -348,7 +369,7 @@ private:
   uintptr_t FMaskHandle = 0;
   bool FMaskNeeded = true;
   uintptr_t FFramePalette = 0;
-  std::vector<uint8_t> FPixels;
+  TGIFPixels FPixels;
   TGIFLocalColorMap* FLocalMap;
   std::array<uint8_t, 10> FDescriptor{0x2C};
   TGIFExtensionList* FExtensions;

@@ -92,7 +92,9 @@ public:
   virtual bool Interlaced() = 0;
   // Width x height bytes, rows top to bottom; null before AllocatePixels.
   virtual uint8_t* Pixels() = 0;
+  // Zero-filled; for decoding, with any content (the decoder writes every pixel).
   virtual void AllocatePixels() = 0;
+  virtual void AllocatePixelsForDecoding() { AllocatePixels(); }
   virtual TGIFColorMap* EffectiveColorMap() = 0;
   virtual bool HasTransparency() = 0;
   virtual int TransparentColorIndex() = 0;

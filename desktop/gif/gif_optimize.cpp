@@ -128,7 +128,7 @@ void CropTransparentBorders(TGIFSubImage& f) {
   while (bottom > top && !rowHas(bottom)) --bottom;
   const int nw = right - left + 1, nh = bottom - top + 1;
   if (nw == w && nh == h) return;
-  std::vector<uint8_t> cropped(size_t(nw) * size_t(nh));
+  TGIFPixels cropped(size_t(nw) * size_t(nh));
   for (int y = 0; y < nh; ++y)
     std::memcpy(&cropped[size_t(y) * size_t(nw)], &f.FPixels[size_t(y + top) * size_t(w) + size_t(left)], size_t(nw));
   auto put = [&f](size_t at, int value) {

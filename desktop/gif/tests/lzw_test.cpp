@@ -174,14 +174,15 @@ TEST(GifEncoder, HelperArithmetic) {
 }
 
 // A 2-bit frame stores up to 4089 strings before the table restarts, more than
-// half of the 8009 slots: keys that all hash into one half (the slots doubling
-// reaches from slot 1) must still find room and be found again.
+// half of the slots; every one finds room and is found again. (The keys are
+// ones that a table of 8009 slots probing by doubling the slot number once
+// crowded into the half of the slots it could reach, so that it never ended.)
 TEST(GifEncoder, StringTableHoldsEveryStringOfATwoBitFrame) {
-  std::vector<bool> half(THashTable::kSlots, false);
-  for (int h = 1; !half[size_t(h)]; h = h * 2 % THashTable::kSlots) half[size_t(h)] = true;
+  std::vector<bool> half(8009, false);
+  for (int h = 1; !half[size_t(h)]; h = h * 2 % 8009) half[size_t(h)] = true;
   std::vector<uint32_t> keys;
   for (uint32_t k = 0; keys.size() < 4089; ++k)
-    if (half[(k ^ (k >> 4)) % THashTable::kSlots]) keys.push_back(k);
+    if (half[(k ^ (k >> 4)) % 8009]) keys.push_back(k);
   THashTable t;
   for (size_t i = 0; i < keys.size(); ++i) t.Store(keys[i], int(i + 6));
   for (size_t i = 0; i < keys.size(); ++i) ASSERT_EQ(i + 6, t.Find(keys[i]));
