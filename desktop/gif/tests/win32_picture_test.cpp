@@ -114,6 +114,15 @@ TEST_F(GifDrawing, ComposedFramesMatchPillow) {
   }
 }
 
+// An icon of size x size pixels from its AND mask (rows padded to 16 bits, a
+// set bit transparent) and its 32-bit colours.
+void SetIcon(TIcon& icon, int size, const std::vector<uint8_t>& andBits, const std::vector<uint8_t>& colors) {
+  UniqueBitmap mask(CreateBitmap(size, size, 1, 1, andBits.data()));
+  UniqueBitmap color(CreateBitmap(size, size, 1, 32, colors.data()));
+  ICONINFO info{TRUE, 0, 0, mask.get(), color.get()};
+  icon.SetHandle(CreateIconIndirect(&info));
+}
+
 // A 4 x 2 picture: colour 0 red, 1 green, 2 transparent; drawn scaled and tiled.
 std::string SmallGif() {
   TGIFPicture p;
@@ -291,14 +300,8 @@ TEST_F(GifDrawing, CopiesBetweenPicturesBitmapsIconsAndTheClipboard) {
   std::vector<uint8_t> andBits(16 * 16 / 8, 0), xorBits(16 * 16 * 4, 0);
   for (int i = 0; i < 16; ++i) andBits[size_t(i) * 2] = 0xFF;  // left 8 columns transparent
   for (size_t i = 0; i < xorBits.size(); i += 4) xorBits[i + 1] = 200;  // green
-  ICONINFO ii{};
-  ii.fIcon = TRUE;
-  ii.hbmMask = CreateBitmap(16, 16, 1, 1, andBits.data());
-  ii.hbmColor = CreateBitmap(16, 16, 1, 32, xorBits.data());
   TIcon icon;
-  icon.SetHandle(CreateIconIndirect(&ii));
-  DeleteObject(ii.hbmMask);
-  DeleteObject(ii.hbmColor);
+  SetIcon(icon, 16, andBits, xorBits);
   TGIFPicture fromIcon;
   fromIcon.ReductionMethod = 0;  // keep the colours
   fromIcon.CopyFrom(icon);
@@ -315,7 +318,7 @@ TEST_F(GifDrawing, CopiesBetweenPicturesBitmapsIconsAndTheClipboard) {
   copy.CopyToClipboard(format, data, palette);
   EXPECT_EQ(unsigned(CF_BITMAP), format);
   if (data) SetClipboardData(format, reinterpret_cast<HANDLE>(data));
-  if (palette) DeleteObject(reinterpret_cast<HGDIOBJ>(palette));
+  UniquePalette unplacedPalette(reinterpret_cast<HPALETTE>(palette));
   CloseClipboard();
   ASSERT_TRUE(OpenClipboard(nullptr));
   TGIFPicture pasted;
@@ -355,7 +358,7 @@ TEST_F(GifDrawing, RegisteredWithThePictureContainerWhileStarted) {
   uintptr_t data = 0, palette = 0;
   picture.CopyToClipboard(format, data, palette);
   if (data) SetClipboardData(format, reinterpret_cast<HANDLE>(data));
-  if (palette) DeleteObject(reinterpret_cast<HGDIOBJ>(palette));
+  UniquePalette unplacedPalette(reinterpret_cast<HPALETTE>(palette));
   CloseClipboard();
   ASSERT_TRUE(OpenClipboard(nullptr));
   TPicture pasted;
@@ -455,11 +458,8 @@ TEST_F(GifDrawing, FramesFromMetafilesIconsAndOtherGraphics) {
   // Whole pictures: from an icon, from nothing, from what no frame takes.
   std::vector<uint8_t> andBits(32 * 32 / 8, 0xFF), xorBits(32 * 32 * 4, 0);
   for (int y = 8; y < 16; ++y) andBits[size_t(y) * 4] = 0;  // an opaque block, 8 x 8
-  ICONINFO ii{TRUE, 0, 0, CreateBitmap(32, 32, 1, 1, andBits.data()), CreateBitmap(32, 32, 1, 32, xorBits.data())};
   TIcon icon;
-  icon.SetHandle(CreateIconIndirect(&ii));
-  DeleteObject(ii.hbmMask);
-  DeleteObject(ii.hbmColor);
+  SetIcon(icon, 32, andBits, xorBits);
   pic.Assign(&icon);
   ASSERT_EQ(1, pic.FrameCount());
   EXPECT_TRUE(pic.Frame(0)->HasTransparency());
