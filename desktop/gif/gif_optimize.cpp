@@ -4,6 +4,7 @@
 // extensions without effect removed; and frame appending.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "gif/gif_image.h"
 
@@ -323,13 +324,9 @@ int TGIFPicture::AppendFrame(TPersistent* source) {
     if (frame->Image() != this) frame->MoveToImage(this);
     FFrames->Detach(frame);
   } else if (auto* graphic = dynamic_cast<TGraphic*>(source)) {
-    frame = new TGIFSubImage(this);
-    try {
-      frame->CopyFrom(*graphic);
-    } catch (...) {
-      delete frame;
-      throw;
-    }
+    std::unique_ptr<TGIFSubImage> copy(new TGIFSubImage(this));
+    copy->CopyFrom(*graphic);
+    frame = copy.release();
   } else {
     RaiseGIFError("Object type not supported for operation");
   }

@@ -1,6 +1,7 @@
 // The picture object: header, frames, reading and writing of the whole
 // stream, size and colour queries, and the composed bitmap's cache.
 #include <algorithm>
+#include <memory>
 
 #include "gif/gif_image.h"
 
@@ -167,14 +168,9 @@ void TGIFPicture::CopyFrom(const TPersistent& source) {
   if (!other) {
     // Anything a frame copies from becomes the one frame.
     ResetImage();
-    auto* frame = new TGIFSubImage(this);
-    try {
-      frame->CopyFrom(source);
-    } catch (...) {
-      delete frame;
-      throw;
-    }
-    AppendFrame(frame);
+    std::unique_ptr<TGIFSubImage> frame(new TGIFSubImage(this));
+    frame->CopyFrom(source);
+    AppendFrame(frame.release());
     return;
   }
   ResetImage();
@@ -198,14 +194,9 @@ void TGIFPicture::CopyFrom(const TPersistent& source) {
     DitherKind = other->DitherKind;
     const int n = other->FFrames->ItemCount();
     for (int i = 0; i < n; ++i) {
-      auto* frame = new TGIFSubImage(this);
-      try {
-        frame->CopyFrom(*other->Frame(i));
-      } catch (...) {
-        delete frame;
-        throw;
-      }
-      AppendFrame(frame);
+      std::unique_ptr<TGIFSubImage> frame(new TGIFSubImage(this));
+      frame->CopyFrom(*other->Frame(i));
+      AppendFrame(frame.release());
       Progress(this, 1, int((int64_t(i + 1) * 100 + n / 2) / n), false, "Copying...");
     }
   } catch (...) {

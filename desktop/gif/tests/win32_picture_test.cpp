@@ -123,6 +123,22 @@ void SetIcon(TIcon& icon, int size, const std::vector<uint8_t>& andBits, const s
   icon.SetHandle(CreateIconIndirect(&info));
 }
 
+// A picture or a graphic on an emptied clipboard, as the picture container
+// puts it there (the bitmap it hands over placed, its palette freed); the
+// bitmap's format.
+template <class T>
+unsigned PutOnClipboard(T& source) {
+  if (!OpenClipboard(nullptr)) return 0;
+  EmptyClipboard();
+  unsigned format = 0;
+  uintptr_t data = 0, palette = 0;
+  source.CopyToClipboard(format, data, palette);
+  if (data) SetClipboardData(format, reinterpret_cast<HANDLE>(data));
+  UniquePalette unplaced(reinterpret_cast<HPALETTE>(palette));
+  CloseClipboard();
+  return format;
+}
+
 // A 4 x 2 picture: colour 0 red, 1 green, 2 transparent; drawn scaled and tiled.
 std::string SmallGif() {
   TGIFPicture p;
@@ -311,15 +327,7 @@ TEST_F(GifDrawing, CopiesBetweenPicturesBitmapsIconsAndTheClipboard) {
   EXPECT_EQ(MakeGIFColor(0, 200, 0), icf.EffectiveColorMap()->ColorAt(icf.PixelAt(12, 5)));
 
   // Clipboard: the GIF data comes back as the same picture.
-  ASSERT_TRUE(OpenClipboard(nullptr));
-  EmptyClipboard();
-  unsigned format = 0;
-  uintptr_t data = 0, palette = 0;
-  copy.CopyToClipboard(format, data, palette);
-  EXPECT_EQ(unsigned(CF_BITMAP), format);
-  if (data) SetClipboardData(format, reinterpret_cast<HANDLE>(data));
-  UniquePalette unplacedPalette(reinterpret_cast<HPALETTE>(palette));
-  CloseClipboard();
+  EXPECT_EQ(unsigned(CF_BITMAP), PutOnClipboard(copy));
   ASSERT_TRUE(OpenClipboard(nullptr));
   TGIFPicture pasted;
   pasted.PasteFromClipboard(GIFClipboardFormat, 0, 0);
@@ -331,7 +339,8 @@ TEST_F(GifDrawing, CopiesBetweenPicturesBitmapsIconsAndTheClipboard) {
   CloseClipboard();
   // An empty picture places nothing.
   TGIFPicture empty;
-  format = 0;
+  unsigned format = 0;
+  uintptr_t data = 0, palette = 0;
   empty.CopyToClipboard(format, data, palette);
   EXPECT_EQ(0u, format);
 }
@@ -352,14 +361,7 @@ TEST_F(GifDrawing, RegisteredWithThePictureContainerWhileStarted) {
   EXPECT_EQ(1, gif->FrameCount());
   EXPECT_EQ(4, picture.Width());
 
-  ASSERT_TRUE(OpenClipboard(nullptr));
-  EmptyClipboard();
-  unsigned format = 0;
-  uintptr_t data = 0, palette = 0;
-  picture.CopyToClipboard(format, data, palette);
-  if (data) SetClipboardData(format, reinterpret_cast<HANDLE>(data));
-  UniquePalette unplacedPalette(reinterpret_cast<HPALETTE>(palette));
-  CloseClipboard();
+  PutOnClipboard(picture);
   ASSERT_TRUE(OpenClipboard(nullptr));
   TPicture pasted;
   pasted.PasteFromClipboard(GIFClipboardFormat, 0, 0);
