@@ -102,6 +102,8 @@ using UniquePen = UniqueGdiObject<HPEN>;
 using UniqueFont = UniqueGdiObject<HFONT>;
 using UniqueRegion = UniqueGdiObject<HRGN>;
 using UniquePalette = UniqueGdiObject<HPALETTE>;
+// An enhanced metafile (CreateEnhMetaFile/CloseEnhMetaFile, SetEnhMetaFileBits, CopyEnhMetaFile).
+using UniqueEnhMetaFile = UniqueResource<owners::Traits<HENHMETAFILE, owners::none<HENHMETAFILE>, DeleteEnhMetaFile>>;
 
 // A device context made by CreateDC/CreateCompatibleDC.
 using UniqueDc = UniqueResource<owners::Traits<HDC, owners::none<HDC>, DeleteDC>>;
