@@ -42,6 +42,7 @@ static_assert(kCrc16Table[1] == 0xC0C1u, "CRC-16 table");
 
 int gDetectedCPUType = 0;
 int gStartupCount = 0;
+bool gStateMade = false;
 std::vector<TProtectionClassEntry>* gProtectionClassList = nullptr;
 
 // Byte order with the byte-swap instruction.
@@ -246,7 +247,7 @@ bool RegisterProtectionClass(const TProtectionClass* cls, const std::string& des
 }
 
 const std::vector<TProtectionClassEntry>& ProtectionClassList() {
-  HashLibraryStartup();
+  EnsureHashLibraryState();
   return ClassListStorage();
 }
 
@@ -256,7 +257,12 @@ void SecureZero(void* p, size_t length) {
 }
 
 void HashLibraryStartup() {
-  if (gStartupCount++ != 0) return;
+  if (gStartupCount++ == 0) EnsureHashLibraryState();
+}
+
+void EnsureHashLibraryState() {
+  if (gStateMade) return;
+  gStateMade = true;
   // Support state and string formats.
   gDetectedCPUType = DetectCPUType();
   if (gDetectedCPUType > 3) {
@@ -314,6 +320,7 @@ void HashLibraryShutdown() {
   delete gProtectionClassList;
   gProtectionClassList = nullptr;
   DestroyStringFormatList();
+  gStateMade = false;
 }
 
 }  // namespace om

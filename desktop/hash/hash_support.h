@@ -53,10 +53,11 @@ bool RegisterProtectionClass(const TProtectionClass* cls, const std::string& des
                              const std::string& kind);
 const std::vector<TProtectionClassEntry>& ProtectionClassList();
 
-// Start-up and shut-down of the library; counted, so each runs once however
-// often it is called. Start-up also runs on first use of the format list or
-// the class list.
+// Start-up and shut-down of the library; counted, so the registries are made
+// by the first start-up and freed by the shut-down that balances it. Using the
+// format list or the class list without a start-up makes them, uncounted.
 void HashLibraryStartup();
 void HashLibraryShutdown();
+void EnsureHashLibraryState();
 
 }  // namespace om

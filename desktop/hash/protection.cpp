@@ -15,7 +15,7 @@ namespace {
 const int64_t kWorkBufferSize = 4096;
 
 struct TProtectionUnitInit {
-  TProtectionUnitInit() { HashLibraryStartup(); }
+  TProtectionUnitInit() { EnsureHashLibraryState(); }
 } gProtectionUnitInit;
 }  // namespace
 

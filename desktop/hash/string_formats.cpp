@@ -50,7 +50,7 @@ std::vector<TStringFormatClass>*& FormatList() {
 
 // Start-up runs with the first use of this unit at the latest.
 struct TFormatsUnitInit {
-  TFormatsUnitInit() { HashLibraryStartup(); }
+  TFormatsUnitInit() { EnsureHashLibraryState(); }
 } gFormatsUnitInit;
 
 }  // namespace
@@ -301,7 +301,7 @@ void RegisterStringFormats(const std::vector<TStringFormatClass>& classes) {
 }
 
 const std::vector<TStringFormatClass>& StringFormatList() {
-  HashLibraryStartup();
+  EnsureHashLibraryState();
   static const std::vector<TStringFormatClass> empty;
   return FormatList() ? *FormatList() : empty;
 }

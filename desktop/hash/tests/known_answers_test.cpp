@@ -165,6 +165,24 @@ TEST(HashKnownAnswers, RegisterProtectionClass) {
   EXPECT_EQ(find(&THash_MD5::ClassInfo), std::make_pair(1, std::string("Hash=Message Digest 5")));
 }
 
+// The shut-down that balances the program's start-ups empties the registries;
+// a later use makes them afresh.
+TEST(HashKnownAnswers, BalancedShutdownEmptiesTheRegistries) {
+  auto md5 = [] {
+    for (const auto& e : ProtectionClassList())
+      if (e.Class == &THash_MD5::ClassInfo) return e.Text;
+    return std::string();
+  };
+  HashLibraryStartup();
+  HashLibraryStartup();
+  ASSERT_TRUE(RegisterProtectionClass(&THash_MD5::ClassInfo, "Renamed", "Hash"));
+  HashLibraryShutdown();
+  EXPECT_EQ(md5(), "Hash=Renamed");
+  HashLibraryShutdown();
+  EXPECT_EQ(md5(), "Hash=Message Digest 5");
+  EXPECT_FALSE(StringFormatList().empty());
+}
+
 namespace {
 // Reaches the counter and the block function, to finish as if 256 MiB and more
 // had been hashed without hashing them.
