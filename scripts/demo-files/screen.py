@@ -4,8 +4,8 @@ pointer resting on that icon (so its tip shows) or away from it.
 
     screen.py shot DISPLAY FILE             the desktop as a PNG
     screen.py wait DISPLAY STATE SECONDS [FILE]
-                                            until the notification area shows STATE
-                                            (FILE: where to keep the screen if it does not)
+                                            until the notification area shows STATE;
+                                            FILE keeps the screen that did (or the last one)
     screen.py hover DISPLAY                 pointer on the tray icon
     screen.py away DISPLAY                  pointer on the empty desktop
     screen.py verify FILE STATE             a saved desktop shows STATE and is not blank
@@ -103,20 +103,21 @@ def blank(image):
 
 def wait(display, state, seconds, keep=None):
     # Still means still: the busy frames include the idle one, so idle must hold.
-    needed = 1 if state == "busy" else 3
+    # A balloon shows only after the icon is still again, and not for long.
+    needed = 3 if state in ("idle", "quiet", "unreachable") else 1
     seen, end = 0, time.monotonic() + float(seconds)
     while True:
         image = capture(display)
         seen = seen + 1 if shows(image, state) else 0
-        if seen >= needed:
-            return 0
-        if time.monotonic() > end:
+        if seen >= needed or time.monotonic() > end:
             break
         time.sleep(0.3)
-    print(f"screen.py: the notification area did not show '{state}' within {seconds} s", file=sys.stderr)
     if keep:
         image.save(keep)
-        print(f"screen.py: the screen as it was: {keep}", file=sys.stderr)
+    if seen >= needed:
+        return 0
+    print(f"screen.py: the notification area did not show '{state}' within {seconds} s"
+          + (f" (the screen as it was: {keep})" if keep else ""), file=sys.stderr)
     return 1
 
 
