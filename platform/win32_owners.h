@@ -83,6 +83,7 @@ using UniqueServiceHandle = UniqueResource<owners::Traits<SC_HANDLE, owners::non
 using UniqueHkey = UniqueResource<owners::Traits<HKEY, owners::none<HKEY>, RegCloseKey>>;
 using UniqueModule = UniqueResource<owners::Traits<HMODULE, owners::none<HMODULE>, FreeLibrary>>;
 using UniqueLocal = UniqueResource<owners::Traits<HLOCAL, owners::none<HLOCAL>, LocalFree>>;
+using UniqueEventSource = UniqueResource<owners::Traits<HANDLE, owners::none<HANDLE>, DeregisterEventSource>>;
 
 #ifdef _WIN32
 using UniqueGlobal = UniqueResource<owners::Traits<HGLOBAL, owners::none<HGLOBAL>, GlobalFree>>;

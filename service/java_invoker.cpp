@@ -5,17 +5,14 @@
 #include <cstring>
 #include <vector>
 
+#include "service/paths.h"
+
 namespace {
 
 void printLog(const char* text) { std::printf("%s\n", text); }
 
 // The only listener Java may notify: the one registerShutdownHook handed out.
 std::atomic<ShutdownNotificationListener*> registeredListener{nullptr};
-
-bool directoryExists(const std::string& path) {
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 }  // namespace
 
@@ -73,7 +70,7 @@ bool JavaInvoker::launch(int argc, char** argv) {
                                     extraParams};
   // Only a runtime with the Java 8 layout knows the extension folders; Java 9
   // and later refuse to start when the option is given.
-  if (directoryExists(home + "\\lib\\ext")) texts.push_back(extDirsOption);
+  if (ombackup::directoryExists(home + "\\lib\\ext")) texts.push_back(extDirsOption);
   options.resize(texts.size());
   for (size_t i = 0; i < texts.size(); ++i) {
     options[i].optionString = const_cast<char*>(texts[i].c_str());
@@ -141,6 +138,7 @@ bool JavaInvoker::launch(int argc, char** argv) {
 
 bool JavaInvoker::loadJvmLibrary(const char* path) {
   addJreBinToPath();
+  // Never freed: the virtual machine lives in it until the process ends.
   HMODULE module = LoadLibraryA(path);
   if (!module) {
     std::printf("Error loading: %s\n", path);

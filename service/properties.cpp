@@ -1,22 +1,17 @@
 #include "service/properties.h"
 
-#include "platform/win32.h"
+#include "platform/win32_owners.h"
 
 namespace cpputil {
 
-Properties::~Properties() {
-  for (Property* property : items) delete property;
-}
-
 int Properties::load(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return -1;
+  om::UniqueFile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return -1;
   std::string content;
   char buffer[4096];
   DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
-  CloseHandle(file);
+  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
   // Text mode: CR LF reads as a line break.
   size_t start = 0;
   while (start < content.size()) {
@@ -28,17 +23,17 @@ int Properties::load(const char* path) {
     if (!line.empty() && line[0] == '#') continue;
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    items.push_back(new Property(line.substr(0, eq), line.substr(eq + 1)));
+    items.emplace_back(line.substr(0, eq), line.substr(eq + 1));
   }
   return 0;
 }
 
 const Property* Properties::find(const char* key) const {
-  for (const Property* property : items)
-    if (property->key == key) return property;
+  for (const Property& property : items)
+    if (property.key == key) return &property;
   return nullptr;
 }
 
-void Properties::add(const Property& property) { items.push_back(new Property(property)); }
+void Properties::add(const Property& property) { items.push_back(property); }
 
 }  // namespace cpputil

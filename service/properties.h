@@ -20,16 +20,16 @@ class Properties {
   Properties() = default;
   Properties(const Properties&) = delete;
   Properties& operator=(const Properties&) = delete;
-  virtual ~Properties();
+  virtual ~Properties() = default;
   // 0 when the file was read, -1 when it cannot be opened.
   int load(const char* path);
   // The first property with exactly this key, or nullptr.
   const Property* find(const char* key) const;
   void add(const Property& property);
-  const std::vector<Property*>& all() const { return items; }
+  const std::vector<Property>& all() const { return items; }
 
  private:
-  std::vector<Property*> items;
+  std::vector<Property> items;
 };
 
 }  // namespace cpputil

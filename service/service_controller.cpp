@@ -1,9 +1,9 @@
 #include "service/service_controller.h"
 
 #include <cstdio>
-#include <cstring>
-#include <memory>
+#include <mutex>
 
+#include "platform/win32_owners.h"
 #include "service/properties.h"
 #include "service/service_log.h"
 #include "service/setup.h"
@@ -20,70 +20,151 @@ int compareNoCase(const char* a, const char* b) {
   }
 }
 
-ServiceController* currentController = nullptr;
-SERVICE_STATUS serviceStatus = {SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, 0, 0, 0, 0};
-SERVICE_STATUS_HANDLE statusHandle = nullptr;
-HANDLE stopEvent = nullptr;
-DWORD checkPoint = 1;
+// What the dispatcher's thread (the control handler), the service thread and
+// the JVM's threads (the shutdown notification) share: the current controller,
+// the status record with its handle and check point, and the stop event. Each
+// is reached under its lock. The object is never destroyed: those threads may
+// still run while the process exits.
+class ServiceProcess {
+ public:
+  static ServiceProcess& get() {
+    static ServiceProcess& process = *new ServiceProcess;
+    return process;
+  }
 
-void setCurrent(ServiceController* controller) { currentController = controller; }
+  // A controller that lasts as long as the process (dispatcher and console
+  // runs), made the current one.
+  ServiceController& keep(std::unique_ptr<ServiceController> controller) {
+    std::lock_guard<std::mutex> hold(controllerLock_);
+    kept_ = std::move(controller);
+    current_ = kept_.get();
+    return *kept_;
+  }
+  void setCurrent(ServiceController* controller) {
+    std::lock_guard<std::mutex> hold(controllerLock_);
+    current_ = controller;
+  }
+  // Runs `action` on the current controller, which cannot go away meanwhile;
+  // nothing when there is none.
+  template <class Action>
+  void withCurrent(Action action) {
+    std::lock_guard<std::mutex> hold(controllerLock_);
+    if (current_) action(*current_);
+  }
 
-void signalStopEvent() {
-  if (!stopEvent) return;
-  writeLog("Received stop event", LOG_TRACE);
-  SetEvent(stopEvent);
-}
+  void setStatusHandle(SERVICE_STATUS_HANDLE handle) {
+    std::lock_guard<std::mutex> hold(statusLock_);
+    statusHandle_ = handle;
+  }
+  bool hasStatusHandle() {
+    std::lock_guard<std::mutex> hold(statusLock_);
+    return statusHandle_ != nullptr;
+  }
+  void setServiceSpecificExitCode(DWORD code) {
+    std::lock_guard<std::mutex> hold(statusLock_);
+    status_.dwServiceSpecificExitCode = code;
+  }
+  DWORD currentState() {
+    std::lock_guard<std::mutex> hold(statusLock_);
+    return status_.dwCurrentState;
+  }
+  // One report: the record updated and handed to the manager as a whole.
+  bool report(DWORD state, DWORD win32ExitCode, DWORD waitHint) {
+    std::lock_guard<std::mutex> hold(statusLock_);
+    status_.dwCurrentState = state;
+    status_.dwWin32ExitCode = win32ExitCode;
+    status_.dwWaitHint = waitHint;
+    status_.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
+    status_.dwCheckPoint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : checkPoint_++;
+    return SetServiceStatus(statusHandle_, &status_) != FALSE;
+  }
+
+  bool createStopEvent() {
+    std::lock_guard<std::mutex> hold(eventLock_);
+    stopEvent_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    return stopEvent_.valid();
+  }
+  // Only the thread that created the event closes it, so it outlasts the wait.
+  void waitForStop() {
+    HANDLE event;
+    {
+      std::lock_guard<std::mutex> hold(eventLock_);
+      event = stopEvent_.get();
+    }
+    WaitForSingleObject(event, INFINITE);
+  }
+  void closeStopEvent() {
+    std::lock_guard<std::mutex> hold(eventLock_);
+    stopEvent_.reset();
+  }
+  void signalStop() {
+    std::lock_guard<std::mutex> hold(eventLock_);
+    if (!stopEvent_) return;
+    writeLog("Received stop event", LOG_TRACE);
+    SetEvent(stopEvent_.get());
+  }
+
+ private:
+  ServiceProcess() = default;
+
+  std::mutex controllerLock_;
+  ServiceController* current_ = nullptr;
+  std::unique_ptr<ServiceController> kept_;
+
+  std::mutex statusLock_;
+  SERVICE_STATUS status_ = {SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, 0, 0, 0, 0};
+  SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
+  DWORD checkPoint_ = 1;  // never reset
+
+  std::mutex eventLock_;
+  om::UniqueHandle stopEvent_;
+};
 
 void WINAPI serviceControlHandler(DWORD control) {
-  ServiceController* controller = currentController;
-  if (!controller) return;
-  if (control == SERVICE_CONTROL_STOP) {
-    controller->reportStatus(SERVICE_STOP_PENDING, NO_ERROR, 0);
-    signalStopEvent();
-  } else {
-    controller->reportStatus(serviceStatus.dwCurrentState, NO_ERROR, 0);
-  }
+  ServiceProcess& process = ServiceProcess::get();
+  process.withCurrent([&process, control](ServiceController& controller) {
+    if (control == SERVICE_CONTROL_STOP) {
+      controller.reportStatus(SERVICE_STOP_PENDING, NO_ERROR, 0);
+      process.signalStop();
+    } else {
+      controller.reportStatus(process.currentState(), NO_ERROR, 0);
+    }
+  });
 }
 
 BOOL WINAPI consoleControlHandler(DWORD event) { return event == CTRL_LOGOFF_EVENT ? TRUE : FALSE; }
 
 void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
-  auto* controller = new ServiceController();
-  setCurrent(controller);
-  if (controller->init(static_cast<int>(argc), argv)) controller->start();
-  controller->stop();
-  setCurrent(nullptr);
-  delete controller;
+  ServiceProcess& process = ServiceProcess::get();
+  ServiceController controller;
+  process.setCurrent(&controller);
+  if (controller.init(static_cast<int>(argc), argv)) controller.start();
+  controller.stop();
+  process.setCurrent(nullptr);
 }
 
-std::string modulePath(DWORD size) {
-  std::string path(size, '\0');
-  DWORD length = GetModuleFileNameA(nullptr, &path[0], size);
-  if (length == 0 || length >= size) return std::string();
-  path.resize(length);
-  return path;
+// The manager with full access, or none after saying why.
+om::UniqueServiceHandle openManager() {
+  om::UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager) std::printf("OpenSCManager failed - %s\n", formatLastError().c_str());
+  return manager;
 }
 
 }  // namespace
 
-void formatLastError(char* buffer, size_t size) {
+std::string formatLastError(size_t size) {
   DWORD code = GetLastError();
-  buffer[0] = '\0';
-  LPSTR text = nullptr;
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                                nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                reinterpret_cast<LPSTR>(&text), 0, nullptr);
-  if (length && length + 14 <= size) {
-    text[length - 2] = '\0';  // the line end
-    std::snprintf(buffer, size, "%s (0x%x)", text, static_cast<unsigned>(code));
-  }
-  if (text) LocalFree(text);
+  std::string text = om::systemMessage(code);
+  // Room for the line end the system's text came with, the code and the terminator.
+  if (text.empty() || text.size() + 2 + 14 > size) return std::string();
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, " (0x%x)", static_cast<unsigned>(code));
+  return text + suffix;
 }
 
-ServiceRegistration* loadServiceRegistration() {
-  auto* registration = new ServiceRegistration();
-  std::string path = modulePath(512);
+std::unique_ptr<ServiceRegistration> loadServiceRegistration() {
+  auto registration = std::make_unique<ServiceRegistration>();
+  std::string path = om::moduleFileName();
   if (path.empty()) {
     registration->reportServiceError("Failed to get module file name");
     return registration;
@@ -98,54 +179,38 @@ ServiceRegistration* loadServiceRegistration() {
 }
 
 void ServiceRegistration::installService() {
-  char error[256];
-  std::string path = modulePath(512);
+  std::string path = om::moduleFileName();
   if (path.empty()) {
-    formatLastError(error, sizeof error);
-    std::printf("Unable to install %s - %s\n", displayName.c_str(), error);
+    std::printf("Unable to install %s - %s\n", displayName.c_str(), formatLastError().c_str());
     return;
   }
   std::string commandLine = "\"" + path + "\" -start";
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (!manager) {
-    formatLastError(error, sizeof error);
-    std::printf("OpenSCManager failed - %s\n", error);
-    return;
-  }
-  SC_HANDLE service = CreateServiceA(manager, serviceName.c_str(), displayName.c_str(), SERVICE_ALL_ACCESS,
-                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                     commandLine.c_str(), nullptr, nullptr, "", nullptr, nullptr);
-  if (service) {
+  om::UniqueServiceHandle manager = openManager();
+  if (!manager) return;
+  om::UniqueServiceHandle service(CreateServiceA(manager.get(), serviceName.c_str(), displayName.c_str(),
+                                                 SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START,
+                                                 SERVICE_ERROR_NORMAL, commandLine.c_str(), nullptr, nullptr, "",
+                                                 nullptr, nullptr));
+  if (service)
     std::printf("%s installed.\n", displayName.c_str());
-    CloseServiceHandle(service);
-  } else {
-    formatLastError(error, sizeof error);
-    std::printf("CreateService failed - %s\n", error);
-  }
-  CloseServiceHandle(manager);
+  else
+    std::printf("CreateService failed - %s\n", formatLastError().c_str());
 }
 
 void ServiceRegistration::removeService() {
-  char error[256];
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (!manager) {
-    formatLastError(error, sizeof error);
-    std::printf("OpenSCManager failed - %s\n", error);
-    return;
-  }
-  SC_HANDLE service = OpenServiceA(manager, serviceName.c_str(), SERVICE_ALL_ACCESS);
+  om::UniqueServiceHandle manager = openManager();
+  if (!manager) return;
+  om::UniqueServiceHandle service(OpenServiceA(manager.get(), serviceName.c_str(), SERVICE_ALL_ACCESS));
   if (!service) {
-    formatLastError(error, sizeof error);
-    std::printf("OpenService failed - %s\n", error);
-    CloseServiceHandle(manager);
+    std::printf("OpenService failed - %s\n", formatLastError().c_str());
     return;
   }
   SERVICE_STATUS status;
-  if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+  if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
     std::printf("Stopping %s.", displayName.c_str());
     std::fflush(stdout);
     Sleep(1000);
-    while (QueryServiceStatus(service, &status)) {
+    while (QueryServiceStatus(service.get(), &status)) {
       if (status.dwCurrentState != SERVICE_STOP_PENDING) break;
       std::printf(".");
       std::fflush(stdout);
@@ -156,14 +221,10 @@ void ServiceRegistration::removeService() {
     else
       std::printf("\n%s failed to stop.\n", displayName.c_str());
   }
-  if (DeleteService(service)) {
+  if (DeleteService(service.get()))
     std::printf("%s removed.\n", displayName.c_str());
-  } else {
-    formatLastError(error, sizeof error);
-    std::printf("DeleteService failed - %s\n", error);
-  }
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
+  else
+    std::printf("DeleteService failed - %s\n", formatLastError().c_str());
 }
 
 void ServiceRegistration::reportServiceError(const char* text) {
@@ -171,20 +232,15 @@ void ServiceRegistration::reportServiceError(const char* text) {
   source.open(serviceName.c_str(), nullptr);
   source.report(EVENTLOG_ERROR_TYPE, text);
   lastReportError = GetLastError();
-  source.close();
 }
 
 ServiceController::ServiceController() { openLog(); }
 
-ServiceController::~ServiceController() {
-  writeLog("In service destructor", LOG_TRACE);
-  delete invoker;
-  delete registration;
-}
+ServiceController::~ServiceController() { writeLog("In service destructor", LOG_TRACE); }
 
 void ServiceController::onShutdownNotification() {
   writeLog("Notifying SCM of state STOPPED", LOG_TRACE);
-  if (statusHandle) {
+  if (ServiceProcess::get().hasStatusHandle()) {
     reportStatus(SERVICE_STOPPED, NO_ERROR, 0);
     writeLog("SCM notified of state STOPPED", LOG_TRACE);
   }
@@ -192,15 +248,7 @@ void ServiceController::onShutdownNotification() {
 }
 
 bool ServiceController::reportStatus(DWORD state, DWORD win32ExitCode, DWORD waitHint) {
-  serviceStatus.dwCurrentState = state;
-  serviceStatus.dwWin32ExitCode = win32ExitCode;
-  serviceStatus.dwWaitHint = waitHint;
-  serviceStatus.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
-  if (state == SERVICE_RUNNING || state == SERVICE_STOPPED)
-    serviceStatus.dwCheckPoint = 0;
-  else
-    serviceStatus.dwCheckPoint = checkPoint++;
-  if (SetServiceStatus(statusHandle, &serviceStatus)) return true;
+  if (ServiceProcess::get().report(state, win32ExitCode, waitHint)) return true;
   writeLog("Failed to set service status", LOG_ERROR);
   if (registration) registration->reportServiceError("SetServiceStatus");
   return false;
@@ -215,50 +263,56 @@ bool ServiceController::init(int count, char** args) {
   }
   argc = count;
   argv = args;
-  statusHandle = RegisterServiceCtrlHandlerA(registration->serviceName.c_str(), serviceControlHandler);
+  ServiceProcess& process = ServiceProcess::get();
+  SERVICE_STATUS_HANDLE statusHandle =
+      RegisterServiceCtrlHandlerA(registration->serviceName.c_str(), serviceControlHandler);
+  process.setStatusHandle(statusHandle);
   if (!statusHandle) writeLog("Failed to register service handler", LOG_ERROR);
   invoker = setupInvoker();
   // Without an invoker the service still goes through start, which ends it with
   // its service-specific code and the event-log report.
   if (!statusHandle) return false;
-  serviceStatus.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-  serviceStatus.dwServiceSpecificExitCode = 0;
+  process.setServiceSpecificExitCode(0);
   return reportStatus(SERVICE_START_PENDING, NO_ERROR, 3000);
 }
 
 void ServiceController::start() {
   writeLog("In start", LOG_TRACE);
-  if (reportStatus(SERVICE_START_PENDING, NO_ERROR, 3000)) {
-    if (!invoker) {
-      // The report goes first: once stopped is reported the process may end.
-      registration->reportServiceError("invocation failed");
-      serviceStatus.dwServiceSpecificExitCode = 1;
-      reportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 0);
-      stoppedReported = true;
-    } else {
-      writeLog("Invoking service", LOG_TRACE);
-      if (!invoker->launch(argc, argv)) {
-        serviceStatus.dwServiceSpecificExitCode = 2;
-        reportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 0);
-        stoppedReported = true;
-      } else {
-        SetConsoleCtrlHandler(consoleControlHandler, TRUE);
-        invoker->registerShutdownHook(this);
-        stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        if (!stopEvent) {
-          writeLog("Failed to create stop event", LOG_ERROR);
-        } else if (reportStatus(SERVICE_RUNNING, NO_ERROR, 0)) {
-          writeLog("Waiting for stop event...", LOG_TRACE);
-          WaitForSingleObject(stopEvent, INFINITE);
-        }
-      }
-    }
-  }
-  if (stopEvent) {
-    CloseHandle(stopEvent);
-    stopEvent = nullptr;
-  }
+  launchAndWait();
+  ServiceProcess::get().closeStopEvent();
   writeLog("Exit start", LOG_TRACE);
+}
+
+void ServiceController::launchAndWait() {
+  if (!reportStatus(SERVICE_START_PENDING, NO_ERROR, 3000)) return;
+  if (!invoker) {
+    // The report goes first: once stopped is reported the process may end.
+    registration->reportServiceError("invocation failed");
+    reportFailedStart(1);
+    return;
+  }
+  writeLog("Invoking service", LOG_TRACE);
+  if (!invoker->launch(argc, argv)) {
+    reportFailedStart(2);
+    return;
+  }
+  SetConsoleCtrlHandler(consoleControlHandler, TRUE);
+  invoker->registerShutdownHook(this);
+  ServiceProcess& process = ServiceProcess::get();
+  if (!process.createStopEvent()) {
+    writeLog("Failed to create stop event", LOG_ERROR);
+    return;
+  }
+  if (reportStatus(SERVICE_RUNNING, NO_ERROR, 0)) {
+    writeLog("Waiting for stop event...", LOG_TRACE);
+    process.waitForStop();
+  }
+}
+
+void ServiceController::reportFailedStart(DWORD serviceSpecificExitCode) {
+  ServiceProcess::get().setServiceSpecificExitCode(serviceSpecificExitCode);
+  reportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 0);
+  stoppedReported = true;
 }
 
 void ServiceController::stop() {
@@ -267,8 +321,7 @@ void ServiceController::stop() {
     try {
       writeLog("Calling invoker stop", LOG_TRACE);
       invoker->stop();
-      delete invoker;
-      invoker = nullptr;
+      invoker.reset();
       writeLog("Invoker Stopped", LOG_DEBUG);
     } catch (...) {
       writeLog("Error Stopping Service", LOG_DEBUG);
@@ -276,7 +329,7 @@ void ServiceController::stop() {
   }
   if (stoppedReported) return;
   writeLog("Notifying SCM", LOG_TRACE);
-  if (statusHandle) reportStatus(SERVICE_STOPPED, NO_ERROR, 0);
+  if (ServiceProcess::get().hasStatusHandle()) reportStatus(SERVICE_STOPPED, NO_ERROR, 0);
 }
 
 namespace {
@@ -287,9 +340,8 @@ int usage() {
 }
 
 int runDispatcher() {
-  std::unique_ptr<ServiceRegistration> registration(loadServiceRegistration());
-  auto* controller = new ServiceController();
-  setCurrent(controller);
+  std::unique_ptr<ServiceRegistration> registration = loadServiceRegistration();
+  ServiceProcess::get().keep(std::make_unique<ServiceController>());
   SERVICE_TABLE_ENTRYA table[] = {{&registration->serviceName[0], serviceMain}, {nullptr, nullptr}};
   if (!StartServiceCtrlDispatcherA(table)) {
     registration->reportServiceError("StartServiceCtrlDispatcher failed.");
@@ -299,12 +351,10 @@ int runDispatcher() {
 }
 
 int runConsole(int argc, char** argv) {
-  auto* controller = new ServiceController();
-  setCurrent(controller);
-  JavaInvoker* invoker = setupInvoker();
-  if (!invoker) return 1;
-  controller->invoker = invoker;
-  if (!invoker->launch(argc, argv)) {
+  ServiceController& controller = ServiceProcess::get().keep(std::make_unique<ServiceController>());
+  controller.invoker = setupInvoker();
+  if (!controller.invoker) return 1;
+  if (!controller.invoker->launch(argc, argv)) {
     std::printf("Invoker failed\n");
     std::fflush(stdout);
     std::getchar();
@@ -321,13 +371,11 @@ int runCommandLine(int argc, char** argv) {
   if (argc < 2 || (argv[1][0] != '-' && argv[1][0] != '/')) return usage();
   const char* word = argv[1] + 1;
   if (compareNoCase(word, "install") == 0) {
-    std::unique_ptr<ServiceRegistration> registration(loadServiceRegistration());
-    registration->installService();
+    loadServiceRegistration()->installService();
     return 0;
   }
   if (compareNoCase(word, "uninstall") == 0 || compareNoCase(word, "remove") == 0) {
-    std::unique_ptr<ServiceRegistration> registration(loadServiceRegistration());
-    registration->removeService();
+    loadServiceRegistration()->removeService();
     return 0;
   }
   if (compareNoCase(word, "debug") == 0) return runConsole(argc, argv);

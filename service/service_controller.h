@@ -1,6 +1,8 @@
 // The service: registration record, install/remove, status reporting, control
 // handler and stop event, and the command line.
 #pragma once
+#include <atomic>
+#include <memory>
 #include <string>
 
 #include "service/java_invoker.h"
@@ -11,16 +13,17 @@ namespace ombackup {
 struct ServiceRegistration {
   std::string serviceName = "OmBackup Service";
   std::string displayName = "Ombrel Pro Service";
-  DWORD lastReportError = 0;
+  std::atomic<DWORD> lastReportError{0};
 
   void installService();
   void removeService();
   void reportServiceError(const char* text);
 };
 
-ServiceRegistration* loadServiceRegistration();
-// The system text of GetLastError() as "text (0x..)", or empty (buffer of `size`).
-void formatLastError(char* buffer, size_t size);
+std::unique_ptr<ServiceRegistration> loadServiceRegistration();
+// The system text of GetLastError() as "text (0x..)"; empty when the system has
+// none or the result would not fit a buffer of `size` characters.
+std::string formatLastError(size_t size = 256);
 
 class ServiceController : public ShutdownNotificationListener {
  public:
@@ -35,11 +38,15 @@ class ServiceController : public ShutdownNotificationListener {
   void onShutdownNotification() override;
   bool reportStatus(DWORD state, DWORD win32ExitCode, DWORD waitHint);
 
-  bool stoppedReported = false;
+  std::atomic<bool> stoppedReported{false};  // also set from a Java thread
   int argc = 0;
   char** argv = nullptr;
-  JavaInvoker* invoker = nullptr;
-  ServiceRegistration* registration = nullptr;
+  std::unique_ptr<JavaInvoker> invoker;
+  std::unique_ptr<ServiceRegistration> registration;
+
+ private:
+  void launchAndWait();
+  void reportFailedStart(DWORD serviceSpecificExitCode);
 };
 
 // The command line: returns the process exit code (or does not return).

@@ -1,15 +1,13 @@
 #include "service/service_log.h"
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
+#include <mutex>
 
 namespace ombackup {
 
 namespace {
-
-HANDLE logFile = INVALID_HANDLE_VALUE;
-int currentLevel = LOG_MESSAGE;
 
 const char* const kLabels[] = {"Error: ", "Message: ", "Debug: ", "Trace: "};
 
@@ -19,29 +17,59 @@ const char kLineEnd[] = "\r\n";  // the log is a text-mode file
 const char kLineEnd[] = "\n";
 #endif
 
-void append(const std::string& text) {
-  DWORD written = 0;
-  SetFilePointer(logFile, 0, nullptr, FILE_END);
-  WriteFile(logFile, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
+// The log as the service thread, the control handler and the JVM's threads
+// share it. It is never destroyed: those threads may still write while the
+// process exits.
+class ServiceLog {
+ public:
+  static ServiceLog& get() {
+    static ServiceLog& log = *new ServiceLog;
+    return log;
+  }
+
+  bool wants(int level) const { return open_ && level <= level_; }
+  int level() const { return level_; }
+  void setLevel(int level) { level_ = level; }
+
+  // The newest file becomes the log.
+  bool open(const std::string& path) {
+    om::UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    std::lock_guard<std::mutex> hold(lock_);
+    file_ = std::move(file);
+    open_ = true;
+    return true;
+  }
+
+  // Unbuffered: the line is with the system once written.
+  void append(const std::string& line) {
+    std::lock_guard<std::mutex> hold(lock_);
+    DWORD written = 0;
+    SetFilePointer(file_.get(), 0, nullptr, FILE_END);
+    WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  }
+
+ private:
+  ServiceLog() = default;
+
+  std::atomic<bool> open_{false};
+  std::atomic<int> level_{LOG_MESSAGE};
+  std::mutex lock_;
+  om::UniqueFile file_;
+};
 
 }  // namespace
 
 void openLog() {
-  char path[MAX_PATH + 8] = {0};
-  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return;
-  std::strcat(path, ".log");
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  // The newest stream becomes the log; an older one stays open, as before.
-  logFile = file;
+  std::string program = om::moduleFileName();
+  if (program.empty() || !ServiceLog::get().open(program + ".log")) return;
   writeLog("Backup service wrapper started", LOG_MESSAGE);
 }
 
 void writeLog(const char* text, int level) {
-  if (logFile == INVALID_HANDLE_VALUE || level > currentLevel) return;
+  ServiceLog& log = ServiceLog::get();
+  if (!log.wants(level)) return;
   SYSTEMTIME now;
   GetLocalTime(&now);
   char stamp[48];
@@ -51,11 +79,11 @@ void writeLog(const char* text, int level) {
   if (level >= LOG_ERROR && level <= LOG_TRACE) line += kLabels[level];
   line += text ? text : "";
   line += kLineEnd;
-  append(line);  // unbuffered: the line is with the system once written
+  log.append(line);
 }
 
 void writeLogf(int level, const char* format, ...) {
-  if (logFile == INVALID_HANDLE_VALUE || level > currentLevel) return;
+  if (!ServiceLog::get().wants(level)) return;
   char text[2048];
   va_list args;
   va_start(args, format);
@@ -66,88 +94,64 @@ void writeLogf(int level, const char* format, ...) {
 
 void logError(const char* text) { writeLog(text, LOG_ERROR); }
 void logDebug(const char* text) { writeLog(text, LOG_DEBUG); }
-int logLevel() { return currentLevel; }
-void setLogLevel(int level) { currentLevel = level; }
+int logLevel() { return ServiceLog::get().level(); }
+void setLogLevel(int level) { ServiceLog::get().setLevel(level); }
 
 bool registerEventSource(const char* sourceName, const char* messageFile) {
   if (!sourceName || !*sourceName) return false;
   std::string keyName = std::string("SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\") + sourceName;
-  HKEY key = nullptr;
+  om::UniqueHkey key;
   DWORD disposition = 0;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, keyName.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                      nullptr, &key, &disposition) != ERROR_SUCCESS)
+                      nullptr, key.put(), &disposition) != ERROR_SUCCESS)
     return false;
-  char file[520] = {0};
+  std::string file;
   if (messageFile) {
-    std::strncpy(file, messageFile, 518);
+    file = std::string(messageFile).substr(0, 518);
   } else {
-    char path[520] = {0};
-    GetModuleFileNameA(nullptr, path, 518);
-    char* slash = std::strrchr(path, '\\');
-    if (slash) *slash = '\0';
-    std::snprintf(file, sizeof file, "%s\\Tolvenmsg.dll", path);
+    std::string program = om::moduleFileName();
+    file = program.substr(0, program.rfind('\\')) + "\\Tolvenmsg.dll";
   }
-  RegSetValueExA(key, "EventMessageFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(file),
-                 static_cast<DWORD>(std::strlen(file) + 1));
+  RegSetValueExA(key.get(), "EventMessageFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(file.c_str()),
+                 static_cast<DWORD>(file.size() + 1));
   DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE | EVENTLOG_AUDIT_SUCCESS |
                 EVENTLOG_AUDIT_FAILURE;
-  RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types), sizeof types);
-  RegCloseKey(key);
+  RegSetValueExA(key.get(), "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types), sizeof types);
   return true;
 }
 
-BYTE* currentUserSid() {
-  HANDLE token = nullptr;
-  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) {
+std::unique_ptr<BYTE[]> currentUserSid() {
+  om::UniqueHandle token;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.put())) {
     if (GetLastError() != ERROR_NO_TOKEN) return nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return nullptr;
   }
   DWORD needed = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &needed);
-  BYTE* copy = nullptr;
-  if (needed) {
-    std::string buffer(needed, '\0');
-    if (GetTokenInformation(token, TokenUser, &buffer[0], needed, &needed)) {
-      PSID sid = reinterpret_cast<TOKEN_USER*>(&buffer[0])->User.Sid;
-      DWORD length = GetLengthSid(sid);
-      copy = new BYTE[length];
-      if (!CopySid(length, copy, sid)) {
-        delete[] copy;
-        copy = nullptr;
-      }
-    }
-  }
-  CloseHandle(token);
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &needed);
+  if (!needed) return nullptr;
+  std::string buffer(needed, '\0');
+  if (!GetTokenInformation(token.get(), TokenUser, &buffer[0], needed, &needed)) return nullptr;
+  PSID sid = reinterpret_cast<TOKEN_USER*>(&buffer[0])->User.Sid;
+  DWORD length = GetLengthSid(sid);
+  std::unique_ptr<BYTE[]> copy(new BYTE[length]);
+  if (!CopySid(length, copy.get(), sid)) return nullptr;
   return copy;
-}
-
-EventLogSource::~EventLogSource() {
-  close();
-  delete[] sourceName;
 }
 
 bool EventLogSource::open(const char* name, const char* messageFile) {
   if (!name || !*name) return false;
   close();
-  if (!sourceName) sourceName = new char[520];
-  std::strncpy(sourceName, name, 518);
-  sourceName[518] = '\0';
-  if (registerEventSource(sourceName, messageFile)) handle = RegisterEventSourceA(nullptr, sourceName);
-  return handle != nullptr;
+  sourceName = std::string(name).substr(0, 518);
+  if (registerEventSource(sourceName.c_str(), messageFile))
+    handle.reset(RegisterEventSourceA(nullptr, sourceName.c_str()));
+  return handle.valid();
 }
 
 BOOL EventLogSource::report(WORD type, const char* text) {
   if (!handle || !text) return 0;
-  BYTE* sid = currentUserSid();
+  std::unique_ptr<BYTE[]> sid = currentUserSid();
   LPCSTR strings[1] = {text};
-  BOOL result = ReportEventA(handle, type, 0, kEventId, sid, 1, 0, strings, nullptr);
-  delete[] sid;
-  return result;
-}
-
-void EventLogSource::close() {
-  if (handle) DeregisterEventSource(handle);
-  handle = nullptr;
+  return ReportEventA(handle.get(), type, 0, kEventId, sid.get(), 1, 0, strings, nullptr);
 }
 
 }  // namespace ombackup

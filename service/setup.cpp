@@ -1,33 +1,51 @@
 #include "service/setup.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
+#include "platform/win32_owners.h"
 #include "service/properties.h"
 #include "service/service_log.h"
 
 namespace ombackup {
 
 namespace {
+
 const char kDefaultMainClass[] = "com.ombrel.agentservice.Start";
 constexpr int kDefaultMemory = 512;
-}  // namespace
 
-std::string programFolder() {
-  char path[512] = {0};
-  DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-  if (length == 0 || length >= sizeof path) return std::string();
-  std::string folder(path, length);
-  size_t slash = folder.rfind('\\');
-  return slash == std::string::npos ? std::string() : folder.substr(0, slash + 1);
+// What FindFirstFileA/FindNextFileA give for a pattern, in their order.
+struct Listing {
+  bool started = false;
+  DWORD error = ERROR_SUCCESS;  // why it did not start, or how it ended other than ERROR_NO_MORE_FILES
+  std::vector<WIN32_FIND_DATAA> entries;
+};
+
+Listing listMatches(const std::string& pattern) {
+  Listing listing;
+  WIN32_FIND_DATAA data;
+  om::UniqueFind find(FindFirstFileA(pattern.c_str(), &data));
+  if (!find) {
+    listing.error = GetLastError();
+    return listing;
+  }
+  listing.started = true;
+  do listing.entries.push_back(data);
+  while (FindNextFileA(find.get(), &data));
+  DWORD code = GetLastError();
+  if (code != ERROR_NO_MORE_FILES) listing.error = code;
+  return listing;
 }
 
-bool directoryExists(const std::string& path) {
-  if (path.empty()) return false;
-  DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+bool isFolder(const WIN32_FIND_DATAA& entry) { return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+
+}  // namespace
+
+int readMegabytes(const std::string& text) {
+  long long value = std::strtoll(text.c_str(), nullptr, 10);
+  return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
 std::vector<std::string> listSubdirectories(const std::string& parent, const std::string& pattern) {
@@ -35,23 +53,18 @@ std::vector<std::string> listSubdirectories(const std::string& parent, const std
   if (pattern.empty()) throw SetupError("Glob pattern cannot be empty");
   std::string search = parent;
   if (search.back() != '\\') search += '\\';
-  search += pattern;
+  Listing listing = listMatches(search + pattern);
   std::vector<std::string> names;
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(search.c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) {
-    DWORD code = GetLastError();
+  if (!listing.started) {
     // Nothing matching is an empty list, not a failed search.
-    if (code == ERROR_FILE_NOT_FOUND) return names;
-    throw SetupError("Could not search for sub-directories. The system reported error code " + std::to_string(code));
+    if (listing.error == ERROR_FILE_NOT_FOUND) return names;
+    throw SetupError("Could not search for sub-directories. The system reported error code " +
+                     std::to_string(listing.error));
   }
-  do {
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) names.push_back(data.cFileName);
-  } while (FindNextFileA(find, &data));
-  DWORD code = GetLastError();
-  FindClose(find);
-  if (code != ERROR_NO_MORE_FILES)
+  if (listing.error != ERROR_SUCCESS)
     throw SetupError("Error iterating sub-directories of " + parent + " using pattern " + pattern);
+  for (const WIN32_FIND_DATAA& entry : listing.entries)
+    if (isFolder(entry)) names.push_back(entry.cFileName);
   std::stable_sort(names.begin(), names.end());  // byte-wise, a prefix first
   return names;
 }
@@ -72,26 +85,22 @@ namespace {
 std::string jarClassPath(const std::string& folder) {
   std::string pattern = folder + "lib\\*.jar";
   std::printf("Adding application jars to classpath: %s\n", pattern.c_str());
-  std::string classPath;
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(pattern.c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE)
+  Listing listing = listMatches(pattern);
+  if (!listing.started)
     throw SetupError("Could not search for jars in lib folder. The system reported error code " +
-                     std::to_string(GetLastError()));
-  do {
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) classPath += folder + "lib\\" + data.cFileName + ";";
-  } while (FindNextFileA(find, &data));
-  DWORD code = GetLastError();
-  FindClose(find);
-  if (code != ERROR_NO_MORE_FILES)
+                     std::to_string(listing.error));
+  if (listing.error != ERROR_SUCCESS)
     throw SetupError("Error scanning lib folder for jars using pattern: " + pattern +
-                     ". The system reported error code: " + std::to_string(code));
+                     ". The system reported error code: " + std::to_string(listing.error));
+  std::string classPath;
+  for (const WIN32_FIND_DATAA& entry : listing.entries)
+    if (!isFolder(entry)) classPath += folder + "lib\\" + entry.cFileName + ";";
   return classPath;
 }
 
 }  // namespace
 
-JavaInvoker* setupInvoker() {
+std::unique_ptr<JavaInvoker> setupInvoker() {
   writeLog("In setupInvoker", LOG_TRACE);
   std::string folder = programFolder();
   if (folder.empty()) {
@@ -127,17 +136,17 @@ JavaInvoker* setupInvoker() {
   } catch (const SetupError& error) {
     std::printf("Could not find a valid JVM to use: %s\n", error.what());
     writeLog(error.what(), LOG_ERROR);
-    return invoker.release();
+    return invoker;
   }
   writeLog("Setting classpath", LOG_TRACE);
   invoker->setClassPath(classPath.c_str());
   invoker->setLibraryPath(folder.c_str());
   const cpputil::Property* memory = properties.find("memory");
-  int megabytes = memory ? std::atoi(memory->value.c_str()) : kDefaultMemory;
+  int megabytes = memory ? readMegabytes(memory->value) : kDefaultMemory;
   if (megabytes > 64) invoker->setMaxHeapMegabytes(megabytes);
   const cpputil::Property* extra = properties.find("extra-params");
   invoker->setExtraParams(extra ? extra->value.c_str() : "");
-  return invoker.release();
+  return invoker;
 }
 
 }  // namespace ombackup

@@ -7,17 +7,6 @@
 
 namespace om {
 
-#define OM_DEFINE_HASH(Cls, ParentCls, Size)                                                 \
-  const TProtectionClass Cls::ClassInfo = {                                                  \
-      #Cls, &ParentCls::ClassInfo, [](TProtection* c) -> TProtection* { return new Cls(c); }, Size};
-
-OM_DEFINE_HASH(TChecksum, THash, 0)
-OM_DEFINE_HASH(THash_XOR16, TChecksum, 2)
-OM_DEFINE_HASH(THash_XOR32, TChecksum, 4)
-OM_DEFINE_HASH(THash_CRC32, THash_XOR32, 4)
-OM_DEFINE_HASH(THash_CRC16_CCITT, THash_XOR16, 2)
-OM_DEFINE_HASH(Thash_CRC16_Standard, THash_XOR16, 2)
-
 namespace {
 
 constexpr std::array<uint16_t, 256> CcittTable() {
@@ -32,53 +21,24 @@ constexpr std::array<uint16_t, 256> CcittTable() {
 constexpr std::array<uint16_t, 256> kCcittTable = CcittTable();
 static_assert(kCcittTable[1] == 0x1021, "CCITT table");
 
-const uint8_t kXOR16Answer[] = {0x79, 0xe8};
-const uint8_t kXOR32Answer[] = {0x8d, 0xad, 0x89, 0x7f};
-const uint8_t kCRC32Answer[] = {0x58, 0xee, 0x1f, 0x31};
-const uint8_t kCRC16CCITTAnswer[] = {0xb0, 0xd1};
-const uint8_t kCRC16StandardAnswer[] = {0xed, 0x75};
-
 inline uint16_t Rol16(uint16_t v, unsigned n) { return static_cast<uint16_t>((v << n) | (v >> (16 - n))); }
 inline uint32_t Rol32(uint32_t v, unsigned n) { return (v << n) | (v >> (32 - n)); }
 
 }  // namespace
 
-const uint8_t* THash_XOR16::KnownAnswerDigest() const { return kXOR16Answer; }
-const uint8_t* THash_XOR32::KnownAnswerDigest() const { return kXOR32Answer; }
-const uint8_t* THash_CRC32::KnownAnswerDigest() const { return kCRC32Answer; }
-const uint8_t* THash_CRC16_CCITT::KnownAnswerDigest() const { return kCRC16CCITTAnswer; }
-const uint8_t* Thash_CRC16_Standard::KnownAnswerDigest() const { return kCRC16StandardAnswer; }
-
 // --- XOR-16 and the CRC-16 pair ---------------------------------------------
 
-THash_XOR16::~THash_XOR16() { SecureZero(FValue, sizeof(FValue)); }
-
-void THash_XOR16::Reset() {
-  SetValue(0);
-  ResetHook();
-}
+void THash_XOR16::Reset() { ResetTo(0); }
 
 void THash_XOR16::Update(const void* data, int64_t length) {
-  if (length <= 0 || !data) return;
-  const auto* p = static_cast<const uint8_t*>(data);
-  uint16_t v = Value();
-  for (int64_t i = 0; i < length; ++i) v = static_cast<uint16_t>(Rol16(v, 5) ^ p[i]);
-  SetValue(v);
+  UpdateBytes(data, length, [](uint16_t v, uint8_t b) { return static_cast<uint16_t>(Rol16(v, 5) ^ b); });
 }
 
-void THash_XOR16::Finish() { FinishHook(); }
-
-void THash_CRC16_CCITT::Reset() {
-  SetValue(0xFFFF);
-  ResetHook();
-}
+void THash_CRC16_CCITT::Reset() { ResetTo(0xFFFF); }
 
 void THash_CRC16_CCITT::Update(const void* data, int64_t length) {
-  if (length <= 0 || !data) return;
-  const auto* p = static_cast<const uint8_t*>(data);
-  uint16_t v = Value();
-  for (int64_t i = 0; i < length; ++i) v = static_cast<uint16_t>(((v << 8) | p[i]) ^ kCcittTable[v >> 8]);
-  SetValue(v);
+  UpdateBytes(data, length,
+              [](uint16_t v, uint8_t b) { return static_cast<uint16_t>(((v << 8) | b) ^ kCcittTable[v >> 8]); });
 }
 
 void Thash_CRC16_Standard::Update(const void* data, int64_t length) {
@@ -92,26 +52,11 @@ void Thash_CRC16_Standard::Update(const void* data, int64_t length) {
 // and then every word at an odd offset. Both sums are kept while the data comes
 // in, so the digest is the same however the input is divided.
 
-THash_XOR32::~THash_XOR32() {
-  SecureZero(FValue, sizeof(FValue));
-  FEven = FOdd = 0;
-  FLast = 0;
-}
-
-uint32_t THash_XOR32::Value() const {
-  return uint32_t(FValue[0]) | (uint32_t(FValue[1]) << 8) | (uint32_t(FValue[2]) << 16) | (uint32_t(FValue[3]) << 24);
-}
-
-void THash_XOR32::SetValue(uint32_t v) {
-  for (int i = 0; i < 4; ++i) FValue[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 void THash_XOR32::Reset() {
-  SetValue(0);
   FCount = 0;
   FEven = FOdd = 0;
   FLast = 0;
-  ResetHook();
+  ResetTo(0);
 }
 
 void THash_XOR32::Update(const void* data, int64_t length) {
@@ -148,14 +93,9 @@ void THash_XOR32::Update(const void* data, int64_t length) {
   SetValue((pos & 1) ? odd : even);
 }
 
-void THash_XOR32::Finish() { FinishHook(); }
-
 // --- CRC-32 ----------------------------------------------------------------
 
-void THash_CRC32::Reset() {
-  SetValue(0xFFFFFFFFu);
-  ResetHook();
-}
+void THash_CRC32::Reset() { ResetTo(0xFFFFFFFFu); }
 
 void THash_CRC32::Update(const void* data, int64_t length) { SetValue(CalcCRC32(Value(), data, length)); }
 

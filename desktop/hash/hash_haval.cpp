@@ -12,16 +12,6 @@
 
 namespace om {
 
-#define OM_DEFINE_HASH(Cls, ParentCls, Size)                                                 \
-  const TProtectionClass Cls::ClassInfo = {                                                  \
-      #Cls, &ParentCls::ClassInfo, [](TProtection* c) -> TProtection* { return new Cls(c); }, Size};
-
-OM_DEFINE_HASH(THash_Haval256, THash, 32)
-OM_DEFINE_HASH(THash_Haval224, THash_Haval256, 28)
-OM_DEFINE_HASH(THash_Haval192, THash_Haval256, 24)
-OM_DEFINE_HASH(THash_Haval160, THash_Haval256, 20)
-OM_DEFINE_HASH(THash_Haval128, THash_Haval256, 16)
-
 namespace {
 
 // Pass constants 2-5: the fraction of pi, continuing after the eight start words.
@@ -94,30 +84,7 @@ void Compress(uint32_t* state, const uint8_t* block) {
   for (int k = 0; k < 8; ++k) state[k] += e[k];
 }
 
-const uint8_t kHaval256Answer[] = {0xe9, 0x92, 0xc1, 0xfb, 0x79, 0xe9, 0xba, 0xa8, 0x28, 0x5c, 0x7a,
-                                   0x73, 0x0b, 0xeb, 0x0c, 0x7c, 0xad, 0xf3, 0xf7, 0xad, 0x26, 0xd7,
-                                   0xef, 0xe2, 0x1f, 0xf4, 0xbf, 0x67, 0x57, 0x69, 0xd5, 0x9a};
-const uint8_t kHaval224Answer[] = {0x32, 0x3a, 0xdc, 0xb3, 0x75, 0xb5, 0x8f, 0x5a, 0x6a, 0xf1,
-                                   0x66, 0x89, 0x99, 0x5a, 0x7a, 0x98, 0x71, 0x6e, 0x22, 0x77,
-                                   0xbc, 0x02, 0x29, 0x38, 0x67, 0xa5, 0xcc, 0xe1};
-const uint8_t kHaval192Answer[] = {0x30, 0xae, 0xec, 0x3f, 0xc1, 0x8e, 0x61, 0x18, 0xa4, 0xf2, 0xa3, 0xe8,
-                                   0x06, 0x6c, 0x3b, 0x64, 0xa6, 0xa9, 0x2e, 0x7d, 0xe2, 0x52, 0xa0, 0xb5};
-const uint8_t kHaval160Answer[] = {0x13, 0xdd, 0xbd, 0x32, 0x33, 0xbc, 0x04, 0x8d, 0x6d, 0xf6, 0x63, 0x56, 0x37, 0xe2, 0xa0, 0xd0, 0x53, 0x1b, 0x99, 0x03};
-const uint8_t kHaval128Answer[] = {0xd8, 0xcb, 0xcd, 0xec, 0x7a, 0xfd, 0xc8, 0xa5,
-                                   0xf2, 0x7b, 0xd2, 0x12, 0xb9, 0x33, 0x9a, 0xbd};
-
 }  // namespace
-
-const uint8_t* THash_Haval256::KnownAnswerDigest() const { return kHaval256Answer; }
-const uint8_t* THash_Haval224::KnownAnswerDigest() const { return kHaval224Answer; }
-const uint8_t* THash_Haval192::KnownAnswerDigest() const { return kHaval192Answer; }
-const uint8_t* THash_Haval160::KnownAnswerDigest() const { return kHaval160Answer; }
-const uint8_t* THash_Haval128::KnownAnswerDigest() const { return kHaval128Answer; }
-
-THash_Haval256::~THash_Haval256() {
-  SecureZero(FDigest, sizeof(FDigest));
-  SecureZero(FBuffer, sizeof(FBuffer));
-}
 
 void THash_Haval256::SelectHavalPasses() {
   if (FPasses < 3 || FPasses > 5) {
@@ -127,14 +94,11 @@ void THash_Haval256::SelectHavalPasses() {
   FCompress = FPasses == 3 ? Compress<3> : FPasses == 4 ? Compress<4> : Compress<5>;
 }
 
-void THash_Haval256::Reset() {
+void THash_Haval256::InitState() {
   SelectHavalPasses();
-  std::memset(FBuffer, 0, sizeof(FBuffer));
-  FCount = 0;
   static const uint32_t kStart[8] = {0x243F6A88u, 0x85A308D3u, 0x13198A2Eu, 0x03707344u,
                                      0xA4093822u, 0x299F31D0u, 0x082EFA98u, 0xEC4E6C89u};
   std::memcpy(FDigest, kStart, sizeof(kStart));
-  ResetHook();
 }
 
 void THash_Haval256::CompressBlocks(const uint8_t* data, int64_t count) {
@@ -142,48 +106,16 @@ void THash_Haval256::CompressBlocks(const uint8_t* data, int64_t count) {
   for (int64_t i = 0; i < count; ++i) FCompress(FDigest, data + 128 * i);
 }
 
-void THash_Haval256::Update(const void* data, int64_t length) {
-  if (length <= 0 || !data) return;
-  const auto* p = static_cast<const uint8_t*>(data);
-  unsigned pos = static_cast<unsigned>(FCount & 127);
-  FCount += static_cast<uint64_t>(length);
-  if (pos) {
-    unsigned n = 128 - pos;
-    if (length < n) {
-      std::memcpy(FBuffer + pos, p, static_cast<size_t>(length));
-      return;
-    }
-    std::memcpy(FBuffer + pos, p, n);
-    CompressBlocks(FBuffer, 1);
-    p += n;
-    length -= n;
-  }
-  CompressBlocks(p, length / 128);
-  p += length & ~int64_t(127);
-  length &= 127;
-  if (length) std::memcpy(FBuffer, p, static_cast<size_t>(length));
+// Version 1 with the pass count, the digest length in bits divided by 4, the
+// bit count.
+void THash_Haval256::WriteTail(uint8_t* tail) {
+  tail[0] = static_cast<uint8_t>(FPasses * 8 + 1);
+  tail[1] = static_cast<uint8_t>(DigestSize() * 8 / 4);
+  StoreBitCount(tail + 2, false);
 }
 
-void THash_Haval256::Finish() {
-  unsigned pos = static_cast<unsigned>(FCount & 127);
-  FBuffer[pos++] = 0x01;
-  std::memset(FBuffer + pos, 0, 128 - pos);
-  if (pos > 118) {
-    CompressBlocks(FBuffer, 1);
-    std::memset(FBuffer, 0, 128);
-  }
-  FBuffer[118] = static_cast<uint8_t>(FPasses * 8 + 1);
-  FBuffer[119] = static_cast<uint8_t>(DigestSize() * 8 / 4);
-  // The bit count in 64 bits: inputs of 256 MiB and more keep their true length.
-  uint64_t bits = FCount * 8;
-  for (int i = 0; i < 8; ++i) FBuffer[120 + i] = static_cast<uint8_t>(bits >> (8 * i));
-  CompressBlocks(FBuffer, 1);
-  std::memset(FBuffer, 0, 128);
-  TailorDigest();
-  FinishHook();
-}
-
-void THash_Haval256::TailorDigest() {
+// The output tailoring: the eight words folded to the digest size.
+void THash_Haval256::FinishDigest() {
   uint32_t* fp = FDigest;
   const uint32_t t4 = fp[4], t5 = fp[5], t6 = fp[6], t7 = fp[7];
   uint32_t temp;

@@ -18,51 +18,9 @@ namespace om {
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the digest buffers are little-endian words");
 
-#define OM_DEFINE_HASH(Cls, ParentCls, Size)                                                 \
-  const TProtectionClass Cls::ClassInfo = {                                                  \
-      #Cls, &ParentCls::ClassInfo, [](TProtection* c) -> TProtection* { return new Cls(c); }, Size};
-
-OM_DEFINE_HASH(THash_MD4, THash, 16)
-OM_DEFINE_HASH(THash_MD5, THash_MD4, 16)
-OM_DEFINE_HASH(THash_RipeMD128, THash_MD4, 16)
-OM_DEFINE_HASH(THash_RipeMD160, THash_MD4, 20)
-OM_DEFINE_HASH(THash_RipeMD256, THash_MD4, 32)
-OM_DEFINE_HASH(THash_RipeMD320, THash_MD4, 40)
-OM_DEFINE_HASH(THash_SHA, THash_RipeMD160, 20)
-OM_DEFINE_HASH(THash_SHA1, THash_SHA, 20)
-OM_DEFINE_HASH(THash_Tiger, THash_MD4, 24)
-
 namespace {
 
-inline uint32_t Load32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
-}
-inline uint64_t Load64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
 inline uint32_t Rol(uint32_t v, unsigned n) { return (v << n) | (v >> (32 - n)); }
-
-// Known answers: digests of the self-test vector.
-const uint8_t kMD4Answer[] = {0x25, 0xea, 0xbf, 0xcc, 0x8c, 0xc9, 0x6f, 0xd9, 0x2d, 0xcf, 0x7e, 0xbd, 0x7f, 0x87, 0x7c, 0x7c};
-const uint8_t kMD5Answer[] = {0x3e, 0xd8, 0x34, 0x8c, 0xd2, 0xa4, 0x45, 0xd6, 0x75, 0x5d, 0x4b, 0xc9, 0xfe, 0xdc, 0xc2, 0xc6};
-const uint8_t kRipeMD128Answer[] = {0xcf, 0xa0, 0x32, 0xcf, 0xd0, 0x8f, 0x87, 0x3a, 0x78, 0xdf, 0x13, 0xe7, 0xeb, 0xcd, 0x98, 0x0f};
-const uint8_t kRipeMD160Answer[] = {0x19, 0x54, 0xde, 0xbc, 0x1b, 0x55, 0x35, 0x30, 0x08, 0x1d,
-                                    0x9b, 0x80, 0x70, 0xa0, 0xf2, 0x4a, 0x9d, 0xf7, 0x34, 0x04};
-const uint8_t kRipeMD256Answer[] = {0xc3, 0xb1, 0xd7, 0xac, 0xa8, 0x9a, 0x47, 0x7a, 0x38, 0xd3, 0x6d,
-                                    0x39, 0xef, 0x00, 0xfb, 0x45, 0xfc, 0x4e, 0xc3, 0x1a, 0x71, 0x21,
-                                    0xdb, 0x9e, 0x1c, 0x76, 0xc5, 0xde, 0x99, 0x88, 0x18, 0xc2};
-const uint8_t kRipeMD320Answer[] = {0xb7, 0xbd, 0x2c, 0x75, 0xb7, 0x13, 0x50, 0x91, 0xe4, 0x67, 0x09, 0x46, 0xf1, 0x41,
-                                    0x5a, 0x48, 0x45, 0xdf, 0x8e, 0x07, 0xba, 0x67, 0x4e, 0xa9, 0xfd, 0x66, 0xed, 0x01,
-                                    0xd9, 0x6f, 0x23, 0x20, 0xb5, 0x11, 0x12, 0xc5, 0xa7, 0x41, 0xa6, 0x5c};
-const uint8_t kSHAAnswer[] = {0xdc, 0x1f, 0x7d, 0x7c, 0x96, 0xdd, 0xc7, 0xfc, 0x4d, 0x0a,
-                              0xf2, 0xcc, 0x12, 0xe7, 0xf7, 0x66, 0x5b, 0xb1, 0x85, 0xac};
-const uint8_t kSHA1Answer[] = {0x9a, 0x01, 0x2e, 0x63, 0x96, 0x2a, 0x92, 0xeb, 0xd8, 0x2e,
-                               0xf0, 0xbc, 0x1c, 0xa4, 0x51, 0x6a, 0x08, 0x69, 0x2e, 0x68};
-const uint8_t kTigerAnswer[] = {0x58, 0x78, 0x75, 0x23, 0xe0, 0x9a, 0x90, 0x84, 0xd8, 0xe3, 0x62, 0x96, 0x68, 0x95, 0xe0, 0xef, 0x9e, 0x62, 0x1b, 0x4f, 0xbc, 0x4a, 0x44, 0xca};
 
 // RIPEMD message word orders and rotations, left and right lines.
 const uint8_t kRL[80] = {0, 1, 2,  3,  4,  5,  6,  7,  8, 9, 10, 11, 12, 13, 14, 15, 7, 4,  13, 1,
@@ -124,77 +82,21 @@ const uint32_t kMD5K[64] = {
 
 // --- shared mechanics ------------------------------------------------------
 
-THash_MD4::~THash_MD4() {
-  SecureZero(FDigest, sizeof(FDigest));
-  SecureZero(FBuffer, sizeof(FBuffer));
-}
-
 void THash_MD4::InitState() {
   static const uint32_t kStart[10] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u, 0xC3D2E1F0u,
                                       0x76543210u, 0xFEDCBA98u, 0x89ABCDEFu, 0x01234567u, 0x3C2D1E0Fu};
   std::memcpy(FDigest, kStart, sizeof(kStart));
 }
 
-void THash_MD4::Reset() {
-  std::memset(FBuffer, 0, sizeof(FBuffer));
-  InitState();
-  FCount = 0;
-  ResetHook();
-}
-
 void THash_MD4::CompressBlocks(const uint8_t* data, int64_t count) {
   for (int64_t i = 0; i < count; ++i) CompressBlock(data + 64 * i);
 }
 
-void THash_MD4::Update(const void* data, int64_t length) {
-  if (length <= 0 || !data) return;
-  const auto* p = static_cast<const uint8_t*>(data);
-  unsigned pos = static_cast<unsigned>(FCount & 63);
-  FCount += static_cast<uint64_t>(length);
-  if (pos) {
-    unsigned n = 64 - pos;
-    if (length < n) {
-      std::memcpy(FBuffer + pos, p, static_cast<size_t>(length));
-      return;
-    }
-    std::memcpy(FBuffer + pos, p, n);
-    CompressBlock(FBuffer);
-    p += n;
-    length -= n;
-  }
-  CompressBlocks(p, length / 64);
-  p += length & ~int64_t(63);
-  length &= 63;
-  if (length) std::memcpy(FBuffer, p, static_cast<size_t>(length));
-}
-
-void THash_MD4::Finish() {
-  unsigned pos = static_cast<unsigned>(FCount & 63);
-  FBuffer[pos++] = PadByte();
-  std::memset(FBuffer + pos, 0, 64 - pos);
-  if (pos > 56) {
-    CompressBlock(FBuffer);
-    std::memset(FBuffer, 0, 64);
-  }
-  uint64_t bits = FCount * 8;
-  for (int i = 0; i < 8; ++i) {
-    uint8_t b = static_cast<uint8_t>(bits >> (8 * i));
-    if (BigEndianCount()) FBuffer[63 - i] = b;
-    else FBuffer[56 + i] = b;
-  }
-  CompressBlock(FBuffer);
-  std::memset(FBuffer, 0, 64);
-  FinishDigest();
-  FinishHook();
-}
-
 // --- MD4 -------------------------------------------------------------------
-
-const uint8_t* THash_MD4::KnownAnswerDigest() const { return kMD4Answer; }
 
 void THash_MD4::CompressBlock(const uint8_t* block) {
   uint32_t x[16];
-  for (int i = 0; i < 16; ++i) x[i] = Load32(block + 4 * i);
+  std::memcpy(x, block, sizeof(x));  // little-endian words
   uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3];
   static const uint8_t kOrder2[16] = {0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15};
   static const uint8_t kOrder3[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
@@ -206,19 +108,14 @@ void THash_MD4::CompressBlock(const uint8_t* block) {
     RIPE4_STEP(a, b, c, d, (b & c) | (b & d) | (c & d), x[kOrder2[i]], 0x5A827999u, kS2[i & 3]);
   OM_UNROLL
   for (int i = 0; i < 16; ++i) RIPE4_STEP(a, b, c, d, b ^ c ^ d, x[kOrder3[i]], 0x6ED9EBA1u, kS3[i & 3]);
-  FDigest[0] += a;
-  FDigest[1] += b;
-  FDigest[2] += c;
-  FDigest[3] += d;
+  FDigest[0] += a; FDigest[1] += b; FDigest[2] += c; FDigest[3] += d;
 }
 
 // --- MD5 -------------------------------------------------------------------
 
-const uint8_t* THash_MD5::KnownAnswerDigest() const { return kMD5Answer; }
-
 void THash_MD5::CompressBlock(const uint8_t* block) {
   uint32_t x[16];
-  for (int i = 0; i < 16; ++i) x[i] = Load32(block + 4 * i);
+  std::memcpy(x, block, sizeof(x));  // little-endian words
   uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3];
   static const uint8_t kS[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
 #define MD5_STEP(f, g)                                          \
@@ -238,22 +135,14 @@ void THash_MD5::CompressBlock(const uint8_t* block) {
   OM_UNROLL
   for (int i = 48; i < 64; ++i) MD5_STEP(c ^ (b | ~d), (7 * i) & 15);
 #undef MD5_STEP
-  FDigest[0] += a;
-  FDigest[1] += b;
-  FDigest[2] += c;
-  FDigest[3] += d;
+  FDigest[0] += a; FDigest[1] += b; FDigest[2] += c; FDigest[3] += d;
 }
 
 // --- RIPEMD ----------------------------------------------------------------
 
-const uint8_t* THash_RipeMD128::KnownAnswerDigest() const { return kRipeMD128Answer; }
-const uint8_t* THash_RipeMD160::KnownAnswerDigest() const { return kRipeMD160Answer; }
-const uint8_t* THash_RipeMD256::KnownAnswerDigest() const { return kRipeMD256Answer; }
-const uint8_t* THash_RipeMD320::KnownAnswerDigest() const { return kRipeMD320Answer; }
-
 void THash_RipeMD128::CompressBlock(const uint8_t* block) {
   uint32_t x[16];
-  for (int i = 0; i < 16; ++i) x[i] = Load32(block + 4 * i);
+  std::memcpy(x, block, sizeof(x));  // little-endian words
   uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3];
   uint32_t a2 = a, b2 = b, c2 = c, d2 = d;
   OM_UNROLL
@@ -277,7 +166,7 @@ void THash_RipeMD256::InitState() {
 
 void THash_RipeMD256::CompressBlock(const uint8_t* block) {
   uint32_t x[16];
-  for (int i = 0; i < 16; ++i) x[i] = Load32(block + 4 * i);
+  std::memcpy(x, block, sizeof(x));  // little-endian words
   uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3];
   uint32_t a2 = FDigest[4], b2 = FDigest[5], c2 = FDigest[6], d2 = FDigest[7];
   OM_UNROLL
@@ -295,7 +184,7 @@ void THash_RipeMD256::CompressBlock(const uint8_t* block) {
 
 void THash_RipeMD160::CompressBlock(const uint8_t* block) {
   uint32_t x[16];
-  for (int i = 0; i < 16; ++i) x[i] = Load32(block + 4 * i);
+  std::memcpy(x, block, sizeof(x));  // little-endian words
   uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3], e = FDigest[4];
   uint32_t a2 = a, b2 = b, c2 = c, d2 = d, e2 = e;
   OM_UNROLL
@@ -313,7 +202,7 @@ void THash_RipeMD160::CompressBlock(const uint8_t* block) {
 
 void THash_RipeMD320::CompressBlock(const uint8_t* block) {
   uint32_t x[16];
-  for (int i = 0; i < 16; ++i) x[i] = Load32(block + 4 * i);
+  std::memcpy(x, block, sizeof(x));  // little-endian words
   uint32_t a = FDigest[0], b = FDigest[1], c = FDigest[2], d = FDigest[3], e = FDigest[4];
   uint32_t a2 = FDigest[5], b2 = FDigest[6], c2 = FDigest[7], d2 = FDigest[8], e2 = FDigest[9];
   OM_UNROLL
@@ -331,9 +220,6 @@ void THash_RipeMD320::CompressBlock(const uint8_t* block) {
 }
 
 // --- SHA and SHA-1 ---------------------------------------------------------
-
-const uint8_t* THash_SHA::KnownAnswerDigest() const { return kSHAAnswer; }
-const uint8_t* THash_SHA1::KnownAnswerDigest() const { return kSHA1Answer; }
 
 void THash_SHA1::Reset() {
   FRotate = true;
@@ -424,8 +310,6 @@ void THash_SHA::CompressBlocks(const uint8_t* data, int64_t count) {
 }
 
 // --- Tiger -----------------------------------------------------------------
-
-const uint8_t* THash_Tiger::KnownAnswerDigest() const { return kTigerAnswer; }
 
 void THash_Tiger::SetTigerPasses(int passes) { FPasses = passes < 3 || passes > 32 ? 3 : passes; }
 

@@ -8,13 +8,7 @@
 
 namespace om {
 
-const TProtectionClass THash_Square::ClassInfo = {
-    "THash_Square", &THash::ClassInfo, [](TProtection* c) -> TProtection* { return new THash_Square(c); }, 16};
-
 namespace {
-
-const uint8_t kSquareAnswer[] = {0x80, 0x8f, 0x35, 0xea, 0x00, 0xa7, 0x77, 0x33,
-                                 0x37, 0xce, 0x55, 0x98, 0x26, 0xdd, 0xb3, 0x24};
 
 // Square's field: GF(2^8) modulo x^8 + x^7 + x^6 + x^5 + x^4 + x^2 + 1.
 constexpr unsigned kFieldPolynomial = 0x1F5;
@@ -98,23 +92,11 @@ inline uint32_t Load32(const uint8_t* p) {
 
 }  // namespace
 
-THash_Square::~THash_Square() {
-  SecureZero(FDigest, sizeof(FDigest));
-  SecureZero(FBuffer, sizeof(FBuffer));
-}
-
-const uint8_t* THash_Square::KnownAnswerDigest() const { return kSquareAnswer; }
-
-void THash_Square::Reset() {
-  std::memset(FBuffer, 0, sizeof(FBuffer));
+void THash_Square::InitState() {
   static const uint32_t kStart[4] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u};
   std::memcpy(FDigest, kStart, sizeof(kStart));
-  FCount = 0;
-  ResetHook();
 }
 
-// Eight rounds keyed by the chaining value; the low byte of new state word i
-// also takes byte i of tweak.
 void THash_Square::Compress(const uint8_t* block, const uint8_t* tweak) {
   uint32_t k[36];
   std::memcpy(k, FDigest, 16);
@@ -153,41 +135,11 @@ void THash_Square::Compress(const uint8_t* block, const uint8_t* tweak) {
 // Data blocks take no tweak, however the input is divided; the blocks of
 // Finish take their own first four bytes. This is the digest the input gives
 // when it arrives in one Update after Reset.
-void THash_Square::Update(const void* data, int64_t length) {
-  if (length <= 0 || !data) return;
+void THash_Square::CompressBlocks(const uint8_t* data, int64_t count) {
   static const uint8_t kNoTweak[4] = {0, 0, 0, 0};
-  const auto* p = static_cast<const uint8_t*>(data);
-  unsigned pos = static_cast<unsigned>(FCount & 15);
-  FCount += static_cast<uint64_t>(length);
-  if (pos) {
-    unsigned n = 16 - pos;
-    if (length < n) {
-      std::memcpy(FBuffer + pos, p, static_cast<size_t>(length));
-      return;
-    }
-    std::memcpy(FBuffer + pos, p, n);
-    Compress(FBuffer, kNoTweak);
-    std::memset(FBuffer, 0, sizeof(FBuffer));
-    p += n;
-    length -= n;
-  }
-  for (; length >= 16; length -= 16, p += 16) Compress(p, kNoTweak);
-  if (length) std::memcpy(FBuffer, p, static_cast<size_t>(length));
+  for (int64_t i = 0; i < count; ++i) Compress(data + 16 * i, kNoTweak);
 }
 
-void THash_Square::Finish() {
-  unsigned pos = static_cast<unsigned>(FCount & 15);
-  FBuffer[pos++] = 0x80;
-  std::memset(FBuffer + pos, 0, 16 - pos);
-  if (pos > 8) {
-    Compress(FBuffer, FBuffer);
-    std::memset(FBuffer, 0, sizeof(FBuffer));
-  }
-  const uint64_t bits = FCount * 8;  // 64-bit: long inputs keep their full length
-  for (int i = 0; i < 8; ++i) FBuffer[8 + i] = static_cast<uint8_t>(bits >> (8 * i));
-  Compress(FBuffer, FBuffer);
-  std::memset(FBuffer, 0, sizeof(FBuffer));
-  FinishHook();
-}
+void THash_Square::CompressFinalBlock(const uint8_t* block) { Compress(block, block); }
 
 }  // namespace om

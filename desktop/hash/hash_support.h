@@ -59,7 +59,4 @@ const std::vector<TProtectionClassEntry>& ProtectionClassList();
 void HashLibraryStartup();
 void HashLibraryShutdown();
 
-// Overwrites length bytes in a way the compiler does not drop.
-void SecureZero(void* p, size_t length);
-
 }  // namespace om

@@ -1,83 +1,59 @@
-// The hash and checksum classes.
+// The hash and checksum classes; their class information, with DigestSize
+// and known answer, is in hash_classes.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
+#include "hash/block_hash.h"
 #include "hash/protection.h"
 
 namespace om {
 
-// MD4 family: 64-byte blocks, 64-bit byte counter, ten 32-bit state words that
-// are also the digest buffer.
-class THash_MD4 : public THash {
+// A class that differs from its parent only in DigestSize and known answer.
+#define OM_HASH_VARIANT(Cls, ParentCls) \
+  class Cls : public ParentCls {        \
+    OM_PROTECTION_CLASS()               \
+  public:                               \
+    using ParentCls::ParentCls;         \
+  };
+
+// MD4 family: 64-byte blocks, ten 32-bit state words that are also the digest
+// buffer.
+class THash_MD4 : public TBlockHash<64, 10> {
   OM_PROTECTION_CLASS()
 public:
-  using THash::THash;
-  ~THash_MD4() override;
-  const uint8_t* KnownAnswerDigest() const override;
-  void Reset() override;
-  void Update(const void* data, int64_t length) override;
-  void Finish() override;
-  uint8_t* DigestBytes() override { return reinterpret_cast<uint8_t*>(FDigest); }
+  using TBlockHash::TBlockHash;
 
 protected:
   virtual void CompressBlock(const uint8_t* block);
-  virtual void InitState();                 // start values of the state words
-  virtual uint8_t PadByte() const { return 0x80; }
-  virtual bool BigEndianCount() const { return false; }
-  virtual void FinishDigest() {}            // after the last compression
   // Whole blocks straight from the input; a class may take several at once.
-  virtual void CompressBlocks(const uint8_t* data, int64_t count);
-
-  uint64_t FCount = 0;
-  alignas(8) uint8_t FBuffer[64] = {};
-  alignas(8) uint32_t FDigest[10] = {};
+  void CompressBlocks(const uint8_t* data, int64_t count) override;
+  void InitState() override;
 };
 
-class THash_MD5 : public THash_MD4 {
-  OM_PROTECTION_CLASS()
-public:
-  using THash_MD4::THash_MD4;
-  const uint8_t* KnownAnswerDigest() const override;
-protected:
-  void CompressBlock(const uint8_t* block) override;
-};
-
-class THash_RipeMD128 : public THash_MD4 {
-  OM_PROTECTION_CLASS()
-public:
-  using THash_MD4::THash_MD4;
-  const uint8_t* KnownAnswerDigest() const override;
-protected:
-  void CompressBlock(const uint8_t* block) override;
-};
-
-class THash_RipeMD160 : public THash_MD4 {
-  OM_PROTECTION_CLASS()
-public:
-  using THash_MD4::THash_MD4;
-  const uint8_t* KnownAnswerDigest() const override;
-protected:
-  void CompressBlock(const uint8_t* block) override;
-};
+// A member of the MD4 family with a compression function of its own.
+#define OM_MD4_FAMILY_CLASS(Cls)                       \
+  class Cls : public THash_MD4 {                       \
+    OM_PROTECTION_CLASS()                              \
+  public:                                              \
+    using THash_MD4::THash_MD4;                        \
+  protected:                                           \
+    void CompressBlock(const uint8_t* block) override; \
+  };
+OM_MD4_FAMILY_CLASS(THash_MD5)
+OM_MD4_FAMILY_CLASS(THash_RipeMD128)
+OM_MD4_FAMILY_CLASS(THash_RipeMD160)
+OM_MD4_FAMILY_CLASS(THash_RipeMD320)
+#undef OM_MD4_FAMILY_CLASS
 
 class THash_RipeMD256 : public THash_MD4 {
   OM_PROTECTION_CLASS()
 public:
   using THash_MD4::THash_MD4;
-  const uint8_t* KnownAnswerDigest() const override;
 protected:
   void CompressBlock(const uint8_t* block) override;
   void InitState() override;
-};
-
-class THash_RipeMD320 : public THash_MD4 {
-  OM_PROTECTION_CLASS()
-public:
-  using THash_MD4::THash_MD4;
-  const uint8_t* KnownAnswerDigest() const override;
-protected:
-  void CompressBlock(const uint8_t* block) override;
 };
 
 // SHA as first published (no rotation in the message schedule).
@@ -85,11 +61,10 @@ class THash_SHA : public THash_RipeMD160 {
   OM_PROTECTION_CLASS()
 public:
   using THash_RipeMD160::THash_RipeMD160;
-  const uint8_t* KnownAnswerDigest() const override;
 protected:
   void CompressBlock(const uint8_t* block) override;
   void CompressBlocks(const uint8_t* data, int64_t count) override;
-  bool BigEndianCount() const override { return true; }
+  void WriteTail(uint8_t* tail) override { StoreBitCount(tail, true); }
   void FinishDigest() override;
   bool FRotate = false;
 };
@@ -98,7 +73,6 @@ class THash_SHA1 : public THash_SHA {
   OM_PROTECTION_CLASS()
 public:
   using THash_SHA::THash_SHA;
-  const uint8_t* KnownAnswerDigest() const override;
   void Reset() override;
 };
 
@@ -106,7 +80,6 @@ class THash_Tiger : public THash_MD4 {
   OM_PROTECTION_CLASS()
 public:
   using THash_MD4::THash_MD4;
-  const uint8_t* KnownAnswerDigest() const override;
   void SetTigerPasses(int passes);
   int Passes() const { return FPasses; }
 protected:
@@ -117,55 +90,30 @@ protected:
 };
 
 // HAVAL: 128-byte blocks, 3, 4 or 5 passes, output folded to the digest size.
-class THash_Haval256 : public THash {
+class THash_Haval256 : public TBlockHash<128, 8> {
   OM_PROTECTION_CLASS()
 public:
-  using THash::THash;
-  ~THash_Haval256() override;
-  const uint8_t* KnownAnswerDigest() const override;
-  void Reset() override;
-  void Update(const void* data, int64_t length) override;
-  void Finish() override;
-  uint8_t* DigestBytes() override { return reinterpret_cast<uint8_t*>(FDigest); }
+  using TBlockHash::TBlockHash;
   void SelectHavalPasses();
   int Passes() const { return FPasses; }
   void SetPasses(int passes) { FPasses = passes; }
 
 protected:
-  void CompressBlocks(const uint8_t* data, int64_t count);
-  void TailorDigest();
+  void InitState() override;
+  void CompressBlocks(const uint8_t* data, int64_t count) override;
+  uint8_t PadByte() const override { return 0x01; }
+  unsigned TailSize() const override { return 10; }
+  void WriteTail(uint8_t* tail) override;
+  void FinishDigest() override;
 
-  uint64_t FCount = 0;
-  alignas(8) uint8_t FBuffer[128] = {};
-  uint32_t FDigest[8] = {};
   int FPasses = 0;
   void (*FCompress)(uint32_t* state, const uint8_t* block) = nullptr;
 };
 
-class THash_Haval224 : public THash_Haval256 {
-  OM_PROTECTION_CLASS()
-public:
-  using THash_Haval256::THash_Haval256;
-  const uint8_t* KnownAnswerDigest() const override;
-};
-class THash_Haval192 : public THash_Haval256 {
-  OM_PROTECTION_CLASS()
-public:
-  using THash_Haval256::THash_Haval256;
-  const uint8_t* KnownAnswerDigest() const override;
-};
-class THash_Haval160 : public THash_Haval256 {
-  OM_PROTECTION_CLASS()
-public:
-  using THash_Haval256::THash_Haval256;
-  const uint8_t* KnownAnswerDigest() const override;
-};
-class THash_Haval128 : public THash_Haval256 {
-  OM_PROTECTION_CLASS()
-public:
-  using THash_Haval256::THash_Haval256;
-  const uint8_t* KnownAnswerDigest() const override;
-};
+OM_HASH_VARIANT(THash_Haval224, THash_Haval256)
+OM_HASH_VARIANT(THash_Haval192, THash_Haval256)
+OM_HASH_VARIANT(THash_Haval160, THash_Haval256)
+OM_HASH_VARIANT(THash_Haval128, THash_Haval256)
 
 // Hash built on the Sapphire II stream cipher state.
 class THash_Sapphire320 : public THash {
@@ -173,7 +121,6 @@ class THash_Sapphire320 : public THash {
 public:
   using THash::THash;
   ~THash_Sapphire320() override;
-  const uint8_t* KnownAnswerDigest() const override;
   void Reset() override;
   void Update(const void* data, int64_t length) override;
   void Finish() override;
@@ -186,40 +133,27 @@ protected:
   uint8_t FDigest[40] = {};
 };
 
-#define OM_SAPPHIRE_CLASS(N)                                   \
-  class THash_Sapphire##N : public THash_Sapphire320 {         \
-    OM_PROTECTION_CLASS()                                      \
-  public:                                                      \
-    using THash_Sapphire320::THash_Sapphire320;                \
-    const uint8_t* KnownAnswerDigest() const override;         \
-  };
-OM_SAPPHIRE_CLASS(288)
-OM_SAPPHIRE_CLASS(256)
-OM_SAPPHIRE_CLASS(224)
-OM_SAPPHIRE_CLASS(192)
-OM_SAPPHIRE_CLASS(160)
-OM_SAPPHIRE_CLASS(128)
-#undef OM_SAPPHIRE_CLASS
+OM_HASH_VARIANT(THash_Sapphire288, THash_Sapphire320)
+OM_HASH_VARIANT(THash_Sapphire256, THash_Sapphire320)
+OM_HASH_VARIANT(THash_Sapphire224, THash_Sapphire320)
+OM_HASH_VARIANT(THash_Sapphire192, THash_Sapphire320)
+OM_HASH_VARIANT(THash_Sapphire160, THash_Sapphire320)
+OM_HASH_VARIANT(THash_Sapphire128, THash_Sapphire320)
 
 // Square block cipher keyed by the chaining value: 16-byte blocks, the
 // ciphertext of each block becomes the new chaining value.
-class THash_Square : public THash {
+class THash_Square : public TBlockHash<16, 4> {
   OM_PROTECTION_CLASS()
 public:
-  using THash::THash;
-  ~THash_Square() override;
-  const uint8_t* KnownAnswerDigest() const override;
-  void Reset() override;
-  void Update(const void* data, int64_t length) override;
-  void Finish() override;
-  uint8_t* DigestBytes() override { return reinterpret_cast<uint8_t*>(FDigest); }
+  using TBlockHash::TBlockHash;
 
 protected:
+  // One encryption keyed by the chaining value; the low byte of new state word
+  // i also takes byte i of tweak.
   void Compress(const uint8_t* block, const uint8_t* tweak);
-
-  uint64_t FCount = 0;
-  uint8_t FBuffer[16] = {};
-  uint32_t FDigest[4] = {};
+  void CompressBlocks(const uint8_t* data, int64_t count) override;
+  void CompressFinalBlock(const uint8_t* block) override;
+  void InitState() override;
 };
 
 // Base of the checksums; no algorithm of its own.
@@ -229,40 +163,60 @@ public:
   using THash::THash;
 };
 
-class THash_XOR16 : public TChecksum {
-  OM_PROTECTION_CLASS()
+// A checksum whose running value, little-endian, is the digest.
+template <class T>
+class TRunningChecksum : public TChecksum {
 public:
   using TChecksum::TChecksum;
-  ~THash_XOR16() override;
-  const uint8_t* KnownAnswerDigest() const override;
-  void Reset() override;
-  void Update(const void* data, int64_t length) override;
-  void Finish() override;
+  ~TRunningChecksum() override { SecureZero(FValue, sizeof(FValue)); }
+  void Finish() override { FinishHook(); }
   uint8_t* DigestBytes() override { return FValue; }
 
 protected:
-  uint16_t Value() const { return static_cast<uint16_t>(FValue[0] | (FValue[1] << 8)); }
-  void SetValue(uint16_t v) { FValue[0] = static_cast<uint8_t>(v); FValue[1] = static_cast<uint8_t>(v >> 8); }
-  uint8_t FValue[2] = {};
+  T Value() const {
+    T v = 0;
+    for (size_t i = 0; i < sizeof(T); ++i) v = static_cast<T>(v | (T(FValue[i]) << (8 * i)));
+    return v;
+  }
+  void SetValue(T v) {
+    for (size_t i = 0; i < sizeof(T); ++i) FValue[i] = static_cast<uint8_t>(v >> (8 * i));
+  }
+  // The start value, then the chain hook.
+  void ResetTo(T start) {
+    SetValue(start);
+    ResetHook();
+  }
+  // The value after each byte: value = step(value, byte).
+  template <class Step>
+  void UpdateBytes(const void* data, int64_t length, Step step) {
+    if (length <= 0 || !data) return;
+    const auto* p = static_cast<const uint8_t*>(data);
+    T v = Value();
+    for (int64_t i = 0; i < length; ++i) v = step(v, p[i]);
+    SetValue(v);
+  }
+
+  uint8_t FValue[sizeof(T)] = {};
+};
+
+class THash_XOR16 : public TRunningChecksum<uint16_t> {
+  OM_PROTECTION_CLASS()
+public:
+  using TRunningChecksum::TRunningChecksum;
+  void Reset() override;
+  void Update(const void* data, int64_t length) override;
 };
 
 // The result does not depend on how the data is divided among Update calls:
 // both word alignments are carried along and the total length picks one.
-class THash_XOR32 : public TChecksum {
+class THash_XOR32 : public TRunningChecksum<uint32_t> {
   OM_PROTECTION_CLASS()
 public:
-  using TChecksum::TChecksum;
-  ~THash_XOR32() override;
-  const uint8_t* KnownAnswerDigest() const override;
+  using TRunningChecksum::TRunningChecksum;
   void Reset() override;
   void Update(const void* data, int64_t length) override;
-  void Finish() override;
-  uint8_t* DigestBytes() override { return FValue; }
 
 protected:
-  uint32_t Value() const;
-  void SetValue(uint32_t v);
-  uint8_t FValue[4] = {};
   uint64_t FCount = 0;
   uint32_t FEven = 0;  // words at even offsets
   uint32_t FOdd = 0;   // the first word, then words at odd offsets
@@ -273,7 +227,6 @@ class THash_CRC32 : public THash_XOR32 {
   OM_PROTECTION_CLASS()
 public:
   using THash_XOR32::THash_XOR32;
-  const uint8_t* KnownAnswerDigest() const override;
   void Reset() override;
   void Update(const void* data, int64_t length) override;
   void Finish() override;
@@ -283,7 +236,6 @@ class THash_CRC16_CCITT : public THash_XOR16 {
   OM_PROTECTION_CLASS()
 public:
   using THash_XOR16::THash_XOR16;
-  const uint8_t* KnownAnswerDigest() const override;
   void Reset() override;
   void Update(const void* data, int64_t length) override;
 };
@@ -292,7 +244,6 @@ class Thash_CRC16_Standard : public THash_XOR16 {
   OM_PROTECTION_CLASS()
 public:
   using THash_XOR16::THash_XOR16;
-  const uint8_t* KnownAnswerDigest() const override;
   void Update(const void* data, int64_t length) override;
 };
 

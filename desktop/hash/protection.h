@@ -2,6 +2,7 @@
 // and strings, the hash base class THash and the keyed-hash link TMAC.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,12 +18,16 @@ constexpr TProtectionActions kAllProtectionActions = 0x1F;
 
 class TProtection;
 
+// Overwrites length bytes in a way the compiler does not drop.
+void SecureZero(void* p, size_t length);
+
 // Class reference of a protection class ("class of TProtection").
 struct TProtectionClass {
   const char* ClassName;
   const TProtectionClass* Parent;
   TProtection* (*Create)(TProtection* chained);  // none for abstract classes
   int DigestSize;                                // class-level DigestSize of hashes
+  const uint8_t* KnownAnswer = nullptr;          // digest of the self-test vector, for hashes
   bool InheritsFrom(const TProtectionClass& other) const;
 };
 

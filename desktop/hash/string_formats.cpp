@@ -318,28 +318,33 @@ void DestroyStringFormatList() {
   FormatList() = nullptr;
 }
 
-std::string BytesToFormatText(const void* data, int64_t length, int id) {
+namespace {
+
+// Both directions: nothing for no data, format 0 or an empty input; a number
+// that is not registered and input the format refuses raise EStringFormat.
+std::string ConvertFormat(const void* data, int64_t length, int id, bool decoding) {
   if (!data || id == 0) return std::string();
   const char* p = static_cast<const char*>(data);
   if (length < 0) length = static_cast<int64_t>(std::strlen(p));
   if (length <= 0) return std::string();
   TStringFormatClass fmt = FindStringFormat(id);
   if (!fmt) throw EStringFormat(Format("String Format \"%d\" not exists.", id));
-  if (!fmt->Accepts(p, length, false))
-    throw EStringFormat(Format("Input can not be convert to %s Format.", fmt->DisplayName().c_str()));
-  return fmt->BytesToText(p, length);
+  if (!fmt->Accepts(p, length, decoding)) {
+    const std::string name = fmt->DisplayName();
+    throw EStringFormat(decoding ? Format("Input is not an valid %s Format.", name.c_str())
+                                 : Format("Input can not be convert to %s Format.", name.c_str()));
+  }
+  return decoding ? fmt->TextToBytes(p, length) : fmt->BytesToText(p, length);
+}
+
+}  // namespace
+
+std::string BytesToFormatText(const void* data, int64_t length, int id) {
+  return ConvertFormat(data, length, id, false);
 }
 
 std::string FormatTextToBytes(const void* text, int64_t length, int id) {
-  if (!text || id == 0) return std::string();
-  const char* p = static_cast<const char*>(text);
-  if (length < 0) length = static_cast<int64_t>(std::strlen(p));
-  if (length <= 0) return std::string();
-  TStringFormatClass fmt = FindStringFormat(id);
-  if (!fmt) throw EStringFormat(Format("String Format \"%d\" not exists.", id));
-  if (!fmt->Accepts(p, length, true))
-    throw EStringFormat(Format("Input is not an valid %s Format.", fmt->DisplayName().c_str()));
-  return fmt->TextToBytes(p, length);
+  return ConvertFormat(text, length, id, true);
 }
 
 }  // namespace om

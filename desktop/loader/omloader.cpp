@@ -10,6 +10,7 @@
 #include <exception>
 #include <string>
 
+#include "platform/win32_owners.h"
 #include "tray/handover.h"
 
 namespace {
@@ -17,7 +18,7 @@ namespace {
 using TGetModuleFileNameExA = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
 using TQueryFullProcessImageNameA = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
 
-HMODULE gPsapi = nullptr;
+om::UniqueModule gPsapi;
 TGetModuleFileNameExA gGetModuleFileNameExA = nullptr;
 TQueryFullProcessImageNameA gQueryFullProcessImageNameA = nullptr;
 
@@ -29,7 +30,7 @@ T Bind(HMODULE module, const char* name) {
 void BindEntryPoints() {
   HMODULE psapi = LoadLibraryA("psapi.dll");
   if (reinterpret_cast<uintptr_t>(psapi) > 31) {
-    gPsapi = psapi;
+    gPsapi.reset(psapi);
     gGetModuleFileNameExA = Bind<TGetModuleFileNameExA>(psapi, "GetModuleFileNameExA");
   }
   if (HMODULE kernel = GetModuleHandleA("kernel32.dll"))
@@ -37,26 +38,19 @@ void BindEntryPoints() {
 }
 
 void FreePsapi() {
-  if (gPsapi) FreeLibrary(gPsapi);
-  gPsapi = nullptr;
   gGetModuleFileNameExA = nullptr;
+  gPsapi.reset();
 }
 
 bool GetProcessImagePath(DWORD processId, char (&buffer)[MAX_PATH]) {
   buffer[0] = 0;
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
-  if (process) {
-    bool ok = gGetModuleFileNameExA && gGetModuleFileNameExA(process, nullptr, buffer, MAX_PATH) > 0;
-    CloseHandle(process);
-    return ok;
-  }
+  om::UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+  if (process) return gGetModuleFileNameExA && gGetModuleFileNameExA(process.get(), nullptr, buffer, MAX_PATH) > 0;
   if (GetLastError() != ERROR_ACCESS_DENIED || !gQueryFullProcessImageNameA) return false;
-  process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  process.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
   if (!process) return false;
   DWORD size = MAX_PATH;
-  bool ok = gQueryFullProcessImageNameA(process, 0, buffer, &size) != 0;
-  CloseHandle(process);
-  return ok;
+  return gQueryFullProcessImageNameA(process.get(), 0, buffer, &size) != 0;
 }
 
 struct TTraySearch {
@@ -114,13 +108,9 @@ bool FileExists(const std::string& path) {
 }
 
 void ShowLaunchError(const char* caption) {
-  char text[261] = {};
-  DWORD code = GetLastError();
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY, nullptr,
-                 code, 0, text, sizeof text - 1, nullptr);
-  size_t n = lstrlenA(text);
-  while (n > 0 && (static_cast<unsigned char>(text[n - 1]) < 33 || text[n - 1] == '.')) text[--n] = 0;
-  MessageBoxA(nullptr, text, caption, MB_TASKMODAL | MB_ICONERROR);
+  std::string text = om::systemMessage(GetLastError());
+  while (!text.empty() && (static_cast<unsigned char>(text.back()) < 33 || text.back() == '.')) text.pop_back();
+  MessageBoxA(nullptr, text.c_str(), caption, MB_TASKMODAL | MB_ICONERROR);
 }
 
 bool IsLeadByte(unsigned char c) { return IsDBCSLeadByte(c) != FALSE; }
@@ -148,9 +138,7 @@ int RunLoader() {
   BindEntryPoints();
   const std::string tail = GetCommandTail(GetCommandLineA());
 
-  char module[MAX_PATH + 2] = {};
-  GetModuleFileNameA(nullptr, module, MAX_PATH + 1);
-  std::string folder = module;
+  std::string folder = om::moduleFileName();
   size_t slash = folder.rfind('\\');
   folder = slash == std::string::npos ? std::string() : folder.substr(0, slash);
 
@@ -180,7 +168,11 @@ int RunLoader() {
         Sleep(100);
         w = FindTrayWindow("TfrmServiceStatus", candidate, image);
       }
-      if (w) exitCode = 1;
+      if (w) {
+        // Given up: a close left behind would end the next tray started.
+        exitCode = 1;
+        DeleteFileA(path.c_str());
+      }
     } else if (close) {
       FreePsapi();
       return 0;

@@ -42,7 +42,6 @@ endif()
 om_add_gtest(support_routines_test
   SOURCES ${om_support_routines_tests}
   LIBS om_support_routines
-  WINE32_SMOKE
   LABELS support)
 
 # Command-line front end of the date rules for the comparison with Python's
@@ -78,7 +77,6 @@ if(WIN32)
       ${CMAKE_CURRENT_LIST_DIR}/tests/runnerlaunch_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/tests/runnerprocess_test.cpp
     LIBS om_support_routines psapi userenv
-    WINE32_SMOKE
     LABELS support)
 
   # A DLL linked with the library: a second module of the test process that

@@ -130,7 +130,10 @@ void TfrmServiceStatus::CheckProfilingUser() {
       dialog->lblHelp->SetCaption(Text("RUNNER_Profile_Help"));
       dialog->rgUsers->Items = {plan.Items[0], plan.Items[1]};
       dialog->rgUsers->SetItemIndex(0);
-      RunDefaultUserDialog(*dialog);
+      {
+        TDialogScope shown(*this);
+        RunDefaultUserDialog(*dialog);
+      }
       if (dialog->rgUsers->ItemIndex() == 1) {
         FComms->SetSetting("profiling.user.name", plan.ProfileName);
         FComms->SetSetting("profiling.user.home", home);

@@ -15,8 +15,8 @@
 
 namespace om {
 
-// Connection failures: refused, reset, closed by the agent, read time-out,
-// a reply that does not fit its layout.
+// Connection failures: refused, reset, closed by the agent, a connect, write
+// or reply not done in time, a reply that does not fit its layout.
 class EAgentConnectionError : public Exception {
 public:
   using Exception::Exception;
@@ -38,21 +38,33 @@ class EAgentAlreadyConnected : public EAgentConnectionError {
 public:
   using EAgentConnectionError::EAgentConnectionError;
 };
+// The waiting party gave up (the program is ending, the thread was told to stop).
+class EAgentWaitCancelled : public EAgentConnectionError {
+public:
+  using EAgentConnectionError::EAgentConnectionError;
+};
 
-// The socket layer.
+// The socket layer. Every call waits at most the time it is given.
 class TAgentSocket : public TObject {
 public:
-  // Raises EAgentConnectionError on failure.
+  // Starts connecting; raises EAgentConnectionError when that fails at once.
   virtual void Open(const std::string& host, int port) = 0;
+  // True once connected, false while still connecting after timeoutMs;
+  // raises EAgentConnectionError when the connection failed.
+  virtual bool WaitConnected(int timeoutMs) = 0;
   // Open and not found closed by the peer (a peer's close seen with nothing
   // left to read counts as closed).
   virtual bool IsOpen() = 0;
   virtual void Close() = 0;
-  // Sends every byte or raises.
-  virtual void Send(const std::string& bytes) = 0;
+  // Sends some of the bytes, waiting at most timeoutMs for room; returns how
+  // many went (0: no room in time). Raises on failure.
+  virtual size_t Send(const char* data, size_t size, int timeoutMs) = 0;
   // Receives 1..max bytes, waiting at most timeoutMs; raises EAgentReadTimeout
   // when nothing came, EAgentClosed when the peer closed.
   virtual size_t Receive(uint8_t* buffer, size_t max, int timeoutMs) = 0;
+  // The clock the waits are measured on, in milliseconds (the system's
+  // steady clock; a scripted socket keeps time of its own).
+  virtual int64_t NowMs();
 };
 
 // The socket of this platform (Winsock on Windows).
@@ -64,7 +76,12 @@ class TAgentClient : public TObject {
 public:
   explicit TAgentClient(std::unique_ptr<TAgentSocket> socket);
 
-  int ReadTimeout = kAgentReadTimeoutMs;  // per receive
+  // One deadline for each connect, each write and each whole reply.
+  int ReadTimeout = kAgentReadTimeoutMs;
+  // When set, the client waits in short steps and calls this between them
+  // (the user-interface thread serves its messages there); raising from it
+  // gives the wait up.
+  std::function<void()> OnWait;
 
   // Raises EAgentAlreadyConnected when connected, EAgentConnectionError on failure.
   void Connect(const std::string& host, int port);
@@ -83,7 +100,15 @@ public:
   std::string ReadLine();
   void ReadPrompt();
 
+  // Length of the steps of a wait with OnWait.
+  static constexpr int kWaitStepMs = 50;
+
 private:
+  // Runs step with the time it may wait until it reports done; raises
+  // EAgentReadTimeout with what when the deadline passes first.
+  template <class Step>
+  void WaitUntilDone(const char* what, Step&& step);
+
   std::unique_ptr<TAgentSocket> FSocket;
   std::vector<uint8_t> FPending;
 };

@@ -52,13 +52,15 @@ TDecodeStatus DecodeTerminated(const uint8_t* data, size_t size, const char* ter
                                std::string& text, TDecodeInfo& info, const char* tooLong) {
   size_t limit = kMaxReplyText + termLen;
   size_t n = size < limit ? size : limit;
-  for (size_t i = 0; i + termLen <= n; ++i) {
+  size_t i = info.Resume;
+  for (; i + termLen <= n; ++i) {
     if (std::memcmp(data + i, term, termLen) == 0) {
       text.assign(reinterpret_cast<const char*>(data), i);
       info.Consumed = i + termLen;
       return TDecodeStatus::Complete;
     }
   }
+  info.Resume = i;
   if (size >= limit) return Malformed(info, tooLong);
   return TDecodeStatus::NeedMore;
 }
@@ -68,11 +70,13 @@ TDecodeStatus DecodeTerminated(const uint8_t* data, size_t size, const char* ter
 TDecodeStatus DecodePrompt(const uint8_t* data, size_t size, TDecodeInfo& info) {
   if (size == 0) return TDecodeStatus::NeedMore;
   size_t n = size < kMaxReplyText ? size : kMaxReplyText;
-  const void* gt = std::memchr(data, kAgentPrompt, n);
+  const size_t from = info.Resume < n ? info.Resume : n;
+  const void* gt = std::memchr(data + from, kAgentPrompt, n - from);
   if (gt) {
     info.Consumed = static_cast<size_t>(static_cast<const uint8_t*>(gt) - data) + 1;
     return TDecodeStatus::Complete;
   }
+  info.Resume = n;
   if (size >= kMaxReplyText) return Malformed(info, "no prompt from the agent");
   return TDecodeStatus::NeedMore;
 }
@@ -103,9 +107,13 @@ TDecodeStatus DecodeNextBackup(const uint8_t* data, size_t size, TNextBackupRepl
   }
   std::string id;
   TDecodeInfo inner;
+  inner.Resume = info.Resume > 8 ? info.Resume - 8 : 0;
   TDecodeStatus st = DecodeTerminated(data + 8, size - 8, "", 1, id, inner, "backup identifier too long");
   if (st == TDecodeStatus::Malformed) return Malformed(info, inner.Error.c_str());
-  if (st == TDecodeStatus::NeedMore) return st;
+  if (st == TDecodeStatus::NeedMore) {
+    info.Resume = 8 + inner.Resume;
+    return st;
+  }
   reply.Millis = millis;
   reply.HasId = true;
   reply.Id = std::move(id);

@@ -70,11 +70,14 @@ struct TNotificationReply {
 };
 
 // Every decoder looks at the bytes received so far (data, size). On Complete
-// it fills the reply and sets consumed; otherwise consumed is left alone.
-// error names what was wrong on Malformed.
+// it fills the reply and sets Consumed; otherwise Consumed is left alone.
+// Error names what was wrong on Malformed. Resume is where the search for a
+// terminator goes on: a reader that keeps the info between receives has each
+// byte searched once, not the whole reply again after every receive.
 struct TDecodeInfo {
   size_t Consumed = 0;
   std::string Error;
+  size_t Resume = 0;
 };
 
 // The greeting up to and including the first '>'.

@@ -63,75 +63,122 @@ uint8_t AgentHandshake(TAgentClient& client) {
   return client.ReadByte();
 }
 
-TClientComms::TClientComms(const std::string& folder, const std::string& fileName)
-    : TClientComms(folder, fileName, NewAgentSocket()) {}
+namespace {
 
-TClientComms::TClientComms(const std::string& folder, const std::string& fileName,
-                           std::unique_ptr<TAgentSocket> socket)
-    : FFolder(folder), FFileName(fileName), FClient(std::move(socket)) {
+void CloseQuietly(TAgentClient& client) {
+  try {
+    client.Disconnect();
+  } catch (const std::exception&) {
+  }
+}
+
+void EndExchange(TAgentClient& client) {
+  client.Write(EncodeRequest(cmdEndExchange));
+  client.Disconnect();
+}
+
+}  // namespace
+
+// The client one request uses: the object's own, or, for a request made while
+// another one waits, a new one that goes with the request.
+class TClientComms::TRequest {
+public:
+  explicit TRequest(TClientComms& comms) : FComms(comms) {
+    if (comms.FDepth > 0) {
+      FOwn = std::make_unique<TAgentClient>(comms.FNewSocket());
+      FOwn->OnWait = comms.FOnWait;
+    }
+    ++comms.FDepth;
+  }
+  ~TRequest() { --FComms.FDepth; }
+  TAgentClient& Client() { return FOwn ? *FOwn : FComms.FClient; }
+
+private:
+  TClientComms& FComms;
+  std::unique_ptr<TAgentClient> FOwn;
+};
+
+TClientComms::TClientComms(const std::string& folder, const std::string& fileName)
+    : TClientComms(folder, fileName, [] { return NewAgentSocket(); }) {}
+
+TClientComms::TClientComms(const std::string& folder, const std::string& fileName, TSocketFactory newSocket)
+    : FFolder(folder), FFileName(fileName), FNewSocket(std::move(newSocket)), FClient(FNewSocket()) {
   FPort = ReadServicePort();
+}
+
+void TClientComms::SetOnWait(std::function<void()> onWait) {
+  FOnWait = std::move(onWait);
+  FClient.OnWait = FOnWait;
 }
 
 int TClientComms::ReadServicePort() { return ReadAgentServicePort(FFolder, FFileName, ProgramFileName()); }
 
 bool TClientComms::OpenExchange() {
+  TRequest r(*this);
+  return OpenExchange(r.Client());
+}
+
+bool TClientComms::OpenExchange(TAgentClient& client) {
   try {
     FPort = ReadServicePort();
-    FClient.Connect(kAgentHost, FPort);
+    client.Connect(kAgentHost, FPort);
     // A refused acknowledgement leaves the connection as it is.
-    return AgentHandshake(FClient) == kAgentAccepted;
+    return AgentHandshake(client) == kAgentAccepted;
   } catch (const EAgentAlreadyConnected&) {
     return true;  // an exchange left open by an earlier request is reused
   } catch (const std::exception&) {
-    CloseQuietly();
+    CloseQuietly(client);
     return false;
   }
 }
 
-void TClientComms::EndExchange() {
-  FClient.Write(EncodeRequest(cmdEndExchange));
-  FClient.Disconnect();
-}
-
-void TClientComms::CloseQuietly() {
+template <class F>
+auto TClientComms::Request(F&& f) {
+  TRequest r(*this);
+  TAgentClient& client = r.Client();
+  if (!OpenExchange(client)) return decltype(f(client))();
   try {
-    FClient.Disconnect();
-  } catch (const std::exception&) {
+    auto result = f(client);
+    EndExchange(client);
+    return result;
+  } catch (...) {
+    CloseQuietly(client);
+    throw;
   }
 }
 
 bool TClientComms::SendCommand(uint8_t code) {
-  if (!OpenExchange()) return false;
-  FClient.Write(EncodeRequest(code));
-  EndExchange();
-  return true;
+  return Request([&](TAgentClient& client) {
+    client.Write(EncodeRequest(code));
+    return true;
+  });
 }
 
 uint8_t TClientComms::SendQuery(uint8_t code) {
-  if (!OpenExchange()) return 0;
-  FClient.Write(EncodeRequest(code));
-  uint8_t reply = FClient.ReadByte();
-  EndExchange();
-  return reply;
+  return Request([&](TAgentClient& client) {
+    client.Write(EncodeRequest(code));
+    return client.ReadByte();
+  });
 }
 
 std::string TClientComms::GetClientVersion() {
-  if (!OpenExchange()) return std::string();
-  FClient.Write(EncodeGetClientVersion());
-  std::string line = Utf8ToAnsi(FClient.ReadLine());
-  EndExchange();
-  return line;
+  return Request([&](TAgentClient& client) {
+    client.Write(EncodeGetClientVersion());
+    return Utf8ToAnsi(client.ReadLine());
+  });
 }
 
 void TClientComms::SetSetting(const std::string& name, const std::string& value) {
   try {
-    if (!OpenExchange()) return;
+    TRequest r(*this);
+    TAgentClient& client = r.Client();
+    if (!OpenExchange(client)) return;
     try {
-      FClient.Write(EncodeSetSetting(AnsiToUtf8(name + "=" + value)));
-      FClient.Write(EncodeRequest(cmdEndExchange));
+      client.Write(EncodeSetSetting(AnsiToUtf8(name + "=" + value)));
+      client.Write(EncodeRequest(cmdEndExchange));
     } catch (const std::exception&) {
     }
-    CloseQuietly();
+    CloseQuietly(client);
   } catch (const std::exception&) {
   }
 }
@@ -143,21 +190,23 @@ void TClientComms::SetBooleanSetting(const std::string& name, bool value) {
 template <class F>
 void TClientComms::ReadSetting(const std::string& name, bool keepOpen, F&& apply) {
   try {
-    if (!FClient.Connected() && !OpenExchange()) return;
+    TRequest r(*this);
+    TAgentClient& client = r.Client();
+    if (!client.Connected() && !OpenExchange(client)) return;
     try {
-      FClient.Write(EncodeGetSetting(name));
-      apply(Utf8ToAnsi(FClient.ReadZeroText()));
+      client.Write(EncodeGetSetting(name));
+      apply(Utf8ToAnsi(client.ReadZeroText()));
     } catch (const std::exception&) {
       // A failed read leaves the exchange out of step: never reuse it.
-      CloseQuietly();
+      CloseQuietly(client);
       return;
     }
     if (!keepOpen) {
       try {
-        FClient.Write(EncodeRequest(cmdEndExchange));
+        client.Write(EncodeRequest(cmdEndExchange));
       } catch (const std::exception&) {
       }
-      CloseQuietly();
+      CloseQuietly(client);
     }
   } catch (const std::exception&) {
   }

@@ -1,10 +1,12 @@
 // TClientComms: the tray monitor's one-shot requests to the local agent. Every
 // request opens an exchange (connect, prompt, "MONITOR", acknowledgement),
 // sends its bytes, ends the exchange with 99 and closes; setting reads may be
-// chained on one exchange.
+// chained on one exchange. A request that fails after the handshake closes
+// its connection, so no later request reads a late reply as its own.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -26,9 +28,16 @@ uint8_t AgentHandshake(TAgentClient& client);
 
 class TClientComms : public TObject {
 public:
+  using TSocketFactory = std::function<std::unique_ptr<TAgentSocket>()>;
   // folder: where the agent's properties file is (no trailing separator).
   TClientComms(const std::string& folder, const std::string& fileName);
-  TClientComms(const std::string& folder, const std::string& fileName, std::unique_ptr<TAgentSocket> socket);
+  TClientComms(const std::string& folder, const std::string& fileName, TSocketFactory newSocket);
+
+  // Called while a request waits (TAgentClient::OnWait). A request made from
+  // there, while another one waits, goes over a connection of its own.
+  void SetOnWait(std::function<void()> onWait);
+  // A request is waiting for the agent.
+  bool Busy() const { return FDepth > 0; }
 
   int ReadServicePort();
   bool OpenExchange();
@@ -44,15 +53,21 @@ public:
   TAgentClient& Client() { return FClient; }
 
 private:
-  void EndExchange();
-  void CloseQuietly();
+  class TRequest;
+  bool OpenExchange(TAgentClient& client);
+  // Runs a request whose errors reach the caller; a failure closes the connection.
+  template <class F>
+  auto Request(F&& f);
   template <class F>
   void ReadSetting(const std::string& name, bool keepOpen, F&& apply);
 
   std::string FFolder;
   std::string FFileName;
+  TSocketFactory FNewSocket;
   TAgentClient FClient;
   int FPort = 0;
+  int FDepth = 0;
+  std::function<void()> FOnWait;
 };
 
 }  // namespace om

@@ -54,13 +54,14 @@ std::string SelectJavaw(const std::string& runtimeContainer, const std::vector<s
 }
 
 std::string BuildConsoleCommandLine(const std::string& javaw, int heap, bool useDirectDraw,
-                                    const std::string& programFolder, const std::string& arguments) {
+                                    const std::string& programFolder, const std::string& arguments,
+                                    bool extensionFolder) {
   std::string cmd = "\"" + javaw + "\"";
   cmd += " -Xmx" + std::to_string(heap) + "m";
   if (!useDirectDraw) cmd += " -Dsun.java2d.noddraw=true";
   cmd += " -Dsun.net.inetaddr.ttl=300";
   cmd += " -classpath \"" + programFolder + "\\lib\\*\"";
-  cmd += " -Djava.ext.dirs=\"" + RuntimeRoot(javaw) + "lib\\ext\"";
+  if (extensionFolder) cmd += " -Djava.ext.dirs=\"" + RuntimeRoot(javaw) + "lib\\ext\"";
   cmd += std::string(" ") + kConsoleMainClass + " ";
   cmd += "0";
   cmd += " ";

@@ -40,9 +40,12 @@ std::string RuntimeRoot(const std::string& javaw);
 std::string SelectJavaw(const std::string& runtimeContainer, const std::vector<std::string>& runtimeFolders,
                         const std::function<bool(const std::string&)>& fileExists);
 
-// The console's command line.
+// The console's command line. The extension folder goes to a runtime of the
+// Java 8 layout only (extensionFolder: it has "lib\ext"); later runtimes
+// refuse to start with it.
 std::string BuildConsoleCommandLine(const std::string& javaw, int heap, bool useDirectDraw,
-                                    const std::string& programFolder, const std::string& arguments);
+                                    const std::string& programFolder, const std::string& arguments,
+                                    bool extensionFolder);
 
 // "application.memory" and "gui.useddraw" of ombackup.properties in folder
 // (lines decoded from UTF-8). GetConfiguredMemory: 0 when the file, the key or
@@ -107,8 +110,9 @@ void SetPhysicalMemoryQuery(TPhysicalMemoryQuery query);
 void* FindGuiWindow(TConsoleHost& host);
 // A console window exists and the foreground window belongs to its process.
 bool IsGuiInForeground(TConsoleHost& host);
-// Brings an open console forward or starts one; commandLine receives the
-// command line built (empty when it stopped before building one).
+// Brings an open console forward or starts one (a console this program started
+// that shows no window yet is let come forward instead); commandLine receives
+// the command line built (empty when it stopped before building one).
 void LaunchJavaGui(TConsoleHost& host, std::string& commandLine, const std::string& extra, bool noArguments);
 
 }  // namespace om

@@ -46,12 +46,6 @@ int StartupShowCommand() {
   return (info.dwFlags & STARTF_USESHOWWINDOW) ? info.wShowWindow : SW_SHOWDEFAULT;
 }
 
-std::string ProgramFolderNoDelimiter() {
-  std::string folder = ProgramFolder();
-  if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
-  return folder;
-}
-
 // After a change of language the agent follows once its service restarts.
 void RestartServiceForLanguage(TConsoleHost& host, const std::string& folder) {
   try {
@@ -118,6 +112,12 @@ void LaunchJavaGui(TConsoleHost& host, std::string& commandLine, const std::stri
     SetForegroundWindow(w);
     return;
   }
+  if (const uint32_t starting = host.ConsoleProcessId()) {
+    // Started and not showing a window yet: it may take the foreground when
+    // it does; no second console.
+    AllowSetForegroundWindow(starting);
+    return;
+  }
   if (host.AgentUnreachableShown()) {
     host.BringFormToFront();
     host.ShowMessage(GetResourceString("RUNNER_Service_Not_Running"));
@@ -126,7 +126,7 @@ void LaunchJavaGui(TConsoleHost& host, std::string& commandLine, const std::stri
 
   const std::string args = ConsoleArguments(extra, noArguments, noArguments ? std::vector<std::string>()
                                                                             : host.ProgramArguments());
-  const std::string folder = ProgramFolderNoDelimiter();
+  const std::string folder = ProgramFolder();
   const std::string container = folder + "\\OmJre";
   TStringList runtimes;
   ListSubfolders(runtimes, container, "jre", true, false);
@@ -139,7 +139,8 @@ void LaunchJavaGui(TConsoleHost& host, std::string& commandLine, const std::stri
     host.ShowWarning(GetResourceStringFmt("RUNNER_memory_adjusted_downwards",
                                           {std::to_string(configured) + "MB", std::to_string(heap.Heap) + "MB"}));
 
-  commandLine = BuildConsoleCommandLine(javaw, heap.Heap, GetUseDirectDraw(folder), folder, args);
+  commandLine = BuildConsoleCommandLine(javaw, heap.Heap, GetUseDirectDraw(folder), folder, args,
+                                        DirectoryExists(RuntimeRoot(javaw) + "lib\\ext"));
 
   if (javaw.empty()) {
     host.SetApplicationTitle(host.BrandLongName());

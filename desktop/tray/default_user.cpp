@@ -73,6 +73,16 @@ void TdlgDefaultUser::Resized(int oldClientHeight) {
   for (TStdControl* c : std::initializer_list<TStdControl*>{rgUsers, cbAsk, btnOk, btnHelp})
     c->ParentResized(oldClientHeight, now);
   Bevel1->SetBounds(Bevel1->Left(), Bevel1->Top(), Bevel1->Width(), Bevel1->Height() + now - oldClientHeight);
+  // The window moved with its old picture: draw it all anew.
+  RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+void TdlgDefaultUser::Paint() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(Handle(), &ps);
+  RECT frame{Bevel1->Left(), Bevel1->Top(), Bevel1->Left() + Bevel1->Width(), Bevel1->Top() + Bevel1->Height()};
+  DrawEdge(dc, &frame, EDGE_ETCHED, BF_RECT);
+  EndPaint(Handle(), &ps);
 }
 
 void TdlgDefaultUser::WndProc(TMessage& Message) {
@@ -83,16 +93,24 @@ void TdlgDefaultUser::WndProc(TMessage& Message) {
     case WM_CLOSE:
       FModalResult = IDCANCEL;
       return;
+    case WM_PAINT:
+      Paint();
+      Message.Result = 0;
+      return;
     default:
       break;
   }
   TForm::WndProc(Message);
 }
 
+void TdlgDefaultUser::ShowControls() {
+  for (TStdControl* c : std::initializer_list<TStdControl*>{lblMessage, rgUsers, cbAsk, btnOk, btnHelp}) c->Show();
+  rgUsers->UpdateButtons();
+}
+
 int TdlgDefaultUser::ShowModal() {
   FModalResult = 0;
-  for (TStdControl* c : std::initializer_list<TStdControl*>{Bevel1, lblMessage, rgUsers, cbAsk, btnOk, btnHelp}) c->Show();
-  rgUsers->UpdateButtons();
+  ShowControls();
   Show();
   SetForegroundWindow(Handle());
   while (FModalResult == 0 && !Application()->Terminated()) Application()->HandleMessage();

@@ -13,6 +13,8 @@ class TdlgDefaultUser : public TForm {
 public:
   explicit TdlgDefaultUser(TComponent* AOwner);
 
+  // The frame around the message and the choices; drawn on the dialog itself,
+  // so that it never covers them.
   TBevel* Bevel1;
   TLabel* lblMessage;
   TLabel* lblHelp;
@@ -26,6 +28,8 @@ public:
   // Shows the dialog and runs messages until a button closes it; returns the
   // modal result (1 OK, 2 the window was closed).
   int ShowModal();
+  // Shows the controls as designed (the help text stays hidden).
+  void ShowControls();
   int ModalResult() const { return FModalResult; }
   // Client size as designed.
   static constexpr int kClientWidth = 426;
@@ -39,6 +43,7 @@ protected:
 
 private:
   void Resized(int oldClientHeight);
+  void Paint();
   int FModalResult = 0;
 };
 

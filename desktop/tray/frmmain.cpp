@@ -1,3 +1,6 @@
+// Before the Windows headers, whose RotateLeft32 macro would rename the hash
+// library's routine.
+#include "hash/hash_support.h"
 #include "tray/frmmain.h"
 
 #include <ctime>
@@ -14,21 +17,21 @@ namespace om {
 
 std::string ParamsFilePath;
 
-// Start-up of the hash library (hash_support.h clashes with the Windows headers).
-void HashLibraryStartup();
-
 namespace {
 
 std::string Text(const std::string& key) { return GetResourceString(key); }
 
+// The status window's client area as designed, and its gauge, which keeps
+// its margins when the window is widened.
+constexpr int kClientWidth = 290, kClientHeight = 70;
+constexpr int kGaugeLeft = 6, kGaugeTop = 48, kGaugeWidth = 279, kGaugeHeight = 17;
+constexpr int kGaugeRightMargin = kClientWidth - kGaugeLeft - kGaugeWidth;
+
+// This process's arguments, ParamStr(0) first.
+std::vector<std::string> ProgramParams() { return ParamStrList(GetCommandLineA()); }
+
 // A program argument "-word" or "/word", letter case ignored.
-bool FindCmdLineSwitch(const std::string& word) {
-  for (int i = 1; i < __argc; ++i) {
-    const char* a = __argv[i];
-    if ((a[0] == '-' || a[0] == '/') && SameText(a + 1, word)) return true;
-  }
-  return false;
-}
+bool FindCmdLineSwitch(const std::string& word) { return om::FindCmdLineSwitch(ProgramParams(), word); }
 
 // The current local time as a date-time.
 TDateTime NowLocal() { return NowAsDateTime(); }
@@ -122,12 +125,12 @@ TfrmServiceStatus::TfrmServiceStatus(TComponent* AOwner) : TForm(AOwner) {
   menExit = item(actExit);
 
   // Client area 290 x 70.
-  RECT r{0, 0, 290, 70};
+  RECT r{0, 0, kClientWidth, kClientHeight};
   AdjustWindowRectEx(&r, WS_CAPTION | WS_SYSMENU | WS_THICKFRAME, FALSE, WS_EX_TOOLWINDOW);
   SetBounds(Left(), Top(), r.right - r.left, r.bottom - r.top);
 
   Gauge = new TGauge(this, this);
-  Gauge->SetBounds(6, 48, 279, 17);
+  Gauge->SetBounds(kGaugeLeft, kGaugeTop, kGaugeWidth, kGaugeHeight);
   imglBackingUp = new TImageList(this);
   imglBackingUpOld = new TImageList(this);
   imglMain = new TImageList(this);
@@ -157,13 +160,8 @@ TfrmServiceStatus::TfrmServiceStatus(TComponent* AOwner) : TForm(AOwner) {
 }
 
 TfrmServiceStatus::~TfrmServiceStatus() {
+  StopStateThread();
   FormDestroy(this);
-  if (FStateThread) {
-    // The thread ends on its own; it must not call back into this form.
-    FStateThread->OnTerminate = TNotifyEvent();
-    FStateThread->Terminate();
-    FStateThread = nullptr;
-  }
 }
 
 void TfrmServiceStatus::CreateParams(TCreateParams& Params) {
@@ -194,15 +192,16 @@ void TfrmServiceStatus::FormCreate(TObject*) {
   FPreviousState = ssConnecting;
   FComposer.LastComposedState = ssConnecting;
   // 4. The window search of the start-up switches set the folder already.
-  std::string folder = ExtractFilePath(ProgramPath());
-  if (!folder.empty()) folder.pop_back();
+  const std::string folder = ProgramFolder();
   if (AppProgramFolder.empty()) AppProgramFolder = folder;
   FComms = new TClientComms(AppProgramFolder, "ombackup.properties");
-  // 5. No taskbar button for the application window.
+  FComms->SetOnWait([this] { ServeMessagesWhileWaiting(); });
+  // 5. No taskbar button for the application window. It stays hidden: a
+  // taskbar that lists tool windows as well (Wine's) would show it during
+  // the splash otherwise; the tray icon hides it after start anyway.
   HWND app = Application()->Handle();
   ShowWindow(app, SW_HIDE);
   SetWindowLongPtrA(app, GWL_EXSTYLE, GetWindowLongPtrA(app, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
-  ShowWindow(app, SW_SHOW);
   // 6.
   AppProgramFolder = folder;
   FConnectionFilePresent = FileExists(AppProgramFolder + "\\connection.properties");
@@ -216,9 +215,7 @@ void TfrmServiceStatus::FormCreate(TObject*) {
   Timer->SetEnabled(true);
   // 9.
   CreateStatusLock();
-  FStateThread = new TServiceStateThread(true);
-  FStateThread->OnTerminate = MakeMethod<&TfrmServiceStatus::StateThreadEnded>(this);
-  FStateThread->Start();
+  FStateThread = new TServiceStateThread();
   // 10.
   LoadBusyIcons();
   LoadMainIcons();
@@ -239,13 +236,15 @@ void TfrmServiceStatus::FormCreate(TObject*) {
   }
   // 13.
   ParamsFilePath = HandOverFilePath(ExpandEnvironment("%TEMP%"), ProgramPath());
-  // 14.
+  FStartTime = ProcessStartTime();
+  // 14. The command words are looked for in the arguments, not in the
+  // program's own path.
   if (FindCmdLineSwitch("min")) {
     if (!FindCmdLineSwitch("nosplash")) ShowSplashWindow(false);
     if (FindCmdLineSwitch("monitor")) Show();
   } else {
-    const char* line = GetCommandLineA();
-    if (HandleCommandWords(line ? line : "")) LaunchJavaGui("", false);
+    const std::string line = GetCommandLineA();
+    if (HandleCommandWords(line.substr(SkipProgramName(line)))) LaunchJavaGui("", false);
   }
   // 15. Copies an installer left behind.
   TStringList list;
@@ -256,9 +255,8 @@ void TfrmServiceStatus::FormCreate(TObject*) {
     FindFiles(AppProgramFolder, ExtractFileName(ProgramPath()) + ".bak*", false, list);
   }
   FNoBackupCopiesAtStart = list.Count() == 0;
+  FCreated = true;
 }
-
-void TfrmServiceStatus::StateThreadEnded(TObject*) { FStateThread = nullptr; }
 
 void TfrmServiceStatus::LoadTexts() {
   FBrandLongName = GetSecondaryResourceString("brandLongName");
@@ -331,6 +329,7 @@ void TfrmServiceStatus::FormClose(TObject* Sender, TCloseAction& Action) { FormC
 
 void TfrmServiceStatus::FormCloseHandler(TObject*, TCloseAction& Action) {
   if (FClosing) {
+    StopStateThread();
     FreeStatusLock();
     return;
   }
@@ -347,6 +346,25 @@ void TfrmServiceStatus::FormDestroy(TObject*) {
 
 void TfrmServiceStatus::TerminateStateThread() {
   if (FStateThread) FStateThread->Terminate();
+}
+
+void TfrmServiceStatus::StopStateThread() {
+  delete FStateThread;  // waits for its end
+  FStateThread = nullptr;
+}
+
+TfrmServiceStatus::TDialogScope::TDialogScope(TfrmServiceStatus& form)
+    : FForm(form), FResume(form.FTickDepth > 0 && !form.Timer->Enabled()) {
+  if (FResume) FForm.Timer->SetEnabled(true);
+}
+
+TfrmServiceStatus::TDialogScope::~TDialogScope() {
+  if (FResume && !FForm.FClosing) FForm.Timer->SetEnabled(false);
+}
+
+void TfrmServiceStatus::ServeMessagesWhileWaiting() {
+  Application()->ProcessMessages();
+  if (Application()->Terminated()) throw EAgentWaitCancelled("The program is ending.");
 }
 
 void TfrmServiceStatus::QuitProgram() {
@@ -385,10 +403,12 @@ bool TfrmServiceStatus::AgentUnreachableShown() {
 void TfrmServiceStatus::BringFormToFront() { SetForegroundWindow(Handle()); }
 
 void TfrmServiceStatus::ShowMessage(const std::string& text) {
+  TDialogScope dialog(*this);
   MessageBoxA(nullptr, text.c_str(), Application()->Title().c_str(), MB_OK | MB_TASKMODAL | MB_TOPMOST);
 }
 
 void TfrmServiceStatus::ShowWarning(const std::string& text) {
+  TDialogScope dialog(*this);
   MessageBoxA(nullptr, text.c_str(), Application()->Title().c_str(), MB_OK | MB_ICONWARNING | MB_TASKMODAL | MB_TOPMOST);
 }
 
@@ -407,22 +427,26 @@ void TfrmServiceStatus::SetBusyCursor(bool busy) {
 }
 
 std::vector<std::string> TfrmServiceStatus::ProgramArguments() {
-  std::vector<std::string> args;
-  for (int i = 1; i < __argc; ++i) args.emplace_back(__argv[i]);
+  std::vector<std::string> args = ProgramParams();
+  if (!args.empty()) args.erase(args.begin());
   return args;
 }
 
-void TfrmServiceStatus::ListBackupCopies() {
-  FScratchList->Clear();
-  FindFiles(AppProgramFolder, ExtractFileName(ProgramPath()) + ".bak*", false, *FScratchList);
+void TfrmServiceStatus::ListBackupCopies(TStringList& list) {
+  list.Clear();
+  FindFiles(AppProgramFolder, ExtractFileName(ProgramPath()) + ".bak*", false, list);
 }
 
 void TfrmServiceStatus::TimerTimer(TObject*) {
+  // Nothing before the form is complete, nor while a request that another
+  // handler made waits for the agent (the tick comes again next second).
+  if (!FCreated || FComms->Busy()) return;
   Timer->SetEnabled(false);
+  ++FTickDepth;
+  TStringList scratch;
   try {
-    FScratchList = new TStringList();
-    ListBackupCopies();
-    if (FNoBackupCopiesAtStart && FileExists(ProgramPath()) && FScratchList->Count() > 0) {
+    ListBackupCopies(scratch);
+    if (FNoBackupCopiesAtStart && FileExists(ProgramPath()) && scratch.Count() > 0) {
       // An installer moved this program aside and put a new one in its place.
       FTrayIcon->SetIconShown(false);
       Application()->ProcessMessages();
@@ -435,12 +459,12 @@ void TfrmServiceStatus::TimerTimer(TObject*) {
       QuitProgram();
     } else {
       if (!FNoBackupCopiesAtStart) {
-        for (const std::string& name : FScratchList->Items()) DeleteFileA((AppProgramFolder + "\\" + name).c_str());
-        ListBackupCopies();
-        FNoBackupCopiesAtStart = FScratchList->Count() == 0;
+        for (const std::string& name : scratch.Items()) DeleteFileA((AppProgramFolder + "\\" + name).c_str());
+        ListBackupCopies(scratch);
+        FNoBackupCopiesAtStart = scratch.Count() == 0;
       }
       Sleep(0);
-      ProcessHandOverFile(*this, ParamsFilePath);
+      ProcessHandOverFile(*this, ParamsFilePath, FStartTime);
       if (!FClosing) {
         Sleep(0);
         if (!FConnectionFilePresent) FConnectionFilePresent = FileExists(AppProgramFolder + "\\connection.properties");
@@ -450,9 +474,8 @@ void TfrmServiceStatus::TimerTimer(TObject*) {
   } catch (const std::exception& e) {
     lblNow->SetCaption(e.what());
   }
-  delete FScratchList;
-  FScratchList = nullptr;
-  Timer->SetEnabled(true);
+  --FTickDepth;
+  if (!FClosing) Timer->SetEnabled(true);
 }
 
 // --- Status display --------------------------------------------------------
@@ -486,14 +509,10 @@ void TfrmServiceStatus::ReadMenuPolicy() { om::ReadMenuPolicy(AppProgramFolder, 
 void TfrmServiceStatus::UpdateStatusHint() {
   actExit->SetEnabled(!FConsoleProcess->Waiting());
   uint8_t cur = RefreshServiceState();
-  if (FComposer.SettingsRefreshDue && cur != ssNotReachable && cur != ssConnecting) {
-    if (!FMenuPermission) CheckProfilingUser();
-    mnuNotifyonSuccess->Checked = FComms->GetBooleanSetting("runner.displaysuccess", true, true);
-    mnuNotifyonWarnings->Checked = FComms->GetBooleanSetting("runner.displaywarning", true, true);
-    mnuNotifyonFailure->Checked = FComms->GetBooleanSetting("runner.displayfailure", true, false);
-    CheckClientVersion();
-    FComposer.SettingsRefreshDue = false;
-  }
+  // A tick that runs while the profiling dialog of another one is open leaves
+  // the refresh to that one.
+  if (FComposer.SettingsRefreshDue && cur != ssNotReachable && cur != ssConnecting && !FRefreshingSettings)
+    RefreshSettings();
   TNotificationCopy n = GetNotification();
   if (auto balloon = NotificationBalloon(n, FLastNotificationStamp))
     QueueNotification(FBrandLongName, n.Text, balloon->Kind, balloon->Seconds);
@@ -513,9 +532,31 @@ void TfrmServiceStatus::UpdateStatusHint() {
   TStatusView view = ComposeStatus(FComposer, in);
   FDayOfWeek = FComposer.DayOfWeek;
   ApplyView(view);
-  if (view.AskEmptySelection && !IsGuiInForeground(*this) && Confirm(Text("RUNNER_Backup_Empty")))
-    LaunchJavaGui("", true);
+  if (view.AskEmptySelection && !IsGuiInForeground(*this)) {
+    bool yes;
+    {
+      TDialogScope dialog(*this);
+      yes = Confirm(Text("RUNNER_Backup_Empty"));
+    }
+    if (yes) LaunchJavaGui("", true);
+  }
   actLMain->UpdateActions();
+}
+
+void TfrmServiceStatus::RefreshSettings() {
+  FRefreshingSettings = true;
+  try {
+    if (!FMenuPermission) CheckProfilingUser();
+    mnuNotifyonSuccess->Checked = FComms->GetBooleanSetting("runner.displaysuccess", true, true);
+    mnuNotifyonWarnings->Checked = FComms->GetBooleanSetting("runner.displaywarning", true, true);
+    mnuNotifyonFailure->Checked = FComms->GetBooleanSetting("runner.displayfailure", true, false);
+    CheckClientVersion();
+    FComposer.SettingsRefreshDue = false;
+  } catch (...) {
+    FRefreshingSettings = false;
+    throw;
+  }
+  FRefreshingSettings = false;
 }
 
 void TfrmServiceStatus::ApplyView(const TStatusView& v) {
@@ -586,6 +627,16 @@ void TfrmServiceStatus::WndProc(TMessage& Message) {
     case kControlMessage:
       HandleControlMessage(*this, Message.WParam, Message.LParam);
       return;
+    case WM_COPYDATA:
+      Message.Result = HandleCopyDataMessage(*this, reinterpret_cast<const void*>(Message.LParam)) ? TRUE : FALSE;
+      return;
+    case WM_SIZE:
+      TForm::WndProc(Message);
+      // The gauge is anchored left and right.
+      if (Gauge && Message.WParam != SIZE_MINIMIZED)
+        Gauge->SetBounds(kGaugeLeft, Gauge->Top(), LOWORD(Message.LParam) - kGaugeLeft - kGaugeRightMargin,
+                         Gauge->Height());
+      return;
     case WM_CLOSE:
       if (HandleCloseMessage(*this, Message.LParam)) return;
       break;
@@ -622,38 +673,48 @@ DWORD ModuleFileNameThroughPsapi(void* process, void* module, char* buffer, DWOR
   return CallLoadedPsapiFunction(static_cast<HANDLE>(process), static_cast<HMODULE>(module), buffer, size);
 }
 
-// Start-up and shut-down of the support library's units, in the order the
-// program's units depend on them.
-void StartSupportUnits() {
-  InitializeStringsUnit();
-  InitializeUnicodeUnit();
-  InitializeCharStepUnit();
-  InitializeTextDrawingUnit();
-  InitializeSysInfoUnit();
-  InitializeRegistryTimeZonesUnit();
-}
+// The units the program runs on, in the order they start: the support
+// library's, the hash library's (before the program's own), the message
+// resources. Units without a shut-down of their own have none here.
+struct TProgramUnit {
+  void (*Startup)();
+  void (*Shutdown)();
+};
+const TProgramUnit kProgramUnits[] = {
+    {InitializeStringsUnit, FinalizeStringsUnit},
+    {InitializeUnicodeUnit, FinalizeUnicodeUnit},
+    {InitializeCharStepUnit, nullptr},
+    {InitializeTextDrawingUnit, nullptr},
+    {InitializeSysInfoUnit, FinalizeSysInfoUnit},
+    {InitializeRegistryTimeZonesUnit, FinalizeRegistryTimeZonesUnit},
+    {HashLibraryStartup, HashLibraryShutdown},
+    {InitResources, FreeResources},
+};
 
-void StopSupportUnits() {
-  FinalizeRegistryTimeZonesUnit();
-  FinalizeSysInfoUnit();
-  FinalizeUnicodeUnit();
-  FinalizeStringsUnit();
-}
+// The units that started end, in the reverse order, when it goes (also when
+// the program body raises).
+struct TProgramUnitsScope {
+  size_t Started = 0;
+  ~TProgramUnitsScope() {
+    while (Started > 0) {
+      const TProgramUnit& unit = kProgramUnits[--Started];
+      if (unit.Shutdown) unit.Shutdown();
+    }
+  }
+};
 
 }  // namespace
 
 int RunTrayProgram() {
-  StartSupportUnits();
+  TProgramUnitsScope units;
+  for (const TProgramUnit& unit : kProgramUnits) {
+    unit.Startup();
+    ++units.Started;
+  }
   SetModuleFileNameExRoutine(&ModuleFileNameThroughPsapi);
   SetPhysicalMemoryQuery(&physicalMemoryTotal);
-  HashLibraryStartup();
-  InitResources();
   HandleStartupSwitches();
-  if (SkipInterface) {
-    FreeResources();
-    StopSupportUnits();
-    return static_cast<int>(StartupExitCode);
-  }
+  if (SkipInterface) return static_cast<int>(StartupExitCode);
   Application()->SetTitle("Backup Client");
   Application()->ShowMainForm = false;
   auto* form = new TfrmServiceStatus(Application());
@@ -662,8 +723,6 @@ int RunTrayProgram() {
   Application()->Run();
   FreeApplication();
   FreeStatusLock();
-  FreeResources();
-  StopSupportUnits();
   return static_cast<int>(StartupExitCode);
 }
 

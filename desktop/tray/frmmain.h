@@ -44,7 +44,7 @@ public:
   TMenuItem* menOpen;
   TMenuItem* About1;
   TMenuItem* N1;
-  TGauge* Gauge;
+  TGauge* Gauge = nullptr;
   TImageList* imglBackingUp;
   TImageList* imglBackingUpOld;
   TImageList* imglMain;
@@ -156,18 +156,40 @@ protected:
   void WndProc(TMessage& Message) override;
 
 private:
+  // A dialog shown from the tick lets the tick go on while it is open: status,
+  // hand-over files and control messages do not wait for the user.
+  class TDialogScope {
+  public:
+    explicit TDialogScope(TfrmServiceStatus& form);
+    ~TDialogScope();
+
+  private:
+    TfrmServiceStatus& FForm;
+    bool FResume;
+  };
   void FormCloseHandler(TObject* Sender, TCloseAction& Action);
-  void ListBackupCopies();
+  void ListBackupCopies(TStringList& list);
   void TerminateStateThread();
+  // Stops the state thread and waits for its end.
+  void StopStateThread();
   std::string ProgramPath() const;
   void ApplyView(const TStatusView& view);
   void ToggleSetting(TMenuItem* item, const std::string& key);
-  void StateThreadEnded(TObject* Sender);
+  void RefreshSettings();
+  // Serves the window messages while a request waits for the agent.
+  void ServeMessagesWhileWaiting();
 
   TClientComms* FComms = nullptr;
   std::string FBrandLongName;
   bool FClosing = false;
   TServiceStateThread* FStateThread = nullptr;
+  // FormCreate has run to its end; ticks before that do nothing.
+  bool FCreated = false;
+  // Ticks running (more than one while a dialog of the tick is open).
+  int FTickDepth = 0;
+  bool FRefreshingSettings = false;
+  // When this program started: older hand-over files are not acted on.
+  int64_t FStartTime = 0;
   TSched* FSchedule = nullptr;
   bool FMenuOptionsAllowed = false;
   bool FCancelAllowed = false;
@@ -175,7 +197,6 @@ private:
   int FDayOfWeek = 0;
   uint8_t FPreviousState = ssConnecting;
   bool FNoBackupCopiesAtStart = true;
-  TStringList* FScratchList = nullptr;
   std::string FPendingBalloonTitle;
   std::string FPendingBalloonText;
   int FPendingBalloonKind = 0;

@@ -6,6 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
+#ifdef _WIN32
+#include "platform/win32.h"
+#endif
+
 #include "framework/exceptions.h"
 #include "framework/stringlist.h"
 #include "framework/streams.h"
@@ -72,6 +76,20 @@ bool TakeParamsFile(const std::string& path, std::string& text) {
 
 bool HandOverRequestsClose(const std::string& text) { return text.find("-close") != std::string::npos; }
 
+int64_t FileWriteTime(const std::string& path) {
+#ifdef _WIN32
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                              data.ftLastWriteTime.dwLowDateTime);
+#else
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0) return 0;
+  constexpr int64_t kUnixEpoch = 116444736000000000LL;  // 1970-01-01 in 100 ns units since 1601
+  return kUnixEpoch + static_cast<int64_t>(st.st_mtim.tv_sec) * 10000000 + st.st_mtim.tv_nsec / 100;
+#endif
+}
+
 size_t SkipProgramName(const std::string& commandLine, bool (*isLeadByte)(unsigned char)) {
   const size_t n = commandLine.size();
   auto at = [&](size_t i) -> unsigned char { return i < n ? static_cast<unsigned char>(commandLine[i]) : 0; };
@@ -108,9 +126,13 @@ size_t SkipProgramName(const std::string& commandLine, bool (*isLeadByte)(unsign
 
 namespace om {
 
-bool ProcessHandOverFile(TTrayHost& host, const std::string& path) {
+bool ProcessHandOverFile(TTrayHost& host, const std::string& path, int64_t notBefore) {
   if (!PathExists(path)) return false;
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (notBefore != 0 && FileWriteTime(path) < notBefore) {
+    DeleteExisting(path);
+    return true;
+  }
   std::string text;
   if (!TakeParamsFile(path, text)) return false;
   if (HandOverRequestsClose(text)) {

@@ -11,6 +11,7 @@
 // Portable: no windows.h. Paths here are Windows paths ('\\' separators).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace om {
@@ -42,6 +43,10 @@ bool TakeParamsFile(const std::string& path, std::string& text);
 // The hand-over text asks the tray monitor to end ("-close", exact case).
 bool HandOverRequestsClose(const std::string& text);
 
+// When the file at path was last written, in 100 ns units since 1601-01-01
+// (UTC); 0 when it cannot be told.
+int64_t FileWriteTime(const std::string& path);
+
 // Position in commandLine right after the program name: skips leading
 // characters with codes 1..32 and pairs of double quotes, then one argument
 // (characters above 32; a double quote opens a section, blanks included, that
@@ -59,8 +64,10 @@ struct TTrayHost;
 // waits 100 ms (lets the writer finish), takes its text and deletes it; a text
 // with "-close" quits the program, any other goes to HandleCommandWords and,
 // when that asks for it, to LaunchJavaGui as extra text without the program's
-// own arguments. Returns true when a file was taken. Errors propagate to the
-// tick, which shows them in the status label.
-bool ProcessHandOverFile(TTrayHost& host, const std::string& path);
+// own arguments. A file written before notBefore (the running program's start,
+// in FileWriteTime's units; 0: no such test) was meant for an instance that is
+// gone: it is deleted and not acted on. Returns true when a file was taken.
+// Errors propagate to the tick, which shows them in the status label.
+bool ProcessHandOverFile(TTrayHost& host, const std::string& path, int64_t notBefore = 0);
 
 }  // namespace om

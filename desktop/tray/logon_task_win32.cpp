@@ -31,12 +31,6 @@ std::u16string AnsiToWide(const std::string& s) {
   return w;
 }
 
-std::string ProgramFolderNoDelimiter() {
-  std::string folder = ProgramFolder();
-  if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
-  return folder;
-}
-
 }  // namespace
 
 std::u16string ExpandEnvironmentW(const std::u16string& text) {
@@ -47,12 +41,12 @@ std::u16string ExpandEnvironmentW(const std::u16string& text) {
 }
 
 uint32_t RunSchTasks(const std::string& parameters) {
-  return ShellExecuteAndWait(ProgramFolderNoDelimiter(), "schtasks.exe", parameters, nullptr, SW_HIDE, nullptr);
+  return ShellExecuteAndWait(ProgramFolder(), "schtasks.exe", parameters, nullptr, SW_HIDE, nullptr);
 }
 
 uint32_t CreateScheduledTask(const std::vector<std::string>& args) {
   if (!WindowsVistaOrLater()) return 0;
-  const std::string folder = ProgramFolderNoDelimiter();
+  const std::string folder = ProgramFolder();
   const std::string userArg = ParamStr(args, 2);
   const std::u16string user = userArg.empty() ? ExpandEnvironmentW(u"%UserName%") : AnsiToWide(userArg);
   const std::u16string text = BuildTaskDefinition(AnsiToWide(folder), AnsiToWide(ExtractFileName(ProgramFileName())),

@@ -23,8 +23,8 @@ const char* const kLanguageCodes[122] = {
     "",   "",   "om", "ti", "gn", "",   "la", "so", "",   "",
 };
 
-std::string RunnerBaseName() { return ProgramFolder() + "resource.properties"; }
-std::string BrandBaseName() { return ProgramFolder() + "brand" + kPathDelim + "brand.properties"; }
+std::string RunnerBaseName() { return ProgramFolder() + kPathDelim + "resource.properties"; }
+std::string BrandBaseName() { return ProgramFolder() + kPathDelim + "brand" + kPathDelim + "brand.properties"; }
 
 std::unique_ptr<TRunnerResourceFile> gRunner;
 std::unique_ptr<TRunnerResourceFile> gBrand;
@@ -195,7 +195,7 @@ TRunnerResourceFile::TRunnerResourceFile(const std::string& fileName) : TResourc
 
 std::string TRunnerResourceFile::LanguageCode(uint16_t langId) {
   try {
-    std::string path = ProgramFolder() + "ombackup.properties";
+    std::string path = ProgramFolder() + kPathDelim + "ombackup.properties";
     if (FileExists(path)) {
       TStringList lines;
       lines.LoadFromFile(path);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "framework/strutils.h"
+#include "platform/win32_owners.h"
 #include "tray/tray_platform.h"
 
 namespace om {
@@ -32,16 +33,15 @@ void FindFiles(const std::string& folderIn, const std::string& mask, bool recurs
   std::string base = baseIn.empty() ? folder : baseIn;
   std::string prefix = folder.size() > base.size() ? folder.substr(base.size()) : std::string();
   WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((folder + mask).c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return;
+  UniqueFind find(FindFirstFileA((folder + mask).c_str(), &fd));
+  if (!find) return;
   do {
     if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
       list.Add(prefix + fd.cFileName);
     } else if (recurse && !IsDotEntry(fd.cFileName)) {
       FindFiles(folder + fd.cFileName + "\\", mask, true, list, base);
     }
-  } while (FindNextFileA(h, &fd));
-  FindClose(h);
+  } while (FindNextFileA(find.get(), &fd));
 }
 
 std::string ExtractProgramPath(const std::string& commandLine) {
@@ -76,8 +76,8 @@ void ListSubfolders(TStringList& list, const std::string& folderIn, const std::s
   std::string folder = folderIn.empty() ? folderIn : IncludeTrailingPathDelimiter(folderIn);
   list.Clear();
   WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((folder + "*.*").c_str(), &fd);
-  if (h != INVALID_HANDLE_VALUE) {
+  UniqueFind find(FindFirstFileA((folder + "*.*").c_str(), &fd));
+  if (find) {
     do {
       if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || IsDotEntry(fd.cFileName)) continue;
       std::string name = fd.cFileName;
@@ -87,8 +87,7 @@ void ListSubfolders(TStringList& list, const std::string& folderIn, const std::s
         match = caseSensitive ? head == prefix : SameText(head, prefix);
       }
       if (match) list.Add(name);
-    } while (FindNextFileA(h, &fd));
-    FindClose(h);
+    } while (FindNextFileA(find.get(), &fd));
   }
   if (sort) list.SetSorted(true);
 }
@@ -116,14 +115,14 @@ uint32_t ShellExecuteAndWait(const std::string& folder, const std::string& file,
   info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
   info.nShow = show;
   if (!ShellExecuteExA(&info)) RaiseLastOSError();
-  if (!info.hProcess) return 0;
-  while (WaitForSingleObject(info.hProcess, 500) == WAIT_TIMEOUT) {
+  const UniqueHandle process(info.hProcess);
+  if (!process) return 0;
+  while (WaitForSingleObject(process.get(), 500) == WAIT_TIMEOUT) {
     if (ShuttingDown) break;
     if (onWait) onWait();
   }
   DWORD code;
-  if (!GetExitCodeProcess(info.hProcess, &code)) code = 1;
-  CloseHandle(info.hProcess);
+  if (!GetExitCodeProcess(process.get(), &code)) code = 1;
   return code;
 }
 

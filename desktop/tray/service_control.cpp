@@ -34,18 +34,6 @@ std::string ComposeMessage(const std::string& message, uint32_t code, bool agent
   return Format("%s [%d: %s]", message.c_str(), static_cast<int>(code), text.c_str());
 }
 
-class TServiceHandle {
-public:
-  explicit TServiceHandle(SC_HANDLE h) : FHandle(h) {}
-  ~TServiceHandle() {
-    if (FHandle) CloseServiceHandle(FHandle);
-  }
-  SC_HANDLE Get() const { return FHandle; }
-
-private:
-  SC_HANDLE FHandle;
-};
-
 }  // namespace
 
 EOmServiceControlError::EOmServiceControlError(const std::string& message)
@@ -54,14 +42,12 @@ EOmServiceControlError::EOmServiceControlError(const std::string& message)
 EOmServiceControlError::EOmServiceControlError(const std::string& message, uint32_t code, bool agentExitCode)
     : Exception(ComposeMessage(message, code, agentExitCode)), FCode(code) {}
 
-TOmServiceControl::TOmServiceControl() {
-  FManager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE);
+TOmServiceControl::TOmServiceControl()
+    : FManager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT | SC_MANAGER_ENUMERATE_SERVICE)) {
   if (!FManager) throw EOmServiceControlError("Service Control Manager initialization failed", GetLastError());
 }
 
-TOmServiceControl::~TOmServiceControl() {
-  if (FManager) CloseServiceHandle(FManager);
-}
+TOmServiceControl::~TOmServiceControl() = default;
 
 void TOmServiceControl::FindServicesByImage(const std::string& fileName, TStringList& list) {
   DWORD records = 1024;
@@ -69,19 +55,20 @@ void TOmServiceControl::FindServicesByImage(const std::string& fileName, TString
   for (;;) {
     std::vector<ENUM_SERVICE_STATUSA> buf(records);
     DWORD needed = 0, count = 0;
-    if (!EnumServicesStatusA(FManager, SERVICE_WIN32, SERVICE_STATE_ALL, buf.data(),
+    if (!EnumServicesStatusA(FManager.get(), SERVICE_WIN32, SERVICE_STATE_ALL, buf.data(),
                              static_cast<DWORD>(buf.size() * sizeof(ENUM_SERVICE_STATUSA)), &needed, &count,
                              &resume)) {
       DWORD code = GetLastError();
       if (code != ERROR_MORE_DATA) throw EOmServiceControlError("Error enumerating services", code);
     }
     for (DWORD i = 0; i < count; ++i) {
-      TServiceHandle service(OpenServiceA(FManager, buf[i].lpServiceName, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
-      if (!service.Get()) continue;
+      UniqueServiceHandle service(
+          OpenServiceA(FManager.get(), buf[i].lpServiceName, SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
+      if (!service) continue;
       // A service being removed meanwhile is skipped like one that cannot be opened.
       std::string program;
       try {
-        program = QueryServiceProgram(service.Get());
+        program = QueryServiceProgram(service.get());
       } catch (const EOSError&) {
         continue;
       }
@@ -92,8 +79,8 @@ void TOmServiceControl::FindServicesByImage(const std::string& fileName, TString
   }
 }
 
-SC_HANDLE TOmServiceControl::OpenBackupService(const std::string& name, DWORD access) {
-  SC_HANDLE h = OpenServiceA(FManager, name.c_str(), access | SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS);
+UniqueServiceHandle TOmServiceControl::OpenBackupService(const std::string& name, DWORD access) {
+  UniqueServiceHandle h(OpenServiceA(FManager.get(), name.c_str(), access | SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS));
   if (h) return h;
   DWORD code = GetLastError();
   if (code == ERROR_SERVICE_DOES_NOT_EXIST)
@@ -120,16 +107,16 @@ void TOmServiceControl::ChangeState(const std::string& name, bool start) {
   const DWORD pending = start ? SERVICE_START_PENDING : SERVICE_STOP_PENDING;
   const DWORD target = start ? SERVICE_RUNNING : SERVICE_STOPPED;
   const char* failure = start ? "Error starting backup service" : "Error stoping backup service";
-  TServiceHandle service(OpenBackupService(name, start ? SERVICE_START : SERVICE_STOP));
+  UniqueServiceHandle service = OpenBackupService(name, start ? SERVICE_START : SERVICE_STOP);
 
   SERVICE_STATUS st{};
   bool ok;
   DWORD queryError = 0;
   if (start) {
-    if (!StartServiceA(service.Get(), 0, nullptr)) RaiseOSError(GetLastError());
-    ok = QueryServiceStatus(service.Get(), &st) != 0;
+    if (!StartServiceA(service.get(), 0, nullptr)) RaiseOSError(GetLastError());
+    ok = QueryServiceStatus(service.get(), &st) != 0;
   } else {
-    if (!ControlService(service.Get(), SERVICE_CONTROL_STOP, &st)) RaiseOSError(GetLastError());
+    if (!ControlService(service.get(), SERVICE_CONTROL_STOP, &st)) RaiseOSError(GetLastError());
     ok = true;
   }
   if (!ok) queryError = GetLastError();
@@ -147,7 +134,7 @@ void TOmServiceControl::ChangeState(const std::string& name, bool start) {
     }
     // A hint of 0 reads again soon, without spinning on the manager.
     Sleep(std::min<uint32_t>(std::max<uint32_t>(st.dwWaitHint, 50), bound - elapsed));
-    ok = QueryServiceStatus(service.Get(), &st) != 0;
+    ok = QueryServiceStatus(service.get(), &st) != 0;
     if (!ok) queryError = GetLastError();
   }
   if (ok && st.dwCurrentState == target) return;

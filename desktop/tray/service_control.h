@@ -9,6 +9,7 @@
 #include "framework/object.h"
 #include "framework/stringlist.h"
 #include "platform/win32.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 
@@ -49,8 +50,7 @@ public:
   // Adds "name=program path" for every Win32 service whose program file name
   // equals fileName (without regard to case).
   void FindServicesByImage(const std::string& fileName, TStringList& list);
-  // The caller closes the handle (CloseServiceHandle).
-  SC_HANDLE OpenBackupService(const std::string& name, DWORD access);
+  UniqueServiceHandle OpenBackupService(const std::string& name, DWORD access);
   std::string QueryServiceProgram(SC_HANDLE service);
   void StartBackupService(const std::string& name);
   void StopBackupService(const std::string& name);
@@ -63,7 +63,7 @@ private:
   // Sends the start (start true) or stop request and waits out the pending state.
   void ChangeState(const std::string& name, bool start);
 
-  SC_HANDLE FManager = nullptr;
+  UniqueServiceHandle FManager;
 };
 
 }  // namespace om

@@ -1,5 +1,6 @@
 #include "tray/service_state.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "tray/client_comms.h"
@@ -152,10 +153,7 @@ TServiceStatePoller::TServiceStatePoller(std::unique_ptr<TAgentSocket> socket)
 }
 
 int TServiceStatePoller::GetServicePort() {
-  std::string program = ProgramFileName();
-  std::string folder = ExtractFilePath(program);
-  if (!folder.empty()) folder.pop_back();
-  return ReadAgentServicePort(folder, "ombackup.properties", program);
+  return ReadAgentServicePort(ProgramFolder(), "ombackup.properties", ProgramFileName());
 }
 
 void TServiceStatePoller::DisconnectQuietly() {
@@ -241,13 +239,31 @@ namespace om {
 
 unsigned TServiceStateThread::RoundPauseMs = 1000;
 
-TServiceStateThread::TServiceStateThread(bool createSuspended, std::unique_ptr<TAgentSocket> socket)
-    : FPoller(new TServiceStatePoller(std::move(socket))) {
-  FreeOnTerminate = true;
-  if (!createSuspended) Start();
+namespace {
+std::atomic<int> gStateThreads{0};
 }
 
-TServiceStateThread::~TServiceStateThread() { delete FPoller; }
+int TServiceStateThread::InstanceCount() { return gStateThreads.load(); }
+
+TServiceStateThread::TServiceStateThread(std::unique_ptr<TAgentSocket> socket)
+    : FPoller(new TServiceStatePoller(std::move(socket))) {
+  ++gStateThreads;
+  FPoller->Client().OnWait = [this] {
+    if (Terminated()) throw EAgentWaitCancelled("The state thread is stopping.");
+  };
+  Start();
+}
+
+TServiceStateThread::~TServiceStateThread() {
+  Stop();
+  delete FPoller;
+  --gStateThreads;
+}
+
+void TServiceStateThread::Stop() {
+  Terminate();
+  if (!Finished()) WaitFor();
+}
 
 void TServiceStateThread::Execute() {
   while (!Terminated()) {

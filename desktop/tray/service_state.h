@@ -110,16 +110,22 @@ private:
 
 namespace om {
 
-// Polls the agent once a second until told to terminate; frees itself at the end.
+// Polls the agent once a second until told to terminate. Its owner stops it
+// (Stop) before the owner goes; a wait for the agent ends soon after the
+// thread is told to terminate.
 class TServiceStateThread : public TThread {
 public:
-  // Starts at once unless createSuspended.
-  explicit TServiceStateThread(bool createSuspended = false,
-                               std::unique_ptr<TAgentSocket> socket = NewAgentSocket());
+  // Starts at once.
+  explicit TServiceStateThread(std::unique_ptr<TAgentSocket> socket = NewAgentSocket());
   ~TServiceStateThread() override;
+
+  // Tells the thread to terminate and waits for its end.
+  void Stop();
 
   // Pause between rounds (tests shorten it).
   static unsigned RoundPauseMs;
+  // Threads of this class not yet destroyed.
+  static int InstanceCount();
 
 protected:
   void Execute() override;

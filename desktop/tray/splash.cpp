@@ -4,7 +4,8 @@
 
 #include "framework/canvas.h"
 #include "gif/gif_picture_win32.h"
-#include "tray/resources.h"
+#include "platform/win32_owners.h"
+#include "tray/tray_platform.h"
 #include "tray/tray_seams.h"
 
 namespace om {
@@ -22,14 +23,6 @@ bool ParseColor(std::string text, long& value) {
   const bool hex = text[0] == '$';
   value = std::strtol(text.c_str() + (hex ? 1 : 0), &end, hex ? 16 : 0);
   return end && *end == '\0' && end != text.c_str() + (hex ? 1 : 0);
-}
-
-std::string ProgramFolder() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string s(path, n);
-  size_t slash = s.find_last_of("\\/");
-  return slash == std::string::npos ? std::string() : s.substr(0, slash);
 }
 
 TSplashForm* gSplash = nullptr;  // only one at a time
@@ -73,7 +66,9 @@ void TSplashForm::FormCreate() {
 
 void TSplashForm::ApplyTextColor() {
   long value = 0;
-  if (ParseColor(GetResourceString("SplashTextColor"), value)) {
+  char resource[64] = {};
+  const int length = LoadStringA(GetModuleHandleA(nullptr), SplashTextColor, resource, sizeof resource);
+  if (length > 0 && ParseColor(std::string(resource, static_cast<size_t>(length)), value)) {
     TitleLabel.Color = lblVersion.Color = COLORREF(value);
     return;
   }
@@ -173,15 +168,13 @@ void TSplashForm::Paint(HDC dc) {
   SetBkMode(dc, TRANSPARENT);
   for (const TSplashLabel* label : {&TitleLabel, &lblVersion}) {
     if (label->Caption.empty()) continue;
-    HFONT font = CreateFontA(-label->FontHeight, 0, 0, 0, label->Bold ? FW_BOLD : FW_NORMAL, 0, 0, 0,
-                             DEFAULT_CHARSET, 0, 0, 0, 0, "Arial");
-    HGDIOBJ old = SelectObject(dc, font);
+    const UniqueFont font(CreateFontA(-label->FontHeight, 0, 0, 0, label->Bold ? FW_BOLD : FW_NORMAL, 0, 0, 0,
+                                      DEFAULT_CHARSET, 0, 0, 0, 0, "Arial"));
+    const SelectedObject selected(dc, font.get());
     SetTextColor(dc, label->Color);
     RECT r{pr.left + label->Left, pr.top + label->Top, pr.left + label->Left + label->Width,
            pr.top + label->Top + label->FontHeight + 4};
     DrawTextA(dc, label->Caption.c_str(), -1, &r, DT_CENTER | DT_SINGLELINE | DT_NOPREFIX);
-    SelectObject(dc, old);
-    DeleteObject(font);
   }
 }
 

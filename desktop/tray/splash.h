@@ -8,6 +8,7 @@
 #include "framework/forms.h"
 #include "framework/timer.h"
 #include "gif/gif_image.h"
+#include "tray/splash_resource.h"
 
 namespace om {
 

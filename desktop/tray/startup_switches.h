@@ -124,6 +124,14 @@ void HandleStartupSwitches(const std::string& commandLine);
 // WM_USER + 1 to the form: 18 quits, 515 takes the command text from the atom
 // wparam (0: empty text). Errors go to ShowStatusError.
 void HandleControlMessage(TTrayHost& host, uintptr_t wparam, intptr_t lparam);
+// Longest command text a global atom carries; a later start hands a longer one
+// over as WM_COPYDATA (dwData 515, the text's bytes without a terminating zero).
+constexpr size_t kMaxAtomText = 255;
+// WM_COPYDATA to the form (copyData: the COPYDATASTRUCT): a command text as
+// from the atom message. False for data of another kind.
+bool HandleCopyDataMessage(TTrayHost& host, const void* copyData);
+// When this process started, in the units of FileWriteTime (handover.h).
+int64_t ProcessStartTime();
 // WM_CLOSE to the form: LParam 1 terminates the application at once and
 // returns true; otherwise false (the form's standard close, which hides it).
 bool HandleCloseMessage(TTrayHost& host, intptr_t lparam);

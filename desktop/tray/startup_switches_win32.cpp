@@ -5,6 +5,7 @@
 #include "tray/startup_switches.h"
 
 #include "framework/exceptions.h"
+#include "platform/win32_owners.h"
 #include "tray/handover.h"
 #include "tray/logon_task.h"
 #include "tray/routines.h"
@@ -30,13 +31,6 @@ DWORD PsapiModuleFileName(HANDLE process, char* buffer, DWORD size) {
   return bound ? bound(process, nullptr, buffer, size) : 0;
 }
 
-// Folder of a path without its trailing separator.
-std::string FolderOf(const std::string& path) {
-  std::string folder = ExtractFilePath(path);
-  if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
-  return folder;
-}
-
 BOOL CALLBACK EnumProc(HWND window, LPARAM param) {
   return FindAppWindowProc(window, *reinterpret_cast<TFindAppWindowRecord*>(param)) ? TRUE : FALSE;
 }
@@ -53,18 +47,17 @@ void SendQuit(HWND window) {
 void SetModuleFileNameExRoutine(TModuleFileNameExA routine) { gModuleFileNameEx = routine; }
 
 std::string GetProcessImagePath(uint32_t processId) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+  const UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
   if (!process) return std::string();
   char buffer[MAX_PATH + 1] = {};
-  DWORD n = PsapiModuleFileName(process, buffer, MAX_PATH);
-  CloseHandle(process);
+  DWORD n = PsapiModuleFileName(process.get(), buffer, MAX_PATH);
   if (n > MAX_PATH) n = MAX_PATH;
   return std::string(buffer, n);
 }
 
 int FindAppWindowProc(void* windowPtr, TFindAppWindowRecord& record) {
   HWND window = static_cast<HWND>(windowPtr);
-  AppProgramFolder = FolderOf(ProgramFileName());
+  AppProgramFolder = ExtractFileDir(ProgramFileName());
   char cls[257] = {};
   int len = GetClassNameA(window, cls, 256);
   if (len <= 0 || !WindowClassMatches(std::string(cls, static_cast<size_t>(len)), record.ClassName)) return TRUE;
@@ -73,7 +66,7 @@ int FindAppWindowProc(void* windowPtr, TFindAppWindowRecord& record) {
   bool accept = record.ProcessId != 0 && record.ProcessId == pid;
   if (!accept) {
     std::string image = GetProcessImagePath(pid);
-    accept = AcceptWindowProcessFolder(image.empty() ? std::string() : FolderOf(image), AppProgramFolder,
+    accept = AcceptWindowProcessFolder(image.empty() ? std::string() : ExtractFileDir(image), AppProgramFolder,
                                        [](const std::string& p) { return FileExists(p); });
   }
   if (accept) {
@@ -119,8 +112,13 @@ void HandleStartupSwitches(const std::string& commandLine) {
     case TStartupAction::HandOver: {
       SetForegroundWindow(instance);
       std::string tail = commandLine.substr(SkipProgramName(commandLine));
-      ATOM atom = GlobalAddAtomA(tail.c_str());
-      SendMessageA(instance, kControlMessage, atom, kControlCommandText);
+      if (tail.size() <= kMaxAtomText) {
+        ATOM atom = GlobalAddAtomA(tail.c_str());
+        SendMessageA(instance, kControlMessage, atom, kControlCommandText);
+      } else {
+        COPYDATASTRUCT data{static_cast<ULONG_PTR>(kControlCommandText), static_cast<DWORD>(tail.size()), &tail[0]};
+        SendMessageA(instance, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
+      }
       return;
     }
     case TStartupAction::CloseInstance: {
@@ -143,23 +141,48 @@ void HandleStartupSwitches(const std::string& commandLine) {
   }
 }
 
-void HandleControlMessage(TTrayHost& host, uintptr_t wparam, intptr_t lparam) {
+namespace {
+
+void HandleCommandText(TTrayHost& host, const std::string& text) {
   try {
-    if (lparam == kControlQuit) {
-      host.QuitProgram();
-    } else if (lparam == kControlCommandText) {
-      std::string text;
-      if (wparam != 0) {
-        char buffer[MAX_PATH + 1] = {};
-        UINT n = GlobalGetAtomNameA(static_cast<ATOM>(wparam & 0xFFFF), buffer, MAX_PATH);
-        text.assign(buffer, n);
-        GlobalDeleteAtom(static_cast<ATOM>(wparam & 0xFFFF));
-      }
-      if (host.HandleCommandWords(text)) host.LaunchJavaGui(text, true);
-    }
+    if (host.HandleCommandWords(text)) host.LaunchJavaGui(text, true);
   } catch (const std::exception& e) {
     if (e.what() && *e.what()) host.ShowStatusError(e.what());
   }
+}
+
+}  // namespace
+
+void HandleControlMessage(TTrayHost& host, uintptr_t wparam, intptr_t lparam) {
+  if (lparam == kControlQuit) {
+    try {
+      host.QuitProgram();
+    } catch (const std::exception& e) {
+      if (e.what() && *e.what()) host.ShowStatusError(e.what());
+    }
+  } else if (lparam == kControlCommandText) {
+    std::string text;
+    if (wparam != 0) {
+      char buffer[MAX_PATH + 1] = {};
+      UINT n = GlobalGetAtomNameA(static_cast<ATOM>(wparam & 0xFFFF), buffer, MAX_PATH);
+      text.assign(buffer, n);
+      GlobalDeleteAtom(static_cast<ATOM>(wparam & 0xFFFF));
+    }
+    HandleCommandText(host, text);
+  }
+}
+
+bool HandleCopyDataMessage(TTrayHost& host, const void* copyData) {
+  const auto* data = static_cast<const COPYDATASTRUCT*>(copyData);
+  if (!data || data->dwData != static_cast<ULONG_PTR>(kControlCommandText)) return false;
+  HandleCommandText(host, std::string(static_cast<const char*>(data->lpData), data->lpData ? data->cbData : 0));
+  return true;
+}
+
+int64_t ProcessStartTime() {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  return static_cast<int64_t>((static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime);
 }
 
 bool HandleCloseMessage(TTrayHost& host, intptr_t lparam) {

@@ -90,7 +90,7 @@ bool DayChanged(int& dayOfWeek, TDateTime now) {
 
 std::string TrayTipText(const std::string& hint) {
   if (hint.size() <= 120) return hint;
-  return hint.substr(0, 126) + "...";
+  return hint.substr(0, kTrayTipLength - 3) + "...";
 }
 
 std::string TrimText(const std::string& s) {

@@ -29,7 +29,10 @@ bool DayChanged(int& dayOfWeek, TDateTime now);
 // --- Tip, notifications ------------------------------------------------------
 
 constexpr char kCrLf[] = "\r\n";
-// Tips of at most 120 characters unchanged, else their first 126 characters and "...".
+// Characters a tray tip holds.
+constexpr size_t kTrayTipLength = 127;
+// Tips of at most 120 characters unchanged, else cut to fit the tip with "..."
+// after them.
 std::string TrayTipText(const std::string& hint);
 std::string TrimText(const std::string& s);
 

@@ -17,7 +17,7 @@ constexpr char kPathDelim = '/';
 
 // Full path of the running program file.
 std::string ProgramFileName();
-// Folder of the running program file with its trailing separator.
+// Folder of the running program file, without a trailing separator.
 std::string ProgramFolder();
 // Tests stand in another program path (empty: the real one again).
 void SetProgramFileNameForTesting(const std::string& path);
@@ -29,6 +29,8 @@ bool DirectoryExists(const std::string& path);
 std::string ExtractFileName(const std::string& path);
 // Text up to and including the last path separator.
 std::string ExtractFilePath(const std::string& path);
+// The same without the trailing separator.
+std::string ExtractFileDir(const std::string& path);
 // The last "." and what follows it, when it comes after the last separator.
 std::string ExtractFileExt(const std::string& path);
 std::string IncludeTrailingPathDelimiter(const std::string& path);

@@ -35,7 +35,7 @@ void SetProgramFileNameForTesting(const std::string& path) {
   gProgramOverride = path;
 }
 
-std::string ProgramFolder() { return ExtractFilePath(ProgramFileName()); }
+std::string ProgramFolder() { return ExtractFileDir(ProgramFileName()); }
 
 uint16_t UserDefaultLangID() {
   int o = gLangOverride.load();
@@ -54,6 +54,12 @@ std::string ExtractFilePath(const std::string& path) {
   size_t i = path.size();
   while (i > 0 && !IsDelim(path[i - 1])) --i;
   return path.substr(0, i);
+}
+
+std::string ExtractFileDir(const std::string& path) {
+  std::string folder = ExtractFilePath(path);
+  if (!folder.empty() && folder.back() != ':') folder.pop_back();
+  return folder;
 }
 
 std::string ExtractFileExt(const std::string& path) {

@@ -1,20 +1,11 @@
 // Windows side of the tray platform layer.
 #include "platform/win32.h"
+#include "platform/win32_owners.h"
 #include "tray/tray_platform.h"
-
-#include <vector>
 
 namespace om {
 
-std::string PlatformProgramFileName() {
-  std::vector<char> buf(MAX_PATH + 1);
-  for (;;) {
-    DWORD n = GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-    if (n == 0) return std::string();
-    if (n < buf.size()) return std::string(buf.data(), n);
-    buf.resize(buf.size() * 2);
-  }
-}
+std::string PlatformProgramFileName() { return moduleFileName(); }
 
 uint16_t PlatformUserDefaultLangID() { return GetUserDefaultLangID(); }
 

@@ -1,4 +1,5 @@
-// Handles, last error, waits, events, threads, critical sections and time.
+// Handles, last error, waits, events, threads (with their priority and
+// background mode), critical sections and time.
 #include <pthread.h>
 #include <sys/syscall.h>
 #include <time.h>
@@ -303,6 +304,23 @@ BOOL WINAPI GetExitCodeThread(HANDLE handle, LPDWORD exitCode) {
   return TRUE;
 }
 
+namespace {
+thread_local bool backgroundMode = false;
+}  // namespace
+
+BOOL WINAPI SetThreadPriority(HANDLE thread, int priority) {
+  if (priority == THREAD_MODE_BACKGROUND_BEGIN || priority == THREAD_MODE_BACKGROUND_END) {
+    if (thread != GetCurrentThread()) return fail(ERROR_INVALID_HANDLE);
+    bool begin = priority == THREAD_MODE_BACKGROUND_BEGIN;
+    if (begin == backgroundMode)
+      return fail(begin ? ERROR_THREAD_MODE_ALREADY_BACKGROUND : ERROR_THREAD_MODE_NOT_BACKGROUND);
+    backgroundMode = begin;
+    return TRUE;
+  }
+  if (priority < -15 || priority > 15) return fail(ERROR_INVALID_PARAMETER);
+  return TRUE;
+}
+
 DWORD WINAPI GetCurrentThreadId(void) { return static_cast<DWORD>(syscall(SYS_gettid)); }
 DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
@@ -337,8 +355,38 @@ static uint64_t monotonicMilliseconds() {
   return static_cast<uint64_t>(ts.tv_sec) * 1000 + static_cast<uint64_t>(ts.tv_nsec) / 1000000;
 }
 
-DWORD WINAPI GetTickCount(void) { return static_cast<DWORD>(monotonicMilliseconds()); }
-ULONGLONG WINAPI GetTickCount64(void) { return monotonicMilliseconds(); }
+// The tick count runs at a rate tests may set (OmStandinClockRate): ticks at the
+// last change of rate, plus the real time since then times the rate.
+namespace {
+struct TickClock {
+  std::mutex lock;
+  uint64_t realAtChange = 0, ticksAtChange = 0;
+  DWORD rate = 1;
+};
+TickClock& tickClock() {
+  static auto* clock = new TickClock;
+  return *clock;
+}
+uint64_t ticksNow(TickClock& clock, uint64_t real) {
+  return clock.ticksAtChange + (real - clock.realAtChange) * clock.rate;
+}
+}  // namespace
+
+ULONGLONG WINAPI GetTickCount64(void) {
+  TickClock& clock = tickClock();
+  std::lock_guard<std::mutex> lock(clock.lock);
+  return ticksNow(clock, monotonicMilliseconds());
+}
+DWORD WINAPI GetTickCount(void) { return static_cast<DWORD>(GetTickCount64()); }
+
+void WINAPI OmStandinClockRate(DWORD rate) {
+  TickClock& clock = tickClock();
+  std::lock_guard<std::mutex> lock(clock.lock);
+  uint64_t real = monotonicMilliseconds();
+  clock.ticksAtChange = ticksNow(clock, real);
+  clock.realAtChange = real;
+  clock.rate = rate ? rate : 1;
+}
 
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) {
   struct timespec ts;

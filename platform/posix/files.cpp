@@ -1,14 +1,10 @@
-// Core file calls: attributes, finds, CreateFile and plain reads and writes.
-#include <dirent.h>
+// Files and folders: CreateFile, plain reads and writes, deletion, folders and moves.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <mutex>
-#include <vector>
 
 #include "../win32.h"
 #include "files_internal.h"
@@ -30,17 +26,6 @@ FileObject::~FileObject() {
   }
 }
 
-DWORD attributesFromStat(const struct stat& st, const std::string& name) {
-  DWORD attributes = 0;
-  if (S_ISDIR(st.st_mode))
-    attributes |= FILE_ATTRIBUTE_DIRECTORY;
-  else
-    attributes |= FILE_ATTRIBUTE_ARCHIVE;
-  if (!(st.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
-  if (!name.empty() && name[0] == '.' && name != "." && name != "..") attributes |= FILE_ATTRIBUTE_HIDDEN;
-  return attributes;
-}
-
 DWORD missingFileError(const std::string& hostPath) {
   size_t slash = hostPath.find_last_of('/');
   if (slash == std::string::npos || slash == 0) return ERROR_FILE_NOT_FOUND;
@@ -50,178 +35,6 @@ DWORD missingFileError(const std::string& hostPath) {
 }
 
 namespace {
-
-std::string leafName(const std::string& hostPath) {
-  size_t slash = hostPath.find_last_of('/');
-  return slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
-}
-
-struct FoundEntry {
-  std::string name;
-  struct stat st;
-  DWORD attributes;
-  DWORD reparseTag = 0;  // host symbolic links are reparse points (include/system_ext.h)
-};
-
-// A search reads its folder as it goes: each FindNextFile reads entries until
-// one matches the wildcard and only then stats it, so a search costs one stat
-// per returned entry and holds no listing. "." and ".." come first, as on
-// NTFS; the rest follow in the folder's own order. Kept hidden, system and
-// archive bits are looked up only in folders marked as holding some.
-class FindObject : public KernelObject {
- public:
-  ~FindObject() override {
-    if (dir) closedir(dir);
-  }
-  bool next(FoundEntry& out);
-
-  bool found(int folder, const char* name, FoundEntry& out);
-
-  std::mutex mutex;
-  DIR* dir = nullptr;
-  std::string folder;  // with a trailing "/"
-  std::string pattern;
-  bool keptAttributes = false;
-  int dotsLeft = 2;  // "." and ".." still to offer; none in a root folder
-};
-
-bool statEntry(int folder, const char* name, struct stat& st) {
-  return fstatat(folder, name, &st, 0) == 0 || fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
-bool FindObject::found(int folderFd, const char* name, FoundEntry& out) {
-  if (!statEntry(folderFd, name, out.st)) return false;  // removed since it was read
-  out.attributes = attributesFromStat(out.st, out.name);
-  if (keptAttributes) out.attributes = withKeptAttributes(out.attributes, folder + name);
-  struct stat link;
-  out.reparseTag = 0;
-  if (fstatat(folderFd, name, &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode)) {
-    out.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-    out.reparseTag = S_ISDIR(out.st.st_mode) ? 0xA0000003u : 0xA000000Cu;
-  }
-  return true;
-}
-
-// The next matching entry; false at the end of the folder (last error
-// ERROR_NO_MORE_FILES) or when reading it fails.
-bool FindObject::next(FoundEntry& out) {
-  int folder = dirfd(dir);
-  while (dotsLeft > 0) {
-    const char* name = dotsLeft == 2 ? "." : "..";
-    --dotsLeft;
-    out.name = name;
-    if (wildcardMatch(pattern, out.name) && found(folder, name, out)) return true;
-  }
-  for (;;) {
-    errno = 0;
-    struct dirent* entry = readdir(dir);
-    if (!entry) return fail(errno ? win32ErrorFromErrno(errno) : ERROR_NO_MORE_FILES);
-    const char* name = entry->d_name;
-    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
-    out.name.assign(name);
-    if (!wildcardMatch(pattern, out.name)) continue;
-    if (found(folder, name, out)) return true;
-  }
-}
-
-// Opens a search for a Windows path whose last element may hold wildcards.
-std::shared_ptr<FindObject> openFind(const std::string& windowsPattern) {
-  std::string host = hostPathFromWindows(windowsPattern);
-  if (host.empty()) {
-    fail(ERROR_PATH_NOT_FOUND);
-    return nullptr;
-  }
-  size_t slash = host.find_last_of('/');
-  std::string folder = slash == std::string::npos ? "." : host.substr(0, slash);
-  if (slash == 0) folder = "/";
-  std::string pattern = slash == std::string::npos ? host : host.substr(slash + 1);
-  if (pattern.empty()) {
-    fail(ERROR_FILE_NOT_FOUND);
-    return nullptr;
-  }
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) {
-    fail(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(errno));
-    return nullptr;
-  }
-  auto find = std::make_shared<FindObject>();
-  find->dir = dir;
-  find->pattern = std::move(pattern);
-  find->keptAttributes = folderHasKeptAttributes(folder);
-  if (folder == "/") find->dotsLeft = 0;
-  find->folder = folder == "/" ? folder : folder + "/";
-  return find;
-}
-
-template <class Data>
-void fillCommon(const FoundEntry& entry, Data* data) {
-  std::memset(data, 0, sizeof *data);
-  data->dwFileAttributes = entry.attributes;
-  data->dwReserved0 = entry.reparseTag;
-  data->ftCreationTime = toFileTime(fileTimeFromUnix(entry.st.st_ctim.tv_sec, entry.st.st_ctim.tv_nsec));
-  data->ftLastAccessTime = toFileTime(fileTimeFromUnix(entry.st.st_atim.tv_sec, entry.st.st_atim.tv_nsec));
-  data->ftLastWriteTime = toFileTime(fileTimeFromUnix(entry.st.st_mtim.tv_sec, entry.st.st_mtim.tv_nsec));
-  if (!S_ISDIR(entry.st.st_mode)) {
-    uint64_t size = static_cast<uint64_t>(entry.st.st_size);
-    data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
-    data->nFileSizeLow = static_cast<DWORD>(size);
-  }
-}
-
-void fill(const FoundEntry& entry, WIN32_FIND_DATAA* data) {
-  fillCommon(entry, data);
-  std::strncpy(data->cFileName, entry.name.c_str(), MAX_PATH - 1);
-}
-
-void fill(const FoundEntry& entry, WIN32_FIND_DATAW* data) {
-  fillCommon(entry, data);
-  std::u16string wide = widen(entry.name);
-  std::copy_n(wide.begin(), std::min<size_t>(wide.size(), MAX_PATH - 1), data->cFileName);
-}
-
-template <class Data>
-HANDLE findFirst(const std::string& pattern, Data* data) {
-  if (!data) {
-    fail(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
-  auto find = openFind(pattern);
-  if (!find) return INVALID_HANDLE_VALUE;
-  FoundEntry entry;
-  if (!find->next(entry)) {
-    if (GetLastError() == ERROR_NO_MORE_FILES) setLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  fill(entry, data);
-  setLastError(ERROR_SUCCESS);
-  return insertHandle(find);
-}
-
-template <class Data>
-BOOL findNext(HANDLE handle, Data* data) {
-  auto find = lookup<FindObject>(handle);
-  if (!find) return fail(ERROR_INVALID_HANDLE);
-  if (!data) return fail(ERROR_INVALID_PARAMETER);
-  std::lock_guard<std::mutex> lock(find->mutex);
-  FoundEntry entry;
-  if (!find->next(entry)) return FALSE;
-  fill(entry, data);
-  return TRUE;
-}
-
-DWORD attributesOf(const std::string& windowsPath) {
-  std::string host = hostPathFromWindows(windowsPath);
-  struct stat st;
-  if (host.empty()) {
-    fail(ERROR_PATH_NOT_FOUND);
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  if (stat(host.c_str(), &st) != 0) {
-    fail(errno == ENOENT ? missingFileError(host) : win32ErrorFromErrno(errno));
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  return withKeptAttributes(attributesFromStat(st, leafName(host)), host);
-}
 
 HANDLE createFile(const std::string& windowsPath, DWORD access, DWORD disposition, DWORD flags) {
   if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
@@ -289,39 +102,64 @@ HANDLE createFile(const std::string& windowsPath, DWORD access, DWORD dispositio
   return insertHandle(file);
 }
 
+BOOL copyFile(const std::string& from, const std::string& to) {
+  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return failErrno(errno);
+  struct stat st;
+  fstat(in, &st);
+  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
+  if (out < 0) {
+    close(in);
+    return failErrno(errno);
+  }
+  char buffer[65536];
+  ssize_t n;
+  bool ok = true;
+  while (ok && (n = read(in, buffer, sizeof buffer)) != 0) {
+    if (n < 0) {
+      ok = errno == EINTR;
+      continue;
+    }
+    ok = write(out, buffer, static_cast<size_t>(n)) == n;
+  }
+  close(in);
+  if (close(out) != 0) ok = false;
+  if (!ok) {
+    unlink(to.c_str());
+    return fail(ERROR_DISK_FULL);
+  }
+  return unlink(from.c_str()) == 0 ? TRUE : failErrno(errno);
+}
+
+BOOL recordPendingMove(const std::u16string& from, const std::u16string* to) {
+  HKEY key;
+  LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, nullptr,
+                            0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
+  if (rc != ERROR_SUCCESS) return fail(static_cast<DWORD>(rc));
+  const WCHAR* name = u"PendingFileRenameOperations";
+  std::u16string list;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ) {
+    list.resize(size / 2);
+    RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&list[0]), &size);
+    while (!list.empty() && list.back() == 0) list.pop_back();
+    if (!list.empty()) list.push_back(0);
+  }
+  list += u"\\??\\" + from;
+  list.push_back(0);
+  if (to) list += u"\\??\\" + *to;
+  list.push_back(0);
+  list.push_back(0);
+  rc = RegSetValueExW(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list.data()),
+                      static_cast<DWORD>(list.size() * 2));
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS ? TRUE : fail(static_cast<DWORD>(rc));
+}
+
 }  // namespace
 }  // namespace om::standin
 
 using namespace om::standin;
-
-DWORD WINAPI GetFileAttributesA(LPCSTR path) {
-  if (!path) {
-    fail(ERROR_INVALID_PARAMETER);
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  return attributesOf(path);
-}
-
-DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
-  if (!path) {
-    fail(ERROR_INVALID_PARAMETER);
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  return attributesOf(narrow(path));
-}
-
-HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
-  return findFirst(pattern ? pattern : "", data);
-}
-HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
-  return findFirst(pattern ? narrow(pattern) : "", data);
-}
-BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) { return findNext(find, data); }
-BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) { return findNext(find, data); }
-BOOL WINAPI FindClose(HANDLE find) {
-  if (!lookup<FindObject>(find)) return fail(ERROR_INVALID_HANDLE);
-  return CloseHandle(find);
-}
 
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD, LPSECURITY_ATTRIBUTES, DWORD disposition, DWORD flags,
                           HANDLE) {
@@ -477,4 +315,43 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
 BOOL WINAPI RemoveDirectoryA(LPCSTR path) { return path ? removeDirectory(path) : fail(ERROR_INVALID_PARAMETER); }
 BOOL WINAPI RemoveDirectoryW(LPCWSTR path) {
   return path ? removeDirectory(narrow(path)) : fail(ERROR_INVALID_PARAMETER);
+}
+
+BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  if (!from || (!to && !(flags & MOVEFILE_DELAY_UNTIL_REBOOT))) return fail(ERROR_INVALID_PARAMETER);
+  if ((flags & MOVEFILE_DELAY_UNTIL_REBOOT) && (flags & MOVEFILE_COPY_ALLOWED)) return fail(ERROR_INVALID_PARAMETER);
+  std::string source = hostPathFromWindows(narrow(from));
+  struct stat st;
+  if (source.empty() || lstat(source.c_str(), &st) != 0) return fail(source.empty() ? ERROR_PATH_NOT_FOUND : missingFileError(source));
+  if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
+    std::u16string target = to ? std::u16string(to) : std::u16string();
+    if (!recordPendingMove(from, to ? &target : nullptr)) return FALSE;
+    setLastError(ERROR_SUCCESS);
+    return TRUE;
+  }
+  std::string target = hostPathFromWindows(narrow(to));
+  if (target.empty()) return fail(ERROR_PATH_NOT_FOUND);
+  struct stat existing;
+  bool targetExists = lstat(target.c_str(), &existing) == 0;
+  if (targetExists && existing.st_ino == st.st_ino && existing.st_dev == st.st_dev) {
+    // The file itself under another case: the name takes the case it is given.
+    std::string name = narrow(to);
+    target = target.substr(0, target.find_last_of('/') + 1) + name.substr(name.find_last_of("\\/") + 1);
+    targetExists = false;
+  }
+  if (targetExists && !(flags & MOVEFILE_REPLACE_EXISTING)) return fail(ERROR_ALREADY_EXISTS);
+  if (targetExists && S_ISDIR(existing.st_mode)) return fail(ERROR_ACCESS_DENIED);  // never replaces a folder
+  journalNoteIfActive(source, USN_REASON_RENAME_OLD_NAME);
+  if (rename(source.c_str(), target.c_str()) == 0) {
+    journalNoteIfActive(target, USN_REASON_RENAME_NEW_NAME | USN_REASON_CLOSE);
+    setLastError(ERROR_SUCCESS);
+    return TRUE;
+  }
+  if (errno == EXDEV) {
+    if (S_ISDIR(st.st_mode) || !(flags & MOVEFILE_COPY_ALLOWED)) return fail(ERROR_NOT_SAME_DEVICE);
+    if (!copyFile(source, target)) return FALSE;
+    setLastError(ERROR_SUCCESS);
+    return TRUE;
+  }
+  return fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(errno));
 }

@@ -61,13 +61,18 @@ std::string narrow(const WCHAR* utf16);
 DWORD copyOut(const std::string& text, char* buffer, DWORD size);
 DWORD copyOut(const std::u16string& text, WCHAR* buffer, DWORD size);
 bool equalsIgnoreCase(const std::string& a, const std::string& b);
+// Whether two file names are the same name to Windows (compared without regard to case).
+bool sameFileName(const std::string& a, const std::string& b);
 std::string toLowerAscii(std::string text);
 
 // ---- paths ----------------------------------------------------------------------
 // Windows path -> host path. "C:\a\b" and "\\?\C:\a\b" -> "/a/b" (drive C: is the host
 // root; other drive letters map to $OM_STANDIN_ROOT/drives/<letter>), a path without a
 // drive is made host-relative with "/" separators. Device paths under "\\?\GLOBALROOT\"
-// go to the resolvers registered for their prefix.
+// go to the resolvers registered for their prefix. Names compare without regard
+// to case: each element that exists is spelled as on the host (the exact name
+// first, else one that differs only in case); the others keep the caller's
+// spelling, so what is created keeps the case it was given.
 std::string hostPathFromWindows(const std::string& windowsPath);
 std::string windowsPathFromHost(const std::string& hostPath);
 using DevicePathResolver = std::function<std::string(const std::string& rest)>;
@@ -79,6 +84,17 @@ std::string standinRoot();
 // Windows wildcard match ("*", "?", case-insensitive; "*.*" matches names without a dot).
 bool wildcardMatch(const std::string& pattern, const std::string& name);
 
+// ---- host files ---------------------------------------------------------------
+// The stand-in keeps its own state (registry, services, hives) in host files.
+bool hostExists(const std::string& path);
+bool readHostFile(const std::string& path, std::string& content);
+// Writes a temporary file beside `path` and renames it into place, so readers
+// never see a partial file. ERROR_SUCCESS or a Win32 error code.
+DWORD writeHostFileAtomically(const std::string& path, const std::string& content);
+void removeHostTree(const std::string& folder);
+// The last element of a host path.
+std::string leafName(const std::string& hostPath);
+
 // ---- modules -------------------------------------------------------------------
 // A module the stand-in provides itself (e.g. "ntdll.dll"): its exports are looked up
 // through `resolve`.
@@ -87,6 +103,10 @@ void registerPseudoModule(const std::string& name, FARPROC (*resolve)(const char
 // ---- COM ------------------------------------------------------------------------
 // BSTRs allocated by SysAllocString* and not yet freed.
 long liveBstrCount();
+
+// ---- NT queries -------------------------------------------------------------------
+// Enumeration cursors NtQueryDirectoryFile keeps for open directory handles.
+long liveDirectoryCursors();
 
 // ---- time ------------------------------------------------------------------------
 // 100 ns units since 1601-01-01 UTC from a host time (seconds, nanoseconds since 1970).
@@ -109,6 +129,8 @@ class FileObject : public KernelObject {
   bool directory = false;
   bool canRead = false;
   bool canWrite = false;
+  // NtQueryDirectoryFile's enumeration of a directory handle (ntdll.cpp).
+  std::shared_ptr<void> directoryCursor;
 };
 
 // Win32 attributes of a host file from its stat record and name.

@@ -43,11 +43,6 @@ std::string baseName(const std::string& name) {
 
 bool hasFolder(const std::string& name) { return name.find_first_of("\\/:") != std::string::npos; }
 
-bool exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
-
 std::string withoutDll(const std::string& name) {
   if (name.size() > 4 && equalsIgnoreCase(name.substr(name.size() - 4), ".dll")) return name.substr(0, name.size() - 4);
   return name;
@@ -114,7 +109,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
   }
   bool found = false;
   for (const auto& candidate : candidates) {
-    bool onDisk = candidate.find('/') == std::string::npos || exists(candidate);
+    bool onDisk = candidate.find('/') == std::string::npos || hostExists(candidate);
     if (!onDisk) continue;
     if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) {
       setLastError(ERROR_SUCCESS);

@@ -1,26 +1,20 @@
-// Disk space, drive types, directory change notifications and moves of the
-// stand-in (see include/system_ext.h).
+// Directory change notifications (see include/fileapi.h).
 #include <dirent.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <map>
 #include <thread>
 #include <vector>
 
 #include "../win32.h"
-#include "journal_internal.h"
-#include "system_internal.h"
+#include "internal.h"
 
 namespace om::standin {
 namespace {
@@ -132,104 +126,10 @@ uint32_t inotifyMask(DWORD filter) {
   return mask;
 }
 
-// ---- drives ---------------------------------------------------------------------------
-// "X:\" (or "X:") as a drive root; anything else is no root.
-bool driveRoot(const std::string& path, char& letter) {
-  if (path.size() < 2 || path.size() > 3 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0])))
-    return false;
-  if (path.size() == 3 && path[2] != '\\' && path[2] != '/') return false;
-  letter = static_cast<char>(path[0] | 0x20);
-  return true;
-}
-
-UINT driveType(const std::string& path) {
-  char letter;
-  if (!driveRoot(path, letter)) return DRIVE_NO_ROOT_DIR;
-  if (letter == 'c') return DRIVE_FIXED;
-  struct stat st;
-  std::string folder = standinRoot() + "/drives/" + std::string(1, letter);
-  return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
-}
-
-// ---- moves ----------------------------------------------------------------------------
-BOOL copyFile(const std::string& from, const std::string& to) {
-  int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) return failErrno(errno);
-  struct stat st;
-  fstat(in, &st);
-  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
-  if (out < 0) {
-    close(in);
-    return failErrno(errno);
-  }
-  char buffer[65536];
-  ssize_t n;
-  bool ok = true;
-  while (ok && (n = read(in, buffer, sizeof buffer)) != 0) {
-    if (n < 0) {
-      ok = errno == EINTR;
-      continue;
-    }
-    ok = write(out, buffer, static_cast<size_t>(n)) == n;
-  }
-  close(in);
-  if (close(out) != 0) ok = false;
-  if (!ok) {
-    unlink(to.c_str());
-    return fail(ERROR_DISK_FULL);
-  }
-  return unlink(from.c_str()) == 0 ? TRUE : failErrno(errno);
-}
-
-BOOL recordPendingMove(const std::u16string& from, const std::u16string* to) {
-  HKEY key;
-  LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, nullptr,
-                            0, KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr);
-  if (rc != ERROR_SUCCESS) return fail(static_cast<DWORD>(rc));
-  const WCHAR* name = u"PendingFileRenameOperations";
-  std::u16string list;
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS && type == REG_MULTI_SZ) {
-    list.resize(size / 2);
-    RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(&list[0]), &size);
-    while (!list.empty() && list.back() == 0) list.pop_back();
-    if (!list.empty()) list.push_back(0);
-  }
-  list += u"\\??\\" + from;
-  list.push_back(0);
-  if (to) list += u"\\??\\" + *to;
-  list.push_back(0);
-  list.push_back(0);
-  rc = RegSetValueExW(key, name, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(list.data()),
-                      static_cast<DWORD>(list.size() * 2));
-  RegCloseKey(key);
-  return rc == ERROR_SUCCESS ? TRUE : fail(static_cast<DWORD>(rc));
-}
-
 }  // namespace
 }  // namespace om::standin
 
 using namespace om::standin;
-
-BOOL WINAPI GetDiskFreeSpaceExW(LPCWSTR path, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,
-                                PULARGE_INTEGER totalFree) {
-  std::string windows = path ? narrow(path) : "C:\\";
-  char letter;
-  if (driveRoot(windows.substr(0, 3), letter) && letter != 'c' && driveType(windows.substr(0, 2)) != DRIVE_FIXED)
-    return fail(ERROR_PATH_NOT_FOUND);
-  std::string host = hostPathFromWindows(windows);
-  struct statvfs vfs;
-  if (host.empty() || statvfs(host.c_str(), &vfs) != 0)
-    return fail(host.empty() || errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(errno));
-  if (freeToCaller) freeToCaller->QuadPart = static_cast<ULONGLONG>(vfs.f_bavail) * vfs.f_frsize;
-  if (total) total->QuadPart = static_cast<ULONGLONG>(vfs.f_blocks) * vfs.f_frsize;
-  if (totalFree) totalFree->QuadPart = static_cast<ULONGLONG>(vfs.f_bfree) * vfs.f_frsize;
-  setLastError(ERROR_SUCCESS);
-  return TRUE;
-}
-
-UINT WINAPI GetDriveTypeA(LPCSTR rootPath) { return driveType(rootPath ? rootPath : "C:\\"); }
-UINT WINAPI GetDriveTypeW(LPCWSTR rootPath) { return driveType(rootPath ? narrow(rootPath) : "C:\\"); }
 
 HANDLE WINAPI FindFirstChangeNotificationA(LPCSTR path, BOOL watchSubtree, DWORD filter) {
   uint32_t mask = inotifyMask(filter);
@@ -267,37 +167,4 @@ BOOL WINAPI FindCloseChangeNotification(HANDLE handle) {
   if (!lookup<ChangeNotification>(handle)) return fail(ERROR_INVALID_HANDLE);
   removeHandle(handle);
   return TRUE;
-}
-
-BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
-  if (!from || (!to && !(flags & MOVEFILE_DELAY_UNTIL_REBOOT))) return fail(ERROR_INVALID_PARAMETER);
-  if ((flags & MOVEFILE_DELAY_UNTIL_REBOOT) && (flags & MOVEFILE_COPY_ALLOWED)) return fail(ERROR_INVALID_PARAMETER);
-  std::string source = hostPathFromWindows(narrow(from));
-  struct stat st;
-  if (source.empty() || lstat(source.c_str(), &st) != 0) return fail(source.empty() ? ERROR_PATH_NOT_FOUND : missingFileError(source));
-  if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
-    std::u16string target = to ? std::u16string(to) : std::u16string();
-    if (!recordPendingMove(from, to ? &target : nullptr)) return FALSE;
-    setLastError(ERROR_SUCCESS);
-    return TRUE;
-  }
-  std::string target = hostPathFromWindows(narrow(to));
-  if (target.empty()) return fail(ERROR_PATH_NOT_FOUND);
-  struct stat existing;
-  bool targetExists = lstat(target.c_str(), &existing) == 0;
-  if (targetExists && !(flags & MOVEFILE_REPLACE_EXISTING)) return fail(ERROR_ALREADY_EXISTS);
-  if (targetExists && S_ISDIR(existing.st_mode)) return fail(ERROR_ACCESS_DENIED);  // never replaces a folder
-  journalNoteIfActive(source, USN_REASON_RENAME_OLD_NAME);
-  if (rename(source.c_str(), target.c_str()) == 0) {
-    journalNoteIfActive(target, USN_REASON_RENAME_NEW_NAME | USN_REASON_CLOSE);
-    setLastError(ERROR_SUCCESS);
-    return TRUE;
-  }
-  if (errno == EXDEV) {
-    if (S_ISDIR(st.st_mode) || !(flags & MOVEFILE_COPY_ALLOWED)) return fail(ERROR_NOT_SAME_DEVICE);
-    if (!copyFile(source, target)) return FALSE;
-    setLastError(ERROR_SUCCESS);
-    return TRUE;
-  }
-  return fail(errno == ENOENT ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(errno));
 }

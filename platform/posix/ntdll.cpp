@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -66,8 +67,14 @@ struct Entry {
   struct stat st;
 };
 
+std::atomic<long> liveCursors{0};
+
+// The enumeration of a directory handle; it lives as long as the handle does.
 struct Cursor {
-  std::weak_ptr<FileObject> owner;
+  Cursor() { ++liveCursors; }
+  Cursor(const Cursor&) = delete;
+  Cursor& operator=(const Cursor&) = delete;
+  ~Cursor() { --liveCursors; }
   std::vector<Entry> entries;
   size_t next = 0;
 };
@@ -75,10 +82,6 @@ struct Cursor {
 std::mutex& cursorsMutex() {
   static auto* m = new std::mutex;
   return *m;
-}
-std::map<const FileObject*, Cursor>& cursors() {
-  static auto* map = new std::map<const FileObject*, Cursor>;
-  return *map;
 }
 
 std::string upper(std::string text) {
@@ -106,6 +109,8 @@ void listFolder(const FileObject& folder, std::vector<Entry>& out) {
     return upper(a.name) < upper(b.name);
   });
 }
+
+ULONG align8(ULONG value) { return (value + 7) & ~ULONG(7); }
 
 template <class T>
 void put(BYTE* record, size_t offset, T value) {
@@ -145,8 +150,6 @@ ULONG writeRecord(int informationClass, const Entry& entry, ULONG index, BYTE* r
   return full;
 }
 
-ULONG align8(ULONG value) { return (value + 7) & ~ULONG(7); }
-
 NTSTATUS complete(IoStatusBlock* status, NTSTATUS code, ULONG_PTR information) {
   status->Status = code;
   status->Information = information;
@@ -162,21 +165,24 @@ NTSTATUS queryDirectory(HANDLE handle, HANDLE event, PVOID apcRoutine, PVOID apc
   if (!file->directory) return complete(status, STATUS_INVALID_PARAMETER, 0);
   ULONG nameOffset = directoryNameOffset(informationClass);
   if (nameOffset == 0) return complete(status, STATUS_INVALID_INFO_CLASS, 0);
-  if (!buffer || length < nameOffset) return complete(status, STATUS_INFO_LENGTH_MISMATCH, 0);
+  // The buffer holds at least a record's fixed part with its padding (the
+  // structure's size), as the I/O manager checks before the file system runs.
+  if (!buffer || length < align8(nameOffset + sizeof(WCHAR))) return complete(status, STATUS_INFO_LENGTH_MISMATCH, 0);
   std::lock_guard<std::mutex> lock(cursorsMutex());
-  Cursor& cursor = cursors()[file.get()];
-  if (cursor.owner.lock() != file || restartScan) {
-    cursor = Cursor();
-    cursor.owner = file;
-    listFolder(*file, cursor.entries);
+  auto current = std::static_pointer_cast<Cursor>(file->directoryCursor);
+  if (!current || restartScan) {
+    current = std::make_shared<Cursor>();
+    file->directoryCursor = current;
+    listFolder(*file, current->entries);
     if (fileName && fileName->Buffer && fileName->Length) {
       std::string pattern = narrow(std::u16string(fileName->Buffer, fileName->Length / sizeof(WCHAR)));
-      cursor.entries.erase(std::remove_if(cursor.entries.begin(), cursor.entries.end(),
-                                          [&](const Entry& e) { return !wildcardMatch(pattern, e.name); }),
-                           cursor.entries.end());
-      if (cursor.entries.empty()) return complete(status, STATUS_NO_SUCH_FILE, 0);
+      current->entries.erase(std::remove_if(current->entries.begin(), current->entries.end(),
+                                            [&](const Entry& e) { return !wildcardMatch(pattern, e.name); }),
+                             current->entries.end());
+      if (current->entries.empty()) return complete(status, STATUS_NO_SUCH_FILE, 0);
     }
   }
+  Cursor& cursor = *current;
   if (cursor.next >= cursor.entries.size()) return complete(status, STATUS_NO_MORE_FILES, 0);
   auto* out = static_cast<BYTE*>(buffer);
   // The first record must fit whole; when it does not, its fixed part and the
@@ -263,7 +269,7 @@ NTSTATUS queryInformation(HANDLE handle, IoStatusBlock* status, PVOID buffer, UL
         LONGLONG size = static_cast<LONGLONG>(data.size());
         streams.push_back({widen(":" + name + ":$DATA"), size, (size + 4095) & ~LONGLONG(4095)});
       }
-      if (!fixed(24)) return complete(status, STATUS_INFO_LENGTH_MISMATCH, 0);
+      if (!fixed(32)) return complete(status, STATUS_INFO_LENGTH_MISMATCH, 0);  // FILE_STREAM_INFORMATION
       ULONG at = 0, end = 0;
       bool first = true;
       for (const Named& stream : streams) {
@@ -307,6 +313,12 @@ NTSTATUS WINAPI NtQueryDirectoryFile(HANDLE handle, HANDLE event, PVOID apcRouti
   return queryDirectory(handle, event, apcRoutine, apcContext, status, buffer, length, informationClass, singleEntry,
                         fileName, restartScan);
 }
+
+}  // namespace
+
+long liveDirectoryCursors() { return liveCursors.load(); }
+
+namespace {
 
 FARPROC resolveNtdll(const char* name) {
   std::string procedure = name ? name : "";

@@ -1,8 +1,11 @@
 // Windows paths on the host, the stand-in root, wildcards, the environment and
 // the current and temporary folders.
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -52,7 +55,44 @@ void registerDevicePrefix(const std::string& prefix, DevicePathResolver resolver
   devices().push_back({toLowerAscii(prefix), std::move(resolver)});
 }
 
-std::string hostPathFromWindows(const std::string& windowsPath) {
+namespace {
+
+// The name in `folder` that is `name` to Windows, or empty.
+std::string nameInFolder(const std::string& folder, const std::string& name) {
+  std::string found;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (struct dirent* entry = readdir(dir)) {
+      if (sameFileName(entry->d_name, name)) {
+        found = entry->d_name;
+        break;
+      }
+    }
+    closedir(dir);
+  }
+  return found;
+}
+
+// `path` with its existing elements spelled as on the host.
+std::string resolveCase(const std::string& path) {
+  struct stat st;
+  if (path.empty() || lstat(path.c_str(), &st) == 0) return path;
+  std::string resolved = path[0] == '/' ? "/" : "";
+  for (size_t at = resolved.size();;) {
+    size_t slash = std::min(path.find('/', at), path.size());
+    std::string element = path.substr(at, slash - at);
+    std::string candidate = resolved + element;
+    if (!element.empty() && lstat(candidate.c_str(), &st) != 0) {
+      std::string match = errno == ENOENT ? nameInFolder(resolved.empty() ? "." : resolved, element) : "";
+      if (match.empty()) return resolved + path.substr(at);  // the rest does not exist
+      candidate = resolved + match;
+    }
+    if (slash == path.size()) return candidate;
+    resolved = candidate + "/";
+    at = slash + 1;
+  }
+}
+
+std::string mapWindowsPath(const std::string& windowsPath) {
   std::string path = windowsPath;
   if (path.rfind("\\\\?\\", 0) == 0 || path.rfind("\\??\\", 0) == 0) {
     path = path.substr(4);
@@ -71,6 +111,10 @@ std::string hostPathFromWindows(const std::string& windowsPath) {
   }
   return slashes(path);
 }
+
+}  // namespace
+
+std::string hostPathFromWindows(const std::string& windowsPath) { return resolveCase(mapWindowsPath(windowsPath)); }
 
 std::string windowsPathFromHost(const std::string& hostPath) {
   if (hostPath.empty() || hostPath[0] != '/') {

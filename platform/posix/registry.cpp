@@ -2,7 +2,8 @@
 // process of a test shares it. A key is a folder "k.<name>" (case kept, looked up
 // without regard to case); a value is a file "v.<hex of the lower-case name>"
 // holding its type, its name and its data. String data is stored as UTF-16, as
-// Windows stores it; the A calls convert.
+// Windows stores it; the A calls convert. A key's own security descriptor is the
+// file "security" in its folder.
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,7 +15,7 @@
 #include <vector>
 
 #include "../win32.h"
-#include "internal.h"
+#include "files_internal.h"
 #include "system_internal.h"
 
 namespace om::standin {
@@ -143,13 +144,8 @@ struct StoredValue {
 };
 
 bool readValue(const std::string& path, StoredValue& value) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
   std::string content;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0) content.append(buffer, static_cast<size_t>(n));
-  close(fd);
+  if (!readHostFile(path, content)) return false;
   if (content.size() < 8) return false;
   uint32_t nameLength;
   std::memcpy(&value.type, content.data(), 4);
@@ -167,17 +163,7 @@ LONG writeValue(const std::string& folder, const std::string& name, DWORD type, 
   std::memcpy(&content[4], &nameLength, 4);
   content += name;
   content += data;
-  std::string path = valueFile(folder, name);
-  std::string temporary = path + ".tmp" + std::to_string(getpid()) + "." + std::to_string(GetCurrentThreadId());
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return static_cast<LONG>(win32ErrorFromErrno(errno));
-  bool ok = write(fd, content.data(), content.size()) == static_cast<ssize_t>(content.size());
-  close(fd);
-  if (!ok || rename(temporary.c_str(), path.c_str()) != 0) {
-    unlink(temporary.c_str());
-    return ERROR_CANTWRITE;
-  }
-  return ERROR_SUCCESS;
+  return static_cast<LONG>(writeHostFileAtomically(valueFile(folder, name), content));
 }
 
 // String data arrives from the A calls as UTF-8 and is kept as UTF-16.
@@ -238,7 +224,7 @@ LONG deleteKey(HKEY key, const std::string& subKey) {
   }
   if (!listNames(folder, 'k').empty()) return ERROR_ACCESS_DENIED;  // sub-keys must go first
   for (const auto& value : listNames(folder, 'v')) unlink((folder + "/v." + value).c_str());
-  unlink((folder + "/security").c_str());  // the key's own descriptor (registry_ext.cpp)
+  unlink((folder + "/" + kKeySecurityFile).c_str());  // the key's own descriptor
   return rmdir(folder.c_str()) == 0 ? ERROR_SUCCESS : static_cast<LONG>(win32ErrorFromErrno(errno));
 }
 
@@ -293,9 +279,20 @@ LONG deliverData(const StoredValue& value, bool ansi, LPDWORD type, LPBYTE data,
 std::string text(LPCSTR s) { return s ? s : ""; }
 std::string text(LPCWSTR s) { return s ? narrow(s) : ""; }
 
+std::vector<BYTE> keySecurity(const std::string& folder) {
+  std::string kept;
+  if (readHostFile(folder + "/" + kKeySecurityFile, kept) &&
+      validSelfRelativeDescriptor(reinterpret_cast<const BYTE*>(kept.data()), kept.size()))
+    return std::vector<BYTE>(kept.begin(), kept.end());
+  struct stat st{};
+  stat(folder.c_str(), &st);
+  return securityDescriptorFor(st, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
+}
+
 }  // namespace
 
 std::string registryKeyFolder(HKEY key, LONG& error) { return keyFolder(key, error); }
+std::string registrySubKey(const std::string& folder, const std::string& name) { return findSubKey(folder, name); }
 
 }  // namespace om::standin
 
@@ -367,3 +364,36 @@ LONG WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength
   if (rc == ERROR_SUCCESS) rc = copyName(widen(value.name), name, nameLength);
   return rc == ERROR_SUCCESS ? deliverData(value, false, type, data, dataLength) : rc;
 }
+
+LONG WINAPI RegGetKeySecurity(HKEY key, SECURITY_INFORMATION requested, PSECURITY_DESCRIPTOR descriptor,
+                              LPDWORD size) {
+  if (!size) return ERROR_INVALID_PARAMETER;
+  if ((requested & SACL_SECURITY_INFORMATION) && !privilegeEnabled("SeSecurityPrivilege"))
+    return ERROR_PRIVILEGE_NOT_HELD;
+  LONG error = ERROR_SUCCESS;
+  std::string folder = keyFolder(key, error);
+  if (folder.empty()) return error;
+  std::vector<BYTE> bytes = descriptorParts(keySecurity(folder), requested);
+  DWORD available = *size;
+  *size = static_cast<DWORD>(bytes.size());
+  if (!descriptor || available < bytes.size()) return ERROR_INSUFFICIENT_BUFFER;
+  std::memcpy(descriptor, bytes.data(), bytes.size());
+  return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegSetKeySecurity(HKEY key, SECURITY_INFORMATION given, PSECURITY_DESCRIPTOR descriptor) {
+  if (!descriptor) return ERROR_INVALID_PARAMETER;
+  if ((given & SACL_SECURITY_INFORMATION) && !privilegeEnabled("SeSecurityPrivilege"))
+    return ERROR_PRIVILEGE_NOT_HELD;
+  const BYTE* data = static_cast<const BYTE*>(descriptor);
+  if (data[0] != SECURITY_DESCRIPTOR_REVISION || !(wordAt(data + 2) & SE_SELF_RELATIVE))
+    return ERROR_INVALID_SECURITY_DESCR;
+  std::vector<BYTE> bytes(data, data + descriptorExtent(data));
+  if (!validSelfRelativeDescriptor(bytes.data(), bytes.size())) return ERROR_INVALID_SECURITY_DESCR;
+  LONG error = ERROR_SUCCESS;
+  std::string folder = keyFolder(key, error);
+  if (folder.empty()) return error;
+  std::vector<BYTE> merged = combineDescriptors(bytes, given & (OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | SACL_SECURITY_INFORMATION), keySecurity(folder));
+  return static_cast<LONG>(writeHostFileAtomically(folder + "/" + kKeySecurityFile, std::string(merged.begin(), merged.end())));
+}
+

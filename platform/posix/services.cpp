@@ -11,6 +11,7 @@
 //   output.log  the service process's standard output and error
 //   exitcode    the service process's exit status once it has ended
 // Files that others read are written to a temporary name and renamed.
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -18,13 +19,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <sstream>
 #include <thread>
@@ -32,7 +33,6 @@
 
 #include "../win32.h"
 #include "internal.h"
-#include "system_internal.h"
 
 using namespace om::standin;
 
@@ -65,25 +65,16 @@ bool validName(const char* name) {
 
 std::string folderOf(const std::string& name) { return servicesFolder() + "/" + toLowerAscii(name); }
 
-bool exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
+bool exists(const std::string& path) { return hostExists(path); }
 
 std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  std::string content;
+  readHostFile(path, content);
+  return content;
 }
 
 void writeFileAtomically(const std::string& path, const std::string& content) {
-  std::string temporary = path + ".tmp" + std::to_string(getpid()) + "." + std::to_string(gettid());
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << content;
-  }
-  rename(temporary.c_str(), path.c_str());
+  writeHostFileAtomically(path, content);
 }
 
 void appendLine(const std::string& path, const std::string& line) {
@@ -152,19 +143,11 @@ StoredStatus effectiveStatus(const std::string& folder) {
   return stored;
 }
 
-void removeFolder(const std::string& folder) {
-  std::string command = folder;
-  // Only files, no sub-folders: remove them one by one.
-  for (const char* file : {"config", "status", "status.log", "args", "connected", "control", "deleted", "output.log", "exitcode"})
-    unlink((folder + "/" + file).c_str());
-  rmdir(folder.c_str());
-}
-
 // A service marked for deletion disappears once it is stopped.
 bool reapIfDeleted(const std::string& folder) {
   if (!exists(folder + "/deleted")) return false;
   if (effectiveStatus(folder).status.dwCurrentState != SERVICE_STOPPED) return false;
-  removeFolder(folder);
+  removeHostTree(folder);
   return true;
 }
 
@@ -352,7 +335,7 @@ SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machine, LPCSTR database, DWORD access) {
   return insertSc(object);
 }
 
-namespace om::standin {
+namespace {
 
 // The dependencies of a service ("a\0b\0\0") as "a/b" (names hold no slash).
 std::string joinedDependencies(LPCSTR list) {
@@ -361,12 +344,7 @@ std::string joinedDependencies(LPCSTR list) {
   return joined;
 }
 
-std::string serviceFolder(SC_HANDLE service) {
-  auto object = lookupSc(service, false);
-  return object ? object->folder : std::string();
-}
-
-}  // namespace om::standin
+}  // namespace
 
 SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR displayName, DWORD access,
                                 DWORD serviceType, DWORD startType, DWORD errorControl, LPCSTR binaryPathName,
@@ -400,7 +378,7 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR di
          << "account=" << (serviceStartName ? serviceStartName : "LocalSystem") << "\n"
          << "depends=" << joinedDependencies(dependencies) << "\n";
   writeFileAtomically(folder + "/config", config.str());
-  writeStatus(folder, SERVICE_STATUS{serviceType, SERVICE_STOPPED, 0, 0, 0, 0, 0}, 0);
+  writeStatus(folder, SERVICE_STATUS{serviceType, SERVICE_STOPPED, 0, ERROR_SERVICE_NEVER_STARTED, 0, 0, 0}, 0);
   auto object = std::make_shared<ScObject>();
   object->name = serviceName;
   object->folder = folder;
@@ -461,7 +439,11 @@ BOOL WINAPI QueryServiceConfigA(SC_HANDLE service, LPQUERY_SERVICE_CONFIGA confi
   if (!needed) return fail(ERROR_INVALID_PARAMETER);
   auto values = readConfig(object->folder);
   if (values.empty()) return fail(ERROR_SERVICE_DOES_NOT_EXIST);
-  const std::string texts[] = {values["binpath"], "", std::string("\0", 1), values["account"], values["display"]};
+  std::string dependencies = values["depends"];  // "a/b" as "a\0b\0" (and the list's own terminator)
+  for (auto& c : dependencies)
+    if (c == '/') c = '\0';
+  dependencies += '\0';
+  const std::string texts[] = {values["binpath"], "", dependencies, values["account"], values["display"]};
   DWORD total = sizeof(QUERY_SERVICE_CONFIGA);
   for (const auto& text : texts) total += static_cast<DWORD>(text.size() + 1);
   *needed = total;
@@ -635,5 +617,105 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS stat
     writeStatus(d.folder, *status, status->dwCurrentState == SERVICE_STOPPED ? 0 : getpid());
   }
   if (status->dwCurrentState == SERVICE_STOPPED) d.stopped = true;
+  return TRUE;
+}
+
+BOOL WINAPI QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size,
+                                 LPDWORD needed) {
+  if (level != SC_STATUS_PROCESS_INFO || !needed) return fail(ERROR_INVALID_PARAMETER);
+  *needed = sizeof(SERVICE_STATUS_PROCESS);
+  SERVICE_STATUS status;
+  if (!QueryServiceStatus(service, &status)) return FALSE;
+  if (!buffer || size < sizeof(SERVICE_STATUS_PROCESS)) return fail(ERROR_INSUFFICIENT_BUFFER);
+  SERVICE_STATUS_PROCESS out{};
+  std::memcpy(&out, &status, sizeof status);
+  std::memcpy(buffer, &out, sizeof out);
+  return TRUE;
+}
+
+BOOL WINAPI EnumDependentServicesA(SC_HANDLE service, DWORD state, LPENUM_SERVICE_STATUSA services, DWORD size,
+                                   LPDWORD needed, LPDWORD returned) {
+  if (!needed || !returned || state < SERVICE_ACTIVE || state > SERVICE_STATE_ALL) return fail(ERROR_INVALID_PARAMETER);
+  auto object = lookupSc(service, false);
+  if (!object) return FALSE;
+  const std::string& folder = object->folder;
+  *needed = 0;
+  *returned = 0;
+  // Every service's name, display name and dependencies, from the database.
+  struct Entry {
+    std::string name, display;
+    std::vector<std::string> depends;
+    int depth = 0;
+  };
+  std::vector<Entry> all;
+  std::string target;
+  std::string database = folder.substr(0, folder.find_last_of('/'));
+  if (DIR* dir = opendir(database.c_str())) {
+    while (struct dirent* item = readdir(dir)) {
+      if (item->d_name[0] == '.') continue;
+      auto config = readConfig(database + "/" + item->d_name);
+      Entry entry;
+      entry.name = config["name"];
+      entry.display = config["display"];
+      std::istringstream list(config["depends"]);
+      std::string name;
+      while (std::getline(list, name, '/'))
+        if (!name.empty()) entry.depends.push_back(name);
+      if (entry.name.empty()) continue;
+      if (database + "/" + item->d_name == folder) target = entry.name;
+      all.push_back(entry);
+    }
+    closedir(dir);
+  }
+  // Dependents at any depth; the deepest first, the reverse of the order they start in.
+  std::vector<Entry*> found;
+  std::vector<std::pair<std::string, int>> pending{{target, 0}};
+  while (!pending.empty()) {
+    auto [name, depth] = pending.back();
+    pending.pop_back();
+    if (depth > 64) break;  // a dependency cycle
+    for (auto& entry : all) {
+      for (const auto& dependency : entry.depends) {
+        if (!equalsIgnoreCase(dependency, name)) continue;
+        if (std::find(found.begin(), found.end(), &entry) == found.end()) found.push_back(&entry);
+        entry.depth = std::max(entry.depth, depth + 1);
+        pending.push_back({entry.name, depth + 1});
+      }
+    }
+  }
+  std::stable_sort(found.begin(), found.end(), [](const Entry* a, const Entry* b) {
+    return a->depth != b->depth ? a->depth > b->depth : toLowerAscii(a->name) < toLowerAscii(b->name);
+  });
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!manager) return FALSE;
+  std::vector<std::pair<Entry*, SERVICE_STATUS>> listed;
+  for (Entry* entry : found) {
+    SERVICE_STATUS status{};
+    SC_HANDLE dependent = OpenServiceA(manager, entry->name.c_str(), SERVICE_QUERY_STATUS);
+    if (!dependent) continue;
+    bool ok = QueryServiceStatus(dependent, &status);
+    CloseServiceHandle(dependent);
+    if (!ok) continue;
+    bool active = status.dwCurrentState != SERVICE_STOPPED;
+    if ((active && (state & SERVICE_ACTIVE)) || (!active && (state & SERVICE_INACTIVE))) listed.push_back({entry, status});
+  }
+  CloseServiceHandle(manager);
+  DWORD total = 0;
+  for (const auto& item : listed)
+    total += static_cast<DWORD>(sizeof(ENUM_SERVICE_STATUSA) + item.first->name.size() + item.first->display.size() + 2);
+  *needed = total;
+  if (total > size || (total && !services)) return fail(ERROR_MORE_DATA);
+  char* text = reinterpret_cast<char*>(services + listed.size());
+  for (size_t i = 0; i < listed.size(); ++i) {
+    services[i].lpServiceName = text;
+    std::memcpy(text, listed[i].first->name.c_str(), listed[i].first->name.size() + 1);
+    text += listed[i].first->name.size() + 1;
+    services[i].lpDisplayName = text;
+    std::memcpy(text, listed[i].first->display.c_str(), listed[i].first->display.size() + 1);
+    text += listed[i].first->display.size() + 1;
+    services[i].ServiceStatus = listed[i].second;
+  }
+  *returned = static_cast<DWORD>(listed.size());
+  setLastError(ERROR_SUCCESS);
   return TRUE;
 }

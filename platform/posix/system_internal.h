@@ -1,10 +1,8 @@
-// Internals shared by the stand-in's privilege, registry-hive and notification
-// pieces.
+// Internals shared by the stand-in's privilege and registry pieces.
 #pragma once
 #include <string>
 
 #include "internal.h"
-#include "include/winsvc.h"
 
 #pragma GCC visibility push(default)
 namespace om::standin {
@@ -13,13 +11,11 @@ namespace om::standin {
 bool privilegeEnabled(const char* name);
 
 // Folder of an open registry key (predefined roots included), or empty with
-// `error` set.
+// `error` set; the folder of its sub-key `name` (any case), or empty.
 std::string registryKeyFolder(HKEY key, LONG& error);
-
-// The stand-in service database: the folder of an open service (empty with the
-// last error set for a bad handle) and a dependency list joined with "/".
-std::string serviceFolder(SC_HANDLE service);
-std::string joinedDependencies(LPCSTR list);
+std::string registrySubKey(const std::string& folder, const std::string& name);
+// A key's own security descriptor: this file in the key's folder.
+constexpr char kKeySecurityFile[] = "security";
 
 }  // namespace om::standin
 #pragma GCC visibility pop

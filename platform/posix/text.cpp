@@ -113,6 +113,33 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && toLowerAscii(a) == toLowerAscii(b);
 }
 
+namespace {
+
+// Upper case of a UTF-16 unit for the scripts file names use most: Latin, Greek
+// and Cyrillic (the file system's upcase table has more).
+char16_t upcase(char16_t c) {
+  if (c < 0x80) return c >= 'a' && c <= 'z' ? static_cast<char16_t>(c - 32) : c;
+  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) || (c >= 0x430 && c <= 0x44F))
+    return static_cast<char16_t>(c - 32);
+  if (c == 0xFF) return 0x178;
+  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 80);
+  bool evenUpper = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
+  bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
+  if ((evenUpper && (c & 1)) || (oddUpper && !(c & 1))) return static_cast<char16_t>(c - 1);
+  return c;
+}
+
+}  // namespace
+
+bool sameFileName(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  std::u16string x = widen(a), y = widen(b);
+  if (x.size() != y.size()) return false;
+  for (size_t i = 0; i < x.size(); ++i)
+    if (upcase(x[i]) != upcase(y[i])) return false;
+  return true;
+}
+
 }  // namespace om::standin
 
 using namespace om::standin;

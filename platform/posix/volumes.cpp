@@ -1,12 +1,12 @@
-// Computer names, the thread background mode, volume paths and mount points, and
-// the service status calls the system bridge uses (see include/system_ext.h and
-// include/winsvc.h).
+// Volumes: disk space, drive types, volume paths and mount points (see
+// include/volumes.h).
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -14,38 +14,10 @@
 #include <vector>
 
 #include "../win32.h"
-#include "system_internal.h"
+#include "internal.h"
 
 namespace om::standin {
 namespace {
-
-// ---- computer names ----------------------------------------------------------------
-std::string computerName(COMPUTER_NAME_FORMAT format) {
-  char host[256] = {};
-  gethostname(host, sizeof host - 1);
-  std::string full = host;
-  size_t dot = full.find('.');
-  std::string label = full.substr(0, dot);
-  std::string domain = dot == std::string::npos ? std::string() : full.substr(dot + 1);
-  switch (format) {
-    case ComputerNameNetBIOS:
-    case ComputerNamePhysicalNetBIOS: {
-      std::string name = label.substr(0, 15);
-      for (auto& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      return name;
-    }
-    case ComputerNameDnsHostname:
-    case ComputerNamePhysicalDnsHostname:
-      return label;
-    case ComputerNameDnsDomain:
-    case ComputerNamePhysicalDnsDomain:
-      return domain;
-    default:
-      return full;
-  }
-}
-
-thread_local bool backgroundMode = false;
 
 // ---- mounts -----------------------------------------------------------------------------
 struct Mount {
@@ -113,6 +85,21 @@ bool driveExists(char letter) {
   return stat((standinRoot() + "/drives/" + std::string(1, letter)).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// "X:\" (or "X:") as a drive root; anything else is no root.
+bool driveRoot(const std::string& path, char& letter) {
+  if (path.size() < 2 || path.size() > 3 || path[1] != ':' || !std::isalpha(static_cast<unsigned char>(path[0])))
+    return false;
+  if (path.size() == 3 && path[2] != '\\' && path[2] != '/') return false;
+  letter = static_cast<char>(path[0] | 0x20);
+  return true;
+}
+
+UINT driveType(const std::string& path) {
+  char letter;
+  if (!driveRoot(path, letter)) return DRIVE_NO_ROOT_DIR;
+  return driveExists(letter) ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
+}
+
 std::string volumeName(unsigned value) {
   char text[64];
   std::snprintf(text, sizeof text, "\\\\?\\Volume{4f6d7662-0000-0000-0000-%012x}\\", value);
@@ -137,31 +124,25 @@ class MountPointFind : public KernelObject {
 
 using namespace om::standin;
 
-BOOL WINAPI GetComputerNameExW(COMPUTER_NAME_FORMAT format, LPWSTR buffer, LPDWORD size) {
-  if (!size || format < ComputerNameNetBIOS || format >= ComputerNameMax) return fail(ERROR_INVALID_PARAMETER);
-  std::u16string name = widen(computerName(format));
-  if (!buffer || *size < name.size() + 1) {
-    *size = static_cast<DWORD>(name.size() + 1);
-    return fail(ERROR_MORE_DATA);
-  }
-  std::memcpy(buffer, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
-  *size = static_cast<DWORD>(name.size());
+BOOL WINAPI GetDiskFreeSpaceExW(LPCWSTR path, PULARGE_INTEGER freeToCaller, PULARGE_INTEGER total,
+                                PULARGE_INTEGER totalFree) {
+  std::string windows = path ? narrow(path) : "C:\\";
+  char letter;
+  if (driveRoot(windows.substr(0, 3), letter) && letter != 'c' && driveType(windows.substr(0, 2)) != DRIVE_FIXED)
+    return fail(ERROR_PATH_NOT_FOUND);
+  std::string host = hostPathFromWindows(windows);
+  struct statvfs vfs;
+  if (host.empty() || statvfs(host.c_str(), &vfs) != 0)
+    return fail(host.empty() || errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : win32ErrorFromErrno(errno));
+  if (freeToCaller) freeToCaller->QuadPart = static_cast<ULONGLONG>(vfs.f_bavail) * vfs.f_frsize;
+  if (total) total->QuadPart = static_cast<ULONGLONG>(vfs.f_blocks) * vfs.f_frsize;
+  if (totalFree) totalFree->QuadPart = static_cast<ULONGLONG>(vfs.f_bfree) * vfs.f_frsize;
   setLastError(ERROR_SUCCESS);
   return TRUE;
 }
 
-BOOL WINAPI SetThreadPriority(HANDLE thread, int priority) {
-  if (priority == THREAD_MODE_BACKGROUND_BEGIN || priority == THREAD_MODE_BACKGROUND_END) {
-    if (thread != GetCurrentThread()) return fail(ERROR_INVALID_HANDLE);
-    bool begin = priority == THREAD_MODE_BACKGROUND_BEGIN;
-    if (begin == backgroundMode)
-      return fail(begin ? ERROR_THREAD_MODE_ALREADY_BACKGROUND : ERROR_THREAD_MODE_NOT_BACKGROUND);
-    backgroundMode = begin;
-    return TRUE;
-  }
-  if (priority < -15 || priority > 15) return fail(ERROR_INVALID_PARAMETER);
-  return TRUE;
-}
+UINT WINAPI GetDriveTypeA(LPCSTR rootPath) { return driveType(rootPath ? rootPath : "C:\\"); }
+UINT WINAPI GetDriveTypeW(LPCWSTR rootPath) { return driveType(rootPath ? narrow(rootPath) : "C:\\"); }
 
 BOOL WINAPI GetVolumePathNameW(LPCWSTR path, LPWSTR volumePath, DWORD length) {
   if (!path || !*path) return fail(ERROR_INVALID_NAME);
@@ -248,109 +229,5 @@ BOOL WINAPI FindNextVolumeMountPointW(HANDLE handle, LPWSTR mountPoint, DWORD le
 BOOL WINAPI FindVolumeMountPointClose(HANDLE handle) {
   if (!lookup<MountPointFind>(handle)) return fail(ERROR_INVALID_HANDLE);
   removeHandle(handle);
-  return TRUE;
-}
-
-BOOL WINAPI QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE level, LPBYTE buffer, DWORD size,
-                                 LPDWORD needed) {
-  if (level != SC_STATUS_PROCESS_INFO || !needed) return fail(ERROR_INVALID_PARAMETER);
-  *needed = sizeof(SERVICE_STATUS_PROCESS);
-  SERVICE_STATUS status;
-  if (!QueryServiceStatus(service, &status)) return FALSE;
-  if (!buffer || size < sizeof(SERVICE_STATUS_PROCESS)) return fail(ERROR_INSUFFICIENT_BUFFER);
-  SERVICE_STATUS_PROCESS out{};
-  std::memcpy(&out, &status, sizeof status);
-  std::memcpy(buffer, &out, sizeof out);
-  return TRUE;
-}
-
-BOOL WINAPI EnumDependentServicesA(SC_HANDLE service, DWORD state, LPENUM_SERVICE_STATUSA services, DWORD size,
-                                   LPDWORD needed, LPDWORD returned) {
-  if (!needed || !returned || state < SERVICE_ACTIVE || state > SERVICE_STATE_ALL) return fail(ERROR_INVALID_PARAMETER);
-  std::string folder = serviceFolder(service);
-  if (folder.empty()) return FALSE;
-  *needed = 0;
-  *returned = 0;
-  // Every service's name, display name and dependencies, from the database.
-  struct Entry {
-    std::string name, display;
-    std::vector<std::string> depends;
-    int depth = 0;
-  };
-  std::vector<Entry> all;
-  std::string target;
-  std::string database = folder.substr(0, folder.find_last_of('/'));
-  if (DIR* dir = opendir(database.c_str())) {
-    while (struct dirent* item = readdir(dir)) {
-      if (item->d_name[0] == '.') continue;
-      std::ifstream in(database + "/" + item->d_name + "/config");
-      Entry entry;
-      std::string line;
-      while (std::getline(in, line)) {
-        if (line.rfind("name=", 0) == 0) entry.name = line.substr(5);
-        if (line.rfind("display=", 0) == 0) entry.display = line.substr(8);
-        if (line.rfind("depends=", 0) == 0) {
-          std::istringstream list(line.substr(8));
-          std::string name;
-          while (std::getline(list, name, '/'))
-            if (!name.empty()) entry.depends.push_back(name);
-        }
-      }
-      if (entry.name.empty()) continue;
-      if (database + "/" + item->d_name == folder) target = entry.name;
-      all.push_back(entry);
-    }
-    closedir(dir);
-  }
-  // Dependents at any depth; the deepest first, the reverse of the order they start in.
-  std::vector<Entry*> found;
-  std::vector<std::pair<std::string, int>> pending{{target, 0}};
-  while (!pending.empty()) {
-    auto [name, depth] = pending.back();
-    pending.pop_back();
-    if (depth > 64) break;  // a dependency cycle
-    for (auto& entry : all) {
-      for (const auto& dependency : entry.depends) {
-        if (!equalsIgnoreCase(dependency, name)) continue;
-        if (std::find(found.begin(), found.end(), &entry) == found.end()) found.push_back(&entry);
-        entry.depth = std::max(entry.depth, depth + 1);
-        pending.push_back({entry.name, depth + 1});
-      }
-    }
-  }
-  std::stable_sort(found.begin(), found.end(), [](const Entry* a, const Entry* b) {
-    return a->depth != b->depth ? a->depth > b->depth : toLowerAscii(a->name) < toLowerAscii(b->name);
-  });
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-  if (!manager) return FALSE;
-  std::vector<std::pair<Entry*, SERVICE_STATUS>> listed;
-  for (Entry* entry : found) {
-    SERVICE_STATUS status{};
-    SC_HANDLE dependent = OpenServiceA(manager, entry->name.c_str(), SERVICE_QUERY_STATUS);
-    if (!dependent) continue;
-    bool ok = QueryServiceStatus(dependent, &status);
-    CloseServiceHandle(dependent);
-    if (!ok) continue;
-    bool active = status.dwCurrentState != SERVICE_STOPPED;
-    if ((active && (state & SERVICE_ACTIVE)) || (!active && (state & SERVICE_INACTIVE))) listed.push_back({entry, status});
-  }
-  CloseServiceHandle(manager);
-  DWORD total = 0;
-  for (const auto& item : listed)
-    total += static_cast<DWORD>(sizeof(ENUM_SERVICE_STATUSA) + item.first->name.size() + item.first->display.size() + 2);
-  *needed = total;
-  if (total > size || (total && !services)) return fail(ERROR_MORE_DATA);
-  char* text = reinterpret_cast<char*>(services + listed.size());
-  for (size_t i = 0; i < listed.size(); ++i) {
-    services[i].lpServiceName = text;
-    std::memcpy(text, listed[i].first->name.c_str(), listed[i].first->name.size() + 1);
-    text += listed[i].first->name.size() + 1;
-    services[i].lpDisplayName = text;
-    std::memcpy(text, listed[i].first->display.c_str(), listed[i].first->display.size() + 1);
-    text += listed[i].first->display.size() + 1;
-    services[i].ServiceStatus = listed[i].second;
-  }
-  *returned = static_cast<DWORD>(listed.size());
-  setLastError(ERROR_SUCCESS);
   return TRUE;
 }

@@ -102,6 +102,26 @@ TEST(StandinRegistry, WideAndNarrowStringsAgree) {
   RegCloseKey(key);
 }
 
+// A directory handle's enumeration cursor goes with the handle.
+TEST(StandinNtQueries, DirectoryCursorsEndWithTheirHandles) {
+  using QueryDirectory = NTSTATUS(WINAPI*)(HANDLE, HANDLE, PVOID, PVOID, PVOID, PVOID, ULONG, int, BOOLEAN, PVOID,
+                                           BOOLEAN);
+  auto query = reinterpret_cast<QueryDirectory>(
+      reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("ntdll.dll"), "NtQueryDirectoryFile")));
+  ASSERT_NE(query, nullptr);
+  long before = om::standin::liveDirectoryCursors();
+  for (int i = 0; i < 3; ++i) {
+    HANDLE folder = CreateFileA("C:\\", GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+    alignas(8) BYTE buffer[1024];
+    BYTE status[16];
+    EXPECT_EQ(query(folder, nullptr, nullptr, nullptr, status, buffer, sizeof buffer, 1, TRUE, nullptr, TRUE), 0);
+    CloseHandle(folder);
+  }
+  EXPECT_EQ(om::standin::liveDirectoryCursors(), before);
+}
+
 TEST(StandinTime, FileTimesCountFrom1601) {
   EXPECT_EQ(om::standin::fileTimeFromUnix(0, 0), 116444736000000000ULL);
   FILETIME ft = om::standin::toFileTime(116444736000000000ULL);

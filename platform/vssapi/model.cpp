@@ -1,6 +1,7 @@
 // Texts, GUIDs, the fixture format, the call log and the snapshot copies.
 #include "model.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdio>
@@ -54,15 +55,12 @@ std::string guidText(const GUID& g) {
 
 bool parseGuid(const std::string& text, GUID* guid) {
   if (text.size() != 38 || text[0] != '{' || text[37] != '}') return false;
-  static const int dashes[] = {9, 14, 19, 24};
-  for (int d : dashes)
-    if (text[d] != '-') return false;
   std::string hex;
-  for (size_t i = 1; i < 37; ++i)
-    if (text[i] != '-') {
-      if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
-      hex += text[i];
-    }
+  for (size_t i = 1; i < 37; ++i) {
+    bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+    if (dash ? text[i] != '-' : !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+    if (!dash) hex += text[i];
+  }
   auto part = [&](size_t at, size_t length) { return std::strtoul(hex.substr(at, length).c_str(), nullptr, 16); };
   guid->Data1 = static_cast<uint32_t>(part(0, 8));
   guid->Data2 = static_cast<uint16_t>(part(8, 4));
@@ -100,6 +98,55 @@ WCHAR* makeTaskText(const Text& text) {
   return out;
 }
 
+// ---- entities ------------------------------------------------------------------------
+
+namespace {
+
+struct Entity {
+  char c;
+  const char* text;
+};
+// Within a line's field value: the line's own separators, and '&' itself.
+const Entity kFieldEntities[] = {{'&', "&amp;"}, {'\t', "&#9;"}, {'\n', "&#10;"}, {'\r', "&#13;"}};
+// Within a document: its markup.
+const Entity kDocumentEntities[] = {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}};
+
+template <size_t N>
+std::string escape(const std::string& text, const Entity (&entities)[N]) {
+  std::string out;
+  for (char c : text) {
+    const Entity* entity = std::find_if(entities, entities + N, [c](const Entity& e) { return e.c == c; });
+    if (entity != entities + N)
+      out += entity->text;
+    else
+      out += c;
+  }
+  return out;
+}
+
+// Back from escape(); an '&' that starts none of the entities is refused when
+// `strict`, otherwise taken as itself.
+template <size_t N>
+bool unescape(const std::string& text, const Entity (&entities)[N], bool strict, std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    const Entity* entity = entities + N;
+    if (text[i] == '&')
+      entity = std::find_if(entities, entities + N,
+                            [&](const Entity& e) { return text.compare(i, std::strlen(e.text), e.text) == 0; });
+    if (entity == entities + N) {
+      if (text[i] == '&' && strict) return false;
+      *out += text[i];
+      continue;
+    }
+    *out += entity->c;
+    i += std::strlen(entity->text) - 1;
+  }
+  return true;
+}
+
+}  // namespace
+
 // ---- lines ---------------------------------------------------------------------------
 
 std::string Line::get(const std::string& key, const std::string& fallback) const {
@@ -136,7 +183,7 @@ bool parseLine(const std::string& raw, Line* line) {
     } else if (!field.empty()) {
       size_t eq = field.find('=');
       if (eq == std::string::npos || eq == 0) return false;
-      line->fields[field.substr(0, eq)] = field.substr(eq + 1);
+      unescape(field.substr(eq + 1), kFieldEntities, false, &line->fields[field.substr(0, eq)]);
     }
     start = end + 1;
   }
@@ -145,7 +192,7 @@ bool parseLine(const std::string& raw, Line* line) {
 
 std::string formatLine(const std::string& keyword, const std::vector<std::pair<std::string, std::string>>& fields) {
   std::string out = keyword;
-  for (const auto& field : fields) out += "\t" + field.first + "=" + field.second;
+  for (const auto& field : fields) out += "\t" + field.first + "=" + escape(field.second, kFieldEntities);
   return out;
 }
 
@@ -164,6 +211,14 @@ FileSpec fileSpec(const Line& line) {
 }
 
 bool guidField(const Line& line, const std::string& key, GUID* guid) { return parseGuid(line.get(key), guid); }
+
+// The file lists a line adds to: the writer's own, and those of the writer's last component.
+using WriterFiles = std::vector<FileSpec> WriterSpec::*;
+using ComponentFiles = std::vector<FileSpec> ComponentSpec::*;
+const std::map<std::string, WriterFiles> kWriterFiles = {
+    {"include", &WriterSpec::includes}, {"exclude", &WriterSpec::excludes}, {"mapping", &WriterSpec::mappings}};
+const std::map<std::string, ComponentFiles> kComponentFiles = {
+    {"file", &ComponentSpec::files}, {"database", &ComponentSpec::databases}, {"log", &ComponentSpec::logs}};
 
 }  // namespace
 
@@ -192,12 +247,9 @@ bool parseWriters(const std::string& text, std::vector<WriterSpec>* writers) {
     } else {
       if (writers->empty()) return false;
       WriterSpec& w = writers->back();
-      if (line.keyword == "include") {
-        w.includes.push_back(fileSpec(line));
-      } else if (line.keyword == "exclude") {
-        w.excludes.push_back(fileSpec(line));
-      } else if (line.keyword == "mapping") {
-        w.mappings.push_back(fileSpec(line));
+      auto writerFiles = kWriterFiles.find(line.keyword);
+      if (writerFiles != kWriterFiles.end()) {
+        (w.*writerFiles->second).push_back(fileSpec(line));
       } else if (line.keyword == "component") {
         ComponentSpec c;
         c.type = static_cast<int>(line.number("type", 2));
@@ -215,12 +267,9 @@ bool parseWriters(const std::string& text, std::vector<WriterSpec>* writers) {
       } else {
         if (w.components.empty()) return false;
         ComponentSpec& c = w.components.back();
-        if (line.keyword == "file") {
-          c.files.push_back(fileSpec(line));
-        } else if (line.keyword == "database") {
-          c.databases.push_back(fileSpec(line));
-        } else if (line.keyword == "log") {
-          c.logs.push_back(fileSpec(line));
+        auto componentFiles = kComponentFiles.find(line.keyword);
+        if (componentFiles != kComponentFiles.end()) {
+          (c.*componentFiles->second).push_back(fileSpec(line));
         } else if (line.keyword == "dependency") {
           DependencySpec d;
           if (!guidField(line, "writer", &d.writer)) return false;
@@ -261,48 +310,9 @@ std::vector<WriterSpec> fixtureWriters() {
 
 // ---- documents -------------------------------------------------------------------------
 
-namespace {
-
-std::string escape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
-bool unescape(const std::string& text, std::string* out) {
-  out->clear();
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '<' || text[i] == '>') return false;
-    if (text[i] != '&') {
-      *out += text[i];
-      continue;
-    }
-    static const std::pair<const char*, char> entities[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}};
-    bool known = false;
-    for (const auto& e : entities)
-      if (text.compare(i, std::strlen(e.first), e.first) == 0) {
-        *out += e.second;
-        i += std::strlen(e.first) - 1;
-        known = true;
-        break;
-      }
-    if (!known) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 std::string wrapDocument(const std::string& tag, const std::vector<std::string>& lines) {
   std::string out = "<" + tag + ">\n";
-  for (const auto& line : lines) out += escape(line) + "\n";
+  for (const auto& line : lines) out += escape(line, kDocumentEntities) + "\n";
   return out + "</" + tag + ">\n";
 }
 
@@ -314,7 +324,7 @@ bool unwrapDocument(const std::string& tag, const std::string& document, std::ve
   std::istringstream in(document.substr(open.size(), document.size() - open.size() - close.size()));
   std::string raw, line;
   while (std::getline(in, raw)) {
-    if (!unescape(raw, &line)) return false;
+    if (raw.find_first_of("<>") != std::string::npos || !unescape(raw, kDocumentEntities, true, &line)) return false;
     lines->push_back(line);
   }
   return true;

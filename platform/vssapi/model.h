@@ -37,7 +37,8 @@ BSTR makeBstr(const OptText& text);
 WCHAR* makeTaskText(const Text& text);
 
 // ---- fixture records ---------------------------------------------------------------
-// One fixture line: a keyword and key=value fields, separated by tabs.
+// One fixture line: a keyword and key=value fields, separated by tabs. A value holds
+// any text: its '&', tab and line ends are written as &amp; &#9; &#10; &#13;.
 struct Line {
   std::string keyword;
   std::map<std::string, std::string> fields;

@@ -14,23 +14,23 @@
 namespace vssstandin {
 namespace {
 
-// ---- argument texts for the call log -------------------------------------------------------
+// ---- call log ----------------------------------------------------------------------------------
 std::string arg(const GUID& g) { return guidText(g); }
 std::string arg(const WCHAR* text) { return narrow(text); }
 std::string arg(long long value) { return std::to_string(value); }
-std::string arg(const char* text) { return text; }
+std::string arg(const std::string& text) { return text; }
+
+// One line "Scope::Method(arguments)".
 template <class... Args>
-std::string call(const char* method, Args... args) {
-  std::string out = std::string(method) + "(";
-  bool first = true;
-  for (const std::string& a : {arg(args)...}) {
-    if (!first) out += ", ";
-    out += a;
-    first = false;
+void log(const char* scope, const std::string& method, const Args&... args) {
+  std::string line = std::string(scope) + "::" + method + "(";
+  const char* separator = "";
+  for (const std::string& text : std::vector<std::string>{arg(args)...}) {
+    line += separator + text;
+    separator = ", ";
   }
-  return out + ")";
+  logCall(line + ")");
 }
-std::string call(const char* method) { return std::string(method) + "()"; }
 
 Text plain(const OptText& text) { return text ? *text : Text(); }
 bool samePath(const OptText& a, const WCHAR* b) { return plain(a) == (b ? Text(b) : Text()); }
@@ -40,12 +40,35 @@ const GUID kIidUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0
 // The stand-in's own provider.
 const GUID kProviderId = {0x6f6d7673, 0x7374, 0x4e64, {0x80, 0x69, 0x6e, 0x2d, 0x76, 0x73, 0x73, 0x31}};
 
-// Reference counting shared by every class; the object counts as live until its
-// last reference goes.
-template <class Interface>
-class Counted : public Interface {
+// ---- out-values: a null out-pointer is refused, a text that cannot be allocated fails ---------------
+template <class T, class V>
+HRESULT put(T* out, const V& value) {
+  if (!out) return E_INVALIDARG;
+  *out = static_cast<T>(value);
+  return S_OK;
+}
+
+HRESULT putText(BSTR* out, const OptText& text) {
+  if (!out) return E_INVALIDARG;
+  *out = makeBstr(text);
+  return text && !*out ? E_OUTOFMEMORY : S_OK;
+}
+
+template <class Interface, class Object>
+HRESULT handOut(Object* created, Interface** out) {
+  if (!created) return E_OUTOFMEMORY;
+  *out = created;
+  return S_OK;
+}
+
+// IUnknown shared by every class: one reference count, the object live until its
+// last reference goes. Interfaces lists the tables in their order in the object;
+// one of them is IUnknown or derives from it. The getters log the call under the
+// interface's name and hand out one value each.
+template <class... Interfaces>
+class Counted : public Interfaces... {
  public:
-  Counted() { objectCreated(); }
+  explicit Counted(const char* scope) : scope_(scope) { objectCreated(); }
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
     if (!object) return E_POINTER;
     if (sameGuid(iid, kIidUnknown)) {
@@ -66,71 +89,55 @@ class Counted : public Interface {
  protected:
   virtual ~Counted() { objectDestroyed(); }
 
+  template <class... Args>
+  void logged(const std::string& method, const Args&... args) const {
+    log(scope_, method, args...);
+  }
+  template <class T, class V>
+  HRESULT giveValue(const char* method, T* out, const V& value) {
+    logged(method);
+    return put(out, value);
+  }
+  HRESULT giveText(const char* method, BSTR* out, const OptText& text) {
+    logged(method);
+    return putText(out, text);
+  }
+  // The index-th of `specs` as a new Object.
+  template <class Object, class Interface, class Spec>
+  HRESULT giveObject(const char* method, Interface** out, const std::vector<Spec>& specs, UINT index) {
+    logged(method, index);
+    if (!out || index >= specs.size()) return E_INVALIDARG;
+    return handOut(new (std::nothrow) Object(specs[index]), out);
+  }
+
  private:
+  const char* scope_;
   std::atomic<ULONG> references_{1};
 };
-
-template <class T>
-HRESULT handOut(T* created, T** out) {
-  if (!created) return E_OUTOFMEMORY;
-  *out = created;
-  return S_OK;
-}
 
 // ---- writer metadata -------------------------------------------------------------------------
 
 class Filedesc final : public Counted<IVssWMFiledesc> {
  public:
-  explicit Filedesc(FileSpec spec) : spec_(std::move(spec)) {}
-  HRESULT STDMETHODCALLTYPE GetPath(BSTR* out) override { return text(spec_.path, out, "GetPath"); }
-  HRESULT STDMETHODCALLTYPE GetFilespec(BSTR* out) override { return text(spec_.spec, out, "GetFilespec"); }
-  HRESULT STDMETHODCALLTYPE GetRecursive(boolean* out) override {
-    logCall(call("IVssWMFiledesc::GetRecursive"));
-    if (!out) return E_INVALIDARG;
-    *out = spec_.recursive;
-    return S_OK;
-  }
+  explicit Filedesc(FileSpec spec) : Counted("IVssWMFiledesc"), spec_(std::move(spec)) {}
+  HRESULT STDMETHODCALLTYPE GetPath(BSTR* out) override { return giveText(__func__, out, spec_.path); }
+  HRESULT STDMETHODCALLTYPE GetFilespec(BSTR* out) override { return giveText(__func__, out, spec_.spec); }
+  HRESULT STDMETHODCALLTYPE GetRecursive(boolean* out) override { return giveValue(__func__, out, spec_.recursive); }
   HRESULT STDMETHODCALLTYPE GetAlternateLocation(BSTR* out) override {
-    return text(spec_.alternate, out, "GetAlternateLocation");
+    return giveText(__func__, out, spec_.alternate);
   }
-  HRESULT STDMETHODCALLTYPE GetBackupTypeMask(DWORD* out) override {
-    logCall(call("IVssWMFiledesc::GetBackupTypeMask"));
-    if (!out) return E_INVALIDARG;
-    *out = spec_.mask;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE GetBackupTypeMask(DWORD* out) override { return giveValue(__func__, out, spec_.mask); }
 
  private:
-  HRESULT text(const OptText& value, BSTR* out, const char* method) {
-    logCall(call((std::string("IVssWMFiledesc::") + method).c_str()));
-    if (!out) return E_INVALIDARG;
-    *out = makeBstr(value);
-    return value && !*out ? E_OUTOFMEMORY : S_OK;
-  }
   FileSpec spec_;
 };
 
 class Dependency final : public Counted<IVssWMDependency> {
  public:
-  explicit Dependency(DependencySpec spec) : spec_(std::move(spec)) {}
-  HRESULT STDMETHODCALLTYPE GetWriterId(VSS_ID* out) override {
-    logCall(call("IVssWMDependency::GetWriterId"));
-    if (!out) return E_INVALIDARG;
-    *out = spec_.writer;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetLogicalPath(BSTR* out) override {
-    logCall(call("IVssWMDependency::GetLogicalPath"));
-    if (!out) return E_INVALIDARG;
-    *out = makeBstr(spec_.logicalPath);
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE GetComponentName(BSTR* out) override {
-    logCall(call("IVssWMDependency::GetComponentName"));
-    if (!out) return E_INVALIDARG;
-    *out = makeBstr(spec_.name);
-    return S_OK;
-  }
+  explicit Dependency(DependencySpec spec) : Counted("IVssWMDependency"), spec_(std::move(spec)) {}
+  HRESULT STDMETHODCALLTYPE GetWriterId(VSS_ID* out) override { return giveValue(__func__, out, spec_.writer); }
+  HRESULT STDMETHODCALLTYPE GetLogicalPath(BSTR* out) override { return giveText(__func__, out, spec_.logicalPath); }
+  HRESULT STDMETHODCALLTYPE GetComponentName(BSTR* out) override { return giveText(__func__, out, spec_.name); }
 
  private:
   DependencySpec spec_;
@@ -138,9 +145,9 @@ class Dependency final : public Counted<IVssWMDependency> {
 
 class WMComponent final : public Counted<IVssWMComponent> {
  public:
-  explicit WMComponent(ComponentSpec spec) : spec_(std::move(spec)) {}
+  explicit WMComponent(ComponentSpec spec) : Counted("IVssWMComponent"), spec_(std::move(spec)) {}
   HRESULT STDMETHODCALLTYPE GetComponentInfo(PVSSCOMPONENTINFO* out) override {
-    logCall(call("IVssWMComponent::GetComponentInfo"));
+    logged(__func__);
     if (!out) return E_INVALIDARG;
     auto* info = new (std::nothrow) VSS_COMPONENTINFO();
     if (!info) return E_OUTOFMEMORY;
@@ -167,7 +174,7 @@ class WMComponent final : public Counted<IVssWMComponent> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE FreeComponentInfo(PVSSCOMPONENTINFO info) override {
-    logCall(call("IVssWMComponent::FreeComponentInfo"));
+    logged(__func__);
     if (!info) return S_OK;
     SysFreeString(info->bstrLogicalPath);
     SysFreeString(info->bstrComponentName);
@@ -178,35 +185,28 @@ class WMComponent final : public Counted<IVssWMComponent> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetFile(UINT index, IVssWMFiledesc** out) override {
-    return file(spec_.files, index, out, "GetFile");
+    return giveObject<Filedesc>(__func__, out, spec_.files, index);
   }
   HRESULT STDMETHODCALLTYPE GetDatabaseFile(UINT index, IVssWMFiledesc** out) override {
-    return file(spec_.databases, index, out, "GetDatabaseFile");
+    return giveObject<Filedesc>(__func__, out, spec_.databases, index);
   }
   HRESULT STDMETHODCALLTYPE GetDatabaseLogFile(UINT index, IVssWMFiledesc** out) override {
-    return file(spec_.logs, index, out, "GetDatabaseLogFile");
+    return giveObject<Filedesc>(__func__, out, spec_.logs, index);
   }
   HRESULT STDMETHODCALLTYPE GetDependency(UINT index, IVssWMDependency** out) override {
-    logCall(call("IVssWMComponent::GetDependency", index));
-    if (!out || index >= spec_.dependencies.size()) return E_INVALIDARG;
-    return handOut<IVssWMDependency>(new (std::nothrow) Dependency(spec_.dependencies[index]), out);
+    return giveObject<Dependency>(__func__, out, spec_.dependencies, index);
   }
 
  private:
-  HRESULT file(const std::vector<FileSpec>& files, UINT index, IVssWMFiledesc** out, const char* method) {
-    logCall(call((std::string("IVssWMComponent::") + method).c_str(), index));
-    if (!out || index >= files.size()) return E_INVALIDARG;
-    return handOut<IVssWMFiledesc>(new (std::nothrow) Filedesc(files[index]), out);
-  }
   ComponentSpec spec_;
 };
 
 class Metadata final : public Counted<IVssExamineWriterMetadata> {
  public:
-  explicit Metadata(WriterSpec writer) : writer_(std::move(writer)) {}
+  explicit Metadata(WriterSpec writer) : Counted("IVssExamineWriterMetadata"), writer_(std::move(writer)) {}
   HRESULT STDMETHODCALLTYPE GetIdentity(VSS_ID* instance, VSS_ID* writer, BSTR* name, VSS_USAGE_TYPE* usage,
                                         VSS_SOURCE_TYPE* source) override {
-    logCall(call("IVssExamineWriterMetadata::GetIdentity"));
+    logged(__func__);
     if (!instance || !writer || !name || !usage || !source) return E_INVALIDARG;
     *instance = writer_.instanceId;
     *writer = writer_.writerId;
@@ -216,7 +216,7 @@ class Metadata final : public Counted<IVssExamineWriterMetadata> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetFileCounts(UINT* includes, UINT* excludes, UINT* components) override {
-    logCall(call("IVssExamineWriterMetadata::GetFileCounts"));
+    logged(__func__);
     if (!includes || !excludes || !components) return E_INVALIDARG;
     *includes = static_cast<UINT>(writer_.includes.size());
     *excludes = static_cast<UINT>(writer_.excludes.size());
@@ -224,20 +224,18 @@ class Metadata final : public Counted<IVssExamineWriterMetadata> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetIncludeFile(UINT index, IVssWMFiledesc** out) override {
-    return file(writer_.includes, index, out, "GetIncludeFile");
+    return giveObject<Filedesc>(__func__, out, writer_.includes, index);
   }
   HRESULT STDMETHODCALLTYPE GetExcludeFile(UINT index, IVssWMFiledesc** out) override {
-    return file(writer_.excludes, index, out, "GetExcludeFile");
+    return giveObject<Filedesc>(__func__, out, writer_.excludes, index);
   }
   HRESULT STDMETHODCALLTYPE GetComponent(UINT index, IVssWMComponent** out) override {
-    logCall(call("IVssExamineWriterMetadata::GetComponent", index));
-    if (!out || index >= writer_.components.size()) return E_INVALIDARG;
-    return handOut<IVssWMComponent>(new (std::nothrow) WMComponent(writer_.components[index]), out);
+    return giveObject<WMComponent>(__func__, out, writer_.components, index);
   }
   HRESULT STDMETHODCALLTYPE GetRestoreMethod(VSS_RESTOREMETHOD_ENUM* method, BSTR* service, BSTR* procedure,
                                              VSS_WRITERRESTORE_ENUM* writerRestore, boolean* reboot,
                                              UINT* mappings) override {
-    logCall(call("IVssExamineWriterMetadata::GetRestoreMethod"));
+    logged(__func__);
     if (!method || !service || !procedure || !writerRestore || !reboot || !mappings) return E_INVALIDARG;
     *method = static_cast<VSS_RESTOREMETHOD_ENUM>(writer_.restoreMethod);
     *service = makeBstr(writer_.service);
@@ -248,26 +246,20 @@ class Metadata final : public Counted<IVssExamineWriterMetadata> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetAlternateLocationMapping(UINT index, IVssWMFiledesc** out) override {
-    return file(writer_.mappings, index, out, "GetAlternateLocationMapping");
+    return giveObject<Filedesc>(__func__, out, writer_.mappings, index);
   }
   HRESULT STDMETHODCALLTYPE GetBackupSchema(DWORD* schema) override {
-    logCall(call("IVssExamineWriterMetadata::GetBackupSchema"));
-    if (!schema) return E_INVALIDARG;
-    *schema = writer_.schema;
-    return S_OK;
+    return giveValue(__func__, schema, writer_.schema);
   }
   HRESULT STDMETHODCALLTYPE GetDocument(IXMLDOMDocument**) override {
-    logCall(call("IVssExamineWriterMetadata::GetDocument"));
+    logged(__func__);
     return E_NOTIMPL;
   }
   HRESULT STDMETHODCALLTYPE SaveAsXML(BSTR* xml) override {
-    logCall(call("IVssExamineWriterMetadata::SaveAsXML"));
-    if (!xml) return E_INVALIDARG;
-    *xml = makeBstr(widen(metadataDocument(writer_)));
-    return *xml ? S_OK : E_OUTOFMEMORY;
+    return giveText(__func__, xml, widen(metadataDocument(writer_)));
   }
   HRESULT STDMETHODCALLTYPE LoadFromXML(BSTR xml) override {
-    logCall(call("IVssExamineWriterMetadata::LoadFromXML"));
+    logged(__func__);
     WriterSpec loaded;
     if (!xml || !parseMetadataDocument(narrow(Text(xml)), &loaded)) return VSS_E_INVALID_XML_DOCUMENT;
     writer_ = std::move(loaded);
@@ -275,11 +267,6 @@ class Metadata final : public Counted<IVssExamineWriterMetadata> {
   }
 
  private:
-  HRESULT file(const std::vector<FileSpec>& files, UINT index, IVssWMFiledesc** out, const char* method) {
-    logCall(call((std::string("IVssExamineWriterMetadata::") + method).c_str(), index));
-    if (!out || index >= files.size()) return E_INVALIDARG;
-    return handOut<IVssWMFiledesc>(new (std::nothrow) Filedesc(files[index]), out);
-  }
   WriterSpec writer_;
 };
 
@@ -308,73 +295,67 @@ struct Selected {
 
 class Component final : public Counted<IVssComponent> {
  public:
-  explicit Component(Selected c) : c_(std::move(c)) {}
-  HRESULT STDMETHODCALLTYPE GetLogicalPath(BSTR* out) override { return text(c_.logicalPath, out, "GetLogicalPath"); }
+  explicit Component(Selected c) : Counted("IVssComponent"), c_(std::move(c)) {}
+  HRESULT STDMETHODCALLTYPE GetLogicalPath(BSTR* out) override { return giveText(__func__, out, c_.logicalPath); }
   HRESULT STDMETHODCALLTYPE GetComponentType(VSS_COMPONENT_TYPE* out) override {
-    return value(out, static_cast<VSS_COMPONENT_TYPE>(c_.type), "GetComponentType");
+    return giveValue(__func__, out, c_.type);
   }
-  HRESULT STDMETHODCALLTYPE GetComponentName(BSTR* out) override { return text(c_.name, out, "GetComponentName"); }
+  HRESULT STDMETHODCALLTYPE GetComponentName(BSTR* out) override { return giveText(__func__, out, c_.name); }
   HRESULT STDMETHODCALLTYPE GetBackupSucceeded(boolean* out) override {
-    return value(out, static_cast<boolean>(c_.succeeded), "GetBackupSucceeded");
+    return giveValue(__func__, out, c_.succeeded);
   }
   HRESULT STDMETHODCALLTYPE GetAlternateLocationMappingCount(UINT* out) override {
-    return value(out, 0u, "GetAlternateLocationMappingCount");
+    return giveValue(__func__, out, 0u);
   }
   HRESULT STDMETHODCALLTYPE GetAlternateLocationMapping(UINT, IVssWMFiledesc**) override { return E_INVALIDARG; }
   HRESULT STDMETHODCALLTYPE SetBackupMetadata(LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetBackupMetadata(BSTR* out) override { return text(OptText(), out, "GetBackupMetadata"); }
+  HRESULT STDMETHODCALLTYPE GetBackupMetadata(BSTR* out) override { return giveText(__func__, out, OptText()); }
   HRESULT STDMETHODCALLTYPE AddPartialFile(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetPartialFileCount(UINT* out) override { return value(out, 0u, "GetPartialFileCount"); }
+  HRESULT STDMETHODCALLTYPE GetPartialFileCount(UINT* out) override { return giveValue(__func__, out, 0u); }
   HRESULT STDMETHODCALLTYPE GetPartialFile(UINT, BSTR*, BSTR*, BSTR*, BSTR*) override { return E_INVALIDARG; }
   HRESULT STDMETHODCALLTYPE IsSelectedForRestore(boolean* out) override {
-    return value(out, static_cast<boolean>(c_.selectedForRestore), "IsSelectedForRestore");
+    return giveValue(__func__, out, c_.selectedForRestore);
   }
   HRESULT STDMETHODCALLTYPE GetAdditionalRestores(boolean* out) override {
-    return value(out, static_cast<boolean>(c_.additionalRestores), "GetAdditionalRestores");
+    return giveValue(__func__, out, c_.additionalRestores);
   }
-  HRESULT STDMETHODCALLTYPE GetNewTargetCount(UINT* out) override { return value(out, 0u, "GetNewTargetCount"); }
+  HRESULT STDMETHODCALLTYPE GetNewTargetCount(UINT* out) override { return giveValue(__func__, out, 0u); }
   HRESULT STDMETHODCALLTYPE GetNewTarget(UINT, IVssWMFiledesc**) override { return E_INVALIDARG; }
   HRESULT STDMETHODCALLTYPE AddDirectedTarget(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE GetDirectedTargetCount(UINT* out) override {
-    return value(out, 0u, "GetDirectedTargetCount");
-  }
+  HRESULT STDMETHODCALLTYPE GetDirectedTargetCount(UINT* out) override { return giveValue(__func__, out, 0u); }
   HRESULT STDMETHODCALLTYPE GetDirectedTarget(UINT, BSTR*, BSTR*, BSTR*, BSTR*, BSTR*, BSTR*) override {
     return E_INVALIDARG;
   }
   HRESULT STDMETHODCALLTYPE SetRestoreMetadata(LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetRestoreMetadata(BSTR* out) override {
-    return text(OptText(), out, "GetRestoreMetadata");
-  }
+  HRESULT STDMETHODCALLTYPE GetRestoreMetadata(BSTR* out) override { return giveText(__func__, out, OptText()); }
   HRESULT STDMETHODCALLTYPE SetRestoreTarget(VSS_RESTORE_TARGET) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetRestoreTarget(VSS_RESTORE_TARGET* out) override {
-    return value(out, static_cast<VSS_RESTORE_TARGET>(c_.restoreTarget), "GetRestoreTarget");
+    return giveValue(__func__, out, c_.restoreTarget);
   }
   HRESULT STDMETHODCALLTYPE SetPreRestoreFailureMsg(LPCWSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetPreRestoreFailureMsg(BSTR* out) override {
-    return text(c_.preRestoreFailure, out, "GetPreRestoreFailureMsg");
+    return giveText(__func__, out, c_.preRestoreFailure);
   }
   HRESULT STDMETHODCALLTYPE SetPostRestoreFailureMsg(LPCWSTR) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetPostRestoreFailureMsg(BSTR* out) override {
-    return text(c_.postRestoreFailure, out, "GetPostRestoreFailureMsg");
+    return giveText(__func__, out, c_.postRestoreFailure);
   }
   HRESULT STDMETHODCALLTYPE SetBackupStamp(LPCWSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetBackupStamp(BSTR* out) override { return text(c_.backupStamp, out, "GetBackupStamp"); }
+  HRESULT STDMETHODCALLTYPE GetBackupStamp(BSTR* out) override { return giveText(__func__, out, c_.backupStamp); }
   HRESULT STDMETHODCALLTYPE GetPreviousBackupStamp(BSTR* out) override {
-    return text(c_.previousStamp, out, "GetPreviousBackupStamp");
+    return giveText(__func__, out, c_.previousStamp);
   }
-  HRESULT STDMETHODCALLTYPE GetBackupOptions(BSTR* out) override {
-    return text(c_.backupOptions, out, "GetBackupOptions");
-  }
+  HRESULT STDMETHODCALLTYPE GetBackupOptions(BSTR* out) override { return giveText(__func__, out, c_.backupOptions); }
   HRESULT STDMETHODCALLTYPE GetRestoreOptions(BSTR* out) override {
-    return text(c_.restoreOptions, out, "GetRestoreOptions");
+    return giveText(__func__, out, c_.restoreOptions);
   }
   HRESULT STDMETHODCALLTYPE GetRestoreSubcomponentCount(UINT* out) override {
-    return value(out, static_cast<UINT>(c_.subcomponents.size()), "GetRestoreSubcomponentCount");
+    return giveValue(__func__, out, c_.subcomponents.size());
   }
   HRESULT STDMETHODCALLTYPE GetRestoreSubcomponent(UINT index, BSTR* path, BSTR* name, boolean* repair) override {
-    logCall(call("IVssComponent::GetRestoreSubcomponent", index));
+    logged(__func__, index);
     if (!path || !name || !repair || index >= c_.subcomponents.size()) return E_INVALIDARG;
     *path = makeBstr(c_.subcomponents[index].logicalPath);
     *name = makeBstr(c_.subcomponents[index].name);
@@ -382,7 +363,7 @@ class Component final : public Counted<IVssComponent> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetFileRestoreStatus(VSS_FILE_RESTORE_STATUS* out) override {
-    return value(out, static_cast<VSS_FILE_RESTORE_STATUS>(c_.fileRestoreStatus), "GetFileRestoreStatus");
+    return giveValue(__func__, out, c_.fileRestoreStatus);
   }
   HRESULT STDMETHODCALLTYPE AddDifferencedFilesByLastModifyTime(LPCWSTR, LPCWSTR, WINBOOL, FILETIME) override {
     return E_NOTIMPL;
@@ -390,81 +371,42 @@ class Component final : public Counted<IVssComponent> {
   HRESULT STDMETHODCALLTYPE AddDifferencedFilesByLastModifyLSN(LPCWSTR, LPCWSTR, WINBOOL, BSTR) override {
     return E_NOTIMPL;
   }
-  HRESULT STDMETHODCALLTYPE GetDifferencedFilesCount(UINT* out) override {
-    return value(out, 0u, "GetDifferencedFilesCount");
-  }
+  HRESULT STDMETHODCALLTYPE GetDifferencedFilesCount(UINT* out) override { return giveValue(__func__, out, 0u); }
   HRESULT STDMETHODCALLTYPE GetDifferencedFile(UINT, BSTR*, BSTR*, WINBOOL*, BSTR*, FILETIME*) override {
     return E_INVALIDARG;
   }
 
  private:
-  HRESULT text(const OptText& v, BSTR* out, const char* method) {
-    logCall(call((std::string("IVssComponent::") + method).c_str()));
-    if (!out) return E_INVALIDARG;
-    *out = makeBstr(v);
-    return S_OK;
-  }
-  template <class T>
-  HRESULT value(T* out, T v, const char* method) {
-    logCall(call((std::string("IVssComponent::") + method).c_str()));
-    if (!out) return E_INVALIDARG;
-    *out = v;
-    return S_OK;
-  }
   Selected c_;
 };
 
 // The writer-components part comes first; the IUnknown through which the object
 // is released follows one pointer further on.
-class WriterComponents final : public IVssWriterComponentsExt, public IUnknown {
+class WriterComponents final : public Counted<IVssWriterComponentsExt, IUnknown> {
  public:
   WriterComponents(GUID instance, GUID writer, std::vector<Selected> components)
-      : instance_(instance), writer_(writer), components_(std::move(components)) {
-    objectCreated();
-  }
+      : Counted("IVssWriterComponentsExt"), instance_(instance), writer_(writer), components_(std::move(components)) {}
   HRESULT STDMETHODCALLTYPE GetComponentCount(UINT* count) override {
-    logCall(call("IVssWriterComponentsExt::GetComponentCount"));
-    if (!count) return E_INVALIDARG;
-    *count = static_cast<UINT>(components_.size());
-    return S_OK;
+    return giveValue(__func__, count, components_.size());
   }
   HRESULT STDMETHODCALLTYPE GetWriterInfo(VSS_ID* instance, VSS_ID* writer) override {
-    logCall(call("IVssWriterComponentsExt::GetWriterInfo"));
+    logged(__func__);
     if (!instance || !writer) return E_INVALIDARG;
     *instance = instance_;
     *writer = writer_;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetComponent(UINT index, IVssComponent** out) override {
-    logCall(call("IVssWriterComponentsExt::GetComponent", index));
-    if (!out || index >= components_.size()) return E_INVALIDARG;
-    return handOut<IVssComponent>(new (std::nothrow) Component(components_[index]), out);
+    return giveObject<Component>(__func__, out, components_, index);
   }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (sameGuid(iid, kIidUnknown)) {
-      *object = static_cast<IUnknown*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
   ULONG STDMETHODCALLTYPE Release() override {
-    logCall(call("IVssWriterComponentsExt::Release"));
-    ULONG left = --references_;
-    if (!left) {
-      delete this;
-      objectDestroyed();
-    }
-    return left;
+    logged(__func__);
+    return Counted::Release();
   }
 
  private:
   GUID instance_, writer_;
   std::vector<Selected> components_;
-  std::atomic<ULONG> references_{1};
 };
 
 // ---- backup components ----------------------------------------------------------------------
@@ -476,18 +418,21 @@ struct Snapshot {
   LONGLONG created = 0;
 };
 
-class Backup;
-
 // An operation that is pending until the first Wait, or the second QueryStatus.
 class Async final : public Counted<IVssAsync> {
  public:
   Async(IUnknown* owner, std::mutex* lock, std::string name, std::function<HRESULT()> work,
         std::function<void()> cancelled)
-      : owner_(owner), lock_(lock), name_(std::move(name)), work_(std::move(work)), cancelled_(std::move(cancelled)) {
+      : Counted("IVssAsync"),
+        owner_(owner),
+        lock_(lock),
+        name_(std::move(name)),
+        work_(std::move(work)),
+        cancelled_(std::move(cancelled)) {
     owner_->AddRef();
   }
   HRESULT STDMETHODCALLTYPE Cancel() override {
-    logCall(call(("IVssAsync::Cancel[" + name_ + "]").c_str()));
+    logged(named(__func__));
     std::lock_guard<std::mutex> guard(*lock_);
     if (status_ == VSS_S_ASYNC_PENDING) {
       status_ = VSS_S_ASYNC_CANCELLED;
@@ -497,13 +442,13 @@ class Async final : public Counted<IVssAsync> {
     return status_ == VSS_S_ASYNC_CANCELLED ? VSS_S_ASYNC_CANCELLED : VSS_S_ASYNC_FINISHED;
   }
   HRESULT STDMETHODCALLTYPE Wait(DWORD milliseconds) override {
-    logCall(call(("IVssAsync::Wait[" + name_ + "]").c_str(), static_cast<long long>(milliseconds)));
+    logged(named(__func__), milliseconds);
     std::lock_guard<std::mutex> guard(*lock_);
     finish();
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE QueryStatus(HRESULT* result, INT*) override {
-    logCall(call(("IVssAsync::QueryStatus[" + name_ + "]").c_str()));
+    logged(named(__func__));
     if (!result) return E_INVALIDARG;
     std::lock_guard<std::mutex> guard(*lock_);
     if (++queries_ >= 2) finish();
@@ -520,6 +465,8 @@ class Async final : public Counted<IVssAsync> {
     }
     owner_->Release();
   }
+  // "Method[operation]" in the call log.
+  std::string named(const char* method) const { return std::string(method) + "[" + name_ + "]"; }
   void finish() {
     if (status_ != VSS_S_ASYNC_PENDING) return;
     HRESULT done = work_();
@@ -534,21 +481,23 @@ class Async final : public Counted<IVssAsync> {
   int queries_ = 0;
 };
 
+// A null or unknown provider, then a volume whose folder exists.
+HRESULT checkVolume(const GUID& provider, const WCHAR* volume) {
+  if (!isNullGuid(provider) && !sameGuid(provider, kProviderId)) return VSS_E_PROVIDER_NOT_REGISTERED;
+  return volumeExists(volume) ? S_OK : VSS_E_OBJECT_NOT_FOUND;
+}
+
+// The session's state; every method logs its call, then works under the session's lock.
 class Backup final : public Counted<IVssBackupComponents> {
  public:
-  Backup() = default;
+  Backup() : Counted("IVssBackupComponents") {}
 
   HRESULT STDMETHODCALLTYPE GetWriterComponentsCount(UINT* count) override {
-    logCall(call("IVssBackupComponents::GetWriterComponentsCount"));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!count) return E_INVALIDARG;
-    if (!componentsReadable()) return VSS_E_BAD_STATE;
-    *count = static_cast<UINT>(writerGroups().size());
-    return S_OK;
+    auto guard = enter(__func__);
+    return putWhen(componentsReadable(), count, writerGroups().size());
   }
   HRESULT STDMETHODCALLTYPE GetWriterComponents(UINT index, IVssWriterComponentsExt** out) override {
-    logCall(call("IVssBackupComponents::GetWriterComponents", index));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__, index);
     if (!out) return E_INVALIDARG;
     if (!componentsReadable()) return VSS_E_BAD_STATE;
     auto groups = writerGroups();
@@ -556,14 +505,10 @@ class Backup final : public Counted<IVssBackupComponents> {
     std::vector<Selected> members;
     for (const auto& s : selected_)
       if (sameGuid(s.instance, groups[index].first) && sameGuid(s.writer, groups[index].second)) members.push_back(s);
-    auto* created = new (std::nothrow) WriterComponents(groups[index].first, groups[index].second, members);
-    if (!created) return E_OUTOFMEMORY;
-    *out = created;
-    return S_OK;
+    return handOut(new (std::nothrow) WriterComponents(groups[index].first, groups[index].second, members), out);
   }
   HRESULT STDMETHODCALLTYPE InitializeForBackup(BSTR xml) override {
-    logCall(call("IVssBackupComponents::InitializeForBackup", xml));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__, xml);
     if (mode_ != kNew) return VSS_E_BAD_STATE;
     if (xml) return E_NOTIMPL;  // resuming a saved backup is not part of the stand-in
     mode_ = kBackup;
@@ -571,8 +516,7 @@ class Backup final : public Counted<IVssBackupComponents> {
   }
   HRESULT STDMETHODCALLTYPE SetBackupState(boolean select, boolean bootable, VSS_BACKUP_TYPE type,
                                            boolean partial) override {
-    logCall(call("IVssBackupComponents::SetBackupState", select, bootable, static_cast<long long>(type), partial));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__, select, bootable, type, partial);
     if (mode_ != kBackup || gathered_ || busy_) return VSS_E_BAD_STATE;
     if (type < VSS_BT_UNDEFINED || type > VSS_BT_OTHER) return E_INVALIDARG;
     stateSet_ = true;
@@ -583,8 +527,7 @@ class Backup final : public Counted<IVssBackupComponents> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE InitializeForRestore(BSTR xml) override {
-    logCall(call("IVssBackupComponents::InitializeForRestore", xml ? "<document>" : "null"));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__, std::string(xml ? "<document>" : "null"));
     if (mode_ != kNew) return VSS_E_BAD_STATE;
     if (!xml) return E_INVALIDARG;
     std::vector<std::string> lines;
@@ -616,19 +559,15 @@ class Backup final : public Counted<IVssBackupComponents> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetRestoreState(VSS_RESTORE_TYPE type) override {
-    logCall(call("IVssBackupComponents::SetRestoreState", static_cast<long long>(type)));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (mode_ != kRestore || preRestored_) return VSS_E_BAD_STATE;
+    auto guard = enter(__func__, type);
+    if (!restoreEditable()) return VSS_E_BAD_STATE;
     if (type < VSS_RTYPE_UNDEFINED || type > VSS_RTYPE_OTHER) return E_INVALIDARG;
     restoreType_ = type;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GatherWriterMetadata(IVssAsync** out) override {
-    logCall(call("IVssBackupComponents::GatherWriterMetadata"));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!out) return E_INVALIDARG;
-    if ((mode_ != kBackup && mode_ != kRestore) || busy_ || gathered_) return VSS_E_BAD_STATE;
-    return start("GatherWriterMetadata", out, [this] {
+    auto guard = enter(__func__);
+    return start(__func__, out, (mode_ == kBackup || mode_ == kRestore) && !gathered_, [this] {
       writers_.clear();
       for (auto& w : fixtureWriters())
         if (writerEnabled(w)) writers_.push_back(std::move(w));
@@ -637,39 +576,29 @@ class Backup final : public Counted<IVssBackupComponents> {
     });
   }
   HRESULT STDMETHODCALLTYPE GetWriterMetadataCount(UINT* count) override {
-    logCall(call("IVssBackupComponents::GetWriterMetadataCount"));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!count) return E_INVALIDARG;
-    if (!gathered_ || metadataFreed_) return VSS_E_BAD_STATE;
-    *count = static_cast<UINT>(writers_.size());
-    return S_OK;
+    auto guard = enter(__func__);
+    return putWhen(metadataReadable(), count, writers_.size());
   }
   HRESULT STDMETHODCALLTYPE GetWriterMetadata(UINT index, VSS_ID* instance,
                                               IVssExamineWriterMetadata** out) override {
-    logCall(call("IVssBackupComponents::GetWriterMetadata", index));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__, index);
     if (!instance || !out) return E_INVALIDARG;
-    if (!gathered_ || metadataFreed_) return VSS_E_BAD_STATE;
+    if (!metadataReadable()) return VSS_E_BAD_STATE;
     if (index >= writers_.size()) return E_INVALIDARG;
-    auto* created = new (std::nothrow) Metadata(writers_[index]);
-    if (!created) return E_OUTOFMEMORY;
-    *instance = writers_[index].instanceId;
-    *out = created;
-    return S_OK;
+    HRESULT result = handOut(new (std::nothrow) Metadata(writers_[index]), out);
+    if (SUCCEEDED(result)) *instance = writers_[index].instanceId;
+    return result;
   }
   HRESULT STDMETHODCALLTYPE FreeWriterMetadata() override {
-    logCall(call("IVssBackupComponents::FreeWriterMetadata"));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!gathered_ || metadataFreed_) return VSS_E_BAD_STATE;
+    auto guard = enter(__func__);
+    if (!metadataReadable()) return VSS_E_BAD_STATE;
     metadataFreed_ = true;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE AddComponent(VSS_ID instance, VSS_ID writer, VSS_COMPONENT_TYPE type, LPCWSTR path,
                                          LPCWSTR name) override {
-    logCall(call("IVssBackupComponents::AddComponent", instance, writer, static_cast<long long>(type), path, name));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (mode_ != kBackup || !gathered_ || metadataFreed_ || !selectComponents_ || prepared_ || busy_)
-      return VSS_E_BAD_STATE;
+    auto guard = enter(__func__, instance, writer, type, path, name);
+    if (mode_ != kBackup || !metadataReadable() || !selectComponents_ || prepared_ || busy_) return VSS_E_BAD_STATE;
     if (!name) return E_INVALIDARG;
     const WriterSpec* w = findWriter(instance, writer);
     if (!w) return VSS_E_OBJECT_NOT_FOUND;
@@ -688,52 +617,39 @@ class Backup final : public Counted<IVssBackupComponents> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE PrepareForBackup(IVssAsync** out) override {
-    logCall(call("IVssBackupComponents::PrepareForBackup"));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!out) return E_INVALIDARG;
-    if (mode_ != kBackup || !gathered_ || !stateSet_ || prepared_ || busy_) return VSS_E_BAD_STATE;
-    return start("PrepareForBackup", out, [this] {
+    auto guard = enter(__func__);
+    return start(__func__, out, mode_ == kBackup && gathered_ && stateSet_ && !prepared_, [this] {
       prepared_ = true;
       return S_OK;
     });
   }
   HRESULT STDMETHODCALLTYPE AbortBackup() override {
-    logCall(call("IVssBackupComponents::AbortBackup"));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__);
     if (mode_ != kBackup || busy_) return VSS_E_BAD_STATE;
     deleteCopies();
     mode_ = kAborted;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GatherWriterStatus(IVssAsync** out) override {
-    logCall(call("IVssBackupComponents::GatherWriterStatus"));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!out) return E_INVALIDARG;
-    if ((mode_ != kBackup && mode_ != kRestore) || !gathered_ || busy_) return VSS_E_BAD_STATE;
-    return start("GatherWriterStatus", out, [this] {
+    auto guard = enter(__func__);
+    return start(__func__, out, (mode_ == kBackup || mode_ == kRestore) && gathered_, [this] {
       statusGathered_ = true;
       return S_OK;
     });
   }
   HRESULT STDMETHODCALLTYPE GetWriterStatusCount(UINT* count) override {
-    logCall(call("IVssBackupComponents::GetWriterStatusCount"));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!count) return E_INVALIDARG;
-    if (!statusGathered_) return VSS_E_BAD_STATE;
-    *count = static_cast<UINT>(writers_.size());
-    return S_OK;
+    auto guard = enter(__func__);
+    return putWhen(statusGathered_, count, writers_.size());
   }
   HRESULT STDMETHODCALLTYPE FreeWriterStatus() override {
-    logCall(call("IVssBackupComponents::FreeWriterStatus"));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__);
     if (!statusGathered_) return VSS_E_BAD_STATE;
     statusGathered_ = false;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE GetWriterStatus(UINT index, VSS_ID* instance, VSS_ID* writer, BSTR* name,
                                             VSS_WRITER_STATE* state, HRESULT* failure) override {
-    logCall(call("IVssBackupComponents::GetWriterStatus", index));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__, index);
     if (!instance || !writer || !name || !state || !failure) return E_INVALIDARG;
     if (!statusGathered_) return VSS_E_BAD_STATE;
     if (index >= writers_.size()) return E_INVALIDARG;
@@ -747,56 +663,40 @@ class Backup final : public Counted<IVssBackupComponents> {
   }
   HRESULT STDMETHODCALLTYPE SetBackupSucceeded(VSS_ID instance, VSS_ID writer, VSS_COMPONENT_TYPE type, LPCWSTR path,
                                                LPCWSTR name, boolean succeeded) override {
-    logCall(call("IVssBackupComponents::SetBackupSucceeded", instance, writer, static_cast<long long>(type), path,
-                 name, succeeded));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__, instance, writer, type, path, name, succeeded);
     if (mode_ != kBackup || !snapshotDone_) return VSS_E_BAD_STATE;
-    Selected* s = findSelected(writer, type, path, name);
-    if (!s || !sameGuid(s->instance, instance)) return VSS_E_OBJECT_NOT_FOUND;
-    s->succeeded = succeeded != 0;
-    return S_OK;
+    return changeComponent(writer, type, path, name, [&](Selected& s) -> HRESULT {
+      if (!sameGuid(s.instance, instance)) return VSS_E_OBJECT_NOT_FOUND;
+      s.succeeded = succeeded != 0;
+      return S_OK;
+    });
   }
   HRESULT STDMETHODCALLTYPE SetBackupOptions(VSS_ID writer, VSS_COMPONENT_TYPE type, LPCWSTR path, LPCWSTR name,
                                              LPCWSTR options) override {
-    logCall(call("IVssBackupComponents::SetBackupOptions", writer, static_cast<long long>(type), path, name, options));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__, writer, type, path, name, options);
     if (mode_ != kBackup || prepared_) return VSS_E_BAD_STATE;
-    Selected* s = findSelected(writer, type, path, name);
-    if (!s) return VSS_E_OBJECT_NOT_FOUND;
-    s->backupOptions = optional(options);
-    return S_OK;
+    return changeComponent(writer, type, path, name, [&](Selected& s) { return set(&s.backupOptions, options); });
   }
   HRESULT STDMETHODCALLTYPE SetSelectedForRestore(VSS_ID writer, VSS_COMPONENT_TYPE type, LPCWSTR path, LPCWSTR name,
                                                   boolean selected) override {
-    logCall(call("IVssBackupComponents::SetSelectedForRestore", writer, static_cast<long long>(type), path, name,
-                 selected));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (mode_ != kRestore || preRestored_) return VSS_E_BAD_STATE;
-    Selected* s = findSelected(writer, type, path, name);
-    if (!s) return VSS_E_OBJECT_NOT_FOUND;
-    s->selectedForRestore = selected != 0;
-    return S_OK;
+    auto guard = enter(__func__, writer, type, path, name, selected);
+    if (!restoreEditable()) return VSS_E_BAD_STATE;
+    return changeComponent(writer, type, path, name, [&](Selected& s) { return set(&s.selectedForRestore, selected); });
   }
   HRESULT STDMETHODCALLTYPE SetRestoreOptions(VSS_ID writer, VSS_COMPONENT_TYPE type, LPCWSTR path, LPCWSTR name,
                                               LPCWSTR options) override {
-    logCall(call("IVssBackupComponents::SetRestoreOptions", writer, static_cast<long long>(type), path, name,
-                 options));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (mode_ != kRestore || preRestored_) return VSS_E_BAD_STATE;
-    Selected* s = findSelected(writer, type, path, name);
-    if (!s) return VSS_E_OBJECT_NOT_FOUND;
-    s->restoreOptions = optional(options);
-    return S_OK;
+    auto guard = enter(__func__, writer, type, path, name, options);
+    if (!restoreEditable()) return VSS_E_BAD_STATE;
+    return changeComponent(writer, type, path, name, [&](Selected& s) { return set(&s.restoreOptions, options); });
   }
   HRESULT STDMETHODCALLTYPE SetAdditionalRestores(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, boolean) override {
-    return notImplemented("SetAdditionalRestores");
+    return notImplemented(__func__);
   }
   HRESULT STDMETHODCALLTYPE SetPreviousBackupStamp(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR) override {
-    return notImplemented("SetPreviousBackupStamp");
+    return notImplemented(__func__);
   }
   HRESULT STDMETHODCALLTYPE SaveAsXML(BSTR* out) override {
-    logCall(call("IVssBackupComponents::SaveAsXML"));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__);
     if (!out) return E_INVALIDARG;
     if (mode_ != kBackup || !stateSet_) return VSS_E_BAD_STATE;
     std::vector<std::string> lines;
@@ -816,63 +716,50 @@ class Backup final : public Counted<IVssBackupComponents> {
       if (s.previousStamp) fields.push_back({"previous", narrow(*s.previousStamp)});
       lines.push_back(formatLine("component", fields));
     }
-    BSTR document = makeBstr(widen(wrapDocument("BACKUP_COMPONENTS", lines)));
-    if (!document) return E_OUTOFMEMORY;
-    *out = document;
-    return S_OK;
+    return putText(out, widen(wrapDocument("BACKUP_COMPONENTS", lines)));
   }
   HRESULT STDMETHODCALLTYPE BackupComplete(IVssAsync** out) override {
-    logCall(call("IVssBackupComponents::BackupComplete"));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!out) return E_INVALIDARG;
-    if (mode_ != kBackup || !snapshotDone_ || complete_ || busy_) return VSS_E_BAD_STATE;
-    return start("BackupComplete", out, [this] {
+    auto guard = enter(__func__);
+    return start(__func__, out, mode_ == kBackup && snapshotDone_ && !complete_, [this] {
       complete_ = true;
       return S_OK;
     });
   }
   HRESULT STDMETHODCALLTYPE AddAlternativeLocationMapping(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR,
                                                           LPCWSTR, boolean, LPCWSTR) override {
-    return notImplemented("AddAlternativeLocationMapping");
+    return notImplemented(__func__);
   }
   HRESULT STDMETHODCALLTYPE AddRestoreSubcomponent(VSS_ID writer, VSS_COMPONENT_TYPE type, LPCWSTR path, LPCWSTR name,
                                                    LPCWSTR subPath, LPCWSTR subName, boolean repair) override {
-    logCall(call("IVssBackupComponents::AddRestoreSubcomponent", writer, static_cast<long long>(type), path, name,
-                 subPath, subName, repair));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (mode_ != kRestore || preRestored_) return VSS_E_BAD_STATE;
+    auto guard = enter(__func__, writer, type, path, name, subPath, subName, repair);
+    if (!restoreEditable()) return VSS_E_BAD_STATE;
     if (!subName) return E_INVALIDARG;
-    Selected* s = findSelected(writer, type, path, name);
-    if (!s) return VSS_E_OBJECT_NOT_FOUND;
-    s->subcomponents.push_back({optional(subPath), optional(subName), repair != 0});
-    return S_OK;
+    return changeComponent(writer, type, path, name, [&](Selected& s) {
+      s.subcomponents.push_back({optional(subPath), optional(subName), repair != 0});
+      return S_OK;
+    });
   }
   HRESULT STDMETHODCALLTYPE SetFileRestoreStatus(VSS_ID writer, VSS_COMPONENT_TYPE type, LPCWSTR path, LPCWSTR name,
                                                  VSS_FILE_RESTORE_STATUS status) override {
-    logCall(call("IVssBackupComponents::SetFileRestoreStatus", writer, static_cast<long long>(type), path, name,
-                 static_cast<long long>(status)));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__, writer, type, path, name, status);
     if (mode_ != kRestore || !preRestored_ || postRestored_) return VSS_E_BAD_STATE;
     if (status < VSS_RS_UNDEFINED || status > VSS_RS_FAILED) return E_INVALIDARG;
-    Selected* s = findSelected(writer, type, path, name);
-    if (!s) return VSS_E_OBJECT_NOT_FOUND;
-    if (!s->selectedForRestore) return VSS_E_BAD_STATE;
-    s->fileRestoreStatus = status;
-    return S_OK;
+    return changeComponent(writer, type, path, name, [&](Selected& s) -> HRESULT {
+      if (!s.selectedForRestore) return VSS_E_BAD_STATE;
+      s.fileRestoreStatus = status;
+      return S_OK;
+    });
   }
   HRESULT STDMETHODCALLTYPE AddNewTarget(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, boolean,
                                          LPCWSTR) override {
-    return notImplemented("AddNewTarget");
+    return notImplemented(__func__);
   }
   HRESULT STDMETHODCALLTYPE SetRangesFilePath(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, UINT, LPCWSTR) override {
-    return notImplemented("SetRangesFilePath");
+    return notImplemented(__func__);
   }
   HRESULT STDMETHODCALLTYPE PreRestore(IVssAsync** out) override {
-    logCall(call("IVssBackupComponents::PreRestore"));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!out) return E_INVALIDARG;
-    if (mode_ != kRestore || preRestored_ || busy_) return VSS_E_BAD_STATE;
-    return start("PreRestore", out, [this] {
+    auto guard = enter(__func__);
+    return start(__func__, out, mode_ == kRestore && !preRestored_, [this] {
       // A writer that reports a failure fails the pre-restore of its components.
       for (auto& s : selected_)
         for (const auto& w : fixtureWriters())
@@ -883,25 +770,20 @@ class Backup final : public Counted<IVssBackupComponents> {
     });
   }
   HRESULT STDMETHODCALLTYPE PostRestore(IVssAsync** out) override {
-    logCall(call("IVssBackupComponents::PostRestore"));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!out) return E_INVALIDARG;
-    if (mode_ != kRestore || !preRestored_ || postRestored_ || busy_) return VSS_E_BAD_STATE;
-    return start("PostRestore", out, [this] {
+    auto guard = enter(__func__);
+    return start(__func__, out, mode_ == kRestore && preRestored_ && !postRestored_, [this] {
       postRestored_ = true;
       return S_OK;
     });
   }
   HRESULT STDMETHODCALLTYPE SetContext(LONG context) override {
-    logCall(call("IVssBackupComponents::SetContext", static_cast<long long>(context)));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__, context);
     if (mode_ != kBackup || setStarted_ || gathered_) return VSS_E_BAD_STATE;
     context_ = context;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE StartSnapshotSet(VSS_ID* setId) override {
-    logCall(call("IVssBackupComponents::StartSnapshotSet"));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__);
     if (!setId) return E_INVALIDARG;
     if (mode_ != kBackup || !gathered_) return VSS_E_BAD_STATE;
     if (setStarted_) return VSS_E_SNAPSHOT_SET_IN_PROGRESS;
@@ -911,12 +793,10 @@ class Backup final : public Counted<IVssBackupComponents> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE AddToSnapshotSet(VSS_PWSZ volume, VSS_ID provider, VSS_ID* snapshotId) override {
-    logCall(call("IVssBackupComponents::AddToSnapshotSet", volume, provider));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__, volume, provider);
     if (!volume || !snapshotId) return E_INVALIDARG;
     if (mode_ != kBackup || !setStarted_ || snapshotDone_ || busy_) return VSS_E_BAD_STATE;
-    if (!isNullGuid(provider) && !sameGuid(provider, kProviderId)) return VSS_E_PROVIDER_NOT_REGISTERED;
-    if (!volumeExists(volume)) return VSS_E_OBJECT_NOT_FOUND;
+    if (HRESULT refused = checkVolume(provider, volume)) return refused;
     Text name = volume;
     if (name.back() != '\\') name += '\\';
     for (const auto& s : snapshots_)
@@ -929,11 +809,8 @@ class Backup final : public Counted<IVssBackupComponents> {
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE DoSnapshotSet(IVssAsync** out) override {
-    logCall(call("IVssBackupComponents::DoSnapshotSet"));
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!out) return E_INVALIDARG;
-    if (mode_ != kBackup || !prepared_ || snapshots_.empty() || snapshotDone_ || busy_) return VSS_E_BAD_STATE;
-    return start("DoSnapshotSet", out, [this] {
+    auto guard = enter(__func__);
+    return start(__func__, out, mode_ == kBackup && prepared_ && !snapshots_.empty() && !snapshotDone_, [this] {
       FILETIME now;
       GetSystemTimeAsFileTime(&now);
       for (auto& s : snapshots_) {
@@ -951,8 +828,7 @@ class Backup final : public Counted<IVssBackupComponents> {
   }
   HRESULT STDMETHODCALLTYPE DeleteSnapshots(VSS_ID source, VSS_OBJECT_TYPE type, WINBOOL force, LONG* deleted,
                                             VSS_ID* nondeleted) override {
-    logCall(call("IVssBackupComponents::DeleteSnapshots", source, static_cast<long long>(type), force));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__, source, type, force);
     if (!deleted || !nondeleted) return E_INVALIDARG;
     if (type != VSS_OBJECT_SNAPSHOT && type != VSS_OBJECT_SNAPSHOT_SET) return E_INVALIDARG;
     LONG count = 0;
@@ -970,11 +846,10 @@ class Backup final : public Counted<IVssBackupComponents> {
     *nondeleted = GUID{};
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE ImportSnapshots(IVssAsync**) override { return notImplemented("ImportSnapshots"); }
-  HRESULT STDMETHODCALLTYPE BreakSnapshotSet(VSS_ID) override { return notImplemented("BreakSnapshotSet"); }
+  HRESULT STDMETHODCALLTYPE ImportSnapshots(IVssAsync**) override { return notImplemented(__func__); }
+  HRESULT STDMETHODCALLTYPE BreakSnapshotSet(VSS_ID) override { return notImplemented(__func__); }
   HRESULT STDMETHODCALLTYPE GetSnapshotProperties(VSS_ID id, VSS_SNAPSHOT_PROP* out) override {
-    logCall(call("IVssBackupComponents::GetSnapshotProperties", id));
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(__func__, id);
     if (!out) return E_INVALIDARG;
     for (const auto& s : snapshots_) {
       if (!s.copy || !sameGuid(s.id, id)) continue;
@@ -1002,32 +877,29 @@ class Backup final : public Counted<IVssBackupComponents> {
     return VSS_E_OBJECT_NOT_FOUND;
   }
   HRESULT STDMETHODCALLTYPE Query(VSS_ID, VSS_OBJECT_TYPE, VSS_OBJECT_TYPE, IVssEnumObject**) override {
-    return notImplemented("Query");
+    return notImplemented(__func__);
   }
   HRESULT STDMETHODCALLTYPE IsVolumeSupported(VSS_ID provider, VSS_PWSZ volume, WINBOOL* supported) override {
-    logCall(call("IVssBackupComponents::IsVolumeSupported", provider, volume));
+    logged(__func__, provider, volume);
     if (!volume || !supported) return E_INVALIDARG;
-    if (!isNullGuid(provider) && !sameGuid(provider, kProviderId)) return VSS_E_PROVIDER_NOT_REGISTERED;
-    if (!volumeExists(volume)) return VSS_E_OBJECT_NOT_FOUND;
+    if (HRESULT refused = checkVolume(provider, volume)) return refused;
     *supported = TRUE;
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE DisableWriterClasses(const VSS_ID* ids, UINT count) override {
-    return writerList("DisableWriterClasses", ids, count, &disabledClasses_);
+    return writerList(__func__, ids, count, &disabledClasses_);
   }
   HRESULT STDMETHODCALLTYPE EnableWriterClasses(const VSS_ID* ids, UINT count) override {
-    return writerList("EnableWriterClasses", ids, count, &enabledClasses_);
+    return writerList(__func__, ids, count, &enabledClasses_);
   }
   HRESULT STDMETHODCALLTYPE DisableWriterInstances(const VSS_ID* ids, UINT count) override {
-    return writerList("DisableWriterInstances", ids, count, &disabledInstances_);
+    return writerList(__func__, ids, count, &disabledInstances_);
   }
   HRESULT STDMETHODCALLTYPE ExposeSnapshot(VSS_ID, VSS_PWSZ, LONG, VSS_PWSZ, VSS_PWSZ*) override {
-    return notImplemented("ExposeSnapshot");
+    return notImplemented(__func__);
   }
-  HRESULT STDMETHODCALLTYPE RevertToSnapshot(VSS_ID, WINBOOL) override { return notImplemented("RevertToSnapshot"); }
-  HRESULT STDMETHODCALLTYPE QueryRevertStatus(VSS_PWSZ, IVssAsync**) override {
-    return notImplemented("QueryRevertStatus");
-  }
+  HRESULT STDMETHODCALLTYPE RevertToSnapshot(VSS_ID, WINBOOL) override { return notImplemented(__func__); }
+  HRESULT STDMETHODCALLTYPE QueryRevertStatus(VSS_PWSZ, IVssAsync**) override { return notImplemented(__func__); }
 
  private:
   // Snapshots of a backup end with the backup components object.
@@ -1035,12 +907,27 @@ class Backup final : public Counted<IVssBackupComponents> {
 
   enum Mode { kNew, kBackup, kRestore, kAborted };
 
+  template <class... Args>
+  std::unique_lock<std::mutex> enter(const char* method, const Args&... args) {
+    logged(method, args...);
+    return std::unique_lock<std::mutex>(lock_);
+  }
+
   HRESULT notImplemented(const char* method) {
-    logCall(call((std::string("IVssBackupComponents::") + method).c_str()));
+    logged(method);
     return E_NOTIMPL;
   }
 
-  HRESULT start(const char* name, IVssAsync** out, std::function<HRESULT()> work) {
+  template <class T, class V>
+  static HRESULT putWhen(bool allowed, T* out, const V& value) {
+    if (out && !allowed) return VSS_E_BAD_STATE;
+    return put(out, value);
+  }
+
+  // An operation of the session, when its state allows it and no other is pending.
+  HRESULT start(const char* name, IVssAsync** out, bool allowed, std::function<HRESULT()> work) {
+    if (!out) return E_INVALIDARG;
+    if (!allowed || busy_) return VSS_E_BAD_STATE;
     auto* async = new (std::nothrow) Async(
         static_cast<IUnknown*>(this), &lock_, name,
         [this, work] {
@@ -1055,13 +942,32 @@ class Backup final : public Counted<IVssBackupComponents> {
   }
 
   HRESULT writerList(const char* method, const VSS_ID* ids, UINT count, std::vector<GUID>* list) {
-    std::string text = std::string("IVssBackupComponents::") + method + "(";
+    std::string text;
     for (UINT i = 0; ids && i < count; ++i) text += (i ? ", " : "") + guidText(ids[i]);
-    logCall(text + ")");
-    std::lock_guard<std::mutex> guard(lock_);
+    auto guard = enter(method, text);
     if (!ids && count) return E_INVALIDARG;
     if (mode_ != kBackup || gathered_ || busy_) return VSS_E_BAD_STATE;
     list->insert(list->end(), ids, ids + count);
+    return S_OK;
+  }
+
+  Selected* findSelected(const GUID& writer, int type, const WCHAR* path, const WCHAR* name) {
+    for (auto& s : selected_)
+      if (s.matches(writer, type, path, name)) return &s;
+    return nullptr;
+  }
+  // The selected component the call names, changed when found.
+  template <class Change>
+  HRESULT changeComponent(const GUID& writer, int type, const WCHAR* path, const WCHAR* name, Change change) {
+    Selected* s = findSelected(writer, type, path, name);
+    return s ? change(*s) : VSS_E_OBJECT_NOT_FOUND;
+  }
+  static HRESULT set(OptText* field, const WCHAR* text) {
+    *field = optional(text);
+    return S_OK;
+  }
+  static HRESULT set(bool* field, boolean value) {
+    *field = value != 0;
     return S_OK;
   }
 
@@ -1081,13 +987,9 @@ class Backup final : public Counted<IVssBackupComponents> {
     return nullptr;
   }
 
-  Selected* findSelected(const GUID& writer, int type, const WCHAR* path, const WCHAR* name) {
-    for (auto& s : selected_)
-      if (s.matches(writer, type, path, name)) return &s;
-    return nullptr;
-  }
-
+  bool metadataReadable() const { return gathered_ && !metadataFreed_; }
   bool componentsReadable() const { return (mode_ == kBackup && prepared_) || mode_ == kRestore; }
+  bool restoreEditable() const { return mode_ == kRestore && !preRestored_; }
 
   std::vector<std::pair<GUID, GUID>> writerGroups() const {
     std::vector<std::pair<GUID, GUID>> groups;
@@ -1133,10 +1035,7 @@ extern "C" {
 HRESULT STDAPICALLTYPE CreateVssBackupComponentsInternal(IVssBackupComponents** backup) {
   logCall("CreateVssBackupComponentsInternal()");
   if (!backup) return E_INVALIDARG;
-  auto* created = new (std::nothrow) Backup();
-  if (!created) return E_OUTOFMEMORY;
-  *backup = created;
-  return S_OK;
+  return handOut(new (std::nothrow) Backup(), backup);
 }
 
 HRESULT STDAPICALLTYPE CreateVssExamineWriterMetadataInternal(BSTR xml, IVssExamineWriterMetadata** metadata) {
@@ -1144,10 +1043,7 @@ HRESULT STDAPICALLTYPE CreateVssExamineWriterMetadataInternal(BSTR xml, IVssExam
   if (!metadata) return E_INVALIDARG;
   WriterSpec writer;
   if (!xml || !parseMetadataDocument(narrow(Text(xml)), &writer)) return VSS_E_INVALID_XML_DOCUMENT;
-  auto* created = new (std::nothrow) Metadata(std::move(writer));
-  if (!created) return E_OUTOFMEMORY;
-  *metadata = created;
-  return S_OK;
+  return handOut(new (std::nothrow) Metadata(std::move(writer)), metadata);
 }
 
 void APIENTRY VssFreeSnapshotPropertiesInternal(VSS_SNAPSHOT_PROP* p) {

@@ -3,18 +3,23 @@
 // manager's error codes.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "service/java_invoker.h"
 #include "service/properties.h"
 #include "service/service_controller.h"
 #include "service/service_log.h"
 #include "service/setup.h"
+#include "platform/testing/temp_folder.h"
+#include "platform/win32_owners.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -22,73 +27,36 @@
 
 namespace {
 
-// A fresh folder (Windows spelling, no trailing "\"); on the stand-in also a fresh
-// OM_STANDIN_ROOT so registry, services and event log start empty.
+// The folder as the Win32 calls spell it: unchanged under Wine, "C:" and
+// backslashes on the stand-in.
+std::string windowsSpelling(const std::string& hostPath) {
+#ifdef _WIN32
+  return hostPath;
+#else
+  std::string path = "C:" + hostPath;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+#endif
+}
+
+// A fresh folder (Windows spelling, no trailing "\"); on the stand-in it is also
+// OM_STANDIN_ROOT, so registry, services and event log start empty.
 class ServiceUnitTest : public ::testing::Test {
  protected:
   void SetUp() override {
 #ifndef _WIN32
-    char root[] = "/tmp/om-service-unit.XXXXXX";
-    ASSERT_NE(mkdtemp(root), nullptr);
-    hostRoot = root;
-    setenv("OM_STANDIN_ROOT", root, 1);
-    folder = "C:" + hostRoot;
-    for (char& c : folder)
-      if (c == '/') c = '\\';
-#else
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    // A folder this test creates itself: Wine reuses process ids, so a name
-    // alone could meet the leftovers of an earlier run.
-    do {
-      folder = std::string(temp) + "om-service-unit-" + std::to_string(GetCurrentProcessId()) + "-" +
-               std::to_string(counter++);
-    } while (!CreateDirectoryA(folder.c_str(), nullptr));
+    setenv("OM_STANDIN_ROOT", hostRoot.c_str(), 1);
 #endif
   }
-  void TearDown() override {
-#ifndef _WIN32
-    std::string command = "rm -rf '" + hostRoot + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-#else
-    removeTree(folder);
-#endif
-  }
-#ifdef _WIN32
-  static void removeTree(const std::string& path) {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        std::string name = entry.cFileName;
-        if (name == "." || name == "..") continue;
-        std::string child = path + "\\" + name;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) removeTree(child);
-        else DeleteFileA(child.c_str());
-      } while (FindNextFileA(search, &entry));
-      FindClose(search);
-    }
-    RemoveDirectoryA(path.c_str());
-  }
-#endif
-  void makeDir(const std::string& relative) { CreateDirectoryA((folder + "\\" + relative).c_str(), nullptr); }
-  void writeFile(const std::string& relative, const std::string& content) {
-    HANDLE file = CreateFileA((folder + "\\" + relative).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    CloseHandle(file);
-  }
-  std::string folder;
-  std::string hostRoot;
-#ifdef _WIN32
-  static inline int counter = 0;
-#endif
+
+  om::testing::TempFolder temp{"om-service-unit-"};
+  const std::string hostRoot = temp.path();
+  const std::string folder = windowsSpelling(hostRoot);
 };
 
 TEST_F(ServiceUnitTest, PropertiesFollowTheFileRules) {
-  writeFile("service.properties",
+  temp.write("service.properties",
             "# comment=no\nmemory=1024\n main-class=x\nno equals sign\n\nextra-params=-Dfoo=bar\n"
             "working-dir=C:\\A\r\nworking-dir=C:\\B\nempty=\n=novalue\nlast=line");
   cpputil::Properties properties;
@@ -108,12 +76,22 @@ TEST_F(ServiceUnitTest, PropertiesFollowTheFileRules) {
   EXPECT_EQ(properties.load((folder + "\\missing.properties").c_str()), -1);
 }
 
+TEST(ServiceSetup, MemoryReadsAsADecimalInteger) {
+  EXPECT_EQ(ombackup::readMegabytes("1024"), 1024);
+  EXPECT_EQ(ombackup::readMegabytes(" +70m"), 70);
+  EXPECT_EQ(ombackup::readMegabytes("abc"), 0);
+  EXPECT_EQ(ombackup::readMegabytes("-5"), -5);
+  // Too many digits for an int: the nearest end, not a wrapped value.
+  EXPECT_EQ(ombackup::readMegabytes("99999999999"), INT_MAX);
+  EXPECT_EQ(ombackup::readMegabytes("-99999999999"), INT_MIN);
+}
+
 TEST_F(ServiceUnitTest, FindJreChoosesTheFolderSortingLast) {
-  makeDir("omjre");
-  makeDir("omjre\\jre1.6");
-  makeDir("omjre\\jre1.8");
-  makeDir("omjre\\jreX");
-  writeFile("omjre\\jreZ", "a file, not a runtime");
+  temp.makeFolder("omjre");
+  temp.makeFolder("omjre/jre1.6");
+  temp.makeFolder("omjre/jre1.8");
+  temp.makeFolder("omjre/jreX");
+  temp.write("omjre/jreZ", "a file, not a runtime");
   EXPECT_EQ(ombackup::findJre(folder), folder + "\\omjre\\jreX");
   EXPECT_EQ(ombackup::findJre(folder + "\\"), folder + "\\omjre\\jreX");
   auto names = ombackup::listSubdirectories(folder + "\\omjre", "jre*");
@@ -135,7 +113,7 @@ TEST_F(ServiceUnitTest, FindJreReportsWhatIsMissing) {
   } catch (const ombackup::SetupError& e) {
     EXPECT_EQ(std::string(e.what()), "Java container directory not found: " + folder + "\\omjre");
   }
-  makeDir("omjre");
+  temp.makeFolder("omjre");
   try {
     ombackup::findJre(folder);
     FAIL();
@@ -163,24 +141,19 @@ TEST_F(ServiceUnitTest, InvokerTakesTheMainClassInInternalForm) {
 
 #ifndef _WIN32
 TEST_F(ServiceUnitTest, FormatLastErrorAddsTheCodeInHex) {
-  char buffer[256];
   SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-  ombackup::formatLastError(buffer, sizeof buffer);
-  EXPECT_STREQ(buffer, "The specified service does not exist as an installed service. (0x424)");
+  EXPECT_EQ(ombackup::formatLastError(), "The specified service does not exist as an installed service. (0x424)");
   SetLastError(ERROR_SERVICE_DOES_NOT_EXIST);
-  ombackup::formatLastError(buffer, 70);  // 62 characters of text + 14 do not fit
-  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(ombackup::formatLastError(70), "");  // 62 characters of text + 14 do not fit
   SetLastError(0x7fffffff);
-  ombackup::formatLastError(buffer, sizeof buffer);
-  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(ombackup::formatLastError(), "");
 }
 #endif
 
 TEST_F(ServiceUnitTest, LogLinesCarryDateTimeAndLevel) {
-  char path[MAX_PATH];
-  DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  ASSERT_GT(length, 0u);
-  std::string logPath = std::string(path) + ".log";
+  std::string program = om::moduleFileName();
+  ASSERT_FALSE(program.empty());
+  std::string logPath = program + ".log";
   DeleteFileA(logPath.c_str());
   ombackup::setLogLevel(ombackup::LOG_MESSAGE);
   ombackup::openLog();
@@ -190,14 +163,24 @@ TEST_F(ServiceUnitTest, LogLinesCarryDateTimeAndLevel) {
   ombackup::writeLog("a trace line", ombackup::LOG_TRACE);
   ombackup::writeLog("no label", -1);
   ombackup::setLogLevel(ombackup::LOG_MESSAGE);
-  HANDLE file = CreateFileA(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  // Lines written at once from several threads (service, control handler,
+  // Java) are all kept, each whole.
+  constexpr int kThreads = 8, kLines = 200;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t)
+    writers.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) ombackup::writeLogf(ombackup::LOG_ERROR, "thread %d line %d", t, i);
+    });
+  for (std::thread& writer : writers) writer.join();
+
+  om::UniqueFile file(CreateFileA(logPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(file);
+  std::string content;
   char buffer[4096];
   DWORD read = 0;
-  ReadFile(file, buffer, sizeof buffer, &read, nullptr);
-  CloseHandle(file);
-  std::istringstream lines(std::string(buffer, read));
+  while (ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr) && read > 0) content.append(buffer, read);
+  std::istringstream lines(content);
   std::vector<std::string> texts;
   std::string line;
   while (std::getline(lines, line)) {
@@ -211,84 +194,79 @@ TEST_F(ServiceUnitTest, LogLinesCarryDateTimeAndLevel) {
     EXPECT_EQ(line[17], ' ');
     texts.push_back(line.substr(18));
   }
-  ASSERT_EQ(texts.size(), 4u);
+  ASSERT_EQ(texts.size(), 4u + kThreads * kLines);
   EXPECT_EQ(texts[0], "Message: Backup service wrapper started");
   EXPECT_EQ(texts[1], "Error: an error");
   EXPECT_EQ(texts[2], "Trace: a trace line");
   EXPECT_EQ(texts[3], "no label");
+  std::set<std::string> threaded(texts.begin() + 4, texts.end());
+  EXPECT_EQ(threaded.size(), static_cast<size_t>(kThreads * kLines));
+  EXPECT_EQ(threaded.count("Error: thread 7 line 199"), 1u);
 }
 
 #ifndef _WIN32
-std::string readHostFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 TEST_F(ServiceUnitTest, EventSourceIsRegisteredAndReportsCarryTheUserSid) {
   ombackup::ServiceRegistration registration;
   registration.serviceName = "Unit Source";
   registration.reportServiceError("something failed");
   EXPECT_EQ(registration.lastReportError, 0u);
 
-  HKEY key = nullptr;
+  om::UniqueHkey key;
   ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Eventlog\\Application\\Unit Source",
-                          0, KEY_READ, &key),
+                          0, KEY_READ, key.put()),
             ERROR_SUCCESS);
   char file[520];
   DWORD size = sizeof file;
   DWORD type = 0;
-  ASSERT_EQ(RegQueryValueExA(key, "EventMessageFile", nullptr, &type, reinterpret_cast<BYTE*>(file), &size),
+  ASSERT_EQ(RegQueryValueExA(key.get(), "EventMessageFile", nullptr, &type, reinterpret_cast<BYTE*>(file), &size),
             ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   std::string program = ombackup::programFolder();
   EXPECT_EQ(std::string(file), program + "Tolvenmsg.dll");
   DWORD types = 0;
   size = sizeof types;
-  ASSERT_EQ(RegQueryValueExA(key, "TypesSupported", nullptr, &type, reinterpret_cast<BYTE*>(&types), &size),
+  ASSERT_EQ(RegQueryValueExA(key.get(), "TypesSupported", nullptr, &type, reinterpret_cast<BYTE*>(&types), &size),
             ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(types, 31u);
-  RegCloseKey(key);
 
-  std::string log = readHostFile(hostRoot + "/eventlog/Application.log");
+  std::string log = temp.read("eventlog/Application.log");
   EXPECT_EQ(log, "Unit Source\t1\t0\t0x20000001\tS-1-22-1-" + std::to_string(getuid()) + "\tsomething failed\n");
 }
 
 TEST_F(ServiceUnitTest, ServiceManagerErrorCodes) {
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  ASSERT_NE(manager, nullptr);
-  EXPECT_EQ(OpenServiceA(manager, "Nope", SERVICE_ALL_ACCESS), nullptr);
+  om::UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ASSERT_TRUE(manager);
+  EXPECT_EQ(OpenServiceA(manager.get(), "Nope", SERVICE_ALL_ACCESS), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-  SC_HANDLE service = CreateServiceA(manager, "Unit Svc", "Unit Display", SERVICE_ALL_ACCESS,
-                                     SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                     "\"C:\\bin\\true\" -start", nullptr, nullptr, "", nullptr, nullptr);
-  ASSERT_NE(service, nullptr);
-  EXPECT_EQ(CreateServiceA(manager, "unit svc", nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+  om::UniqueServiceHandle service(CreateServiceA(manager.get(), "Unit Svc", "Unit Display", SERVICE_ALL_ACCESS,
+                                                 SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                                 "\"C:\\bin\\true\" -start", nullptr, nullptr, "", nullptr, nullptr));
+  ASSERT_TRUE(service);
+  EXPECT_EQ(CreateServiceA(manager.get(), "unit svc", nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                            SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "x", nullptr, nullptr, "", nullptr, nullptr),
             nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_EXISTS));
   SERVICE_STATUS status;
-  ASSERT_TRUE(QueryServiceStatus(service, &status));
+  ASSERT_TRUE(QueryServiceStatus(service.get(), &status));
   EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
-  EXPECT_FALSE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+  EXPECT_FALSE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_NOT_ACTIVE));
 
   // /bin/true never connects a dispatcher: the start times out as the process ends.
-  EXPECT_FALSE(StartServiceA(service, 0, nullptr));
+  EXPECT_FALSE(StartServiceA(service.get(), 0, nullptr));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
 
-  SC_HANDLE second = OpenServiceA(manager, "UNIT SVC", SERVICE_ALL_ACCESS);
-  ASSERT_NE(second, nullptr);
-  EXPECT_TRUE(DeleteService(service));
-  EXPECT_FALSE(DeleteService(second));
+  om::UniqueServiceHandle second(OpenServiceA(manager.get(), "UNIT SVC", SERVICE_ALL_ACCESS));
+  ASSERT_TRUE(second);
+  EXPECT_TRUE(DeleteService(service.get()));
+  EXPECT_FALSE(DeleteService(second.get()));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
-  CloseServiceHandle(second);
-  CloseServiceHandle(service);
-  EXPECT_EQ(OpenServiceA(manager, "Unit Svc", SERVICE_ALL_ACCESS), nullptr);
+  // Gone once the last handle is closed.
+  second.reset();
+  service.reset();
+  EXPECT_EQ(OpenServiceA(manager.get(), "Unit Svc", SERVICE_ALL_ACCESS), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
-  CloseServiceHandle(manager);
 
   SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>("Unit Svc"), [](DWORD, LPSTR*) {}}, {nullptr, nullptr}};
   EXPECT_FALSE(StartServiceCtrlDispatcherA(table));
@@ -300,14 +278,14 @@ TEST_F(ServiceUnitTest, TokensCarryTheUserSid) {
   HANDLE token = nullptr;
   EXPECT_FALSE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_TOKEN));
-  std::unique_ptr<BYTE[]> sid(ombackup::currentUserSid());
+  std::unique_ptr<BYTE[]> sid = ombackup::currentUserSid();
   ASSERT_NE(sid, nullptr);
   EXPECT_TRUE(IsValidSid(sid.get()));
   EXPECT_EQ(GetLengthSid(sid.get()), 16u);
   LPSTR text = nullptr;
   ASSERT_TRUE(ConvertSidToStringSidA(sid.get(), &text));
+  om::UniqueLocal owner(text);
   EXPECT_EQ(std::string(text), "S-1-22-1-" + std::to_string(getuid()));
-  LocalFree(text);
 }
 #endif
 

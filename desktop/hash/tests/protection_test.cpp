@@ -3,11 +3,11 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 
 #include "framework/fileidentity.h"
+#include "platform/testing/temp_folder.h"
 #include "hash/hash_support.h"
 #include "hash/hashes.h"
 #include "hash/string_formats.h"
@@ -24,28 +24,11 @@ std::string RandomBytes(size_t n, unsigned seed) {
   return s;
 }
 
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const fs::path& p, const std::string& data) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-
 class ProtectionFiles : public ::testing::Test {
 protected:
-  void SetUp() override {
-    FDir = fs::temp_directory_path() /
-           ("om-hash-test-" + std::to_string(std::random_device{}()) + "-" + std::to_string(std::rand()));
-    fs::create_directories(FDir / "sub");
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(FDir, ec);
-  }
-  fs::path FDir;
+  void SetUp() override { FTemp.makeFolder("sub"); }
+  om::testing::TempFolder FTemp{"om-hash-test-"};
+  const fs::path FDir = FTemp.fsPath();
 };
 
 }  // namespace
@@ -157,19 +140,19 @@ TEST(Protection, KeyedHash) {
 TEST_F(ProtectionFiles, EncodeThenDecodeAndHash) {
   const std::string data = RandomBytes(20000, 11);
   const fs::path src = FDir / "plain.bin", enc = FDir / "enc.bin", dec = FDir / "dec.bin";
-  WriteFile(src, data);
+  FTemp.write("plain.bin", data);
   TRef<THash> h(new THash_SHA1);
   h->ProcessFile(src.string(), enc.string(), actEncode);
-  EXPECT_NE(ReadFile(enc), data);
-  EXPECT_EQ(ReadFile(enc).size(), data.size());
+  EXPECT_NE(FTemp.read("enc.bin"), data);
+  EXPECT_EQ(FTemp.read("enc.bin").size(), data.size());
   h->ProcessFile(enc.string(), dec.string(), actDecode);
-  EXPECT_EQ(ReadFile(dec), data);
+  EXPECT_EQ(FTemp.read("dec.bin"), data);
   h->ProcessFile(src.string(), "", actHash);
   EXPECT_EQ(BytesToFormatText(h->DigestBytes(), 20, -1), THash::CalcStringDigest(THash_SHA1::ClassInfo, data, nullptr, -1));
   // A shorter result replaces a longer file completely.
-  WriteFile(dec, std::string(50000, 'z'));
+  FTemp.write("dec.bin", std::string(50000, 'z'));
   h->ProcessFile(enc.string(), dec.string(), actDecode);
-  EXPECT_EQ(ReadFile(dec), data);
+  EXPECT_EQ(FTemp.read("dec.bin"), data);
   EXPECT_THROW(h->ProcessFile((FDir / "missing").string(), dec.string(), actEncode), EStreamError);
 }
 
@@ -178,7 +161,7 @@ TEST_F(ProtectionFiles, InPlaceThroughTwoSpellingsLosesNothing) {
   const fs::path file = FDir / "sub" / "data.bin";
   std::vector<std::string> others = {(FDir / "sub" / ".." / "sub" / "data.bin").string(), (FDir / "sub" / "." / "data.bin").string()};
   std::error_code ec;
-  WriteFile(file, data);
+  FTemp.write("sub/data.bin", data);
   fs::create_hard_link(file, FDir / "link.bin", ec);
   if (!ec) others.push_back((FDir / "link.bin").string());
   const fs::path oldCwd = fs::current_path();
@@ -189,17 +172,17 @@ TEST_F(ProtectionFiles, InPlaceThroughTwoSpellingsLosesNothing) {
     ASSERT_TRUE(IsSameFile(file.string(), other));
     TRef<THash> h(new THash_RipeMD160);
     h->ProcessFile(file.string(), other, actEncode);
-    std::string encoded = ReadFile(file);
+    std::string encoded = FTemp.read("sub/data.bin");
     ASSERT_EQ(encoded.size(), data.size());
     EXPECT_NE(encoded, data);
     h->ProcessFile(other, file.string(), actDecode);
-    EXPECT_EQ(ReadFile(file), data);
+    EXPECT_EQ(FTemp.read("sub/data.bin"), data);
   }
   // An empty destination name also works in place.
   TRef<THash> h(new THash_MD5);
   h->ProcessFile(file.string(), " ", actEncode);
   h->ProcessFile(file.string(), "", actDecode);
-  EXPECT_EQ(ReadFile(file), data);
+  EXPECT_EQ(FTemp.read("sub/data.bin"), data);
   EXPECT_FALSE(IsSameFile(file.string(), (FDir / "nothing").string()));
   fs::current_path(oldCwd);
 }

@@ -54,12 +54,13 @@ TEST_F(Loader, WritesTheHandOverFileTheTrayReads) {
   char temp[2048];
   ExpandEnvironmentStringsA("%TEMP%", temp, sizeof temp);
   const std::string path = om::HandOverFilePath(temp, Folder.File("omtray.exe"));
-  HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(f, INVALID_HANDLE_VALUE) << path;
   char buf[64];
   DWORD n = 0;
-  ReadFile(f, buf, sizeof buf, &n, nullptr);
-  CloseHandle(f);
+  {
+    const om::UniqueFile f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(f) << path;
+    ReadFile(f.get(), buf, sizeof buf, &n, nullptr);
+  }
   DeleteFileA(path.c_str());
   EXPECT_EQ(std::string(buf, n), " -x \"a b\"");
 }
@@ -101,6 +102,11 @@ TEST_F(Loader, CloseThatTheTrayIgnoresTimesOut) {
   const DWORD start = GetTickCount();
   EXPECT_EQ(RunLoader(" -close"), 1);
   EXPECT_GE(GetTickCount() - start, 5000u);
+  // The close it gave up on is not left for the next tray started.
+  char temp[2048];
+  ExpandEnvironmentStringsA("%TEMP%", temp, sizeof temp);
+  EXPECT_EQ(GetFileAttributesA(om::HandOverFilePath(temp, Folder.File("omtray.exe")).c_str()),
+            INVALID_FILE_ATTRIBUTES);
   // "omtray.exe -close" was started; its own close handling gives up too.
   EXPECT_TRUE(Folder.WaitForEvent(" -close]"));
   EXPECT_TRUE(Folder.WaitForEvent("skip exit 1"));

@@ -18,6 +18,7 @@ namespace {
 using TDecode = std::function<TDecodeStatus(const uint8_t*, size_t, TDecodeInfo&)>;
 
 TDecodeStatus DecodeAll(const TDecode& d, const std::string& bytes, TDecodeInfo& info) {
+  info = TDecodeInfo();
   return d(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), info);
 }
 
@@ -259,4 +260,44 @@ TEST(AgentProtocol, MalformedReplyClosesTheClient) {
   EXPECT_FALSE(client.Connected());
   // Connect again is allowed now; no input scripted, so it is refused.
   EXPECT_THROW(client.Connect(kAgentHost, 1), EAgentConnectionError);
+}
+
+TEST(AgentProtocol, ATerminatorSearchGoesOnWhereItStopped) {
+  // Fed more bytes at a time with one info, every byte is searched once.
+  const std::string reply = std::string(1000, 'v') + Bytes({0});
+  const auto* data = reinterpret_cast<const uint8_t*>(reply.data());
+  TDecodeInfo info;
+  std::string text;
+  for (size_t n = 1; n < reply.size(); n += 7) {
+    ASSERT_EQ(DecodeZeroText(data, n, text, info), TDecodeStatus::NeedMore);
+    ASSERT_EQ(info.Resume, n);
+  }
+  ASSERT_EQ(DecodeZeroText(data, reply.size(), text, info), TDecodeStatus::Complete);
+  EXPECT_EQ(text, std::string(1000, 'v'));
+  // Bytes before the resume point are not looked at again.
+  const std::string early = "ab" + Bytes({0}) + "cd";
+  TDecodeInfo resumed;
+  resumed.Resume = 3;
+  EXPECT_EQ(DecodeZeroText(reinterpret_cast<const uint8_t*>(early.data()), early.size(), text, resumed),
+            TDecodeStatus::NeedMore);
+  // A CR at the end of one piece and its LF at the start of the next.
+  const std::string line = "1.0\r\n";
+  TDecodeInfo split;
+  EXPECT_EQ(DecodeLine(reinterpret_cast<const uint8_t*>(line.data()), 4, text, split), TDecodeStatus::NeedMore);
+  EXPECT_EQ(DecodeLine(reinterpret_cast<const uint8_t*>(line.data()), 5, text, split), TDecodeStatus::Complete);
+  EXPECT_EQ(text, "1.0");
+  // The identifier after the time of a next-backup reply and the prompt.
+  const std::string next = BE64(5) + "id" + Bytes({0});
+  TDecodeInfo id;
+  TNextBackupReply reply20;
+  EXPECT_EQ(DecodeNextBackup(reinterpret_cast<const uint8_t*>(next.data()), 10, reply20, id), TDecodeStatus::NeedMore);
+  EXPECT_EQ(id.Resume, 10u);
+  EXPECT_EQ(DecodeNextBackup(reinterpret_cast<const uint8_t*>(next.data()), 11, reply20, id), TDecodeStatus::Complete);
+  EXPECT_EQ(reply20.Id, "id");
+  const std::string hello = "agent>";
+  TDecodeInfo prompt;
+  EXPECT_EQ(DecodePrompt(reinterpret_cast<const uint8_t*>(hello.data()), 5, prompt), TDecodeStatus::NeedMore);
+  EXPECT_EQ(prompt.Resume, 5u);
+  EXPECT_EQ(DecodePrompt(reinterpret_cast<const uint8_t*>(hello.data()), 6, prompt), TDecodeStatus::Complete);
+  EXPECT_EQ(prompt.Consumed, 6u);
 }

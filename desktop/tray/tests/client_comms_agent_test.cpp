@@ -1,5 +1,5 @@
-// TClientComms and the poll session against the scriptable Java agent on
-// loopback, through the real socket layer (Winsock under Wine).
+// TClientComms against the scriptable Java agent on loopback, through the
+// real socket layer (Winsock under Wine).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -7,8 +7,7 @@
 
 #include "agent_control.h"
 #include "scripted_socket.h"
-#include "test_folder.h"
-#include "tray/agent_poll.h"
+#include "platform/testing/temp_folder.h"
 #include "tray/client_comms.h"
 #include "tray/tray_platform.h"
 
@@ -24,12 +23,12 @@ protected:
   void SetUp() override {
     if (!Agent.Available()) GTEST_SKIP() << "OM_TRAY_TEST_AGENT not set (run through with-test-agent)";
     Agent("reset");
-    SetProgramFileNameForTesting(Folder.File("omtray.exe"));
-    Folder.Write("ombackup.properties", "service.port=" + std::to_string(Agent.AgentPort()) + "\r\n");
+    SetProgramFileNameForTesting(Folder.file("omtray.exe"));
+    Folder.write("ombackup.properties", "service.port=" + std::to_string(Agent.AgentPort()) + "\r\n");
   }
   void TearDown() override { SetProgramFileNameForTesting(""); }
 
-  TClientComms Comms() { return TClientComms(Folder.Path(), "ombackup.properties"); }
+  TClientComms Comms() { return TClientComms(Folder.path(), "ombackup.properties"); }
   // The agent records what it read on its own threads: wait until a
   // connection's recording has grown to the expected length.
   std::vector<std::string> RecordedWhen(size_t connections, const std::string& lastHex) {
@@ -43,7 +42,7 @@ protected:
   }
 
   TAgentControl Agent;
-  TTempFolder Folder;
+  TempFolder Folder;
 };
 
 }  // namespace
@@ -138,15 +137,15 @@ TEST_F(AgentEndToEnd, RefusalAndCloseMidReply) {
 
 TEST_F(AgentEndToEnd, MissingOrInvalidPortAndNoAgent) {
   // No properties file: this program is not omtray.exe -> 10000; as omtray.exe -> 10100.
-  std::filesystem::remove(Folder.File("ombackup.properties"));
-  SetProgramFileNameForTesting(Folder.File("OMTRAY.EXE"));
+  std::filesystem::remove(Folder.file("ombackup.properties"));
+  SetProgramFileNameForTesting(Folder.file("OMTRAY.EXE"));
   EXPECT_EQ(Comms().ReadServicePort(), 10100);
-  SetProgramFileNameForTesting(Folder.File("monitor.exe"));
+  SetProgramFileNameForTesting(Folder.file("monitor.exe"));
   EXPECT_EQ(Comms().ReadServicePort(), 10000);
-  Folder.Write("ombackup.properties", "service.port=" + std::to_string(Agent.AgentPort()) + " \r\n");
+  Folder.write("ombackup.properties", "service.port=" + std::to_string(Agent.AgentPort()) + " \r\n");
   EXPECT_EQ(Comms().ReadServicePort(), 10000);
   // Nothing listening on a port just released.
-  Folder.Write("ombackup.properties", "service.port=" + Agent("freeport") + "\r\n");
+  Folder.write("ombackup.properties", "service.port=" + Agent("freeport") + "\r\n");
   TClientComms c = Comms();
   EXPECT_FALSE(c.OpenExchange());
   EXPECT_FALSE(c.SendCommand(cmdBackupNow));
@@ -158,34 +157,25 @@ TEST_F(AgentEndToEnd, MissingOrInvalidPortAndNoAgent) {
   EXPECT_TRUE(Agent.Recorded().empty());
 }
 
-TEST_F(AgentEndToEnd, PollSessionAgainstTheAgent) {
-  Agent("state 5");
-  Agent("next 1796803200000 0f2e-77");
-  Agent("last 1796700000000");
-  Agent("notification 1001 2 42C3A9");
-  Agent("trickle 1");
-  TAgentPollSession s(NewAgentSocket(), [&] { return Agent.AgentPort(); });
-  TAgentPollResult r;
-  std::string error;
-  ASSERT_TRUE(s.Poll(r, error)) << error;
-  EXPECT_EQ(r.State, 5);
-  EXPECT_EQ(r.NextBackup.Millis, 1796803200000LL);
-  EXPECT_EQ(r.NextBackup.Id, "0f2e-77");
-  EXPECT_EQ(r.LastBackup, 1796700000000LL);
-  EXPECT_EQ(r.Notification.Stamp, 1001);
-  EXPECT_EQ(r.Notification.Text, "B\xC3\xA9");
-  Agent("trickle 0");
-  Agent("state 3");
-  ASSERT_TRUE(s.Poll(r, error)) << error;
-  EXPECT_FALSE(r.HasBackupTimes);
-  // A negative byte count fails the poll; the next one starts a new exchange.
-  Agent("reply 25 000000000000000200000001FFFFFFFE");
-  EXPECT_FALSE(s.Poll(r, error));
-  EXPECT_NE(error.find("negative"), std::string::npos);
+TEST_F(AgentEndToEnd, RepliesThatNeverEndOrNeverComeWholeEndAtTheTimeOut) {
+  TClientComms c = Comms();
+  c.Client().ReadTimeout = 1500;
+  // A byte every 100 ms, never a terminator: each read gets something, the
+  // reply never ends.
+  Agent("stream 66 100");
+  Agent("stream 34 100");
+  EXPECT_EQ(c.GetSetting("x", "dflt", false), "dflt");
+  EXPECT_FALSE(c.Client().Connected());
+  EXPECT_THROW(c.GetClientVersion(), EAgentReadTimeout);
+  EXPECT_FALSE(c.Client().Connected());
+  // Noise without a terminator, then silence.
   Agent("reset");
-  ASSERT_TRUE(s.Poll(r, error)) << error;
-  s.Stop();
-  auto rec = RecordedWhen(1, kMonitorHex + "190763");
-  ASSERT_GE(rec.size(), 1u);
-  EXPECT_EQ(rec.back(), kMonitorHex + "190763");
+  Agent("garbage 66 300");
+  Agent("garbage 34 300");
+  EXPECT_TRUE(c.GetBooleanSetting("x", true, false));
+  EXPECT_THROW(c.GetClientVersion(), EAgentReadTimeout);
+  EXPECT_FALSE(c.Client().Connected());
+  // The next request starts over on a new connection and is answered.
+  Agent("reset");
+  EXPECT_EQ(c.SendQuery(cmdMenuPermission), 1);
 }

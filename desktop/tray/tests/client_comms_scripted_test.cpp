@@ -1,11 +1,10 @@
-// TClientComms and the poll session over a scripted in-memory socket: the
-// exact bytes of every request, the handshake, chaining, refusal, time-outs,
-// malformed replies and the port discovery.
+// TClientComms over a scripted in-memory socket: the exact bytes of every
+// request, the handshake, chaining, refusal, time-outs, malformed replies and
+// the port discovery.
 #include <gtest/gtest.h>
 
 #include "scripted_socket.h"
-#include "test_folder.h"
-#include "tray/agent_poll.h"
+#include "platform/testing/temp_folder.h"
 #include "tray/client_comms.h"
 #include "tray/tray_platform.h"
 
@@ -21,17 +20,17 @@ const std::string kMonitor = "MONITOR\r\n";
 class ClientCommsScripted : public ::testing::Test {
 protected:
   void SetUp() override {
-    SetProgramFileNameForTesting(Folder.File("omtray.exe"));
-    Folder.Write("ombackup.properties", "service.port=12345\r\n");
+    SetProgramFileNameForTesting(Folder.file("omtray.exe"));
+    Folder.write("ombackup.properties", "service.port=12345\r\n");
     Script->MaxChunk = 3;
   }
   void TearDown() override { SetProgramFileNameForTesting(""); }
 
   std::unique_ptr<TClientComms> Comms() {
-    return std::make_unique<TClientComms>(Folder.Path(), "ombackup.properties", std::make_unique<TScriptedSocket>(Script));
+    return std::make_unique<TClientComms>(Folder.path(), "ombackup.properties", ScriptedSockets(Script));
   }
 
-  TTempFolder Folder;
+  TempFolder Folder;
   std::shared_ptr<TScript> Script = std::make_shared<TScript>();
 };
 
@@ -135,14 +134,48 @@ TEST_F(ClientCommsScripted, SilentOrBrokenAgentFailsTheHandshake) {
   EXPECT_EQ(Script->Outputs[2], kMonitor);
 }
 
-TEST_F(ClientCommsScripted, ErrorsAfterTheHandshakeReachTheCaller) {
+TEST_F(ClientCommsScripted, ErrorsAfterTheHandshakeReachTheCallerAndClose) {
   auto c = Comms();
-  Script->Inputs = {kAccepted, kAccepted + "1.0"};
+  Script->Inputs = {kAccepted, kAccepted + "1.0", kAccepted + Bytes({1})};
   EXPECT_THROW(c->SendQuery(cmdMenuPermission), EAgentReadTimeout);
-  // The connection stays as it was; the next request reuses it.
-  EXPECT_TRUE(c->Client().Connected());
-  c->Client().Disconnect();
+  // A late reply must not answer the next request: the connection is closed.
+  EXPECT_FALSE(c->Client().Connected());
   EXPECT_THROW(c->GetClientVersion(), EAgentReadTimeout);
+  EXPECT_FALSE(c->Client().Connected());
+  EXPECT_EQ(c->SendQuery(cmdMenuPermission), 1);
+  ASSERT_EQ(Script->Outputs.size(), 3u);
+  EXPECT_EQ(Script->Outputs[2], kMonitor + Bytes({17, 99}));
+}
+
+TEST_F(ClientCommsScripted, OneDeadlineForTheWholeReply) {
+  auto c = Comms();
+  // Every receive brings a byte, each within the time-out of one read, but the
+  // whole reply does not come within the time-out.
+  Script->Inputs = {kAccepted + std::string(40, 'x') + Bytes({0})};
+  Script->MaxChunk = 1;
+  Script->MsPerReceive = 200;
+  EXPECT_EQ(c->GetSetting("a", "dflt", false), "dflt");
+  EXPECT_FALSE(c->Client().Connected());
+  EXPECT_LE(Script->NowMs, 2 * kAgentReadTimeoutMs);
+}
+
+TEST_F(ClientCommsScripted, ARequestMadeWhileAnotherWaitsHasAConnectionOfItsOwn) {
+  auto c = Comms();
+  bool nestedSent = false;
+  int waits = 0;
+  c->SetOnWait([&] {
+    EXPECT_TRUE(c->Busy());
+    if (waits++ == 0) nestedSent = c->SendCommand(cmdBackupNow);
+  });
+  // The scripted agent never answers 17 on the first connection; the command
+  // sent while the query waits goes over a second connection.
+  Script->Inputs = {kAccepted, kAccepted};
+  EXPECT_THROW(c->SendQuery(cmdMenuPermission), EAgentReadTimeout);
+  EXPECT_TRUE(nestedSent);
+  EXPECT_FALSE(c->Busy());
+  ASSERT_EQ(Script->Outputs.size(), 2u);
+  EXPECT_EQ(Script->Outputs[0], kMonitor + Bytes({17}));
+  EXPECT_EQ(Script->Outputs[1], kMonitor + Bytes({1, 99}));
 }
 
 TEST_F(ClientCommsScripted, ServicePortDiscovery) {
@@ -166,91 +199,31 @@ TEST_F(ClientCommsScripted, ServicePortDiscovery) {
       {"other.exe", "service.port=-3\r\n", -3},
   };
   for (const Case& k : cases) {
-    SetProgramFileNameForTesting(Folder.File(k.file));
-    std::filesystem::remove(Folder.File("ombackup.properties"));
-    if (k.content) Folder.Write("ombackup.properties", k.content);
-    EXPECT_EQ(ReadAgentServicePort(Folder.Path(), "ombackup.properties", ProgramFileName()), k.expected)
+    SetProgramFileNameForTesting(Folder.file(k.file));
+    std::filesystem::remove(Folder.file("ombackup.properties"));
+    if (k.content) Folder.write("ombackup.properties", k.content);
+    EXPECT_EQ(ReadAgentServicePort(Folder.path(), "ombackup.properties", ProgramFileName()), k.expected)
         << k.file << " " << (k.content ? k.content : "(no file)");
   }
   // Read again for every exchange.
-  SetProgramFileNameForTesting(Folder.File("omtray.exe"));
-  Folder.Write("ombackup.properties", "service.port=2001\r\n");
+  SetProgramFileNameForTesting(Folder.file("omtray.exe"));
+  Folder.write("ombackup.properties", "service.port=2001\r\n");
   auto c = Comms();
   Script->Inputs = {kAccepted, kAccepted};
   c->SendCommand(cmdBackupNow);
-  Folder.Write("ombackup.properties", "service.port=2002\r\n");
+  Folder.write("ombackup.properties", "service.port=2002\r\n");
   c->SendCommand(cmdBackupNow);
   EXPECT_EQ(Script->Ports, (std::vector<int>{2001, 2002}));
-}
-
-TEST(AgentPollSession, PollsBackToBackOnOneExchange) {
-  auto script = std::make_shared<TScript>();
-  script->MaxChunk = 5;
-  std::string note = BE64(1001) + BE32(2) + BE32(4) + "warn";
-  script->Inputs = {kAccepted + note + BE32(5) + BE64(1796803200000LL) + "id-1" + Bytes({0}) + BE64(1796700000000LL) +
-                        note + BE32(3) + note + BE32(0) + BE64(0) + BE64(-1) + BE64(1) + BE32(1) + BE32(-1)};
-  TAgentPollSession s(std::make_unique<TScriptedSocket>(script), [] { return 777; });
-  TAgentPollResult r;
-  std::string error;
-  ASSERT_TRUE(s.Poll(r, error)) << error;
-  EXPECT_EQ(r.Notification.Stamp, 1001);
-  EXPECT_EQ(r.Notification.Kind, 2);
-  EXPECT_EQ(r.Notification.Text, "warn");
-  EXPECT_EQ(r.State, 5);
-  ASSERT_TRUE(r.HasBackupTimes);
-  EXPECT_EQ(r.NextBackup.Millis, 1796803200000LL);
-  EXPECT_EQ(r.NextBackup.Id, "id-1");
-  EXPECT_EQ(r.LastBackup, 1796700000000LL);
-  ASSERT_TRUE(s.Poll(r, error));
-  EXPECT_EQ(r.State, 3);
-  EXPECT_FALSE(r.HasBackupTimes);
-  ASSERT_TRUE(s.Poll(r, error));
-  EXPECT_EQ(r.State, 0);
-  EXPECT_TRUE(r.HasBackupTimes);
-  EXPECT_FALSE(r.NextBackup.HasId);
-  EXPECT_EQ(r.LastBackup, -1);
-  // A negative notification length fails this poll cleanly and closes.
-  EXPECT_FALSE(s.Poll(r, error));
-  EXPECT_NE(error.find("negative notification length"), std::string::npos);
-  EXPECT_FALSE(s.Open());
-  EXPECT_EQ(Hex(script->Outputs[0]), Hex(kMonitor + Bytes({25, 7, 20, 24, 25, 7, 25, 7, 20, 24, 25})));
-  // Next cycle: a new handshake (no agent scripted: refused).
-  EXPECT_FALSE(s.Poll(r, error));
-  EXPECT_EQ(script->Ports, (std::vector<int>{777, 777}));
-}
-
-TEST(AgentPollSession, HugeNotificationIsRefusedAndStopSendsTheEndByte) {
-  auto script = std::make_shared<TScript>();
-  script->Inputs = {kAccepted + BE64(1) + BE32(1) + BE32(0x7FFFFFF0), kAccepted + BE64(1) + BE32(0) + BE32(0) + BE32(4)};
-  TAgentPollSession s(std::make_unique<TScriptedSocket>(script), [] { return 1; });
-  TAgentPollResult r;
-  std::string error;
-  EXPECT_FALSE(s.Poll(r, error));
-  EXPECT_NE(error.find("too long"), std::string::npos);
-  EXPECT_LT(script->Receives, 10);  // refused from the header, not after reading 2 GiB
-  ASSERT_TRUE(s.Poll(r, error)) << error;
-  EXPECT_EQ(r.State, 4);
-  s.Stop();
-  EXPECT_EQ(script->Outputs[1], kMonitor + Bytes({25, 7, 99}));
 }
 
 // The client fed with random agent bytes never crashes, hangs or grows
 // without bound; each request gives a value or a default.
 TEST(ClientCommsFuzz, RandomAgentBytes) {
-  om::testing::TTempFolder folder;
+  TempFolder folder;
   std::mt19937 rng(99);
   for (int round = 0; round < 400; ++round) {
-    auto script = std::make_shared<TScript>();
-    script->Seed = static_cast<unsigned>(round);
-    script->MaxChunk = 1 + rng() % 16;
-    script->CloseAtEnd = rng() % 2;
-    for (int k = 0; k < 4; ++k) {
-      std::string in = rng() % 3 ? kAccepted : std::string();
-      size_t len = rng() % 40;
-      for (size_t i = 0; i < len; ++i) in += static_cast<char>(rng() % 4 == 0 ? 0 : rng() % 256);
-      script->Inputs.push_back(in);
-    }
-    TClientComms c(folder.Path(), "ombackup.properties", std::make_unique<TScriptedSocket>(script));
+    auto script = RandomScript(rng, static_cast<unsigned>(round), 4, 40);
+    TClientComms c(folder.path(), "ombackup.properties", ScriptedSockets(script));
     c.GetSetting("a", "d", rng() % 2);
     c.GetBooleanSetting("b", true, false);
     c.SetSetting("c", "v");
@@ -259,9 +232,5 @@ TEST(ClientCommsFuzz, RandomAgentBytes) {
       c.GetClientVersion();
     } catch (const EAgentConnectionError&) {
     }
-    TAgentPollSession s(std::make_unique<TScriptedSocket>(script), [] { return 1; });
-    TAgentPollResult r;
-    std::string error;
-    s.Poll(r, error);
   }
 }

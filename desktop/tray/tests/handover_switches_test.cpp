@@ -5,7 +5,7 @@
 #include <random>
 #include <set>
 
-#include "test_folder.h"
+#include "platform/testing/temp_folder.h"
 #include "tray/handover.h"
 #include "tray/startup_switches.h"
 
@@ -79,8 +79,8 @@ TEST(HandOverFile, FolderDropsANumberedSessionFolder) {
 }
 
 TEST(HandOverFile, WrittenTextIsReadBackOnceAsLines) {
-  TTempFolder folder;
-  const std::string path = folder.File("h");
+  TempFolder folder;
+  const std::string path = folder.file("h");
   WriteParamsFile(path, " -show log");
   std::string text;
   ASSERT_TRUE(TakeParamsFile(path, text));
@@ -94,8 +94,8 @@ TEST(HandOverFile, WrittenTextIsReadBackOnceAsLines) {
 }
 
 TEST(HandOverFile, ReaderPropertyOnArbitraryBytes) {
-  TTempFolder folder;
-  const std::string path = folder.File("fuzz");
+  TempFolder folder;
+  const std::string path = folder.file("fuzz");
   std::mt19937 rng(1234);
   const char alphabet[] = {'a', ' ', '\r', '\n', '\0', '\x80', '\xff', '"', '-'};
   for (int round = 0; round < 400; ++round) {
@@ -107,14 +107,14 @@ TEST(HandOverFile, ReaderPropertyOnArbitraryBytes) {
     std::string text;
     ASSERT_TRUE(TakeParamsFile(path, text));
     EXPECT_EQ(text, LinesJoined(bytes)) << "round " << round;
-    ASSERT_FALSE(folder.Path().empty());
+    ASSERT_FALSE(folder.path().empty());
     EXPECT_FALSE(TakeParamsFile(path, text));
   }
 }
 
 TEST(HandOverFile, TickStepActsOnTheText) {
-  TTempFolder folder;
-  const std::string path = folder.File("h");
+  TempFolder folder;
+  const std::string path = folder.file("h");
   {
     THostDouble host;
     EXPECT_FALSE(ProcessHandOverFile(host, path));

@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "test_folder.h"
+#include "platform/testing/temp_folder.h"
 #include "tray/console_launch.h"
 #include "tray/logon_task.h"
 #include "tray/tray_platform.h"
@@ -101,11 +101,11 @@ TEST(ConsoleLaunch, CommandLine) {
   const std::string javaw = "C:\\App\\OmJre\\jre1.8\\bin\\javaw.exe";
   EXPECT_EQ(RuntimeRoot(javaw), "C:\\App\\OmJre\\jre1.8\\");
   EXPECT_EQ(RuntimeRoot("D:\\bin\\App\\OmJre\\jre\\BIN\\javaw.exe"), "D:\\bin\\App\\OmJre\\jre\\");
-  EXPECT_EQ(BuildConsoleCommandLine(javaw, 512, false, "C:\\App", ConsoleArguments("-show log", true, {"x"})),
+  EXPECT_EQ(BuildConsoleCommandLine(javaw, 512, false, "C:\\App", ConsoleArguments("-show log", true, {"x"}), true),
             "\"C:\\App\\OmJre\\jre1.8\\bin\\javaw.exe\" -Xmx512m -Dsun.java2d.noddraw=true"
             " -Dsun.net.inetaddr.ttl=300 -classpath \"C:\\App\\lib\\*\""
             " -Djava.ext.dirs=\"C:\\App\\OmJre\\jre1.8\\lib\\ext\" com.ombrel.agentconsole.boot.GuiMain 0 -show log");
-  const std::string cmd = BuildConsoleCommandLine(javaw, 1024, true, "C:\\App", ConsoleArguments("", false, {}));
+  const std::string cmd = BuildConsoleCommandLine(javaw, 1024, true, "C:\\App", ConsoleArguments("", false, {}), true);
   EXPECT_EQ(cmd.find("noddraw"), std::string::npos);
   EXPECT_EQ(cmd.substr(cmd.size() - 10), "GuiMain 0 ");
   EXPECT_EQ(ConsoleArguments("-show log", false, {"-min", "monitor"}), " -show log -min monitor");
@@ -121,18 +121,22 @@ TEST(ConsoleLaunch, LastRuntimeWithJavawIsUsed) {
 }
 
 TEST(ConsoleLaunch, AgentProperties) {
-  TTempFolder folder;
-  EXPECT_EQ(GetConfiguredMemory(folder.Path()), 0);
-  EXPECT_TRUE(GetUseDirectDraw(folder.Path()));
-  folder.Write("ombackup.properties", "application.memory=2048\r\ngui.useddraw=false\r\n");
-  EXPECT_EQ(GetConfiguredMemory(folder.Path()), 2048);
-  EXPECT_FALSE(GetUseDirectDraw(folder.Path()));
-  folder.Write("ombackup.properties", "application.memory=lots\ngui.useddraw=TRUE\n");
-  EXPECT_EQ(GetConfiguredMemory(folder.Path()), 0);
-  EXPECT_TRUE(GetUseDirectDraw(folder.Path()));
-  folder.Write("ombackup.properties", "application.memory=-64\napplication.memory.x=1\n");
-  EXPECT_EQ(GetConfiguredMemory(folder.Path()), 0);
-  EXPECT_TRUE(GetUseDirectDraw(folder.Path()));
-  folder.Write("ombackup.properties", "gui.useddraw=\n");
-  EXPECT_FALSE(GetUseDirectDraw(folder.Path()));
+  TempFolder folder;
+  EXPECT_EQ(GetConfiguredMemory(folder.path()), 0);
+  EXPECT_TRUE(GetUseDirectDraw(folder.path()));
+  const struct {
+    const char* Content;
+    int Memory;
+    bool DirectDraw;
+  } cases[] = {
+      {"application.memory=2048\r\ngui.useddraw=false\r\n", 2048, false},
+      {"application.memory=lots\ngui.useddraw=TRUE\n", 0, true},
+      {"application.memory=-64\napplication.memory.x=1\n", 0, true},
+      {"gui.useddraw=\n", 0, false},
+  };
+  for (const auto& c : cases) {
+    folder.write("ombackup.properties", c.Content);
+    EXPECT_EQ(GetConfiguredMemory(folder.path()), c.Memory) << c.Content;
+    EXPECT_EQ(GetUseDirectDraw(folder.path()), c.DirectDraw) << c.Content;
+  }
 }

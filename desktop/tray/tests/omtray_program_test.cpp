@@ -1,8 +1,9 @@
 // omtray.exe as a program: started from a folder of its own against the Java
 // test agent, it polls the agent, takes command texts from later starts and
 // from omloader (the atom message and the hand-over file), starts the Java
-// console of its installation, ends on "-close", and replaces itself when an
-// installer leaves a copy of the old program file.
+// console of its installation, ends on "-close", replaces itself when an
+// installer leaves a copy of the old program file, and keeps its window
+// answering while the agent is slow or misbehaves.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +14,8 @@
 
 #include "agent_control.h"
 #include "platform/win32.h"
-#include "test_folder.h"
+#include "platform/win32_owners.h"
+#include "platform/testing/temp_folder.h"
 #include "tray/routines.h"
 #include "tray/status_display.h"
 #include "tray/tray_seams.h"
@@ -27,27 +29,38 @@ namespace {
 const std::string kMonitorHex = TAgentControl::HexOf("MONITOR\r\n");
 
 struct TFind {
-  DWORD Pid;
+  DWORD Pid;  // 0: any process
+  const char* Class;
+  bool VisibleOnly;
   HWND Found;
 };
 
-BOOL CALLBACK FindFormProc(HWND w, LPARAM lp) {
+BOOL CALLBACK FindProc(HWND w, LPARAM lp) {
   auto* f = reinterpret_cast<TFind*>(lp);
   char cls[64] = {};
   GetClassNameA(w, cls, sizeof cls);
   DWORD p = 0;
   GetWindowThreadProcessId(w, &p);
-  if (std::string(cls) == "TfrmServiceStatus" && (f->Pid == 0 || p == f->Pid)) {
+  if (std::string(cls) == f->Class && (f->Pid == 0 || p == f->Pid) && (!f->VisibleOnly || IsWindowVisible(w))) {
     f->Found = w;
     return FALSE;
   }
   return TRUE;
 }
 
-HWND FindFormOf(DWORD pid) {
-  TFind f{pid, nullptr};
-  EnumWindows(&FindFormProc, reinterpret_cast<LPARAM>(&f));
+// The first top-level window of that class (of the process pid, unless 0).
+HWND FindWindowOf(DWORD pid, const char* className, bool visibleOnly) {
+  TFind f{pid, className, visibleOnly, nullptr};
+  EnumWindows(&FindProc, reinterpret_cast<LPARAM>(&f));
   return f.Found;
+}
+
+HWND FindFormOf(DWORD pid) { return FindWindowOf(pid, "TfrmServiceStatus", false); }
+
+// The window answers a sent message within a second.
+bool Answers(HWND w) {
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result) != 0;
 }
 
 template <class F>
@@ -70,14 +83,12 @@ protected:
     // "monitor" opens the console as well; without one the tray would stop in
     // its "no runtime" message.
     InstallConsole(Folder);
-    Program = Folder.File("omtray.exe");
+    Program = Folder.file("omtray.exe");
     std::filesystem::copy_file(OM_OMTRAY_EXE, Program);
   }
   void TearDown() override {
-    for (HANDLE p : Processes) {
-      if (WaitForSingleObject(p, 0) == WAIT_TIMEOUT) TerminateProcess(p, 9);
-      CloseHandle(p);
-    }
+    for (const UniqueHandle& p : Processes)
+      if (WaitForSingleObject(p.get(), 0) == WAIT_TIMEOUT) TerminateProcess(p.get(), 9);
   }
 
   HANDLE Launch(const std::string& args, DWORD* pid) {
@@ -85,10 +96,10 @@ protected:
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     std::string line = "\"" + Program + "\" " + args;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, Folder.Path().c_str(), &si, &pi))
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, Folder.path().c_str(), &si, &pi))
       return nullptr;
-    CloseHandle(pi.hThread);
-    Processes.push_back(pi.hProcess);
+    UniqueHandle thread(pi.hThread);
+    Processes.emplace_back(pi.hProcess);
     *pid = pi.dwProcessId;
     return pi.hProcess;
   }
@@ -105,14 +116,13 @@ protected:
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    std::string line = "\"" + Folder.File(exe) + "\" " + args;
-    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, Folder.Path().c_str(), &si, &pi))
+    std::string line = "\"" + Folder.file(exe) + "\" " + args;
+    if (!CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, Folder.path().c_str(), &si, &pi))
       return 99;
-    CloseHandle(pi.hThread);
+    UniqueHandle thread(pi.hThread), process(pi.hProcess);
     DWORD code = 98;
-    if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-    else TerminateProcess(pi.hProcess, 97);
-    CloseHandle(pi.hProcess);
+    if (WaitForSingleObject(process.get(), 30000) == WAIT_OBJECT_0) GetExitCodeProcess(process.get(), &code);
+    else TerminateProcess(process.get(), 97);
     return code;
   }
 
@@ -122,6 +132,36 @@ protected:
     for (auto& c : Agent.Recorded())
       if (c.rfind(kMonitorHex + "1907", 0) == 0) ++n;
     return n;
+  }
+
+  // Connections on which the status form itself asked for a setting (the
+  // state thread never does).
+  int SettingReads() {
+    int n = 0;
+    for (auto& c : Agent.Recorded())
+      if (c.rfind(kMonitorHex + "42", 0) == 0) ++n;
+    return n;
+  }
+
+  // Starts omtray.exe against the agent as scripted, asks its window until the
+  // form has made `reads` setting reads, then ends it with a later start's
+  // "-close", which must not be lost while the form waits for the agent.
+  void ExpectAnsweringWhileTheFormWaits(int reads) {
+    DWORD pid = 0;
+    HANDLE p = StartHidden(pid);
+    ASSERT_NE(p, nullptr);
+    const HWND w = FindFormOf(pid);
+    int asked = 0, unanswered = 0;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (SettingReads() < reads && std::chrono::steady_clock::now() < end) {
+      ++asked;
+      if (!Answers(w)) ++unanswered;
+      Sleep(100);
+    }
+    EXPECT_GE(SettingReads(), reads);
+    EXPECT_EQ(unanswered, 0) << "of " << asked;
+    EXPECT_EQ(RunToEnd("omtray.exe", "-close"), 0u);
+    EXPECT_EQ(WaitForSingleObject(p, 15000), static_cast<DWORD>(WAIT_OBJECT_0));
   }
 
   std::string HandOverPath() {
@@ -134,9 +174,10 @@ protected:
   }
 
   TAgentControl Agent;
-  TTempFolder Folder;
+  // The installation folder's name holds a command word.
+  TempFolder Folder{"Backup Monitor "};
   std::string Program;
-  std::vector<HANDLE> Processes;
+  std::vector<UniqueHandle> Processes;
 };
 
 }  // namespace
@@ -166,7 +207,7 @@ TEST_F(OmtrayProgram, ReplacesItselfWhenAnInstallerLeavesACopy) {
   ASSERT_NE(p, nullptr);
   ASSERT_TRUE(WaitFor([&] { return FindFormOf(pid) != nullptr && PollConnections() >= 1; }));
   // The installer moves the running program aside and puts a new one in place.
-  std::filesystem::copy_file(Program, Folder.File("omtray.exe.bak1"));
+  std::filesystem::copy_file(Program, Folder.file("omtray.exe.bak1"));
   ASSERT_EQ(WaitForSingleObject(p, 20000), WAIT_OBJECT_0) << "the old instance did not end";
   // The new program runs from the same folder and removes the old copy.
   HWND w = nullptr;
@@ -174,10 +215,10 @@ TEST_F(OmtrayProgram, ReplacesItselfWhenAnInstallerLeavesACopy) {
   DWORD newPid = 0;
   GetWindowThreadProcessId(w, &newPid);
   EXPECT_NE(newPid, pid);
-  EXPECT_TRUE(WaitFor([&] { return !std::filesystem::exists(Folder.File("omtray.exe.bak1")); }));
+  EXPECT_TRUE(WaitFor([&] { return !std::filesystem::exists(Folder.file("omtray.exe.bak1")); }));
   HANDLE np = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, newPid);
   ASSERT_NE(np, nullptr);
-  Processes.push_back(np);
+  Processes.emplace_back(np);
   HandOver(" -close");
   EXPECT_EQ(WaitForSingleObject(np, 15000), WAIT_OBJECT_0);
 }
@@ -188,6 +229,11 @@ TEST_F(OmtrayProgram, ALaterStartHandsOverItsWordsOrClosesTheRunningOne) {
   ASSERT_NE(p, nullptr);
   // The second start finds the first (same folder) and hands it "monitor".
   EXPECT_EQ(RunToEnd("omtray.exe", "monitor"), 0u);
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(FindFormOf(pid)) != FALSE; }));
+  // A command tail too long for an atom arrives whole.
+  SendMessageA(FindFormOf(pid), WM_CLOSE, 0, 0);
+  ASSERT_FALSE(IsWindowVisible(FindFormOf(pid)));
+  EXPECT_EQ(RunToEnd("omtray.exe", "monitor " + std::string(300, 'x')), 0u);
   ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(FindFormOf(pid)) != FALSE; }));
   // "min" with an instance running: ends quietly, the window stays as it is.
   EXPECT_EQ(RunToEnd("omtray.exe", "-min"), 0u);
@@ -200,7 +246,7 @@ TEST_F(OmtrayProgram, ALaterStartHandsOverItsWordsOrClosesTheRunningOne) {
 }
 
 TEST_F(OmtrayProgram, TheLoaderHandsItsCommandLineToTheRunningTray) {
-  std::filesystem::copy_file(OM_LOADER_EXE, Folder.File("omloader.exe"));
+  std::filesystem::copy_file(OM_LOADER_EXE, Folder.file("omloader.exe"));
   DWORD pid = 0;
   HANDLE p = StartHidden(pid);
   ASSERT_NE(p, nullptr);
@@ -227,11 +273,95 @@ TEST_F(OmtrayProgram, StartsTheConsoleOfItsInstallation) {
   ASSERT_NE(p, nullptr);
   ASSERT_TRUE(WaitFor([&] { return !ConsoleLaunches(Folder).empty(); })) << "no console started";
   const std::string cmd = ConsoleLaunches(Folder)[0];
-  const std::string javaw = Folder.File(std::string(kConsoleBin) + "\\javaw.exe");
+  const std::string javaw = Folder.file(std::string(kConsoleBin) + "\\javaw.exe");
   EXPECT_EQ(cmd.rfind("\"" + javaw + "\" -Xmx", 0), 0u) << cmd;
-  EXPECT_NE(cmd.find(" -classpath \"" + Folder.Path() + "\\lib\\*\""), std::string::npos) << cmd;
+  EXPECT_NE(cmd.find(" -classpath \"" + Folder.path() + "\\lib\\*\""), std::string::npos) << cmd;
   const std::string tail = std::string(kConsoleMainClass) + " 0 nosuchword";
   EXPECT_EQ(cmd.substr(cmd.size() - std::min(cmd.size(), tail.size())), tail);
+  // The folder's name is not taken for a command word: no status window.
+  ASSERT_TRUE(WaitFor([&] { return FindFormOf(pid) != nullptr; }));
+  EXPECT_FALSE(IsWindowVisible(FindFormOf(pid)));
   HandOver(" -close");
   EXPECT_EQ(WaitForSingleObject(p, 15000), WAIT_OBJECT_0);
+}
+
+TEST_F(OmtrayProgram, AHandOverOlderThanTheTrayIsNotActedOn) {
+  // A close that a loader left behind, an hour before this tray starts.
+  HandOver(" -close");
+  {
+    UniqueFile f(CreateFileA(HandOverPath().c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             0, nullptr));
+    ASSERT_TRUE(f);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER t{{now.dwLowDateTime, now.dwHighDateTime}};
+    t.QuadPart -= 3600ULL * 10000000ULL;
+    FILETIME old{t.LowPart, t.HighPart};
+    EXPECT_TRUE(SetFileTime(f.get(), nullptr, nullptr, &old));
+  }
+  DWORD pid = 0;
+  HANDLE p = StartHidden(pid);
+  ASSERT_NE(p, nullptr);
+  // Removed unread; the tray goes on and takes the words handed over later.
+  ASSERT_TRUE(WaitFor([&] { return !std::filesystem::exists(HandOverPath()); }));
+  HandOver(" monitor");
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(FindFormOf(pid)) != FALSE; }));
+  EXPECT_EQ(WaitForSingleObject(p, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  HandOver(" -close");
+  EXPECT_EQ(WaitForSingleObject(p, 15000), static_cast<DWORD>(WAIT_OBJECT_0));
+}
+
+// The form asks the agent itself when the connection comes up (menu
+// permission, profiling, notification switches, client version).
+TEST_F(OmtrayProgram, TheWindowAnswersWhileASlowAgentReplies) {
+  Agent("permission 0");
+  Agent("delay 4500");  // every reply just within the time-out
+  ExpectAnsweringWhileTheFormWaits(2);
+}
+
+TEST_F(OmtrayProgram, TheWindowAnswersWhileAReplyTricklesWithoutEnd) {
+  Agent("permission 0");
+  Agent("stream 66 2000");
+  Agent("stream 34 2000");
+  ExpectAnsweringWhileTheFormWaits(2);
+}
+
+TEST_F(OmtrayProgram, TheWindowAnswersWhileAnAgentSendsNoiseWithoutATerminator) {
+  Agent("permission 0");
+  Agent("garbage 66 200");
+  Agent("garbage 34 200");
+  ExpectAnsweringWhileTheFormWaits(2);
+}
+
+namespace {
+
+BOOL CALLBACK CountTaskbarButton(HWND w, LPARAM lp) {
+  char cls[16] = {};
+  GetClassNameA(w, cls, sizeof cls);
+  if (std::string(cls) == "Button" && IsWindowVisible(w)) ++*reinterpret_cast<int*>(lp);
+  return TRUE;
+}
+
+// Buttons the desktop shell's taskbar shows.
+int TaskbarButtons() {
+  int n = 0;
+  EnumChildWindows(FindWindowA("Shell_TrayWnd", nullptr), CountTaskbarButton, reinterpret_cast<LPARAM>(&n));
+  return n;
+}
+
+HWND VisibleWindowOf(DWORD pid, const char* className) { return FindWindowOf(pid, className, true); }
+
+}  // namespace
+
+TEST_F(OmtrayProgram, TheSplashShowsNoTaskbarButton) {
+  DWORD pid = 0;
+  HANDLE p = Launch("-min", &pid);
+  ASSERT_NE(p, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return VisibleWindowOf(pid, "TForm") != nullptr; })) << "no splash";
+  EXPECT_EQ(VisibleWindowOf(pid, "TApplication"), nullptr);
+  const int duringSplash = TaskbarButtons();
+  ASSERT_TRUE(WaitFor([&] { return VisibleWindowOf(pid, "TForm") == nullptr; }));
+  EXPECT_EQ(duringSplash, TaskbarButtons());
+  HandOver(" -close");
+  EXPECT_EQ(WaitForSingleObject(p, 15000), static_cast<DWORD>(WAIT_OBJECT_0));
 }

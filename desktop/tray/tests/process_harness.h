@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/testing/temp_folder.h"
+#include "platform/win32_owners.h"
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -22,17 +25,12 @@ inline std::string WinePath(std::string path) {
 
 class TProcessFolder {
 public:
-  explicit TProcessFolder(const std::string& tag = "p") {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    FPath = std::string(temp) + "om-units-" + tag + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(GetTickCount()) + "-" + std::to_string(++Counter());
-    CreateDirectoryA(FPath.c_str(), nullptr);
-  }
+  explicit TProcessFolder(const std::string& tag = "p") : FFolder("om-units-" + tag + "-"), FPath(FFolder.path()) {}
+  // Stand-in programs still running there see "stop" and end before the
+  // folder goes.
   ~TProcessFolder() {
     Write("stop", "");
     Sleep(400);
-    Remove(FPath);
   }
   const std::string& Path() const { return FPath; }
   std::string File(const std::string& rel) const { return FPath + "\\" + rel; }
@@ -42,21 +40,20 @@ public:
   }
   void Write(const std::string& rel, const std::string& bytes) const {
     MakeFolders(rel);
-    HANDLE f = CreateFileA(File(rel).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const UniqueFile f(CreateFileA(File(rel).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD written;
-    WriteFile(f, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(f);
+    WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   }
   bool Exists(const std::string& rel) const { return GetFileAttributesA(File(rel).c_str()) != INVALID_FILE_ATTRIBUTES; }
   std::string Read(const std::string& rel) const {
-    HANDLE f = CreateFileA(File(rel).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return std::string();
+    const UniqueFile f(CreateFileA(File(rel).c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+    if (!f) return std::string();
     std::string text;
     char buf[4096];
     DWORD n;
-    while (ReadFile(f, buf, sizeof buf, &n, nullptr) && n > 0) text.append(buf, n);
-    CloseHandle(f);
+    while (ReadFile(f.get(), buf, sizeof buf, &n, nullptr) && n > 0) text.append(buf, n);
     return text;
   }
   // Lines of events.log in the sub-folder rel (empty: the folder itself).
@@ -88,30 +85,11 @@ public:
   }
 
 private:
-  static int& Counter() {
-    static int n = 0;
-    return n;
-  }
   void MakeFolders(const std::string& rel) const {
     for (size_t p = rel.find('\\'); p != std::string::npos; p = rel.find('\\', p + 1))
       CreateDirectoryA(File(rel.substr(0, p)).c_str(), nullptr);
   }
-  static void Remove(const std::string& path) {
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
-    if (h != INVALID_HANDLE_VALUE) {
-      do {
-        std::string name = fd.cFileName;
-        if (name == "." || name == "..") continue;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-          Remove(path + "\\" + name);
-        else
-          DeleteFileA((path + "\\" + name).c_str());
-      } while (FindNextFileA(h, &fd));
-      FindClose(h);
-    }
-    RemoveDirectoryA(path.c_str());
-  }
+  TempFolder FFolder;
   std::string FPath;
 };
 
@@ -126,29 +104,26 @@ public:
     Started = CreateProcessA(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
                              folder.empty() ? nullptr : folder.c_str(), &si, &pi) != 0;
     if (Started) {
-      CloseHandle(pi.hThread);
-      FProcess = pi.hProcess;
+      UniqueHandle thread(pi.hThread);
+      FProcess.reset(pi.hProcess);
       Id = pi.dwProcessId;
     }
   }
   ~TProcess() {
-    if (FProcess) {
-      if (WaitForSingleObject(FProcess, 0) == WAIT_TIMEOUT) TerminateProcess(FProcess, 99);
-      CloseHandle(FProcess);
-    }
+    if (FProcess && WaitForSingleObject(FProcess.get(), 0) == WAIT_TIMEOUT) TerminateProcess(FProcess.get(), 99);
   }
   // Exit code, or -1 when it did not end within timeoutMs.
   long Wait(DWORD timeoutMs = 60000) {
-    if (!FProcess || WaitForSingleObject(FProcess, timeoutMs) != WAIT_OBJECT_0) return -1;
+    if (!FProcess || WaitForSingleObject(FProcess.get(), timeoutMs) != WAIT_OBJECT_0) return -1;
     DWORD code = 0;
-    GetExitCodeProcess(FProcess, &code);
+    GetExitCodeProcess(FProcess.get(), &code);
     return static_cast<long>(code);
   }
   bool Started = false;
   DWORD Id = 0;
 
 private:
-  HANDLE FProcess = nullptr;
+  UniqueHandle FProcess;
 };
 
 }  // namespace om::testing

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "test_folder.h"
+#include "platform/testing/temp_folder.h"
 #include "tray/resources.h"
 #include "tray/sched.h"
 #include "tray/tray_platform.h"
@@ -19,9 +19,9 @@ const char kD = kPathDelim;
 class Resources : public ::testing::Test {
 protected:
   void SetUp() override {
-    SetProgramFileNameForTesting(Folder.File("omtray.exe"));
+    SetProgramFileNameForTesting(Folder.file("omtray.exe"));
     SetUserDefaultLangIDForTesting(0x0407);  // German (Germany)
-    Folder.Write("resource.properties",
+    Folder.write("resource.properties",
                  "RUNNER_Snoozing=Snoozing\r\n"
                  "RUNNER_Monday=Monday\r\n"
                  "B_S_Default=Service state: %s (%d)\r\n"
@@ -34,9 +34,9 @@ protected:
     SetProgramFileNameForTesting("");
     SetUserDefaultLangIDForTesting(-1);
   }
-  std::string Base() const { return Folder.File("resource.properties"); }
+  std::string Base() const { return Folder.file("resource.properties"); }
 
-  TTempFolder Folder;
+  TempFolder Folder;
 };
 
 }  // namespace
@@ -76,14 +76,14 @@ TEST(LanguageCodeTable, EveryIndex) {
 }
 
 TEST_F(Resources, OverlayReplacesCaseSensitiveMatchesWithDecodedLines) {
-  Folder.Write("resource_de.properties",
+  Folder.write("resource_de.properties",
                "RUNNER_Snoozing=Schlummern \xC3\xA4\r\n"
                "runner_monday=montag\r\n"
                "   \t\r\n"
                "RUNNER_OnlyInOverlay=x\r\n"
                "B_D_Eq=x=y\r\n");
   TResourceFile r(Base());
-  EXPECT_EQ(r.OverlayFileName(), Folder.File("resource_de.properties"));
+  EXPECT_EQ(r.OverlayFileName(), Folder.file("resource_de.properties"));
   EXPECT_EQ(r.GetString("RUNNER_Snoozing"), "Schlummern \xE4");  // UTF-8 decoded to ANSI
   EXPECT_EQ(r.GetString("RUNNER_Monday"), "Monday");             // lower-case overlay name ignored
   EXPECT_EQ(r.GetString("runner_monday"), "!!MISSING RESOURCE ENTRY: runner_monday");
@@ -116,10 +116,10 @@ TEST_F(Resources, LookupsAndFormatting) {
 }
 
 TEST_F(Resources, DuplicateKeysAndMissingFiles) {
-  Folder.Write("dup.properties", "K=second\r\nK=first\r\n");
-  TResourceFile dup(Folder.File("dup.properties"));
+  Folder.write("dup.properties", "K=second\r\nK=first\r\n");
+  TResourceFile dup(Folder.file("dup.properties"));
   EXPECT_EQ(dup.GetString("K"), "first");  // the line that sorts first
-  TResourceFile none(Folder.File("nothing.properties"));
+  TResourceFile none(Folder.file("nothing.properties"));
   EXPECT_EQ(none.Entries().Count(), 0);
   EXPECT_EQ(none.GetString("RUNNER_Snoozing"), "!!MISSING RESOURCE ENTRY: RUNNER_Snoozing");
 }
@@ -127,27 +127,27 @@ TEST_F(Resources, DuplicateKeysAndMissingFiles) {
 TEST_F(Resources, EmptyTableEntryAndLanguageSetting) {
   SetUserDefaultLangIDForTesting(0x002E);  // index 46: empty entry
   TResourceFile plain(Base());
-  EXPECT_EQ(plain.OverlayFileName(), Folder.File("resource_.properties"));
+  EXPECT_EQ(plain.OverlayFileName(), Folder.file("resource_.properties"));
   SetUserDefaultLangIDForTesting(0x007F);  // beyond the table: no overlay
   TResourceFile beyond(Base());
   EXPECT_EQ(beyond.OverlayFileName(), "");
 
   // The runner set takes the agent's language when set (name in any case, UTF-8).
-  Folder.Write("ombackup.properties", "service.port=1\r\nLocale.Lang.Code=fr\r\n");
-  Folder.Write("resource_fr.properties", "RUNNER_Snoozing=En veille \xC3\xA0\r\n");
+  Folder.write("ombackup.properties", "service.port=1\r\nLocale.Lang.Code=fr\r\n");
+  Folder.write("resource_fr.properties", "RUNNER_Snoozing=En veille \xC3\xA0\r\n");
   TRunnerResourceFile runner(Base());
-  EXPECT_EQ(runner.OverlayFileName(), Folder.File("resource_fr.properties"));
+  EXPECT_EQ(runner.OverlayFileName(), Folder.file("resource_fr.properties"));
   EXPECT_EQ(runner.GetString("RUNNER_Snoozing"), "En veille \xE0");
   EXPECT_EQ(runner.LanguageCode(0x7F), "fr");
-  Folder.Write("ombackup.properties", "locale.lang.code=\r\n");
+  Folder.write("ombackup.properties", "locale.lang.code=\r\n");
   TRunnerResourceFile empty(Base());
-  EXPECT_EQ(empty.OverlayFileName(), Folder.File("resource_.properties"));
+  EXPECT_EQ(empty.OverlayFileName(), Folder.file("resource_.properties"));
   EXPECT_EQ(empty.LanguageCode(0x7F), "");
 }
 
 TEST_F(Resources, ProcessWideSets) {
-  Folder.Write(std::string("brand") + kD + "brand.properties", "brandLongName=Ombrel Backup\r\n");
-  Folder.Write("resource_de.properties", "RUNNER_Monday=Montag\r\n");
+  Folder.write(std::string("brand") + kD + "brand.properties", "brandLongName=Ombrel Backup\r\n");
+  Folder.write("resource_de.properties", "RUNNER_Monday=Montag\r\n");
   InitResources();
   EXPECT_EQ(GetResourceString("RUNNER_Monday"), "Montag");
   EXPECT_EQ(GetResourceStringFmt("B_S_Default", {"x", 1}), "Service state: x (1)");
@@ -159,18 +159,18 @@ TEST_F(Resources, ProcessWideSets) {
   EXPECT_EQ(DayNames()[6], "!!MISSING RESOURCE ENTRY: RUNNER_Sunday");
 
   // Files are read only when a set is created.
-  Folder.Write("ombackup.properties", "locale.lang.code=en\r\n");
-  Folder.Write("resource_en.properties", "RUNNER_Monday=Mon\r\n");
+  Folder.write("ombackup.properties", "locale.lang.code=en\r\n");
+  Folder.write("resource_en.properties", "RUNNER_Monday=Mon\r\n");
   EXPECT_EQ(GetResourceString("RUNNER_Monday"), "Montag");
   LoadRunnerResources();
   EXPECT_EQ(GetResourceString("RUNNER_Monday"), "Mon");
   EXPECT_EQ(GetLanguageCode(), "en");
 
-  std::filesystem::remove(Folder.File("ombackup.properties"));
+  std::filesystem::remove(Folder.file("ombackup.properties"));
   SetUserDefaultLangIDForTesting(0x00FA);
   EXPECT_THROW(GetLanguageCode(), ELanguageCodeError);
 
-  TSched sched(Folder.File("ombackup.properties"), Folder.File("p_ombackup.properties"));
+  TSched sched(Folder.file("ombackup.properties"), Folder.file("p_ombackup.properties"));
   EXPECT_EQ(sched.Index(), -1);
-  EXPECT_EQ(sched.ProfilePropertiesPath(), Folder.File("p_ombackup.properties"));
+  EXPECT_EQ(sched.ProfilePropertiesPath(), Folder.file("p_ombackup.properties"));
 }

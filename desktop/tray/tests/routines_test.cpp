@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/win32.h"
-#include "test_folder.h"
+#include "platform/testing/temp_folder.h"
 #include "tray/routines.h"
 #include "tray/tray_platform.h"
 
@@ -10,33 +10,33 @@ using namespace om;
 using namespace om::testing;
 
 TEST(Routines, FindFiles) {
-  TTempFolder t;
-  t.Write("top.txt", "1");
-  t.Write("a\\y.txt", "1");
-  t.Write("a\\b\\x.txt", "1");
-  t.Write("omtray.exe.bak", "1");
-  t.Write("omtray.exe.bak2", "1");
+  TempFolder t;
+  t.write("top.txt", "1");
+  t.write("a\\y.txt", "1");
+  t.write("a\\b\\x.txt", "1");
+  t.write("omtray.exe.bak", "1");
+  t.write("omtray.exe.bak2", "1");
   TStringList all;
-  FindFiles(t.Path(), "*.*", true, all);
+  FindFiles(t.path(), "*.*", true, all);
   all.SetSorted(true);
   EXPECT_EQ(all.Text(), "a\\b\\x.txt\r\na\\y.txt\r\nomtray.exe.bak\r\nomtray.exe.bak2\r\ntop.txt\r\n");
   TStringList flat;
-  FindFiles(t.Path() + "\\", "*.txt", false, flat);
+  FindFiles(t.path() + "\\", "*.txt", false, flat);
   EXPECT_EQ(flat.Text(), "top.txt\r\n");
   TStringList baks;
-  FindFiles(t.Path(), "omtray.exe.bak*", false, baks);
+  FindFiles(t.path(), "omtray.exe.bak*", false, baks);
   baks.SetSorted(true);
   EXPECT_EQ(baks.Text(), "omtray.exe.bak\r\nomtray.exe.bak2\r\n");
   TStringList none;
-  FindFiles(t.File("missing"), "*.*", true, none);
+  FindFiles(t.file("missing"), "*.*", true, none);
   FindFiles("", "*.*", true, none);
   EXPECT_EQ(none.Count(), 0);
 }
 
 TEST(Routines, ExtractProgramPath) {
-  TTempFolder t;
-  t.Write("dir with blank\\prog.exe", "MZ");
-  std::string prog = t.File("dir with blank\\prog.exe");
+  TempFolder t;
+  t.write("dir with blank\\prog.exe", "MZ");
+  std::string prog = t.file("dir with blank\\prog.exe");
   EXPECT_EQ(ExtractProgramPath(prog + " -start -x"), prog);
   EXPECT_EQ(ExtractProgramPath("  " + prog + "  "), prog);
   EXPECT_EQ(ExtractProgramPath(prog), prog);
@@ -49,19 +49,19 @@ TEST(Routines, ExtractProgramPath) {
 }
 
 TEST(Routines, ListSubfolders) {
-  TTempFolder t;
-  for (const char* d : {"jre1.6.0", "JRE6", "myjre", "jrx"}) t.MakeFolder(d);
-  t.Write("jre.txt", "x");
+  TempFolder t;
+  for (const char* d : {"jre1.6.0", "JRE6", "myjre", "jrx"}) t.makeFolder(d);
+  t.write("jre.txt", "x");
   TStringList l;
   l.Add("stale");
-  ListSubfolders(l, t.Path(), "jre", true, false);
+  ListSubfolders(l, t.path(), "jre", true, false);
   EXPECT_EQ(l.Text(), "jre1.6.0\r\nJRE6\r\n");
-  ListSubfolders(l, t.Path(), "jre", false, true);
+  ListSubfolders(l, t.path(), "jre", false, true);
   EXPECT_EQ(l.Text(), "jre1.6.0\r\n");
   TStringList all;
-  ListSubfolders(all, t.Path() + "\\", "", true, false);
+  ListSubfolders(all, t.path() + "\\", "", true, false);
   EXPECT_EQ(all.Count(), 4);
-  ListSubfolders(all, t.File("missing"), "", true, false);
+  ListSubfolders(all, t.file("missing"), "", true, false);
   EXPECT_EQ(all.Count(), 0);
 }
 

@@ -1,9 +1,11 @@
 // An in-memory agent socket for the tests: each Open takes the next scripted
 // input (the bytes the agent would send), hands it out in chunks and records
-// what the client sends.
+// what the client sends. It keeps time of its own: a receive with nothing left
+// to hand out takes the whole time it may wait.
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -21,6 +23,8 @@ struct TScript {
   size_t MaxChunk = 4096;            // largest piece one Receive hands out
   unsigned Seed = 1;
   int Receives = 0;
+  int64_t NowMs = 0;                 // the socket's clock
+  int MsPerReceive = 0;              // time every receive takes
 };
 
 class TScriptedSocket : public TAgentSocket {
@@ -35,19 +39,22 @@ public:
     FScript->Inputs.pop_front();
     FPos = 0;
     FScript->Outputs.emplace_back();
+    FOutput = FScript->Outputs.size() - 1;
     FOpen = true;
     FPeerClosed = false;
   }
+  bool WaitConnected(int) override { return true; }
   bool IsOpen() override {
     if (FOpen && FScript->CloseAtEnd && FPos >= FInput.size()) FPeerClosed = true;
     return FOpen && !FPeerClosed;
   }
   void Close() override { FOpen = false; }
-  void Send(const std::string& bytes) override {
+  size_t Send(const char* data, size_t size, int) override {
     if (!FOpen) throw EAgentConnectionError("not connected");
-    FScript->Outputs.back() += bytes;
+    FScript->Outputs[FOutput].append(data, size);
+    return size;
   }
-  size_t Receive(uint8_t* buffer, size_t max, int) override {
+  size_t Receive(uint8_t* buffer, size_t max, int timeoutMs) override {
     if (!FOpen) throw EAgentConnectionError("not connected");
     ++FScript->Receives;
     if (FPos >= FInput.size()) {
@@ -55,8 +62,10 @@ public:
         FPeerClosed = true;
         throw EAgentClosed("closed");
       }
+      FScript->NowMs += timeoutMs;
       throw EAgentReadTimeout("Read timed out.");
     }
+    FScript->NowMs += std::min(FScript->MsPerReceive, timeoutMs);
     size_t n = std::min({max, FInput.size() - FPos, FScript->MaxChunk});
     if (n > 1) n = 1 + FRng() % n;
     std::copy(FInput.begin() + static_cast<std::ptrdiff_t>(FPos),
@@ -65,14 +74,38 @@ public:
     return n;
   }
 
+  int64_t NowMs() override { return FScript->NowMs; }
+
 private:
   std::shared_ptr<TScript> FScript;
   std::mt19937 FRng;
   std::string FInput;
   size_t FPos = 0;
+  size_t FOutput = 0;
   bool FOpen = false;
   bool FPeerClosed = false;
 };
+
+// A script of random agent bytes for the given number of connections: most
+// begin with an accepted handshake, the rest is noise with many zero bytes.
+inline std::shared_ptr<TScript> RandomScript(std::mt19937& rng, unsigned seed, int connections, size_t maxLength) {
+  auto script = std::make_shared<TScript>();
+  script->Seed = seed;
+  script->MaxChunk = 1 + rng() % 16;
+  script->CloseAtEnd = rng() % 2;
+  for (int k = 0; k < connections; ++k) {
+    std::string in = rng() % 3 ? std::string("Ombrel backup agent\r\n>\x01") : std::string();
+    size_t length = rng() % maxLength;
+    for (size_t i = 0; i < length; ++i) in += static_cast<char>(rng() % 4 == 0 ? 0 : rng() % 256);
+    script->Inputs.push_back(in);
+  }
+  return script;
+}
+
+// Sockets for a TClientComms that all play one script.
+inline std::function<std::unique_ptr<TAgentSocket>()> ScriptedSockets(std::shared_ptr<TScript> script) {
+  return [script] { return std::make_unique<TScriptedSocket>(script); };
+}
 
 inline std::string Bytes(std::initializer_list<int> b) {
   std::string s;

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "platform/win32.h"
-#include "test_folder.h"
+#include "platform/testing/temp_folder.h"
 #include "tray/routines.h"
 #include "tray/service_control.h"
 #include "tray/tray_platform.h"
@@ -28,34 +28,29 @@ public:
     // its process ends: every name is new.
     static std::mt19937 rng(std::random_device{}() ^ GetTickCount());
     Name = "OmTrayTest" + tag + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(rng() % 1000000);
-    SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    EXPECT_NE(m, nullptr);
-    SC_HANDLE s = CreateServiceA(m, Name.c_str(), Name.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                 SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, commandLine.c_str(), nullptr, nullptr,
-                                 nullptr, nullptr, nullptr);
-    EXPECT_NE(s, nullptr) << "CreateService " << GetLastError();
-    if (s) CloseServiceHandle(s);
-    CloseServiceHandle(m);
+    UniqueServiceHandle m(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    EXPECT_TRUE(m);
+    UniqueServiceHandle s(CreateServiceA(m.get(), Name.c_str(), Name.c_str(), SERVICE_ALL_ACCESS,
+                                         SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                         commandLine.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    EXPECT_TRUE(s) << "CreateService " << GetLastError();
   }
   ~TTestService() {
-    SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE s = OpenServiceA(m, Name.c_str(), SERVICE_ALL_ACCESS);
+    UniqueServiceHandle m(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    UniqueServiceHandle s(OpenServiceA(m.get(), Name.c_str(), SERVICE_ALL_ACCESS));
     if (s) {
       SERVICE_STATUS st;
-      ControlService(s, SERVICE_CONTROL_STOP, &st);
-      for (int i = 0; i < 100 && QueryServiceStatus(s, &st) && st.dwCurrentState != SERVICE_STOPPED; ++i) Sleep(100);
-      DeleteService(s);
-      CloseServiceHandle(s);
+      ControlService(s.get(), SERVICE_CONTROL_STOP, &st);
+      for (int i = 0; i < 100 && QueryServiceStatus(s.get(), &st) && st.dwCurrentState != SERVICE_STOPPED; ++i)
+        Sleep(100);
+      DeleteService(s.get());
     }
-    CloseServiceHandle(m);
   }
   DWORD State() const {
-    SC_HANDLE m = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE s = OpenServiceA(m, Name.c_str(), SERVICE_QUERY_STATUS);
+    UniqueServiceHandle m(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    UniqueServiceHandle s(OpenServiceA(m.get(), Name.c_str(), SERVICE_QUERY_STATUS));
     SERVICE_STATUS st{};
-    QueryServiceStatus(s, &st);
-    CloseServiceHandle(s);
-    CloseServiceHandle(m);
+    QueryServiceStatus(s.get(), &st);
     return st.dwCurrentState;
   }
   std::string Name;
@@ -91,9 +86,9 @@ TEST(ServiceControl, ServiceThatIsNotInstalled) {
 }
 
 TEST(ServiceControl, FindServicesByImageQuotedAndBlankCut) {
-  TTempFolder folder;
-  folder.MakeFolder("dir with blank");
-  std::string copy = folder.File("dir with blank\\om_tray_test_service.exe");
+  TempFolder folder;
+  folder.makeFolder("dir with blank");
+  std::string copy = folder.file("dir with blank\\om_tray_test_service.exe");
   ASSERT_TRUE(CopyFileA(TestServiceExe().c_str(), copy.c_str(), FALSE));
   TTestService quoted("Quoted", Quoted(TestServiceExe(), "run -x"));
   TTestService unquoted("Blank", copy + " run -x");
@@ -102,9 +97,8 @@ TEST(ServiceControl, FindServicesByImageQuotedAndBlankCut) {
   sc.FindServicesByImage("OM_TRAY_TEST_SERVICE.EXE", list);
   EXPECT_GE(list.IndexOf(quoted.Name + "=" + TestServiceExe()), 0) << list.Text();
   EXPECT_GE(list.IndexOf(unquoted.Name + "=" + copy), 0) << list.Text();
-  SC_HANDLE h = sc.OpenBackupService(unquoted.Name, 0);
-  EXPECT_EQ(sc.QueryServiceProgram(h), copy);
-  CloseServiceHandle(h);
+  UniqueServiceHandle h = sc.OpenBackupService(unquoted.Name, 0);
+  EXPECT_EQ(sc.QueryServiceProgram(h.get()), copy);
 }
 
 TEST(ServiceControl, StartAndStop) {

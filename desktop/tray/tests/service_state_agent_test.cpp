@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "agent_control.h"
-#include "test_folder.h"
+#include "platform/testing/temp_folder.h"
 #include "tray/service_state.h"
 #include "tray/tray_platform.h"
 
@@ -24,7 +24,7 @@ protected:
   void SetUp() override {
     if (!Agent.Available()) GTEST_SKIP() << "OM_TRAY_TEST_AGENT not set (run through with-test-agent)";
     Agent("reset");
-    SetProgramFileNameForTesting(Folder.File("omtray.exe"));
+    SetProgramFileNameForTesting(Folder.file("omtray.exe"));
     UsePort(Agent.AgentPort());
     CreateStatusLock();
     ResetStatusRecord();
@@ -34,7 +34,7 @@ protected:
     FreeStatusLock();
     ResetStatusRecord();
   }
-  void UsePort(int port) { Folder.Write("ombackup.properties", "service.port=" + std::to_string(port) + "\r\n"); }
+  void UsePort(int port) { Folder.write("ombackup.properties", "service.port=" + std::to_string(port) + "\r\n"); }
   std::vector<std::string> RecordedWhen(size_t connections, size_t lastSize) {
     std::vector<std::string> r;
     for (int i = 0; i < 200; ++i) {
@@ -46,7 +46,7 @@ protected:
   }
 
   TAgentControl Agent;
-  TTempFolder Folder;
+  TempFolder Folder;
 };
 
 }  // namespace
@@ -156,4 +156,43 @@ TEST_F(StatePolling, AReadTimeOutDisconnects) {
   Agent("delay 1500");
   p.Round();
   EXPECT_FALSE(p.Client().Connected());
+  // A reply that never ends (a byte every 100 ms) ends at the time-out too.
+  Agent("reset");
+  Agent("state 0");
+  Agent("stream 20 100");
+  p.Client().ReadTimeout = 1000;
+  p.Round();
+  EXPECT_EQ(GetServiceState(), ssIdle);
+  EXPECT_FALSE(p.Client().Connected());
+}
+
+TEST_F(StatePolling, TricklingRepliesAndABadNotification) {
+  Agent("state 5");
+  Agent("next 1796803200000 0f2e-77");
+  Agent("last 1796700000000");
+  Agent("notification 1001 2 42C3A9");
+  Agent("trickle 1");
+  TServiceStatePoller p(NewAgentSocket());
+  p.Round();
+  EXPECT_EQ(GetServiceState(), ssLastBackupFailed);
+  EXPECT_EQ(p.NextBackupRaw(), 1796803200000LL);
+  EXPECT_EQ(p.NextBackupIdentifier(), "0f2e-77");
+  EXPECT_EQ(p.LastBackupRaw(), 1796700000000LL);
+  EXPECT_EQ(GetNotification().Stamp, 1001);
+  EXPECT_EQ(GetNotification().Text, "B\xC3\xA9");
+  Agent("trickle 0");
+  Agent("state 3");
+  p.Round();
+  EXPECT_EQ(GetServiceState(), ssHealthCheck);
+  // A negative byte count fails the round; the next one starts a new exchange.
+  Agent("reply 25 000000000000000200000001FFFFFFFE");
+  p.Round();
+  EXPECT_FALSE(p.Client().Connected());
+  Agent("reset");
+  p.Round();
+  EXPECT_EQ(GetServiceState(), ssHealthCheck);
+  p.Finish();
+  auto rec = RecordedWhen(1, (kMonitorHex + "190763").size());
+  ASSERT_GE(rec.size(), 1u);
+  EXPECT_EQ(rec.back(), kMonitorHex + "190763");
 }

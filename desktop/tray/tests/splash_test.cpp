@@ -14,6 +14,7 @@
 #include "gif/gif_painter_win32.h"
 #include "gif/gif_picture_win32.h"
 #include "tray/splash.h"
+#include "screen_capture.h"
 #include "tray/tray_seams.h"
 
 namespace om {
@@ -35,31 +36,12 @@ void Pump() {
 
 // The picture area of the window as RGB bytes, read from the screen.
 std::string Grab(HWND wnd, const RECT& r) {
-  const int w = r.right - r.left, h = r.bottom - r.top;
-  HDC dc = GetDC(wnd);
-  HDC mem = CreateCompatibleDC(dc);
-  BITMAPINFO bi{};
-  bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
-  bi.bmiHeader.biWidth = w;
-  bi.bmiHeader.biHeight = -h;
-  bi.bmiHeader.biPlanes = 1;
-  bi.bmiHeader.biBitCount = 32;
-  void* bits = nullptr;
-  HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(mem, bmp);
-  BitBlt(mem, 0, 0, w, h, dc, r.left, r.top, SRCCOPY);
-  GdiFlush();
   std::string rgb;
-  const uint8_t* p = static_cast<const uint8_t*>(bits);
-  for (int k = 0; k < w * h; ++k) {
-    rgb += char(p[k * 4 + 2]);
-    rgb += char(p[k * 4 + 1]);
-    rgb += char(p[k * 4]);
+  for (uint32_t c : testing::CaptureClient(wnd, r)) {
+    rgb += char(c >> 16);
+    rgb += char(c >> 8);
+    rgb += char(c);
   }
-  SelectObject(mem, old);
-  DeleteObject(bmp);
-  DeleteDC(mem);
-  ReleaseDC(wnd, dc);
   return rgb;
 }
 
@@ -160,6 +142,16 @@ TEST_F(Splash, ShowSplashFormRunsTheModalAboutBoxAndReturnsOnAClick) {
   ShowSplashForm(true);
   clicker.join();
   EXPECT_EQ(nullptr, FindWindowA(nullptr, "SplashForm"));
+}
+
+TEST_F(Splash, TheProgramsSplashTextColorResourceColoursBothLabels) {
+  // This program's string resource "SplashTextColor" holds 255.
+  TSplashForm form(nullptr);
+  form.ShowSplash("Title");
+  EXPECT_EQ(RGB(255, 0, 0), form.TitleLabel.Color);
+  EXPECT_EQ(RGB(255, 0, 0), form.lblVersion.Color);
+  PostMessageA(form.Handle(), WM_LBUTTONUP, 0, MAKELPARAM(20, 20));
+  form.Close();
 }
 
 }  // namespace

@@ -8,7 +8,8 @@
 #include <future>
 #include <thread>
 
-#include "test_folder.h"
+#include "platform/testing/temp_folder.h"
+#include "scripted_socket.h"
 #include "tray/service_state.h"
 #include "tray/status_display.h"
 
@@ -136,6 +137,72 @@ TEST_F(StatusRecord, CopiesAreConsistentUnderConcurrentWrites) {
   writer.join();
 }
 
+// --- The state thread's polling round over a scripted socket -----------------
+
+namespace {
+const std::string kAccepted = std::string("Ombrel backup agent\r\n>") + Bytes({1});
+const std::string kMonitor = "MONITOR\r\n";
+}  // namespace
+
+TEST_F(StatusRecord, PollerPollsBackToBackOnOneExchange) {
+  auto script = std::make_shared<TScript>();
+  script->MaxChunk = 5;
+  const std::string note = BE64(1001) + BE32(2) + BE32(4) + "warn";
+  script->Inputs = {kAccepted + note + BE32(5) + BE64(1796803200000LL) + "id-1" + Bytes({0}) +
+                    BE64(1796700000000LL) + note + BE32(3) + note + BE32(0) + BE64(0) + BE64(-1) + BE64(1) +
+                    BE32(1) + BE32(-1)};
+  TServiceStatePoller p(std::make_unique<TScriptedSocket>(script));
+  p.Round();
+  EXPECT_EQ(GetServiceState(), ssLastBackupFailed);
+  TNotificationCopy n = GetNotification();
+  EXPECT_EQ(n.Stamp, 1001);
+  EXPECT_EQ(n.Kind, 2);
+  EXPECT_EQ(n.Text, "warn");
+  EXPECT_EQ(p.NextBackupRaw(), 1796803200000LL);
+  EXPECT_EQ(p.NextBackupIdentifier(), "id-1");
+  EXPECT_EQ(p.LastBackupRaw(), 1796700000000LL);
+  p.Round();
+  EXPECT_EQ(GetServiceState(), ssHealthCheck);
+  p.Round();
+  EXPECT_EQ(GetServiceState(), ssIdle);
+  EXPECT_EQ(GetNextBackupTime(), -1);
+  EXPECT_EQ(GetLastBackupTime(), 0);
+  EXPECT_EQ(p.NextBackupIdentifier(), "id-1");
+  // A negative notification length fails this round cleanly and closes.
+  p.Round();
+  EXPECT_EQ(GetServiceState(), ssIdle);
+  EXPECT_FALSE(p.Client().Connected());
+  EXPECT_EQ(Hex(script->Outputs[0]), Hex(kMonitor + Bytes({25, 7, 20, 24, 25, 7, 25, 7, 20, 24, 25})));
+  // Next round: not reachable, and a new handshake (no agent scripted: refused).
+  p.Round();
+  EXPECT_EQ(GetServiceState(), ssNotReachable);
+  EXPECT_EQ(script->Ports.size(), 2u);
+}
+
+TEST_F(StatusRecord, PollerRefusesAHugeNotificationAndEndsWithTheEndByte) {
+  auto script = std::make_shared<TScript>();
+  script->Inputs = {kAccepted + BE64(1) + BE32(1) + BE32(0x7FFFFFF0), kAccepted + BE64(1) + BE32(0) + BE32(0) + BE32(4)};
+  TServiceStatePoller p(std::make_unique<TScriptedSocket>(script));
+  p.Round();
+  EXPECT_FALSE(p.Client().Connected());
+  EXPECT_LT(script->Receives, 10);  // refused from the header, not after reading 2 GiB
+  p.Round();
+  EXPECT_EQ(GetServiceState(), ssUpdatingCache);
+  p.Finish();
+  EXPECT_EQ(script->Outputs[1], kMonitor + Bytes({25, 7, 99}));
+}
+
+// The poller fed with random agent bytes never crashes, hangs or grows
+// without bound.
+TEST_F(StatusRecord, PollerTakesRandomAgentBytes) {
+  std::mt19937 rng(99);
+  for (int round = 0; round < 200; ++round) {
+    TServiceStatePoller p(std::make_unique<TScriptedSocket>(RandomScript(rng, static_cast<unsigned>(round), 3, 60)));
+    for (int k = 0; k < 4; ++k) p.Round();
+    p.Finish();
+  }
+}
+
 // --- Decisions ---------------------------------------------------------------
 
 TEST(StatusDisplay, TipLength) {
@@ -143,7 +210,10 @@ TEST(StatusDisplay, TipLength) {
   EXPECT_EQ(TrayTipText(std::string(121, 'a')), std::string(121, 'a') + "...");
   std::string t200;
   for (int i = 0; i < 200; ++i) t200 += static_cast<char>('a' + i % 26);
-  EXPECT_EQ(TrayTipText(t200), t200.substr(0, 126) + "...");
+  // The tip holds 127 characters: the text is cut so that "..." fits whole.
+  EXPECT_EQ(TrayTipText(t200), t200.substr(0, 124) + "...");
+  EXPECT_EQ(TrayTipText(t200).size(), kTrayTipLength);
+  EXPECT_EQ(TrayTipText(std::string(124, 'a')), std::string(124, 'a') + "...");
 }
 
 TEST(StatusDisplay, NotificationBalloons) {
@@ -338,28 +408,28 @@ TEST(StatusDisplay, CommandWords) {
 }
 
 TEST(StatusDisplay, MenuPolicyFiles) {
-  TTempFolder f;
+  TempFolder f;
   bool cancel = true, options = true;
-  EXPECT_THROW(ReadMenuPolicy(f.Path(), cancel, options), std::exception);
+  EXPECT_THROW(ReadMenuPolicy(f.path(), cancel, options), std::exception);
   EXPECT_TRUE(cancel);  // a missing file changes nothing
-  f.Write("system2.properties", "cancelbackup=ON\r\noption=on\r\n");
+  f.write("system2.properties", "cancelbackup=ON\r\noption=on\r\n");
   // Base 64 of the MD5 of the policy text, its "=" written escaped.
-  f.Write("defaults.properties", "HASH=TI1OfMsxnYt4Qp07cjPXEQ\\=\\=\r\n");
-  EXPECT_FALSE(PolicyHashMismatch(f.Path()));
+  f.write("defaults.properties", "HASH=TI1OfMsxnYt4Qp07cjPXEQ\\=\\=\r\n");
+  EXPECT_FALSE(PolicyHashMismatch(f.path()));
   cancel = options = false;
-  ReadMenuPolicy(f.Path(), cancel, options);
+  ReadMenuPolicy(f.path(), cancel, options);
   EXPECT_TRUE(cancel);
   EXPECT_TRUE(options);
-  f.Write("defaults.properties", "HASH=ti1ofmsxnyt4qp07cjpxeq==\r\n");  // letter case ignored
-  EXPECT_FALSE(PolicyHashMismatch(f.Path()));
+  f.write("defaults.properties", "HASH=ti1ofmsxnyt4qp07cjpxeq==\r\n");  // letter case ignored
+  EXPECT_FALSE(PolicyHashMismatch(f.path()));
   // The policy file changed: its digest no longer matches.
-  f.Write("system2.properties", "cancelbackup=ON\r\noption=ON\r\n");
-  EXPECT_TRUE(PolicyHashMismatch(f.Path()));
-  ReadMenuPolicy(f.Path(), cancel, options);
+  f.write("system2.properties", "cancelbackup=ON\r\noption=ON\r\n");
+  EXPECT_TRUE(PolicyHashMismatch(f.path()));
+  ReadMenuPolicy(f.path(), cancel, options);
   EXPECT_FALSE(cancel);
   EXPECT_FALSE(options);
-  f.Write("defaults.properties", "OTHER=1\r\n");
-  EXPECT_TRUE(PolicyHashMismatch(f.Path()));
+  f.write("defaults.properties", "OTHER=1\r\n");
+  EXPECT_TRUE(PolicyHashMismatch(f.path()));
   std::string s = "a\\b\\\\c";
   RemoveChar(s, '\\');
   EXPECT_EQ(s, "abc");

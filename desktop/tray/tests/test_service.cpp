@@ -4,6 +4,8 @@
 //   exit15       stops during start with the agent's exit code 15 (service-specific)
 //   exit5        stops during start with the Win32 exit code 5
 //   exit0        stops during start without an error code
+// The exit modes stay start-pending a moment first: Wine's service manager
+// fails a start request (1053) whose service stopped before it had answered it.
 //   hang         stays start-pending (wait hint 500 ms) for 6 s, then stops
 //   stophang     runs; a stop leaves it stop-pending (wait hint 500 ms) for 6 s
 //   sleep MS RC  not a service: sleeps MS milliseconds and exits with RC
@@ -43,8 +45,8 @@ void WINAPI ServiceMain(DWORD, char** argv) {
   gStatusHandle = RegisterServiceCtrlHandlerExA(argv[0], Handler, nullptr);
   gStop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   Report(SERVICE_START_PENDING, 0, 0, 500);
+  if (!std::strncmp(gMode, "exit", 4)) Sleep(500);
   if (!std::strcmp(gMode, "exit15")) {
-    Sleep(200);
     Report(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 15);
     return;
   }

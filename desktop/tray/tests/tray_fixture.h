@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "test_folder.h"
+#include "platform/testing/temp_folder.h"
 
 namespace om::testing {
 
@@ -42,14 +42,14 @@ inline std::string ReadFileBytes(const std::string& path) {
 }
 
 // Fills folder with what the tray program finds beside itself.
-inline void MakeTrayFolder(const TTempFolder& folder, int agentPort) {
-  folder.Write("resource.properties", ReadFileBytes(FixturePath("resource.properties")));
-  folder.Write("brand/brand.properties", ReadFileBytes(FixturePath("brand/brand.properties")));
+inline void MakeTrayFolder(const TempFolder& folder, int agentPort) {
+  folder.write("resource.properties", ReadFileBytes(FixturePath("resource.properties")));
+  folder.write("brand/brand.properties", ReadFileBytes(FixturePath("brand/brand.properties")));
   const uint32_t colours[] = {0xFF2080FFu, 0xFF808080u, 0xFF20C020u, 0xFF20D040u, 0xFF20E060u, 0xFF20F080u};
   for (int n = 1; n <= 6; ++n)
-    folder.Write("brand/images/Runner" + std::to_string(n) + ".ico", IconFileBytes(colours[n - 1]));
-  folder.Write("ombackup.properties", "service.port=" + std::to_string(agentPort) + "\r\n");
-  folder.Write("connection.properties", "host=localhost\r\n");
+    folder.write("brand/images/Runner" + std::to_string(n) + ".ico", IconFileBytes(colours[n - 1]));
+  folder.write("ombackup.properties", "service.port=" + std::to_string(agentPort) + "\r\n");
+  folder.write("connection.properties", "host=localhost\r\n");
 }
 
 #ifdef OM_CONSOLE_HOST_EXE
@@ -58,19 +58,19 @@ inline void MakeTrayFolder(const TTempFolder& folder, int agentPort) {
 // ends at once.
 inline const char* kConsoleBin = "OmJre\\jre1.8\\bin";
 
-inline void InstallConsole(const TTempFolder& folder) {
-  folder.MakeFolder(kConsoleBin);
+inline void InstallConsole(const TempFolder& folder) {
+  folder.makeFolder(kConsoleBin);
   std::filesystem::copy_file(std::string("Z:") + OM_CONSOLE_HOST_EXE,
-                             folder.File(std::string(kConsoleBin) + "\\javaw.exe"),
+                             folder.file(std::string(kConsoleBin) + "\\javaw.exe"),
                              std::filesystem::copy_options::overwrite_existing);
-  folder.Write(std::string(kConsoleBin) + "\\stop", "");
-  folder.Write("lib\\omgui.jar", "jar");
+  folder.write(std::string(kConsoleBin) + "\\stop", "");
+  folder.write("lib\\omgui.jar", "jar");
 }
 
 // The command lines the console was started with, in order.
-inline std::vector<std::string> ConsoleLaunches(const TTempFolder& folder) {
+inline std::vector<std::string> ConsoleLaunches(const TempFolder& folder) {
   std::vector<std::string> out;
-  std::string log = ReadFileBytes(folder.File(std::string(kConsoleBin) + "\\events.log"));
+  std::string log = ReadFileBytes(folder.file(std::string(kConsoleBin) + "\\events.log"));
   size_t pos = 0;
   while (pos < log.size()) {
     size_t end = log.find("\r\n", pos);

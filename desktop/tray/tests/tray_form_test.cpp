@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "agent_control.h"
-#include "test_folder.h"
+#include "platform/win32_owners.h"
+#include "screen_capture.h"
+#include "platform/testing/temp_folder.h"
 #include "tray/default_user.h"
 #include "tray/frmmain.h"
 #include "tray/resources.h"
@@ -77,7 +79,7 @@ protected:
     Agent("reset");
     MakeTrayFolder(Folder, Agent.AgentPort());
     InstallConsole(Folder);
-    SetProgramFileNameForTesting(Folder.File("omtray.exe"));
+    SetProgramFileNameForTesting(Folder.file("omtray.exe"));
     AppProgramFolder.clear();
     ResetStatusRecord();
     InitResources();
@@ -149,6 +151,16 @@ protected:
     return false;
   }
 
+  // An idle agent whose profiling runs for another user and asks again: the
+  // form shows the default-user dialog when it connects.
+  void ScriptAnotherProfilingUser() {
+    Agent("state 0");
+    Agent("permission 0");
+    Agent("setting profiling.user.name " + TAgentControl::HexOf(GetLocalComputerName() + ".bob"));
+    Agent("setting profiling.on " + TAgentControl::HexOf("true"));
+    Agent("setting profiling.user.ask " + TAgentControl::HexOf("true"));
+  }
+
   std::string Tip() { return Form->TrayIcon()->Hint(); }
   bool ShowsMain(int index) {
     return !Form->TrayIcon()->Animated() && Form->TrayIcon()->Icons() == Form->imglMain &&
@@ -157,7 +169,7 @@ protected:
   bool ShowsBusy() { return Form->TrayIcon()->Animated() && Form->TrayIcon()->Icons() == Form->imglBackingUp; }
 
   TAgentControl Agent;
-  TTempFolder Folder;
+  TempFolder Folder;
   TfrmServiceStatus* Form = nullptr;
 };
 
@@ -181,7 +193,7 @@ TEST_F(TrayForm, StartsHiddenWithItsIconsAndPlacement) {
   EXPECT_EQ(Form->menExit->Caption, "Exit monitor");
   EXPECT_FALSE(Form->CancelBackup1->Visible);
   EXPECT_FALSE(Form->mnuOptions->Visible);
-  EXPECT_EQ(Form->Schedule()->PropertiesPath(), Folder.Path() + "\\ombackup.properties");
+  EXPECT_EQ(Form->Schedule()->PropertiesPath(), Folder.path() + "\\ombackup.properties");
   // Started without switches: the whole command line went through the command
   // words, which open the console with the program's own arguments.
   std::string own;
@@ -248,7 +260,7 @@ TEST_F(TrayForm, IconTipLabelsAndGaugeFollowTheAgent) {
   EXPECT_EQ(Tip(), kBrand + "\r\n\r\n 0% done");
 
   // The agent goes away and does not come back.
-  Folder.Write("ombackup.properties", "service.port=" + Agent("freeport") + "\r\n");
+  Folder.write("ombackup.properties", "service.port=" + Agent("freeport") + "\r\n");
   Agent("reset");
   ASSERT_TRUE(Pump([&] { return ShowsMain(1); }));
   EXPECT_EQ(Tip(), kBrand + "\r\nThe backup service is not running");
@@ -324,8 +336,8 @@ TEST_F(TrayForm, NotificationsBecomeBalloons) {
 TEST_F(TrayForm, PolicyFilesDecideWithoutThePermission) {
   Agent("state 0");
   Agent("permission 0");
-  Folder.Write("system2.properties", "cancelbackup=ON\r\noption=on\r\n");
-  Folder.Write("defaults.properties", "HASH=TI1OfMsxnYt4Qp07cjPXEQ\\=\\=\r\n");
+  Folder.write("system2.properties", "cancelbackup=ON\r\noption=on\r\n");
+  Folder.write("defaults.properties", "HASH=TI1OfMsxnYt4Qp07cjPXEQ\\=\\=\r\n");
   Start();
   ASSERT_TRUE(Pump([&] { return Form->CancelBackup1->Visible; }));
   EXPECT_TRUE(Form->mnuOptions->Visible);
@@ -431,11 +443,7 @@ TEST_F(TrayForm, ActionsSendTheirCommands) {
 }
 
 TEST_F(TrayForm, ProfilingPromptStoresTheAnswer) {
-  Agent("state 0");
-  Agent("permission 0");
-  Agent("setting profiling.user.name " + TAgentControl::HexOf(GetLocalComputerName() + ".bob"));
-  Agent("setting profiling.on " + TAgentControl::HexOf("true"));
-  Agent("setting profiling.user.ask " + TAgentControl::HexOf("true"));
+  ScriptAnotherProfilingUser();
   bool shown = false;
   GDialog = [&](TdlgDefaultUser& d) {
     shown = true;
@@ -459,11 +467,60 @@ TEST_F(TrayForm, ProfilingPromptStoresTheAnswer) {
   EXPECT_NE(settings.find("profiling.user.ask=" + TAgentControl::HexOf("false")), std::string::npos);
 }
 
+TEST_F(TrayForm, NoStateThreadOutlivesTheForm) {
+  Agent("state 0");
+  Start();
+  ASSERT_TRUE(Pump([&] { return GetServiceState() == ssIdle; }));
+  EXPECT_EQ(TServiceStateThread::InstanceCount(), 1);
+  Form->QuitProgram();
+  FreeApplication();  // the form goes with the application
+  Form = nullptr;
+  EXPECT_EQ(TServiceStateThread::InstanceCount(), 0);
+  // Its last bytes ended its exchange.
+  auto rec = Agent.Recorded();
+  ASSERT_FALSE(rec.empty());
+  EXPECT_EQ(rec[0].substr(rec[0].size() - 2), "63");
+}
+
+TEST_F(TrayForm, TheTickGoesOnWhileADialogOfItIsOpen) {
+  ScriptAnotherProfilingUser();
+  int shown = 0;
+  bool handedOverMeanwhile = false;
+  GDialog = [&](TdlgDefaultUser&) {
+    ++shown;
+    // Words handed over while the user thinks are acted on.
+    std::filesystem::create_directories(std::filesystem::path(ParamsFilePath).parent_path());
+    WriteParamsFile(ParamsFilePath, " monitor");
+    handedOverMeanwhile = Pump([&] { return Form->Visible(); });
+    Pump([] { return false; }, 1500);  // more ticks: the dialog is not asked again
+  };
+  Start();
+  ASSERT_TRUE(Pump([&] { return shown > 0 && !Form->Composer().SettingsRefreshDue; }));
+  EXPECT_TRUE(handedOverMeanwhile);
+  EXPECT_EQ(shown, 1);
+  EXPECT_TRUE(Form->Timer->Enabled());
+}
+
+TEST_F(TrayForm, TheGaugeStretchesWithTheWindow) {
+  Agent("state 0");
+  Start();
+  Form->Show();
+  EXPECT_EQ(Form->Gauge->Left(), 6);
+  EXPECT_EQ(Form->Gauge->Width(), 279);
+  SetWindowPos(Form->Handle(), nullptr, 0, 0, 400, Form->Height(), SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT client;
+  GetClientRect(Form->Handle(), &client);
+  ASSERT_GT(client.right, 290);
+  EXPECT_EQ(Form->Gauge->Left(), 6);
+  EXPECT_EQ(Form->Gauge->Width(), client.right - 11);
+  Form->Hide();
+}
+
 TEST_F(TrayForm, HandOverFileAndLeftoverCopies) {
   Agent("state 0");
-  Folder.Write("omtray.exe.bak1", "old");
+  Folder.write("omtray.exe.bak1", "old");
   Start();
-  EXPECT_FALSE(std::filesystem::exists(Folder.File("omtray.exe.bak1")));
+  EXPECT_FALSE(std::filesystem::exists(Folder.file("omtray.exe.bak1")));
   EXPECT_TRUE(Form->NoBackupCopiesAtStart());
   ASSERT_FALSE(ParamsFilePath.empty());
   EXPECT_NE(ParamsFilePath.find("\\omparams\\"), std::string::npos);
@@ -486,30 +543,65 @@ TEST_F(TrayForm, HandOverFileAndLeftoverCopies) {
 
 TEST_F(TrayForm, ALeftoverCopyThatCannotBeDeletedKeepsUpgradeDetectionOff) {
   Agent("state 0");
-  Folder.Write("omtray.exe", "program");
-  Folder.Write("omtray.exe.bak1", "old");
-  HANDLE held = CreateFileA(Folder.File("omtray.exe.bak1").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  Folder.write("omtray.exe", "program");
+  Folder.write("omtray.exe.bak1", "old");
+  UniqueFile held(CreateFileA(Folder.file("omtray.exe.bak1").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr));
+  ASSERT_TRUE(held);
   Start();
-  EXPECT_TRUE(std::filesystem::exists(Folder.File("omtray.exe.bak1")));
+  EXPECT_TRUE(std::filesystem::exists(Folder.file("omtray.exe.bak1")));
   EXPECT_FALSE(Form->NoBackupCopiesAtStart());
   // Ticks go on (no self-upgrade) while the copy stays.
   ASSERT_TRUE(Pump([&] { return GetServiceState() == ssIdle && ShowsMain(0); }));
   EXPECT_FALSE(Application()->Terminated());
-  CloseHandle(held);
+  held.reset();
   ASSERT_TRUE(Pump([&] { return Form->NoBackupCopiesAtStart(); }));
-  EXPECT_FALSE(std::filesystem::exists(Folder.File("omtray.exe.bak1")));
+  EXPECT_FALSE(std::filesystem::exists(Folder.file("omtray.exe.bak1")));
   EXPECT_FALSE(Application()->Terminated());
 }
 
+namespace {
+
+// The colours on the screen in a rectangle of a window's client area.
+std::vector<COLORREF> ScreenColours(HWND w, int left, int top, int width, int height) {
+  std::vector<COLORREF> out;
+  for (uint32_t c : CaptureClient(w, RECT{left, top, left + width, top + height}))
+    out.push_back(RGB(c >> 16, (c >> 8) & 255, c & 255));
+  return out;
+}
+
+COLORREF ScreenColour(HWND w, int x, int y) { return ScreenColours(w, x, y, 1, 1).at(0); }
+
+// Something other than the dialog's face is drawn in the rectangle (a text,
+// a button, a check box).
+bool ShowsSomething(HWND w, int left, int top, int width, int height) {
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  for (COLORREF c : ScreenColours(w, left, top, width, height))
+    if (c != face) return true;
+  return false;
+}
+
+}  // namespace
+
 TEST_F(TrayForm, DefaultUserDialogGrowsUpwardsForItsHelp) {
   TdlgDefaultUser d(nullptr);
-  d.lblMessage->Show();
+  d.lblMessage->SetCaption("Which user's profile should be used?");
+  d.lblHelp->SetCaption("The profile of the chosen user is used.");
+  d.cbAsk->SetCaption("Do not ask again");
   d.rgUsers->Items = {"a", "b"};
-  d.rgUsers->Show();
-  d.btnOk->Show();
-  d.btnHelp->Show();
   d.Show();
+  d.ShowControls();
+  Pump([] { return false; }, 300);
+  SaveScreenshot(BesideProgram("tray_default_user_dialog.png"));
+  // The frame covers none of the texts and choices: they show, and the
+  // dialog's face between them.
+  EXPECT_TRUE(ShowsSomething(d.Handle(), 28, 24, 369, 29));   // the message
+  EXPECT_TRUE(ShowsSomething(d.Handle(), 36, 83, 100, 60));   // the choices
+  EXPECT_TRUE(ShowsSomething(d.Handle(), 28, 172, 100, 17));  // the check box
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  EXPECT_EQ(ScreenColour(d.Handle(), 18, 100), face);   // inside the frame, left of the choices
+  EXPECT_EQ(ScreenColour(d.Handle(), 392, 30), face);   // the message line after its text
+  EXPECT_EQ(ScreenColour(d.Handle(), 392, 180), face);  // the check box line after its text
   RECT client;
   GetClientRect(d.Handle(), &client);
   EXPECT_EQ(client.right, 426);
@@ -517,6 +609,12 @@ TEST_F(TrayForm, DefaultUserDialogGrowsUpwardsForItsHelp) {
   EXPECT_TRUE(GetWindowLongA(d.Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST);
   int top = d.Top(), height = d.Height(), rgTop = d.rgUsers->Top(), okTop = d.btnOk->Top();
   d.btnHelp->Click();
+  Pump([] { return false; }, 300);
+  SaveScreenshot(BesideProgram("tray_default_user_dialog_help.png"));
+  // No copy of the buttons stays where they were drawn before (between the
+  // choices and the check box now).
+  EXPECT_FALSE(ShowsSomething(d.Handle(), 110, 223, 75, 13));
+  EXPECT_EQ(ScreenColour(d.Handle(), 18, 100), face);
   EXPECT_TRUE(d.btnHelp->Down());
   EXPECT_EQ(d.Top(), top - 65);
   EXPECT_EQ(d.Height(), height + 65);

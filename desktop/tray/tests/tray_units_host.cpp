@@ -10,6 +10,7 @@
 #include <string>
 
 #include "framework/exceptions.h"
+#include "platform/win32_owners.h"
 #include "framework/strutils.h"
 #include "tray/handover.h"
 #include "tray/routines.h"
@@ -22,6 +23,7 @@ namespace {
 
 std::string gFolder;
 bool gIgnore = false;
+const int64_t gStartTime = ProcessStartTime();
 
 std::string Escape(const std::string& s) {
   std::string out;
@@ -38,12 +40,11 @@ std::string Escape(const std::string& s) {
 
 void Log(const std::string& line) {
   std::string text = Escape(line) + "\r\n";
-  HANDLE f = CreateFileA((gFolder + "events.log").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_ALWAYS, 0, nullptr);
-  if (f == INVALID_HANDLE_VALUE) return;
+  const UniqueFile f(CreateFileA((gFolder + "events.log").c_str(), FILE_APPEND_DATA,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr));
+  if (!f) return;
   DWORD written;
-  WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(f);
+  WriteFile(f.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 struct THost : TTrayHost {
@@ -75,6 +76,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       }
       HandleControlMessage(gHost, wparam, lparam);
       return 0;
+    case WM_COPYDATA:
+      return HandleCopyDataMessage(gHost, reinterpret_cast<const void*>(lparam)) ? TRUE : FALSE;
     case WM_CLOSE:
       if (HandleCloseMessage(gHost, lparam)) return 0;
       Log("hide");
@@ -86,7 +89,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
         PostQuitMessage(0);
       } else if (!gIgnore) {
         try {
-          ProcessHandOverFile(gHost, HandOverFilePath(ExpandEnvironment("%TEMP%"), ProgramFileName()));
+          ProcessHandOverFile(gHost, HandOverFilePath(ExpandEnvironment("%TEMP%"), ProgramFileName()),
+                              gStartTime);
         } catch (const std::exception& e) {
           Log(std::string("error[") + e.what() + "]");
         }
@@ -137,13 +141,12 @@ int main() {
   }
 
   {
-    HANDLE f = CreateFileA((gFolder + "host.cfg").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f != INVALID_HANDLE_VALUE) {
+    const UniqueFile f(CreateFileA((gFolder + "host.cfg").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, 0, nullptr));
+    if (f) {
       char buffer[16] = {};
       DWORD read = 0;
-      ReadFile(f, buffer, sizeof buffer - 1, &read, nullptr);
-      CloseHandle(f);
+      ReadFile(f.get(), buffer, sizeof buffer - 1, &read, nullptr);
       gIgnore = std::string(buffer, read).find("ignore") != std::string::npos;
     }
   }

@@ -20,10 +20,8 @@ if(OM_WINDOWS)
   om_add_gtest(tray_units_windows_test
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/tray_units_windows_test.cpp ${CMAKE_CURRENT_LIST_DIR}/process_harness.h
     LIBS om_tray_units
+    DEPENDS tray_units_host
+    DEFINES OM_HOST_EXE="$<TARGET_FILE:tray_units_host>"
     TIMEOUT 900
     LABELS tray)
-  if(TEST tray_units_windows_test OR TARGET tray_units_windows_test)
-    target_compile_definitions(tray_units_windows_test PRIVATE OM_HOST_EXE="$<TARGET_FILE:tray_units_host>")
-    add_dependencies(tray_units_windows_test tray_units_host)
-  endif()
 endif()

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "framework/strutils.h"
+#include "platform/win32_owners.h"
 #include "process_harness.h"
 #include "tray/console_launch.h"
 #include "tray/logon_task.h"
@@ -68,6 +69,14 @@ TEST_F(SingleInstance, SecondStartHandsItsTailToTheFirst) {
   EXPECT_EQ(Start(Folder, " -min")->Wait(), 0);
   EXPECT_EQ(Folder.CountEvents("skip exit 0"), 3);
   EXPECT_EQ(Folder.CountEvents("words["), 2);
+}
+
+TEST_F(SingleInstance, ATailTooLongForAnAtomArrivesWhole) {
+  auto first = StartInstance(Folder);
+  const std::string tail = " monitor " + std::string(300, 'x');
+  EXPECT_EQ(Start(Folder, tail)->Wait(), 0);
+  EXPECT_TRUE(Folder.WaitForEvent("words[" + tail + "]"));
+  EXPECT_TRUE(Folder.WaitForEvent("gui[" + tail + "]noargs"));
 }
 
 TEST_F(SingleInstance, CloseEndsTheInstance) {
@@ -178,11 +187,11 @@ TEST(LogonTask, CreateRunAndRemoveThroughSchtasks) {
   ASSERT_NE(GetFileAttributesA((store + name).c_str()), INVALID_FILE_ATTRIBUTES) << store + name;
   {
     // Wine's task service read the definition: its own copy carries our values.
-    HANDLE f = CreateFileA((store + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    const UniqueFile f(
+        CreateFileA((store + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     std::string stored(8192, '\0');
     DWORD n = 0;
-    ReadFile(f, &stored[0], static_cast<DWORD>(stored.size()), &n, nullptr);
-    CloseHandle(f);
+    ReadFile(f.get(), &stored[0], static_cast<DWORD>(stored.size()), &n, nullptr);
     stored.resize(n);
     std::string plain;
     for (char c : stored)
@@ -220,16 +229,15 @@ struct TConsoleDouble : TConsoleHost {
   uint8_t State = 1;
   bool Unreachable = false;
   std::string Language;
-  HANDLE Process = nullptr;
+  UniqueHandle Process;
   DWORD Pid = 0;
   ~TConsoleDouble() override {
-    if (Process) {
-      TerminateProcess(Process, 0);
-      CloseHandle(Process);
-    }
+    if (Process) TerminateProcess(Process.get(), 0);
   }
+  uint32_t StartingPid = 0;
   uint32_t ConsoleProcessId() override {
-    return Process && WaitForSingleObject(Process, 0) == WAIT_TIMEOUT ? Pid : 0;
+    if (StartingPid) return StartingPid;
+    return Process && WaitForSingleObject(Process.get(), 0) == WAIT_TIMEOUT ? Pid : 0;
   }
   void LaunchConsoleProcess(const std::string& commandLine, const std::string& folder) override {
     Calls.push_back("launch in " + folder);
@@ -238,8 +246,8 @@ struct TConsoleDouble : TConsoleHost {
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi));
-    CloseHandle(pi.hThread);
-    Process = pi.hProcess;
+    UniqueHandle thread(pi.hThread);
+    Process.reset(pi.hProcess);
     Pid = pi.dwProcessId;
   }
   uint8_t RefreshServiceState() override { return State; }
@@ -272,6 +280,7 @@ protected:
   void SetUp() override {
     Folder.Copy(kHost, "OmJre\\jre1.6\\bin\\javaw.exe");
     Folder.Copy(kHost, "OmJre\\jre1.8\\bin\\javaw.exe");
+    Folder.Write("OmJre\\jre1.8\\lib\\ext\\readme.txt", "Java 8 layout");
     Folder.Write("OmJre\\jre1.9\\readme.txt", "no javaw");
     Folder.Write("lib\\omgui.jar", "jar");
     Folder.Write("ombackup.properties", "application.memory=2048\r\ngui.useddraw=false\r\n");
@@ -319,6 +328,26 @@ TEST_F(ConsoleLaunch, StartsTheNewestRuntimeThenRaisesItsWindow) {
   EXPECT_EQ(Console.Calls, (std::vector<std::string>{"busy", "cursor"}));
   EXPECT_EQ(Folder.CountEvents("start ", "OmJre\\jre1.8\\bin"), 1);
   EXPECT_EQ(Folder.CountEvents("start ", "OmJre\\jre1.6\\bin"), 0);
+}
+
+TEST_F(ConsoleLaunch, ALaterRuntimeGetsNoExtensionFolder) {
+  // A runtime of Java 9 or later: lib\modules, no lib\ext.
+  Folder.Copy(kHost, "OmJre\\jre11\\bin\\javaw.exe");
+  Folder.Write("OmJre\\jre11\\lib\\modules", "image");
+  std::string cmd;
+  LaunchJavaGui(Console, cmd, "", true);
+  EXPECT_EQ(cmd.rfind("\"" + Folder.File("OmJre\\jre11\\bin\\javaw.exe") + "\"", 0), 0u) << cmd;
+  EXPECT_EQ(cmd.find("java.ext.dirs"), std::string::npos) << cmd;
+  Folder.Write("OmJre\\jre11\\bin\\stop", "");
+}
+
+TEST_F(ConsoleLaunch, AConsoleStillStartingIsNotStartedAgain) {
+  // This program started a console that shows no window yet.
+  Console.StartingPid = GetCurrentProcessId();
+  std::string cmd;
+  LaunchJavaGui(Console, cmd, "", true);
+  EXPECT_EQ(cmd, "");
+  EXPECT_EQ(Console.Calls, (std::vector<std::string>{"busy", "cursor"}));
 }
 
 TEST_F(ConsoleLaunch, ProgramArgumentsAndLanguageChange) {

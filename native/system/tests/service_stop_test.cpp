@@ -28,6 +28,12 @@ std::string helperCommand(const std::string& name, const std::string& log) {
   return "\"" + windows + "\" " + name + " \"C:" + log + "\"";
 }
 
+// One environment for the process: the bridge caches the classes it throws.
+omtest::FakeJni& fakeJni() {
+  static auto* jni = new omtest::FakeJni;
+  return *jni;
+}
+
 DWORD stateOf(SC_HANDLE service) {
   SERVICE_STATUS status{};
   return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
@@ -41,8 +47,14 @@ bool waitFor(SC_HANDLE service, DWORD state) {
   return false;
 }
 
+SC_HANDLE createHelperService(SC_HANDLE manager, const char* name, const char* dependencies, const std::string& log) {
+  return CreateServiceA(manager, name, nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                        SERVICE_ERROR_NORMAL, helperCommand(name, log).c_str(), nullptr, nullptr, dependencies,
+                        nullptr, nullptr);
+}
+
 TEST(ServiceStop, DependentsStopFirstDeepestFirst) {
-  omtest::FakeJni jni;
+  omtest::FakeJni& jni = fakeJni();
   std::string log = std::string(std::getenv("OM_STANDIN_ROOT")) + "/stopped.log";
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   ASSERT_NE(manager, nullptr);
@@ -53,10 +65,7 @@ TEST(ServiceStop, DependentsStopFirstDeepestFirst) {
   } services[] = {{"OmBase", "\0", nullptr}, {"OmMiddle", "OmBase\0", nullptr}, {"OmTop", "OmMiddle\0", nullptr},
                   {"OmIdle", "OmBase\0", nullptr}};
   for (auto& service : services) {
-    service.handle = CreateServiceA(manager, service.name, nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                    SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                    helperCommand(service.name, log).c_str(), nullptr, nullptr, service.dependencies,
-                                    nullptr, nullptr);
+    service.handle = createHelperService(manager, service.name, service.dependencies, log);
     ASSERT_NE(service.handle, nullptr) << service.name << " " << GetLastError();
   }
   for (int i = 0; i < 3; ++i) {  // the idle dependent is never started
@@ -84,6 +93,32 @@ TEST(ServiceStop, DependentsStopFirstDeepestFirst) {
     DeleteService(service.handle);
     CloseServiceHandle(service.handle);
   }
+  CloseServiceHandle(manager);
+}
+
+// A stop that outlasts the bridge's 30-second time-out fails with 1460. The
+// stand-in's tick clock runs 100000 times as fast meanwhile: the time-out passes
+// within a millisecond, while the service takes its usual few hundred
+// milliseconds of stop pending.
+TEST(ServiceStop, StopOutlastingTheTimeOutFails) {
+  omtest::FakeJni& jni = fakeJni();
+  std::string log = std::string(std::getenv("OM_STANDIN_ROOT")) + "/stopped.log";
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  ASSERT_NE(manager, nullptr);
+  SC_HANDLE service = createHelperService(manager, "OmSlow", "\0", log);
+  ASSERT_NE(service, nullptr) << GetLastError();
+  ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
+  ASSERT_TRUE(waitFor(service, SERVICE_RUNNING));
+
+  OmStandinClockRate(100000);
+  Java_com_ombrel_agentframework_os_win32_Util_StopServiceN(jni.env(), nullptr, jni.string("OmSlow"));
+  OmStandinClockRate(1);
+  EXPECT_EQ(jni.exceptionText(), "java/lang/Exception: This operation returned because the timeout period expired.");
+  jni.clearException();
+  EXPECT_TRUE(waitFor(service, SERVICE_STOPPED));  // the stop itself goes on
+  EXPECT_EQ(jni.openPins(), 0);
+  DeleteService(service);
+  CloseServiceHandle(service);
   CloseServiceHandle(manager);
 }
 

@@ -1,7 +1,7 @@
 // kernel32 of the POSIX stand-in: handles and last error, waits, events, threads,
-// critical sections, text conversion, modules, environment, time, the current
-// directory and the core file and find calls. Semantics follow the Win32
-// documentation; paths are Windows paths mapped onto the host (see paths.cpp).
+// critical sections, time, text conversion, messages, modules, environment, the
+// current and temporary folders and the console. Semantics follow the Win32
+// documentation. Files are in fileapi.h, memory in memoryapi.h.
 #pragma once
 #include "win32_types.h"
 
@@ -43,6 +43,12 @@ OM_WIN32_API HANDLE WINAPI GetCurrentProcess(void);
 OM_WIN32_API HANDLE WINAPI GetCurrentThread(void);
 OM_WIN32_API void WINAPI Sleep(DWORD milliseconds);
 
+#define THREAD_MODE_BACKGROUND_BEGIN 0x00010000
+#define THREAD_MODE_BACKGROUND_END 0x00020000
+// Priorities are accepted and not applied; the background mode is kept per thread
+// and only for the calling thread's pseudo handle.
+OM_WIN32_API BOOL WINAPI SetThreadPriority(HANDLE thread, int priority);
+
 typedef struct _CRITICAL_SECTION {
   void* impl;  // a recursive mutex, created by InitializeCriticalSection
   LONG reserved[6];
@@ -63,6 +69,11 @@ inline LONG InterlockedCompareExchange(LONG volatile* p, LONG exchange, LONG com
 // ---- time ----------------------------------------------------------------
 OM_WIN32_API DWORD WINAPI GetTickCount(void);
 OM_WIN32_API ULONGLONG WINAPI GetTickCount64(void);
+// Stand-in only, for tests: from now on the tick count (GetTickCount,
+// GetTickCount64) runs `rate` times as fast as real time; 1 restores real time.
+// Waits and Sleep keep real time, so a caller's time-out that counts ticks is
+// reached in a moment while the work it waits for takes its usual time.
+OM_WIN32_API void WINAPI OmStandinClockRate(DWORD rate);
 OM_WIN32_API BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
 OM_WIN32_API BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 OM_WIN32_API void WINAPI GetSystemTimeAsFileTime(LPFILETIME time);
@@ -121,6 +132,13 @@ OM_WIN32_API HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
 OM_WIN32_API DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 OM_WIN32_API DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 
+OM_WIN32_API BOOL WINAPI DisableThreadLibraryCalls(HMODULE module);
+
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
 // ---- environment, folders ----------------------------------------------------
 OM_WIN32_API DWORD WINAPI GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
 OM_WIN32_API DWORD WINAPI GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
@@ -133,128 +151,12 @@ OM_WIN32_API BOOL WINAPI SetCurrentDirectoryW(LPCWSTR path);
 OM_WIN32_API DWORD WINAPI GetTempPathA(DWORD size, LPSTR buffer);
 OM_WIN32_API DWORD WINAPI GetTempPathW(DWORD size, LPWSTR buffer);
 
-// ---- files and finds ---------------------------------------------------------
-#define FILE_ATTRIBUTE_READONLY 0x00000001
-#define FILE_ATTRIBUTE_HIDDEN 0x00000002
-#define FILE_ATTRIBUTE_SYSTEM 0x00000004
-#define FILE_ATTRIBUTE_DIRECTORY 0x00000010
-#define FILE_ATTRIBUTE_ARCHIVE 0x00000020
-#define FILE_ATTRIBUTE_DEVICE 0x00000040
-#define FILE_ATTRIBUTE_NORMAL 0x00000080
-#define FILE_ATTRIBUTE_TEMPORARY 0x00000100
-#define FILE_ATTRIBUTE_SPARSE_FILE 0x00000200
-#define FILE_ATTRIBUTE_REPARSE_POINT 0x00000400
-#define FILE_ATTRIBUTE_COMPRESSED 0x00000800
-#define FILE_ATTRIBUTE_OFFLINE 0x00001000
-#define FILE_ATTRIBUTE_NOT_CONTENT_INDEXED 0x00002000
-#define FILE_ATTRIBUTE_ENCRYPTED 0x00004000
-
-#define GENERIC_READ 0x80000000u
-#define GENERIC_WRITE 0x40000000u
-#define GENERIC_EXECUTE 0x20000000u
-#define GENERIC_ALL 0x10000000u
-#define DELETE 0x00010000u
-#define READ_CONTROL 0x00020000u
-#define WRITE_DAC 0x00040000u
-#define WRITE_OWNER 0x00080000u
-#define ACCESS_SYSTEM_SECURITY 0x01000000u
-#define FILE_READ_DATA 0x0001
-#define FILE_LIST_DIRECTORY 0x0001
-#define FILE_WRITE_DATA 0x0002
-#define FILE_APPEND_DATA 0x0004
-#define FILE_READ_EA 0x0008
-#define FILE_WRITE_EA 0x0010
-#define FILE_EXECUTE 0x0020
-#define FILE_READ_ATTRIBUTES 0x0080
-#define FILE_WRITE_ATTRIBUTES 0x0100
-#define FILE_SHARE_READ 0x00000001
-#define FILE_SHARE_WRITE 0x00000002
-#define FILE_SHARE_DELETE 0x00000004
-#define CREATE_NEW 1
-#define CREATE_ALWAYS 2
-#define OPEN_EXISTING 3
-#define OPEN_ALWAYS 4
-#define TRUNCATE_EXISTING 5
-#define FILE_FLAG_WRITE_THROUGH 0x80000000u
-#define FILE_FLAG_OVERLAPPED 0x40000000u
-#define FILE_FLAG_NO_BUFFERING 0x20000000u
-#define FILE_FLAG_RANDOM_ACCESS 0x10000000u
-#define FILE_FLAG_SEQUENTIAL_SCAN 0x08000000u
-#define FILE_FLAG_DELETE_ON_CLOSE 0x04000000u
-#define FILE_FLAG_BACKUP_SEMANTICS 0x02000000u
-#define FILE_FLAG_POSIX_SEMANTICS 0x01000000u
-#define FILE_FLAG_OPEN_REPARSE_POINT 0x00200000u
-#define FILE_BEGIN 0
-#define FILE_CURRENT 1
-#define FILE_END 2
-
-typedef struct _OVERLAPPED {
-  ULONG_PTR Internal;
-  ULONG_PTR InternalHigh;
-  union {
-    struct {
-      DWORD Offset;
-      DWORD OffsetHigh;
-    };
-    PVOID Pointer;
-  };
-  HANDLE hEvent;
-} OVERLAPPED, *LPOVERLAPPED;
-
-typedef struct _WIN32_FIND_DATAA {
-  DWORD dwFileAttributes;
-  FILETIME ftCreationTime;
-  FILETIME ftLastAccessTime;
-  FILETIME ftLastWriteTime;
-  DWORD nFileSizeHigh;
-  DWORD nFileSizeLow;
-  DWORD dwReserved0;
-  DWORD dwReserved1;
-  CHAR cFileName[MAX_PATH];
-  CHAR cAlternateFileName[14];
-} WIN32_FIND_DATAA, *PWIN32_FIND_DATAA, *LPWIN32_FIND_DATAA;
-
-typedef struct _WIN32_FIND_DATAW {
-  DWORD dwFileAttributes;
-  FILETIME ftCreationTime;
-  FILETIME ftLastAccessTime;
-  FILETIME ftLastWriteTime;
-  DWORD nFileSizeHigh;
-  DWORD nFileSizeLow;
-  DWORD dwReserved0;
-  DWORD dwReserved1;
-  WCHAR cFileName[MAX_PATH];
-  WCHAR cAlternateFileName[14];
-} WIN32_FIND_DATAW, *PWIN32_FIND_DATAW, *LPWIN32_FIND_DATAW;
-static_assert(sizeof(WIN32_FIND_DATAA) == 320, "WIN32_FIND_DATAA layout");
-static_assert(sizeof(WIN32_FIND_DATAW) == 592, "WIN32_FIND_DATAW layout");
-static_assert(offsetof(WIN32_FIND_DATAW, cFileName) == 44, "WIN32_FIND_DATAW layout");
-
-// FILETIME from host times: 100 ns units since 1601-01-01 UTC.
-OM_WIN32_API DWORD WINAPI GetFileAttributesA(LPCSTR path);
-OM_WIN32_API DWORD WINAPI GetFileAttributesW(LPCWSTR path);
-OM_WIN32_API HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data);
-OM_WIN32_API HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data);
-OM_WIN32_API BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data);
-OM_WIN32_API BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data);
-OM_WIN32_API BOOL WINAPI FindClose(HANDLE find);
-OM_WIN32_API HANDLE WINAPI CreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
-                                       DWORD disposition, DWORD flags, HANDLE templateFile);
-OM_WIN32_API HANDLE WINAPI CreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES attributes,
-                                       DWORD disposition, DWORD flags, HANDLE templateFile);
-OM_WIN32_API BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED overlapped);
-OM_WIN32_API BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written,
-                                   LPOVERLAPPED overlapped);
-OM_WIN32_API BOOL WINAPI FlushFileBuffers(HANDLE file);
-OM_WIN32_API DWORD WINAPI GetFileSize(HANDLE file, LPDWORD sizeHigh);
-OM_WIN32_API BOOL WINAPI GetFileSizeEx(HANDLE file, PLARGE_INTEGER size);
-OM_WIN32_API DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD method);
-OM_WIN32_API BOOL WINAPI SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER newPosition,
-                                          DWORD method);
-OM_WIN32_API BOOL WINAPI SetEndOfFile(HANDLE file);
-OM_WIN32_API BOOL WINAPI DeleteFileA(LPCSTR path);
-OM_WIN32_API BOOL WINAPI DeleteFileW(LPCWSTR path);
-OM_WIN32_API BOOL WINAPI CreateDirectoryA(LPCSTR path, LPSECURITY_ATTRIBUTES attributes);
-OM_WIN32_API BOOL WINAPI CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes);
-OM_WIN32_API BOOL WINAPI RemoveDirectoryA(LPCSTR path);
-OM_WIN32_API BOOL WINAPI RemoveDirectoryW(LPCWSTR path);
+// ---- console ------------------------------------------------------------------
+#define CTRL_C_EVENT 0
+#define CTRL_BREAK_EVENT 1
+#define CTRL_CLOSE_EVENT 2
+#define CTRL_LOGOFF_EVENT 5
+#define CTRL_SHUTDOWN_EVENT 6
+typedef BOOL(WINAPI* PHANDLER_ROUTINE)(DWORD ctrlType);
+// Keeps the handler list; the stand-in raises no console events itself.
+OM_WIN32_API BOOL WINAPI SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, BOOL add);

@@ -111,7 +111,7 @@ OM_WIN32_API SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR ser
                                                                       LPHANDLER_FUNCTION handler);
 OM_WIN32_API BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS status);
 
-// ---- status with process information, dependents (platform/posix/volumes.cpp) ----------------
+// ---- status with process information, dependents ----------------------------------------
 // Dependents are listed at any depth, the deepest first (the reverse of the order
 // they start in).
 #define SERVICE_ENUMERATE_DEPENDENTS 0x0008

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing/temp_folder.h"
 #include "platform/win32.h"
 
 namespace {
@@ -18,8 +19,7 @@ namespace {
 class StandinJournal : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/om-journal-XXXXXX";
-    root_ = mkdtemp(pattern);
+    root_ = folder_.path();
     setenv("OM_STANDIN_ROOT", root_.c_str(), 1);
     mkdir((root_ + "/drives").c_str(), 0777);
     mkdir((root_ + "/drives/p").c_str(), 0777);
@@ -27,11 +27,7 @@ class StandinJournal : public ::testing::Test {
                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     ASSERT_NE(volume_, INVALID_HANDLE_VALUE);
   }
-  void TearDown() override {
-    CloseHandle(volume_);
-    std::string command = "rm -rf '" + root_ + "'";
-    ASSERT_EQ(system(command.c_str()), 0);
-  }
+  void TearDown() override { CloseHandle(volume_); }
 
   BOOL control(DWORD code, const void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned) {
     return DeviceIoControl(volume_, code, const_cast<void*>(in), inSize, out, outSize, returned, nullptr);
@@ -70,6 +66,7 @@ class StandinJournal : public ::testing::Test {
     }
   }
 
+  om::testing::TempFolder folder_{"om-journal-"};
   std::string root_;
   HANDLE volume_ = INVALID_HANDLE_VALUE;
 };

@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "platform/testing/temp_folder.h"
 #include "platform/vssapi/model.h"
 #include "platform/vssapi/standin.h"
 
@@ -33,6 +34,21 @@ HRESULT finish(IVssAsync* async) {
 }
 
 std::u16string u(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+// A backup session with the fixture's writers gathered; null when it could not be made.
+IVssBackupComponents* gathered(bool selectComponents, VSS_BACKUP_TYPE type) {
+  IVssBackupComponents* backup = nullptr;
+  EXPECT_EQ(S_OK, CreateVssBackupComponentsInternal(&backup));
+  if (!backup) return nullptr;
+  EXPECT_EQ(S_OK, backup->InitializeForBackup());
+  EXPECT_EQ(S_OK, backup->SetBackupState(selectComponents, false, type, false));
+  IVssAsync* async = nullptr;
+  EXPECT_EQ(S_OK, backup->GatherWriterMetadata(&async));
+  if (async) {
+    EXPECT_EQ(VSS_S_ASYNC_FINISHED, finish(async));
+  }
+  return backup;
+}
 
 }  // namespace
 
@@ -96,6 +112,11 @@ TEST_F(StandIn, MangledDocumentsAreRefusedNotMisread) {
   EXPECT_EQ(static_cast<HRESULT>(0x80042311), CreateVssExamineWriterMetadataInternal(garbage, &metadata));
   EXPECT_EQ(reinterpret_cast<IVssExamineWriterMetadata*>(1), metadata);
   SysFreeString(garbage);
+  // Dashes in place of a writer id's digits.
+  garbage = SysAllocString(u"<WRITER_METADATA>\nwriter\tid={---------4455-6677-8899-AABBCCDDEEFF}\t"
+                           u"instance={0B8C5AD1-7E1B-4D55-8B7E-1F6C2E0D4A11}\n</WRITER_METADATA>\n");
+  EXPECT_EQ(static_cast<HRESULT>(0x80042311), CreateVssExamineWriterMetadataInternal(garbage, &metadata));
+  SysFreeString(garbage);
 }
 
 TEST_F(StandIn, GuidTextRoundTrip) {
@@ -106,16 +127,13 @@ TEST_F(StandIn, GuidTextRoundTrip) {
   EXPECT_TRUE(vssstandin::sameGuid(g, back));
   EXPECT_FALSE(vssstandin::parseGuid("{00112233-4455-6677-8899-AABBCCDDEEF}", &back));
   EXPECT_FALSE(vssstandin::parseGuid("{00112233-4455-6677-8899-AABBCCDDEEFG}", &back));
+  EXPECT_FALSE(vssstandin::parseGuid("{-0112233-4455-6677-8899-AABBCCDDEEFF}", &back));
 }
 
 TEST_F(StandIn, WriterComponentsReleaseThroughTheirSecondTable) {
-  IVssBackupComponents* backup = nullptr;
-  ASSERT_EQ(S_OK, CreateVssBackupComponentsInternal(&backup));
-  ASSERT_EQ(S_OK, backup->InitializeForBackup());
-  ASSERT_EQ(S_OK, backup->SetBackupState(true, false, VSS_BT_FULL, false));
+  IVssBackupComponents* backup = gathered(true, VSS_BT_FULL);
+  ASSERT_NE(nullptr, backup);
   IVssAsync* async = nullptr;
-  ASSERT_EQ(S_OK, backup->GatherWriterMetadata(&async));
-  EXPECT_EQ(VSS_S_ASYNC_FINISHED, finish(async));
   IVssExamineWriterMetadata* metadata = nullptr;
   VSS_ID instance{};
   ASSERT_EQ(S_OK, backup->GetWriterMetadata(1, &instance, &metadata));
@@ -142,16 +160,12 @@ TEST_F(StandIn, WriterComponentsReleaseThroughTheirSecondTable) {
 }
 
 TEST_F(StandIn, SnapshotIsAPointInTimeCopyReadThroughItsDevicePath) {
-  char pattern[] = "/tmp/omvss.XXXXXX";
-  std::string folder = mkdtemp(pattern);
+  om::testing::TempFolder temp("omvss.");
+  std::string folder = temp.path();
   std::ofstream(folder + "/data.txt") << "before";
-  IVssBackupComponents* backup = nullptr;
-  ASSERT_EQ(S_OK, CreateVssBackupComponentsInternal(&backup));
-  ASSERT_EQ(S_OK, backup->InitializeForBackup());
-  ASSERT_EQ(S_OK, backup->SetBackupState(false, false, VSS_BT_COPY, false));
+  IVssBackupComponents* backup = gathered(false, VSS_BT_COPY);
+  ASSERT_NE(nullptr, backup);
   IVssAsync* async = nullptr;
-  ASSERT_EQ(S_OK, backup->GatherWriterMetadata(&async));
-  finish(async);
   VSS_ID set{}, snapshot{};
   ASSERT_EQ(S_OK, backup->StartSnapshotSet(&set));
   std::u16string volume = u("C:" + folder);
@@ -186,6 +200,42 @@ TEST_F(StandIn, SnapshotIsAPointInTimeCopyReadThroughItsDevicePath) {
   EXPECT_EQ(INVALID_HANDLE_VALUE,
             CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_EQ(0u, backup->Release());
-  std::string cleanup = "rm -rf " + folder;
-  EXPECT_EQ(0, system(cleanup.c_str()));
+}
+
+TEST_F(StandIn, BackupOptionsComeBackUnchangedFromTheSavedDocument) {
+  IVssBackupComponents* backup = gathered(true, VSS_BT_FULL);
+  ASSERT_NE(nullptr, backup);
+  VSS_ID writer{}, instance{};
+  ASSERT_TRUE(vssstandin::parseGuid("{A65FAA63-5EA8-4EBC-9DBD-A0C4DB26912A}", &writer));
+  ASSERT_TRUE(vssstandin::parseGuid("{C4A3E90F-3F54-4DB1-9E3C-3B6A4F2A9C01}", &instance));
+  const char16_t* path = u"SQLHOST\\MSSQLSERVER";
+  ASSERT_EQ(S_OK, backup->AddComponent(instance, writer, VSS_CT_DATABASE, path, u"master"));
+  // Tabs and line ends separate the saved document's fields and lines.
+  const std::u16string options = u"copy\tsucceeded=1\ncomponent\r&amp;";
+  ASSERT_EQ(S_OK, backup->SetBackupOptions(writer, VSS_CT_DATABASE, path, u"master", options.c_str()));
+  BSTR document = nullptr;
+  ASSERT_EQ(S_OK, backup->SaveAsXML(&document));
+  EXPECT_EQ(0u, backup->Release());
+
+  IVssBackupComponents* restore = nullptr;
+  ASSERT_EQ(S_OK, CreateVssBackupComponentsInternal(&restore));
+  EXPECT_EQ(S_OK, restore->InitializeForRestore(document));
+  SysFreeString(document);
+  IVssWriterComponentsExt* components = nullptr;
+  IVssComponent* component = nullptr;
+  if (restore->GetWriterComponents(0, &components) == S_OK) {
+    EXPECT_EQ(S_OK, components->GetComponent(0, &component));
+    reinterpret_cast<IUnknown*>(reinterpret_cast<void**>(components) + 1)->Release();
+  }
+  if (component) {
+    BSTR saved = nullptr;
+    EXPECT_EQ(S_OK, component->GetBackupOptions(&saved));
+    EXPECT_EQ(options, std::u16string(saved ? saved : u"null"));
+    SysFreeString(saved);
+    boolean succeeded = 1;
+    EXPECT_EQ(S_OK, component->GetBackupSucceeded(&succeeded));
+    EXPECT_EQ(0, succeeded);
+    component->Release();
+  }
+  EXPECT_EQ(0u, restore->Release());
 }

@@ -49,9 +49,10 @@ class ServiceHostTest {
     final String name;
     final String display;
 
-    Install(String tag) throws IOException {
+    /** In the folder `parent` below the stand-in's root (may be empty). */
+    Install(String tag, String parent) throws IOException {
       counter++;
-      dir = ROOT.resolve("install-" + tag + "-" + counter);
+      dir = ROOT.resolve(parent).resolve("install-" + tag + "-" + counter);
       name = "OmTest " + tag + " " + counter;
       display = "OmTest Display " + tag + " " + counter;
       Files.createDirectories(dir.resolve("lib"));
@@ -129,6 +130,14 @@ class ServiceHostTest {
           + read(log()));
     }
 
+    /** Installs and starts the service and waits for `state`. */
+    void installAndStart(int state) throws Exception {
+      ombackup("-install");
+      Result started = sc("start");
+      assertEquals(0, started.code, started.out);
+      awaitState(state);
+    }
+
     List<Status> reports() throws IOException {
       List<Status> out = new ArrayList<>();
       for (String line : Files.readAllLines(serviceFolder().resolve("status.log"))) {
@@ -199,7 +208,11 @@ class ServiceHostTest {
   }
 
   Install install(String tag) throws IOException {
-    Install install = new Install(tag);
+    return install(tag, "");
+  }
+
+  Install install(String tag, String parent) throws IOException {
+    Install install = new Install(tag, parent);
     installs.add(install);
     return install;
   }
@@ -211,7 +224,13 @@ class ServiceHostTest {
     assertFalse(output.contains("WARNING: JNI local refs"), output);
   }
 
-  static void assertOneFailedStop(Install install, int specific) throws Exception {
+  /**
+   * Installs and starts the service, which ends with one stopped report carrying
+   * the service-specific code, and whose log holds `logged`.
+   */
+  static void assertStartFails(Install install, int specific, String logged) throws Exception {
+    install.ombackup("-install");
+    install.sc("start");
     install.awaitState(1);
     List<Status> reports = install.reports();
     List<Status> stopped = reports.stream().filter(s -> s.state == 1).collect(Collectors.toList());
@@ -222,6 +241,7 @@ class ServiceHostTest {
     Result query = install.sc("query");
     assertTrue(query.out.contains("WIN32_EXIT_CODE    : 1066  (0x42a)"), query.out);
     assertTrue(query.out.contains("SERVICE_EXIT_CODE  : " + specific + "  (0x" + specific + ")"), query.out);
+    assertTrue(install.logTexts().contains(logged), install.logTexts().toString());
   }
 
   @Test
@@ -293,9 +313,7 @@ class ServiceHostTest {
     }
     Install install = install("tray").withJre("jre17").properties();
     Files.write(install.dir.resolve("ombackup.properties"), List.of("service.port=" + port));
-    install.ombackup("-install");
-    install.sc("start");
-    install.awaitState(4);
+    install.installAndStart(4);
     long end = System.nanoTime() + TimeUnit.SECONDS.toNanos(30);
     while (!install.events().contains("tray protocol on port " + port) && System.nanoTime() < end) Thread.sleep(50);
     assertTrue(install.events().contains("tray protocol on port " + port), install.events().toString());
@@ -333,9 +351,7 @@ class ServiceHostTest {
   @Test
   void javaReportsItsOwnShutdown() throws Exception {
     Install install = install("notify").withJre("jre17").properties().agent("mode=notify", "notifyDelay=300");
-    install.ombackup("-install");
-    assertEquals(0, install.sc("start").code);
-    install.awaitState(1);
+    install.installAndStart(1);
     assertEquals("0", install.awaitExitCode());
     List<Status> reports = install.reports();
     List<Status> stopped = reports.stream().filter(s -> s.state == 1).collect(Collectors.toList());
@@ -350,9 +366,7 @@ class ServiceHostTest {
   @Test
   void aWrongHandleIsIgnored() throws Exception {
     Install install = install("wrong").withJre("jre17").properties().agent("mode=notify-wrong", "notifyDelay=100");
-    install.ombackup("-install");
-    assertEquals(0, install.sc("start").code);
-    install.awaitState(4);
+    install.installAndStart(4);
     long end = System.nanoTime() + TimeUnit.SECONDS.toNanos(30);
     while (!install.events().contains("shutdownNotification returned") && System.nanoTime() < end) Thread.sleep(20);
     assertTrue(install.events().contains("shutdownNotification wrong"), install.events().toString());
@@ -368,9 +382,7 @@ class ServiceHostTest {
   @Test
   void removingARunningServiceStopsItFirst() throws Exception {
     Install install = install("remove").withJre("jre17").properties().agent("stopDelay=1500");
-    install.ombackup("-install");
-    assertEquals(0, install.sc("start").code);
-    install.awaitState(4);
+    install.installAndStart(4);
     Result removed = install.ombackup("-uninstall");
     assertEquals(0, removed.code);
     assertTrue(Pattern.matches(Pattern.quote("Stopping " + install.display + ".") + "\\.+\n"
@@ -382,11 +394,7 @@ class ServiceHostTest {
   @Test
   void noRuntimeContainer() throws Exception {
     Install install = install("nojre").properties();
-    install.ombackup("-install");
-    install.sc("start");
-    assertOneFailedStop(install, 2);
-    assertTrue(install.logTexts().contains("Error: Java container directory not found: " + install.windowsPath()
-        + "\\omjre"), install.logTexts().toString());
+    assertStartFails(install, 2, "Error: Java container directory not found: " + install.windowsPath() + "\\omjre");
     assertTrue(install.logTexts().contains("Error: Could not find JRE home"), install.logTexts().toString());
     assertTrue(install.output().contains("Could not find a valid JVM to use: Java container directory not found: "),
         install.output());
@@ -397,22 +405,14 @@ class ServiceHostTest {
   void emptyRuntimeContainer() throws Exception {
     Install install = install("emptyjre").properties();
     Files.createDirectories(install.dir.resolve("omjre"));
-    install.ombackup("-install");
-    install.sc("start");
-    assertOneFailedStop(install, 2);
-    assertTrue(install.logTexts().contains(
-        "Error: Java container directory don't seem to have any JRE directories."), install.logTexts().toString());
+    assertStartFails(install, 2, "Error: Java container directory don't seem to have any JRE directories.");
     install.ombackup("-uninstall");
   }
 
   @Test
   void missingMainClass() throws Exception {
     Install install = install("nomain").withJre("jre17").properties("main-class=com.example.Missing");
-    install.ombackup("-install");
-    install.sc("start");
-    assertOneFailedStop(install, 2);
-    assertTrue(install.logTexts().contains("Error: Exception occurred while searching for main class"),
-        install.logTexts().toString());
+    assertStartFails(install, 2, "Error: Exception occurred while searching for main class");
     assertTrue(install.output().contains("java.lang.NoClassDefFoundError: com/example/Missing"), install.output());
     assertNoJniWarnings(install.output());
     install.ombackup("-uninstall");
@@ -421,11 +421,7 @@ class ServiceHostTest {
   @Test
   void throwingMain() throws Exception {
     Install install = install("throw").withJre("jre17").properties().agent("mode=throw");
-    install.ombackup("-install");
-    install.sc("start");
-    assertOneFailedStop(install, 2);
-    assertTrue(install.logTexts().contains("Error: Exception occurred while invokin main method"),
-        install.logTexts().toString());
+    assertStartFails(install, 2, "Error: Exception occurred while invokin main method");
     assertTrue(install.output().contains("java.lang.IllegalStateException: sample agent refused to start"),
         install.output());
     assertNoJniWarnings(install.output());
@@ -439,24 +435,17 @@ class ServiceHostTest {
     // jre17 layout of the other tests starts.
     Install install = install("java8layout").withJre("jre17").properties();
     Files.createDirectories(install.dir.resolve("omjre/jre17/lib/ext"));
-    install.ombackup("-install");
-    install.sc("start");
-    assertOneFailedStop(install, 2);
+    assertStartFails(install, 2, "Error: Could not create java VM");
     String output = install.output();
     assertTrue(output.contains("-Djava.ext.dirs=" + install.dir + "/omjre/jre17/lib:" + install.dir
         + "/omjre/jre17/lib/ext\n"), output);
-    assertTrue(install.logTexts().contains("Error: Could not create java VM"), install.logTexts().toString());
     install.ombackup("-uninstall");
   }
 
   @Test
   void noInvokerEndsWithCodeOneAndAnEventLogReport() throws Exception {
     Install install = install("noinvoker").withJre("jre17").properties("working-dir=C:\\no\\such\\folder");
-    install.ombackup("-install");
-    install.sc("start");
-    assertOneFailedStop(install, 1);
-    assertTrue(install.logTexts().contains("Error: Could not set working dir: C:\\no\\such\\folder"),
-        install.logTexts().toString());
+    assertStartFails(install, 1, "Error: Could not set working dir: C:\\no\\such\\folder");
     assertTrue(eventLog().contains(install.name + "\t1\t0\t0x20000001\tS-1-22-1-" + uid() + "\tinvocation failed"),
         eventLog().toString());
     install.ombackup("-uninstall");
@@ -520,6 +509,21 @@ class ServiceHostTest {
     Result none = noInvoker.ombackup("-debug");
     assertEquals(1, none.code, none.out);
     assertFalse(none.out.contains("Invoker failed"), none.out);
+  }
+
+  @Test
+  void programPathLongerThanMaxPath() throws Exception {
+    // The program's path is read whole: the install command line, the
+    // service.properties and the log beside the program.
+    Install install = install("long", "a".repeat(200) + "/" + "b".repeat(200) + "/" + "c".repeat(200)).properties();
+    assertTrue(install.windowsPath().length() > 600, install.windowsPath());
+    assertEquals(new Result(0, install.display + " installed.\n"), install.ombackup("-install"));
+    Result qc = install.sc("qc");
+    assertTrue(qc.out.contains("BINARY_PATH_NAME   : \"" + install.windowsPath() + "\\ombackup\" -start\n"), qc.out);
+    Result console = install.ombackup("-debug");
+    assertEquals(1, console.code, console.out);
+    assertTrue(install.logTexts().contains("Error: Could not find JRE home"), install.logTexts().toString());
+    assertEquals(new Result(0, install.display + " removed.\n"), install.ombackup("-uninstall"));
   }
 
   @Test

@@ -43,6 +43,9 @@ import java.util.Map;
  *   delay MS                    wait before every reply to a request
  *   trickle MS                  send replies one byte at a time, MS apart
  *   closemid CODE N             on CODE send only N bytes of the reply, then close
+ *   stream CODE MS              on CODE send a reply that never ends: a byte MS apart, no terminator
+ *   garbage CODE N              on CODE send N bytes of noise with no terminator (no 0, CR, LF or '>'),
+ *                               then nothing more
  *   recorded                    "OK HEX HEX ..." bytes received, one HEX per connection ("-" when none)
  *   settings                    "OK name=HEX ..." values set through 67
  *   freeport                    "OK PORT": a loopback port nothing listens on (just released)
@@ -72,6 +75,8 @@ public final class TestAgent {
   private int trickleMs;
   private int closeMidCode;
   private int closeMidBytes;
+  private final Map<Integer, Integer> streamMs = new HashMap<>();
+  private final Map<Integer, Integer> garbageBytes = new HashMap<>();
   private final List<ByteArrayOutputStream> recordings = new ArrayList<>();
   private final List<Socket> open = new ArrayList<>();
 
@@ -99,6 +104,8 @@ public final class TestAgent {
       trickleMs = 0;
       closeMidCode = -1;
       closeMidBytes = 0;
+      streamMs.clear();
+      garbageBytes.clear();
       recordings.clear();
       for (Socket s : open) {
         try {
@@ -215,6 +222,8 @@ public final class TestAgent {
           closeMidCode = Integer.parseInt(a[1]);
           closeMidBytes = Integer.parseInt(a[2]);
           return "OK";
+        case "stream": streamMs.put(Integer.parseInt(a[1]), Integer.parseInt(a[2])); return "OK";
+        case "garbage": garbageBytes.put(Integer.parseInt(a[1]), Integer.parseInt(a[2])); return "OK";
         case "recorded": {
           StringBuilder sb = new StringBuilder("OK");
           for (ByteArrayOutputStream r : recordings) {
@@ -360,8 +369,22 @@ public final class TestAgent {
             if (reply == null) return;  // unknown request: hang up
         }
         int cut;
+        Integer stream;
+        Integer garbage;
         synchronized (lock) {
           cut = code == closeMidCode ? closeMidBytes : -1;
+          stream = streamMs.get(code);
+          garbage = garbageBytes.get(code);
+        }
+        if (stream != null) {
+          for (;;) {
+            send(out, new byte[] {'x'}, false);
+            sleep(stream);
+          }
+        }
+        if (garbage != null) {
+          send(out, noise(garbage), true);
+          continue;
         }
         if (cut >= 0) {
           send(out, java.util.Arrays.copyOf(reply, Math.min(cut, reply.length)), true);
@@ -422,6 +445,19 @@ public final class TestAgent {
     } catch (InterruptedException e) {
       Thread.currentThread().interrupt();
     }
+  }
+
+  private static byte[] noise(int n) {
+    byte[] b = new byte[n];
+    java.util.Random random = new java.util.Random(n);
+    for (int i = 0; i < n; i++) {
+      int v;
+      do {
+        v = random.nextInt(256);
+      } while (v == 0 || v == 13 || v == 10 || v == '>');
+      b[i] = (byte) v;
+    }
+    return b;
   }
 
   private static byte[] cat(byte[] a, byte[] b) {

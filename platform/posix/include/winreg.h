@@ -1,8 +1,9 @@
-// advapi32 of the POSIX stand-in: the registry. Keys live as folders under
+// The registry of the POSIX stand-in. Keys live as folders under
 // $OM_STANDIN_ROOT/registry/<root>/..., values as files, so every process of a
 // test sees one registry. Names compare without regard to case and keep the
 // case they were created with. Calls return Win32 error codes (LONG).
 #pragma once
+#include "securitybase.h"
 #include "win32_types.h"
 
 #define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
@@ -66,3 +67,19 @@ OM_WIN32_API LONG WINAPI RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWOR
                                        LPDWORD type, LPBYTE data, LPDWORD dataLength);
 OM_WIN32_API LONG WINAPI RegEnumValueW(HKEY key, DWORD index, LPWSTR name, LPDWORD nameLength, LPDWORD reserved,
                                        LPDWORD type, LPBYTE data, LPDWORD dataLength);
+
+// ---- hives and key security ----------------------------------------------------
+// Loading, unloading and replacing need SeBackupPrivilege and SeRestorePrivilege
+// enabled; hives load under HKEY_USERS or HKEY_LOCAL_MACHINE only. Hive files are
+// the stand-in's own format; loading an empty file gives an empty hive.
+OM_WIN32_API LONG WINAPI RegLoadKeyW(HKEY key, LPCWSTR subKey, LPCWSTR file);
+OM_WIN32_API LONG WINAPI RegUnLoadKeyW(HKEY key, LPCWSTR subKey);
+OM_WIN32_API LONG WINAPI RegFlushKey(HKEY key);
+// The hive's file becomes `oldFile` and `newFile` takes its place; the loaded
+// hive keeps its contents until it is unloaded, which then writes nothing back.
+OM_WIN32_API LONG WINAPI RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR oldFile);
+// Keys without security of their own report owner and group of the current
+// user and a DACL granting the owner full control. SACLs need SeSecurityPrivilege.
+OM_WIN32_API LONG WINAPI RegGetKeySecurity(HKEY key, SECURITY_INFORMATION requested, PSECURITY_DESCRIPTOR descriptor,
+                                           LPDWORD size);
+OM_WIN32_API LONG WINAPI RegSetKeySecurity(HKEY key, SECURITY_INFORMATION given, PSECURITY_DESCRIPTOR descriptor);

@@ -1,5 +1,5 @@
-// Extended file calls: the extended find, attribute data, file information by
-// handle and file security.
+// File attributes and information: the attribute calls, information by handle,
+// the kept hidden, system and archive bits, and alternate data streams.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -14,46 +14,18 @@
 
 namespace om::standin {
 
-namespace {
-
-void appendSid(std::vector<BYTE>& out, BYTE authority, std::initializer_list<DWORD> subAuthorities) {
-  out.push_back(1);  // revision
-  out.push_back(static_cast<BYTE>(subAuthorities.size()));
-  for (int i = 0; i < 5; ++i) out.push_back(0);
-  out.push_back(authority);
-  for (DWORD sub : subAuthorities)
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<BYTE>(sub >> (8 * i)));
+DWORD attributesFromStat(const struct stat& st, const std::string& name) {
+  DWORD attributes = 0;
+  if (S_ISDIR(st.st_mode))
+    attributes |= FILE_ATTRIBUTE_DIRECTORY;
+  else
+    attributes |= FILE_ATTRIBUTE_ARCHIVE;
+  if (!(st.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
+  if (!name.empty() && name[0] == '.' && name != "." && name != "..") attributes |= FILE_ATTRIBUTE_HIDDEN;
+  return attributes;
 }
 
-void putWord(std::vector<BYTE>& out, size_t at, WORD value) {
-  out[at] = static_cast<BYTE>(value);
-  out[at + 1] = static_cast<BYTE>(value >> 8);
-}
-void putDword(std::vector<BYTE>& out, size_t at, DWORD value) {
-  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<BYTE>(value >> (8 * i));
-}
-
-DWORD maskFromBits(mode_t bits, bool owner) {
-  constexpr DWORD kRead = 0x120089, kWrite = 0x120116, kExecute = 0x1200A0;
-  DWORD mask = 0;
-  if (bits & 4) mask |= kRead;
-  if (bits & 2) mask |= kWrite;
-  if (bits & 1) mask |= kExecute;
-  if (owner) mask |= READ_CONTROL | WRITE_DAC | WRITE_OWNER | DELETE;
-  return mask;
-}
-
-void appendAce(std::vector<BYTE>& out, DWORD mask, BYTE authority, std::initializer_list<DWORD> sub) {
-  size_t start = out.size();
-  out.resize(start + 8);
-  out[start] = ACCESS_ALLOWED_ACE_TYPE;
-  out[start + 1] = 0;
-  putDword(out, start + 4, mask);
-  appendSid(out, authority, sub);
-  putWord(out, start + 2, static_cast<WORD>(out.size() - start));
-}
-
-BOOL statPath(LPCWSTR path, struct stat& st, std::string& host) {
+BOOL statWindowsPath(LPCWSTR path, struct stat& st, std::string& host) {
   if (!path) return fail(ERROR_INVALID_PARAMETER);
   host = hostPathFromWindows(narrow(path));
   if (host.empty()) return fail(ERROR_PATH_NOT_FOUND);
@@ -61,10 +33,7 @@ BOOL statPath(LPCWSTR path, struct stat& st, std::string& host) {
   return TRUE;
 }
 
-std::string leaf(const std::string& hostPath) {
-  size_t slash = hostPath.find_last_of('/');
-  return slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
-}
+namespace {
 
 LARGE_INTEGER timeOf(const struct timespec& t) {
   LARGE_INTEGER value;
@@ -90,157 +59,6 @@ struct timespec hostTime(LONGLONG fileTime) {
 }
 
 }  // namespace
-
-std::vector<BYTE> securityDescriptorFor(const struct stat& st, SECURITY_INFORMATION requested) {
-  std::vector<BYTE> out(sizeof(SECURITY_DESCRIPTOR_RELATIVE), 0);
-  out[0] = SECURITY_DESCRIPTOR_REVISION;
-  WORD control = SE_SELF_RELATIVE;
-  if (requested & OWNER_SECURITY_INFORMATION) {
-    putDword(out, 4, static_cast<DWORD>(out.size()));
-    appendSid(out, 22, {1, static_cast<DWORD>(st.st_uid)});
-  }
-  if (requested & GROUP_SECURITY_INFORMATION) {
-    putDword(out, 8, static_cast<DWORD>(out.size()));
-    appendSid(out, 22, {2, static_cast<DWORD>(st.st_gid)});
-  }
-  if (requested & DACL_SECURITY_INFORMATION) {
-    control |= SE_DACL_PRESENT;
-    size_t acl = out.size();
-    putDword(out, 16, static_cast<DWORD>(acl));
-    out.resize(acl + sizeof(ACL), 0);
-    out[acl] = ACL_REVISION;
-    appendAce(out, maskFromBits((st.st_mode >> 6) & 7, true), 22, {1, static_cast<DWORD>(st.st_uid)});
-    appendAce(out, maskFromBits((st.st_mode >> 3) & 7, false), 22, {2, static_cast<DWORD>(st.st_gid)});
-    appendAce(out, maskFromBits(st.st_mode & 7, false), 1, {0});
-    putWord(out, acl + 2, static_cast<WORD>(out.size() - acl));
-    putWord(out, acl + 4, 3);
-  }
-  putWord(out, 2, control);
-  return out;
-}
-
-namespace {
-
-// Control bits of a descriptor, by the part they belong to.
-constexpr WORD kOwnerDefaulted = 0x0001, kGroupDefaulted = 0x0002, kDaclBits = 0x0004 | 0x0008 | 0x0400 | 0x1000,
-               kSaclBits = 0x0010 | 0x0020 | 0x0800 | 0x2000, kSaclPresent = 0x0010;
-
-WORD wordAt(const BYTE* p) { return static_cast<WORD>(p[0] | (p[1] << 8)); }
-DWORD dwordAt(const BYTE* p) {
-  return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
-         (static_cast<DWORD>(p[3]) << 24);
-}
-
-// Length of a well-formed SID at `offset`, or 0.
-size_t sidLength(const BYTE* data, size_t size, size_t offset) {
-  if (offset > size || size - offset < 8) return 0;
-  const BYTE* sid = data + offset;
-  if (sid[0] != 1 || sid[1] > 15) return 0;
-  size_t length = 8 + 4 * static_cast<size_t>(sid[1]);
-  return size - offset < length ? 0 : length;
-}
-
-// Length of a well-formed ACL at `offset` (every entry inside it, and the SID of
-// every allow, deny, audit and alarm entry well-formed), or 0.
-size_t aclLength(const BYTE* data, size_t size, size_t offset) {
-  if (offset > size || size - offset < 8) return 0;
-  const BYTE* acl = data + offset;
-  if (acl[0] != 2 && acl[0] != 4) return 0;  // ACL_REVISION, ACL_REVISION_DS
-  size_t length = wordAt(acl + 2);
-  size_t count = wordAt(acl + 4);
-  if (length < 8 || length % 4 || size - offset < length) return 0;
-  size_t at = 8;
-  for (size_t i = 0; i < count; ++i) {
-    if (length - at < 4) return 0;
-    size_t aceSize = wordAt(acl + at + 2);
-    if (aceSize < 4 || aceSize % 4 || length - at < aceSize) return 0;
-    if (acl[at] <= 3) {  // the basic entries: header, mask, SID
-      if (aceSize < 16) return 0;
-      size_t sid = sidLength(acl + at, aceSize, 8);
-      if (!sid || 8 + sid > aceSize) return 0;
-    }
-    at += aceSize;
-  }
-  return length;
-}
-
-}  // namespace
-
-bool validSelfRelativeDescriptor(const BYTE* data, size_t size) {
-  if (!data || size < sizeof(SECURITY_DESCRIPTOR_RELATIVE)) return false;
-  if (data[0] != SECURITY_DESCRIPTOR_REVISION) return false;
-  WORD control = wordAt(data + 2);
-  if (!(control & SE_SELF_RELATIVE)) return false;
-  DWORD owner = dwordAt(data + 4), group = dwordAt(data + 8), sacl = dwordAt(data + 12), dacl = dwordAt(data + 16);
-  if (owner && !sidLength(data, size, owner)) return false;
-  if (group && !sidLength(data, size, group)) return false;
-  if ((control & kSaclPresent) && sacl && !aclLength(data, size, sacl)) return false;
-  if ((control & SE_DACL_PRESENT) && dacl && !aclLength(data, size, dacl)) return false;
-  return true;
-}
-
-std::vector<BYTE> descriptorParts(const std::vector<BYTE>& whole, SECURITY_INFORMATION requested) {
-  const BYTE* data = whole.data();
-  size_t size = whole.size();
-  WORD control = wordAt(data + 2);
-  DWORD owner = dwordAt(data + 4), group = dwordAt(data + 8), sacl = dwordAt(data + 12), dacl = dwordAt(data + 16);
-  SECURITY_INFORMATION present = (owner ? OWNER_SECURITY_INFORMATION : 0) | (group ? GROUP_SECURITY_INFORMATION : 0) |
-                                 ((control & kSaclPresent) ? SACL_SECURITY_INFORMATION : 0) |
-                                 ((control & SE_DACL_PRESENT) ? DACL_SECURITY_INFORMATION : 0);
-  if ((present & ~requested) == 0) return whole;  // all of it, as it was stored
-  std::vector<BYTE> out(sizeof(SECURITY_DESCRIPTOR_RELATIVE), 0);
-  out[0] = SECURITY_DESCRIPTOR_REVISION;
-  WORD kept = SE_SELF_RELATIVE;
-  auto append = [&](size_t field, DWORD offset, size_t length) {
-    putDword(out, field, static_cast<DWORD>(out.size()));
-    out.insert(out.end(), data + offset, data + offset + length);
-  };
-  if ((requested & OWNER_SECURITY_INFORMATION) && owner) {
-    kept |= control & kOwnerDefaulted;
-    append(4, owner, sidLength(data, size, owner));
-  }
-  if ((requested & GROUP_SECURITY_INFORMATION) && group) {
-    kept |= control & kGroupDefaulted;
-    append(8, group, sidLength(data, size, group));
-  }
-  if (requested & SACL_SECURITY_INFORMATION) {
-    kept |= control & kSaclBits;
-    if ((control & kSaclPresent) && sacl) append(12, sacl, aclLength(data, size, sacl));
-  }
-  if (requested & DACL_SECURITY_INFORMATION) {
-    kept |= control & kDaclBits;
-    if ((control & SE_DACL_PRESENT) && dacl) append(16, dacl, aclLength(data, size, dacl));
-  }
-  putWord(out, 2, kept);
-  return out;
-}
-
-bool keptSecurity(int fd, std::vector<BYTE>& descriptor) {
-  return readAlternateStream(fd, kKeptSecurityName, descriptor) &&
-         validSelfRelativeDescriptor(descriptor.data(), descriptor.size());
-}
-
-bool keptSecurity(const std::string& hostPath, std::vector<BYTE>& descriptor) {
-  std::string attribute = std::string("user.") + kKeptSecurityName;
-  for (;;) {
-    ssize_t size = getxattr(hostPath.c_str(), attribute.c_str(), nullptr, 0);
-    if (size < 0) return false;
-    descriptor.resize(static_cast<size_t>(size));
-    ssize_t got = getxattr(hostPath.c_str(), attribute.c_str(), descriptor.data(), descriptor.size());
-    if (got >= 0) {
-      descriptor.resize(static_cast<size_t>(got));
-      return validSelfRelativeDescriptor(descriptor.data(), descriptor.size());
-    }
-    if (errno != ERANGE) return false;
-  }
-}
-
-BOOL keepSecurity(int fd, const std::vector<BYTE>& descriptor) {
-  if (!validSelfRelativeDescriptor(descriptor.data(), descriptor.size())) return fail(ERROR_INVALID_SECURITY_DESCR);
-  std::string attribute = std::string("user.") + kKeptSecurityName;
-  if (fsetxattr(fd, attribute.c_str(), descriptor.data(), descriptor.size(), 0) != 0) return failErrno(errno);
-  return TRUE;
-}
 
 namespace {
 
@@ -376,36 +194,51 @@ std::u16string ntRelativeName(const std::string& hostPath) {
   return widen(windows);
 }
 
+namespace {
+
+DWORD attributesOf(const std::string& windowsPath) {
+  std::string host = hostPathFromWindows(windowsPath);
+  struct stat st;
+  if (host.empty()) {
+    fail(ERROR_PATH_NOT_FOUND);
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  if (stat(host.c_str(), &st) != 0) {
+    fail(errno == ENOENT ? missingFileError(host) : win32ErrorFromErrno(errno));
+    return INVALID_FILE_ATTRIBUTES;
+  }
+  return withKeptAttributes(attributesFromStat(st, leafName(host)), host);
+}
+
+}  // namespace
 }  // namespace om::standin
 
 using namespace om::standin;
 
-HANDLE WINAPI FindFirstFileExW(LPCWSTR path, FINDEX_INFO_LEVELS level, LPVOID findData, FINDEX_SEARCH_OPS searchOp,
-                               LPVOID filter, DWORD flags) {
-  if (level != FindExInfoStandard && level != FindExInfoBasic) {
+DWORD WINAPI GetFileAttributesA(LPCSTR path) {
+  if (!path) {
     fail(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
+    return INVALID_FILE_ATTRIBUTES;
   }
-  if (searchOp != FindExSearchNameMatch && searchOp != FindExSearchLimitToDirectories) {
+  return attributesOf(path);
+}
+
+DWORD WINAPI GetFileAttributesW(LPCWSTR path) {
+  if (!path) {
     fail(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
+    return INVALID_FILE_ATTRIBUTES;
   }
-  if (filter || (flags & ~DWORD(FIND_FIRST_EX_CASE_SENSITIVE | FIND_FIRST_EX_LARGE_FETCH))) {
-    fail(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
-  // The basic level leaves out the short name, which the stand-in never has.
-  return FindFirstFileW(path, static_cast<LPWIN32_FIND_DATAW>(findData));
+  return attributesOf(narrow(path));
 }
 
 BOOL WINAPI GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information) {
   if (level != GetFileExInfoStandard || !information) return fail(ERROR_INVALID_PARAMETER);
   struct stat st;
   std::string host;
-  if (!statPath(path, st, host)) return FALSE;
+  if (!statWindowsPath(path, st, host)) return FALSE;
   auto* data = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(information);
   std::memset(data, 0, sizeof *data);
-  data->dwFileAttributes = withKeptAttributes(attributesFromStat(st, leaf(host)), host);
+  data->dwFileAttributes = withKeptAttributes(attributesFromStat(st, leafName(host)), host);
   data->ftCreationTime = toFileTime(fileTimeFromUnix(st.st_ctim.tv_sec, st.st_ctim.tv_nsec));
   data->ftLastAccessTime = toFileTime(fileTimeFromUnix(st.st_atim.tv_sec, st.st_atim.tv_nsec));
   data->ftLastWriteTime = toFileTime(fileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
@@ -422,8 +255,8 @@ BOOL WINAPI GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPV
 BOOL WINAPI SetFileAttributesW(LPCWSTR path, DWORD attributes) {
   struct stat st;
   std::string host;
-  if (!statPath(path, st, host)) return FALSE;
-  if (!applyAttributes(host, folderOf(host), st, leaf(host), attributes)) return FALSE;
+  if (!statWindowsPath(path, st, host)) return FALSE;
+  if (!applyAttributes(host, folderOf(host), st, leafName(host), attributes)) return FALSE;
   setLastError(ERROR_SUCCESS);
   return TRUE;
 }
@@ -435,7 +268,7 @@ BOOL WINAPI GetFileInformationByHandle(HANDLE handle, LPBY_HANDLE_FILE_INFORMATI
   struct stat st;
   if (fstat(file->fd, &st) != 0) return failErrno(errno);
   std::memset(information, 0, sizeof *information);
-  information->dwFileAttributes = withKeptAttributes(attributesFromStat(st, leaf(file->hostPath)), file->fd);
+  information->dwFileAttributes = withKeptAttributes(attributesFromStat(st, leafName(file->hostPath)), file->fd);
   information->ftCreationTime = toFileTime(fileTimeFromUnix(st.st_ctim.tv_sec, st.st_ctim.tv_nsec));
   information->ftLastAccessTime = toFileTime(fileTimeFromUnix(st.st_atim.tv_sec, st.st_atim.tv_nsec));
   information->ftLastWriteTime = toFileTime(fileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec));
@@ -464,7 +297,7 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE handle, FILE_INFO_BY_HANDLE_CLAS
       info.LastAccessTime = timeOf(st.st_atim);
       info.LastWriteTime = timeOf(st.st_mtim);
       info.ChangeTime = timeOf(st.st_ctim);
-      info.FileAttributes = withKeptAttributes(attributesFromStat(st, leaf(file->hostPath)), file->fd);
+      info.FileAttributes = withKeptAttributes(attributesFromStat(st, leafName(file->hostPath)), file->fd);
       std::memcpy(information, &info, sizeof info);
       return TRUE;
     }
@@ -520,7 +353,7 @@ BOOL WINAPI SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS 
       if (info.FileAttributes != 0) {
         struct stat st;
         if (fstat(file->fd, &st) != 0) return failErrno(errno);
-        if (!applyAttributes(path, folderOf(file->hostPath), st, leaf(file->hostPath), info.FileAttributes))
+        if (!applyAttributes(path, folderOf(file->hostPath), st, leafName(file->hostPath), info.FileAttributes))
           return FALSE;
       }
       return TRUE;
@@ -545,22 +378,4 @@ BOOL WINAPI SetFileInformationByHandle(HANDLE handle, FILE_INFO_BY_HANDLE_CLASS 
     default:
       return fail(ERROR_INVALID_PARAMETER);
   }
-}
-
-BOOL WINAPI GetFileSecurityW(LPCWSTR path, SECURITY_INFORMATION requested, PSECURITY_DESCRIPTOR descriptor,
-                             DWORD size, LPDWORD needed) {
-  if (!needed) return fail(ERROR_INVALID_PARAMETER);
-  if (requested & SACL_SECURITY_INFORMATION) return fail(ERROR_PRIVILEGE_NOT_HELD);
-  struct stat st;
-  std::string host;
-  if (!statPath(path, st, host)) return FALSE;
-  // A descriptor restored by BackupWrite is the file's security from then on.
-  std::vector<BYTE> kept;
-  std::vector<BYTE> bytes =
-      keptSecurity(host, kept) ? descriptorParts(kept, requested) : securityDescriptorFor(st, requested);
-  *needed = static_cast<DWORD>(bytes.size());
-  if (!descriptor || size < bytes.size()) return fail(ERROR_INSUFFICIENT_BUFFER);
-  std::memcpy(descriptor, bytes.data(), bytes.size());
-  setLastError(ERROR_SUCCESS);
-  return TRUE;
 }

@@ -1,0 +1,10 @@
+# What the two mingw-w64 toolchain files share; each sets CMAKE_SYSTEM_PROCESSOR,
+# OM_MINGW_TRIPLE and OM_WINE_ARCH (the Wine that runs its tests), then includes this.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_C_COMPILER ${OM_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${OM_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${OM_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${OM_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
