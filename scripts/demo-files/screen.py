@@ -2,11 +2,11 @@
 desktop, which of the tray's icons the notification area shows, and the
 pointer resting on that icon (so its tip shows) or away from it.
 
-    screen.py shot DISPLAY FILE             the desktop as a PNG
     screen.py wait DISPLAY STATE SECONDS [FILE]
                                             until the notification area shows STATE;
                                             FILE keeps the screen that did (or the last one)
-    screen.py hover DISPLAY                 pointer on the tray icon
+    screen.py hover DISPLAY FILE SECONDS    pointer on the tray icon until its tip shows;
+                                            FILE keeps the screen with the tip
     screen.py away DISPLAY                  pointer on the empty desktop
     screen.py verify FILE STATE             a saved desktop shows STATE and is not blank
 
@@ -27,7 +27,8 @@ sys.path.insert(0, __file__.rsplit("/", 1)[0])
 from brand_icons import BLUE, GREY, ORANGE  # noqa: E402
 
 TASKBAR = 20  # height of the desktop shell's taskbar
-BALLOON = (255, 255, 255)  # a balloon's background (a tip's too: the pointer stays away)
+BALLOON = (255, 255, 255)  # a balloon's background, and a tip's
+TIP = 1000  # at least this many more of them once the tip shows
 
 
 def desktop_geometry(display):
@@ -74,7 +75,7 @@ def icon_box(image):
 
 
 def balloon_pixels(image):
-    """Balloon coloured pixels above the taskbar's right half."""
+    """Balloon (or tip) coloured pixels above the taskbar's right half."""
     w, h = image.size
     return count(image.crop((w // 2, h // 2, w, h - TASKBAR)), BALLOON)
 
@@ -121,6 +122,28 @@ def wait(display, state, seconds, keep=None):
     return 1
 
 
+def hover(display, keep, seconds):
+    x, y, w, h = desktop_geometry(display)
+    image = capture(display)
+    box = icon_box(image)
+    if box is None:
+        print("screen.py: no tray icon in the notification area", file=sys.stderr)
+        return 1
+    before = balloon_pixels(image)
+    move_pointer(display, x + (box[0] + box[2]) // 2, y + (box[1] + box[3]) // 2)
+    end = time.monotonic() + float(seconds)
+    while balloon_pixels(image) < before + TIP:
+        if time.monotonic() > end:
+            image.save(keep)
+            print(f"screen.py: no tip above the tray icon within {seconds} s (the screen as it was: {keep})",
+                  file=sys.stderr)
+            return 1
+        time.sleep(0.3)
+        image = capture(display)
+    image.save(keep)
+    return 0
+
+
 def move_pointer(display, x, y):
     x11 = ctypes.CDLL("libX11.so.6")
     xtst = ctypes.CDLL("libXtst.so.6")
@@ -135,21 +158,13 @@ def move_pointer(display, x, y):
 
 def main(argv):
     command, args = argv[1], argv[2:]
-    if command == "shot":
-        capture(args[0]).save(args[1])
-        return 0
     if command == "wait":
         return wait(*args)
-    if command in ("hover", "away"):
+    if command == "hover":
+        return hover(*args)
+    if command == "away":
         x, y, w, h = desktop_geometry(args[0])
-        if command == "away":
-            move_pointer(args[0], x + w // 3, y + h // 3)
-            return 0
-        box = icon_box(capture(args[0]))
-        if box is None:
-            print("screen.py: no tray icon in the notification area", file=sys.stderr)
-            return 1
-        move_pointer(args[0], x + (box[0] + box[2]) // 2, y + (box[1] + box[3]) // 2)
+        move_pointer(args[0], x + w // 3, y + h // 3)
         return 0
     if command == "verify":
         image = Image.open(args[0]).convert("RGB")
