@@ -13,25 +13,54 @@ else()
   target_include_directories(om_jni SYSTEM INTERFACE ${OM_JAVA_HOME}/include ${OM_JAVA_HOME}/include/linux)
 endif()
 
-# om_add_jni_library(<name> SOURCES ...): a JNI library named as System.loadLibrary
-# expects it: lib<name>.so on Linux, <name>.dll on Windows.
+# om_add_jni_library(<name> SOURCES ... [LIBS ...]): a JNI library named as
+# System.loadLibrary expects it (lib<name>.so on Linux, <name>.dll on Windows),
+# linked with the JNI glue (platform/jni).
 function(om_add_jni_library name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_library(${name} SHARED ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE om_jni om_platform ${T_LIBS})
+  target_link_libraries(${name} PRIVATE om_jni om_jni_glue om_platform ${T_LIBS})
   set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
   if(OM_WINDOWS)
     set_target_properties(${name} PROPERTIES PREFIX "")
   endif()
 endfunction()
 
-# om_check_jni_exports(<target> JAVA_SOURCES ...): javac -h on the declarations
-# gives the expected export names; they must equal the library's exports.
-function(om_check_jni_exports target)
-  cmake_parse_arguments(T "" "" "JAVA_SOURCES" ${ARGN})
-  add_test(NAME jni-exports.${target}
-           COMMAND ${OM_SCRIPTS}/check-jni-exports ${OM_JAVAC} $<TARGET_FILE:${target}> ${T_JAVA_SOURCES})
-  set_tests_properties(jni-exports.${target} PROPERTIES LABELS "binary")
+# om_jni_declarations(<target> JAVA_SOURCES ... [SOURCE_PATH dir]): the Java
+# declarations of the natives a target defines (SOURCE_PATH: where the classes
+# they refer to are found). At build time javac -h makes their headers in
+# <binary>/<target>.jni/include, which goes on the target's include path (and on
+# that of whatever links <target>_jni_headers, such as its tests), so a native
+# whose signature differs from its declaration is a compile error; every native
+# file includes the header of its Java class. For a shared library a test also
+# checks that its Java_* exports are exactly the declared natives.
+function(om_jni_declarations target)
+  cmake_parse_arguments(T "" "SOURCE_PATH" "JAVA_SOURCES" ${ARGN})
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}.jni)
+  set(javac_sources ${T_JAVA_SOURCES})
+  if(T_SOURCE_PATH)
+    set(javac_sources -sourcepath ${T_SOURCE_PATH} -implicit:none ${T_JAVA_SOURCES})
+  endif()
+  add_custom_command(
+    OUTPUT ${dir}/headers.stamp
+    COMMAND ${CMAKE_COMMAND} -E rm -rf ${dir}/include ${dir}/classes
+    COMMAND ${OM_JAVAC} -encoding UTF-8 -h ${dir}/include -d ${dir}/classes ${javac_sources}
+    COMMAND ${CMAKE_COMMAND} -E touch ${dir}/headers.stamp
+    DEPENDS ${T_JAVA_SOURCES}
+    COMMENT "javac -h ${target}")
+  add_custom_target(${target}_jni_generated DEPENDS ${dir}/headers.stamp)
+  add_library(${target}_jni_headers INTERFACE)
+  target_include_directories(${target}_jni_headers INTERFACE ${dir}/include)
+  target_link_libraries(${target}_jni_headers INTERFACE om_jni)
+  add_dependencies(${target}_jni_headers ${target}_jni_generated)
+  target_link_libraries(${target} PRIVATE ${target}_jni_headers)
+  set_target_properties(${target} PROPERTIES OM_JNI_HEADERS ${dir}/include)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "SHARED_LIBRARY")
+    add_test(NAME jni-exports.${target}
+             COMMAND ${OM_SCRIPTS}/check-jni-exports ${OM_JAVAC} $<TARGET_FILE:${target}> ${javac_sources})
+    set_tests_properties(jni-exports.${target} PROPERTIES LABELS "binary")
+  endif()
 endfunction()
 
 # om_add_junit(<name> SOURCES ... [NATIVES target ...] [ENV VAR=value ...] [TIMEOUT s])

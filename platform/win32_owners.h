@@ -79,6 +79,8 @@ using UniqueFile = UniqueResource<owners::Traits<HANDLE, owners::invalidHandle, 
 using UniqueFind = UniqueResource<owners::Traits<HANDLE, owners::invalidHandle, FindClose>>;
 using UniqueChangeNotification =
     UniqueResource<owners::Traits<HANDLE, owners::invalidHandle, FindCloseChangeNotification>>;
+using UniqueVolumeMountPointFind =
+    UniqueResource<owners::Traits<HANDLE, owners::invalidHandle, FindVolumeMountPointClose>>;
 using UniqueServiceHandle = UniqueResource<owners::Traits<SC_HANDLE, owners::none<SC_HANDLE>, CloseServiceHandle>>;
 using UniqueHkey = UniqueResource<owners::Traits<HKEY, owners::none<HKEY>, RegCloseKey>>;
 using UniqueModule = UniqueResource<owners::Traits<HMODULE, owners::none<HMODULE>, FreeLibrary>>;
@@ -88,6 +90,8 @@ using UniqueEventSource = UniqueResource<owners::Traits<HANDLE, owners::none<HAN
 #ifdef _WIN32
 using UniqueGlobal = UniqueResource<owners::Traits<HGLOBAL, owners::none<HGLOBAL>, GlobalFree>>;
 using UniqueIcon = UniqueResource<owners::Traits<HICON, owners::none<HICON>, DestroyIcon>>;
+// A window destroyed by its owner (on the thread that created it).
+using UniqueWindow = UniqueResource<owners::Traits<HWND, owners::none<HWND>, DestroyWindow>>;
 
 // A GDI object made by Create*: bitmaps, brushes, pens, fonts, regions, palettes.
 template <class T>
@@ -98,6 +102,8 @@ using UniquePen = UniqueGdiObject<HPEN>;
 using UniqueFont = UniqueGdiObject<HFONT>;
 using UniqueRegion = UniqueGdiObject<HRGN>;
 using UniquePalette = UniqueGdiObject<HPALETTE>;
+// An enhanced metafile (CreateEnhMetaFile/CloseEnhMetaFile, SetEnhMetaFileBits, CopyEnhMetaFile).
+using UniqueEnhMetaFile = UniqueResource<owners::Traits<HENHMETAFILE, owners::none<HENHMETAFILE>, DeleteEnhMetaFile>>;
 
 // A device context made by CreateDC/CreateCompatibleDC.
 using UniqueDc = UniqueResource<owners::Traits<HDC, owners::none<HDC>, DeleteDC>>;

@@ -1,143 +1,224 @@
-// Decode and encode throughput of the codec's LZW decoder and its LZW and
-// run-length encoders on three kinds of picture, and Pillow's GIF reader and
-// writer on the same files in the same run (through /usr/bin/python3).
-// Rates are pixel megabytes per second, best of several runs; the ratios
-// codec / Pillow are printed at the end.
-#include <unistd.h>
+// Whole-file decode and encode of the codec beside giflib (Debian's libgif,
+// through its public API) on the same pictures in the same run: a 2048 x 1536
+// photo-like picture of 256 colours and an animation of 200 frames. Decoding is
+// TGIFPicture::LoadFromStream against DGifSlurp; encoding is
+// TGIFPicture::SaveToStream against EGifPutScreenDesc/EGifPutImageDesc/EGifPutLine.
+// Both start from and write into memory they already hold. Times are the best
+// of several runs taken by turns; the ratios are codec speed / giflib speed
+// (above 1 the codec is faster).
+#include <gif_lib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <map>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "gif/gif_encoder.h"
-#include "gif/gif_items.h"
-#include "gif/gif_lzw.h"
+#include "gif/gif_image.h"
 
 using namespace om;
 
 namespace {
 
-const int kWidth = 1024, kHeight = 768, kRuns = 5;
+const int kRuns = 11;
 
-struct Picture {
-  std::string Name;
-  int Colors;
+struct Frame {
+  int Left = 0, Top = 0, Width = 0, Height = 0, Delay = 0;
   std::vector<uint8_t> Pixels;
 };
 
-std::vector<Picture> Pictures() {
+struct Picture {
+  std::string Name;
+  int Width = 0, Height = 0;
+  std::vector<uint8_t> Palette;  // 256 x r, g, b
+  std::vector<Frame> Frames;
+};
+
+std::vector<uint8_t> Palette() {
+  std::vector<uint8_t> p;
+  for (int c = 0; c < 256; ++c) {
+    p.push_back(uint8_t(c));
+    p.push_back(uint8_t(c * 3));
+    p.push_back(uint8_t(255 - c));
+  }
+  return p;
+}
+
+// Smooth gradients with sensor-like noise: short repeated strings, as in photos.
+Picture Photo() {
+  Picture p{"photo 2048x1536", 2048, 1536, Palette(), {}};
   std::mt19937 rng(3);
-  std::vector<Picture> list;
-  Picture photo{"photo-like 256 colours", 256, {}};
-  Picture graphic{"flat graphic 16 colours", 16, {}};
-  Picture noise{"noise 4 colours", 4, {}};
-  for (int y = 0; y < kHeight; ++y)
-    for (int x = 0; x < kWidth; ++x) {
-      photo.Pixels.push_back(uint8_t((x / 4 + y / 3 + int(rng() % 6)) & 255));
-      graphic.Pixels.push_back(uint8_t(((x / 64) ^ (y / 48)) & 15));
-      noise.Pixels.push_back(uint8_t(rng() & 3));
+  Frame f{0, 0, p.Width, p.Height, 0, {}};
+  f.Pixels.resize(size_t(p.Width) * p.Height);
+  for (int y = 0; y < p.Height; ++y)
+    for (int x = 0; x < p.Width; ++x)
+      f.Pixels[size_t(y) * p.Width + x] = uint8_t((x / 8 + y / 6 + int(rng() % 6)) & 255);
+  p.Frames.push_back(std::move(f));
+  return p;
+}
+
+// A pattern shifting over a still background, full frames with a delay each.
+Picture Animation() {
+  Picture p{"animation 200x320x240", 320, 240, Palette(), {}};
+  for (int i = 0; i < 200; ++i) {
+    Frame f{0, 0, p.Width, p.Height, 5, {}};
+    f.Pixels.resize(size_t(p.Width) * p.Height);
+    for (int y = 0; y < p.Height; ++y)
+      for (int x = 0; x < p.Width; ++x) {
+        uint8_t v = uint8_t(((x + y) / 16) % 200);
+        if (x >= (i * 3) % p.Width && x < (i * 3) % p.Width + 40) v = uint8_t(200 + (x + y) % 50);
+        f.Pixels[size_t(y) * p.Width + x] = v;
+      }
+    p.Frames.push_back(std::move(f));
+  }
+  return p;
+}
+
+// --- The codec ---------------------------------------------------------------
+
+std::unique_ptr<TGIFPicture> ToPicture(const Picture& src) {
+  auto p = std::make_unique<TGIFPicture>();
+  p->Header().SetWidth(src.Width);
+  p->Header().SetHeight(src.Height);
+  for (int c = 0; c < 256; ++c)
+    p->HeaderColorMap().AppendColor(MakeGIFColor(src.Palette[c * 3], src.Palette[c * 3 + 1], src.Palette[c * 3 + 2]));
+  for (const Frame& s : src.Frames) {
+    auto* f = new TGIFSubImage(p.get());
+    p->Frames().Append(f);
+    f->PlaceFrame(s.Left, s.Top, s.Width, s.Height);
+    if (src.Frames.size() > 1) {
+      auto* gce = new TGIFGraphicControlExtension(f);
+      f->ExtensionList().Append(gce);
+      gce->SetDelayTime(s.Delay);
     }
-  list.push_back(std::move(photo));
-  list.push_back(std::move(graphic));
-  list.push_back(std::move(noise));
-  return list;
+    std::memcpy(f->Pixels(), s.Pixels.data(), s.Pixels.size());
+  }
+  return p;
 }
 
-std::string MakeFile(const Picture& p, bool rle) {
-  TMemoryStream out;
-  TGIFHeader header(nullptr);
-  for (int i = 0; i < p.Colors; ++i) header.GlobalMap().AppendColor(MakeGIFColor(uint8_t(i), uint8_t(i * 3), uint8_t(255 - i)));
-  header.SetWidth(kWidth);
-  header.SetHeight(kHeight);
-  header.SaveToStream(out);
-  uint8_t d[10] = {0x2C, 0, 0, 0, 0, uint8_t(kWidth), uint8_t(kWidth >> 8), uint8_t(kHeight), uint8_t(kHeight >> 8), 0};
-  out.WriteBuffer(d, 10);
-  TLZWEncoder lzw;
-  TRLEEncoder runs;
-  TGIFEncoder& e = rle ? static_cast<TGIFEncoder&>(runs) : lzw;
-  e.EncodeFrame(out, BitsForColors(p.Colors), kWidth, kHeight, false, p.Pixels.data(), p.Colors);
-  WriteOneByte(out, 0x3B);
-  return out.AsString();
+// Into out from its start; both encoders write into memory they already hold.
+void CodecEncode(TGIFPicture& p, TMemoryStream& out) {
+  out.SetPosition(0);
+  p.SaveToStream(out);
 }
 
-template <class F>
-double BestRate(F f) {
-  double best = 0;
-  for (int i = 0; i < kRuns; ++i) {
+// Decodes the stream (from its start); with expect, also compares the pixels.
+bool CodecDecode(TMemoryStream& in, const Picture* expect) {
+  TGIFPicture p;
+  in.SetPosition(0);
+  p.LoadFromStream(in);
+  if (!expect) return true;
+  if (p.FrameCount() != int(expect->Frames.size())) return false;
+  for (int i = 0; i < p.FrameCount(); ++i)
+    if (std::memcmp(p.Frame(i)->Pixels(), expect->Frames[size_t(i)].Pixels.data(),
+                    expect->Frames[size_t(i)].Pixels.size()) != 0)
+      return false;
+  return true;
+}
+
+// --- giflib ------------------------------------------------------------------
+
+struct Reader {
+  const std::string* Data;
+  size_t At;
+};
+
+int ReadFromMemory(GifFileType* gif, GifByteType* buffer, int n) {
+  auto* r = static_cast<Reader*>(gif->UserData);
+  const size_t k = std::min(size_t(n), r->Data->size() - r->At);
+  std::memcpy(buffer, r->Data->data() + r->At, k);
+  r->At += k;
+  return int(k);
+}
+
+int WriteToMemory(GifFileType* gif, const GifByteType* buffer, int n) {
+  static_cast<std::string*>(gif->UserData)->append(reinterpret_cast<const char*>(buffer), size_t(n));
+  return n;
+}
+
+bool GiflibDecode(const std::string& data, const Picture* expect) {
+  Reader r{&data, 0};
+  int error = 0;
+  GifFileType* gif = DGifOpen(&r, ReadFromMemory, &error);
+  if (!gif) return false;
+  bool ok = DGifSlurp(gif) == GIF_OK && (!expect || gif->ImageCount == int(expect->Frames.size()));
+  for (int i = 0; ok && expect && i < gif->ImageCount; ++i)
+    ok = std::memcmp(gif->SavedImages[i].RasterBits, expect->Frames[size_t(i)].Pixels.data(),
+                     expect->Frames[size_t(i)].Pixels.size()) == 0;
+  DGifCloseFile(gif, &error);
+  return ok;
+}
+
+void GiflibEncode(const Picture& p, std::string& out) {
+  out.clear();
+  int error = 0;
+  GifFileType* gif = EGifOpen(&out, WriteToMemory, &error);
+  if (!gif) return;
+  EGifSetGifVersion(gif, p.Frames.size() > 1);
+  ColorMapObject* map = GifMakeMapObject(256, reinterpret_cast<const GifColorType*>(p.Palette.data()));
+  EGifPutScreenDesc(gif, p.Width, p.Height, 8, 0, map);
+  std::vector<GifPixelType> line;
+  for (const Frame& f : p.Frames) {
+    if (p.Frames.size() > 1) {
+      const unsigned char gce[4] = {0, uint8_t(f.Delay), uint8_t(f.Delay >> 8), 0};
+      EGifPutExtension(gif, GRAPHICS_EXT_FUNC_CODE, 4, gce);
+    }
+    EGifPutImageDesc(gif, f.Left, f.Top, f.Width, f.Height, false, nullptr);
+    for (int y = 0; y < f.Height; ++y) {
+      line.assign(f.Pixels.begin() + ptrdiff_t(y) * f.Width, f.Pixels.begin() + ptrdiff_t(y + 1) * f.Width);
+      EGifPutLine(gif, line.data(), f.Width);
+    }
+  }
+  EGifCloseFile(gif, &error);
+  GifFreeMapObject(map);
+}
+
+// The best times of a and b, run by turns so that both meet the same load.
+template <class A, class B>
+std::pair<double, double> BestSeconds(A a, B b) {
+  double bestA = 1e30, bestB = 1e30;
+  auto time = [](auto f) {
     auto t0 = std::chrono::steady_clock::now();
     f();
-    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    best = std::max(best, double(kWidth) * kHeight / 1e6 / s);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  };
+  for (int i = 0; i < kRuns; ++i) {
+    bestA = std::min(bestA, time(a));
+    bestB = std::min(bestB, time(b));
   }
-  return best;
+  return {bestA, bestB};
 }
 
 }  // namespace
 
 int main() {
-  char dir[] = "/tmp/gif_bench_XXXXXX";
-  if (!mkdtemp(dir)) return 1;
-  const std::vector<Picture> pictures = Pictures();
-  std::map<std::string, double> ours;
-  std::vector<std::string> files;
-  for (size_t i = 0; i < pictures.size(); ++i) {
-    const Picture& p = pictures[i];
-    const std::string gif = MakeFile(p, false);
-    const size_t at = 13 + (size_t(3) << BitsForColors(p.Colors)) + 10;
-    const std::string data = gif.substr(at, gif.size() - at - 1);
-    std::vector<uint8_t> pixels(p.Pixels.size());
-    ours[p.Name + "|decode"] = BestRate([&] {
-      TMemoryStream s(data);
-      DecodeLZW(s, pixels.data(), kWidth, kHeight, false, nullptr);
-    });
-    if (pixels != p.Pixels) std::fprintf(stderr, "decode mismatch: %s\n", p.Name.c_str());
-    ours[p.Name + "|encode LZW"] = BestRate([&] { MakeFile(p, false); });
-    ours[p.Name + "|encode RLE"] = BestRate([&] { MakeFile(p, true); });
-    std::printf("%-26s LZW file %8zu bytes, RLE file %8zu bytes\n", p.Name.c_str(), gif.size(), MakeFile(p, true).size());
-    const std::string file = std::string(dir) + "/b" + std::to_string(i) + ".gif";
-    std::ofstream(file, std::ios::binary).write(gif.data(), std::streamsize(gif.size()));
-    files.push_back(file);
-  }
-
-  const std::string script = std::string(dir) + "/pillow.py";
-  std::ofstream(script) << "import sys, io, time\n"
-                           "from PIL import Image\n"
-                           "for f in sys.argv[1:]:\n"
-                           "    data = open(f, 'rb').read()\n"
-                           "    dec = enc = 0\n"
-                           "    for i in range(" << kRuns << "):\n"
-                           "        t = time.perf_counter(); im = Image.open(io.BytesIO(data)); im.load()\n"
-                           "        dec = max(dec, im.size[0] * im.size[1] / 1e6 / (time.perf_counter() - t))\n"
-                           "        t = time.perf_counter(); im.save(io.BytesIO(), 'GIF')\n"
-                           "        enc = max(enc, im.size[0] * im.size[1] / 1e6 / (time.perf_counter() - t))\n"
-                           "    print(dec, enc)\n";
-  std::string cmd = "/usr/bin/python3 " + script;
-  for (const auto& f : files) cmd += " " + f;
-  FILE* pipe = popen(cmd.c_str(), "r");
-  std::vector<std::pair<double, double>> pillow;
-  double dec, enc;
-  while (pipe && std::fscanf(pipe, "%lf %lf", &dec, &enc) == 2) pillow.push_back({dec, enc});
-  if (pipe) pclose(pipe);
-  std::system((std::string("rm -rf ") + dir).c_str());
-
-  std::printf("\n%-26s %-11s %10s %10s %8s\n", "picture", "operation", "codec MB/s", "Pillow", "ratio");
-  for (size_t i = 0; i < pictures.size(); ++i) {
-    const std::string& n = pictures[i].Name;
-    const bool have = i < pillow.size();
-    for (const char* op : {"decode", "encode LZW", "encode RLE"}) {
-      const double mine = ours[n + "|" + op];
-      const double theirs = have ? (std::string(op) == "decode" ? pillow[i].first : pillow[i].second) : 0;
-      if (theirs > 0)
-        std::printf("%-26s %-11s %10.1f %10.1f %7.2fx\n", n.c_str(), op, mine, theirs, mine / theirs);
-      else
-        std::printf("%-26s %-11s %10.1f %10s\n", n.c_str(), op, mine, "n/a");
+  std::printf("%-24s %-7s %9s %9s %7s %10s %10s\n", "picture", "op", "codec ms", "giflib ms", "ratio", "codec B",
+              "giflib B");
+  for (const Picture& pic : {Photo(), Animation()}) {
+    auto codecPicture = ToPicture(pic);
+    TMemoryStream oursOut;
+    std::string theirs;
+    CodecEncode(*codecPicture, oursOut);
+    GiflibEncode(pic, theirs);
+    const std::string ours = oursOut.AsString();
+    // Both decoders start from the bytes in memory.
+    TMemoryStream oursIn(ours), theirsIn(theirs);
+    // Each decoder reads both files; a mismatch is a fault, not a speed.
+    if (!CodecDecode(oursIn, &pic) || !CodecDecode(theirsIn, &pic) || !GiflibDecode(ours, &pic) ||
+        !GiflibDecode(theirs, &pic)) {
+      std::fprintf(stderr, "%s: decoded pixels differ\n", pic.Name.c_str());
+      return 1;
     }
+    const auto [codecDecode, giflibDecode] =
+        BestSeconds([&] { CodecDecode(theirsIn, nullptr); }, [&] { GiflibDecode(theirs, nullptr); });
+    const auto [codecEncode, giflibEncode] =
+        BestSeconds([&] { CodecEncode(*codecPicture, oursOut); }, [&] { GiflibEncode(pic, theirs); });
+    std::printf("%-24s %-7s %9.1f %9.1f %6.2fx %10s %10s\n", pic.Name.c_str(), "decode", codecDecode * 1e3,
+                giflibDecode * 1e3, giflibDecode / codecDecode, "", "");
+    std::printf("%-24s %-7s %9.1f %9.1f %6.2fx %10zu %10zu\n", pic.Name.c_str(), "encode", codecEncode * 1e3,
+                giflibEncode * 1e3, giflibEncode / codecEncode, ours.size(), theirs.size());
   }
   return 0;
 }

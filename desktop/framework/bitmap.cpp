@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "framework/exceptions.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 
@@ -40,9 +41,31 @@ std::vector<RGBQUAD> PaletteTable(HPALETTE palette, int bits) {
   return t;
 }
 
+// A palette of its own with the entries of palette (0 for none).
+HPALETTE CopyPalette(HPALETTE palette) {
+  PALETTEENTRY e[256];
+  const UINT n = GetPaletteEntries(palette, 0, 256, e);
+  if (n == 0) return nullptr;
+  std::vector<uint8_t> block(sizeof(LOGPALETTE) + 256 * sizeof(PALETTEENTRY));
+  auto* log = reinterpret_cast<LOGPALETTE*>(block.data());
+  log->palVersion = 0x300;
+  log->palNumEntries = WORD(n);
+  std::memcpy(log->palPalEntry, e, n * sizeof(PALETTEENTRY));
+  return CreatePalette(log);
+}
+
 }  // namespace
 
 TBitmap::TBitmap() = default;
+
+const TGraphicClass* TBitmap::Class() {
+  static const TGraphicClass cls{"TBitmap", [] { return static_cast<TGraphic*>(new TBitmap); }};
+  return &cls;
+}
+
+void TBitmap::DrawOn(TCanvas& canvas, const TRect& rect) {
+  canvas.StretchDraw(RECT{rect.Left, rect.Top, rect.Right, rect.Bottom}, *this);
+}
 
 TBitmap::~TBitmap() {
   Release();
@@ -213,17 +236,7 @@ void TBitmap::SetPalette(HPALETTE palette) {
     }
     DeleteObject(FPalette);
   }
-  FPalette = nullptr;
-  if (palette) {
-    PALETTEENTRY e[256];
-    const UINT n = GetPaletteEntries(palette, 0, 256, e);
-    std::vector<uint8_t> block(sizeof(LOGPALETTE) + 256 * sizeof(PALETTEENTRY));
-    auto* log = reinterpret_cast<LOGPALETTE*>(block.data());
-    log->palVersion = 0x300;
-    log->palNumEntries = WORD(n);
-    std::memcpy(log->palPalEntry, e, n * sizeof(PALETTEENTRY));
-    FPalette = n ? CreatePalette(log) : nullptr;
-  }
+  FPalette = palette ? CopyPalette(palette) : nullptr;
   if (FDC && FPalette) {
     FOldPalette = SelectPalette(FDC, FPalette, TRUE);
     RealizePalette(FDC);
@@ -290,6 +303,36 @@ void TBitmap::Assign(const TBitmap& source) {
   Changed();
 }
 
+void TBitmap::Assign(const TPersistent* Source) {
+  if (const auto* bitmap = dynamic_cast<const TBitmap*>(Source))
+    Assign(*bitmap);
+  else if (const auto* graphic = dynamic_cast<const TGraphic*>(Source))
+    graphic->CopyTo(*this);
+  else
+    TGraphic::Assign(Source);
+}
+
+void TBitmap::PasteFromClipboard(unsigned format, uintptr_t data, uintptr_t palette) {
+  HANDLE handle = reinterpret_cast<HANDLE>(data);
+  if (!handle && format == CF_BITMAP) handle = GetClipboardData(format);
+  if (!handle || format != CF_BITMAP) throw EInvalidGraphic("Unsupported clipboard format");
+  // The clipboard keeps its own handle: a copy is taken over.
+  HANDLE copy = CopyImage(handle, IMAGE_BITMAP, 0, 0, 0);
+  if (!copy) throw EInvalidGraphic("Unsupported clipboard format");
+  SetHandle(static_cast<HBITMAP>(copy));
+  if (palette) SetPalette(reinterpret_cast<HPALETTE>(palette));
+}
+
+void TBitmap::CopyToClipboard(unsigned& format, uintptr_t& data, uintptr_t& palette) {
+  if (!FHandle) throw EInvalidGraphicOperation("An empty bitmap cannot be put on the clipboard");
+  UniqueBitmap copy(static_cast<HBITMAP>(CopyImage(FHandle, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+  if (!copy) RaiseLastOSError();
+  UniquePalette paletteCopy(FPalette ? CopyPalette(FPalette) : nullptr);
+  format = CF_BITMAP;
+  data = reinterpret_cast<uintptr_t>(copy.release());
+  palette = reinterpret_cast<uintptr_t>(paletteCopy.release());
+}
+
 HBITMAP TBitmap::MaskHandle() {
   if (!Transparent || !FHandle) return nullptr;
   if (FMask) return FMask;
@@ -323,7 +366,7 @@ TCanvas& TBitmap::Canvas() {
 void TBitmap::Changed() {
   if (FMask) DeleteObject(FMask);
   FMask = nullptr;
-  if (OnChange) OnChange(this);
+  TGraphic::Changed();
 }
 
 }  // namespace om

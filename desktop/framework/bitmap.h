@@ -9,21 +9,29 @@
 
 #include "framework/canvas.h"
 #include "framework/events.h"
-#include "framework/object.h"
+#include "framework/picture.h"
 #include "framework/streams.h"
 
 namespace om {
 
-class TBitmap : public TObject {
+class TBitmap : public TGraphic {
 public:
   TBitmap();
   ~TBitmap() override;
-  TBitmap(const TBitmap&) = delete;
-  TBitmap& operator=(const TBitmap&) = delete;
+
+  static const TGraphicClass* Class();
+  const TGraphicClass* GraphicClass() const override { return Class(); }
 
   int Width() const { return FWidth; }
   int Height() const { return FHeight; }
   bool Empty() const { return FHandle == nullptr; }
+  int ScreenWidth() const override { return FWidth; }
+  int ScreenHeight() const override { return FHeight; }
+  bool IsBlank() const override { return Empty(); }
+  void DrawOn(TCanvas& canvas, const TRect& rect) override;
+  void ResizeWidth(int value) override { SetSize(value, FHeight); }
+  void ResizeHeight(int value) override { SetSize(FWidth, value); }
+  uintptr_t QueryPalette() override { return reinterpret_cast<uintptr_t>(FPalette); }
   // 1, 4, 8, 24 or 32; 0 while empty.
   int BitsPerPixel() const { return FBits; }
   // Keeps the format (24 bits when none yet); the content is lost.
@@ -45,9 +53,14 @@ public:
   void SetPalette(HPALETTE palette);
 
   // A BMP file image (BITMAPFILEHEADER, BITMAPINFOHEADER, colour table, rows).
-  void LoadFromStream(TStream& stream);
-  void SaveToStream(TStream& stream);
+  void LoadFromStream(TStream& stream) override;
+  void SaveToStream(TStream& stream) override;
   void Assign(const TBitmap& source);
+  // A bitmap, or any graphic that can copy itself into one.
+  void Assign(const TPersistent* Source) override;
+  // CF_BITMAP (a bitmap handle, copied) with an optional palette.
+  void PasteFromClipboard(unsigned format, uintptr_t data, uintptr_t palette) override;
+  void CopyToClipboard(unsigned& format, uintptr_t& data, uintptr_t& palette) override;
 
   // Monochrome mask: set bits where the transparent colour is (bottom-left
   // pixel's colour), 0 when not transparent.
@@ -55,8 +68,7 @@ public:
   HBITMAP MaskHandle();
 
   TCanvas& Canvas();
-  TNotifyEvent OnChange;
-  void Changed();
+  void Changed() override;
 
 private:
   void Create(int width, int height, int bits, const std::vector<RGBQUAD>& table);

@@ -1,20 +1,16 @@
 // Windows: st_ino of the C runtime is always 0, so the identity comes from the
 // volume serial number and file index of an open handle.
-#include <windows.h>
-
 #include "framework/fileidentity.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 
 bool GetFileIdentity(const std::string& fileName, TFileIdentity& identity) {
   if (fileName.empty()) return false;
-  HANDLE h = CreateFileA(fileName.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
+  UniqueFile file(CreateFileA(fileName.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
-  BOOL ok = GetFileInformationByHandle(h, &info);
-  CloseHandle(h);
-  if (!ok) return false;
+  if (!file || !GetFileInformationByHandle(file.get(), &info)) return false;
   identity.Volume = info.dwVolumeSerialNumber;
   identity.Index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return true;

@@ -7,6 +7,7 @@
 
 #include "framework/exceptions.h"
 #include "framework/thread.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 namespace {
@@ -348,9 +349,7 @@ LRESULT CALLBACK AppWndProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 std::string ProgramTitle() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string s(path);
+  std::string s = moduleFileName();
   size_t slash = s.find_last_of("\\/");
   if (slash != std::string::npos) s.erase(0, slash + 1);
   size_t dot = s.rfind('.');
@@ -609,6 +608,14 @@ TScreen* Screen() {
 }
 
 bool ScreenExists() { return GScreen != nullptr; }
+
+void InitializeFormsUnit() { Screen(); }
+
+namespace {
+struct TFormsUnitInit {
+  TFormsUnitInit() { InitializeFormsUnit(); }
+} GFormsUnitInit;
+}  // namespace
 
 TApplication* Application() {
   if (!GApplication) new TApplication(nullptr);

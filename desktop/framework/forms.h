@@ -202,6 +202,9 @@ private:
 
 TScreen* Screen();
 bool ScreenExists();
+// Start-up of the forms unit: makes the screen object (once). It runs with the
+// program's start-up; a unit whose own start-up needs the screen runs it first.
+void InitializeFormsUnit();
 
 // The process's application object, created on first use on the main thread.
 TApplication* Application();

@@ -1,21 +1,10 @@
 // Windows: error texts from the system message table.
-#include <windows.h>
-
 #include "framework/exceptions.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 
-std::string SysErrorMessage(uint32_t errorCode) {
-  char* text = nullptr;
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                               FORMAT_MESSAGE_IGNORE_INSERTS,
-                           nullptr, errorCode, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string s;
-  if (n && text) s.assign(text, n);
-  if (text) LocalFree(text);
-  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
-  return s;
-}
+std::string SysErrorMessage(uint32_t errorCode) { return systemMessage(errorCode); }
 
 void RaiseLastOSError() {
   DWORD code = GetLastError();

@@ -18,8 +18,7 @@ void TRegistry::SetRootKey(HKEY key) {
 }
 
 void TRegistry::CloseKey() {
-  if (FCurrentKey) RegCloseKey(FCurrentKey);
-  FCurrentKey = nullptr;
+  FCurrentKey.reset();
   FCurrentPath.clear();
 }
 
@@ -29,24 +28,23 @@ HKEY TRegistry::BaseFor(const std::string& key, std::string& relative) const {
     return FRootKey;
   }
   relative = key;
-  return FCurrentKey ? FCurrentKey : FRootKey;
+  return Base();
 }
 
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   std::string rel;
   HKEY base = BaseFor(key, rel);
   bool absolute = base == FRootKey && (!FCurrentKey || (!key.empty() && key[0] == '\\'));
-  HKEY opened = nullptr;
+  UniqueHkey opened;
   LONG rc;
   if (canCreate && !rel.empty())
     rc = RegCreateKeyExA(base, rel.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, Access, nullptr,
-                         &opened, nullptr);
+                         opened.put(), nullptr);
   else
-    rc = RegOpenKeyExA(base, rel.c_str(), 0, Access, &opened);
+    rc = RegOpenKeyExA(base, rel.c_str(), 0, Access, opened.put());
   if (rc != ERROR_SUCCESS) return false;
   std::string path = absolute ? rel : (FCurrentPath.empty() ? rel : FCurrentPath + "\\" + rel);
-  CloseKey();
-  FCurrentKey = opened;
+  FCurrentKey = std::move(opened);
   FCurrentPath = path;
   return true;
 }
@@ -62,29 +60,26 @@ bool TRegistry::OpenKeyReadOnly(const std::string& key) {
 bool TRegistry::KeyExists(const std::string& key) {
   std::string rel;
   HKEY base = BaseFor(key, rel);
-  HKEY k = nullptr;
-  if (RegOpenKeyExA(base, rel.c_str(), 0, KEY_READ, &k) != ERROR_SUCCESS) return false;
-  RegCloseKey(k);
-  return true;
+  UniqueHkey k;
+  return RegOpenKeyExA(base, rel.c_str(), 0, KEY_READ, k.put()) == ERROR_SUCCESS;
 }
 
 bool TRegistry::DeleteKey(const std::string& key) {
   std::string rel;
   HKEY base = BaseFor(key, rel);
   // Sub-keys first: RegDeleteKey removes only keys without sub-keys.
-  HKEY k = nullptr;
-  if (RegOpenKeyExA(base, rel.c_str(), 0, KEY_READ | KEY_WRITE, &k) == ERROR_SUCCESS) {
+  UniqueHkey k;
+  if (RegOpenKeyExA(base, rel.c_str(), 0, KEY_READ | KEY_WRITE, k.put()) == ERROR_SUCCESS) {
     char name[256];
     for (;;) {
       DWORD len = sizeof name;
-      if (RegEnumKeyExA(k, 0, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-      HKEY saved = FCurrentKey;
-      FCurrentKey = k;
+      if (RegEnumKeyExA(k.get(), 0, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      std::swap(FCurrentKey, k);
       bool ok = DeleteKey(name);
-      FCurrentKey = saved;
+      std::swap(FCurrentKey, k);
       if (!ok) break;
     }
-    RegCloseKey(k);
+    k.reset();
   }
   return RegDeleteKeyA(base, rel.c_str()) == ERROR_SUCCESS;
 }
@@ -93,30 +88,31 @@ bool TRegistry::MoveKey(const std::string& oldName, const std::string& newName, 
   std::string oldRel, newRel;
   HKEY oldBase = BaseFor(oldName, oldRel);
   HKEY newBase = BaseFor(newName, newRel);
-  HKEY source = nullptr, target = nullptr;
-  if (RegOpenKeyExA(oldBase, oldRel.c_str(), 0, KEY_READ, &source) != ERROR_SUCCESS) return false;
-  bool ok = RegCreateKeyExA(newBase, newRel.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                            &target, nullptr) == ERROR_SUCCESS &&
-            RegCopyTreeA(source, nullptr, target) == ERROR_SUCCESS;
-  if (target) RegCloseKey(target);
-  RegCloseKey(source);
+  bool ok;
+  {
+    UniqueHkey source, target;
+    if (RegOpenKeyExA(oldBase, oldRel.c_str(), 0, KEY_READ, source.put()) != ERROR_SUCCESS) return false;
+    ok = RegCreateKeyExA(newBase, newRel.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                         target.put(), nullptr) == ERROR_SUCCESS &&
+         RegCopyTreeA(source.get(), nullptr, target.get()) == ERROR_SUCCESS;
+  }
   if (ok && deleteOld) ok = DeleteKey(oldName);
   return ok;
 }
 
 bool TRegistry::ValueExists(const std::string& name) {
-  HKEY k = FCurrentKey ? FCurrentKey : FRootKey;
+  HKEY k = Base();
   return RegQueryValueExA(k, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
 bool TRegistry::DeleteValue(const std::string& name) {
-  HKEY k = FCurrentKey ? FCurrentKey : FRootKey;
+  HKEY k = Base();
   return RegDeleteValueA(k, name.c_str()) == ERROR_SUCCESS;
 }
 
 std::vector<std::string> TRegistry::GetValueNames() {
   std::vector<std::string> names;
-  HKEY k = FCurrentKey ? FCurrentKey : FRootKey;
+  HKEY k = Base();
   char name[16384];
   for (DWORD i = 0;; ++i) {
     DWORD len = sizeof name;
@@ -128,7 +124,7 @@ std::vector<std::string> TRegistry::GetValueNames() {
 
 std::vector<std::string> TRegistry::GetKeyNames() {
   std::vector<std::string> names;
-  HKEY k = FCurrentKey ? FCurrentKey : FRootKey;
+  HKEY k = Base();
   char name[256];
   for (DWORD i = 0;; ++i) {
     DWORD len = sizeof name;
@@ -139,7 +135,7 @@ std::vector<std::string> TRegistry::GetKeyNames() {
 }
 
 bool TRegistry::Read(const std::string& name, DWORD& type, std::string& data) {
-  HKEY k = FCurrentKey ? FCurrentKey : FRootKey;
+  HKEY k = Base();
   DWORD size = 0;
   if (RegQueryValueExA(k, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
   data.assign(size, '\0');
@@ -151,7 +147,7 @@ bool TRegistry::Read(const std::string& name, DWORD& type, std::string& data) {
 }
 
 void TRegistry::Write(const std::string& name, DWORD type, const void* data, DWORD size) {
-  HKEY k = FCurrentKey ? FCurrentKey : FRootKey;
+  HKEY k = Base();
   if (RegSetValueExA(k, name.c_str(), 0, type, static_cast<const BYTE*>(data), size) != ERROR_SUCCESS)
     throw ERegistryException(Format("Failed to set data for '%s'", name.c_str()));
 }
@@ -159,8 +155,7 @@ void TRegistry::Write(const std::string& name, DWORD type, const void* data, DWO
 std::string TRegistry::ReadString(const std::string& name) {
   DWORD type = 0;
   std::string data;
-  if (!Read(name, type, data)) return std::string();
-  if (type != REG_SZ && type != REG_EXPAND_SZ)
+  if (!Read(name, type, data) || (type != REG_SZ && type != REG_EXPAND_SZ))
     throw ERegistryException(Format("Invalid data type for '%s'", name.c_str()));
   size_t nul = data.find('\0');
   if (nul != std::string::npos) data.resize(nul);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/object.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 
@@ -18,7 +19,7 @@ public:
 
   HKEY RootKey() const { return FRootKey; }
   void SetRootKey(HKEY key);
-  HKEY CurrentKey() const { return FCurrentKey; }
+  HKEY CurrentKey() const { return FCurrentKey.get(); }
   const std::string& CurrentPath() const { return FCurrentPath; }
   REGSAM Access = KEY_ALL_ACCESS;
 
@@ -56,8 +57,11 @@ private:
   void Write(const std::string& name, DWORD type, const void* data, DWORD size);
   bool Read(const std::string& name, DWORD& type, std::string& data);
 
+  // The key relative names start from: the current key, else the root.
+  HKEY Base() const { return FCurrentKey ? FCurrentKey.get() : FRootKey; }
+
   HKEY FRootKey = HKEY_CURRENT_USER;
-  HKEY FCurrentKey = nullptr;
+  UniqueHkey FCurrentKey;
   std::string FCurrentPath;
 };
 

@@ -12,7 +12,7 @@ namespace {
 struct TSyncRequest {
   const std::function<void()>* Method;
   std::exception_ptr Error;
-  HANDLE Done;
+  UniqueHandle Done;
 };
 
 std::mutex& SyncLock() {
@@ -61,7 +61,7 @@ bool CheckSynchronize() {
       r->Error = std::current_exception();
     }
     ran = true;
-    SetEvent(r->Done);
+    SetEvent(r->Done.get());
   }
 }
 
@@ -70,7 +70,7 @@ void TThread::Synchronize(TThread* Thread, const std::function<void()>& Method) 
     Method();
     return;
   }
-  TSyncRequest r{&Method, nullptr, CreateEventA(nullptr, TRUE, FALSE, nullptr)};
+  TSyncRequest r{&Method, nullptr, UniqueHandle(CreateEventA(nullptr, TRUE, FALSE, nullptr))};
   if (!r.Done) RaiseLastOSError();
   {
     std::lock_guard<std::mutex> g(SyncLock());
@@ -78,8 +78,7 @@ void TThread::Synchronize(TThread* Thread, const std::function<void()>& Method) 
     SetEvent(SyncEvent());
   }
   if (ApplicationExists()) PostMessageA(Application()->Handle(), WM_NULL, 0, 0);
-  WaitForSingleObject(r.Done, INFINITE);
-  CloseHandle(r.Done);
+  WaitForSingleObject(r.Done.get(), INFINITE);
   if (r.Error) std::rethrow_exception(r.Error);
 }
 
@@ -89,7 +88,7 @@ void TThread::Synchronize(TThreadMethod Method) {
 
 TThread::TThread() {
   MainThreadID();
-  FHandle = CreateThread(nullptr, 0, ThreadProc, this, CREATE_SUSPENDED, &FThreadID);
+  FHandle.reset(CreateThread(nullptr, 0, ThreadProc, this, CREATE_SUSPENDED, &FThreadID));
   if (!FHandle) RaiseLastOSError();
 }
 
@@ -101,18 +100,17 @@ TThread::~TThread() {
         // Never started: let it run to its end without Execute.
         FStarted = true;
         FFinished = true;
-        ResumeThread(FHandle);
+        ResumeThread(FHandle.get());
       }
-      WaitForSingleObject(FHandle, INFINITE);
+      WaitForSingleObject(FHandle.get(), INFINITE);
     }
-    CloseHandle(FHandle);
   }
 }
 
 void TThread::Start() {
   if (FStarted) throw EThread("Thread already started");
   FStarted = true;
-  if (ResumeThread(FHandle) == static_cast<DWORD>(-1)) RaiseLastOSError();
+  if (ResumeThread(FHandle.get()) == static_cast<DWORD>(-1)) RaiseLastOSError();
 }
 
 DWORD WINAPI TThread::ThreadProc(LPVOID param) {
@@ -130,6 +128,16 @@ DWORD WINAPI TThread::ThreadProc(LPVOID param) {
   }
   DWORD rc = t->ReturnValue;
   bool freeIt = t->FreeOnTerminate;
+  // Nobody can ask a thread that frees itself how it ended: the application
+  // hears of its exception instead.
+  if (freeIt && t->FFatalException && ApplicationExists()) {
+    try {
+      Synchronize(t, [t] {
+        if (ApplicationExists()) Application()->HandleException(t, t->FFatalException);
+      });
+    } catch (...) {
+    }
+  }
   t->FFinished = true;
   if (freeIt) delete t;
   return rc;
@@ -146,7 +154,7 @@ void TThread::DoTerminate() {
 DWORD TThread::WaitFor() {
   if (GetCurrentThreadId() == FThreadID) throw EThread("A thread cannot wait for itself");
   if (GetCurrentThreadId() == MainThreadID()) {
-    HANDLE handles[2] = {FHandle, SyncEvent()};
+    HANDLE handles[2] = {FHandle.get(), SyncEvent()};
     for (;;) {
       DWORD r = MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_SENDMESSAGE);
       if (r == WAIT_OBJECT_0) break;
@@ -159,10 +167,10 @@ DWORD TThread::WaitFor() {
       }
     }
   } else {
-    WaitForSingleObject(FHandle, INFINITE);
+    WaitForSingleObject(FHandle.get(), INFINITE);
   }
   DWORD code = 0;
-  GetExitCodeThread(FHandle, &code);
+  GetExitCodeThread(FHandle.get(), &code);
   return code;
 }
 

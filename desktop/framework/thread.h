@@ -9,6 +9,7 @@
 
 #include "framework/events.h"
 #include "framework/object.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 
@@ -32,10 +33,11 @@ public:
   DWORD WaitFor();
 
   bool Finished() const { return FFinished; }
-  HANDLE Handle() const { return FHandle; }
+  HANDLE Handle() const { return FHandle.get(); }
   DWORD ThreadID() const { return FThreadID; }
 
-  // Deletes the object when Execute is done (after OnTerminate).
+  // Deletes the object when Execute is done (after OnTerminate); an exception
+  // that ended Execute then goes to the application's exception handler.
   bool FreeOnTerminate = false;
   // Runs on the main thread after Execute ended.
   TNotifyEvent OnTerminate;
@@ -55,7 +57,7 @@ protected:
 private:
   static DWORD WINAPI ThreadProc(LPVOID param);
 
-  HANDLE FHandle = nullptr;
+  UniqueHandle FHandle;
   DWORD FThreadID = 0;
   volatile bool FTerminated = false;
   volatile bool FFinished = false;

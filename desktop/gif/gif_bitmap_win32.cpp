@@ -2,6 +2,7 @@
 
 #include "gif/gif_image.h"
 #include "gif/gif_win32.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 
@@ -35,9 +36,8 @@ void TGIFPlatformBitmap::LoadFromStream(TStream& stream) {
   TGIFPalette palette;
   for (const RGBQUAD& q : FBitmap->ColorTable())
     palette.Entries.push_back({q.rgbRed, q.rgbGreen, q.rgbBlue, kPaletteNoCollapse});
-  HPALETTE handle = MakePaletteHandle(palette);
-  FBitmap->SetPalette(handle);
-  if (handle) DeleteObject(handle);
+  UniquePalette handle(MakePaletteHandle(palette));
+  FBitmap->SetPalette(handle.get());
 }
 
 void TGIFPlatformBitmap::CopyFrom(TGIFBitmap& source) { FBitmap->Assign(PlatformBitmap(source)); }

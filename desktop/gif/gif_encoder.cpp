@@ -40,39 +40,7 @@ void TGIFWriter::Flush() {
 
 // --- THashTable --------------------------------------------------------------
 
-namespace {
-constexpr uint32_t kFreeMask = 0xFFFFF000u;
-
-inline int HashSlot(uint32_t key) { return int((key ^ (key >> 4)) % uint32_t(THashTable::kSlots)); }
-
-// 2h mod 8009 (0 goes to 8008). The powers of 2 have order 4004 modulo 8009,
-// more than the at most 3837 keys a table holds, so a free slot is always met.
-inline int NextSlot(int h) {
-  int d = h == 0 ? 1 : THashTable::kSlots - h;
-  h -= d;
-  if (h < 0) h += THashTable::kSlots;
-  return h;
-}
-}  // namespace
-
 void THashTable::Empty() { std::memset(FSlots.get(), 0xFF, sizeof(uint32_t) * kSlots); }
-
-void THashTable::Store(uint32_t key, int code) {
-  int h = HashSlot(key);
-  while ((FSlots[size_t(h)] & kFreeMask) != kFreeMask) h = NextSlot(h);
-  FSlots[size_t(h)] = (key << 12) | (uint32_t(code) & 0xFFF);
-}
-
-uint16_t THashTable::Find(uint32_t key) const {
-  int h = HashSlot(key);
-  const uint32_t wanted = key << 12;
-  for (;;) {
-    const uint32_t slot = FSlots[size_t(h)];
-    if ((slot & kFreeMask) == kFreeMask) return 0xFFFF;
-    if ((slot & kFreeMask) == wanted) return uint16_t(slot & 0xFFF);
-    h = NextSlot(h);
-  }
-}
 
 uint16_t CodeMaskForBits(int bits) { return uint16_t((1u << bits) - 1); }
 
@@ -195,25 +163,57 @@ void TLZWEncoder::EncodePixels() {
     THashTable*& t;
     ~Reset() { t = nullptr; }
   } reset{FTable};
+  // The latest string met after each code: (pixel << 16) | code of the
+  // longer string, all ones when none. It answers most lookups of pictures
+  // that repeat themselves without asking the table; it is emptied with it.
+  std::unique_ptr<uint32_t[]> latest(new uint32_t[4096]);
+  auto forget = [&latest] { std::memset(latest.get(), 0xFF, sizeof(uint32_t) * 4096); };
   EmitClear();
-  FCurrentString = TakePixel();
-  while (NextPixelPosition()) {
-    const int p = TakePixel();
-    const uint32_t key = (uint32_t(FCurrentString) << 8) | uint32_t(p);
-    const uint16_t found = FTable->Find(key);
-    if (int16_t(found) >= 0) {
-      FCurrentString = found;
-    } else {
-      PutCode(FCurrentString);
-      FCurrentString = p;
+  forget();
+  // The pixel walk row by row (or the whole image at once): the pixels of
+  // the current run are taken here, with the current string in a local.
+  int current = TakePixel();
+  int64_t left = FRowLeft - 1;
+  const int limit = FPixelLimit;
+  uint32_t* const slots = table->Slots();
+  for (;;) {
+    const uint8_t* cursor = FCursor;
+    for (const uint8_t* end = cursor + left; cursor < end;) {
+      const int p = *cursor++;
+      if (p >= limit) {
+        FCursor = cursor;
+        PixelOutsideTable();
+      }
+      const uint32_t known = latest[size_t(current)];
+      if ((known >> 16) == uint32_t(p)) {
+        current = int(known & 0xFFFF);
+        continue;
+      }
+      const uint32_t key = (uint32_t(current) << 8) | uint32_t(p);
+      uint32_t* slot;
+      const int found = THashTable::Lookup(slots, key, slot);
+      if (__builtin_expect(found >= 0, 1)) {
+        latest[size_t(current)] = (uint32_t(p) << 16) | uint32_t(found);
+        current = found;
+        continue;
+      }
+      PutCode(current);
       if (FNextFree >= 4095) {
         EmitClear();
+        forget();
       } else {
-        FTable->Store(key, FNextFree);
+        *slot = (key << 12) | uint32_t(FNextFree);
+        latest[size_t(current)] = (uint32_t(p) << 16) | uint32_t(FNextFree);
         ++FNextFree;
       }
+      current = p;
     }
+    FCursor = cursor;
+    FRowLeft = 1;
+    if (!NextPixelPosition()) break;
+    left = FRowLeft;
   }
+  FCurrentString = current;
   PutCode(FCurrentString);
 }
 

@@ -46,15 +46,44 @@ public:
   void Flush();
 };
 
-// The string table of the LZW encoder: open addressing over 8009 slots.
+// The string table of the LZW encoder: open addressing over 8192 slots, each
+// (key << 12) | code, all ones in the key bits when free. A key's first slot
+// is the top 13 bits of key times 2654435761 (Fibonacci hashing); probing goes
+// on to the next slot, wrapping, so it meets every slot. At most 4093 strings
+// are stored before the table restarts, so a free slot is always met, after
+// about 1.2 probes on average.
 class THashTable {
 public:
-  static constexpr int kSlots = 8009;
+  static constexpr int kSlots = 8192;
+  static constexpr uint32_t kFreeMask = 0xFFFFF000u;
   THashTable() : FSlots(new uint32_t[kSlots]) { Empty(); }
   void Empty();
-  void Store(uint32_t key, int code);
+  void Store(uint32_t key, int code) {
+    uint32_t* slot;
+    if (Lookup(key, slot) < 0) *slot = (key << 12) | (uint32_t(code) & 0xFFF);
+  }
   // The code stored for key, or 0xFFFF.
-  uint16_t Find(uint32_t key) const;
+  uint16_t Find(uint32_t key) {
+    uint32_t* slot;
+    const int code = Lookup(key, slot);
+    return code < 0 ? 0xFFFF : uint16_t(code);
+  }
+  // The code stored for key; or -1, and slot is the free slot where it would go.
+  int Lookup(uint32_t key, uint32_t*& slot) { return Lookup(FSlots.get(), key, slot); }
+  static int Lookup(uint32_t* slots, uint32_t key, uint32_t*& slot) {
+    uint32_t h = (key * 2654435761u) >> 19;
+    const uint32_t wanted = key << 12;
+    for (;;) {
+      const uint32_t value = slots[h];
+      if (__builtin_expect((value & kFreeMask) == wanted, 1)) return int(value & 0xFFF);
+      if ((value & kFreeMask) == kFreeMask) {
+        slot = &slots[h];
+        return -1;
+      }
+      h = (h + 1) & (kSlots - 1);
+    }
+  }
+  uint32_t* Slots() { return FSlots.get(); }
 
 private:
   std::unique_ptr<uint32_t[]> FSlots;
@@ -104,9 +133,10 @@ protected:
   bool FClearPending = false;
   int FPixelLimit = 0;  // pixel values must stay below it
 
+  [[noreturn]] static void PixelOutsideTable();
+
 private:
   bool NextRow();
-  [[noreturn]] static void PixelOutsideTable();
 };
 
 class TLZWEncoder : public TGIFEncoder {

@@ -1,5 +1,6 @@
 // Extension blocks that precede a frame, their registries and the frame's
 // extension list.
+#include <algorithm>
 #include <cstring>
 
 #include "gif/gif_image.h"
@@ -157,8 +158,10 @@ const TGIFExtensionClass* TGIFApplicationExtension::Class() {
 }
 
 void TGIFApplicationExtension::WriteBody(TStream& stream) {
-  WriteOneByte(stream, 11);
-  stream.WriteBuffer(Identifier.data(), 11);
+  const uint8_t size = BlockSize < 11 ? BlockSize : uint8_t(11 + ExtraBytes.size());
+  WriteOneByte(stream, size);
+  stream.WriteBuffer(Identifier.data(), std::min<int>(size, 11));
+  if (!ExtraBytes.empty()) stream.WriteBuffer(ExtraBytes.data(), int64_t(ExtraBytes.size()));
   WriteAppData(stream);
 }
 
@@ -168,7 +171,14 @@ void TGIFApplicationExtension::ReadBody(TStream& stream) {
   if (n == 10) Identifier.fill(0);
   if (n < 11 && n != 10) RaiseGIFError("Unsupported Application Extension block size");
   ReadExact(stream, Identifier.data(), 11);
-  stream.Seek(int64_t(n) - 11, soCurrent);
+  BlockSize = n;
+  ExtraBytes.clear();
+  if (n > 11) {
+    ExtraBytes.resize(n - 11);
+    ReadExact(stream, ExtraBytes.data(), int64_t(ExtraBytes.size()));
+  } else {
+    stream.Seek(int64_t(n) - 11, soCurrent);
+  }
   ReadAppData(stream);
 }
 
@@ -178,25 +188,50 @@ const TGIFExtensionClass* TGIFUnknownAppExtension::Class() {
   return &cls;
 }
 
-void TGIFUnknownAppExtension::WriteAppData(TStream& stream) {
-  for (const TGIFBlock& b : SubBlocks) {
+namespace {
+void WriteSubBlocks(TStream& stream, const std::vector<TGIFBlock>& blocks) {
+  for (const TGIFBlock& b : blocks) {
     WriteOneByte(stream, b.Size());
     stream.WriteBuffer(b.Data.data(), b.Size());
   }
   WriteOneByte(stream, 0);
 }
 
-void TGIFUnknownAppExtension::ReadAppData(TStream& stream) {
-  SubBlocks.clear();
+// Up to the terminator; the end of the stream ends the list too.
+void ReadSubBlocks(TStream& stream, std::vector<TGIFBlock>& blocks) {
+  blocks.clear();
   uint8_t size = 0;
   if (stream.Read(&size, 1) != 1) return;
   while (size != 0) {
     TGIFBlock block(size);
     ReadExact(stream, block.Data.data(), size);
-    SubBlocks.push_back(std::move(block));
+    blocks.push_back(std::move(block));
     if (stream.Read(&size, 1) != 1) return;
   }
 }
+}  // namespace
+
+void TGIFUnknownAppExtension::WriteAppData(TStream& stream) { WriteSubBlocks(stream, SubBlocks); }
+void TGIFUnknownAppExtension::ReadAppData(TStream& stream) { ReadSubBlocks(stream, SubBlocks); }
+
+// --- Unregistered labels ---------------------------------------------------------
+
+const TGIFExtensionClass* TGIFUnknownExtension::Class() {
+  static const TGIFExtensionClass cls{"TGIFUnknownExtension", 0, CreateExtension<TGIFUnknownExtension>,
+                                      ResolveSelf};
+  return &cls;
+}
+
+void TGIFUnknownExtension::LoadFromStream(TStream& stream) {
+  uint8_t head[2];
+  ReadExact(stream, head, 2);
+  if (head[0] != 0x21) RaiseGIFError("Invalid extension introducer");
+  FLabel = head[1];
+  ReadBody(stream);
+}
+
+void TGIFUnknownExtension::WriteBody(TStream& stream) { WriteSubBlocks(stream, SubBlocks); }
+void TGIFUnknownExtension::ReadBody(TStream& stream) { ReadSubBlocks(stream, SubBlocks); }
 
 const TGIFExtensionClass* TGIFAppExtNSLoop::Class() {
   static const TGIFExtensionClass cls{"TGIFAppExtNSLoop", 0xFF, CreateExtension<TGIFAppExtNSLoop>,
@@ -313,7 +348,15 @@ void TGIFExtensionList::LoadFromStream(TStream& stream) {
       break;
     }
     const TGIFExtensionClass* cls = FindExtensionClass(stream);
-    if (!cls) RaiseGIFError("Unknown extension type");
+    if (!cls) {
+      // A label nobody registered is kept as it is; a registered one that
+      // cannot be read (the data ends) is a fault.
+      uint8_t label = 0;
+      if (stream.Read(&label, 1) != 1 || ExtensionRegistry().ClassForLabel(label))
+        RaiseGIFError("Unknown extension type");
+      stream.Seek(-1, soCurrent);
+      cls = TGIFUnknownExtension::Class();
+    }
     stream.Seek(-1, soCurrent);
     TGIFExtension* ext = cls->Create(FFrame);
     try {

@@ -146,6 +146,18 @@ void TGIFSubImage::AllocatePixels() {
   }
 }
 
+void TGIFSubImage::AllocatePixelsForDecoding() {
+  const int64_t n = int64_t(Width()) * int64_t(Height());
+  if (n > GIFMaxFramePixels) RaiseGIFError("Image is too large");
+  if (int64_t(FPixels.size()) == n) return;
+  try {
+    FPixels.clear();
+    FPixels.resize(size_t(n));
+  } catch (const std::bad_alloc&) {
+    throw EGIFOutOfMemory("Out of memory");
+  }
+}
+
 void TGIFSubImage::EnsurePixels() {
   if (FPixels.empty()) AllocatePixels();
   if (FPixels.empty()) RaiseGIFError("Image is empty");
@@ -355,7 +367,7 @@ void TGIFSubImage::RenderDithered(TGIFBitmap& bitmap) {
 
 // --- Frame list and trailer ------------------------------------------------------
 
-void TGIFImageList::LoadFromStream(TStream& stream) {
+void TGIFFrameList::LoadFromStream(TStream& stream) {
   TGIFPicture* image = static_cast<TGIFPicture*>(FOwnerImage);
   auto next = [&stream](uint8_t& b) {
     do {

@@ -57,7 +57,7 @@ public:
   ~TGIFExtension() override;
   const char* ClassName() const override { return "TGIFExtension"; }
   TGIFSubImage* HostFrame() const { return FFrame; }
-  void SetOwnerImage(TGIFImageBase* image) { FOwnerImage = image; }
+  void SetOwnerImage(TGIFPictureBase* image) { FOwnerImage = image; }
   virtual uint8_t ExtensionLabel() const = 0;
   int RequiredVersion() override { return gv89a; }
   void SaveToStream(TStream& stream) override;
@@ -141,6 +141,10 @@ public:
   static const TGIFExtensionClass* Class();
   uint8_t ExtensionLabel() const override { return 0xFF; }
   TGIFAppIdentifier Identifier{};
+  // The block as read: its size (11 in well-formed files, 10 accepted) and
+  // any bytes after the identifier, written back unchanged.
+  uint8_t BlockSize = 11;
+  std::vector<uint8_t> ExtraBytes;
   std::string IdentifierText() const { return std::string(Identifier.begin(), Identifier.end()); }
   virtual void WriteAppData(TStream& stream) = 0;
   virtual void ReadAppData(TStream& stream) = 0;
@@ -177,6 +181,24 @@ public:
   void ReadAppData(TStream& stream) override;
 };
 
+// An extension of a label nobody registered: its sub-blocks, kept as read.
+class TGIFUnknownExtension : public TGIFExtension {
+public:
+  using TGIFExtension::TGIFExtension;
+  const char* ClassName() const override { return "TGIFUnknownExtension"; }
+  static const TGIFExtensionClass* Class();
+  uint8_t ExtensionLabel() const override { return FLabel; }
+  void LoadFromStream(TStream& stream) override;
+  std::vector<TGIFBlock> SubBlocks;
+
+protected:
+  void WriteBody(TStream& stream) override;
+  void ReadBody(TStream& stream) override;
+
+private:
+  uint8_t FLabel = 0;
+};
+
 // Label byte -> class, searched from the last registration to the first.
 class TExtensionList {
 public:
@@ -209,10 +231,10 @@ const TGIFExtensionClass* FindExtensionClass(TStream& stream);
 
 class TGIFExtensionList : public TGIFList {
 public:
-  TGIFExtensionList(TGIFImageBase* owner, TGIFSubImage* frame) : TGIFList(owner), FFrame(frame) {}
+  TGIFExtensionList(TGIFPictureBase* owner, TGIFSubImage* frame) : TGIFList(owner), FFrame(frame) {}
   const char* ClassName() const override { return "TGIFExtensionList"; }
   TGIFExtension* Extension(int index) const { return static_cast<TGIFExtension*>(ItemAt(index)); }
-  void SetOwnerImage(TGIFImageBase* image) { FOwnerImage = image; }
+  void SetOwnerImage(TGIFPictureBase* image) { FOwnerImage = image; }
   void LoadFromStream(TStream& stream) override;
 
 private:
@@ -221,14 +243,27 @@ private:
 
 // --- Frames -------------------------------------------------------------------
 
-struct TGIFRect {
-  int Left = 0, Top = 0, Right = 0, Bottom = 0;
-  int Width() const { return Right - Left; }
-  int Height() const { return Bottom - Top; }
-  bool operator==(const TGIFRect& o) const {
-    return Left == o.Left && Top == o.Top && Right == o.Right && Bottom == o.Bottom;
+using TGIFRect = TRect;
+
+// Storage of a frame's pixels: growing it leaves the new bytes unset, so that
+// decoding, which writes every pixel, passes over them once.
+template <class T>
+struct TUnsetAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = TUnsetAllocator<U>;
+  };
+  using std::allocator<T>::allocator;
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... A>
+  void construct(U* p, A&&... a) {
+    ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
   }
 };
+using TGIFPixels = std::vector<uint8_t, TUnsetAllocator<uint8_t>>;
 
 class TGIFSubImage : public TGIFFrameBase {
 public:
@@ -270,6 +305,7 @@ public:
   uint8_t* Pixels() override { return FPixels.empty() ? nullptr : FPixels.data(); }
   int64_t PixelCount() const { return int64_t(FPixels.size()); }
   void AllocatePixels() override;
+  void AllocatePixelsForDecoding() override;
   void EnsurePixels();
   uint8_t* RowAt(int row);
   uint8_t PixelAt(int x, int y);
@@ -277,15 +313,23 @@ public:
 
   void LoadFromStream(TStream& stream) override;
   void SaveToStream(TStream& stream) override;
-  // Another frame (deep copy, extensions included) or nothing (reset).
-  void CopyFrom(const TGIFPersistent& source) override;
+  // Another frame (deep copy, extensions included), a picture container's
+  // graphic, or (Windows) a bitmap, icon, metafile or any other graphic.
+  void CopyFrom(const TPersistent& source) override;
+  // Nothing resets the frame.
+  void Assign(const TPersistent* Source) override;
   // Pixels, colour map and transparency from a platform bitmap.
   void ImportBitmap(TGIFBitmap& bitmap, bool transparent = false, TGIFBitmap* mask = nullptr);
-  // Windows: a framework bitmap (its mask when transparent) or an icon.
+  // Windows: a framework bitmap (its mask when transparent).
   void CopyFromBitmap(TBitmap& bitmap);
-  void CopyFromIcon(const TIcon& icon);
+  // Windows: a bitmap, or an icon, metafile or other graphic drawn into one
+  // (with the icon's mask or the metafile's background as transparency).
+  // Elsewhere EConvertError.
+  void CopyFromGraphic(const TGraphic& graphic);
   void ImportMaskHandle(uintptr_t handle);
   void ImportIconMask(const TIcon& icon);
+  // The background the graphic leaves unpainted becomes transparent.
+  void ImportMetafileMask(TGraphic& graphic);
   // Windows: the rendered frame into a bitmap.
   void CopyTo(TBitmap& dest);
 
@@ -325,7 +369,7 @@ private:
   uintptr_t FMaskHandle = 0;
   bool FMaskNeeded = true;
   uintptr_t FFramePalette = 0;
-  std::vector<uint8_t> FPixels;
+  TGIFPixels FPixels;
   TGIFLocalColorMap* FLocalMap;
   std::array<uint8_t, 10> FDescriptor{0x2C};
   TGIFExtensionList* FExtensions;
@@ -333,10 +377,10 @@ private:
   TGIFGraphicControlExtension* FGraphicControl = nullptr;
 };
 
-class TGIFImageList : public TGIFList {
+class TGIFFrameList : public TGIFList {
 public:
   using TGIFList::TGIFList;
-  const char* ClassName() const override { return "TGIFImageList"; }
+  const char* ClassName() const override { return "TGIFFrameList"; }
   TGIFSubImage* Frame(int index) const { return static_cast<TGIFSubImage*>(ItemAt(index)); }
   void LoadFromStream(TStream& stream) override;
 };
@@ -394,51 +438,56 @@ using TGIFProgressFn =
     std::function<void(TObject* sender, int stage, int percent, bool redrawNow, const std::string& message)>;
 using TGIFPictureWarningFn = std::function<void(TObject* sender, int severity, const std::string& message)>;
 
-class TGIFPicture : public TGIFImageBase {
+class TGIFPicture : public TGraphic, public TGIFPictureBase {
 public:
   TGIFPicture();
   ~TGIFPicture() override;
-  const char* ClassName() const override { return "TGIFPicture"; }
+  const char* ClassName() const { return "TGIFPicture"; }
+  static const TGraphicClass* Class();
+  const TGraphicClass* GraphicClass() const override { return Class(); }
 
-  // TGIFImageBase
-  void Warning(TGIFPersistent* sender, int severity, const std::string& message) override;
+  // TGIFPictureBase
+  void Warning(TObject* sender, int severity, const std::string& message) override;
   int NeededVersion() override;
   int ResolutionDepth() override;
   int PixelDepth() override;
+  // Change notification of the graphic (OnChange).
   void Changed() override;
   int FrameCount() override { return FFrames->ItemCount(); }
   TGIFFrameBase* FrameAt(int index) override { return FFrames->Frame(index); }
+  bool BackgroundShows() override;
 
   TGIFSubImage* Frame(int index) const { return FFrames->Frame(index); }
-  TGIFImageList& Frames() { return *FFrames; }
+  TGIFFrameList& Frames() { return *FFrames; }
   TGIFHeader& Header() { return *FHeader; }
   TGIFColorMap& HeaderColorMap() { return FHeader->GlobalMap(); }
   TGIFColor BackgroundColor() { return FHeader->BackgroundColor(); }
 
+  // TGraphic
   void ResetImage();
-  void LoadFromStream(TStream& stream);
-  void SaveToStream(TStream& stream);
+  void LoadFromStream(TStream& stream) override;
+  void SaveToStream(TStream& stream) override;
   // Writing as a component property: optimised first when OptimizeOnWrite.
-  void StreamOut(TStream& stream);
-  void LoadFromFile(const std::string& fileName);
-  void SaveToFile(const std::string& fileName);
-  bool IsBlank() { return FrameCount() == 0; }
-  bool IsSameAs(const TGIFPicture* other) const { return other == this; }
-  int ScreenWidth() const { return FHeader->Width(); }
-  int ScreenHeight() const { return FHeader->Height(); }
-  void ResizeWidth(int value);
-  void ResizeHeight(int value);
+  void StreamOut(TStream& stream) override;
+  bool IsBlank() const override { return FFrames->ItemCount() == 0; }
+  int ScreenWidth() const override { return FHeader->Width(); }
+  int ScreenHeight() const override { return FHeader->Height(); }
+  void ResizeWidth(int value) override;
+  void ResizeHeight(int value) override;
   bool UsesDithering() const;
 
-  // Copies another picture (header, options and a copy of every frame).
-  void CopyFrom(const TGIFPersistent& source) override;
-  // Windows: one frame from a bitmap or an icon; the composed picture into a
-  // bitmap; the clipboard ("GIF Image" format, or a bitmap).
-  void CopyFromBitmap(TBitmap& bitmap);
-  void CopyFromIcon(const TIcon& icon);
+  // Another picture (header, options and a copy of every frame), or any
+  // source a frame copies from as the one frame. The framework's Assign
+  // calls it; Assign(nullptr) resets the picture.
+  void CopyFrom(const TPersistent& source);
+  void Assign(const TPersistent* Source) override;
+  // Windows: the composed picture into a bitmap; other destinations raise
+  // EConvertError.
+  void CopyTo(TPersistent& dest) const override;
   void CopyTo(TBitmap& dest);
-  void PasteFromClipboard(unsigned format, uintptr_t data, uintptr_t palette);
-  void CopyToClipboard(unsigned& format, uintptr_t& data, uintptr_t& palette);
+  // Windows: the clipboard ("GIF Image" format, or a bitmap).
+  void PasteFromClipboard(unsigned format, uintptr_t data, uintptr_t palette) override;
+  void CopyToClipboard(unsigned& format, uintptr_t& data, uintptr_t& palette) override;
 
   // A new bitmap of the platform (the framework bitmap on Windows).
   std::function<TGIFBitmap*()> BitmapFactory;
@@ -446,7 +495,6 @@ public:
 
   // Progress report through OnProgress.
   void Progress(TObject* sender, int stage, int percent, bool redrawNow, const std::string& message);
-  bool PaletteModified = false;
 
   uint16_t DrawingOptions;
   uint8_t ReductionMethod;
@@ -458,17 +506,19 @@ public:
   uint32_t DrawBackgroundColor = 0x1FFFFFFF;
   TGIFPictureWarningFn WarningHandler;
   TGIFProgressFn OnProgress;
-  std::function<void(TObject*)> OnChange;
 
   // Whole-image bitmap (first frame on the logical screen), cached.
   TGIFBitmap* ComposedBitmap();
   TGIFBitmap* PrepareBitmap();
   TGIFBitmap* RenderedBitmap() const { return FRenderedBitmap.get(); }
+  // Stops the painter drawing into the composed bitmap, then frees it.
   void DropBitmap();
   // Shrinks an animation in place (options: the opt* bits below).
   void OptimizeFrames(uint8_t options, int reductionMethod, int reductionBits, int ditherMode);
-  // Takes the frame over and appends it; returns its index.
-  int AppendFrame(TGIFSubImage* frame);
+  // A frame (taken over) or a copy of any graphic a frame copies from, as a
+  // new last frame; returns its index. Anything else raises
+  // "Object type not supported for operation".
+  int AppendFrame(TPersistent* source);
 
   // Animation painters (Windows): the painters of this picture, the one
   // drawing through DrawOn, and the events copied into every new painter.
@@ -477,8 +527,9 @@ public:
   std::vector<TGIFPainter*> PainterList;
   TGIFPainter* ActivePainter = nullptr;
   TNotifyEvent OnStartPaint, OnPaint, OnAfterPaint, OnLoop, OnEndPaint;
-  // Stops ActivePainter and waits for it; stops every painter and waits for
-  // the threaded ones; ends threaded painters forcibly. All drop the bitmap.
+  // Stop ActivePainter, or every painter, and wait until their threads have
+  // ended (serving their calls into this thread meanwhile); both drop the
+  // composed bitmap. KillAsyncPainters ends the threaded painters the same way.
   void HaltDrawPainter();
   void HaltAllPainters();
   void KillAsyncPainters();
@@ -487,11 +538,11 @@ public:
   TGIFPainter* StartPainter(TGIFPainter*& holder, TCanvas& canvas, uint16_t options, const TGIFRect& rect);
 
   // Platform palette (Windows); 0 elsewhere.
-  uintptr_t QueryPalette();
-  void ReplacePalette(uintptr_t handle);
+  uintptr_t QueryPalette() override;
+  void ReplacePalette(uintptr_t handle) override;
 
   // Drawing (Windows).
-  void DrawOn(TCanvas& canvas, const TGIFRect& rect);
+  void DrawOn(TCanvas& canvas, const TGIFRect& rect) override;
   TGIFRect ScaleFrameRect(TGIFSubImage& frame, const TGIFRect& rect);
   void DrawFrame(TGIFSubImage& frame, TCanvas& canvas, const TGIFRect& rect, bool tile, bool transparent);
   void DrawFrameAt(TGIFSubImage& frame, TCanvas& canvas, const TGIFRect& rect, bool tile, bool transparent);
@@ -499,9 +550,14 @@ public:
 
 private:
   void BitmapChanged(TObject* sender);
+  void DropEmptyFrame(int index);
+  // Stops the painters (only ActivePainter when activeOnly) and waits for
+  // their threads; the composed bitmap goes afterwards, or with a painter that
+  // cannot be waited for here (its call into this thread is under way).
+  void StopPainters(bool activeOnly);
   bool FDrawing = false;
   bool FInPaletteQuery = false;
-  TGIFImageList* FFrames;
+  TGIFFrameList* FFrames;
   TGIFHeader* FHeader;
   uintptr_t FPaletteHandle = 0;
   std::unique_ptr<TGIFBitmap> FRenderedBitmap;

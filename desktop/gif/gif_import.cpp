@@ -8,11 +8,27 @@
 
 namespace om {
 
-void TGIFSubImage::CopyFrom(const TGIFPersistent& source) {
+void TGIFSubImage::Assign(const TPersistent* Source) {
+  if (Source)
+    CopyFrom(*Source);
+  else
+    ResetFrame();
+}
+
+void TGIFSubImage::CopyFrom(const TPersistent& source) {
   if (&source == this) return;
   const auto* other = dynamic_cast<const TGIFSubImage*>(&source);
   if (!other) {
-    TGIFFrameBase::CopyFrom(source);
+    if (const auto* picture = dynamic_cast<const TPicture*>(&source)) {
+      if (picture->Graphic())
+        CopyFrom(*picture->Graphic());
+      else
+        ResetFrame();
+    } else if (const auto* graphic = dynamic_cast<const TGraphic*>(&source)) {
+      CopyFromGraphic(*graphic);
+    } else {
+      TGIFFrameBase::CopyFrom(source);
+    }
     return;
   }
   auto* src = const_cast<TGIFSubImage*>(other);

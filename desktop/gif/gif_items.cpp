@@ -49,6 +49,11 @@ int TGIFList::Append(TGIFItem* item) {
   return ItemCount() - 1;
 }
 
+void TGIFList::Insert(int index, TGIFItem* item) {
+  if (index < 0 || index > ItemCount()) throw EListError(Format("List index out of bounds (%d)", index));
+  FEntries.insert(FEntries.begin() + index, item);
+}
+
 void TGIFList::DeleteAt(int index) {
   TGIFItem* item = ItemAt(index);
   FEntries.erase(FEntries.begin() + index);
@@ -180,7 +185,7 @@ TGIFPalette TGIFColorMap::MakePalette() const {
   return palette;
 }
 
-void TGIFColorMap::CopyFrom(const TGIFPersistent& source) {
+void TGIFColorMap::CopyFrom(const TPersistent& source) {
   const auto* map = dynamic_cast<const TGIFColorMap*>(&source);
   if (!map) {
     TGIFPersistent::CopyFrom(source);
@@ -240,6 +245,7 @@ bool TGIFColorMap::SortByUse() {
       break;
     }
   }
+  DroppedColors();
   NotifyChange();
   return true;
 }
@@ -272,25 +278,34 @@ void TGIFGlobalColorMap::Warning(int severity, const std::string& message) {
 }
 
 void TGIFGlobalColorMap::CountUsage(TColorUsageTable& usage) {
-  TGIFImageBase* image = FOwnerHeader ? FOwnerHeader->OwnerImage() : nullptr;
+  TGIFPictureBase* image = FOwnerHeader ? FOwnerHeader->OwnerImage() : nullptr;
   if (!image) return;
   for (int i = 0; i < image->FrameCount(); ++i) {
     TGIFFrameBase* frame = image->FrameAt(i);
     if (frame->EffectiveColorMap() == this) CountFrame(*frame, usage);
   }
+  const int background = FOwnerHeader->BackgroundIndex();
+  if (background < FCount && image->BackgroundShows()) ++usage[size_t(background)].Count;
 }
 
 void TGIFGlobalColorMap::RemapPixels(const TColorTranslation& translation) {
-  TGIFImageBase* image = FOwnerHeader ? FOwnerHeader->OwnerImage() : nullptr;
+  TGIFPictureBase* image = FOwnerHeader ? FOwnerHeader->OwnerImage() : nullptr;
   if (!image) return;
   for (int i = 0; i < image->FrameCount(); ++i) {
     TGIFFrameBase* frame = image->FrameAt(i);
     if (frame->EffectiveColorMap() == this) RemapFrame(*frame, translation);
   }
+  // The background index moves with its colour.
+  FOwnerHeader->ScreenDescriptor[5] = translation[FOwnerHeader->BackgroundIndex()];
+}
+
+void TGIFGlobalColorMap::DroppedColors() {
+  // A background colour that does not show and was dropped: the first entry.
+  if (FOwnerHeader && FOwnerHeader->BackgroundIndex() >= FCount) FOwnerHeader->ScreenDescriptor[5] = 0;
 }
 
 bool TGIFGlobalColorMap::Reorder() {
-  TGIFImageBase* image = FOwnerHeader ? FOwnerHeader->OwnerImage() : nullptr;
+  TGIFPictureBase* image = FOwnerHeader ? FOwnerHeader->OwnerImage() : nullptr;
   if (!image || image->FrameCount() == 0) return false;
   return SortByUse();
 }
@@ -323,7 +338,7 @@ void TGIFLocalColorMap::NotifyChange() {
 
 // --- TGIFHeader --------------------------------------------------------------
 
-TGIFHeader::TGIFHeader(TGIFImageBase* owner) : TGIFItem(owner), FGlobalMap(new TGIFGlobalColorMap(this)) {
+TGIFHeader::TGIFHeader(TGIFPictureBase* owner) : TGIFItem(owner), FGlobalMap(new TGIFGlobalColorMap(this)) {
   Reset();
 }
 
@@ -334,7 +349,7 @@ void TGIFHeader::Reset() {
   ScreenDescriptor.fill(0);
 }
 
-void TGIFHeader::CopyFrom(const TGIFPersistent& source) {
+void TGIFHeader::CopyFrom(const TPersistent& source) {
   if (const auto* header = dynamic_cast<const TGIFHeader*>(&source)) {
     if (header == this) return;
     FGlobalMap->CopyFrom(*header->FGlobalMap);

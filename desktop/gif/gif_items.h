@@ -20,10 +20,11 @@ class TGIFHeader;
 enum : int { gvNone = 0, gv87a = 1, gv89a = 2 };
 
 // What the blocks of an image need from the image that owns them.
-class TGIFImageBase : public TGIFPersistent {
+class TGIFPictureBase {
 public:
-  // Warning handler of the image; sender is the item, list or map reporting.
-  virtual void Warning(TGIFPersistent* sender, int severity, const std::string& message) = 0;
+  virtual ~TGIFPictureBase() = default;
+  // Warning handler of the image; sender is the item, list, map or painter reporting.
+  virtual void Warning(TObject* sender, int severity, const std::string& message) = 0;
   // Version code the whole image needs (gvNone when it cannot be written).
   virtual int NeededVersion() = 0;
   virtual int ResolutionDepth() = 0;
@@ -32,14 +33,17 @@ public:
   virtual void Changed() = 0;
   virtual int FrameCount() = 0;
   virtual TGIFFrameBase* FrameAt(int index) = 0;
+  // True when the background colour is shown (a frame is restored to it), so
+  // that sorting the global map keeps that colour.
+  virtual bool BackgroundShows() { return false; }
 };
 
 // One block of a GIF file.
 class TGIFItem : public TGIFPersistent {
 public:
-  explicit TGIFItem(TGIFImageBase* owner) : FOwnerImage(owner) {}
+  explicit TGIFItem(TGIFPictureBase* owner) : FOwnerImage(owner) {}
   const char* ClassName() const override { return "TGIFItem"; }
-  TGIFImageBase* OwnerImage() const { return FOwnerImage; }
+  TGIFPictureBase* OwnerImage() const { return FOwnerImage; }
 
   // Lowest version the item needs.
   virtual int RequiredVersion() { return gv87a; }
@@ -50,16 +54,16 @@ public:
   virtual void LoadFile(const std::string& fileName);
 
 protected:
-  TGIFImageBase* FOwnerImage;
+  TGIFPictureBase* FOwnerImage;
 };
 
 // An ordered list of items it owns.
 class TGIFList : public TGIFPersistent {
 public:
-  explicit TGIFList(TGIFImageBase* owner) : FOwnerImage(owner) {}
+  explicit TGIFList(TGIFPictureBase* owner) : FOwnerImage(owner) {}
   ~TGIFList() override;
   const char* ClassName() const override { return "TGIFList"; }
-  TGIFImageBase* OwnerImage() const { return FOwnerImage; }
+  TGIFPictureBase* OwnerImage() const { return FOwnerImage; }
 
   virtual void Warning(int severity, const std::string& message);
   virtual void SaveToStream(TStream& stream);
@@ -68,12 +72,14 @@ public:
   TGIFItem* ItemAt(int index) const;
   int ItemCount() const { return int(FEntries.size()); }
   int Append(TGIFItem* item);
+  // Takes ownership; index 0..ItemCount().
+  void Insert(int index, TGIFItem* item);
   void DeleteAt(int index);
   void DeleteAll();
   int Detach(TGIFItem* item);
 
 protected:
-  TGIFImageBase* FOwnerImage;
+  TGIFPictureBase* FOwnerImage;
   std::vector<TGIFItem*> FEntries;
 };
 
@@ -86,7 +92,9 @@ public:
   virtual bool Interlaced() = 0;
   // Width x height bytes, rows top to bottom; null before AllocatePixels.
   virtual uint8_t* Pixels() = 0;
+  // Zero-filled; for decoding, with any content (the decoder writes every pixel).
   virtual void AllocatePixels() = 0;
+  virtual void AllocatePixelsForDecoding() { AllocatePixels(); }
   virtual TGIFColorMap* EffectiveColorMap() = 0;
   virtual bool HasTransparency() = 0;
   virtual int TransparentColorIndex() = 0;
@@ -131,7 +139,7 @@ public:
   void ImportRGBQuads(const TGIFRGBQuad* entries, int n);
   // Logical palette, one no-collapse entry per colour; empty for an empty table.
   TGIFPalette MakePalette() const;
-  void CopyFrom(const TGIFPersistent& source) override;
+  void CopyFrom(const TPersistent& source) override;
 
   virtual void Warning(int severity, const std::string& message) = 0;
   virtual void CountUsage(TColorUsageTable& usage) = 0;
@@ -143,6 +151,8 @@ public:
   bool SortByUse();
 
 protected:
+  // After SortByUse shortened the table.
+  virtual void DroppedColors() {}
   // Pixel usage and remapping for a set of frames (shared by both owners).
   static void CountFrame(TGIFFrameBase& frame, TColorUsageTable& usage);
   static void RemapFrame(TGIFFrameBase& frame, const TColorTranslation& translation);
@@ -168,6 +178,9 @@ public:
   bool Reorder() override;
   void NotifyChange() override;
 
+protected:
+  void DroppedColors() override;
+
 private:
   TGIFHeader* FOwnerHeader;
 };
@@ -192,7 +205,7 @@ private:
 // File header, logical screen descriptor and global colour table.
 class TGIFHeader : public TGIFItem {
 public:
-  explicit TGIFHeader(TGIFImageBase* owner);
+  explicit TGIFHeader(TGIFPictureBase* owner);
   ~TGIFHeader() override;
   const char* ClassName() const override { return "TGIFHeader"; }
 
@@ -209,7 +222,7 @@ public:
   uint8_t AspectRatio() const { return ScreenDescriptor[6]; }
 
   void Reset();
-  void CopyFrom(const TGIFPersistent& source) override;
+  void CopyFrom(const TPersistent& source) override;
   void PackFlags();
   void SaveToStream(TStream& stream) override;
   void LoadFromStream(TStream& stream) override;

@@ -17,8 +17,8 @@ namespace om {
 void DecodeLZW(TStream& stream, uint8_t* pixels, int width, int height, bool interlaced,
                const TGIFWarningFn& warning);
 
-// Allocates the frame's pixels, fills them with the transparent index (or 0)
-// and decodes the frame's image data into them.
+// Allocates the frame's pixels and decodes the frame's image data into them;
+// the pixels the data does not reach get the transparent index (or 0).
 void DecodeFrameData(TGIFFrameBase& frame, TStream& stream);
 
 }  // namespace om

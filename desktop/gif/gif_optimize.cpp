@@ -4,6 +4,7 @@
 // extensions without effect removed; and frame appending.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "gif/gif_image.h"
 
@@ -31,18 +32,36 @@ bool HasRoomForColor(TGIFSubImage& frame) {
 int PickTransparentIndex(TGIFSubImage& frame) {
   if (frame.LocalColorMap().Count() > 0) return frame.LocalColorMap().AppendColor(0);
   TGIFPicture* image = frame.Image();
+  // Another frame's transparent index serves only where this frame never draws
+  // that index opaque.
   for (int i = 0; i < image->FrameCount(); ++i) {
     TGIFSubImage* other = image->Frame(i);
-    if (other != &frame && other->HasTransparency() && other->LocalColorMap().Count() == 0)
+    if (other != &frame && other->HasTransparency() && other->LocalColorMap().Count() == 0 &&
+        !ContainsByte(frame.Pixels(), uint8_t(other->TransparentColorIndex()), frame.PixelCount()))
       return other->TransparentColorIndex();
   }
   return image->HeaderColorMap().AppendColor(0);
 }
 
+namespace {
+int DisposalOf(TGIFSubImage& frame) { return frame.GraphicControl() ? frame.GraphicControl()->DisposalMethod() : 0; }
+int DelayOf(TGIFSubImage& frame) { return frame.GraphicControl() ? frame.GraphicControl()->DelayTime() : 0; }
+
+// True when the frame's graphic control, if any, says no more than its absence:
+// no delay, no transparency, no user input, nothing to restore. Some readers
+// (ImageMagick) give a frame without one the settings of the frame before, so
+// a frame may lose or gain one only after a frame like this.
+bool CarriesDefaults(TGIFSubImage& frame) {
+  TGIFGraphicControlExtension* gce = frame.GraphicControl();
+  return !gce || (gce->DelayTime() == 0 && !gce->TransparentColorFlag() && !gce->UserInputFlag() &&
+                  gce->DisposalMethod() < 2);
+}
+}  // namespace
+
 void MergeWithUnderlying(TGIFSubImage& f, TGIFSubImage* u) {
   if (f.IsBlank() || !u || u->IsBlank()) return;
-  if (u->GraphicControl() && (u->GraphicControl()->DisposalMethod() == 2 || u->GraphicControl()->DisposalMethod() == 3))
-    return;
+  // Only a frame left in place (no disposal, or "do not dispose") shows under f.
+  if (DisposalOf(*u) > 1) return;
   TGIFRect both;
   if (!Intersect(f.FrameRect(), u->FrameRect(), both)) return;
   const bool hadTransparency = f.HasTransparency();
@@ -110,7 +129,7 @@ void CropTransparentBorders(TGIFSubImage& f) {
   while (bottom > top && !rowHas(bottom)) --bottom;
   const int nw = right - left + 1, nh = bottom - top + 1;
   if (nw == w && nh == h) return;
-  std::vector<uint8_t> cropped(size_t(nw) * size_t(nh));
+  TGIFPixels cropped(size_t(nw) * size_t(nh));
   for (int y = 0; y < nh; ++y)
     std::memcpy(&cropped[size_t(y) * size_t(nw)], &f.FPixels[size_t(y + top) * size_t(w) + size_t(left)], size_t(nw));
   auto put = [&f](size_t at, int value) {
@@ -123,6 +142,65 @@ void CropTransparentBorders(TGIFSubImage& f) {
   put(7, nh);
   f.FPixels = std::move(cropped);
   f.DropBitmap();
+}
+
+namespace {
+bool ContainsOpaquePixel(TGIFSubImage& f) {
+  const uint8_t t = uint8_t(f.TransparentColorIndex());
+  const uint8_t* p = f.Pixels();
+  for (int64_t i = 0, n = f.PixelCount(); i < n; ++i)
+    if (p[i] != t) return true;
+  return false;
+}
+}  // namespace
+
+// A frame that draws nothing (its disposal 0, 1 or 3 leaves the screen as it
+// was). It goes when its time can be added to the frame before, which stays
+// on the screen meanwhile (disposal 0 or 1), or when it is the first frame and
+// shows for no time; its loop extension moves to the frame after it.
+// Otherwise it shrinks to one transparent pixel and keeps its time and place.
+void TGIFPicture::DropEmptyFrame(int k) {
+  TGIFSubImage& f = *Frame(k);
+  const int delay = DelayOf(f);
+  bool drop = false;
+  if (FrameCount() > 1 && k > 0)
+    drop = !Frame(k - 1)->IsBlank() && DisposalOf(*Frame(k - 1)) <= 1 && DelayOf(*Frame(k - 1)) + delay <= 0xFFFF &&
+           (delay == 0 || Frame(k - 1)->GraphicControl() || k == 1 || CarriesDefaults(*Frame(k - 2)));
+  else if (FrameCount() > 1)
+    drop = delay == 0;
+  // The frame after it would take the settings of another frame.
+  if (k + 1 < FrameCount() && !Frame(k + 1)->GraphicControl() && !CarriesDefaults(f)) drop = false;
+  TGIFAppExtNSLoop* loop = nullptr;
+  for (int e = 0; e < f.ExtensionList().ItemCount() && !loop; ++e)
+    loop = dynamic_cast<TGIFAppExtNSLoop*>(f.ExtensionList().Extension(e));
+  if (loop && k + 1 >= FrameCount()) drop = false;
+  if (!drop) {
+    const uint8_t t = uint8_t(f.TransparentColorIndex());
+    f.PlaceFrame(f.Left(), f.Top(), 1, 1);
+    f.Pixels()[0] = t;
+    return;
+  }
+  if (k > 0 && delay > 0) {
+    TGIFSubImage& before = *Frame(k - 1);
+    TGIFGraphicControlExtension* gce = before.GraphicControl();
+    if (!gce) {
+      gce = new TGIFGraphicControlExtension(&before);
+      before.ExtensionList().Append(gce);
+    }
+    gce->SetDelayTime(gce->DelayTime() + delay);
+  }
+  if (loop) {
+    // Into the next frame's list, ahead of its other extensions.
+    TGIFSubImage& next = *Frame(k + 1);
+    auto* moved = new TGIFAppExtNSLoop(&next);
+    moved->Identifier = loop->Identifier;
+    moved->LoopCount = loop->LoopCount;
+    moved->BufferBytes = loop->BufferBytes;
+    moved->BlockSize = loop->BlockSize;
+    moved->ExtraBytes = loop->ExtraBytes;
+    next.ExtensionList().Insert(0, moved);
+  }
+  FFrames->DeleteAt(k);
 }
 
 void TGIFPicture::OptimizeFrames(uint8_t options, int reductionMethod, int, int) {
@@ -151,6 +229,8 @@ void TGIFPicture::OptimizeFrames(uint8_t options, int reductionMethod, int, int)
           report();
         }
       }
+      // Disposal has no effect when the next frame draws over all of this
+      // frame opaquely and is not itself restored to what was under it.
       for (int i = 0; i + 1 < FrameCount(); ++i) {
         ++counter;
         TGIFSubImage& f = *Frame(i);
@@ -159,7 +239,7 @@ void TGIFPicture::OptimizeFrames(uint8_t options, int reductionMethod, int, int)
         TGIFRect both;
         if (gce && (gce->DisposalMethod() == 2 || gce->DisposalMethod() == 3) && !next.HasTransparency() &&
             Intersect(f.FrameRect(), next.FrameRect(), both)) {
-          if (both == next.FrameRect()) gce->SetDisposalMethod(0);
+          if (both == f.FrameRect() && !next.IsBlank() && DisposalOf(next) != 3) gce->SetDisposalMethod(0);
           report();
         }
       }
@@ -170,8 +250,8 @@ void TGIFPicture::OptimizeFrames(uint8_t options, int reductionMethod, int, int)
       for (int k = FrameCount() - 1; k >= 1; --k) {
         ++counter;
         int b = k - 1;
-        while (b > 0 && Frame(b)->GraphicControl() && Frame(b)->GraphicControl()->DisposalMethod() == 3) --b;
-        MergeWithUnderlying(*Frame(k), Frame(b));
+        while (b > 0 && DisposalOf(*Frame(b)) == 3) --b;
+        if (Frame(k)->GraphicControl() || CarriesDefaults(*Frame(k - 1))) MergeWithUnderlying(*Frame(k), Frame(b));
         report();
       }
     } else {
@@ -181,14 +261,14 @@ void TGIFPicture::OptimizeFrames(uint8_t options, int reductionMethod, int, int)
       for (int k = FrameCount() - 1; k >= 0; --k) {
         ++counter;
         TGIFSubImage& f = *Frame(k);
-        if (f.IsBlank() || !f.HasTransparency()) continue;
-        const int delay = f.GraphicControl() ? f.GraphicControl()->DelayTime() : 0;
-        CropTransparentBorders(f);
-        if (f.IsBlank()) {
-          if (k > 0 && Frame(k - 1)->HasTransparency() && Frame(k - 1)->GraphicControl())
-            Frame(k - 1)->GraphicControl()->SetDelayTime(Frame(k - 1)->GraphicControl()->DelayTime() + delay);
-          FFrames->DeleteAt(k);
-        }
+        // A frame restored to the background clears its whole area: its
+        // size stays (as do frames of reserved disposal values).
+        const int disposal = DisposalOf(f);
+        if (f.IsBlank() || !f.HasTransparency() || disposal == 2 || disposal > 3) continue;
+        if (!ContainsOpaquePixel(f))
+          DropEmptyFrame(k);
+        else
+          CropTransparentBorders(f);
         report();
       }
     } else {
@@ -196,6 +276,13 @@ void TGIFPicture::OptimizeFrames(uint8_t options, int reductionMethod, int, int)
     }
     counter += FrameCount();
     if (options & optRemoveUnneeded) {
+      // The picture's loop count is the first loop extension's.
+      TGIFAppExtNSLoop* keptLoop = nullptr;
+      for (int i = 0; i < FrameCount() && !keptLoop && FrameCount() > 1; ++i) {
+        TGIFExtensionList& list = Frame(i)->ExtensionList();
+        for (int e = 0; e < list.ItemCount() && !keptLoop; ++e)
+          keptLoop = dynamic_cast<TGIFAppExtNSLoop*>(list.Extension(e));
+      }
       for (int i = FrameCount() - 1; i >= 0; --i) {
         TGIFSubImage& f = *Frame(i);
         TGIFExtensionList& list = f.ExtensionList();
@@ -203,13 +290,14 @@ void TGIFPicture::OptimizeFrames(uint8_t options, int reductionMethod, int, int)
           TGIFExtension* ext = list.Extension(e);
           const bool loop = dynamic_cast<TGIFAppExtNSLoop*>(ext) != nullptr;
           if (dynamic_cast<TGIFCommentExtension*>(ext) || dynamic_cast<TGIFTextExtension*>(ext) ||
-              dynamic_cast<TGIFUnknownAppExtension*>(ext) || (loop && !(i == 0 && FrameCount() > 1)))
+              dynamic_cast<TGIFUnknownAppExtension*>(ext) || dynamic_cast<TGIFUnknownExtension*>(ext) ||
+              (loop && ext != keptLoop))
             list.DeleteAt(e);
         }
         if (TGIFGraphicControlExtension* gce = f.GraphicControl()) {
           const bool single = FrameCount() == 1;
           if ((gce->DelayTime() == 0 || single) && !gce->TransparentColorFlag() && !gce->UserInputFlag() &&
-              (gce->DisposalMethod() < 2 || single))
+              (gce->DisposalMethod() < 2 || single) && (i == 0 || single || CarriesDefaults(*Frame(i - 1))))
             for (int e = list.ItemCount() - 1; e >= 0; --e)
               if (list.Extension(e) == gce) {
                 list.DeleteAt(e);
@@ -230,10 +318,18 @@ void TGIFPicture::OptimizeFrames(uint8_t options, int reductionMethod, int, int)
   Progress(this, 2, 100, false, "Optimizing...");
 }
 
-int TGIFPicture::AppendFrame(TGIFSubImage* frame) {
-  if (!frame) RaiseGIFError("Object type not supported for operation");
-  if (frame->Image() != this) frame->MoveToImage(this);
-  FFrames->Detach(frame);
+int TGIFPicture::AppendFrame(TPersistent* source) {
+  auto* frame = dynamic_cast<TGIFSubImage*>(source);
+  if (frame) {
+    if (frame->Image() != this) frame->MoveToImage(this);
+    FFrames->Detach(frame);
+  } else if (auto* graphic = dynamic_cast<TGraphic*>(source)) {
+    std::unique_ptr<TGIFSubImage> copy(new TGIFSubImage(this));
+    copy->CopyFrom(*graphic);
+    frame = copy.release();
+  } else {
+    RaiseGIFError("Object type not supported for operation");
+  }
   const int index = FFrames->Append(frame);
   DropBitmap();
   Changed();

@@ -36,16 +36,18 @@ int ThreadPriorityOf(uint8_t priority) {
   return map[std::min<int>(priority, 6)];
 }
 
-// Lets the painters' synchronised calls into this thread run; false when a
-// quit message was met (posted again).
-bool PumpPainterCalls() {
-  CheckSynchronize();
-  MSG msg;
-  if (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-    PostQuitMessage(static_cast<int>(msg.wParam));
-    return false;
+// Waits until every thread has ended; on the main thread the painters' calls
+// into it run meanwhile.
+void WaitForThreads(const std::vector<UniqueHandle>& threads) {
+  if (threads.empty()) return;
+  std::vector<HANDLE> handles;
+  for (const UniqueHandle& h : threads) handles.push_back(h.get());
+  const bool main = GetCurrentThreadId() == MainThreadID();
+  for (;;) {
+    const DWORD r = WaitForMultipleObjects(DWORD(handles.size()), handles.data(), TRUE, main ? 5 : INFINITE);
+    if (r != WAIT_TIMEOUT) return;
+    CheckSynchronize();
   }
-  return true;
 }
 
 }  // namespace
@@ -78,9 +80,8 @@ void TGIFPainter::Init(uint16_t options, const TGIFRect& rect, TCanvas* canvas, 
   DrawingOptions = options;
   SpeedPercent = image->SpeedPercent;
   FreeOnTerminate = true;
-  OnTerminate = MakeMethod<&TGIFPainter::Finish>(this);
   if ((options & doAsync) && (options & doAnimate) && image->FrameCount() > 1 && SpeedPercent >= 0) {
-    WakeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    WakeEvent.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!WakeEvent) RaiseLastOSError();
   }
   if (image->DrawBackgroundColor != 0x1FFFFFFF)
@@ -104,7 +105,8 @@ void TGIFPainter::Init(uint16_t options, const TGIFRect& rect, TCanvas* canvas, 
 
 TGIFPainter::~TGIFPainter() { Finish(); }
 
-void TGIFPainter::Finish(TObject*) {
+// Needs nothing of the main thread: it runs on the painter's own thread.
+void TGIFPainter::Finish() {
   if (FFinished) return;
   FFinished = true;
   if (Image) {
@@ -112,25 +114,26 @@ void TGIFPainter::Finish(TObject*) {
     if (ReferenceHolder && *ReferenceHolder == this) *ReferenceHolder = nullptr;
     auto& list = Image->PainterList;
     list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    Image = nullptr;
   }
-  Image = nullptr;
   delete SceneBuffer;
   delete TempBuffer;
   delete UnderlayBuffer;
   SceneBuffer = TempBuffer = UnderlayBuffer = nullptr;
-  if (WakeEvent) CloseHandle(WakeEvent);
-  WakeEvent = nullptr;
+  FKeptTarget.reset();
+  WakeEvent.reset();
 }
 
 void TGIFPainter::Start() {
-  if (Async()) TThread::Start();
+  if (Async() && !FResumed.exchange(true)) TThread::Start();
 }
 
 void TGIFPainter::Stop() {
   Terminate();
   if (Async()) {
-    if (WakeEvent) SetEvent(WakeEvent);
+    if (WakeEvent) SetEvent(WakeEvent.get());
     SetThreadPriority(Handle(), THREAD_PRIORITY_NORMAL);
+    Start();
   }
 }
 
@@ -142,12 +145,39 @@ void TGIFPainter::RunInCaller(TGIFPainter* painter) {
   if (kept) std::rethrow_exception(kept);
 }
 
+void TGIFPainter::DoTerminate() {
+  if (KeptException && Image) {
+    std::string message;
+    try {
+      std::rethrow_exception(KeptException);
+    } catch (const std::exception& e) {
+      message = e.what();
+    }
+    try {
+      // Checked again on the main thread: the picture may have let go meanwhile.
+      TThread::Synchronize(this, [this, &message] {
+        if (Image) Image->Warning(this, gsWarning, message);
+      });
+    } catch (...) {
+    }
+  }
+  Finish();
+}
+
 void TGIFPainter::DoSynchronize(const std::function<void()>& method) {
   if (Terminated()) return;
-  if (Async())
-    TThread::Synchronize(this, method);
-  else
+  if (!Async()) {
     method();
+    return;
+  }
+  TThread::Synchronize(this, [this, &method] {
+    FCallInProgress = true;
+    struct Done {
+      bool& Flag;
+      ~Done() { Flag = false; }
+    } done{FCallInProgress};
+    method();
+  });
 }
 
 void TGIFPainter::Fire(TNotifyEvent& handler) {
@@ -156,6 +186,8 @@ void TGIFPainter::Fire(TNotifyEvent& handler) {
   DoSynchronize([this, current] { current(this); });
 }
 
+// Once stopped, the painter touches its picture no more: the picture may be
+// gone when a synchronised call returns.
 void TGIFPainter::Execute() {
   try {
     if (DrawingOptions & doCheckCanvas) DestinationDC = Canvas->Handle();
@@ -168,15 +200,16 @@ void TGIFPainter::Execute() {
     PreviousDisposal = 1;
     DWORD last = NowMs();
     int lag = 0;
-    while ((passes != 0 || (DrawingOptions & doLoopForever)) && !Terminated()) {
+    while (!Terminated() && (passes != 0 || (DrawingOptions & doLoopForever))) {
       FrameIndex = loopStart;
       if (Started) Fire(OnLoopRestart);
-      while (FrameIndex < Image->FrameCount() && !Terminated()) {
+      while (!Terminated() && FrameIndex < Image->FrameCount()) {
         TGIFSubImage* frame = Image->Frame(FrameIndex);
         if (frame->IsBlank()) break;
         WaitFrame(delay, last, lag);
         if (!Terminated()) Fire(OnFramePaint);
         if (Terminated()) break;
+        frame = Image->Frame(FrameIndex);  // the handler may have chosen another
         Disposal = 1;
         TGIFExtensionList& exts = frame->ExtensionList();
         for (int i = 0; i < exts.ItemCount(); ++i) {
@@ -199,13 +232,12 @@ void TGIFPainter::Execute() {
             DirectDraw();
         });
         PreviousDisposal = Disposal;
-        if (!Terminated()) {
-          delay = kDefaultDelay;
-          TGIFGraphicControlExtension* gce = frame->GraphicControl();
-          if (gce && gce->DelayTime() > 0) {
-            delay = std::max(gce->DelayTime(), kMinDelay);
-            if (!Async()) delay = std::min(delay, kMaxCallerDelay);
-          }
+        if (Terminated()) break;
+        delay = kDefaultDelay;
+        TGIFGraphicControlExtension* gce = frame->GraphicControl();
+        if (gce && gce->DelayTime() > 0) {
+          delay = std::max(gce->DelayTime(), kMinDelay);
+          if (!Async()) delay = std::min(delay, kMaxCallerDelay);
         }
         const int before = FrameIndex;
         Fire(OnFramePainted);
@@ -217,10 +249,11 @@ void TGIFPainter::Execute() {
     }
     FrameIndex = -1;
     Fire(OnPaintEnd);
-  } catch (const Exception& e) {
+  } catch (const Exception&) {
     Terminate();
-    KeptException = std::make_exception_ptr(Exception(e.what()));
+    KeptException = std::current_exception();
   }
+  Ending = true;
 }
 
 void TGIFPainter::WaitFrame(int delay, DWORD& last, int& lag) {
@@ -231,6 +264,7 @@ void TGIFPainter::WaitFrame(int delay, DWORD& last, int& lag) {
   if (FrameIndex >= 0 && FrameIndex < Image->FrameCount()) {
     TGIFSubImage* frame = Image->Frame(FrameIndex);
     DoSynchronize([frame] { frame->FrameBitmap(); });
+    if (Terminated()) return;
   }
   const DWORD now = NowMs();
   int wait;
@@ -244,7 +278,7 @@ void TGIFPainter::WaitFrame(int delay, DWORD& last, int& lag) {
   last = now;
   if (Async()) {
     if ((wait > 0 || SpeedPercent == 0) && WakeEvent) {
-      if (WaitForSingleObject(WakeEvent, wait < 0 ? INFINITE : DWORD(wait)) == WAIT_OBJECT_0) {
+      if (WaitForSingleObject(WakeEvent.get(), wait < 0 ? INFINITE : DWORD(wait)) == WAIT_OBJECT_0) {
         lag = 0;
         last = NowMs();
       }
@@ -332,12 +366,13 @@ void TGIFPainter::BufferedDraw() {
   }
   HPALETTE palette = reinterpret_cast<HPALETTE>(frame.QueryPalette());
   if (!palette) palette = reinterpret_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE));
-  HPALETTE oldPalette = SelectPalette(target->Handle(), palette, FALSE);
-  RealizePalette(target->Handle());
-  if (clearFirst) RestoreFrameArea(frame);
-  Image->DrawFrame(frame, *target, targetArea, DrawingOptions & doTile, DrawingOptions & doTransparent);
-  if (show) Canvas->CopyRect(ToRect(PaintRect), *target, ToRect(targetArea));
-  if (oldPalette) SelectPalette(target->Handle(), oldPalette, TRUE);
+  {
+    SelectedPalette selected(target->Handle(), palette, false);
+    RealizePalette(target->Handle());
+    if (clearFirst) RestoreFrameArea(frame);
+    Image->DrawFrame(frame, *target, targetArea, DrawingOptions & doTile, DrawingOptions & doTransparent);
+    if (show) Canvas->CopyRect(ToRect(PaintRect), *target, ToRect(targetArea));
+  }
   if (restoreAfter) RestoreFrameArea(frame);
   Canvas->Changed();
   Started = true;
@@ -372,60 +407,42 @@ TGIFPainter* TGIFPicture::StartPainter(TGIFPainter*& holder, TCanvas& canvas, ui
   return nullptr;
 }
 
-void TGIFPicture::HaltDrawPainter() {
-  for (;;) {
-    {
-      std::lock_guard<std::recursive_mutex> lock(PainterLock);
-      if (!ActivePainter) break;
-      ActivePainter->Stop();
-      if (!ActivePainter->Async()) break;
+void TGIFPicture::StopPainters(bool activeOnly) {
+  std::vector<UniqueHandle> threads;
+  {
+    std::lock_guard<std::recursive_mutex> lock(PainterLock);
+    for (auto it = PainterList.rbegin(); it != PainterList.rend(); ++it) {
+      TGIFPainter* p = *it;
+      if (activeOnly && p != ActivePainter) continue;
+      p->Stop();
+      // A painter run by its caller ends when that call returns; one whose
+      // call into this thread is under way waits for us.
+      if (!p->Async() || (p->CallInProgress() && GetCurrentThreadId() == MainThreadID())) continue;
+      HANDLE thread = nullptr;
+      if (DuplicateHandle(GetCurrentProcess(), p->Handle(), GetCurrentProcess(), &thread, SYNCHRONIZE, FALSE, 0))
+        threads.emplace_back(thread);
     }
-    if (!PumpPainterCalls()) return;
-    Sleep(0);
   }
+  WaitForThreads(threads);
+}
+
+void TGIFPicture::DropBitmap() {
+  StopPainters(true);
+  std::lock_guard<std::recursive_mutex> lock(PainterLock);
+  // Still there: its call into this thread is under way. It keeps the bitmap
+  // it draws into until it has finished.
+  if (ActivePainter && FRenderedBitmap && !(ActivePainter->DrawingOptions & doDirectDraw))
+    ActivePainter->KeepTarget(std::move(FRenderedBitmap));
+  FRenderedBitmap.reset();
+}
+
+void TGIFPicture::HaltDrawPainter() { DropBitmap(); }
+
+void TGIFPicture::HaltAllPainters() {
+  StopPainters(false);
   DropBitmap();
 }
 
-void TGIFPicture::HaltAllPainters() {
-  struct Drop {
-    TGIFPicture* P;
-    ~Drop() { P->DropBitmap(); }
-  } drop{this};
-  for (;;) {
-    int async = 0;
-    {
-      std::lock_guard<std::recursive_mutex> lock(PainterLock);
-      if (PainterList.empty()) return;
-      async = int(PainterList.size());
-      for (auto it = PainterList.rbegin(); it != PainterList.rend(); ++it) {
-        if (!(*it)->Async()) --async;
-        (*it)->Stop();
-      }
-    }
-    if (async == 0) return;
-    // Synchronised calls of the painters run only on the main thread: from
-    // any other thread they cannot be served, so the painters are ended.
-    if (GetCurrentThreadId() != MainThreadID()) {
-      KillAsyncPainters();
-      return;
-    }
-    if (!PumpPainterCalls()) {
-      KillAsyncPainters();
-      return;
-    }
-    Sleep(0);
-  }
-}
-
-void TGIFPicture::KillAsyncPainters() {
-  std::lock_guard<std::recursive_mutex> lock(PainterLock);
-  for (int i = int(PainterList.size()) - 1; i >= 0; --i) {
-    TGIFPainter* p = PainterList[size_t(i)];
-    if (!p->Async()) continue;
-    TerminateThread(p->Handle(), 1);
-    if (p->ReferenceHolder && *p->ReferenceHolder == p) *p->ReferenceHolder = nullptr;
-    PainterList.erase(PainterList.begin() + i);
-  }
-}
+void TGIFPicture::KillAsyncPainters() { StopPainters(false); }
 
 }  // namespace om

@@ -4,9 +4,12 @@
 // otherwise the caller runs the loop, its messages pumped while it waits.
 #pragma once
 
+#include <atomic>
 #include <exception>
+#include <memory>
 
 #include "platform/win32.h"
+#include "platform/win32_owners.h"
 
 #include "framework/bitmap.h"
 #include "framework/canvas.h"
@@ -22,15 +25,21 @@ public:
   TGIFPainter(TGIFPainter** holder, uint16_t options, const TGIFRect& rect, TCanvas* canvas, TGIFPicture* image);
   ~TGIFPainter() override;
 
-  // Threaded: resumes the thread. Otherwise nothing (use RunInCaller).
+  // Threaded: resumes the thread (once). Otherwise nothing (use RunInCaller).
   void Start();
-  // Marks the painter terminated and wakes a waiting thread.
+  // Marks the painter terminated and wakes its thread (starting it when it
+  // never was, so that it ends).
   void Stop();
   // Runs the painting loop in the calling thread, finishes and frees the
   // painter; an error kept by the loop is raised again afterwards.
   static void RunInCaller(TGIFPainter* painter);
 
   bool Async() const { return (DrawingOptions & doAsync) != 0; }
+  // True while one of its synchronised calls runs (on the main thread): the
+  // painter's thread waits for it and cannot be waited for from there.
+  bool CallInProgress() const { return FCallInProgress; }
+  // Keeps the bitmap it draws into alive until it has finished.
+  void KeepTarget(std::unique_ptr<TGIFBitmap> bitmap) { FKeptTarget = std::move(bitmap); }
 
   TGIFPicture* Image;
   TCanvas* Canvas;
@@ -44,18 +53,23 @@ public:
   TBitmap* UnderlayBuffer = nullptr;
   HDC DestinationDC = nullptr;
   volatile bool Started = false;
+  // Set when the painting loop is over (the painter is about to finish).
+  std::atomic<bool> Ending{false};
   TGIFPainter** ReferenceHolder = nullptr;
-  HANDLE WakeEvent = nullptr;
+  UniqueHandle WakeEvent;
   std::exception_ptr KeptException;
 
   TNotifyEvent OnPaintBegin, OnFramePaint, OnFramePainted, OnLoopRestart, OnPaintEnd;
 
 protected:
   void Execute() override;
+  // On the painter's own thread: a kept error goes to the picture's warning
+  // handler, then the painter finishes without waiting for the main thread.
+  void DoTerminate() override;
 
 private:
   void Init(uint16_t options, const TGIFRect& rect, TCanvas* canvas, TGIFPicture* image);
-  void Finish(TObject* sender = nullptr);
+  void Finish();
   void DoSynchronize(const std::function<void()>& method);
   void Fire(TNotifyEvent& handler);
   void WaitFrame(int delay, DWORD& last, int& lag);
@@ -66,6 +80,9 @@ private:
 
   COLORREF FBackground = 0;
   bool FFinished = false;
+  bool FCallInProgress = false;
+  std::atomic<bool> FResumed{false};
+  std::unique_ptr<TGIFBitmap> FKeptTarget;
 };
 
 }  // namespace om

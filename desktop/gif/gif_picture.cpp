@@ -1,6 +1,7 @@
 // The picture object: header, frames, reading and writing of the whole
 // stream, size and colour queries, and the composed bitmap's cache.
 #include <algorithm>
+#include <memory>
 
 #include "gif/gif_image.h"
 
@@ -19,7 +20,7 @@ TGIFPicture::TGIFPicture()
       EncoderKind(0),
       PainterPriority(3),
       SpeedPercent(100) {
-  FFrames = new TGIFImageList(this);
+  FFrames = new TGIFFrameList(this);
   FHeader = new TGIFHeader(this);
   ResetImage();
 }
@@ -31,13 +32,16 @@ TGIFPicture::~TGIFPicture() {
   delete FHeader;
 }
 
-void TGIFPicture::Warning(TGIFPersistent* sender, int severity, const std::string& message) {
+const TGraphicClass* TGIFPicture::Class() {
+  static const TGraphicClass cls{"TGIFPicture", [] { return static_cast<TGraphic*>(new TGIFPicture); }};
+  return &cls;
+}
+
+void TGIFPicture::Warning(TObject* sender, int severity, const std::string& message) {
   if (WarningHandler) WarningHandler(sender, severity, message);
 }
 
-void TGIFPicture::Changed() {
-  if (OnChange) OnChange(this);
-}
+void TGIFPicture::Changed() { TGraphic::Changed(); }
 
 void TGIFPicture::Progress(TObject* sender, int stage, int percent, bool redrawNow, const std::string& message) {
   if (OnProgress) OnProgress(sender, stage, percent, redrawNow, message);
@@ -101,16 +105,6 @@ void TGIFPicture::StreamOut(TStream& stream) {
   SaveToStream(stream);
 }
 
-void TGIFPicture::LoadFromFile(const std::string& fileName) {
-  TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
-  LoadFromStream(stream);
-}
-
-void TGIFPicture::SaveToFile(const std::string& fileName) {
-  TFileStream stream(fileName, fmCreate);
-  SaveToStream(stream);
-}
-
 int TGIFPicture::NeededVersion() {
   int version = gvNone;
   for (int i = 0; i < FrameCount() && version < gv89a; ++i) version = std::max(version, Frame(i)->RequiredVersion());
@@ -134,7 +128,7 @@ void TGIFPicture::ResizeWidth(int value) {
     if (value < Frame(i)->Left() + Frame(i)->Width()) RaiseGIFError("Image width too small for contained frames");
   if (value != ScreenWidth()) {
     FHeader->SetWidth(value);
-    FRenderedBitmap.reset();
+    DropBitmap();
     Changed();
   }
 }
@@ -144,9 +138,16 @@ void TGIFPicture::ResizeHeight(int value) {
     if (value < Frame(i)->Top() + Frame(i)->Height()) RaiseGIFError("Image height too small for contained frames");
   if (value != ScreenHeight()) {
     FHeader->SetHeight(value);
-    FRenderedBitmap.reset();
+    DropBitmap();
     Changed();
   }
+}
+
+bool TGIFPicture::BackgroundShows() {
+  if (DrawingOptions & doClearOnLoop) return true;
+  for (int i = 0; i < FrameCount(); ++i)
+    if (Frame(i)->GraphicControl() && Frame(i)->GraphicControl()->DisposalMethod() == 2) return true;
+  return false;
 }
 
 bool TGIFPicture::UsesDithering() const {
@@ -154,11 +155,22 @@ bool TGIFPicture::UsesDithering() const {
   return !(DrawingOptions & doAutoDither) || AutoDitherActive;
 }
 
-void TGIFPicture::CopyFrom(const TGIFPersistent& source) {
+void TGIFPicture::Assign(const TPersistent* Source) {
+  if (Source)
+    CopyFrom(*Source);
+  else
+    ResetImage();
+}
+
+void TGIFPicture::CopyFrom(const TPersistent& source) {
   if (&source == this) return;
   const auto* other = dynamic_cast<const TGIFPicture*>(&source);
   if (!other) {
-    TGIFImageBase::CopyFrom(source);
+    // Anything a frame copies from becomes the one frame.
+    ResetImage();
+    std::unique_ptr<TGIFSubImage> frame(new TGIFSubImage(this));
+    frame->CopyFrom(source);
+    AppendFrame(frame.release());
     return;
   }
   ResetImage();
@@ -182,14 +194,9 @@ void TGIFPicture::CopyFrom(const TGIFPersistent& source) {
     DitherKind = other->DitherKind;
     const int n = other->FFrames->ItemCount();
     for (int i = 0; i < n; ++i) {
-      auto* frame = new TGIFSubImage(this);
-      try {
-        frame->CopyFrom(*other->Frame(i));
-      } catch (...) {
-        delete frame;
-        throw;
-      }
-      AppendFrame(frame);
+      std::unique_ptr<TGIFSubImage> frame(new TGIFSubImage(this));
+      frame->CopyFrom(*other->Frame(i));
+      AppendFrame(frame.release());
       Progress(this, 1, int((int64_t(i + 1) * 100 + n / 2) / n), false, "Copying...");
     }
   } catch (...) {
@@ -199,7 +206,7 @@ void TGIFPicture::CopyFrom(const TGIFPersistent& source) {
   Progress(this, 2, 100, false, "Copying...");
 }
 
-void TGIFPicture::DropBitmap() { FRenderedBitmap.reset(); }
+
 
 }  // namespace om
 
@@ -212,7 +219,7 @@ void TGIFPicture::ReplacePalette(uintptr_t handle) {
   const bool stale = FRenderedBitmap != nullptr;
   FPaletteHandle = handle;
   if (stale) {
-    FRenderedBitmap.reset();
+    DropBitmap();
     PaletteModified = true;
     Changed();
   }

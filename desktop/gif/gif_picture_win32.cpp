@@ -7,6 +7,7 @@
 #include "gif/gif_colors.h"
 #include "gif/gif_painter_win32.h"
 #include "gif/gif_win32.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 
@@ -130,12 +131,14 @@ void TGIFPicture::DrawOn(TCanvas& canvas, const TGIFRect& rect) {
     BlitComposed(canvas, rect, *FRenderedBitmap);
     return;
   }
-  std::lock_guard<std::recursive_mutex> lock(PainterLock);
-  if (ActivePainter && ActivePainter->Canvas == &canvas && ActivePainter->PaintRect.Left == rect.Left &&
-      ActivePainter->PaintRect.Top == rect.Top && ActivePainter->PaintRect.Right == rect.Right &&
-      ActivePainter->PaintRect.Bottom == rect.Bottom)
-    return;  // it keeps drawing
+  {
+    std::lock_guard<std::recursive_mutex> lock(PainterLock);
+    if (ActivePainter && ActivePainter->Canvas == &canvas && ActivePainter->PaintRect == rect)
+      return;  // it keeps drawing
+  }
+  // Waited for without the lock: a finishing painter takes it.
   HaltDrawPainter();
+  std::lock_guard<std::recursive_mutex> lock(PainterLock);
   TCanvas* target = &canvas;
   TGIFRect targetRect = rect;
   if (!(DrawingOptions & doDirectDraw)) {
@@ -151,17 +154,9 @@ void TGIFPicture::DrawOn(TCanvas& canvas, const TGIFRect& rect) {
   painter->Start();
   if (DrawingOptions & doDirectDraw) return;
   // The painter draws its first frame through a synchronised call into this
-  // thread: serve those calls until it has.
-  for (;;) {
-    if (!ActivePainter || ActivePainter->Terminated() || ActivePainter->Started) break;
-    if (!CheckSynchronize()) {
-      MSG msg;
-      if (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-        PostQuitMessage(static_cast<int>(msg.wParam));
-        return;
-      }
-      Sleep(0);
-    }
+  // thread: serve those calls until it has (the lock keeps it from finishing).
+  while (ActivePainter && !ActivePainter->Terminated() && !ActivePainter->Started && !ActivePainter->Ending) {
+    if (!CheckSynchronize()) Sleep(0);
   }
   if (FRenderedBitmap) BlitComposed(canvas, rect, *FRenderedBitmap);
 }
@@ -197,25 +192,17 @@ void TGIFPicture::DrawFrameAt(TGIFSubImage& frame, TCanvas& canvas, const TGIFRe
   const int fw = frame.Width(), fh = frame.Height();
   const int stepX = ScreenWidth() > 0 ? ScreenWidth() : fw, stepY = ScreenHeight() > 0 ? ScreenHeight() : fh;
   if (transparent && frame.HasTransparency() && frame.MaskReady()) {
-    HDC maskDC = Checked(CreateCompatibleDC(nullptr));
-    HGDIOBJ old = SelectObject(maskDC, reinterpret_cast<HBITMAP>(frame.MaskHandle()));
-    try {
-      HDC src = bitmap.Canvas().Handle();
-      if (tile) {
-        for (int x = rect.Left + frame.Left(); x < rect.Right; x += stepX)
-          for (int y = rect.Top + frame.Top(); y < rect.Bottom; y += stepY)
-            TransparentStretchBlit(canvas.Handle(), x, y, fw, fh, src, 0, 0, fw, fh, maskDC, 0, 0);
-      } else {
-        TransparentStretchBlit(canvas.Handle(), rect.Left, rect.Top, rect.Width(), rect.Height(), src, 0, 0, fw, fh,
-                               maskDC, 0, 0);
-      }
-    } catch (...) {
-      SelectObject(maskDC, old);
-      DeleteDC(maskDC);
-      throw;
+    UniqueDc maskDC(Checked(CreateCompatibleDC(nullptr)));
+    SelectedObject maskSelected(maskDC.get(), reinterpret_cast<HBITMAP>(frame.MaskHandle()));
+    HDC src = bitmap.Canvas().Handle();
+    if (tile) {
+      for (int x = rect.Left + frame.Left(); x < rect.Right; x += stepX)
+        for (int y = rect.Top + frame.Top(); y < rect.Bottom; y += stepY)
+          TransparentStretchBlit(canvas.Handle(), x, y, fw, fh, src, 0, 0, fw, fh, maskDC.get(), 0, 0);
+    } else {
+      TransparentStretchBlit(canvas.Handle(), rect.Left, rect.Top, rect.Width(), rect.Height(), src, 0, 0, fw, fh,
+                             maskDC.get(), 0, 0);
     }
-    SelectObject(maskDC, old);
-    DeleteDC(maskDC);
     canvas.Changed();
     return;
   }
@@ -231,64 +218,40 @@ void TGIFPicture::DrawFrameAt(TGIFSubImage& frame, TCanvas& canvas, const TGIFRe
 bool TransparentStretchBlit(HDC dst, int dx, int dy, int dw, int dh, HDC src, int sx, int sy, int sw, int sh,
                             HDC mask, int mx, int my) {
   if ((GetVersion() & 0x80000000) == 0 && dw == sw && dh == sh) {
-    // Masked block transfer: source where the mask bit is 0, destination where 1.
-    HBITMAP spare = Checked(CreateCompatibleBitmap(src, 1, 1));
-    HBITMAP maskBitmap = reinterpret_cast<HBITMAP>(SelectObject(mask, spare));
+    // Masked block transfer: source where the mask bit is 0, destination where
+    // 1. The mask bitmap is taken out of its context while it is used.
+    HBITMAP maskBitmap = static_cast<HBITMAP>(GetCurrentObject(mask, OBJ_BITMAP));
+    UniqueBitmap spare(Checked(CreateCompatibleBitmap(src, 1, 1)));
+    SelectedObject maskOut(mask, spare.get());
     MaskBlt(dst, dx, dy, dw, dh, src, sx, sy, maskBitmap, mx, my, 0xCCAA0029);
-    SelectObject(mask, maskBitmap);
-    DeleteObject(spare);
     return true;
   }
-  HDC colorDC = nullptr, monoDC = nullptr;
-  HBITMAP colorBitmap = nullptr, monoBitmap = nullptr;
-  HGDIOBJ oldColor = nullptr, oldMono = nullptr;
-  HPALETTE oldPalette = nullptr;
-  auto cleanup = [&] {
-    if (monoDC) {
-      SelectObject(monoDC, oldMono);
-      DeleteDC(monoDC);
-    }
-    if (monoBitmap) DeleteObject(monoBitmap);
-    if (colorDC) {
-      if (oldPalette) SelectPalette(colorDC, oldPalette, TRUE);
-      SelectObject(colorDC, oldColor);
-      DeleteDC(colorDC);
-    }
-    if (colorBitmap) DeleteObject(colorBitmap);
-  };
-  try {
-    colorDC = Checked(CreateCompatibleDC(dst));
-    colorBitmap = Checked(CreateCompatibleBitmap(dst, sw, sh));
-    oldColor = SelectObject(colorDC, colorBitmap);
-    monoDC = Checked(CreateCompatibleDC(dst));
-    monoBitmap = Checked(CreateBitmap(sw, sh, 1, 1, nullptr));
-    oldMono = SelectObject(monoDC, monoBitmap);
-    BitBlt(monoDC, 0, 0, sw, sh, mask, mx, my, NOTSRCCOPY);
-    HPALETTE stock = reinterpret_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE));
-    HPALETTE srcPalette = SelectPalette(src, stock, TRUE);
-    SelectPalette(src, srcPalette, TRUE);
-    oldPalette = SelectPalette(colorDC, srcPalette ? srcPalette : stock, FALSE);
-    RealizePalette(colorDC);
-    BitBlt(colorDC, 0, 0, sw, sh, monoDC, 0, 0, SRCCOPY);  // inverted mask: white where opaque
-    BitBlt(colorDC, 0, 0, sw, sh, src, sx, sy, SRCAND);    // source where opaque, black elsewhere
-    SelectObject(monoDC, oldMono);
-    DeleteDC(monoDC);
-    monoDC = nullptr;
-    DeleteObject(monoBitmap);
-    monoBitmap = nullptr;
-    const COLORREF text = SetTextColor(dst, RGB(0, 0, 0));
-    const COLORREF back = SetBkColor(dst, RGB(255, 255, 255));
-    const int mode = SetStretchBltMode(dst, COLORONCOLOR);
-    StretchBlt(dst, dx, dy, dw, dh, mask, mx, my, sw, sh, SRCAND);
-    StretchBlt(dst, dx, dy, dw, dh, colorDC, 0, 0, sw, sh, SRCPAINT);
-    SetStretchBltMode(dst, mode);
-    SetTextColor(dst, text);
-    SetBkColor(dst, back);
-  } catch (...) {
-    cleanup();
-    throw;
+  // The source where opaque and black elsewhere, in a colour bitmap; then the
+  // mask ANDed and that bitmap ORed onto the destination.
+  UniqueDc colorDC(Checked(CreateCompatibleDC(dst)));
+  UniqueBitmap colorBitmap(Checked(CreateCompatibleBitmap(dst, sw, sh)));
+  SelectedObject colorSelected(colorDC.get(), colorBitmap.get());
+  HPALETTE stock = static_cast<HPALETTE>(GetStockObject(DEFAULT_PALETTE));
+  HPALETTE srcPalette = SelectPalette(src, stock, TRUE);
+  SelectPalette(src, srcPalette, TRUE);
+  SelectedPalette colorPalette(colorDC.get(), srcPalette ? srcPalette : stock, true);
+  RealizePalette(colorDC.get());
+  {
+    UniqueDc monoDC(Checked(CreateCompatibleDC(dst)));
+    UniqueBitmap monoBitmap(Checked(CreateBitmap(sw, sh, 1, 1, nullptr)));
+    SelectedObject monoSelected(monoDC.get(), monoBitmap.get());
+    BitBlt(monoDC.get(), 0, 0, sw, sh, mask, mx, my, NOTSRCCOPY);
+    BitBlt(colorDC.get(), 0, 0, sw, sh, monoDC.get(), 0, 0, SRCCOPY);  // inverted mask: white where opaque
   }
-  cleanup();
+  BitBlt(colorDC.get(), 0, 0, sw, sh, src, sx, sy, SRCAND);  // source where opaque, black elsewhere
+  const COLORREF text = SetTextColor(dst, RGB(0, 0, 0));
+  const COLORREF back = SetBkColor(dst, RGB(255, 255, 255));
+  const int mode = SetStretchBltMode(dst, COLORONCOLOR);
+  StretchBlt(dst, dx, dy, dw, dh, mask, mx, my, sw, sh, SRCAND);
+  StretchBlt(dst, dx, dy, dw, dh, colorDC.get(), 0, 0, sw, sh, SRCPAINT);
+  SetStretchBltMode(dst, mode);
+  SetTextColor(dst, text);
+  SetBkColor(dst, back);
   return true;
 }
 
@@ -302,18 +265,20 @@ int gInitCount = 0;
 
 void InitializeGIFCodec() {
   if (gInitCount++ > 0) return;
+  TPicture::RegisterFileFormat("GIF", "GIF Image", TGIFPicture::Class());
   GIFClipboardFormat = RegisterClipboardFormatA("GIF Image");
-  HDC screen = GetDC(nullptr);
+  if (GIFClipboardFormat) TPicture::RegisterClipboardGraphic(GIFClipboardFormat, TGIFPicture::Class());
+  WindowDc screen(nullptr);
   if (screen) {
-    PaletteDisplay = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES) < 9;
+    PaletteDisplay = GetDeviceCaps(screen.get(), BITSPIXEL) * GetDeviceCaps(screen.get(), PLANES) < 9;
     AutoDitherActive = PaletteDisplay;
-    ReleaseDC(nullptr, screen);
   }
 }
 
 void FinalizeGIFCodec() {
   if (gInitCount == 0 || --gInitCount > 0) return;
   FreeExtensionRegistries();
+  TPicture::UnregisterGraphicClass(TGIFPicture::Class());
 }
 
 }  // namespace om

@@ -8,8 +8,17 @@ namespace om {
 
 void RaiseGIFError(const std::string& message) { throw GIFException(message); }
 
-void TGIFPersistent::CopyFrom(const TGIFPersistent& source) {
-  source.CopyTo(*this);
+void TGIFPersistent::CopyFrom(const TPersistent& source) {
+  if (const auto* codec = dynamic_cast<const TGIFPersistent*>(&source)) {
+    codec->CopyTo(*this);
+    return;
+  }
+  throw EConvertError(Format("Cannot assign an object of another class to a %s", ClassName()));
+}
+
+void TGIFPersistent::Assign(const TPersistent* Source) {
+  if (!Source) TPersistent::Assign(Source);
+  CopyFrom(*Source);
 }
 
 void TGIFPersistent::CopyTo(TGIFPersistent& dest) const {

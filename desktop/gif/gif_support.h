@@ -12,20 +12,12 @@
 
 #include "framework/exceptions.h"
 #include "framework/object.h"
+#include "framework/picture.h"
 #include "framework/streams.h"
 
 namespace om {
 
-// The graphics layer's exceptions the codec raises besides its own.
-class EInvalidGraphic : public Exception {
-public:
-  using Exception::Exception;
-};
-class EInvalidGraphicOperation : public Exception {
-public:
-  using Exception::Exception;
-};
-// EOutOfResources comes from the framework.
+// EInvalidGraphic, EInvalidGraphicOperation and EOutOfResources come from the framework.
 class EGIFOutOfMemory : public Exception {
 public:
   using Exception::Exception;
@@ -58,11 +50,14 @@ using TGIFWarningFn = std::function<void(int severity, const std::string& messag
 
 // Base of the codec's classes: copy from another object, or report that the
 // assignment is not supported.
-class TGIFPersistent : public TObject {
+class TGIFPersistent : public TPersistent {
 public:
   virtual const char* ClassName() const { return "TGIFPersistent"; }
-  // Copies source into this object; the base hands over to source.CopyTo.
-  virtual void CopyFrom(const TGIFPersistent& source);
+  // Copies source into this object; the base hands a codec object over to
+  // its CopyTo and refuses anything else (EConvertError).
+  virtual void CopyFrom(const TPersistent& source);
+  // The framework's copy: CopyFrom.
+  void Assign(const TPersistent* Source) override;
 
 protected:
   // Copies this object into dest; the base raises "Cannot assign a X to a Y".

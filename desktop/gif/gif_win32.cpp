@@ -1,5 +1,7 @@
 #include "gif/gif_win32.h"
 
+#include "platform/win32_owners.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -9,14 +11,9 @@ namespace om {
 uintptr_t CheckGraphicsHandle(uintptr_t value) {
   if (value != 0) return value;
   const DWORD code = GetLastError();
-  std::string message;
-  if (code != 0) {
-    char text[256];
-    DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
-                             MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof text, nullptr);
-    while (n > 0 && (uint8_t(text[n - 1]) <= ' ' || text[n - 1] == '.')) --n;
-    message.assign(text, n);
-  }
+  std::string message = code != 0 ? systemMessage(code) : std::string();
+  if (message.size() > 255) message.resize(255);
+  while (!message.empty() && message.back() == '.') message.pop_back();
   if (message.empty()) message = "Out of system resources";
   throw EOutOfResources(message);
 }
@@ -43,17 +40,14 @@ TGIFPalette PaletteFromHandle(HPALETTE palette) {
 }
 
 HPALETTE MakeHalftonePalette() {
-  HDC dc = reinterpret_cast<HDC>(CheckGraphicsHandle(reinterpret_cast<uintptr_t>(GetDC(nullptr))));
-  HPALETTE palette = CreateHalftonePalette(dc);
-  ReleaseDC(nullptr, dc);
-  return palette;
+  WindowDc screen(nullptr);
+  CheckGraphicsHandle(reinterpret_cast<uintptr_t>(screen.get()));
+  return CreateHalftonePalette(screen.get());
 }
 
 TGIFPalette HalftonePaletteEntries() {
-  HPALETTE palette = MakeHalftonePalette();
-  TGIFPalette result = PaletteFromHandle(palette);
-  if (palette) DeleteObject(palette);
-  return result;
+  UniquePalette palette(MakeHalftonePalette());
+  return PaletteFromHandle(palette.get());
 }
 
 void ImportPaletteHandle(TGIFColorMap& map, HPALETTE palette) {
@@ -69,5 +63,15 @@ void ImportDIBSectionColors(TGIFColorMap& map, HDC dc) {
 }
 
 HPALETTE MakeColorMapPalette(const TGIFColorMap& map) { return MakePaletteHandle(map.MakePalette()); }
+
+void PlaceOnClipboard(unsigned format, const void* data, size_t size) {
+  UniqueGlobal block(GlobalAlloc(GMEM_MOVEABLE, size));
+  void* p = block ? GlobalLock(block.get()) : nullptr;
+  if (!p) RaiseGIFError("Failed to store GIF on clipboard");
+  std::memcpy(p, data, size);
+  GlobalUnlock(block.get());
+  if (!SetClipboardData(format, block.get())) RaiseGIFError("Failed to store GIF on clipboard");
+  block.release();  // the clipboard's now
+}
 
 }  // namespace om

@@ -29,4 +29,9 @@ void ImportPaletteHandle(TGIFColorMap& map, HPALETTE palette);
 void ImportDIBSectionColors(TGIFColorMap& map, HDC dc);
 HPALETTE MakeColorMapPalette(const TGIFColorMap& map);
 
+// Places a copy of the bytes on the open clipboard under format; a block that
+// cannot be allocated, filled or placed raises GIFException "Failed to store
+// GIF on clipboard".
+void PlaceOnClipboard(unsigned format, const void* data, size_t size);
+
 }  // namespace om

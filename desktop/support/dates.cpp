@@ -206,9 +206,10 @@ TDateTime transitionDateTime(const TSystemTime& rule, int year) {
 }
 
 TDateTime utcToLocalWithZone(const TTimeZoneInfo& zone, TDateTime t) {
+  // A time outside the calendar is refused (EConvertError) whatever the zone.
+  const int year = yearOfDate(t);
   TDateTime result = t - zone.Bias / 1440.0;
   if (zone.StandardDate.wMonth != 0 && zone.DaylightDate.wMonth != 0) {
-    const int year = yearOfDate(t);
     const TDateTime d = transitionDateTime(zone.DaylightDate, year);
     const TDateTime s = transitionDateTime(zone.StandardDate, year);
     if (d != 0 && s != 0) {

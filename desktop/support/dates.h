@@ -88,7 +88,8 @@ bool sameTimeZoneInfo(const TTimeZoneInfo& a, const TTimeZoneInfo& b);
 int transitionDayInMonth(int year, int month, int week, int weekday);
 // Local moment of a transition rule in year; 0 when the rule names none there.
 TDateTime transitionDateTime(const TSystemTime& rule, int year);
-// Local time of the UTC moment t under zone's rules.
+// Local time of the UTC moment t under zone's rules. Raises EConvertError for a
+// t that is no date-time of the years 1 to 9999, for every zone alike.
 TDateTime utcToLocalWithZone(const TTimeZoneInfo& zone, TDateTime t);
 
 // The binary "TZI" registry value: 44 bytes, little-endian: Bias,

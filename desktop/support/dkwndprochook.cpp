@@ -155,6 +155,8 @@ void TDkHookInfos::Dispatch(TMessage& Msg) {
     ~TPop() {
       --Self->FLevel;
       if (BareDestroy) Self->ControlDestroyed();
+      // The outermost dispatch of a record whose control went hands it over.
+      if (Self->FLevel == 0 && Self->FControlDestroyed) DkReleaser()->Release(Self);
     }
   } pop{this, bareDestroy};
 
@@ -186,7 +188,9 @@ void TDkHookInfos::ControlDestroyed() {
   FOldWndMethod = nullptr;
   FOldWndProc = nullptr;
   if (FManager) FManager->Unlist(this);
-  DkReleaser()->Release(this);
+  // Inside its own dispatch the record is handed over when the outermost
+  // level returns (see Dispatch).
+  if (FLevel == 0) DkReleaser()->Release(this);
 }
 
 // ---------------------------------------------------------------------------
@@ -307,12 +311,6 @@ void TDkReleaser::WndProc(TMessage& Msg) {
   auto* obj = reinterpret_cast<TObject*>(Msg.WParam);
   auto it = std::find(FList.begin(), FList.end(), obj);
   if (it == FList.end()) return;
-  // A nested message loop can serve this while the record still dispatches
-  // further up the stack: wait for that dispatch to return.
-  if (auto* infos = dynamic_cast<TDkHookInfos*>(obj); infos && infos->Dispatching()) {
-    PostMessageA(FWindow, CM_RELEASE_HOOK_INFOS, Msg.WParam, 0);
-    return;
-  }
   FList.erase(it);
   delete obj;
 }

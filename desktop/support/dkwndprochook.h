@@ -33,7 +33,8 @@ public:
   bool Remove(TDkHookOrder Order, TDkHookMessageEvent Handler);
   // The replacement window procedure.
   void Dispatch(TMessage& Msg);
-  // The control is gone: never touch it again; released once no dispatch runs.
+  // The control is gone: never touch it again; handed to the releaser once no
+  // dispatch of the record runs any more.
   void ControlDestroyed();
 
   TWinControl* Control() const { return FControl; }

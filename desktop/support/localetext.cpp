@@ -22,7 +22,16 @@ std::unique_ptr<TDsCriticalSection> gLoadLock;
 
 LPWSTR WINAPI plainStepWideChar(LPCWSTR p) { return const_cast<LPWSTR>(p + 1); }
 
-int compareResult(int r) { return r - CSTR_EQUAL; }
+// CompareString's result (CSTR_LESS_THAN, CSTR_EQUAL, CSTR_GREATER_THAN; 0 on
+// failure) as an order.
+TTextOrder compareResult(int r) {
+  switch (r) {
+    case CSTR_LESS_THAN: return TTextOrder::Before;
+    case CSTR_EQUAL: return TTextOrder::Equal;
+    case CSTR_GREATER_THAN: return TTextOrder::After;
+    default: return TTextOrder::Failed;
+  }
+}
 
 // Wide text in a code page, sized by what the conversion needs.
 std::string toCodePage(const std::wstring& s, UINT codePage) {
@@ -58,12 +67,12 @@ UINT codePageOfLocale(LCID locale) {
   return GetACP();
 }
 
-int compareWideTextNt(const std::wstring& a, const std::wstring& b, LCID locale) {
+TTextOrder compareWideTextNt(const std::wstring& a, const std::wstring& b, LCID locale) {
   return compareResult(CompareStringW(locale, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
                                       static_cast<int>(b.size())));
 }
 
-int compareWideTextAnsi(const std::wstring& a, const std::wstring& b, LCID locale) {
+TTextOrder compareWideTextAnsi(const std::wstring& a, const std::wstring& b, LCID locale) {
   const UINT codePage = codePageOfLocale(locale);
   const std::string sa = toCodePage(a, codePage);
   const std::string sb = toCodePage(b, codePage);

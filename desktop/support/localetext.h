@@ -20,16 +20,20 @@ inline const wchar_t* stepWideChar(const wchar_t* p) { return p + 1; }
 
 // The locale's default ANSI code page; GetACP when the locale has none to tell.
 UINT codePageOfLocale(LCID locale);
-// Case-insensitive comparison in the locale: −1 a before b, 0 equal, 1 after
-// (−2 when the system cannot compare).
-int compareWideTextNt(const std::wstring& a, const std::wstring& b, LCID locale);
+
+// Order of two texts in a locale. Failed (the system could not compare them,
+// e.g. for a locale it does not know) is no order at all: callers check for it
+// before they read the order.
+enum class TTextOrder { Before = -1, Equal = 0, After = 1, Failed = 2 };
+// Case-insensitive comparison in the locale.
+TTextOrder compareWideTextNt(const std::wstring& a, const std::wstring& b, LCID locale);
 // The same through the locale's ANSI code page, for systems without wide-text
 // comparison.
-int compareWideTextAnsi(const std::wstring& a, const std::wstring& b, LCID locale);
+TTextOrder compareWideTextAnsi(const std::wstring& a, const std::wstring& b, LCID locale);
 // Total physical memory in bytes.
 uint64_t physicalMemoryTotal();
 
-using TCompareWideTextFunc = int (*)(const std::wstring&, const std::wstring&, LCID);
+using TCompareWideTextFunc = TTextOrder (*)(const std::wstring&, const std::wstring&, LCID);
 using TStepWideCharFunc = LPWSTR(WINAPI*)(LPCWSTR);
 using TDrawTextWFunc = int(WINAPI*)(HDC, LPCWSTR, int, LPRECT, UINT);
 

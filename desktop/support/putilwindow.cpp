@@ -66,9 +66,12 @@ void DefineDragCursors() {
 }
 
 namespace {
-// Program start.
+// Program start, after the forms unit's start-up has made the screen object.
 struct TDragCursorsInit {
-  TDragCursorsInit() { DefineDragCursors(); }
+  TDragCursorsInit() {
+    InitializeFormsUnit();
+    DefineDragCursors();
+  }
 } GDragCursorsInit;
 }  // namespace
 

@@ -106,35 +106,37 @@ TDateTime utcToLocal(TDateTime t) {
 
 // --- TRegistryTimeZone ---
 
-void TRegistryTimeZone::saveThroughOwner() {
-  if (!FOwner) return;
+template <class T>
+void TRegistryTimeZone::storeAndSave(T& field, const T& value) {
+  T old = field;
+  field = value;
+  bool saved = false;
   try {
-    if (!FOwner->saveZone(*this)) FSavedOk = false;
+    saved = !FOwner || FOwner->saveZone(*this);
   } catch (...) {
+    field = std::move(old);
     FSavedOk = false;
     throw;
   }
+  if (saved) return;
+  // Not written: the zone stays as it is in the registry.
+  field = std::move(old);
+  FSavedOk = false;
 }
 
 void TRegistryTimeZone::SetDisplayName(const std::string& value) {
   FSavedOk = true;
-  if (value == FDisplayName) return;
-  FDisplayName = value;
-  saveThroughOwner();
+  if (value != FDisplayName) storeAndSave(FDisplayName, value);
 }
 
 void TRegistryTimeZone::SetKeyName(const std::string& value) {
   FSavedOk = true;
-  if (value == FKeyName) return;
-  FKeyName = value;
-  saveThroughOwner();
+  if (value != FKeyName) storeAndSave(FKeyName, value);
 }
 
 void TRegistryTimeZone::SetZoneInfo(const TTimeZoneInfo& value) {
   FSavedOk = true;
-  if (sameTimeZoneInfo(value, FZoneInfo)) return;
-  FZoneInfo = value;
-  saveThroughOwner();
+  if (!sameTimeZoneInfo(value, FZoneInfo)) storeAndSave(FZoneInfo, value);
 }
 
 // --- TRegistryTimeZones ---
@@ -180,22 +182,32 @@ void TRegistryTimeZones::loadAll() {
 
 bool TRegistryTimeZones::saveZone(TRegistryTimeZone& zone) {
   if (!WriteAccess) throw ERegistryTimeZones(kNoWriteAccess);
-  if (!sameTextInLocale(zone.FKeyName, zone.FLoadedKeyName)) {
-    TRegistryAccess(FRoot).MoveKey(FKeyPath + "\\" + zone.FLoadedKeyName, FKeyPath + "\\" + zone.FKeyName, true);
-    zone.FLoadedKeyName = zone.FKeyName;
+  const std::string from = FKeyPath + "\\" + zone.FLoadedKeyName;
+  TRegistryAccess registry(FRoot);
+  if (sameTextInLocale(zone.FKeyName, zone.FLoadedKeyName) || !registry.KeyExists(from)) return writeZone(zone);
+  // A new key name: the sub-key moves, with the values the zone does not know
+  // of. The old one goes once the zone is written under the new one; until
+  // then a failure leaves the registry as it was.
+  const std::string to = FKeyPath + "\\" + zone.FKeyName;
+  const bool targetExisted = registry.KeyExists(to);
+  if (!registry.MoveKey(from, to, false) || !writeZone(zone)) {
+    if (!targetExisted) registry.DeleteKey(to);
+    return false;
   }
-  return writeZone(zone);
+  registry.DeleteKey(from);
+  return true;
 }
 
 bool TRegistryTimeZones::writeZone(TRegistryTimeZone& zone) {
   if (!WriteAccess) throw ERegistryTimeZones(kNoWriteAccess);
-  zone.FLoadedKeyName = zone.FKeyName;
   TRegistryAccess key(FRoot);
   if (!key.OpenKey(FKeyPath + "\\" + zone.FKeyName, true)) return false;
   bool ok = written([&] { key.WriteString("Display", zone.FDisplayName); });
   ok = key.WriteName("Std", zone.FZoneInfo.StandardName) && ok;
   ok = key.WriteName("Dlt", zone.FZoneInfo.DaylightName) && ok;
   ok = written([&] { key.WriteBinaryData("TZI", tziBytesOf(zone.FZoneInfo)); }) && ok;
+  // The zone belongs to the key it was written to.
+  if (ok) zone.FLoadedKeyName = zone.FKeyName;
   return ok;
 }
 

@@ -28,14 +28,16 @@ public:
   TRegistryTimeZones* Owner() const { return FOwner; }
 
   // Each setter writes a change back through the owner (when there is one);
-  // without the owner's WriteAccess it raises ERegistryTimeZones.
+  // without the owner's WriteAccess it raises ERegistryTimeZones. A change
+  // that is refused or cannot be written is not kept (SavedOk false).
   void SetDisplayName(const std::string& value);
   void SetKeyName(const std::string& value);
   void SetZoneInfo(const TTimeZoneInfo& value);
 
 private:
   friend class TRegistryTimeZones;
-  void saveThroughOwner();
+  template <class T>
+  void storeAndSave(T& field, const T& value);
 
   std::string FDisplayName;
   std::string FKeyName;
@@ -70,8 +72,11 @@ public:
 
   void loadAll();
   void clearZones();
-  // Moves the zone's sub-key when its key name changed, then writes it.
+  // Moves the zone's sub-key when its key name changed, then writes it; false
+  // (and the registry as it was) when the move or the write fails.
   bool saveZone(TRegistryTimeZone& zone);
+  // Writes the zone under its key name; the loaded key name follows only when
+  // the zone was written.
   bool writeZone(TRegistryTimeZone& zone);
 
 private:

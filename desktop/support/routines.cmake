@@ -1,17 +1,20 @@
 # Desktop support library routines: unit version registry, calendar and
-# time-zone rules, character tables and multi-string blocks, locks, the child
-# runner's flag mapping, read buffer and line assembly (portable or through
-# platform/win32.h, so they also build and run natively), plus the Win32-only
-# system queries, locale text comparison, registry time zones and child start.
+# time-zone rules, character tables and multi-string blocks, locks, the units'
+# process-wide registries, the child runner's flag mapping, read buffer and
+# line assembly (portable or through platform/win32.h, so they also build and
+# run natively), plus the Win32-only system queries, locale text comparison,
+# registry time zones, shared-memory views and child start.
 set(om_support_routines_sources
   ${CMAKE_CURRENT_LIST_DIR}/unitversions.cpp
   ${CMAKE_CURRENT_LIST_DIR}/dates.cpp
   ${CMAKE_CURRENT_LIST_DIR}/chartables.cpp
   ${CMAKE_CURRENT_LIST_DIR}/runner.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/unitregistries.cpp
 )
 if(WIN32)
   list(APPEND om_support_routines_sources
     ${CMAKE_CURRENT_LIST_DIR}/unitversions_win32.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/unitregistries_win32.cpp
     ${CMAKE_CURRENT_LIST_DIR}/chartables_win32.cpp
     ${CMAKE_CURRENT_LIST_DIR}/localetext.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sysqueries.cpp
@@ -35,6 +38,7 @@ set(om_support_routines_tests
   ${CMAKE_CURRENT_LIST_DIR}/tests/unitversions_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/locks_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tests/runner_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tests/unitregistries_test.cpp
 )
 if(WIN32)
   list(APPEND om_support_routines_tests ${CMAKE_CURRENT_LIST_DIR}/tests/unitversions_module_test.cpp)

@@ -92,10 +92,22 @@ bool TDkReadBuffer::Take(std::string& chunk) {
   return true;
 }
 
+const std::vector<std::string>& TDkLineAssembler::Lines() const {
+  syncLastEntry();
+  return FLines;
+}
+
+void TDkLineAssembler::syncLastEntry() const {
+  if (FLastEntryIsLine) FLines.back() = FLine;
+  FLastEntryIsLine = false;
+}
+
 void TDkLineAssembler::Reset() {
+  syncLastEntry();
   FStartsOnNewLine = true;
   FLine.clear();
   FCursor = 0;
+  FUnreported = false;
 }
 
 void TDkLineAssembler::writeRun(const char* data, size_t size) {
@@ -104,17 +116,26 @@ void TDkLineAssembler::writeRun(const char* data, size_t size) {
   if (FLine.size() < at + size) FLine.resize(at + size, ' ');
   std::memcpy(&FLine[at], data, size);
   FCursor += static_cast<int>(size);
+  FUnreported = true;
 }
 
 void TDkLineAssembler::emit(bool ended) {
   if (!OwnerData) {
-    if (FStartsOnNewLine || FLines.empty())
-      FLines.push_back(FLine);
-    else
-      FLines.back() = FLine;
+    // A new entry for a new line; otherwise the last entry is replaced by the
+    // line, which it now stands for.
+    if (FStartsOnNewLine || FLines.empty()) {
+      syncLastEntry();
+      FLines.emplace_back();
+    }
+    FLastEntryIsLine = true;
   }
   if (OnRead) OnRead(FLine, FStartsOnNewLine);
+  FUnreported = false;
   if (ended) {
+    if (FLastEntryIsLine) {
+      FLines.back() = std::move(FLine);
+      FLastEntryIsLine = false;
+    }
     FLine.clear();
     FCursor = 0;
   }
@@ -159,7 +180,7 @@ void TDkLineAssembler::Split(const std::string& chunk) {
 }
 
 void TDkLineAssembler::Finish() {
-  if (!FLine.empty()) emit(false);
+  if (!FLine.empty() && FUnreported) emit(false);
 }
 
 }  // namespace om

@@ -99,7 +99,9 @@ private:
   size_t FUsed = 0;
 };
 
-// A reader's line assembly. Events fire only when set.
+// A reader's line assembly. Events fire only when set. The work is linear in
+// the output: the line list's last entry shares the line being written until
+// the list is read or the line ends, so a long line is not copied per chunk.
 class TDkLineAssembler {
 public:
   std::function<void(const std::string& raw)> OnRawRead;
@@ -111,10 +113,11 @@ public:
   void Reset();
   // One chunk of output: the raw event, then the lines it completes or changes.
   void Split(const std::string& chunk);
-  // The pipe ended: a line still being written is emitted as not ended.
+  // The pipe ended: a line still being written that was not reported yet is
+  // emitted as not ended.
   void Finish();
 
-  const std::vector<std::string>& Lines() const { return FLines; }
+  const std::vector<std::string>& Lines() const;
   const std::string& CurrentLine() const { return FLine; }
   int Cursor() const { return FCursor; }
   bool StartsOnNewLine() const { return FStartsOnNewLine; }
@@ -122,11 +125,17 @@ public:
 private:
   void writeRun(const char* data, size_t size);
   void emit(bool ended);
+  // Gives the list's last entry the current line when it stands for it.
+  void syncLastEntry() const;
 
-  std::vector<std::string> FLines;
+  mutable std::vector<std::string> FLines;
+  // The list's last entry stands for FLine (not copied yet).
+  mutable bool FLastEntryIsLine = false;
   std::string FLine;
   int FCursor = 0;
   bool FStartsOnNewLine = true;
+  // FLine changed since it was last reported.
+  bool FUnreported = false;
 };
 
 }  // namespace om

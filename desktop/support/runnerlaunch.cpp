@@ -5,28 +5,19 @@
 
 namespace om {
 
-void RaiseLastProcessError() {
-  const DWORD code = GetLastError();
+std::string ProcessErrorText(DWORD code) {
   std::string message = Trim(SysErrorMessage(code));
   if (message.empty()) message = Format("System Error.  Code: %lu.", static_cast<unsigned long>(code));
-  throw EDkProcessError(message, code);
+  return message;
 }
 
-TDkRWEHandles::~TDkRWEHandles() {
-  for (HANDLE& h : FHandles)
-    if (h) CloseHandle(h);
+void RaiseLastProcessError() {
+  const DWORD code = GetLastError();
+  throw EDkProcessError(ProcessErrorText(code), code);
 }
 
 void TDkRWEHandles::Set(Slot slot, HANDLE handle) {
-  HANDLE& held = FHandles[slot];
-  if (held && held != handle) CloseHandle(held);
-  held = handle;
-}
-
-HANDLE TDkRWEHandles::Take(Slot slot) {
-  HANDLE h = FHandles[slot];
-  FHandles[slot] = nullptr;
-  return h;
+  if (handle != FHandles[slot].get()) FHandles[slot].reset(handle);
 }
 
 namespace {
@@ -118,10 +109,7 @@ PROCESS_INFORMATION StartChildProcess(const TDkLaunchRequest& request, TDkRWEHan
   if (!CreateProcessA(applicationName.empty() ? nullptr : applicationName.c_str(),
                       commandLine.empty() ? nullptr : &commandLine[0], nullptr, nullptr, redirect ? TRUE : FALSE,
                       flags, environment.block, directory.empty() ? nullptr : directory.c_str(), &si, &pi)) {
-    const DWORD error = GetLastError();
-    if (pi.hProcess) CloseHandle(pi.hProcess);
-    if (pi.hThread) CloseHandle(pi.hThread);
-    SetLastError(error);
+    UniqueHandle process(pi.hProcess), thread(pi.hThread);  // closed keeping the last error
     RaiseLastProcessError();
   }
   return pi;

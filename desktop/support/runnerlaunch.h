@@ -7,7 +7,7 @@
 
 #include "framework/exceptions.h"
 #include "framework/object.h"
-#include "platform/win32.h"
+#include "platform/win32_owners.h"
 #include "support/runner.h"
 
 namespace om {
@@ -17,6 +17,8 @@ class EDkProcessError : public EOSError {
 public:
   using EOSError::EOSError;
 };
+// The system's text for an error code (a generic one when it has none).
+std::string ProcessErrorText(DWORD code);
 // Raises EDkProcessError with GetLastError and the system's text for it.
 [[noreturn]] void RaiseLastProcessError();
 
@@ -26,13 +28,12 @@ public:
 class TDkRWEHandles : public TObject {
 public:
   enum Slot { Read = 0, Write = 1, Error = 2 };
-  ~TDkRWEHandles() override;
-  HANDLE Get(Slot slot) const { return FHandles[slot]; }
+  HANDLE Get(Slot slot) const { return FHandles[slot].get(); }
   void Set(Slot slot, HANDLE handle);
-  HANDLE Take(Slot slot);
+  HANDLE Take(Slot slot) { return FHandles[slot].release(); }
 
 private:
-  HANDLE FHandles[3] = {nullptr, nullptr, nullptr};
+  UniqueHandle FHandles[3];
 };
 
 // Fills the empty slots of child with inheritable pipe ends and the matching

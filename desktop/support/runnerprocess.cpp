@@ -1,9 +1,11 @@
 #include "support/runnerprocess.h"
 
+#include <atomic>
 #include <mutex>
 
 #include "framework/forms.h"
 #include "framework/thread.h"
+#include "platform/win32_owners.h"
 #include "support/putilwindow.h"
 
 namespace om {
@@ -12,15 +14,15 @@ namespace {
 
 constexpr char kProcessRunning[] = "Cannot perform this operation when process is running";
 
-HANDLE duplicateOwnHandle(HANDLE source) {
-  HANDLE copy = nullptr;
-  if (!DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
+UniqueHandle duplicateOwnHandle(HANDLE source) {
+  UniqueHandle copy;
+  if (!DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), copy.put(), 0, FALSE, DUPLICATE_SAME_ACCESS))
     RaiseLastProcessError();
   return copy;
 }
 
-HANDLE newEvent() {
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+UniqueHandle newEvent() {
+  UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   if (!event) RaiseLastProcessError();
   return event;
 }
@@ -32,36 +34,32 @@ void prepareThread(TThread& thread, TNotifyEvent onTerminate) {
   SetThreadPriority(thread.Handle(), THREAD_PRIORITY_BELOW_NORMAL);
 }
 
+// Hands an exception to the application's handler, as the runner's window does.
+void reportToApplication(TObject* sender, std::exception_ptr error) {
+  if (ApplicationExists()) Application()->HandleException(sender, error);
+}
+
 }  // namespace
 
 // Waits for the child (or the cancel event) and keeps its exit code.
 class TDkWaitForProcessThread : public TThread {
 public:
-  // Works on its own duplicate of process.
-  explicit TDkWaitForProcessThread(HANDLE process) : FProcess(duplicateOwnHandle(process)) {
-    try {
-      FCancelEvent = newEvent();
-    } catch (...) {
-      CloseHandle(FProcess);
-      throw;
-    }
-  }
-  ~TDkWaitForProcessThread() override {
-    CloseHandle(FProcess);
-    CloseHandle(FCancelEvent);
-  }
+  // Works on its own duplicate of process; run tags the ending it reports.
+  TDkWaitForProcessThread(HANDLE process, uintptr_t run)
+      : Run(run), FProcess(duplicateOwnHandle(process)), FCancelEvent(newEvent()) {}
 
   void Cancel() {
     Terminate();
-    SetEvent(FCancelEvent);
+    SetEvent(FCancelEvent.get());
   }
 
+  const uintptr_t Run;
   uint32_t ExitCode = 0;
 
 protected:
   void Execute() override {
-    WaitForInputIdle(FProcess, INFINITE);
-    HANDLE handles[2] = {FCancelEvent, FProcess};
+    WaitForInputIdle(FProcess.get(), INFINITE);
+    HANDLE handles[2] = {FCancelEvent.get(), FProcess.get()};
     // A failed wait ends the thread: the ending is reported with the code held.
     ended(WaitForMultipleObjects(2, handles, FALSE, INFINITE));
   }
@@ -74,15 +72,15 @@ protected:
     }
     if (result == WAIT_OBJECT_0 + 1) {
       DWORD code = 0;
-      GetExitCodeProcess(FProcess, &code);
+      GetExitCodeProcess(FProcess.get(), &code);
       ExitCode = code;
       return true;
     }
     return false;
   }
 
-  HANDLE FProcess;
-  HANDLE FCancelEvent = nullptr;
+  UniqueHandle FProcess;
+  UniqueHandle FCancelEvent;
 };
 
 // The waiting thread of a redirected child: also writes what is queued for
@@ -90,18 +88,13 @@ protected:
 class TDkConsoleThread : public TDkWaitForProcessThread {
 public:
   // Takes over inputPipe, the write end of the child's input.
-  TDkConsoleThread(HANDLE process, HANDLE inputPipe) : TDkWaitForProcessThread(process), FInputPipe(inputPipe) {
-    FInputPending = newEvent();
-  }
-  ~TDkConsoleThread() override {
-    closeInput();
-    CloseHandle(FInputPending);
-  }
+  TDkConsoleThread(HANDLE process, UniqueHandle inputPipe, uintptr_t run)
+      : TDkWaitForProcessThread(process, run), FInputPipe(std::move(inputPipe)), FInputPending(newEvent()) {}
 
 protected:
   void Execute() override {
-    WaitForInputIdle(FProcess, INFINITE);
-    HANDLE handles[3] = {FCancelEvent, FProcess, FInputPending};
+    WaitForInputIdle(FProcess.get(), INFINITE);
+    HANDLE handles[3] = {FCancelEvent.get(), FProcess.get(), FInputPending.get()};
     DWORD count = FInputPipe ? 3 : 2;
     while (!Terminated()) {
       const DWORD r = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
@@ -116,7 +109,7 @@ protected:
     // The child's input ends with the wait, not only once the end event has
     // run on the main thread.
     std::lock_guard<std::mutex> hold(FInputLock);
-    closeInput();
+    FInputPipe.reset();
   }
 
 private:
@@ -124,23 +117,19 @@ private:
     std::lock_guard<std::mutex> hold(FInputLock);
     if (FInputPipe && !FPendingInput.empty()) {
       DWORD written = 0;
-      if (WriteFile(FInputPipe, FPendingInput.data(), static_cast<DWORD>(FPendingInput.size()), &written, nullptr)) {
+      if (WriteFile(FInputPipe.get(), FPendingInput.data(), static_cast<DWORD>(FPendingInput.size()), &written,
+                    nullptr)) {
         FPendingInput.erase(0, written);
       } else {
         const DWORD error = GetLastError();
-        if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) closeInput();
+        if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) FInputPipe.reset();
       }
     }
-    if (FPendingInput.empty() || !FInputPipe) ResetEvent(FInputPending);
+    if (FPendingInput.empty() || !FInputPipe) ResetEvent(FInputPending.get());
   }
 
-  void closeInput() {
-    if (FInputPipe) CloseHandle(FInputPipe);
-    FInputPipe = nullptr;
-  }
-
-  HANDLE FInputPipe;
-  HANDLE FInputPending;
+  UniqueHandle FInputPipe;
+  UniqueHandle FInputPending;
   std::mutex FInputLock;
   std::string FPendingInput;
 };
@@ -149,10 +138,8 @@ private:
 class TDkReadThread : public TThread {
 public:
   // Takes over pipe.
-  TDkReadThread(TDkReader* reader, HANDLE pipe, HWND window) : FReader(reader), FPipe(pipe), FWindow(window) {}
-  ~TDkReadThread() override {
-    if (FPipe) CloseHandle(FPipe);
-  }
+  TDkReadThread(TDkReader* reader, UniqueHandle pipe, HWND window)
+      : FReader(reader), FPipe(std::move(pipe)), FWindow(window) {}
 
   // Main thread: the next buffered chunk; false when nothing is buffered.
   bool TakeChunk(std::string& chunk) {
@@ -160,15 +147,44 @@ public:
     return FBuffer.Take(chunk);
   }
 
+  // Main thread: ends the thread wherever it is. Once the flag is set the
+  // thread starts no further read; one under way is cancelled until the
+  // thread has left it (a cancel that comes before the read has really begun
+  // finds nothing, and under Wine may even be lost).
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> hold(FStateLock);
+      Terminate();
+    }
+    while (FReading) {
+      if (!CancelSynchronousIo(Handle()) && GetLastError() != ERROR_NOT_FOUND) break;
+      Sleep(1);
+    }
+  }
+
+  // The error that ended the reading: 0 for the pipe's end or a stop.
+  DWORD ReadError() const { return FReadError; }
+
 protected:
   void Execute() override {
     char buffer[TDkReadBuffer::kChunk];
-    while (!Terminated()) {
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> hold(FStateLock);
+        if (Terminated()) break;
+        FReading = true;
+      }
       DWORD n = 0;
-      const BOOL ok = ReadFile(FPipe, buffer, sizeof buffer, &n, nullptr);
+      const BOOL ok = ReadFile(FPipe.get(), buffer, sizeof buffer, &n, nullptr);
+      const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+      FReading = false;
       // Any failure but a partial message ends the pipe for good: retrying
-      // a handle that cannot be read would only spin.
-      if (!ok && GetLastError() != ERROR_MORE_DATA) break;
+      // a handle that cannot be read would only spin. Only the pipe's end
+      // (or a stop) is a normal end.
+      if (!ok && error != ERROR_MORE_DATA) {
+        if (error != ERROR_BROKEN_PIPE && !Terminated()) FReadError = error;
+        break;
+      }
       if (n == 0) continue;
       {
         std::lock_guard<std::mutex> hold(FBufferLock);
@@ -176,16 +192,18 @@ protected:
       }
       PostMessageA(FWindow, kRunnerReaderData, reinterpret_cast<WPARAM>(FReader), 0);
     }
-    CloseHandle(FPipe);
-    FPipe = nullptr;
+    FPipe.reset();
   }
 
 private:
   TDkReader* FReader;  // sent with the data messages, never touched here
-  HANDLE FPipe;
+  UniqueHandle FPipe;
   HWND FWindow;
   std::mutex FBufferLock;
   TDkReadBuffer FBuffer;
+  std::mutex FStateLock;  // the terminate flag against the start of a read
+  std::atomic<bool> FReading{false};
+  DWORD FReadError = ERROR_SUCCESS;
 };
 
 // --- TDkReader ---
@@ -201,16 +219,13 @@ TDkReader::TDkReader(TDkCreateProcess* owner) : FOwner(owner) {
 
 TDkReader::~TDkReader() { Stop(); }
 
+DWORD TDkReader::ThreadID() const { return FThread ? FThread->ThreadID() : 0; }
+
 void TDkReader::Start(HANDLE pipe) {
+  UniqueHandle owned(pipe);
   FAssembler.OwnerData = (FOwner->ConsoleOptions & consoleOption(coOwnerData)) != 0;
   FAssembler.Reset();
-  TDkReadThread* thread;
-  try {
-    thread = new TDkReadThread(this, pipe, FOwner->Window());
-  } catch (...) {
-    CloseHandle(pipe);
-    throw;
-  }
+  auto* thread = new TDkReadThread(this, std::move(owned), FOwner->Window());
   prepareThread(*thread, MakeMethod<&TDkReader::ThreadTerminated>(this));
   try {
     thread->Start();
@@ -219,16 +234,14 @@ void TDkReader::Start(HANDLE pipe) {
     throw;
   }
   FThread = thread;
+  FRun = FOwner->FRun;
 }
 
 void TDkReader::Stop() {
   if (!FThread) return;
   // While its termination handler is set the thread cannot free itself (the
-  // handler runs on this thread), so it is ended first and let go last. A
-  // blocked read ends here; otherwise the thread ends when the child closes
-  // its end of the pipe.
-  FThread->Terminate();
-  CancelSynchronousIo(FThread->Handle());
+  // handler runs on this thread), so it is ended first and let go last.
+  FThread->Stop();
   FThread->OnTerminate = nullptr;
   FThread = nullptr;
 }
@@ -238,11 +251,23 @@ void TDkReader::TakeAndSplit() {
   while (FThread && FThread->TakeChunk(chunk)) FAssembler.Split(chunk);
 }
 
-void TDkReader::ThreadTerminated(TObject*) {
-  TakeAndSplit();
-  FAssembler.Finish();
+void TDkReader::ThreadTerminated(TObject* Sender) {
+  auto* ending = static_cast<TDkReadThread*>(Sender);
+  // A handler that raises (or stops the reader) ends the splitting, never the
+  // run: the ending is posted whatever happens here.
+  try {
+    std::string chunk;
+    while (FThread == ending && ending->TakeChunk(chunk)) FAssembler.Split(chunk);
+    if (FThread == ending) FAssembler.Finish();
+  } catch (...) {
+    reportToApplication(FOwner, std::current_exception());
+  }
+  if (FThread != ending) return;  // stopped meanwhile: nothing more to report
   FThread = nullptr;
-  PostMessageA(FOwner->Window(), kRunnerEnding, 0, 0);
+  PostMessageA(FOwner->Window(), kRunnerEnding, FRun, 0);
+  if (const DWORD error = ending->ReadError())
+    reportToApplication(FOwner, std::make_exception_ptr(EDkProcessError(
+                                    "The output of the process was cut short: " + ProcessErrorText(error), error)));
 }
 
 // --- TDkCreateProcess ---
@@ -279,7 +304,8 @@ void TDkCreateProcess::WndProc(TMessage& Message) {
         break;
       }
       case kRunnerEnding:
-        if (FState == stWaiting && --FEndings <= 0) {
+        // Endings of an earlier run (detached before they were served) are not this run's.
+        if (FState == stWaiting && Message.WParam == FRun && --FEndings <= 0) {
           ResetToIdle();
           if (OnTerminate) OnTerminate(this, FExitCode);
         }
@@ -293,9 +319,10 @@ void TDkCreateProcess::WndProc(TMessage& Message) {
 }
 
 void TDkCreateProcess::WaitThreadTerminated(TObject* Sender) {
-  FExitCode = static_cast<TDkWaitForProcessThread*>(Sender)->ExitCode;
+  auto* thread = static_cast<TDkWaitForProcessThread*>(Sender);
+  FExitCode = thread->ExitCode;
   FWaitThread = nullptr;
-  PostMessageA(Window(), kRunnerEnding, 0, 0);
+  PostMessageA(Window(), kRunnerEnding, thread->Run, 0);
 }
 
 void TDkCreateProcess::CheckNotWaiting() const {
@@ -343,6 +370,7 @@ void TDkCreateProcess::LaunchProcess() {
   Window();
   TDkRWEHandles parent;
   FProcessInfo = StartChildProcess(request, parent);
+  ++FRun;
 
   auto startWaiting = [&](TDkWaitForProcessThread* thread) {
     prepareThread(*thread, MakeMethod<&TDkCreateProcess::WaitThreadTerminated>(this));
@@ -360,21 +388,13 @@ void TDkCreateProcess::LaunchProcess() {
       const bool separateError = (ConsoleOptions & consoleOption(coSeparateError)) != 0;
       FState = stWaiting;
       FEndings = separateError ? 3 : 2;
-      HANDLE input = parent.Take(TDkRWEHandles::Write);
-      TDkConsoleThread* console;
-      try {
-        console = new TDkConsoleThread(FProcessInfo.hProcess, input);
-      } catch (...) {
-        CloseHandle(input);
-        throw;
-      }
-      startWaiting(console);
+      startWaiting(new TDkConsoleThread(FProcessInfo.hProcess, UniqueHandle(parent.Take(TDkRWEHandles::Write)), FRun));
       FOutput.Start(parent.Take(TDkRWEHandles::Read));
       if (separateError) FError.Start(parent.Take(TDkRWEHandles::Error));
     } else if (FWaitForTerminate) {
       FState = stWaiting;
       FEndings = 1;
-      startWaiting(new TDkWaitForProcessThread(FProcessInfo.hProcess));
+      startWaiting(new TDkWaitForProcessThread(FProcessInfo.hProcess, FRun));
     } else {
       WaitForInputIdle(FProcessInfo.hProcess, INFINITE);
       CheckIdle();

@@ -39,7 +39,7 @@ public:
 
 // Hidden window messages.
 constexpr UINT kRunnerReaderData = WM_USER + 1;   // WParam: the reader
-constexpr UINT kRunnerEnding = WM_USER + 2;       // one of the runner's endings
+constexpr UINT kRunnerEnding = WM_USER + 2;       // one of the runner's endings; WParam: its run
 
 // Drains one pipe of the child (output or error) through a read thread.
 class TDkReader : public TObject {
@@ -52,8 +52,13 @@ public:
   // The lines, unless the runner's ConsoleOptions hold coOwnerData.
   const std::vector<std::string>& Lines() const { return FAssembler.Lines(); }
   bool Running() const { return FThread != nullptr; }
+  // Id of the read thread; 0 when none.
+  DWORD ThreadID() const;
 
-  // Main thread only.
+  // Main thread only. Start takes over the pipe; the thread's end is one of
+  // the endings of the runner's current run. A read that fails (other than
+  // at the pipe's end) is reported to the application's exception handler as
+  // cut output. Stop ends the thread wherever it is and posts nothing.
   void Start(HANDLE pipe);
   void Stop();
   void TakeAndSplit();
@@ -64,6 +69,7 @@ private:
 
   TDkCreateProcess* FOwner;
   TDkReadThread* FThread = nullptr;
+  uintptr_t FRun = 0;
   TDkLineAssembler FAssembler;
 };
 
@@ -127,6 +133,8 @@ private:
   HWND FWindow = nullptr;
   uint32_t FExitCode = 0;
   int FEndings = 0;
+  // Counts the launches: endings carry the run they belong to.
+  uintptr_t FRun = 0;
 };
 
 }  // namespace om

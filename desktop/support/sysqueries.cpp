@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/win32_owners.h"
 #include "support/unitversions.h"
 
 namespace om {
@@ -28,7 +29,7 @@ constexpr size_t kPsapiCount = sizeof kPsapiNames / sizeof kPsapiNames[0];
 constexpr size_t kGetModuleFileNameExA = 3;
 
 const char* gPsapiName = "PSAPI.dll";
-HMODULE gPsapi = nullptr;
+UniqueModule gPsapi;
 FARPROC gPsapiEntries[kPsapiCount] = {};
 
 using TGetModuleFileNameExA = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
@@ -44,8 +45,7 @@ std::string cutAtZero(const char* buffer, size_t size) {
 namespace sysqueries_detail {
 
 void UnloadProcessStatusLibrary() {
-  if (gPsapi) FreeLibrary(gPsapi);
-  gPsapi = nullptr;
+  gPsapi.reset();
   for (FARPROC& p : gPsapiEntries) p = nullptr;
 }
 
@@ -60,7 +60,7 @@ bool EnsureProcessStatusLibrary() {
   if (gPsapi) return true;
   HMODULE module = LoadLibraryA(gPsapiName);
   if (reinterpret_cast<uintptr_t>(module) < 32) return false;
-  gPsapi = module;
+  gPsapi.reset(module);
   for (size_t i = 0; i < kPsapiCount; ++i) gPsapiEntries[i] = GetProcAddress(module, kPsapiNames[i]);
   return true;
 }

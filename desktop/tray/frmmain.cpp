@@ -9,6 +9,7 @@
 #include "framework/strutils.h"
 #include "support/chartables.h"
 #include "support/localetext.h"
+#include "support/unitregistries.h"
 #include "tray/resources.h"
 #include "tray/routines.h"
 #include "tray/tray_platform.h"
@@ -682,10 +683,13 @@ struct TProgramUnit {
 };
 const TProgramUnit kProgramUnits[] = {
     {InitializeStringsUnit, FinalizeStringsUnit},
+    {InitializeSysUtilsUnit, FinalizeSysUtilsUnit},
     {InitializeUnicodeUnit, FinalizeUnicodeUnit},
     {InitializeCharStepUnit, nullptr},
     {InitializeTextDrawingUnit, nullptr},
     {InitializeSysInfoUnit, FinalizeSysInfoUnit},
+    {InitializeRttiUnit, FinalizeRttiUnit},
+    {InitializeAppStorageUnit, FinalizeAppStorageUnit},
     {InitializeRegistryTimeZonesUnit, FinalizeRegistryTimeZonesUnit},
     {HashLibraryStartup, HashLibraryShutdown},
     {InitResources, FreeResources},

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "framework/exceptions.h"
 #include "tray/client_comms.h"
 #include "tray/tray_platform.h"
 #include "tray/tray_seams.h"
@@ -111,7 +112,13 @@ void StoreNotification(int32_t kind, const std::string& text, int64_t stamp) {
 }
 
 TDateTime AgentMillisToLocal(int64_t millis) {
-  return utcToLocal(static_cast<double>(millis) / 86400000.0 + 25569.0);
+  const TDateTime utc = static_cast<double>(millis) / 86400000.0 + 25569.0;
+  // A time the calendar cannot hold is shown as it came.
+  try {
+    return utcToLocal(utc);
+  } catch (const EConvertError&) {
+    return utc;
+  }
 }
 
 void StoreBackupTimes(const std::string& /*identifier*/, int64_t nextRaw, int64_t lastRaw) {

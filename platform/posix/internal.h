@@ -56,6 +56,15 @@ inline BOOL failErrno(int error) { return fail(win32ErrorFromErrno(error)); }
 std::u16string widen(const std::string& utf8);
 std::string narrow(const std::u16string& utf16);
 std::string narrow(const WCHAR* utf16);
+
+// A wide argument as an ANSI form takes it (UTF-8, the stand-in's ANSI code
+// page); null stays null.
+struct Narrow {
+  explicit Narrow(const WCHAR* text) : null(text == nullptr), utf8(text ? narrow(text) : std::string()) {}
+  const char* get() const { return null ? nullptr : utf8.c_str(); }
+  bool null;
+  std::string utf8;
+};
 // Copies `text` into a caller's buffer by the usual Win32 rules: returns the length
 // without terminator when it fits, else the size needed with terminator (nothing copied).
 DWORD copyOut(const std::string& text, char* buffer, DWORD size);

@@ -3,12 +3,17 @@
 // records from FirstUsn on, each at file offset 56 + (USN - FirstUsn). Files are
 // numbered by their host inode; the enumeration of the "master file table" walks
 // the volume's folder tree.
+//
+// For tests of the callers: while the file $OM_STANDIN_ROOT/journals/<letter>.damaged
+// holds a number, the reads and enumerations of that volume return buffers whose
+// first record claims that length (a damaged record).
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -34,6 +39,18 @@ std::mutex& journalMutex() {
 
 std::string journalPath(char letter) {
   return standinRoot() + "/journals/" + std::string(1, static_cast<char>(letter | 0x20));
+}
+
+// Damages a buffer the volume returns, when a test asked for it (see above).
+void damage(char letter, BYTE* out, DWORD returned) {
+  FILE* control = std::fopen((journalPath(letter) + ".damaged").c_str(), "re");
+  if (!control) return;
+  unsigned long length = 0;
+  bool asked = std::fscanf(control, "%lu", &length) == 1;
+  std::fclose(control);
+  if (!asked || returned < sizeof(USN) + sizeof(DWORD)) return;
+  DWORD claimed = static_cast<DWORD>(length);
+  std::memcpy(out + sizeof(USN), &claimed, sizeof claimed);
 }
 
 // The drive letter of a host path's volume, 0 when it has none.
@@ -354,6 +371,7 @@ BOOL WINAPI DeviceIoControl(HANDLE device, DWORD code, LPVOID in, DWORD inSize, 
     default:
       return fail(ERROR_INVALID_FUNCTION);
   }
+  if (ok && (code == FSCTL_READ_USN_JOURNAL || code == FSCTL_ENUM_USN_DATA)) damage(letter, static_cast<BYTE*>(out), done);
   if (ok && returned) *returned = done;
   if (ok) setLastError(ERROR_SUCCESS);
   return ok;

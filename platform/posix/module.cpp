@@ -200,3 +200,5 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
 DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size) {
   return moduleFileName(widen(windowsPathFromHost(hostModulePath(module))), buffer, size);
 }
+
+BOOL WINAPI DisableThreadLibraryCalls(HMODULE) { return TRUE; }  // no thread notifications here

@@ -156,6 +156,10 @@ HANDLE WINAPI FindFirstChangeNotificationA(LPCSTR path, BOOL watchSubtree, DWORD
   return insertHandle(notification);
 }
 
+HANDLE WINAPI FindFirstChangeNotificationW(LPCWSTR path, BOOL watchSubtree, DWORD filter) {
+  return FindFirstChangeNotificationA(Narrow(path).get(), watchSubtree, filter);
+}
+
 BOOL WINAPI FindNextChangeNotification(HANDLE handle) {
   auto notification = lookup<ChangeNotification>(handle);
   if (!notification) return fail(ERROR_INVALID_HANDLE);

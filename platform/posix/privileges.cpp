@@ -1,9 +1,11 @@
-// Version query, module entry helpers and token privileges of the stand-in, and
-// the "advapi32" module through which the raw encrypted-file calls are found by
-// name (see include/system_ext.h).
+// Token privileges of the stand-in (its token holds every privilege but those a
+// test names as absent), and the "advapi32" module through which the raw
+// encrypted-file calls are found by name.
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <set>
+#include <string>
 
 #include "../win32.h"
 #include "system_internal.h"
@@ -34,6 +36,16 @@ std::set<DWORD>& enabledPrivileges() {
   return *enabled;
 }
 
+// A privilege the token does not hold: one named in $OM_STANDIN_ROOT/token/absent
+// (a name a line), which tests write for the "not all assigned" case.
+bool absent(DWORD luid) {
+  std::ifstream in(standinRoot() + "/token/absent");
+  std::string name;
+  while (std::getline(in, name))
+    if (equalsIgnoreCase(name, kPrivileges[luid - kFirstLuid])) return true;
+  return false;
+}
+
 FARPROC resolveAdvapi32(const char* name) {
   if (!std::strcmp(name, "OpenEncryptedFileRawW")) return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&OpenEncryptedFileRawW));
   if (!std::strcmp(name, "ReadEncryptedFileRaw")) return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&ReadEncryptedFileRaw));
@@ -58,21 +70,6 @@ bool privilegeEnabled(const char* name) {
 }  // namespace om::standin
 
 using namespace om::standin;
-
-BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
-  if (!info) return fail(ERROR_INVALID_PARAMETER);
-  DWORD size = info->dwOSVersionInfoSize;
-  if (size != sizeof(OSVERSIONINFOA) && size != sizeof(OSVERSIONINFOEXA)) return fail(ERROR_INSUFFICIENT_BUFFER);
-  std::memset(reinterpret_cast<BYTE*>(info) + sizeof(DWORD), 0, size - sizeof(DWORD));
-  info->dwMajorVersion = 10;
-  info->dwMinorVersion = 0;
-  info->dwBuildNumber = 19045;
-  info->dwPlatformId = VER_PLATFORM_WIN32_NT;
-  if (size == sizeof(OSVERSIONINFOEXA)) reinterpret_cast<LPOSVERSIONINFOEXA>(info)->wProductType = VER_NT_WORKSTATION;
-  return TRUE;
-}
-
-BOOL WINAPI DisableThreadLibraryCalls(HMODULE) { return TRUE; }  // no thread notifications here
 
 BOOL WINAPI LookupPrivilegeValueW(LPCWSTR system, LPCWSTR name, PLUID luid) {
   if (!name || !luid) return fail(ERROR_INVALID_PARAMETER);
@@ -103,7 +100,8 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEG
   bool allAssigned = true;
   for (DWORD i = 0; i < newState->PrivilegeCount; ++i) {
     const LUID& luid = newState->Privileges[i].Luid;
-    if (luid.HighPart != 0 || luid.LowPart < kFirstLuid || luid.LowPart >= kFirstLuid + kPrivilegeCount) {
+    if (luid.HighPart != 0 || luid.LowPart < kFirstLuid || luid.LowPart >= kFirstLuid + kPrivilegeCount ||
+        absent(luid.LowPart)) {
       allAssigned = false;
       continue;
     }

@@ -52,3 +52,16 @@ BOOL WINAPI GetComputerNameExW(COMPUTER_NAME_FORMAT format, LPWSTR buffer, LPDWO
   setLastError(ERROR_SUCCESS);
   return TRUE;
 }
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+  if (!info) return fail(ERROR_INVALID_PARAMETER);
+  DWORD size = info->dwOSVersionInfoSize;
+  if (size != sizeof(OSVERSIONINFOA) && size != sizeof(OSVERSIONINFOEXA)) return fail(ERROR_INSUFFICIENT_BUFFER);
+  std::memset(reinterpret_cast<BYTE*>(info) + sizeof(DWORD), 0, size - sizeof(DWORD));
+  info->dwMajorVersion = 10;
+  info->dwMinorVersion = 0;
+  info->dwBuildNumber = 19045;
+  info->dwPlatformId = VER_PLATFORM_WIN32_NT;
+  if (size == sizeof(OSVERSIONINFOEXA)) reinterpret_cast<LPOSVERSIONINFOEXA>(info)->wProductType = VER_NT_WORKSTATION;
+  return TRUE;
+}

@@ -5,9 +5,16 @@
 //   connection <name> <handle>       a connection that is already up
 // Dialling an entry with its credentials connects (the first status query reports
 // the port opening, later ones the connection); wrong credentials end as
-// disconnected with error 691. Connections made here live for the process.
+// disconnected with error 691. As the system does, a dial hands out its connection
+// handle before it can fail: one that fails at once (no such entry, 623) leaves a
+// disconnected connection for the caller to hang up. Handles are handed out in
+// turn; connections made here live for the process. The script is UTF-8; on
+// Windows its texts are given in the ANSI code page, as the "A" calls take them.
 #include <cstdint>
 #include <cstdio>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -45,6 +52,20 @@ std::vector<Entry> entries;
 std::map<uint64_t, Connection> connections;
 uint64_t nextHandle = 0x5000;
 
+// A script text as the "A" calls exchange it: UTF-8 is the stand-in's ANSI code
+// page on Linux; on Windows it is converted.
+std::string ansi(const char* utf8) {
+#ifdef _WIN32
+  wchar_t wide[300];
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 300);
+  char out[300];
+  if (n <= 0 || WideCharToMultiByte(CP_ACP, 0, wide, -1, out, sizeof out, nullptr, nullptr) <= 0) return utf8;
+  return out;
+#else
+  return utf8;
+#endif
+}
+
 void load() {
   if (loaded) return;
   loaded = true;
@@ -56,10 +77,10 @@ void load() {
     char kind[32], a[300], b[300], c[300];
     int n = std::sscanf(line, "%31s %299s %299s %299s", kind, a, b, c);
     if (n == 4 && std::strcmp(kind, "entry") == 0) {
-      entries.push_back({a, b, c});
+      entries.push_back({ansi(a), ansi(b), ansi(c)});
     } else if (n == 3 && std::strcmp(kind, "connection") == 0) {
       Connection made;
-      made.name = a;
+      made.name = ansi(a);
       connections[std::strtoull(b, nullptr, 0)] = made;
     }
   }
@@ -127,18 +148,21 @@ RAS_EXPORT uint32_t RAS_API RasDialA(void*, const char*, DialParamsA* params, ui
   const Entry* entry = nullptr;
   for (const auto& candidate : entries)
     if (candidate.name == params->szEntryName) entry = &candidate;
-  if (!entry) return kNoEntry;
-  Connection made;
-  made.name = entry->name;
+  uint64_t handle = nextHandle++;
+  *connection = reinterpret_cast<void*>(static_cast<uintptr_t>(handle));
+  Connection& made = connections[handle];
+  made.name = params->szEntryName;
+  if (!entry) {
+    made.state = kDisconnected;
+    made.error = kNoEntry;
+    return kNoEntry;
+  }
   if (entry->user != params->szUserName || entry->password != params->szPassword) {
     made.state = kDisconnected;
     made.error = kAuthFailure;
   } else {
     made.state = kOpenPort;
   }
-  uint64_t handle = nextHandle++;
-  connections[handle] = made;
-  *connection = reinterpret_cast<void*>(static_cast<uintptr_t>(handle));
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "framework/stringlist.h"
+#include "platform/testing/temp_folder.h"
 
 using namespace om;
 
@@ -108,7 +109,8 @@ TEST(StringList, TextLinesEndAtCrLfLfOrCr) {
 }
 
 TEST(StringList, FilesRoundTripBytesUnchanged) {
-  auto path = std::filesystem::temp_directory_path() / ("om-stringlist-" + std::to_string(std::random_device{}()) + ".txt");
+  om::testing::TempFolder folder;
+  const std::filesystem::path path = folder.file("lines.txt");
   TStringList l;
   l.Add("a=\xE9\xC3\xA9");
   l.Add("");

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "framework/bitmap.h"
 #include "framework/exceptions.h"
 #include "framework/forms.h"
 #include "framework/graphics.h"
@@ -14,6 +15,7 @@
 #include "framework/registry.h"
 #include "framework/thread.h"
 #include "framework/timer.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 namespace {
@@ -111,6 +113,22 @@ TEST(Threads, ExceptionsInExecuteAndInSynchronisedCallsAreCaptured) {
     EXPECT_EQ(e.Message(), "raised in the thread");
   }
   delete t;
+}
+
+TEST(Threads, ExceptionOfAThreadThatFreesItselfReachesTheApplication) {
+  TExceptionSink sink;
+  Application()->OnException = MakeMethod<&TExceptionSink::Handle>(&sink);
+  TEndWatch watch;
+  auto* t = new TWorker;
+  t->Body = [](TWorker*) { throw EConvertError("raised in a thread that frees itself"); };
+  t->FreeOnTerminate = true;
+  t->OnTerminate = MakeMethod<&TEndWatch::Ended>(&watch);
+  t->Start();
+  const bool reported = PumpUntil([&] { return !sink.Messages.empty(); });
+  Application()->OnException = nullptr;
+  ASSERT_TRUE(reported);
+  EXPECT_EQ(sink.Messages, (std::vector<std::string>{"raised in a thread that frees itself"}));
+  EXPECT_EQ(watch.Calls, 1);
 }
 
 TEST(Threads, EndEventRemovedWhileItsCallWaitsIsNotRun) {
@@ -241,11 +259,80 @@ TEST(Graphics, IconsAndImageLists) {
   EXPECT_FALSE(c.Empty());
   ICONINFO info;
   ASSERT_TRUE(GetIconInfo(c.Handle(), &info));
-  DeleteObject(info.hbmColor);
-  DeleteObject(info.hbmMask);
+  UniqueBitmap color(info.hbmColor), mask(info.hbmMask);
   EXPECT_THROW(list.GetIcon(2, &c), EInvalidOperation);
+  EXPECT_EQ(list.Width(), c.ScreenWidth());
+  EXPECT_EQ(list.Height(), c.ScreenHeight());
   b.Assign(nullptr);
   EXPECT_TRUE(b.Empty());
+  EXPECT_EQ(0, b.ScreenWidth());
+}
+
+// A 20 x 10 metafile (frame in hundredths of a millimetre of the screen) with a
+// red rectangle at (2, 2)-(8, 6).
+HENHMETAFILE RedRectangleMetafile() {
+  WindowDc screen(nullptr);
+  const int hres = GetDeviceCaps(screen.get(), HORZRES), vres = GetDeviceCaps(screen.get(), VERTRES);
+  const int hsize = GetDeviceCaps(screen.get(), HORZSIZE), vsize = GetDeviceCaps(screen.get(), VERTSIZE);
+  const RECT frame{0, 0, 20 * hsize * 100 / hres, 10 * vsize * 100 / vres};
+  HDC dc = CreateEnhMetaFileA(screen.get(), nullptr, &frame, nullptr);
+  UniqueBrush red(CreateSolidBrush(RGB(255, 0, 0)));
+  const RECT r{2, 2, 8, 6};
+  FillRect(dc, &r, red.get());
+  return CloseEnhMetaFile(dc);
+}
+
+TEST(Graphics, MetafilesPlayCopyAndStream) {
+  TMetafile m;
+  EXPECT_TRUE(m.IsBlank());
+  m.SetHandle(RedRectangleMetafile());
+  ASSERT_FALSE(m.IsBlank());
+  EXPECT_NEAR(20, m.ScreenWidth(), 1);
+  EXPECT_NEAR(10, m.ScreenHeight(), 1);
+  m.ResizeWidth(20);
+  m.ResizeHeight(10);
+  auto drawn = [](TGraphic& g) {
+    TBitmap b;
+    b.SetBitsPerPixel(32);
+    b.SetSize(20, 10);
+    b.Canvas().FillRect(RECT{0, 0, 20, 10}, RGB(255, 255, 255));
+    g.DrawOn(b.Canvas(), TRect{0, 0, 20, 10});
+    GdiFlush();
+    auto at = [&b](int x, int y) {
+      const uint8_t* p = b.ScanLine(y) + x * 4;
+      return RGB(p[2], p[1], p[0]);
+    };
+    return std::make_pair(at(5, 4), at(15, 8));
+  };
+  EXPECT_EQ(std::make_pair(RGB(255, 0, 0), RGB(255, 255, 255)), drawn(m));
+  // Streamed as an .emf file, copied, and on the clipboard: the same drawing.
+  TMemoryStream s;
+  m.SaveToStream(s);
+  EXPECT_EQ(" EMF", std::string(reinterpret_cast<const char*>(s.Memory()) + 40, 4));
+  s.SetPosition(0);
+  TMetafile loaded;
+  loaded.LoadFromStream(s);
+  loaded.ResizeWidth(20);
+  loaded.ResizeHeight(10);
+  EXPECT_EQ(drawn(m), drawn(loaded));
+  TPicture picture;
+  picture.Assign(&m);
+  ASSERT_NE(nullptr, dynamic_cast<TMetafile*>(picture.Graphic()));
+  EXPECT_NE(m.Handle(), static_cast<TMetafile*>(picture.Graphic())->Handle());
+  EXPECT_EQ(drawn(m), drawn(*picture.Graphic()));
+  unsigned format = 0;
+  uintptr_t data = 0, palette = 0;
+  m.CopyToClipboard(format, data, palette);
+  EXPECT_EQ(unsigned(CF_ENHMETAFILE), format);
+  TMetafile pasted;
+  pasted.PasteFromClipboard(format, data, palette);
+  DeleteEnhMetaFile(reinterpret_cast<HENHMETAFILE>(data));
+  EXPECT_FALSE(pasted.IsBlank());
+  TMemoryStream garbage(std::string("not a metafile"));
+  EXPECT_THROW(loaded.LoadFromStream(garbage), EInvalidGraphic);
+  // A metafile cannot be copied into a bitmap the platform way.
+  TBitmap b;
+  EXPECT_THROW(b.Assign(&m), EConvertError);
 }
 
 // Closes the menu from inside its own modal loop.
@@ -300,7 +387,8 @@ TEST(Registry, ValuesRoundTripAndMissingValuesRaise) {
   EXPECT_EQ(reg.ReadBinaryData("Blob"), std::string("\x00\x01\xff", 3));
   EXPECT_THROW(reg.ReadInteger("Name"), ERegistryException);
   EXPECT_THROW(reg.ReadInteger("Missing"), ERegistryException);
-  EXPECT_EQ(reg.ReadString("Missing"), "");
+  EXPECT_THROW(reg.ReadString("Missing"), ERegistryException);
+  EXPECT_THROW(reg.ReadString("Count"), ERegistryException);
   ASSERT_TRUE(reg.OpenKey("Sub", true));  // relative to the current key
   EXPECT_EQ(reg.CurrentPath(), "Software\\OmFrameworkTest\\Sub");
   reg.CloseKey();

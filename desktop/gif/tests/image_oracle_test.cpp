@@ -4,15 +4,17 @@
 // load to the frames and pixels Pillow sees; what the codec saves reads back
 // in Pillow as the same animation.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
+#include <random>
 #include <sstream>
 
 #include "gif/gif_image.h"
 #include "memory_bitmap.h"
 #include "gif_test_util.h"
+#include "platform/testing/temp_folder.h"
 
 namespace om {
 namespace {
@@ -114,21 +116,17 @@ protected:
     if (std::system((std::string(kPython) + " -c 'import PIL' >/dev/null 2>&1").c_str()) != 0)
       GTEST_SKIP() << "Pillow for /usr/bin/python3 is not installed";
     if (std::system("command -v gifsicle >/dev/null 2>&1") != 0) GTEST_SKIP() << "gifsicle is not installed";
-    char pattern[] = "/tmp/gif_image_oracle_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    Dir = pattern;
+    Dir = Temp.path();
     WriteFile(Dir + "/make.py", kMakeScript);
     WriteFile(Dir + "/describe.py", kDescribeScript);
     ASSERT_EQ(0, std::system((std::string(kPython) + " " + Dir + "/make.py " + Dir).c_str()));
-  }
-  void TearDown() override {
-    if (!Dir.empty()) std::system(("rm -rf '" + Dir + "'").c_str());
   }
   void Describe(const std::vector<std::string>& files) {
     std::string cmd = std::string(kPython) + " " + Dir + "/describe.py";
     for (const auto& f : files) cmd += " " + f;
     ASSERT_EQ(0, std::system(cmd.c_str()));
   }
+  testing::TempFolder Temp;
   std::string Dir;
   std::vector<std::string> Files = {"anim.gif", "local.gif", "still.gif", "inter.gif", "opt.gif", "inter_local.gif"};
 };
@@ -173,7 +171,9 @@ void CheckAgainstPillow(TGIFPicture& p, const std::string& path) {
     EXPECT_EQ(e.Disposal, gce ? gce->DisposalMethod() : 0);
     // Pillow reports the transparent index of the first frame only (later
     // frames come out composed as RGBA).
-    if (i == 0) EXPECT_EQ(e.Transparency, f.HasTransparency() ? f.TransparentColorIndex() : -1);
+    if (i == 0) {
+      EXPECT_EQ(e.Transparency, f.HasTransparency() ? f.TransparentColorIndex() : -1);
+    }
     const std::string rgba = ReadFile(path + "." + std::to_string(i) + ".rgba");
     ASSERT_EQ(size_t(info.Width) * info.Height * 4, rgba.size());
     TGIFColorMap* map = f.EffectiveColorMap();
@@ -190,7 +190,9 @@ void CheckAgainstPillow(TGIFPicture& p, const std::string& path) {
       }
     EXPECT_EQ(0, mismatches);
   }
-  if (info.Loop >= 0) EXPECT_EQ(info.Loop, LoopOf(p));
+  if (info.Loop >= 0) {
+    EXPECT_EQ(info.Loop, LoopOf(p));
+  }
   EXPECT_EQ(info.Comment, CommentOf(p));
 }
 
@@ -241,8 +243,9 @@ TEST_F(GifImageOracle, SavedPicturesReadBackInPillowAndGiflib) {
                   ReadFile(saved + "." + std::to_string(i) + ".rgba"))
             << "frame " << i;
       }
-      if (std::system("command -v giftext >/dev/null 2>&1") == 0)
+      if (std::system("command -v giftext >/dev/null 2>&1") == 0) {
         EXPECT_EQ(0, std::system(("giftext '" + saved + "' >/dev/null 2>&1").c_str()));
+      }
     }
 }
 
@@ -299,6 +302,230 @@ TEST_F(GifImageOracle, OptimisedAnimationComposesTheSameInPillow) {
   for (int i = 0; i < 5; ++i)
     EXPECT_EQ(ReadFile(original + "." + std::to_string(i) + ".rgba"), ReadFile(optimised + "." + std::to_string(i) + ".rgba"))
         << "frame " << i;
+}
+
+// --- Optimisation against ImageMagick's composition ------------------------------
+
+// An animation as the test describes it; built through the codec.
+struct FrameSpec {
+  int Left = 0, Top = 0, Width = 1, Height = 1, Disposal = 0, Delay = 10, Transparent = -1;
+  std::vector<TGIFColor> Local;  // empty: the global map
+  std::vector<uint8_t> Pixels;
+};
+struct AnimationSpec {
+  int Width = 1, Height = 1, Loop = -1, Background = 0;
+  std::vector<TGIFColor> Global;
+  std::vector<FrameSpec> Frames;
+};
+
+std::string Build(const AnimationSpec& a) {
+  TGIFPicture p;
+  p.Header().SetWidth(a.Width);
+  p.Header().SetHeight(a.Height);
+  for (TGIFColor c : a.Global) p.HeaderColorMap().AppendColor(c);
+  p.Header().ScreenDescriptor[5] = uint8_t(a.Background);
+  for (size_t i = 0; i < a.Frames.size(); ++i) {
+    const FrameSpec& s = a.Frames[i];
+    auto* f = new TGIFSubImage(&p);
+    p.Frames().Append(f);
+    f->PlaceFrame(s.Left, s.Top, s.Width, s.Height);
+    for (TGIFColor c : s.Local) f->LocalColorMap().AppendColor(c);
+    if (i == 0 && a.Loop >= 0) {
+      auto* loop = new TGIFAppExtNSLoop(f);
+      loop->LoopCount = uint16_t(a.Loop);
+      f->ExtensionList().Append(loop);
+    }
+    auto* gce = new TGIFGraphicControlExtension(f);
+    f->ExtensionList().Append(gce);
+    gce->SetDisposalMethod(s.Disposal);
+    gce->SetDelayTime(s.Delay);
+    if (s.Transparent >= 0) {
+      gce->SetTransparentColorFlag(true);
+      gce->SetTransparentColorIndex(s.Transparent);
+    }
+    std::copy(s.Pixels.begin(), s.Pixels.end(), f->Pixels());
+  }
+  TMemoryStream out;
+  p.SaveToStream(out);
+  return out.AsString();
+}
+
+// What a viewer shows: each composed frame (RGBA over a transparent screen,
+// the colour of fully transparent pixels ignored) with its delay, frames of no
+// delay left out and equal neighbours joined; and the loop count.
+struct Showing {
+  std::vector<std::pair<std::string, int>> Frames;
+  std::string Loop;
+  std::string Last;  // the last frame composed, whatever its delay
+};
+
+Showing Compose(const testing::TempFolder& temp, const std::string& name, const std::string& gif) {
+  temp.write(name, gif);
+  const std::string path = temp.file(name);
+  Showing out;
+  EXPECT_EQ(0, std::system(("/usr/bin/convert '" + path + "' -verbose -write 'info:" + path +
+                            ".txt' +verbose -alpha set -coalesce +adjoin -depth 8 'rgba:" + path + "-%d.rgba'")
+                               .c_str()));
+  // Each frame's block starts with "Image:"; "Delay: <cs>x100" is left out
+  // for no delay; "Iterations: <n>" comes with a loop block.
+  std::istringstream info(temp.read(name + ".txt"));
+  std::string line;
+  std::vector<int> delays;
+  while (std::getline(info, line)) {
+    if (line.compare(0, 6, "Image:") == 0) delays.push_back(0);
+    const size_t at = line.find_first_not_of(' ');
+    if (at == std::string::npos || delays.empty()) continue;
+    if (line.compare(at, 7, "Delay: ") == 0) delays.back() = std::atoi(line.c_str() + at + 7);
+    if (line.compare(at, 12, "Iterations: ") == 0 && out.Loop.empty()) out.Loop = line.substr(at + 12);
+  }
+  for (size_t i = 0; i < delays.size(); ++i) {
+    const int delay = delays[i];
+    std::string rgba = temp.read(name + "-" + std::to_string(i) + ".rgba");
+    for (size_t k = 0; k + 3 < rgba.size(); k += 4)
+      if (rgba[k + 3] == 0) rgba[k] = rgba[k + 1] = rgba[k + 2] = 0;
+    out.Last = rgba;
+    if (delay == 0) continue;
+    if (!out.Frames.empty() && out.Frames.back().first == rgba)
+      out.Frames.back().second += delay;
+    else
+      out.Frames.push_back({rgba, delay});
+  }
+  return out;
+}
+
+std::string Optimised(const std::string& gif) {
+  TGIFPicture p;
+  TMemoryStream in(gif);
+  p.LoadFromStream(in);
+  p.OptimizeFrames(0x1F, 0, 8, 0);
+  TMemoryStream out;
+  p.SaveToStream(out);
+  return out.AsString();
+}
+
+void ExpectSameShowing(const testing::TempFolder& temp, const std::string& name, const AnimationSpec& a) {
+  SCOPED_TRACE(name);
+  const std::string original = Build(a);
+  const Showing before = Compose(temp, name + ".gif", original);
+  const Showing after = Compose(temp, name + "-optimised.gif", Optimised(original));
+  ASSERT_FALSE(before.Frames.empty());
+  if (before.Frames.size() == 1) {
+    // A still picture (every frame shows the same): its time and loop do not show.
+    EXPECT_LE(after.Frames.size(), 1u);
+    EXPECT_TRUE(before.Frames[0].first == after.Last);
+    return;
+  }
+  EXPECT_EQ(before.Loop, after.Loop);
+  ASSERT_EQ(before.Frames.size(), after.Frames.size());
+  for (size_t i = 0; i < before.Frames.size(); ++i) {
+    EXPECT_EQ(before.Frames[i].second, after.Frames[i].second) << "delay of shown frame " << i;
+    EXPECT_TRUE(before.Frames[i].first == after.Frames[i].first) << "pixels of shown frame " << i;
+  }
+}
+
+FrameSpec Filled(int left, int top, int width, int height, uint8_t value) {
+  FrameSpec f;
+  f.Left = left, f.Top = top, f.Width = width, f.Height = height;
+  f.Pixels.assign(size_t(width) * size_t(height), value);
+  return f;
+}
+
+class GifOptimiseOracle : public ::testing::Test {
+protected:
+  void SetUp() override {
+    if (std::system("test -x /usr/bin/convert && test -x /usr/bin/identify") != 0)
+      GTEST_SKIP() << "ImageMagick is not installed";
+  }
+  testing::TempFolder Temp;
+  // Black, red, green, blue.
+  std::vector<TGIFColor> Four = {MakeGIFColor(0, 0, 0), MakeGIFColor(255, 0, 0), MakeGIFColor(0, 255, 0),
+                                 MakeGIFColor(0, 0, 255)};
+};
+
+// The cases that once changed what was shown.
+TEST_F(GifOptimiseOracle, FramesDelaysAndLoopStayAsShown) {
+  // A frame restored to the background, then an opaque frame inside it: the
+  // rest of the first frame's area must still be cleared.
+  AnimationSpec inside{8, 6, -1, 0, Four, {Filled(0, 0, 8, 6, 1), Filled(2, 2, 3, 2, 2), Filled(0, 0, 1, 1, 3)}};
+  inside.Frames[0].Disposal = 2;
+  ExpectSameShowing(Temp, "inside", inside);
+
+  // Index 3 is transparent in the first frame; the second draws it opaque and
+  // repeats the first frame elsewhere: it must not borrow index 3.
+  AnimationSpec borrow{6, 2, -1, 0, Four, {Filled(0, 0, 6, 2, 1), Filled(0, 0, 6, 2, 1)}};
+  borrow.Frames[0].Transparent = 3;
+  borrow.Frames[0].Pixels[5] = 3;
+  borrow.Frames[1].Pixels = {1, 1, 3, 3, 2, 2, 1, 1, 3, 3, 2, 2};
+  ExpectSameShowing(Temp, "borrow", borrow);
+
+  // An empty first frame carrying the loop count.
+  AnimationSpec first{4, 4, 3, 0, Four, {Filled(0, 0, 4, 4, 0), Filled(0, 0, 4, 4, 1), Filled(1, 1, 2, 2, 2)}};
+  first.Frames[0].Transparent = 0;
+  first.Frames[0].Delay = 0;
+  ExpectSameShowing(Temp, "first", first);
+
+  // An empty frame of 60 after an opaque one: the picture stays for 60 more.
+  AnimationSpec pause{4, 4, 0, 0, Four, {Filled(0, 0, 4, 4, 1), Filled(0, 0, 4, 4, 0), Filled(0, 0, 4, 4, 2)}};
+  pause.Frames[1].Transparent = 0;
+  pause.Frames[1].Delay = 60;
+  ExpectSameShowing(Temp, "pause", pause);
+
+  // A frame with a transparent border restored to the background: the whole
+  // frame's area is cleared, border included.
+  AnimationSpec border{6, 6, -1, 0, Four, {Filled(0, 0, 6, 6, 1), Filled(0, 0, 6, 6, 0), Filled(5, 5, 1, 1, 3)}};
+  border.Frames[1].Transparent = 0;
+  border.Frames[1].Pixels[2 * 6 + 2] = 2;
+  border.Frames[1].Disposal = 2;
+  ExpectSameShowing(Temp, "border", border);
+}
+
+// Random animations: every disposal method, transparency, local maps, offsets,
+// repeated and empty frames.
+TEST_F(GifOptimiseOracle, RandomAnimationsStayAsShown) {
+  std::mt19937 rng(2024);
+  auto pick = [&rng](int n) { return int(rng() % unsigned(n)); };
+  const std::vector<TGIFColor> base = {MakeGIFColor(0, 0, 0),   MakeGIFColor(255, 0, 0), MakeGIFColor(0, 255, 0),
+                                       MakeGIFColor(0, 0, 255), MakeGIFColor(255, 255, 0), MakeGIFColor(9, 9, 9)};
+  for (int round = 0; round < 25; ++round) {
+    AnimationSpec a;
+    a.Width = 3 + pick(10);
+    a.Height = 3 + pick(8);
+    a.Loop = pick(3) == 0 ? -1 : pick(4);
+    if (pick(5) > 0)
+      for (int i = 0, n = 2 << pick(3); i < n; ++i) a.Global.push_back(base[size_t(pick(int(base.size())))]);
+    a.Background = a.Global.empty() ? 0 : pick(int(a.Global.size()));
+    std::vector<uint8_t> last;  // previous frame's pixels on the screen
+    for (int k = 0, n = 2 + pick(5); k < n; ++k) {
+      FrameSpec f;
+      f.Left = pick(a.Width);
+      f.Top = pick(a.Height);
+      f.Width = 1 + pick(a.Width - f.Left);
+      f.Height = 1 + pick(a.Height - f.Top);
+      if (pick(3) == 0 && k % 2 == 1) f = Filled(0, 0, a.Width, a.Height, 0);
+      if (a.Global.empty() || pick(3) == 0)
+        for (int i = 0, m = 2 << pick(2); i < m; ++i) f.Local.push_back(base[size_t(pick(int(base.size())))]);
+      const int colors = int(f.Local.empty() ? a.Global.size() : f.Local.size());
+      f.Disposal = pick(4);
+      f.Delay = pick(6) == 0 && k + 1 < n ? 0 : 10 * (1 + pick(6));
+      if (pick(2) == 0) f.Transparent = pick(colors);
+      f.Pixels.resize(size_t(f.Width) * size_t(f.Height));
+      const int kind = pick(4);
+      for (int y = 0; y < f.Height; ++y)
+        for (int x = 0; x < f.Width; ++x) {
+          uint8_t v = uint8_t(pick(std::min(colors, 3)));
+          if (kind == 1 && !last.empty()) v = uint8_t(last[size_t(f.Top + y) * size_t(a.Width) + size_t(f.Left + x)] % colors);
+          if (kind == 2 && f.Transparent >= 0) v = uint8_t(f.Transparent);
+          if (kind == 3 && f.Transparent >= 0 && (x == 0 || y == 0 || x == f.Width - 1)) v = uint8_t(f.Transparent);
+          f.Pixels[size_t(y) * size_t(f.Width) + size_t(x)] = v;
+        }
+      last.assign(size_t(a.Width) * size_t(a.Height), 0);
+      for (int y = 0; y < f.Height; ++y)
+        for (int x = 0; x < f.Width; ++x)
+          last[size_t(f.Top + y) * size_t(a.Width) + size_t(f.Left + x)] = f.Pixels[size_t(y) * size_t(f.Width) + size_t(x)];
+      a.Frames.push_back(std::move(f));
+    }
+    ExpectSameShowing(Temp, "random" + std::to_string(round), a);
+  }
 }
 
 }  // namespace

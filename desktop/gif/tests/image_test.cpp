@@ -77,6 +77,23 @@ TEST(GifExtensions, LoopBlocksReadAndWriteBack) {
   EXPECT_THROW(Loaded(Head() + bad + Image() + ";"), GIFException);
 }
 
+// Labels nobody registered and application blocks of other lengths are read
+// (as giflib and Pillow read them) and written back byte for byte.
+TEST(GifExtensions, UnknownDataIsKeptVerbatim) {
+  const std::string label = Bytes({0x21, 0x99, 3, 'a', 'b', 'c', 1, 'd', 0});
+  const std::string longApp = Bytes({0x21, 0xFF, 14}) + "XMP DataXMPxyz" + Bytes({1, 'e', 0});
+  const std::string shortApp = Bytes({0x21, 0xFF, 10}) + "ABCDEFGHIJ" + Bytes({2, 'f', 'g', 0});
+  const std::string file = Head() + label + longApp + shortApp + Image() + ";";
+  Loaded a(file);
+  ASSERT_EQ(1, a.P->FrameCount());
+  EXPECT_EQ(3, a.P->Frame(0)->ExtensionList().ItemCount());
+  EXPECT_EQ(0x99, a.P->Frame(0)->ExtensionList().Extension(0)->ExtensionLabel());
+  EXPECT_TRUE(a.Warnings.empty());
+  EXPECT_EQ(file, Save(*a.P));
+  // A registered label whose data ends is no unknown extension.
+  EXPECT_THROW(Loaded(Head() + Image() + Bytes({0x21, 0xFF})), GIFException);
+}
+
 TEST(GifExtensions, GraphicControlTextAndComment) {
   const std::string gce = Bytes({0x21, 0xF9, 4, 0x09, 10, 0, 1, 0});  // disposal 2, transparent 1
   const std::string text = Bytes({0x21, 0x01, 12, 1, 0, 2, 0, 3, 0, 4, 0, 8, 8, 1, 0, 5}) + "hello" + Bytes({0});
@@ -125,6 +142,10 @@ TEST(GifPicture, BlockStreamEdgeCases) {
   ASSERT_EQ(2, c.P->FrameCount());
   EXPECT_TRUE(c.P->Frame(1)->IsBlank());
   EXPECT_EQ(1, c.P->Frame(1)->ExtensionList().ItemCount());
+  // A file cut right after an image descriptor: the frame stays, with a warning.
+  Loaded cut(Head() + Image().substr(0, 10));
+  EXPECT_EQ(1, cut.P->FrameCount());
+  EXPECT_EQ(std::vector<std::string>{"Premature end of data"}, cut.Warnings);
   // A 0 x 0 descriptor takes the logical screen size.
   std::vector<uint8_t> px(8, 1);
   Loaded d(Head() + Bytes({0x2C, 0, 0, 0, 0, 0, 0, 0, 0, 0}) + giftest::EncodeData(2, 4, 2, false, px, false) + ";");

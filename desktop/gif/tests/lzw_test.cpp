@@ -173,6 +173,22 @@ TEST(GifEncoder, HelperArithmetic) {
   for (uint32_t k = 0; k < 3837; ++k) EXPECT_EQ((k + 258) & 0xFFF, t.Find(k * 4099 % 0xFFFFF));
 }
 
+// A 2-bit frame stores up to 4089 strings before the table restarts, more than
+// half of the slots; every one finds room and is found again. (The keys are
+// ones that a table of 8009 slots probing by doubling the slot number once
+// crowded into the half of the slots it could reach, so that it never ended.)
+TEST(GifEncoder, StringTableHoldsEveryStringOfATwoBitFrame) {
+  std::vector<bool> half(8009, false);
+  for (int h = 1; !half[size_t(h)]; h = h * 2 % 8009) half[size_t(h)] = true;
+  std::vector<uint32_t> keys;
+  for (uint32_t k = 0; keys.size() < 4089; ++k)
+    if (half[(k ^ (k >> 4)) % 8009]) keys.push_back(k);
+  THashTable t;
+  for (size_t i = 0; i < keys.size(); ++i) t.Store(keys[i], int(i + 6));
+  for (size_t i = 0; i < keys.size(); ++i) ASSERT_EQ(i + 6, t.Find(keys[i]));
+  EXPECT_EQ(0xFFFF, t.Find(keys.back() + 1 + (1u << 19)));
+}
+
 TEST(GifDecoder, OddButLegalData) {
   // No clear code at the start.
   EXPECT_EQ((std::vector<uint8_t>{1, 1}), Decode(Bytes({2, 2, 0x49, 0x01, 0}), 2, 1, false).Pixels);

@@ -3,7 +3,6 @@
 // by them decode to the pixels they decode themselves; files made by the
 // codec's encoders decode in them to the pixels that were encoded.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include "gif/gif_items.h"
 #include "gif/gif_lzw.h"
 #include "gif_test_util.h"
+#include "platform/testing/temp_folder.h"
 
 namespace om {
 namespace {
@@ -55,12 +55,7 @@ class GifOracle : public ::testing::Test {
 protected:
   void SetUp() override {
     if (!HavePillow()) GTEST_SKIP() << "Pillow for /usr/bin/python3 is not installed";
-    char pattern[] = "/tmp/gif_oracle_XXXXXX";
-    ASSERT_NE(nullptr, mkdtemp(pattern));
-    Dir = pattern;
-  }
-  void TearDown() override {
-    if (!Dir.empty()) std::system(("rm -rf '" + Dir + "'").c_str());
+    Dir = Temp.path();
   }
 
   int Run(const std::string& command) { return std::system(command.c_str()); }
@@ -81,6 +76,7 @@ protected:
     ASSERT_EQ(0, Run(cmd));
   }
 
+  testing::TempFolder Temp;
   std::string Dir;
 };
 

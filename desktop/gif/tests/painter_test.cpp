@@ -13,6 +13,7 @@
 #include "gif/gif_painter_win32.h"
 #include "gif/gif_picture_win32.h"
 #include "gif_test_util.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 namespace {
@@ -181,6 +182,85 @@ TEST_F(GifPainter, DrawOnStartsOnePainterAndHaltingEndsIt) {
   // A zero-width rectangle starts nothing.
   TGIFPainter* holder = nullptr;
   EXPECT_EQ(nullptr, pic.StartPainter(holder, target->Canvas(), doAsync | doAnimate, TGIFRect{5, 0, 5, 10}));
+}
+
+// Whatever drops the composed bitmap (a new frame, a new size) first stops the
+// painter drawing into it and waits until its thread has ended.
+TEST_F(GifPainter, DroppingTheComposedBitmapWaitsForItsPainter) {
+  TGIFPicture pic;
+  Load(pic, "anim.gif");
+  auto target = Target(pic);
+  const TGIFRect rect{0, 0, pic.ScreenWidth(), pic.ScreenHeight()};
+  pic.DrawingOptions = doAsync | doAnimate | doLoop | doLoopForever;
+  pic.DrawOn(target->Canvas(), rect);
+  ASSERT_NE(nullptr, pic.ActivePainter);
+  HANDLE thread = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), pic.ActivePainter->Handle(), GetCurrentProcess(), &thread,
+                              SYNCHRONIZE, FALSE, 0));
+  UniqueHandle owner(thread);
+  auto* frame = new TGIFSubImage(&pic);
+  frame->CopyFrom(*pic.Frame(0));
+  pic.AppendFrame(frame);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 0));
+  EXPECT_EQ(nullptr, pic.ActivePainter);
+  EXPECT_TRUE(pic.PainterList.empty());
+  EXPECT_EQ(nullptr, pic.RenderedBitmap());
+
+  pic.DrawOn(target->Canvas(), rect);
+  ASSERT_NE(nullptr, pic.ActivePainter);
+  pic.ResizeWidth(pic.ScreenWidth() + 1);
+  EXPECT_EQ(nullptr, pic.ActivePainter);
+  EXPECT_TRUE(pic.PainterList.empty());
+}
+
+// Threaded painters are ended by their own loop, never killed: their threads
+// return normally and the painters are freed; an error a painter meets goes
+// to the picture's warning handler.
+TEST_F(GifPainter, ThreadedPaintersEndByThemselvesAndReportErrors) {
+  TGIFPicture pic;
+  Load(pic, "anim.gif");
+  auto target = Target(pic);
+  const TGIFRect rect{0, 0, pic.ScreenWidth(), pic.ScreenHeight()};
+  std::vector<UniqueHandle> threads;
+  std::vector<TGIFPainter*> holders(2, nullptr);
+  for (TGIFPainter*& holder : holders) {
+    TGIFPainter* p = pic.StartPainter(holder, target->Canvas(), doAsync | doAnimate | doLoop | doLoopForever, rect);
+    ASSERT_NE(nullptr, p);
+    HANDLE thread = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), p->Handle(), GetCurrentProcess(), &thread, 0, FALSE,
+                                DUPLICATE_SAME_ACCESS));
+    threads.emplace_back(thread);
+    p->Start();
+  }
+  pic.KillAsyncPainters();
+  for (const UniqueHandle& thread : threads) {
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread.get(), 0));
+    DWORD code = 1;
+    GetExitCodeThread(thread.get(), &code);
+    EXPECT_EQ(0u, code);
+  }
+  EXPECT_EQ(std::vector<TGIFPainter*>(2, nullptr), holders);
+  EXPECT_TRUE(pic.PainterList.empty());
+
+  struct Failing : TObject {
+    int Frames = 0;
+    void Frame(TObject*) {
+      if (++Frames == 2) throw EConvertError("no more frames");
+    }
+  } failing;
+  std::vector<std::string> warnings;
+  pic.WarningHandler = [&](TObject*, int severity, const std::string& m) {
+    warnings.push_back(std::to_string(severity) + " " + m);
+  };
+  pic.OnPaint = MakeMethod<&Failing::Frame>(&failing);
+  pic.SpeedPercent = 1000;
+  TGIFPainter* holder = nullptr;
+  pic.StartPainter(holder, target->Canvas(), doAsync | doAnimate | doLoop, rect)->Start();
+  while (holder) {
+    CheckSynchronize();
+    Sleep(1);
+  }
+  EXPECT_EQ(std::vector<std::string>{"1 no more frames"}, warnings);
 }
 
 }  // namespace

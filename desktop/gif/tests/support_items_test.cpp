@@ -38,9 +38,9 @@ private:
   int FWidth, FHeight;
 };
 
-class FakeImage : public TGIFImageBase {
+class FakeImage : public TGIFPictureBase {
 public:
-  void Warning(TGIFPersistent*, int severity, const std::string& message) override {
+  void Warning(TObject*, int severity, const std::string& message) override {
     Warnings.push_back(std::to_string(severity) + ":" + message);
   }
   int NeededVersion() override { return Version; }
@@ -49,8 +49,10 @@ public:
   void Changed() override { ++Changes; }
   int FrameCount() override { return int(Frames.size()); }
   TGIFFrameBase* FrameAt(int i) override { return Frames[size_t(i)].get(); }
+  bool BackgroundShows() override { return ShowsBackground; }
 
   int Version = gv87a;
+  bool ShowsBackground = false;
   int Changes = 0;
   std::vector<std::string> Warnings;
   std::vector<std::unique_ptr<FakeFrame>> Frames;
@@ -253,6 +255,32 @@ TEST(GifColorMap, SortByUseDropsUnusedColors) {
   image.Frames[0]->FPixels = {0, 0, 0, 1, 1};
   EXPECT_TRUE(map.Reorder());
   EXPECT_EQ(3, map.Count());
+}
+
+// The header's background index follows its colour; a background that shows
+// (frames restored to it) keeps its colour even when no pixel uses it.
+TEST(GifColorMap, SortByUseMovesTheBackgroundIndex) {
+  FakeImage image;
+  TGIFHeader header(&image);
+  TGIFGlobalColorMap& map = header.GlobalMap();
+  for (int i = 0; i < 4; ++i) map.AppendColor(MakeGIFColor(uint8_t(10 * i), 0, 0));
+  image.Frames.push_back(std::make_unique<FakeFrame>(&image, 5, 1, std::vector<uint8_t>{1, 3, 3, 3, 1}));
+  image.Frames[0]->Map = &map;
+  header.ScreenDescriptor[5] = 1;
+  EXPECT_TRUE(map.Reorder());
+  EXPECT_EQ(MakeGIFColor(10, 0, 0), header.BackgroundColor());
+
+  TGIFHeader shown(&image);
+  TGIFGlobalColorMap& second = shown.GlobalMap();
+  for (int i = 0; i < 4; ++i) second.AppendColor(MakeGIFColor(uint8_t(10 * i), 0, 0));
+  image.Frames[0]->Map = &second;
+  image.Frames[0]->FPixels = {1, 3, 3, 3, 1};
+  image.ShowsBackground = true;
+  shown.ScreenDescriptor[5] = 2;
+  EXPECT_TRUE(second.Reorder());
+  EXPECT_EQ(3, second.Count());
+  EXPECT_EQ(MakeGIFColor(20, 0, 0), shown.BackgroundColor());
+  EXPECT_TRUE(image.Warnings.empty());
 }
 
 TEST(GifColorMap, ColorAtOutOfRangeWarns) {

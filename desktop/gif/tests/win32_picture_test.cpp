@@ -16,6 +16,8 @@
 #include "gif/gif_bitmap_win32.h"
 #include "gif/gif_picture_win32.h"
 #include "gif_test_util.h"
+#include "platform/testing/temp_folder.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 namespace {
@@ -110,6 +112,31 @@ TEST_F(GifDrawing, ComposedFramesMatchPillow) {
       EXPECT_EQ(0, wrong) << "of " << compared;
     }
   }
+}
+
+// An icon of size x size pixels from its AND mask (rows padded to 16 bits, a
+// set bit transparent) and its 32-bit colours.
+void SetIcon(TIcon& icon, int size, const std::vector<uint8_t>& andBits, const std::vector<uint8_t>& colors) {
+  UniqueBitmap mask(CreateBitmap(size, size, 1, 1, andBits.data()));
+  UniqueBitmap color(CreateBitmap(size, size, 1, 32, colors.data()));
+  ICONINFO info{TRUE, 0, 0, mask.get(), color.get()};
+  icon.SetHandle(CreateIconIndirect(&info));
+}
+
+// A picture or a graphic on an emptied clipboard, as the picture container
+// puts it there (the bitmap it hands over placed, its palette freed); the
+// bitmap's format.
+template <class T>
+unsigned PutOnClipboard(T& source) {
+  if (!OpenClipboard(nullptr)) return 0;
+  EmptyClipboard();
+  unsigned format = 0;
+  uintptr_t data = 0, palette = 0;
+  source.CopyToClipboard(format, data, palette);
+  if (data) SetClipboardData(format, reinterpret_cast<HANDLE>(data));
+  UniquePalette unplaced(reinterpret_cast<HPALETTE>(palette));
+  CloseClipboard();
+  return format;
 }
 
 // A 4 x 2 picture: colour 0 red, 1 green, 2 transparent; drawn scaled and tiled.
@@ -269,7 +296,7 @@ TEST_F(GifDrawing, CopiesBetweenPicturesBitmapsIconsAndTheClipboard) {
   bmp.SetBitsPerPixel(32);
   EXPECT_EQ(RGB(255, 0, 0), At(bmp, 0, 0));
   TGIFPicture fromBitmap;
-  fromBitmap.CopyFromBitmap(bmp);
+  fromBitmap.CopyFrom(bmp);
   ASSERT_EQ(1, fromBitmap.FrameCount());
   EXPECT_EQ(4, fromBitmap.ScreenWidth());
   EXPECT_EQ(2, fromBitmap.ScreenHeight());
@@ -279,7 +306,7 @@ TEST_F(GifDrawing, CopiesBetweenPicturesBitmapsIconsAndTheClipboard) {
   keyed->Canvas().FillRect(RECT{0, 0, 1, 1}, RGB(255, 0, 0));
   keyed->Transparent = true;
   TGIFPicture fromKeyed;
-  fromKeyed.CopyFromBitmap(*keyed);
+  fromKeyed.CopyFrom(*keyed);
   TGIFSubImage& kf = *fromKeyed.Frame(0);
   ASSERT_TRUE(kf.HasTransparency());
   EXPECT_NE(kf.TransparentColorIndex(), kf.PixelAt(0, 0));
@@ -289,32 +316,18 @@ TEST_F(GifDrawing, CopiesBetweenPicturesBitmapsIconsAndTheClipboard) {
   std::vector<uint8_t> andBits(16 * 16 / 8, 0), xorBits(16 * 16 * 4, 0);
   for (int i = 0; i < 16; ++i) andBits[size_t(i) * 2] = 0xFF;  // left 8 columns transparent
   for (size_t i = 0; i < xorBits.size(); i += 4) xorBits[i + 1] = 200;  // green
-  ICONINFO ii{};
-  ii.fIcon = TRUE;
-  ii.hbmMask = CreateBitmap(16, 16, 1, 1, andBits.data());
-  ii.hbmColor = CreateBitmap(16, 16, 1, 32, xorBits.data());
   TIcon icon;
-  icon.SetHandle(CreateIconIndirect(&ii));
-  DeleteObject(ii.hbmMask);
-  DeleteObject(ii.hbmColor);
+  SetIcon(icon, 16, andBits, xorBits);
   TGIFPicture fromIcon;
   fromIcon.ReductionMethod = 0;  // keep the colours
-  fromIcon.CopyFromIcon(icon);
+  fromIcon.CopyFrom(icon);
   TGIFSubImage& icf = *fromIcon.Frame(0);
   ASSERT_TRUE(icf.HasTransparency());
   EXPECT_EQ(icf.TransparentColorIndex(), icf.PixelAt(3, 5));
   EXPECT_EQ(MakeGIFColor(0, 200, 0), icf.EffectiveColorMap()->ColorAt(icf.PixelAt(12, 5)));
 
   // Clipboard: the GIF data comes back as the same picture.
-  ASSERT_TRUE(OpenClipboard(nullptr));
-  EmptyClipboard();
-  unsigned format = 0;
-  uintptr_t data = 0, palette = 0;
-  copy.CopyToClipboard(format, data, palette);
-  EXPECT_EQ(unsigned(CF_BITMAP), format);
-  if (data) SetClipboardData(format, reinterpret_cast<HANDLE>(data));
-  if (palette) DeleteObject(reinterpret_cast<HGDIOBJ>(palette));
-  CloseClipboard();
+  EXPECT_EQ(unsigned(CF_BITMAP), PutOnClipboard(copy));
   ASSERT_TRUE(OpenClipboard(nullptr));
   TGIFPicture pasted;
   pasted.PasteFromClipboard(GIFClipboardFormat, 0, 0);
@@ -326,9 +339,138 @@ TEST_F(GifDrawing, CopiesBetweenPicturesBitmapsIconsAndTheClipboard) {
   CloseClipboard();
   // An empty picture places nothing.
   TGIFPicture empty;
-  format = 0;
+  unsigned format = 0;
+  uintptr_t data = 0, palette = 0;
   empty.CopyToClipboard(format, data, palette);
   EXPECT_EQ(0u, format);
+}
+
+// While the codec is started, the picture container reads GIF files and GIF
+// clipboard data into GIF pictures; the start-ups are counted.
+TEST_F(GifDrawing, RegisteredWithThePictureContainerWhileStarted) {
+  EXPECT_EQ(TGIFPicture::Class(), TPicture::FileFormatClass("gif"));
+  EXPECT_EQ("GIF Image", TPicture::FileFormatDescription("GIF"));
+  ASSERT_NE(0u, GIFClipboardFormat);
+  EXPECT_TRUE(TPicture::SupportsClipboardFormat(GIFClipboardFormat));
+  testing::TempFolder temp;
+  temp.write("small.gif", SmallGif());
+  TPicture picture;
+  picture.LoadFromFile(temp.file("small.gif"));
+  auto* gif = dynamic_cast<TGIFPicture*>(picture.Graphic());
+  ASSERT_NE(nullptr, gif);
+  EXPECT_EQ(1, gif->FrameCount());
+  EXPECT_EQ(4, picture.Width());
+
+  PutOnClipboard(picture);
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  TPicture pasted;
+  pasted.PasteFromClipboard(GIFClipboardFormat, 0, 0);
+  CloseClipboard();
+  ASSERT_NE(nullptr, dynamic_cast<TGIFPicture*>(pasted.Graphic()));
+  EXPECT_EQ(1, static_cast<TGIFPicture*>(pasted.Graphic())->FrameCount());
+
+  InitializeGIFCodec();
+  FinalizeGIFCodec();
+  EXPECT_TRUE(TPicture::SupportsClipboardFormat(GIFClipboardFormat));
+  FinalizeGIFCodec();
+  EXPECT_EQ(nullptr, TPicture::FileFormatClass("gif"));
+  EXPECT_FALSE(TPicture::SupportsClipboardFormat(GIFClipboardFormat));
+  EXPECT_THROW(picture.LoadFromFile(temp.file("small.gif")), EInvalidGraphic);
+  InitializeGIFCodec();  // for TearDown
+}
+
+// A w x h metafile recorded against the screen: a green rectangle on nothing.
+std::unique_ptr<TMetafile> GreenBlock(int w, int h, const RECT& block) {
+  WindowDc screen(nullptr);
+  const RECT frame{0, 0, w * GetDeviceCaps(screen.get(), HORZSIZE) * 100 / GetDeviceCaps(screen.get(), HORZRES),
+                   h * GetDeviceCaps(screen.get(), VERTSIZE) * 100 / GetDeviceCaps(screen.get(), VERTRES)};
+  HDC dc = CreateEnhMetaFileA(screen.get(), nullptr, &frame, nullptr);
+  UniqueBrush green(CreateSolidBrush(RGB(0, 200, 0)));
+  FillRect(dc, &block, green.get());
+  auto metafile = std::make_unique<TMetafile>();
+  metafile->SetHandle(CloseEnhMetaFile(dc));
+  metafile->ResizeWidth(w);
+  metafile->ResizeHeight(h);
+  return metafile;
+}
+
+// A graphic that only draws itself: two colours side by side.
+class TTwoColours : public TGraphic {
+public:
+  static const TGraphicClass* Class() {
+    static const TGraphicClass cls{"TTwoColours", [] { return static_cast<TGraphic*>(new TTwoColours); }};
+    return &cls;
+  }
+  const TGraphicClass* GraphicClass() const override { return Class(); }
+  int ScreenWidth() const override { return 6; }
+  int ScreenHeight() const override { return 3; }
+  bool IsBlank() const override { return false; }
+  void DrawOn(TCanvas& canvas, const TRect& r) override {
+    canvas.FillRect(RECT{r.Left, r.Top, r.Left + 3, r.Bottom}, RGB(255, 0, 0));
+    canvas.FillRect(RECT{r.Left + 3, r.Top, r.Right, r.Bottom}, RGB(0, 0, 255));
+  }
+};
+
+TEST_F(GifDrawing, FramesFromMetafilesIconsAndOtherGraphics) {
+  TGIFPicture pic;
+  pic.ReductionMethod = 0;  // keep the colours
+  // A metafile: what it paints, opaque; its background, transparent.
+  auto metafile = GreenBlock(20, 10, RECT{4, 2, 12, 8});
+  pic.CopyFrom(*metafile);
+  ASSERT_EQ(1, pic.FrameCount());
+  TGIFSubImage& f = *pic.Frame(0);
+  EXPECT_EQ(20, f.Width());
+  ASSERT_TRUE(f.HasTransparency());
+  EXPECT_EQ(MakeGIFColor(0, 200, 0), f.EffectiveColorMap()->ColorAt(f.PixelAt(8, 5)));
+  EXPECT_EQ(f.TransparentColorIndex(), f.PixelAt(1, 1));
+  EXPECT_EQ(f.TransparentColorIndex(), f.PixelAt(18, 8));
+
+  // Any other graphic: drawn when it cannot copy itself into a bitmap.
+  TTwoColours two;
+  EXPECT_EQ(1, pic.AppendFrame(&two));
+  TGIFSubImage& g = *pic.Frame(1);
+  EXPECT_EQ(MakeGIFColor(255, 0, 0), g.EffectiveColorMap()->ColorAt(g.PixelAt(1, 1)));
+  EXPECT_EQ(MakeGIFColor(0, 0, 255), g.EffectiveColorMap()->ColorAt(g.PixelAt(4, 1)));
+  EXPECT_FALSE(g.HasTransparency());
+  // Another GIF picture copies itself: its composed bitmap.
+  TGIFPicture other;
+  TMemoryStream s(SmallGif());
+  other.LoadFromStream(s);
+  auto* h = new TGIFSubImage(&pic);
+  h->CopyFrom(static_cast<const TGraphic&>(other));
+  pic.AppendFrame(h);
+  EXPECT_EQ(4, h->Width());
+  EXPECT_EQ(MakeGIFColor(0, 255, 0), h->EffectiveColorMap()->ColorAt(h->PixelAt(1, 0)));
+
+  // A picture container gives its graphic; it is no graphic itself.
+  TPicture container;
+  container.Assign(metafile.get());
+  auto* k = new TGIFSubImage(&pic);
+  k->CopyFrom(container);
+  pic.AppendFrame(k);
+  EXPECT_TRUE(k->HasTransparency());
+  EXPECT_EQ(20, k->Width());
+  try {
+    pic.AppendFrame(&container);
+    FAIL();
+  } catch (const GIFException& e) {
+    EXPECT_EQ("Object type not supported for operation", e.Message());
+  }
+  EXPECT_EQ(4, pic.FrameCount());
+  // Whole pictures: from an icon, from nothing, from what no frame takes.
+  std::vector<uint8_t> andBits(32 * 32 / 8, 0xFF), xorBits(32 * 32 * 4, 0);
+  for (int y = 8; y < 16; ++y) andBits[size_t(y) * 4] = 0;  // an opaque block, 8 x 8
+  TIcon icon;
+  SetIcon(icon, 32, andBits, xorBits);
+  pic.Assign(&icon);
+  ASSERT_EQ(1, pic.FrameCount());
+  EXPECT_TRUE(pic.Frame(0)->HasTransparency());
+  EXPECT_EQ(pic.Frame(0)->TransparentColorIndex(), pic.Frame(0)->PixelAt(20, 20));
+  EXPECT_NE(pic.Frame(0)->TransparentColorIndex(), pic.Frame(0)->PixelAt(3, 10));
+  struct TNoGraphic : TPersistent {} nothing;
+  EXPECT_THROW(pic.CopyFrom(nothing), EConvertError);
+  pic.Assign(nullptr);
+  EXPECT_TRUE(pic.IsBlank());
 }
 
 }  // namespace

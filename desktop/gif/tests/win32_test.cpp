@@ -4,6 +4,7 @@
 #include "gif/gif_colors.h"
 #include "gif/gif_quantize.h"
 #include "gif/gif_win32.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 namespace {
@@ -27,9 +28,21 @@ TEST(GifWin32, CheckGraphicsHandle) {
   }
 }
 
+// A block the system cannot give is reported, not skipped.
+TEST(GifWin32, ClipboardBlocksThatCannotBeMadeAreReported) {
+  const char byte = 'G';
+  try {
+    PlaceOnClipboard(CF_TEXT, &byte, size_t(-1) / 2);
+    FAIL();
+  } catch (const GIFException& e) {
+    EXPECT_EQ("Failed to store GIF on clipboard", e.Message());
+  }
+}
+
 TEST(GifWin32, PaletteHandles) {
   TGIFPalette web = MakeWebPalette();
-  HPALETTE h = MakePaletteHandle(web);
+  UniquePalette owner(MakePaletteHandle(web));
+  HPALETTE h = owner.get();
   ASSERT_NE(nullptr, h);
   TGIFPalette back = PaletteFromHandle(h);
   ASSERT_EQ(216u, back.Entries.size());
@@ -41,12 +54,10 @@ TEST(GifWin32, PaletteHandles) {
   ImportPaletteHandle(map, h);
   EXPECT_EQ(216, map.Count());
   EXPECT_EQ(MakeGIFColor(255, 0, 102), map.ColorAt(182));
-  DeleteObject(h);
-  HPALETTE fromMap = MakeColorMapPalette(map);
-  ASSERT_NE(nullptr, fromMap);
-  EXPECT_EQ(216u, PaletteFromHandle(fromMap).Entries.size());
-  EXPECT_EQ(kPaletteNoCollapse, PaletteFromHandle(fromMap).Entries[3].Flags);
-  DeleteObject(fromMap);
+  UniquePalette fromMap(MakeColorMapPalette(map));
+  ASSERT_NE(nullptr, fromMap.get());
+  EXPECT_EQ(216u, PaletteFromHandle(fromMap.get()).Entries.size());
+  EXPECT_EQ(kPaletteNoCollapse, PaletteFromHandle(fromMap.get()).Entries[3].Flags);
   EXPECT_EQ(nullptr, MakePaletteHandle(TGIFPalette{}));
   TGIFLocalColorMap empty(nullptr);
   EXPECT_EQ(nullptr, MakeColorMapPalette(empty));

@@ -3,7 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win32.h"
+#include "platform/testing/temp_folder.h"
+#include "platform/win32_owners.h"
 #include "support/chartables.h"
 
 namespace om {
@@ -58,13 +59,12 @@ TEST(SystemCharTables, SwappedCase) {
 // The block is what CreateProcess takes as an environment: a child started
 // with it sees exactly these variables.
 TEST(MultiSzEnvironment, ChildSeesTheBlock) {
-  char temp[MAX_PATH], file[MAX_PATH];
-  ASSERT_TRUE(GetTempPathA(MAX_PATH, temp));
-  ASSERT_TRUE(GetTempFileNameA(temp, "oms", 0, file));
+  testing::TempFolder folder;
+  const std::string file = folder.file("environment.txt");
   SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-  HANDLE out = CreateFileA(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
-                           CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, out);
+  UniqueFile out(CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
+                             CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(out);
   char system[MAX_PATH];
   UINT sn = GetSystemDirectoryA(system, MAX_PATH);
   char windows[MAX_PATH];
@@ -77,28 +77,18 @@ TEST(MultiSzEnvironment, ChildSeesTheBlock) {
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  si.hStdOutput = out;
-  si.hStdError = out;
+  si.hStdOutput = out.get();
+  si.hStdError = out.get();
   PROCESS_INFORMATION pi = {};
   std::string cmd = std::string(system, sn) + "\\cmd.exe";
   std::string line = "cmd.exe /c set OM_";
   BOOL started = CreateProcessA(cmd.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, block, nullptr, &si, &pi);
   ReleaseStringBlock(block);
-  CloseHandle(out);
+  out.reset();
   ASSERT_TRUE(started);
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 30000));
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  // Helpers of the child (a console host) may still hold the inherited handle.
-  HANDLE in = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, in) << GetLastError();
-  char buffer[4096];
-  DWORD n = 0;
-  ReadFile(in, buffer, sizeof buffer, &n, nullptr);
-  CloseHandle(in);
-  DeleteFileA(file);
-  std::string text(buffer, n), cleaned;
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.get(), 30000));
+  std::string text = folder.read("environment.txt"), cleaned;
   for (char c : text)
     if (c != '\r') cleaned += c;
   EXPECT_EQ("OM_ONE=1\nOM_TWO=two words = three\n", cleaned);

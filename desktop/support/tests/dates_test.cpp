@@ -231,7 +231,22 @@ TEST(UtcToLocal, WithoutRulesByBiasAlone) {
   z.StandardDate = rule(10, 0, 5, 3);
   z.DaylightDate = rule(3, 0, 5, 2, 2019);  // absolute date of another year
   EXPECT_EQ(ms(at(2024, 7, 1, 17, 30)), ms(utcToLocalWithZone(z, at(2024, 7, 1, 12))));
-  EXPECT_THROW(utcToLocalWithZone(centralEurope(), std::numeric_limits<double>::quiet_NaN()), EConvertError);
+}
+
+// A time the calendar cannot hold is refused the same way whatever the zone.
+TEST(UtcToLocal, OutOfRangeTimesAreRefusedForEveryZone) {
+  TTimeZoneInfo withoutRules;
+  withoutRules.Bias = -330;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double infinite = std::numeric_limits<double>::infinity();
+  const TDateTime afterYear9999 = at(9999, 12, 31, 12) + 1;
+  const TDateTime beforeYear1 = EncodeDate(1, 1, 1) - 2;
+  for (const TTimeZoneInfo& z : {centralEurope(), withoutRules, TTimeZoneInfo()}) {
+    for (TDateTime t : {nan, infinite, -infinite, afterYear9999, beforeYear1}) {
+      EXPECT_THROW(utcToLocalWithZone(z, t), EConvertError) << t;
+    }
+  }
+  EXPECT_EQ(ms(at(9999, 12, 31, 12)), ms(utcToLocalWithZone(TTimeZoneInfo(), at(9999, 12, 31, 12))));
 }
 
 TEST(Tzi, LayoutAndRoundTrip) {

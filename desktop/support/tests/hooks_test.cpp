@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/exceptions.h"
+#include "platform/win32_owners.h"
 #include "support/dkwndprochook.h"
 #include "support/putilwindow.h"
 
@@ -202,6 +203,33 @@ TEST_F(Hooks, ControlDestroyedDuringAMessageIsReleasedAfterIt) {
   ASSERT_TRUE(Pump([] { return DkReleaser()->PendingCount() == 0; }));
 }
 
+TEST_F(Hooks, NestedLoopOfAHandlerWhoseControlWentDrainsItsQueue) {
+  TDkHookInfos* infos = nullptr;
+  int served = 0;
+  bool pendingInside = true;
+  THandler b1{"b1"};
+  b1.Action = [&](TMessage&) {
+    delete Form;
+    Form = nullptr;
+    // A modal loop inside the handler: the record's release waits for the
+    // message to return without keeping the queue busy meanwhile.
+    MSG m;
+    while (served < 1000 && PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+      DispatchMessageA(&m);
+      ++served;
+    }
+    pendingInside = DkReleaser()->IsPending(infos);
+  };
+  HookWindowProc(Form, hoBeforeMsg, b1.Event());
+  infos = DkWndProcHook()->Find(Form);
+  ASSERT_NE(infos, nullptr);
+  Send();
+  EXPECT_LT(served, 1000);
+  EXPECT_FALSE(pendingInside);  // handed over only once the message has returned
+  EXPECT_TRUE(DkReleaser()->IsPending(infos));
+  ASSERT_TRUE(Pump([] { return DkReleaser()->PendingCount() == 0; }));
+}
+
 TEST_F(Hooks, ExceptionInAHandlerReachesTheApplicationAndUnwindsTheLevel) {
   struct TSink {
     std::vector<std::string> Seen;
@@ -266,12 +294,20 @@ TEST(BareWindowHooks, ChainsAroundTheWindowsProcedureAndReleaseAfterDestruction)
 }
 
 TEST(UtilityWindow, DragCursorsComeFromTheStandardOnes) {
+  // Defined by the program's start-up: the screen object exists by then.
+  ASSERT_TRUE(ScreenExists());
   TScreen* screen = Screen();
-  DefineDragCursors();
+  // An id nobody defined reads as the default cursor: make that one differ.
+  const HCURSOR arrow = screen->Cursor(0);
+  screen->SetCursor(0, LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_WAIT)));
   EXPECT_EQ(screen->Cursor(100), screen->Cursor(-16));
   EXPECT_EQ(screen->Cursor(101), screen->Cursor(-12));
   EXPECT_EQ(screen->Cursor(102), screen->Cursor(-16));
   EXPECT_EQ(screen->Cursor(103), screen->Cursor(-16));
+  screen->SetCursor(0, arrow);
+  DefineDragCursors();  // again: the same
+  EXPECT_EQ(screen->Cursor(100), screen->Cursor(-16));
+  EXPECT_EQ(screen->Cursor(101), screen->Cursor(-12));
 }
 
 DWORD WINAPI PostFromThread(LPVOID p) {
@@ -302,9 +338,8 @@ TEST(UtilityWindow, MessagesReachTheMethodAndTheClassUsesDefWindowProc) {
   EXPECT_FALSE(IsWindowVisible(c.Wnd));
   EXPECT_EQ(SendMessageA(c.Wnd, WM_USER + 5, 0, 0), 99);
   // Posted from another thread, handled on this one.
-  HANDLE t = CreateThread(nullptr, 0, PostFromThread, c.Wnd, 0, nullptr);
-  WaitForSingleObject(t, INFINITE);
-  CloseHandle(t);
+  UniqueHandle t(CreateThread(nullptr, 0, PostFromThread, c.Wnd, 0, nullptr));
+  WaitForSingleObject(t.get(), INFINITE);
   ASSERT_TRUE(Pump([&] { return std::count(c.Seen.begin(), c.Seen.end(), WM_USER + 5) == 2; }));
   // Without a method the window keeps DefWindowProcA.
   HWND plain = AllocateUtilityWindow(TWndMethod());

@@ -25,14 +25,21 @@ std::wstring randomText(std::mt19937& rng, const std::wstring& alphabet, size_t 
 }
 
 TEST(LocaleCompare, CaseIsIgnored) {
-  EXPECT_EQ(0, compareWideTextNt(L"abc", L"ABC", kEnglishUS));
-  EXPECT_EQ(-1, compareWideTextNt(L"abc", L"abd", kEnglishUS));
-  EXPECT_EQ(1, compareWideTextNt(L"abd", L"ABC", kEnglishUS));
-  EXPECT_EQ(0, compareWideTextNt(L"", L"", kEnglishUS));
-  EXPECT_EQ(-1, compareWideTextNt(L"", L"a", kEnglishUS));
-  EXPECT_EQ(0, compareWideTextNt(L"\u0416\u0443\u043a", L"\u0436\u0423\u041a", kRussian));
-  EXPECT_EQ(0, compareWideTextAnsi(L"abc", L"ABC", kEnglishUS));
-  EXPECT_EQ(-1, compareWideTextAnsi(L"abc", L"abd", kEnglishUS));
+  EXPECT_EQ(TTextOrder::Equal, compareWideTextNt(L"abc", L"ABC", kEnglishUS));
+  EXPECT_EQ(TTextOrder::Before, compareWideTextNt(L"abc", L"abd", kEnglishUS));
+  EXPECT_EQ(TTextOrder::After, compareWideTextNt(L"abd", L"ABC", kEnglishUS));
+  EXPECT_EQ(TTextOrder::Equal, compareWideTextNt(L"", L"", kEnglishUS));
+  EXPECT_EQ(TTextOrder::Before, compareWideTextNt(L"", L"a", kEnglishUS));
+  EXPECT_EQ(TTextOrder::Equal, compareWideTextNt(L"\u0416\u0443\u043a", L"\u0436\u0423\u041a", kRussian));
+  EXPECT_EQ(TTextOrder::Equal, compareWideTextAnsi(L"abc", L"ABC", kEnglishUS));
+  EXPECT_EQ(TTextOrder::Before, compareWideTextAnsi(L"abc", L"abd", kEnglishUS));
+}
+
+// A locale the system does not know gives no order, not "before".
+TEST(LocaleCompare, FailureIsNoOrder) {
+  const LCID unknown = MAKELCID(MAKELANGID(0x3F, 0x3F), SORT_DEFAULT);
+  EXPECT_EQ(TTextOrder::Failed, compareWideTextNt(L"abc", L"abd", unknown));
+  EXPECT_EQ(TTextOrder::Failed, compareWideTextAnsi(L"abc", L"abd", unknown));
 }
 
 // Text the locale's code page can hold compares the same either way.
@@ -53,8 +60,8 @@ TEST(LocaleCompare, AnsiPathAgreesWithWidePath) {
       std::wstring a = randomText(rng, c.alphabet, 8);
       std::wstring b = i % 4 == 0 ? a : randomText(rng, c.alphabet, 8);
       if (i % 8 == 0 && !b.empty()) CharUpperBuffW(&b[0], static_cast<DWORD>(b.size()));
-      int wide = compareWideTextNt(a, b, c.locale);
-      ASSERT_NE(-2, wide);
+      TTextOrder wide = compareWideTextNt(a, b, c.locale);
+      ASSERT_NE(TTextOrder::Failed, wide);
       ASSERT_EQ(wide, compareWideTextAnsi(a, b, c.locale)) << "locale " << c.locale << " case " << i;
     }
   }
@@ -63,8 +70,8 @@ TEST(LocaleCompare, AnsiPathAgreesWithWidePath) {
 // Double-byte code pages need more bytes than the text has characters.
 TEST(LocaleCompare, AnsiPathInDoubleByteCodePage) {
   ASSERT_EQ(932u, codePageOfLocale(kJapanese));
-  EXPECT_EQ(0, compareWideTextAnsi(L"\u65e5\u672c\u8a9e", L"\u65e5\u672c\u8a9e", kJapanese));
-  EXPECT_EQ(-1, compareWideTextAnsi(L"\u65e5\u672c", L"\u65e5\u672c\u8a9e", kJapanese));
+  EXPECT_EQ(TTextOrder::Equal, compareWideTextAnsi(L"\u65e5\u672c\u8a9e", L"\u65e5\u672c\u8a9e", kJapanese));
+  EXPECT_EQ(TTextOrder::Before, compareWideTextAnsi(L"\u65e5\u672c", L"\u65e5\u672c\u8a9e", kJapanese));
   EXPECT_EQ(compareWideTextNt(L"\u30c6\u30ad\u30b9\u30c8b", L"\u30c6\u30ad\u30b9\u30c8A", kJapanese),
             compareWideTextAnsi(L"\u30c6\u30ad\u30b9\u30c8b", L"\u30c6\u30ad\u30b9\u30c8A", kJapanese));
 }
@@ -140,7 +147,7 @@ TEST(UnicodeUnit, StartUpAndShutDownRunOnce) {
   InitializeUnicodeUnit();
   ASSERT_TRUE(UnicodeLoadLockExists());
   EXPECT_EQ(reinterpret_cast<void*>(&compareWideTextNt), reinterpret_cast<void*>(CompareWideText));
-  EXPECT_EQ(0, CompareWideText(L"Stra\u00dfe", L"STRA\u00dfE", kGerman));
+  EXPECT_EQ(TTextOrder::Equal, CompareWideText(L"Stra\u00dfe", L"STRA\u00dfE", kGerman));
   LockUnicodeLoad();
   UnlockUnicodeLoad();
   InitializeUnicodeUnit();

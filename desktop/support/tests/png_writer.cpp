@@ -1,9 +1,9 @@
 #include "support/tests/png_writer.h"
 
-#include <windows.h>
-
 #include <algorithm>
 #include <cstdio>
+
+#include "platform/win32_owners.h"
 
 namespace om {
 namespace testing {
@@ -88,8 +88,8 @@ bool WritePng(const std::string& path, int width, int height, const std::vector<
 
 bool SaveScreenshot(const std::string& path) {
   int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
-  HDC screen = GetDC(nullptr);
-  HDC mem = CreateCompatibleDC(screen);
+  WindowDc screen(nullptr);
+  UniqueDc mem(CreateCompatibleDC(screen.get()));
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof bi.bmiHeader;
   bi.bmiHeader.biWidth = w;
@@ -97,24 +97,21 @@ bool SaveScreenshot(const std::string& path) {
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 32;
   void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ old = SelectObject(mem, dib);
-  BitBlt(mem, 0, 0, w, h, screen, 0, 0, SRCCOPY);
-  GdiFlush();
-  std::vector<uint32_t> pixels(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + w * h);
-  SelectObject(mem, old);
-  DeleteObject(dib);
-  DeleteDC(mem);
-  ReleaseDC(nullptr, screen);
+  UniqueBitmap dib(CreateDIBSection(screen.get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  if (!dib) return false;
+  std::vector<uint32_t> pixels;
+  {
+    SelectedObject selected(mem.get(), dib.get());
+    BitBlt(mem.get(), 0, 0, w, h, screen.get(), 0, 0, SRCCOPY);
+    GdiFlush();
+    pixels.assign(static_cast<uint32_t*>(bits), static_cast<uint32_t*>(bits) + w * h);
+  }
   return WritePng(path, w, h, pixels);
 }
 
 std::string BesideProgram(const std::string& name) {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string s(path);
-  size_t slash = s.find_last_of("\\/");
-  return s.substr(0, slash + 1) + name;
+  const std::string path = moduleFileName();
+  return path.substr(0, path.find_last_of("\\/") + 1) + name;
 }
 
 }  // namespace testing

@@ -4,6 +4,7 @@
 #include <random>
 #include <string>
 
+#include "platform/win32_owners.h"
 #include "support/localetext.h"
 #include "support/regtimezones.h"
 
@@ -133,11 +134,9 @@ protected:
     return std::string(buffer, size);
   }
   bool keyExists(const std::string& zone) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, (path.substr(1) + "\\" + zone).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-      return false;
-    RegCloseKey(key);
-    return true;
+    UniqueHkey key;
+    return RegOpenKeyExA(HKEY_CURRENT_USER, (path.substr(1) + "\\" + zone).c_str(), 0, KEY_READ, key.put()) ==
+           ERROR_SUCCESS;
   }
 
   std::string path;
@@ -158,16 +157,15 @@ TEST_F(ScratchZones, WrittenZonesReadBackTheSame) {
 }
 
 TEST_F(ScratchZones, ZonesWhoseTziIsNot44BytesAreSkipped) {
-  HKEY key;
+  UniqueHkey key;
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, (path.substr(1) + "\\Short Zone").c_str(), 0, nullptr, 0,
-                                           KEY_WRITE, nullptr, &key, nullptr));
+                                           KEY_WRITE, nullptr, key.put(), nullptr));
   const std::string bytes(40, '\0');
-  RegSetValueExA(key, "TZI", 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.data()), 40);
-  RegSetValueExA(key, "Display", 0, REG_SZ, reinterpret_cast<const BYTE*>("Short"), 6);
-  RegCloseKey(key);
+  RegSetValueExA(key.get(), "TZI", 0, REG_BINARY, reinterpret_cast<const BYTE*>(bytes.data()), 40);
+  RegSetValueExA(key.get(), "Display", 0, REG_SZ, reinterpret_cast<const BYTE*>("Short"), 6);
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, (path.substr(1) + "\\No Zone").c_str(), 0, nullptr, 0,
-                                           KEY_WRITE, nullptr, &key, nullptr));
-  RegCloseKey(key);
+                                           KEY_WRITE, nullptr, key.put(), nullptr));
+  key.reset();
   TRegistryTimeZones scratch(HKEY_CURRENT_USER, path);
   EXPECT_EQ(3u, scratch.Count());
   EXPECT_EQ(nullptr, scratch.FindByKeyName("Short Zone"));
@@ -182,6 +180,7 @@ TEST_F(ScratchZones, ChangesNeedWriteAccess) {
   TRegistryTimeZone* zone = scratch.FindByKeyName("Tokyo Standard Time");
   ASSERT_NE(nullptr, zone);
   const std::string before = value("Tokyo Standard Time", "Display");
+  const std::string name = zone->DisplayName();
   try {
     zone->SetDisplayName("Changed without access");
     FAIL() << "no exception";
@@ -189,7 +188,14 @@ TEST_F(ScratchZones, ChangesNeedWriteAccess) {
     EXPECT_STREQ("TRegistryTimeZones: WriteAccess not set.", e.what());
   }
   EXPECT_FALSE(zone->SavedOk());
+  EXPECT_EQ(name, zone->DisplayName());  // the refused change is not kept
   EXPECT_EQ(before, value("Tokyo Standard Time", "Display"));
+  EXPECT_THROW(zone->SetKeyName("Moved without access"), ERegistryTimeZones);
+  EXPECT_EQ("Tokyo Standard Time", zone->KeyName());
+  TTimeZoneInfo info = zone->ZoneInfo();
+  info.Bias += 60;
+  EXPECT_THROW(zone->SetZoneInfo(info), ERegistryTimeZones);
+  EXPECT_FALSE(sameTimeZoneInfo(info, zone->ZoneInfo()));
   EXPECT_THROW(scratch.writeZone(*zone), ERegistryTimeZones);
 }
 
@@ -220,11 +226,11 @@ TEST_F(ScratchZones, SettersWriteChangesBack) {
 
 TEST_F(ScratchZones, NewKeyNameMovesTheSubKey) {
   // A value the zone object does not know must move along.
-  HKEY key;
+  UniqueHkey key;
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, (path.substr(1) + "\\W. Europe Standard Time").c_str(), 0,
-                                         KEY_WRITE, &key));
-  RegSetValueExA(key, "MUI_Std", 0, REG_SZ, reinterpret_cast<const BYTE*>("@tzres.dll,-321"), 16);
-  RegCloseKey(key);
+                                         KEY_WRITE, key.put()));
+  RegSetValueExA(key.get(), "MUI_Std", 0, REG_SZ, reinterpret_cast<const BYTE*>("@tzres.dll,-321"), 16);
+  key.reset();
   TRegistryTimeZones scratch(HKEY_CURRENT_USER, path);
   scratch.WriteAccess = true;
   TRegistryTimeZone* zone = scratch.FindByKeyName("W. Europe Standard Time");
@@ -251,8 +257,22 @@ TEST_F(ScratchZones, FailedWriteIsReported) {
   ASSERT_NE(nullptr, zone);
   zone->SetKeyName(std::string(300, 'k'));  // longer than a key name may be
   EXPECT_FALSE(zone->SavedOk());
+  // Nothing changed: the zone still belongs to its key, which is where it was.
+  EXPECT_EQ("AUS Eastern Standard Time", zone->KeyName());
+  EXPECT_EQ("AUS Eastern Standard Time", zone->LoadedKeyName());
+  EXPECT_TRUE(keyExists("AUS Eastern Standard Time"));
   zone->SetDisplayName(zone->DisplayName());  // unchanged: nothing to save
   EXPECT_TRUE(zone->SavedOk());
+  zone->SetDisplayName("(UTC+10:00) Still saved");  // later changes still reach the key
+  EXPECT_TRUE(zone->SavedOk());
+  EXPECT_EQ(std::string("(UTC+10:00) Still saved\0", 24), value("AUS Eastern Standard Time", "Display"));
+  // A zone written under a key that cannot be made keeps its loaded key name.
+  TRegistryTimeZone loose;
+  loose.SetKeyName(std::string(300, 'n'));
+  EXPECT_FALSE(scratch.writeZone(loose));
+  EXPECT_EQ("", loose.LoadedKeyName());
+  TRegistryTimeZones again(HKEY_CURRENT_USER, path);
+  EXPECT_EQ(3u, again.Count());
 }
 
 TEST(RegistryTimeZonesUnit, MadeAtStartUpFreedAtShutDown) {

@@ -156,9 +156,11 @@ TEST(LineAssembly, OutputWithoutLineFeedsKeepsReplacingTheLastEntry) {
   EXPECT_FALSE(r.reads[1].second);
   r.a.Split(" done\nnext");
   EXPECT_EQ((std::vector<std::string>{"100% done", "next"}), r.a.Lines());
-  r.a.Finish();
+  const size_t reads = r.reads.size();
+  r.a.Finish();  // "next" was reported with its chunk, as a new line
+  EXPECT_EQ(reads, r.reads.size());
   EXPECT_EQ("next", r.reads.back().first);
-  EXPECT_FALSE(r.reads.back().second);
+  EXPECT_TRUE(r.reads.back().second);
 }
 
 TEST(LineAssembly, OwnerDataKeepsNoListButStillReports) {
@@ -176,6 +178,12 @@ TEST(LineAssembly, FinishEmitsOnlyAPendingLine) {
   size_t before = r.reads.size();
   r.a.Finish();
   EXPECT_EQ(before, r.reads.size());
+  // A last line without a line feed was reported with its chunk: not again.
+  Recorder tail;
+  tail.a.Split("tail");
+  tail.a.Finish();
+  EXPECT_EQ((std::vector<std::pair<std::string, bool>>{{"tail", true}}), tail.reads);
+  EXPECT_EQ((std::vector<std::string>{"tail"}), tail.a.Lines());
   r.a.Reset();
   EXPECT_TRUE(r.a.StartsOnNewLine());
   EXPECT_EQ(0, r.a.Cursor());

@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/win32_owners.h"
 #include "support/chartables.h"
 #include "support/runnerlaunch.h"
 
@@ -32,7 +33,7 @@ public:
       char buffer[1024];
       for (;;) {
         DWORD n = 0;
-        if (!ReadFile(FPipe, buffer, sizeof buffer, &n, nullptr)) {
+        if (!ReadFile(FPipe.get(), buffer, sizeof buffer, &n, nullptr)) {
           if (GetLastError() == ERROR_BROKEN_PIPE) break;
           continue;
         }
@@ -44,7 +45,7 @@ public:
   // Waits for the end of the pipe and returns the lines.
   std::vector<std::string> Lines() {
     FThread.join();
-    CloseHandle(FPipe);
+    FPipe.reset();
     TDkLineAssembler a;
     a.OwnerData = false;
     std::string chunk;
@@ -57,18 +58,17 @@ public:
   }
 
 private:
-  HANDLE FPipe;
+  UniqueHandle FPipe;
   std::mutex FLock;
   TDkReadBuffer FBuffer;
   std::thread FThread;
 };
 
 DWORD waitAndClose(PROCESS_INFORMATION& pi) {
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 30000));
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.get(), 30000));
   DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  GetExitCodeProcess(process.get(), &code);
   return code;
 }
 
@@ -114,11 +114,11 @@ TEST(ChildLaunch, InputPipeFeedsTheChild) {
   r.CommandLine = "cmd.exe /q";
   PROCESS_INFORMATION pi = StartChildProcess(r, parent);
   PipeDrain out(parent.Take(TDkRWEHandles::Read));
-  HANDLE input = parent.Take(TDkRWEHandles::Write);
+  UniqueHandle input(parent.Take(TDkRWEHandles::Write));
   const char script[] = "echo piped through\r\nexit 0\r\n";
   DWORD written = 0;
-  ASSERT_TRUE(WriteFile(input, script, sizeof script - 1, &written, nullptr));
-  CloseHandle(input);
+  ASSERT_TRUE(WriteFile(input.get(), script, sizeof script - 1, &written, nullptr));
+  input.reset();
   bool seen = false;
   for (const std::string& line : out.Lines())
     if (line.find("piped through") != std::string::npos && line.find("echo") == std::string::npos) seen = true;

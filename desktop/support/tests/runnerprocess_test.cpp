@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
 #include "framework/forms.h"
 #include "framework/thread.h"
+#include "platform/testing/temp_folder.h"
+#include "platform/win32_owners.h"
 #include "support/chartables.h"
 #include "support/runnerprocess.h"
+
 
 namespace om {
 namespace {
@@ -15,6 +19,14 @@ std::string cmdPath() {
   char path[MAX_PATH];
   UINT n = GetSystemDirectoryA(path, MAX_PATH);
   return std::string(path, n) + "\\cmd.exe";
+}
+
+// Launches cmd.exe with that command line and creation flags.
+void launchCmd(TDkCreateProcess& p, const std::string& commandLine, TDkCPSFlags flags) {
+  p.ApplicationName = cmdPath();
+  p.CommandLine = commandLine;
+  p.CreationFlags = flags;
+  p.LaunchProcess();
 }
 
 // Runs the message loop (and the calls threads synchronise onto this
@@ -35,6 +47,26 @@ bool pumpUntil(Pred done, DWORD limitMs = 30000) {
 // Lets queued messages run for a while (for checks that something does not happen).
 void pumpFor(DWORD ms) {
   pumpUntil([] { return false; }, ms);
+}
+
+// Runs only the calls threads synchronise onto this thread (their end
+// handlers, which post the runner's messages) until done() holds; posted
+// messages stay queued.
+template <class Pred>
+bool synchronizeUntil(Pred done, DWORD limitMs = 30000) {
+  const ULONGLONG end = GetTickCount64() + limitMs;
+  while (!done()) {
+    if (GetTickCount64() > end) return false;
+    CheckSynchronize();
+    Sleep(1);
+  }
+  return true;
+}
+
+// Serves what is queued for this thread now, and nothing else.
+void dispatchQueued() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
 }
 
 struct Events {
@@ -95,10 +127,12 @@ struct ExceptionSink {
   int calls = 0;
   TObject* sender = nullptr;
   std::string message;
+  uint32_t code = 0;
   void Handle(TObject* s, const std::exception& e) {
     ++calls;
     sender = s;
     message = e.what();
+    if (auto* os = dynamic_cast<const EOSError*>(&e)) code = os->ErrorCode();
   }
 };
 
@@ -217,10 +251,7 @@ TEST(ProcessRunner, WithoutWaitingReturnsStartedAndReportsNothing) {
   EXPECT_EQ(nullptr, p.ProcessInformation().hThread);
   const DWORD pid = p.ProcessInformation().dwProcessId;
   EXPECT_NE(0u, pid);
-  if (HANDLE child = OpenProcess(SYNCHRONIZE, FALSE, pid)) {
-    WaitForSingleObject(child, 30000);
-    CloseHandle(child);
-  }
+  if (UniqueHandle child{OpenProcess(SYNCHRONIZE, FALSE, pid)}) WaitForSingleObject(child.get(), 30000);
   pumpFor(200);
   EXPECT_EQ(0, e.terminations);
   p.DetachFromProcess();  // started: nothing happens
@@ -240,21 +271,20 @@ TEST(ProcessRunner, DetachStopsWaitingWithoutTouchingTheChild) {
   p.ConsoleOptions = consoleOption(coRedirect);
   p.LaunchProcess();
   const DWORD pid = p.ProcessInformation().dwProcessId;
-  HANDLE child = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
-  ASSERT_NE(nullptr, child);
+  UniqueHandle child(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+  ASSERT_TRUE(child);
   p.DetachFromProcess();
   EXPECT_EQ(TDkCreateProcess::stIdle, p.State());
   EXPECT_EQ(nullptr, p.ProcessInformation().hProcess);
-  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(child, 0));  // still running
+  EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(child.get(), 0));  // still running
   // The upgrade path: a new command line, no waiting, launched again.
   p.SetWaitForTerminate(false);
   p.CommandLine = "cmd.exe /q /c exit 0";
   p.ConsoleOptions = consoleOption(coOwnerData);
   p.LaunchProcess();
   EXPECT_EQ(TDkCreateProcess::stStarted, p.State());
-  TerminateProcess(child, 0);
-  WaitForSingleObject(child, 30000);
-  CloseHandle(child);
+  TerminateProcess(child.get(), 0);
+  WaitForSingleObject(child.get(), 30000);
   pumpFor(300);
   EXPECT_EQ(0, e.terminations);
 }
@@ -296,12 +326,107 @@ TEST(ProcessRunner, DestroyedWhileWaitingLeavesTheChildRunning) {
     p.LaunchProcess();
     pid = p.ProcessInformation().dwProcessId;
   }
-  HANDLE child = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid);
-  ASSERT_NE(nullptr, child);
+  UniqueHandle child(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
+  ASSERT_TRUE(child);
   // Its input pipe went with the runner, so the child ends on its own.
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child, 30000));
-  CloseHandle(child);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(child.get(), 30000));
   pumpFor(200);  // late posts of the runner's threads find no window
+}
+
+TEST(ProcessRunner, EndOfAnEarlierRunIsNotTakenForTheNextOne) {
+  TDkCreateProcess p;
+  Events e;
+  e.attach(p);
+  launchCmd(p, "cmd.exe /q /c exit 7", cpsFlag(cfNewConsole));
+  // The first child ends; its waiting thread's end handler runs and posts the
+  // run's end, but the runner detaches before that message is served.
+  ASSERT_TRUE(synchronizeUntil([&] { return p.LastExitCode() == 7; }));
+  p.DetachFromProcess();
+  // The second child waits suspended until the test lets it run.
+  launchCmd(p, "cmd.exe /q /c exit 9", cpsFlag(cfNewConsole) | cpsFlag(cfSuspended));
+  dispatchQueued();
+  EXPECT_EQ(0, e.terminations);
+  EXPECT_EQ(TDkCreateProcess::stWaiting, p.State());
+  ASSERT_NE(nullptr, p.ProcessInformation().hThread);
+  ResumeThread(p.ProcessInformation().hThread);
+  ASSERT_TRUE(pumpUntil([&] { return e.terminations > 0; }));
+  EXPECT_EQ(1, e.terminations);
+  EXPECT_EQ(9u, e.exitCode);
+}
+
+TEST(ProcessRunner, HandlerRaisingAtTheReadersEndStillEndsTheRun) {
+  ExceptionSink sink;
+  Application()->OnException = MakeMethod<&ExceptionSink::Handle>(&sink);
+  TDkCreateProcess p;
+  int terminations = 0, reads = 0;
+  p.OnTerminate = [&](TObject*, uint32_t) { ++terminations; };
+  p.SetOnRead([&](TObject*, const std::string&, bool) {
+    ++reads;
+    throw EConvertError("raised by OnRead");
+  });
+  p.ConsoleOptions = consoleOption(coRedirect);
+  launchCmd(p, "cmd.exe /q /c echo boom", 0);
+  // Without serving messages the output is split by the reader's end handler.
+  ASSERT_TRUE(synchronizeUntil([&] { return reads > 0; }));
+  ASSERT_EQ(1, reads);
+  const bool ended = pumpUntil([&] { return terminations > 0; });
+  Application()->OnException = nullptr;
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(TDkCreateProcess::stIdle, p.State());
+  ASSERT_EQ(1, sink.calls);
+  EXPECT_EQ(&p, sink.sender);
+  EXPECT_EQ("raised by OnRead", sink.message);
+  // The runner can start the next child.
+  p.SetOnRead(nullptr);
+  p.LaunchProcess();
+  ASSERT_TRUE(pumpUntil([&] { return terminations > 1; }));
+}
+
+TEST(ProcessRunner, ReadErrorIsReportedAsCutOutput) {
+  ExceptionSink sink;
+  Application()->OnException = MakeMethod<&ExceptionSink::Handle>(&sink);
+  testing::TempFolder folder;
+  TDkCreateProcess p;
+  TDkReader reader(&p);
+  // A handle that cannot be read: the first read fails with access denied.
+  UniqueFile writeOnly(CreateFileA(folder.file("out.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(writeOnly);
+  reader.Start(writeOnly.release());
+  const bool reported = pumpUntil([&] { return sink.calls > 0; });
+  Application()->OnException = nullptr;
+  ASSERT_TRUE(reported);
+  EXPECT_FALSE(reader.Running());
+  EXPECT_EQ(&p, sink.sender);
+  EXPECT_NE(std::string::npos, sink.message.find("cut")) << sink.message;
+  EXPECT_EQ(static_cast<uint32_t>(ERROR_ACCESS_DENIED), sink.code);
+}
+
+TEST(ProcessRunner, StoppedReaderEndsWhereverItsThreadWas) {
+  TDkCreateProcess p;
+  std::mt19937 rng(14);
+  for (int round = 0; round < 150; ++round) {
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 0));
+    UniqueHandle writer(writeEnd);  // held open: the reader never sees the pipe end
+    TDkReader reader(&p);
+    reader.Start(readEnd);
+    UniqueHandle thread(OpenThread(SYNCHRONIZE, FALSE, reader.ThreadID()));
+    ASSERT_TRUE(thread) << round;
+    // Stop lands anywhere between the thread's start and its blocked read
+    // (up to a millisecond after the start).
+    LARGE_INTEGER frequency, now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    const LONGLONG until = now.QuadPart + frequency.QuadPart * (rng() % 1000) / 1000000;
+    do QueryPerformanceCounter(&now);
+    while (now.QuadPart < until);
+    reader.Stop();
+    // The thread may still wait for this one to serve its end (which Stop has
+    // made a call that does nothing).
+    ASSERT_TRUE(synchronizeUntil([&] { return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0; }, 10000))
+        << "round " << round;
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32_owners.h"
 #include "support/sysqueries.h"
 #include "support/unitversions.h"
 
@@ -13,13 +14,12 @@ namespace om {
 namespace {
 
 bool tokenUser(std::string& name, std::string& domain) {
-  HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  UniqueHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
   std::vector<unsigned char> buffer(1024);
   DWORD size = 0;
-  bool ok = GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &size);
-  CloseHandle(token);
-  if (!ok) return false;
+  if (!GetTokenInformation(token.get(), TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &size))
+    return false;
   char n[512], d[512];
   DWORD nn = sizeof n, dn = sizeof d;
   SID_NAME_USE use;
@@ -33,46 +33,43 @@ bool tokenUser(std::string& name, std::string& domain) {
 TEST(ProcessStatus, ProgramPathOfThisProcess) {
   char buffer[MAX_PATH] = {};
   DWORD n = CallLoadedPsapiFunction(GetCurrentProcess(), nullptr, buffer, MAX_PATH);
-  char want[MAX_PATH];
-  DWORD m = GetModuleFileNameA(nullptr, want, MAX_PATH);
   ASSERT_GT(n, 0u);
-  EXPECT_EQ(std::string(want, m), std::string(buffer, n));
+  EXPECT_EQ(moduleFileName(), std::string(buffer, n));
   EXPECT_TRUE(EnsureProcessStatusLibrary());
 }
 
 TEST(ProcessStatus, ProgramPathOfAnotherProcess) {
   // cmd.exe waits on a pipe we hold, so it stays alive while we look.
   SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-  HANDLE readEnd, writeEnd;
-  ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &sa, 0));
-  SetHandleInformation(writeEnd, HANDLE_FLAG_INHERIT, 0);
+  UniqueHandle readEnd, writeEnd;
+  ASSERT_TRUE(CreatePipe(readEnd.put(), writeEnd.put(), &sa, 0));
+  SetHandleInformation(writeEnd.get(), HANDLE_FLAG_INHERIT, 0);
   char system[MAX_PATH];
   UINT sn = GetSystemDirectoryA(system, MAX_PATH);
   std::string cmd = std::string(system, sn) + "\\cmd.exe";
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdInput = readEnd;
+  si.hStdInput = readEnd.get();
   si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION pi = {};
   std::string line = "cmd.exe /q /k";
   ASSERT_TRUE(CreateProcessA(cmd.c_str(), &line[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &si,
                              &pi));
-  CloseHandle(readEnd);
+  UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  readEnd.reset();
   std::string got;
   for (int i = 0; i < 100 && got.empty(); ++i) {
-    got = ProcessImagePath(pi.hProcess);
+    got = ProcessImagePath(process.get());
     if (got.empty()) Sleep(50);
   }
   char want[MAX_PATH];
   DWORD wn = MAX_PATH;
-  ASSERT_TRUE(QueryFullProcessImageNameA(pi.hProcess, 0, want, &wn));
+  ASSERT_TRUE(QueryFullProcessImageNameA(process.get(), 0, want, &wn));
   EXPECT_EQ(0, lstrcmpiA(want, got.c_str())) << want << " vs " << got;
-  CloseHandle(writeEnd);
-  if (WaitForSingleObject(pi.hProcess, 5000) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 1);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  writeEnd.reset();
+  if (WaitForSingleObject(process.get(), 5000) != WAIT_OBJECT_0) TerminateProcess(process.get(), 1);
 }
 
 TEST(ProcessStatus, WithoutTheLibraryNothingIsCopied) {
@@ -91,12 +88,11 @@ TEST(ProcessStatus, WithoutTheLibraryNothingIsCopied) {
 }
 
 TEST(UserQueries, ProfileFolderIsTheUsersProfile) {
-  HANDLE token;
-  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  UniqueHandle token;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put()));
   char want[MAX_PATH];
   DWORD size = MAX_PATH;
-  ASSERT_TRUE(GetUserProfileDirectoryA(token, want, &size));
-  CloseHandle(token);
+  ASSERT_TRUE(GetUserProfileDirectoryA(token.get(), want, &size));
   const std::string got = GetProfileFolder();
   EXPECT_FALSE(got.empty());
   EXPECT_EQ(0, lstrcmpiA(want, got.c_str())) << want << " vs " << got;

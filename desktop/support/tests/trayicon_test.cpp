@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "framework/exceptions.h"
+#include "platform/win32_owners.h"
 #include "support/dktrayicon.h"
 #include "support/tests/png_writer.h"
 
@@ -86,35 +87,28 @@ HICON SolidIcon(uint32_t rgb) {
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 32;
   void* bits = nullptr;
-  HDC dc = GetDC(nullptr);
-  HBITMAP color = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  ReleaseDC(nullptr, dc);
+  UniqueBitmap color(CreateDIBSection(WindowDc(nullptr).get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
   for (int i = 0; i < 256; ++i) static_cast<uint32_t*>(bits)[i] = 0xFF000000u | rgb;
-  HBITMAP mask = CreateBitmap(16, 16, 1, 1, nullptr);
-  ICONINFO ii{TRUE, 0, 0, mask, color};
-  HICON icon = CreateIconIndirect(&ii);
-  DeleteObject(color);
-  DeleteObject(mask);
-  return icon;
+  UniqueBitmap mask(CreateBitmap(16, 16, 1, 1, nullptr));
+  ICONINFO ii{TRUE, 0, 0, mask.get(), color.get()};
+  return CreateIconIndirect(&ii);
 }
 
 // The colour of an icon's centre pixel.
 uint32_t IconColour(HICON icon) {
   ICONINFO ii{};
   if (!GetIconInfo(icon, &ii)) return 0xFFFFFFFFu;
+  UniqueBitmap color(ii.hbmColor), mask(ii.hbmMask);
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-  HDC dc = GetDC(nullptr);
-  GetDIBits(dc, ii.hbmColor, 0, 0, nullptr, &bi, DIB_RGB_COLORS);
+  WindowDc dc(nullptr);
+  GetDIBits(dc.get(), ii.hbmColor, 0, 0, nullptr, &bi, DIB_RGB_COLORS);
   int w = bi.bmiHeader.biWidth, h = std::abs(bi.bmiHeader.biHeight);
   bi.bmiHeader.biBitCount = 32;
   bi.bmiHeader.biCompression = BI_RGB;
   bi.bmiHeader.biHeight = -h;
   std::vector<uint32_t> px(static_cast<size_t>(w) * h);
-  GetDIBits(dc, ii.hbmColor, 0, h, px.data(), &bi, DIB_RGB_COLORS);
-  ReleaseDC(nullptr, dc);
-  DeleteObject(ii.hbmColor);
-  DeleteObject(ii.hbmMask);
+  GetDIBits(dc.get(), ii.hbmColor, 0, h, px.data(), &bi, DIB_RGB_COLORS);
   return px[static_cast<size_t>(h / 2) * w + w / 2] & 0xFFFFFF;
 }
 
@@ -140,8 +134,7 @@ TGuiCounts CountGuiObjects() {
     ICONINFO ii{};
     if (GetIconInfo(reinterpret_cast<HICON>(h), &ii)) {
       ++c.User;
-      DeleteObject(ii.hbmColor);
-      DeleteObject(ii.hbmMask);
+      UniqueBitmap color(ii.hbmColor), mask(ii.hbmMask);
     }
   }
   return c;
@@ -573,8 +566,7 @@ TEST_F(TrayIcon, AnimationRunsThroughTheListWithoutLeakingHandles) {
     ICONINFO ii{};
     if (GetIconInfo(shown[i], &ii)) {
       ++alive;
-      DeleteObject(ii.hbmColor);
-      DeleteObject(ii.hbmMask);
+      UniqueBitmap color(ii.hbmColor), mask(ii.hbmMask);
     }
   }
   EXPECT_EQ(alive, 0);
@@ -641,17 +633,16 @@ TEST_F(TrayIcon, MinimiseToTrayAndRestoreWithAClick) {
 bool FindOnTaskbar(uint32_t rgb, POINT& at) {
   RECT bar;
   if (!GetWindowRect(FindWindowA("Shell_TrayWnd", nullptr), &bar)) return false;
-  HDC screen = GetDC(nullptr);
+  WindowDc screen(nullptr);
   bool found = false;
   for (int y = bar.bottom - 1; y >= bar.top && !found; --y)
     for (int x = bar.right - 1; x >= bar.left && !found; --x) {
-      COLORREF c = GetPixel(screen, x, y);
+      COLORREF c = GetPixel(screen.get(), x, y);
       if (c != CLR_INVALID && (uint32_t(GetRValue(c)) << 16 | uint32_t(GetGValue(c)) << 8 | GetBValue(c)) == rgb) {
         at = POINT{x, y};
         found = true;
       }
     }
-  ReleaseDC(nullptr, screen);
   return found;
 }
 

@@ -4,24 +4,23 @@
 
 #include <string>
 
-#include "platform/win32.h"
+#include "platform/win32_owners.h"
 #include "support/unitversions.h"
 
 namespace om {
 namespace {
 
 std::string ownDirectory() {
-  char path[MAX_PATH];
-  DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string s(path, n);
-  return s.substr(0, s.find_last_of('\\') + 1);
+  const std::string path = moduleFileName();
+  return path.substr(0, path.find_last_of('\\') + 1);
 }
 
 TEST(UnitVersions, DllModuleJoinsTheProgramsRegistry) {
   TUnitVersioning* program = GetVersionRegistry();
   const std::string dll = ownDirectory() + "om_unitversions_module.dll";
-  HMODULE module = LoadLibraryA(dll.c_str());
-  ASSERT_NE(nullptr, module) << dll;
+  UniqueModule library(LoadLibraryA(dll.c_str()));
+  ASSERT_TRUE(library) << dll;
+  HMODULE module = library.get();
   auto registryOf = reinterpret_cast<void* (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "OmModuleRegistry")));
   auto leave = reinterpret_cast<void (*)()>(reinterpret_cast<void*>(GetProcAddress(module, "OmModuleLeave")));
   ASSERT_TRUE(registryOf && leave);
@@ -36,7 +35,6 @@ TEST(UnitVersions, DllModuleJoinsTheProgramsRegistry) {
     EXPECT_NE(static_cast<void*>(program), dllRegistry);
     EXPECT_EQ(nullptr, program->FindModule(reinterpret_cast<uintptr_t>(module)));
     leave();
-    FreeLibrary(module);
     return;
   }
   EXPECT_EQ(static_cast<void*>(program), dllRegistry);
@@ -54,7 +52,7 @@ TEST(UnitVersions, DllModuleJoinsTheProgramsRegistry) {
   block = FindSharedProcessBlock("UnitVersioning", refCount);
   EXPECT_EQ(2, refCount);
   EXPECT_EQ(1, ReleaseSharedProcessBlock(block));
-  FreeLibrary(module);
+  library.reset();
   EXPECT_EQ(program, GetVersionRegistry());
 }
 

@@ -69,6 +69,10 @@ TEST_F(StatusRecord, BackupTimes) {
   StoreBackupTimes("id", noon, noon - 86400000);
   EXPECT_DOUBLE_EQ(GetNextBackupTime(), AgentMillisToLocal(noon));
   EXPECT_DOUBLE_EQ(GetLastBackupTime(), AgentMillisToLocal(noon - 86400000));
+  // Beyond the year 9999 a time is kept as the agent sent it.
+  const int64_t beyond = 400000000000000LL;
+  StoreBackupTimes("id", beyond, noon);
+  EXPECT_DOUBLE_EQ(GetNextBackupTime(), static_cast<double>(beyond) / 86400000.0 + 25569.0);
 }
 
 TEST_F(StatusRecord, WithoutTheLockSettersDoNothing) {

@@ -7,7 +7,8 @@
 #include <cstring>
 
 #include "checker.h"
-#include "jnienv.h"
+#include "com_halvane_exchange_check_CheckSGFiles.h"
+#include "platform/jni/jni_glue.h"
 
 #if defined(OMEXCHANGE_ALLOCATION_HOOK)
 // Test builds: the test checker may refuse a text allocation and counts the
@@ -17,6 +18,9 @@ extern "C" void CheckSGFilesTest_Freed();
 #endif
 
 namespace omexchange {
+
+using namespace om::jni;
+
 namespace {
 
 constexpr jint kOutOfMemory = -1011;  // JET_errOutOfMemory
@@ -74,20 +78,13 @@ class WideCopy {
   // characters cannot be read; any exception the JVM raised is cleared.
   bool copy(JNIEnv* env, jstring text) {
     if (!text) return false;
-    jsize cText = stringLength(env, text);
-    if (cText < 0) return false;
-    CheckerChar* pNullTerminatedText = allocateText(static_cast<std::size_t>(cText) + 1);
+    JavaChars chars(env, text);
+    if (!chars.ok()) return false;
+    std::size_t cText = chars.length();
+    CheckerChar* pNullTerminatedText = allocateText(cText + 1);
     if (!pNullTerminatedText) return false;
-    const jchar* chars = getStringChars(env, text);
-    if (!chars) {
-      if (exceptionCheck(env)) exceptionClear(env);
-      freeText(pNullTerminatedText);
-      return false;
-    }
-    const auto* pText = reinterpret_cast<const CheckerChar*>(chars);
-    bool copied = 0 == wmemcpy_s(pNullTerminatedText, cText, pText, cText);
-    releaseStringChars(env, text, chars);
-    if (!copied) {
+    const auto* pText = reinterpret_cast<const CheckerChar*>(chars.data());
+    if (!(0 == wmemcpy_s(pNullTerminatedText, cText, pText, cText))) {
       assertionFailed("0 == wmemcpy_s(pNullTerminatedText, cText, pText, cText)");
       freeText(pNullTerminatedText);
       return false;
@@ -103,7 +100,9 @@ class WideCopy {
   CheckerChar* text_ = nullptr;
 };
 
-Checker* checkerOf(jlong handle) { return fromHandle<Checker>(handle); }
+jboolean flagOf(std::uint32_t bits) { return bits != 0 ? JNI_TRUE : JNI_FALSE; }
+
+Checker* checkerOf(jlong handle) { return fromJava<Checker*>(handle); }
 
 }  // namespace
 }  // namespace omexchange
@@ -113,7 +112,7 @@ using namespace omexchange;
 extern "C" {
 
 JNIEXPORT jlong JNICALL Java_com_halvane_exchange_check_CheckSGFiles_New(JNIEnv*, jclass) {
-  return toHandle(CheckSGFiles_New());
+  return toJava(CheckSGFiles_New());
 }
 
 JNIEXPORT void JNICALL Java_com_halvane_exchange_check_CheckSGFiles_Delete(JNIEnv*, jclass, jlong checker) {
@@ -143,9 +142,9 @@ JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrCheckDbHe
   std::uint32_t first = 0, second = 0, third = 0;
   Checker* checker = checkerOf(handle);
   jint code = checker->operations->errCheckDbHeaders(checker, &first, &second, &third, value);
-  putInt(env, out1, static_cast<jint>(first));
-  putInt(env, out2, static_cast<jint>(second));
-  putInt(env, out3, static_cast<jint>(third));
+  setOut(env, out1, static_cast<jint>(first));
+  setOut(env, out2, static_cast<jint>(second));
+  setOut(env, out3, static_cast<jint>(third));
   return code;
 }
 
@@ -157,10 +156,10 @@ JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrCheckDbPa
   block.input = static_cast<std::uint32_t>(blockInput);
   Checker* checker = checkerOf(handle);
   jint code = checker->operations->errCheckDbPages(checker, nullptr, first, second, &block, 1, last);
-  putBoolean(env, flag0, (block.flags & 1) != 0);
-  putBoolean(env, flag1, (block.flags & 2) != 0);
+  setOut(env, flag0, flagOf(block.flags & 1));
+  setOut(env, flag1, flagOf(block.flags & 2));
   jlongArray outs[5] = {out0, out1, out2, out3, out4};
-  for (int i = 0; i < 5; ++i) putLong(env, outs[i], static_cast<jlong>(block.values[i]));
+  for (int i = 0; i < 5; ++i) setOut(env, outs[i], static_cast<jlong>(block.values[i]));
   return code;
 }
 
@@ -170,7 +169,7 @@ JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrCheckLogs
   std::uint32_t word = 0;
   Checker* checker = checkerOf(handle);
   jint code = checker->operations->errCheckLogs(checker, &word, value);
-  putBoolean(env, out, (word & 0xFF) != 0);
+  setOut(env, out, flagOf(word & 0xFF));
   return code;
 }
 

@@ -6,7 +6,7 @@
 
 #include "platform/jni/testing/fake_jni.h"
 #include "platform/win32.h"
-#include "checksgfiles_natives.h"
+#include "com_halvane_exchange_check_CheckSGFiles.h"
 
 namespace {
 

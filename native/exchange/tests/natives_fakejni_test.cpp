@@ -14,7 +14,8 @@
 #include <vector>
 
 #include "platform/jni/testing/fake_jni.h"
-#include "checksgfiles_natives.h"
+#include "platform/testing/temp_folder.h"
+#include "com_halvane_exchange_check_CheckSGFiles.h"
 
 namespace {
 
@@ -25,11 +26,6 @@ constexpr jint kOutOfMemory = -1011;
 class ExchangeNatives : public ::testing::Test {
  protected:
   void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() /
-              ("om-chksgfiles-" + std::string(info->name()) + "-" + std::to_string(std::random_device{}()));
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
 #if defined(_WIN32)
     _putenv_s("OM_CHKSGFILES_DIR", folder_.string().c_str());
 #else
@@ -40,8 +36,6 @@ class ExchangeNatives : public ::testing::Test {
   void TearDown() override {
     EXPECT_EQ(0, jni_.openPins());
     EXPECT_FALSE(jni_.exceptionPending()) << jni_.exceptionText();
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
   }
 
   void script(const std::string& lines) { std::ofstream(folder_ / "chksgfiles.control") << lines; }
@@ -76,9 +70,10 @@ class ExchangeNatives : public ::testing::Test {
   void destroy(jlong checker) { Java_com_halvane_exchange_check_CheckSGFiles_Delete(env(), type_, checker); }
   JNIEnv* env() { return jni_.env(); }
 
+  om::testing::TempFolder temp_{"om-chksgfiles-"};
+  const fs::path& folder_ = temp_.fsPath();
   omtest::FakeJni jni_;
   jclass type_ = nullptr;
-  fs::path folder_;
 };
 
 TEST_F(ExchangeNatives, ObjectsAreMadeAndFreedThroughTheChecker) {

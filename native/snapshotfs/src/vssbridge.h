@@ -7,7 +7,7 @@
 #define OM_WIN32_VSS
 #include <cstring>
 
-#include "jnienv.h"
+#include "natives.h"
 
 // The JNI name of a native of com.ombrel.vss.win32.<Class>.
 #define VSS_NATIVE(Class, Method) Java_com_ombrel_vss_win32_##Class##_##Method
@@ -19,15 +19,15 @@ constexpr jsize kGuidSize = 16;
 
 template <class I>
 I* as(jlong pointer) {
-  return static_cast<I*>(toPointer(pointer));
+  return fromJava<I*>(pointer);
 }
 
-inline bool isGuidIn(JNIEnv* env, jbyteArray array) { return array && arrayLength(env, array) >= kGuidSize; }
+inline bool isGuidIn(JNIEnv* env, jbyteArray array) { return hasAtLeast(env, array, kGuidSize); }
 inline bool isGuidOut(JNIEnv* env, jbyteArray array) { return isGuidIn(env, array); }
 
 inline GUID takeGuid(JNIEnv* env, jbyteArray array) {
   jbyte bytes[kGuidSize];
-  getByteRegion(env, array, 0, kGuidSize, bytes);
+  env->GetByteArrayRegion(array, 0, kGuidSize, bytes);
   GUID guid;
   guid.Data1 = 0;
   for (int i = 3; i >= 0; --i) guid.Data1 = (guid.Data1 << 8) | static_cast<uint8_t>(bytes[i]);
@@ -40,13 +40,12 @@ inline GUID takeGuid(JNIEnv* env, jbyteArray array) {
 inline void putGuid(JNIEnv* env, jbyteArray array, const GUID& guid) {
   jbyte bytes[kGuidSize];
   guidBytes(guid, bytes);
-  setByteRegion(env, array, 0, kGuidSize, bytes);
+  env->SetByteArrayRegion(array, 0, kGuidSize, bytes);
 }
 
 // Only the low byte of a native boolean or BOOL is stored.
 inline void putBoolean(JNIEnv* env, jbooleanArray array, int value) {
-  jboolean flag = static_cast<jboolean>(value & 0xFF);
-  setBooleanRegion(env, array, 0, 1, &flag);
+  setOut(env, array, static_cast<jboolean>(value & 0xFF));
 }
 
 inline bool allOut(JNIEnv*) { return true; }
@@ -64,7 +63,7 @@ jint textGetter(JNIEnv* env, jlong pointer, jlongArray out, HRESULT (STDMETHODCA
   if (!object) return kComPointer;
   BSTR text = nullptr;
   HRESULT result = (object->*method)(&text);
-  putLong(env, out, fromPointer(text));
+  setOut(env, out, toJava(text));
   return result;
 }
 
@@ -75,7 +74,7 @@ jint intGetter(JNIEnv* env, jlong pointer, jintArray out, HRESULT (STDMETHODCALL
   if (!object) return kComPointer;
   V value{};
   HRESULT result = (object->*method)(&value);
-  putInt(env, out, static_cast<jint>(value));
+  setOut(env, out, static_cast<jint>(value));
   return result;
 }
 
@@ -97,7 +96,7 @@ jint objectGetter(JNIEnv* env, jlong pointer, jlongArray out, HRESULT (STDMETHOD
   if (!object) return kComPointer;
   O* obtained = nullptr;
   HRESULT result = (object->*method)(&obtained);
-  putLong(env, out, fromPointer(obtained));
+  setOut(env, out, toJava(obtained));
   return result;
 }
 
@@ -109,14 +108,18 @@ jint indexGetter(JNIEnv* env, jlong pointer, jint index, jlongArray out,
   if (!object) return kComPointer;
   O* obtained = nullptr;
   HRESULT result = (object->*method)(static_cast<UINT>(index), &obtained);
-  putLong(env, out, fromPointer(obtained));
+  setOut(env, out, toJava(obtained));
   return result;
 }
 
-// IUnknown::Release on any pointer this library hands out (0 without a call).
-inline jint releaseUnknown(jlong pointer) {
-  IUnknown* object = as<IUnknown>(pointer);
-  return object ? static_cast<jint>(object->Release()) : 0;
-}
+// Writer-components objects are released through an IUnknown one pointer after
+// their start, not as an IUnknown themselves: the library remembers each one it
+// hands out until Java releases it, so every release native serves them.
+void rememberWriterComponents(IVssWriterComponentsExt* object);
+// Releases a writer-components pointer handed out before; the new reference count.
+jint releaseWriterComponents(IVssWriterComponentsExt* object);
+// Release of any pointer this library hands out: writer components as above,
+// everything else as the IUnknown it is; 0 without a call for 0.
+jint releaseHandedOut(jlong pointer);
 
 }  // namespace omnative

@@ -2,7 +2,12 @@
 // VssSnapshotProperties: component state after a backup or restore document
 // has been loaded, and the properties of a created snapshot.
 #include <cstddef>
+#include <mutex>
+#include <unordered_map>
 
+#include "com_ombrel_vss_win32_VssSnapshotProperties.h"
+#include "com_ombrel_vss_win32_VssWriterComponentExt.h"
+#include "com_ombrel_vss_win32_VssWriterComponentsExt.h"
 #include "vssbridge.h"
 
 using namespace omnative;
@@ -18,6 +23,16 @@ IUnknown* unknownOf(WriterComponents* object) {
   return reinterpret_cast<IUnknown*>(reinterpret_cast<void**>(object) + 1);
 }
 
+// Writer-components pointers handed out and not yet released, with how often
+// each was handed out.
+std::mutex handedOutLock;
+std::unordered_map<const void*, size_t> handedOut;
+
+bool isHandedOut(const void* object) {
+  std::lock_guard<std::mutex> hold(handedOutLock);
+  return handedOut.count(object) != 0;
+}
+
 static_assert(offsetof(VSS_SNAPSHOT_PROP, m_SnapshotSetId) == 16, "VSS_SNAPSHOT_PROP layout");
 static_assert(offsetof(VSS_SNAPSHOT_PROP, m_lSnapshotsCount) == 32, "VSS_SNAPSHOT_PROP layout");
 static_assert(offsetof(VSS_SNAPSHOT_PROP, m_pwszSnapshotDeviceObject) == 40, "VSS_SNAPSHOT_PROP layout");
@@ -28,7 +43,7 @@ static_assert(offsetof(VSS_SNAPSHOT_PROP, m_tsCreationTimestamp) == 112, "VSS_SN
 static_assert(offsetof(VSS_SNAPSHOT_PROP, m_eStatus) == 120, "VSS_SNAPSHOT_PROP layout");
 
 const VSS_SNAPSHOT_PROP* block(jlong properties) {
-  return static_cast<const VSS_SNAPSHOT_PROP*>(toPointer(properties));
+  return fromJava<const VSS_SNAPSHOT_PROP*>(properties);
 }
 
 jint textLength(const WCHAR* text) {
@@ -42,20 +57,44 @@ jint textLength(const WCHAR* text) {
 void copyText(JNIEnv* env, const WCHAR* text, jcharArray out) {
   if (!text || !out) return;
   jint length = textLength(text);
-  jsize room = arrayLength(env, out);
+  jsize room = env->GetArrayLength(out);
   if (length > room) length = room;
-  if (length > 0) setCharRegion(env, out, 0, length, reinterpret_cast<const jchar*>(text));
+  if (length > 0) env->SetCharArrayRegion(out, 0, length, reinterpret_cast<const jchar*>(text));
 }
 
 void copyGuid(JNIEnv* env, const GUID& guid, jbyteArray out) {
   if (!out) return;
   jbyte bytes[kGuidSize];
   guidBytes(guid, bytes);
-  jsize room = arrayLength(env, out);
-  setByteRegion(env, out, 0, room < kGuidSize ? room : kGuidSize, bytes);
+  jsize room = env->GetArrayLength(out);
+  env->SetByteArrayRegion(out, 0, room < kGuidSize ? room : kGuidSize, bytes);
 }
 
 }  // namespace
+
+namespace omnative {
+
+void rememberWriterComponents(IVssWriterComponentsExt* object) {
+  std::lock_guard<std::mutex> hold(handedOutLock);
+  ++handedOut[object];
+}
+
+jint releaseWriterComponents(IVssWriterComponentsExt* object) {
+  {
+    std::lock_guard<std::mutex> hold(handedOutLock);
+    auto found = handedOut.find(object);
+    if (found != handedOut.end() && --found->second == 0) handedOut.erase(found);
+  }
+  return static_cast<jint>(unknownOf(object)->Release());
+}
+
+jint releaseHandedOut(jlong pointer) {
+  if (!pointer) return 0;
+  if (isHandedOut(as<void>(pointer))) return releaseWriterComponents(as<WriterComponents>(pointer));
+  return static_cast<jint>(as<IUnknown>(pointer)->Release());
+}
+
+}  // namespace omnative
 
 extern "C" {
 
@@ -85,7 +124,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentsExt, GetComponent)(JNIEnv* 
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentsExt, Release)(JNIEnv*, jclass, jlong writer) {
   WriterComponents* object = as<WriterComponents>(writer);
-  return object ? static_cast<jint>(unknownOf(object)->Release()) : 0;
+  return object ? releaseWriterComponents(object) : 0;
 }
 
 // ---- VssWriterComponentExt ------------------------------------------------------------------------
@@ -178,7 +217,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssSnapshotProperties, GetStatus)(JNIEnv*, jcl
 
 JNIEXPORT void JNICALL VSS_NATIVE(VssSnapshotProperties, VssFreeSnapshotProperties)(JNIEnv*, jclass,
                                                                                     jlong properties) {
-  auto* allocated = static_cast<VSS_SNAPSHOT_PROP*>(toPointer(properties));
+  auto* allocated = fromJava<VSS_SNAPSHOT_PROP*>(properties);
   if (!allocated) return;
   VssFreeSnapshotPropertiesInternal(allocated);
   delete allocated;

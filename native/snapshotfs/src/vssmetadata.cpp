@@ -2,6 +2,10 @@
 // descriptor and dependency classes: a writer's description of itself.
 #include <cstddef>
 
+#include "com_ombrel_vss_win32_VssExamineWriterMetadata.h"
+#include "com_ombrel_vss_win32_VssExamineWriterMetadataComponent.h"
+#include "com_ombrel_vss_win32_VssExamineWriterMetadataDependency.h"
+#include "com_ombrel_vss_win32_VssExamineWriterMetadataFileDescriptor.h"
 #include "vssbridge.h"
 
 using namespace omnative;
@@ -44,9 +48,9 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetIdentity)(JNIEnv*
   HRESULT result = object->GetIdentity(&instance, &writer, &name, &usageType, &sourceType);
   putGuid(env, instanceId, instance);
   putGuid(env, writerId, writer);
-  putLong(env, writerName, fromPointer(name));
-  putInt(env, usage, static_cast<jint>(usageType));
-  putInt(env, source, static_cast<jint>(sourceType));
+  setOut(env, writerName, toJava(name));
+  setOut(env, usage, static_cast<jint>(usageType));
+  setOut(env, source, static_cast<jint>(sourceType));
   return result;
 }
 
@@ -59,9 +63,9 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetFileCounts)(JNIEn
   if (!allOut(env, includeFiles, excludeFiles, components)) return kInvalidParameter;
   UINT includes = 0, excludes = 0, count = 0;
   HRESULT result = object->GetFileCounts(&includes, &excludes, &count);
-  putInt(env, includeFiles, static_cast<jint>(includes));
-  putInt(env, excludeFiles, static_cast<jint>(excludes));
-  putInt(env, components, static_cast<jint>(count));
+  setOut(env, includeFiles, static_cast<jint>(includes));
+  setOut(env, excludeFiles, static_cast<jint>(excludes));
+  setOut(env, components, static_cast<jint>(count));
   return result;
 }
 
@@ -88,12 +92,12 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetRestoreMethod)(
   boolean reboot = 0;
   UINT mappings = 0;
   HRESULT result = object->GetRestoreMethod(&restoreMethod, &serviceName, &procedure, &restore, &reboot, &mappings);
-  putInt(env, method, static_cast<jint>(restoreMethod));
-  putLong(env, service, fromPointer(serviceName));
-  putLong(env, userProcedure, fromPointer(procedure));
-  putInt(env, writerRestore, static_cast<jint>(restore));
+  setOut(env, method, static_cast<jint>(restoreMethod));
+  setOut(env, service, toJava(serviceName));
+  setOut(env, userProcedure, toJava(procedure));
+  setOut(env, writerRestore, static_cast<jint>(restore));
   putBoolean(env, rebootRequired, reboot);
-  putInt(env, mappingCount, static_cast<jint>(mappings));
+  setOut(env, mappingCount, static_cast<jint>(mappings));
   return result;
 }
 
@@ -116,7 +120,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, SaveAsXML)(JNIEnv* e
 JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, LoadFromXML)(JNIEnv*, jclass, jlong metadata,
                                                                          jlong document) {
   Metadata* object = as<Metadata>(metadata);
-  return object ? object->LoadFromXML(static_cast<BSTR>(toPointer(document))) : kComPointer;
+  return object ? object->LoadFromXML(static_cast<BSTR>(fromJava<void*>(document))) : kComPointer;
 }
 
 // ---- VssExamineWriterMetadataComponent ----------------------------------------------------------
@@ -129,14 +133,14 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, GetComponen
   if (!object) return kComPointer;
   PVSSCOMPONENTINFO block = nullptr;
   HRESULT result = object->GetComponentInfo(&block);
-  putLong(env, info, fromPointer(block));
+  setOut(env, info, toJava(block));
   return result;
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, FreeComponentInfo)(JNIEnv*, jclass,
                                                                                         jlong component, jlong info) {
   Component* object = as<Component>(component);
-  return object ? object->FreeComponentInfo(static_cast<PVSSCOMPONENTINFO>(toPointer(info))) : kComPointer;
+  return object ? object->FreeComponentInfo(fromJava<PVSSCOMPONENTINFO>(info)) : kComPointer;
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, LoadComponentInfo)(
@@ -144,26 +148,26 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, LoadCompone
     jlongArray caption, jlongArray icon, jintArray iconSize, jbooleanArray restoreMetadata,
     jbooleanArray notifyOnBackupComplete, jbooleanArray selectable, jbooleanArray selectableForRestore,
     jintArray componentFlags, jintArray fileCount, jintArray databases, jintArray logFiles, jintArray dependencies) {
-  const auto* block = static_cast<const VSS_COMPONENTINFO*>(toPointer(info));
+  const auto* block = fromJava<const VSS_COMPONENTINFO*>(info);
   if (!block) return kInvalidParameter;
   if (!allOut(env, type, logicalPath, componentName, caption, icon, iconSize, restoreMetadata, notifyOnBackupComplete,
               selectable, selectableForRestore, componentFlags, fileCount, databases, logFiles, dependencies))
     return kInvalidParameter;
-  putInt(env, type, static_cast<jint>(block->type));
-  putLong(env, logicalPath, fromPointer(block->bstrLogicalPath));
-  putLong(env, componentName, fromPointer(block->bstrComponentName));
-  putLong(env, caption, fromPointer(block->bstrCaption));
-  putLong(env, icon, fromPointer(block->pbIcon));
-  putInt(env, iconSize, static_cast<jint>(block->cbIcon));
+  setOut(env, type, static_cast<jint>(block->type));
+  setOut(env, logicalPath, toJava(block->bstrLogicalPath));
+  setOut(env, componentName, toJava(block->bstrComponentName));
+  setOut(env, caption, toJava(block->bstrCaption));
+  setOut(env, icon, toJava(block->pbIcon));
+  setOut(env, iconSize, static_cast<jint>(block->cbIcon));
   putBoolean(env, restoreMetadata, block->bRestoreMetadata);
   putBoolean(env, notifyOnBackupComplete, block->bNotifyOnBackupComplete);
   putBoolean(env, selectable, block->bSelectable);
   putBoolean(env, selectableForRestore, block->bSelectableForRestore);
-  putInt(env, componentFlags, static_cast<jint>(block->dwComponentFlags));
-  putInt(env, fileCount, static_cast<jint>(block->cFileCount));
-  putInt(env, databases, static_cast<jint>(block->cDatabases));
-  putInt(env, logFiles, static_cast<jint>(block->cLogFiles));
-  putInt(env, dependencies, static_cast<jint>(block->cDependencies));
+  setOut(env, componentFlags, static_cast<jint>(block->dwComponentFlags));
+  setOut(env, fileCount, static_cast<jint>(block->cFileCount));
+  setOut(env, databases, static_cast<jint>(block->cDatabases));
+  setOut(env, logFiles, static_cast<jint>(block->cLogFiles));
+  setOut(env, dependencies, static_cast<jint>(block->cDependencies));
   return 0;
 }
 

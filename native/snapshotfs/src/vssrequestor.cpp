@@ -3,6 +3,9 @@
 #include <new>
 #include <vector>
 
+#include "com_ombrel_vss_win32_VssApi.h"
+#include "com_ombrel_vss_win32_VssAsync.h"
+#include "com_ombrel_vss_win32_VssBackupComponents.h"
 #include "vssbridge.h"
 
 using namespace omnative;
@@ -18,8 +21,8 @@ struct ComponentName {
     if (isGuidIn(env, writerId)) writer = takeGuid(env, writerId);
   }
   GUID writer{};
-  WideString path;
-  WideString name;
+  JavaString path;
+  JavaString name;
   bool ok() const { return path.ok() && name.ok(); }
 };
 
@@ -32,14 +35,14 @@ jint writerList(JNIEnv* env, jlong components, jbyteArray ids, jint count,
                 HRESULT (STDMETHODCALLTYPE Backup::*method)(const VSS_ID*, UINT)) {
   Backup* backup = as<Backup>(components);
   if (!backup) return kComPointer;
-  if (count < 0 || (count > 0 && (!ids || arrayLength(env, ids) / kGuidSize < count))) return kInvalidParameter;
+  if (count < 0 || (count > 0 && (!ids || env->GetArrayLength(ids) / kGuidSize < count))) return kInvalidParameter;
   std::vector<VSS_ID> list;
   try {
     list.resize(static_cast<size_t>(count));
   } catch (...) {
     return kComOutOfMemory;
   }
-  if (count) getByteRegion(env, ids, 0, count * kGuidSize, reinterpret_cast<jbyte*>(list.data()));
+  if (count) env->GetByteArrayRegion(ids, 0, count * kGuidSize, reinterpret_cast<jbyte*>(list.data()));
   return (backup->*method)(count ? list.data() : nullptr, static_cast<UINT>(count));
 }
 
@@ -53,7 +56,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssApi, CreateVssBackupComponents0)(JNIEnv* en
   if (!isOutArray(env, components)) return kInvalidParameter;
   Backup* created = nullptr;
   HRESULT result = CreateVssBackupComponentsInternal(&created);
-  putLong(env, components, fromPointer(created));
+  setOut(env, components, toJava(created));
   return result;
 }
 
@@ -61,8 +64,8 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssApi, CreateVssExamineWriterMetadata)(JNIEnv
                                                                           jlongArray metadata) {
   if (!isOutArray(env, metadata)) return kInvalidParameter;
   IVssExamineWriterMetadata* created = nullptr;
-  HRESULT result = CreateVssExamineWriterMetadataInternal(static_cast<BSTR>(toPointer(document)), &created);
-  putLong(env, metadata, fromPointer(created));
+  HRESULT result = CreateVssExamineWriterMetadataInternal(static_cast<BSTR>(fromJava<void*>(document)), &created);
+  setOut(env, metadata, toJava(created));
   return result;
 }
 
@@ -84,11 +87,11 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssAsync, QueryStatus)(JNIEnv* env, jclass, jl
   if (!operation) return kComPointer;
   HRESULT state = 0;
   HRESULT result = operation->QueryStatus(&state, nullptr);
-  putInt(env, status, state);
+  setOut(env, status, state);
   return result;
 }
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssAsync, Release)(JNIEnv*, jclass, jlong pointer) { return releaseUnknown(pointer); }
+JNIEXPORT jint JNICALL VSS_NATIVE(VssAsync, Release)(JNIEnv*, jclass, jlong pointer) { return releaseHandedOut(pointer); }
 
 // ---- VssBackupComponents --------------------------------------------------------------------------
 
@@ -118,8 +121,8 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, AddRestoreSubcomponent)(
   if (!backup) return kComPointer;
   if (!isGuidIn(env, writerId)) return kInvalidParameter;
   ComponentName component(env, writerId, logicalPath, componentName);
-  WideString subPath(env, subcomponentLogicalPath);
-  WideString subName(env, subcomponentName);
+  JavaString subPath(env, subcomponentLogicalPath);
+  JavaString subName(env, subcomponentName);
   if (!component.ok() || !subPath.ok() || !subName.ok()) return kComOutOfMemory;
   return backup->AddRestoreSubcomponent(component.writer, static_cast<VSS_COMPONENT_TYPE>(type), component.path.get(),
                                         component.name.get(), subPath.get(), subName.get(), repair ? 1 : 0);
@@ -130,7 +133,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, AddToSnapshotSet)(JNIEnv*
   Backup* backup = as<Backup>(components);
   if (!backup) return kComPointer;
   if (!isGuidOut(env, snapshotId)) return kInvalidParameter;
-  WideString volume(env, volumeName);
+  JavaString volume(env, volumeName);
   if (!volume.ok()) return kComOutOfMemory;
   VSS_ID snapshot{};
   GUID provider{};  // the system chooses the provider
@@ -171,7 +174,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, DeleteSnapshots)(JNIEnv* 
   VSS_ID nondeleted{};
   HRESULT result = backup->DeleteSnapshots(takeGuid(env, sourceObjectId), static_cast<VSS_OBJECT_TYPE>(sourceType),
                                            forceDelete ? TRUE : FALSE, &deleted, &nondeleted);
-  putInt(env, deletedCount, deleted);
+  setOut(env, deletedCount, deleted);
   putGuid(env, nondeletedId, nondeleted);
   return result;
 }
@@ -215,13 +218,16 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetSnapshotProperties)(JN
     delete block;
     block = nullptr;
   }
-  putLong(env, properties, fromPointer(block));
+  setOut(env, properties, toJava(block));
   return result;
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterComponents)(JNIEnv* env, jclass, jlong components,
                                                                             jint index, jlongArray writerComponents) {
-  return indexGetter(env, components, index, writerComponents, &Backup::GetWriterComponents);
+  jint result = indexGetter(env, components, index, writerComponents, &Backup::GetWriterComponents);
+  if (auto* obtained = as<IVssWriterComponentsExt>(takeLong(env, writerComponents)); obtained && SUCCEEDED(result))
+    rememberWriterComponents(obtained);
+  return result;
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterComponentsCount)(JNIEnv* env, jclass,
@@ -239,7 +245,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterMetadata)(JNIEnv
   IVssExamineWriterMetadata* obtained = nullptr;
   HRESULT result = backup->GetWriterMetadata(static_cast<UINT>(index), &instance, &obtained);
   putGuid(env, instanceId, instance);
-  putLong(env, metadata, fromPointer(obtained));
+  setOut(env, metadata, toJava(obtained));
   return result;
 }
 
@@ -264,9 +270,9 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterStatus)(JNIEnv* 
                                            &writerFailure);
   putGuid(env, writerId, writer);
   putGuid(env, instanceId, instance);
-  putLong(env, writerName, fromPointer(name));
-  putInt(env, state, static_cast<jint>(writerState));
-  putInt(env, failure, writerFailure);
+  setOut(env, writerName, toJava(name));
+  setOut(env, state, static_cast<jint>(writerState));
+  setOut(env, failure, writerFailure);
   return result;
 }
 
@@ -283,7 +289,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, InitializeForBackup)(JNIE
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, InitializeForRestore)(JNIEnv*, jclass, jlong components,
                                                                              jlong document) {
   Backup* backup = as<Backup>(components);
-  return backup ? backup->InitializeForRestore(static_cast<BSTR>(toPointer(document))) : kComPointer;
+  return backup ? backup->InitializeForRestore(static_cast<BSTR>(fromJava<void*>(document))) : kComPointer;
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, IsVolumeSupported)(JNIEnv* env, jclass, jlong components,
@@ -292,7 +298,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, IsVolumeSupported)(JNIEnv
   Backup* backup = as<Backup>(components);
   if (!backup) return kComPointer;
   if (!isGuidIn(env, providerId) || !isOutArray(env, supported)) return kInvalidParameter;
-  WideString volume(env, volumeName);
+  JavaString volume(env, volumeName);
   if (!volume.ok()) return kComOutOfMemory;
   WINBOOL answer = FALSE;
   HRESULT result = backup->IsVolumeSupported(takeGuid(env, providerId), const_cast<VSS_PWSZ>(volume.get()), &answer);
@@ -338,7 +344,7 @@ jint setOptions(JNIEnv* env, jlong components, jbyteArray writerId, jint type, j
   if (!backup) return kComPointer;
   if (!isGuidIn(env, writerId)) return kInvalidParameter;
   ComponentName component(env, writerId, logicalPath, componentName);
-  WideString text(env, options);
+  JavaString text(env, options);
   if (!component.ok() || !text.ok()) return kComOutOfMemory;
   return (backup->*method)(component.writer, static_cast<VSS_COMPONENT_TYPE>(type), component.path.get(),
                            component.name.get(), text.get());
@@ -424,7 +430,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, StartSnapshotSet)(JNIEnv*
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, Release)(JNIEnv*, jclass, jlong pointer) {
-  return releaseUnknown(pointer);
+  return releaseHandedOut(pointer);
 }
 
 }  // extern "C"

@@ -12,7 +12,9 @@
 #include <sys/xattr.h>
 #endif
 
-#include "jnienv.h"
+#include "natives.h"
+#include "platform/testing/temp_folder.h"
+#include "platform/win32_owners.h"
 
 TEST(SnapshotFsGuid, BytesInMemoryOrder) {
   GUID guid{0x00112233, 0x4455, 0x6677, {0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF}};
@@ -36,26 +38,20 @@ TEST(SnapshotFsVirtual, AllocationsArePageAligned) {
 #ifdef _WIN32
 
 TEST(SnapshotFsDll, LoadsAndExportsNatives) {
-  HMODULE module = LoadLibraryA(OMNATIVE_DLL);
-  ASSERT_NE(nullptr, module) << GetLastError();
+  om::UniqueModule module(LoadLibraryA(OMNATIVE_DLL));
+  ASSERT_TRUE(module) << GetLastError();
   for (const char* name : {"Java_com_ombrel_disk_win32_Win32Kernel_FindFirstFile0",
                            "Java_com_ombrel_disk_win32_Win32Kernel_BackupRead",
                            "Java_com_ombrel_disk_win32_Win32NtDll_NtQueryDirectoryFile",
                            "Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s__JI_3B",
                            "Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s___3BJI",
                            "Java_com_ombrel_host_win32_Win32CpuId_cpuid"})
-    EXPECT_NE(nullptr, reinterpret_cast<void*>(GetProcAddress(module, name))) << name;
-  FreeLibrary(module);
+    EXPECT_NE(nullptr, reinterpret_cast<void*>(GetProcAddress(module.get(), name))) << name;
 }
 
 #else
 
 namespace {
-
-std::string tempFolder() {
-  char pattern[] = "/tmp/omsnapfs.XXXXXX";
-  return mkdtemp(pattern);
-}
 
 std::u16string windowsPath(const std::string& host) {
   std::string windows = "C:" + host;
@@ -67,44 +63,46 @@ std::u16string windowsPath(const std::string& host) {
 }  // namespace
 
 TEST(SnapshotFsStandIn, BackupStreamsRoundTripInAnyChunks) {
-  std::string folder = tempFolder();
+  om::testing::TempFolder temp("omsnapfs.");
+  std::string folder = temp.path();
   std::u16string source = windowsPath(folder + "/source.bin");
-  HANDLE file = CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  om::UniqueFile file(CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+  ASSERT_TRUE(file);
   std::vector<BYTE> content(10000);
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<BYTE>(i * 7);
   DWORD written = 0;
-  ASSERT_TRUE(WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-  CloseHandle(file);
+  ASSERT_TRUE(WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
+  file.reset();
   ASSERT_EQ(0, setxattr((folder + "/source.bin").c_str(), "user.notes", "hello", 5, 0));
 
-  file = CreateFileW(source.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  file.reset(CreateFileW(source.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(file);
   std::vector<BYTE> stream;
   LPVOID context = nullptr;
   BYTE chunk[333];
   DWORD got = 0;
   do {
-    ASSERT_TRUE(BackupRead(file, chunk, sizeof chunk, &got, FALSE, TRUE, &context));
+    ASSERT_TRUE(BackupRead(file.get(), chunk, sizeof chunk, &got, FALSE, TRUE, &context));
     stream.insert(stream.end(), chunk, chunk + got);
   } while (got);
-  ASSERT_TRUE(BackupRead(file, nullptr, 0, &got, TRUE, TRUE, &context));
+  ASSERT_TRUE(BackupRead(file.get(), nullptr, 0, &got, TRUE, TRUE, &context));
   EXPECT_EQ(nullptr, context);
-  CloseHandle(file);
+  file.reset();
 
   for (DWORD size : {1u, 7u, 4096u}) {
     std::u16string copy = windowsPath(folder + "/copy" + std::to_string(size));
-    HANDLE target = CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, target);
+    om::UniqueFile target(
+        CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(target);
     LPVOID writing = nullptr;
     for (size_t at = 0; at < stream.size(); at += size) {
       DWORD n = static_cast<DWORD>(std::min<size_t>(size, stream.size() - at));
       DWORD put = 0;
-      ASSERT_TRUE(BackupWrite(target, stream.data() + at, n, &put, FALSE, TRUE, &writing));
+      ASSERT_TRUE(BackupWrite(target.get(), stream.data() + at, n, &put, FALSE, TRUE, &writing));
       ASSERT_EQ(n, put);
     }
-    ASSERT_TRUE(BackupWrite(target, nullptr, 0, &written, TRUE, TRUE, &writing));
-    CloseHandle(target);
+    ASSERT_TRUE(BackupWrite(target.get(), nullptr, 0, &written, TRUE, TRUE, &writing));
+    target.reset();
     std::string host = folder + "/copy" + std::to_string(size);
     char notes[16] = {};
     EXPECT_EQ(5, getxattr(host.c_str(), "user.notes", notes, sizeof notes));
@@ -117,30 +115,30 @@ TEST(SnapshotFsStandIn, BackupStreamsRoundTripInAnyChunks) {
     back.resize(content.size());
     EXPECT_EQ(content, back);
   }
-  std::string cleanup = "rm -rf " + folder;
-  EXPECT_EQ(0, system(cleanup.c_str()));
 }
 
 TEST(SnapshotFsStandIn, DirectoryQueryListsEveryEntryOnce) {
-  std::string folder = tempFolder();
+  om::testing::TempFolder temp("omsnapfs.");
+  std::string folder = temp.path();
   for (int i = 0; i < 25; ++i) {
     std::string path = folder + "/entry-" + std::to_string(i) + ".txt";
     FILE* f = fopen(path.c_str(), "w");
     fclose(f);
   }
   std::u16string name = windowsPath(folder);
-  HANDLE dir = CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, dir);
-  HMODULE ntdll = LoadLibraryA("ntdll.dll");
-  ASSERT_NE(nullptr, ntdll);
+  om::UniqueFile dir(CreateFileW(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                 nullptr));
+  ASSERT_TRUE(dir);
+  om::UniqueModule ntdll(LoadLibraryA("ntdll.dll"));
+  ASSERT_TRUE(ntdll);
   typedef LONG (*Query)(HANDLE, HANDLE, PVOID, PVOID, void*, PVOID, ULONG, int, BOOLEAN, PVOID, BOOLEAN);
-  auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryDirectoryFile")));
+  auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(GetProcAddress(ntdll.get(), "NtQueryDirectoryFile")));
   ASSERT_NE(nullptr, query);
   ULONG_PTR block[2];
   std::vector<BYTE> buffer(300);
   size_t count = 0;
   for (;;) {
-    LONG status = query(dir, nullptr, nullptr, nullptr, block, buffer.data(), static_cast<ULONG>(buffer.size()), 1,
+    LONG status = query(dir.get(), nullptr, nullptr, nullptr, block, buffer.data(), static_cast<ULONG>(buffer.size()), 1,
                         FALSE, nullptr, FALSE);
     if (status == static_cast<LONG>(0x80000006)) break;
     ASSERT_EQ(0, status);
@@ -154,9 +152,6 @@ TEST(SnapshotFsStandIn, DirectoryQueryListsEveryEntryOnce) {
     }
   }
   EXPECT_EQ(27u, count);  // "." and ".." too
-  CloseHandle(dir);
-  std::string cleanup = "rm -rf " + folder;
-  EXPECT_EQ(0, system(cleanup.c_str()));
 }
 
 namespace {
@@ -215,30 +210,29 @@ std::vector<BYTE> record(DWORD id, const std::vector<BYTE>& content) {
 
 // Writes `stream` with BackupWrite in one call; the result and the last error.
 std::pair<BOOL, DWORD> backupWrite(const std::u16string& path, const std::vector<BYTE>& stream, BOOL security) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE | WRITE_DAC | WRITE_OWNER, 0, nullptr, OPEN_ALWAYS,
-                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {FALSE, GetLastError()};
+  om::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE | WRITE_DAC | WRITE_OWNER, 0, nullptr, OPEN_ALWAYS,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return {FALSE, GetLastError()};
   LPVOID context = nullptr;
   DWORD put = 0;
-  BOOL ok = BackupWrite(file, const_cast<BYTE*>(stream.data()), static_cast<DWORD>(stream.size()), &put, FALSE,
+  BOOL ok = BackupWrite(file.get(), const_cast<BYTE*>(stream.data()), static_cast<DWORD>(stream.size()), &put, FALSE,
                         security, &context);
   DWORD error = GetLastError();
-  BackupWrite(file, nullptr, 0, &put, TRUE, security, &context);
-  CloseHandle(file);
+  BackupWrite(file.get(), nullptr, 0, &put, TRUE, security, &context);
   return {ok, error};
 }
 
 std::vector<BYTE> backupReadAll(const std::u16string& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  om::UniqueFile file(
+      CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   std::vector<BYTE> stream;
-  if (file == INVALID_HANDLE_VALUE) return stream;
+  if (!file) return stream;
   LPVOID context = nullptr;
   BYTE chunk[512];
   DWORD got = 0;
-  while (BackupRead(file, chunk, sizeof chunk, &got, FALSE, TRUE, &context) && got)
+  while (BackupRead(file.get(), chunk, sizeof chunk, &got, FALSE, TRUE, &context) && got)
     stream.insert(stream.end(), chunk, chunk + got);
-  BackupRead(file, nullptr, 0, &got, TRUE, TRUE, &context);
-  CloseHandle(file);
+  BackupRead(file.get(), nullptr, 0, &got, TRUE, TRUE, &context);
   return stream;
 }
 
@@ -253,7 +247,8 @@ std::vector<BYTE> fileSecurity(const std::u16string& path, SECURITY_INFORMATION 
 }  // namespace
 
 TEST(SnapshotFsStandIn, RestoredSecurityIsReadBackAndMalformedIsRefused) {
-  std::string folder = tempFolder();
+  om::testing::TempFolder temp("omsnapfs.");
+  std::string folder = temp.path();
   std::u16string target = windowsPath(folder + "/restored.bin");
   std::vector<BYTE> descriptor = windowsDescriptor();
   std::vector<BYTE> stream = record(BACKUP_SECURITY_DATA, descriptor);
@@ -305,14 +300,13 @@ TEST(SnapshotFsStandIn, RestoredSecurityIsReadBackAndMalformedIsRefused) {
   badSid[descriptor.size() - 12 + 1] = 40;  // the group claims 40 sub-authorities
   EXPECT_TRUE(refused(badSid));
 
-  std::string cleanup = "rm -rf " + folder;
-  EXPECT_EQ(0, system(cleanup.c_str()));
 }
 
 // Mutated descriptors through BackupWrite: each is refused with the descriptor
 // error or kept, and whatever is kept reads back whole and in every part.
 TEST(SnapshotFsStandIn, MutatedSecurityStreamsNeverCorruptTheFile) {
-  std::string folder = tempFolder();
+  om::testing::TempFolder temp("omsnapfs.");
+  std::string folder = temp.path();
   std::u16string target = windowsPath(folder + "/mutated.bin");
   std::vector<BYTE> base = windowsDescriptor();
   unsigned seed = 12345;
@@ -340,16 +334,15 @@ TEST(SnapshotFsStandIn, MutatedSecurityStreamsNeverCorruptTheFile) {
     }
   }
   EXPECT_GT(kept, 0);
-  std::string cleanup = "rm -rf " + folder;
-  EXPECT_EQ(0, system(cleanup.c_str()));
 }
 
 TEST(SnapshotFsStandIn, HiddenSystemAndArchiveRoundTrip) {
-  std::string folder = tempFolder();
+  om::testing::TempFolder temp("omsnapfs.");
+  std::string folder = temp.path();
   std::u16string path = windowsPath(folder + "/flags.txt");
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  CloseHandle(file);
+  om::UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+  ASSERT_TRUE(file);
+  file.reset();
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW(path.c_str()));
 
   const DWORD hiddenSystemReadOnly = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY;
@@ -358,15 +351,15 @@ TEST(SnapshotFsStandIn, HiddenSystemAndArchiveRoundTrip) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   ASSERT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
   EXPECT_EQ(hiddenSystemReadOnly, data.dwFileAttributes);
-  file = CreateFileW(path.c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  file.reset(CreateFileW(path.c_str(), GENERIC_READ, 7, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(file);
   BY_HANDLE_FILE_INFORMATION info;
-  ASSERT_TRUE(GetFileInformationByHandle(file, &info));
+  ASSERT_TRUE(GetFileInformationByHandle(file.get(), &info));
   EXPECT_EQ(hiddenSystemReadOnly, info.dwFileAttributes);
   FILE_BASIC_INFO basic;
-  ASSERT_TRUE(GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic));
+  ASSERT_TRUE(GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic));
   EXPECT_EQ(hiddenSystemReadOnly, basic.FileAttributes);
-  CloseHandle(file);
+  file.reset();
   // The kept attributes are no alternate stream of the file.
   std::vector<BYTE> stream = backupReadAll(path);
   ASSERT_GE(stream.size(), 20u);
@@ -389,8 +382,8 @@ TEST(SnapshotFsStandIn, HiddenSystemAndArchiveRoundTrip) {
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN), GetFileAttributesW(sub.c_str()));
   // A dot name reads as hidden until told otherwise.
   std::u16string dotted = windowsPath(folder + "/.profile");
-  file = CreateFileW(dotted.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-  CloseHandle(file);
+  file.reset(CreateFileW(dotted.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+  file.reset();
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN), GetFileAttributesW(dotted.c_str()));
   ASSERT_TRUE(SetFileAttributesW(dotted.c_str(), FILE_ATTRIBUTE_ARCHIVE));
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesW(dotted.c_str()));
@@ -399,21 +392,19 @@ TEST(SnapshotFsStandIn, HiddenSystemAndArchiveRoundTrip) {
   ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_SYSTEM));
   std::u16string pattern = windowsPath(folder + "/*");
   WIN32_FIND_DATAW found;
-  HANDLE find = FindFirstFileW(pattern.c_str(), &found);
-  ASSERT_NE(INVALID_HANDLE_VALUE, find);
+  om::UniqueFind find(FindFirstFileW(pattern.c_str(), &found));
+  ASSERT_TRUE(find);
   std::map<std::string, DWORD> listed;
   do {
     std::u16string name(reinterpret_cast<const char16_t*>(found.cFileName));
     listed[std::string(name.begin(), name.end())] = found.dwFileAttributes;
-  } while (FindNextFileW(find, &found));
-  FindClose(find);
+  } while (FindNextFileW(find.get(), &found));
+  find.reset();
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_SYSTEM), listed["flags.txt"]);
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN), listed["sub"]);
   EXPECT_EQ(static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE), listed[".profile"]);
   EXPECT_EQ(5u, listed.size());
 
-  std::string cleanup = "rm -rf " + folder;
-  EXPECT_EQ(0, system(cleanup.c_str()));
 }
 
 

@@ -8,46 +8,18 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/jni/testing/fake_jni.h"
+#include "platform/testing/temp_folder.h"
 #include "platform/win32.h"
+#include "platform/win32_owners.h"
 
-extern "C" {
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_LoadLibrary(JNIEnv*, jclass, jstring, jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetProcAddress(JNIEnv*, jclass, jlong, jstring, jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_FindFirstFile0(JNIEnv*, jclass, jstring, jint, jint, jlongArray,
-                                                                   jbyteArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_FindNextFile(JNIEnv*, jclass, jlong, jbyteArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_FindClose(JNIEnv*, jclass, jlong);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileAttributesEx(JNIEnv*, jclass, jstring, jbyteArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_SetFileAttributes(JNIEnv*, jclass, jstring, jint);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurityLength(JNIEnv*, jclass, jstring);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurity(JNIEnv*, jclass, jstring, jbyteArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_CreateFile0(JNIEnv*, jclass, jstring, jint, jint, jint, jint,
-                                                                jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_WriteFile(JNIEnv*, jclass, jlong, jbyteArray, jint, jint,
-                                                              jintArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileInformationByHandle(JNIEnv*, jclass, jlong, jbyteArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_CloseHandle(JNIEnv*, jclass, jlong);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_SetFilePointerEx(JNIEnv*, jclass, jlong, jlong, jint);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupRead(JNIEnv*, jclass, jlong, jbyteArray, jint, jint,
-                                                               jintArray, jboolean, jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupReadAbort(JNIEnv*, jclass, jlong, jboolean, jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupWrite(JNIEnv*, jclass, jlong, jbyteArray, jint, jint,
-                                                                jintArray, jboolean, jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupWriteAbort(JNIEnv*, jclass, jlong, jboolean, jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_BackupSeek(JNIEnv*, jclass, jlong, jlong, jlongArray, jlongArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32NtDll_NtQueryInformationFile(JNIEnv*, jclass, jlong, jlong, jint,
-                                                                          jbyteArray);
-jint JNICALL Java_com_ombrel_disk_win32_Win32NtDll_NtQueryDirectoryFile(JNIEnv*, jclass, jlong, jlong, jint,
-                                                                        jbyteArray);
-jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s__JI_3B(JNIEnv*, jclass, jlong, jint, jbyteArray);
-jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s___3BJI(JNIEnv*, jclass, jbyteArray, jlong, jint);
-jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_VirtualAlloc(JNIEnv*, jclass, jlongArray, jint, jint, jint);
-jint JNICALL Java_com_halvane_common_win32_VirtualBuffer_VirtualFree(JNIEnv*, jclass, jlong, jint, jint);
-jint JNICALL Java_com_ombrel_host_win32_Win32CpuId_cpuid(JNIEnv*, jclass, jintArray, jint);
-}
+#include "com_halvane_common_win32_VirtualBuffer.h"
+#include "com_ombrel_disk_win32_Win32Kernel.h"
+#include "com_ombrel_disk_win32_Win32NtDll.h"
+#include "com_ombrel_host_win32_Win32CpuId.h"
 
 namespace {
 
@@ -86,15 +58,8 @@ std::string narrow(const std::u16string& s) { return std::string(s.begin(), s.en
 class SnapshotFsNatives : public ::testing::Test {
  protected:
   void SetUp() override {
-    WCHAR temp[MAX_PATH];
-    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    std::u16string base(reinterpret_cast<const char16_t*>(temp));
-    folder_ = base + u"omfakejni" + std::u16string(u"-") + digits(GetCurrentProcessId()) + u"-" + digits(GetTickCount());
-    ASSERT_TRUE(CreateDirectoryW(w(folder_), nullptr)) << GetLastError();
-  }
-  void TearDown() override {
-    for (const std::u16string& name : created_) DeleteFileW(w(folder_ + u"\\" + name));
-    RemoveDirectoryW(w(folder_));
+    std::string windows = omtest::windowsPath(temp_.path());
+    folder_.assign(windows.begin(), windows.end());
   }
 
   static std::u16string digits(unsigned long value) {
@@ -111,7 +76,6 @@ class SnapshotFsNatives : public ::testing::Test {
     jint status = Java_com_ombrel_disk_win32_Win32Kernel_CreateFile0(jni.env(), nullptr, jni.string(path(name)), access,
                                                                      FILE_SHARE_READ | FILE_SHARE_WRITE, disposition,
                                                                      flags, handle);
-    if (disposition == CREATE_NEW || disposition == CREATE_ALWAYS) created_.insert(name);
     EXPECT_EQ(kOk, status) << narrow(name);
     return jni.longsOf(handle)[0];
   }
@@ -130,9 +94,9 @@ class SnapshotFsNatives : public ::testing::Test {
     EXPECT_FALSE(jni.exceptionPending()) << jni.exceptionText();
   }
 
+  om::testing::TempFolder temp_{"omfakejni-"};
   omtest::FakeJni jni;
   std::u16string folder_;
-  std::set<std::u16string> created_;
 };
 
 TEST_F(SnapshotFsNatives, FindListsTheFolderAndKeepsTheBufferRules) {
@@ -196,12 +160,13 @@ TEST_F(SnapshotFsNatives, CreateWriteAttributesAndInformation) {
   EXPECT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_CloseHandle(jni.env(), nullptr, handle));
 
   // Bytes 10 to 14 of the array are what the file holds.
-  HANDLE file = CreateFileW(w(path(u"data.bin")), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  om::UniqueFile file(
+      CreateFileW(w(path(u"data.bin")), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(file);
   std::uint8_t back[16] = {};
   DWORD got = 0;
-  ASSERT_TRUE(ReadFile(file, back, sizeof back, &got, nullptr));
-  CloseHandle(file);
+  ASSERT_TRUE(ReadFile(file.get(), back, sizeof back, &got, nullptr));
+  file.reset();
   ASSERT_EQ(5u, got);
   EXPECT_EQ(0, std::memcmp(back, content.data() + 10, 5));
 
@@ -239,6 +204,47 @@ TEST_F(SnapshotFsNatives, SecurityDescriptorByTheTwoCallProtocol) {
                                      jni.env(), nullptr, jni.string(path(u"secured.bin")), jni.bytes(8)));
   EXPECT_EQ(0, Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurityLength(jni.env(), nullptr,
                                                                            jni.string(path(u"missing.bin"))));
+  TearDownCheck();
+}
+
+// An NtQueryDirectoryFile that answers STATUS_PENDING and completes on a thread
+// of its own, as a query on a handle opened for overlapped I/O does: it fills the
+// buffer and the status block, then signals the query's event (without one, the
+// file handle, as the system does).
+struct PendingQuery {
+  static LONG WINAPI query(HANDLE file, HANDLE event, PVOID, PVOID, ULONG_PTR* block, PVOID buffer, ULONG length,
+                           int, BOOLEAN, PVOID, BOOLEAN) {
+    pinsWhilePending = jni->openPins();
+    eventGiven = event != nullptr;
+    completion = std::thread([=] {
+      std::memset(buffer, 0x5A, length);
+      block[0] = 0;  // STATUS_SUCCESS
+      block[1] = length;
+      SetEvent(event ? event : file);
+    });
+    return 0x103;  // STATUS_PENDING
+  }
+  static omtest::FakeJni* jni;
+  static int pinsWhilePending;
+  static bool eventGiven;
+  static std::thread completion;
+};
+omtest::FakeJni* PendingQuery::jni = nullptr;
+int PendingQuery::pinsWhilePending = -1;
+bool PendingQuery::eventGiven = false;
+std::thread PendingQuery::completion;
+
+TEST_F(SnapshotFsNatives, PendingDirectoryQueryWaitsForItsOwnEventWithoutHoldingTheArray) {
+  PendingQuery::jni = &jni;
+  om::UniqueHandle file(CreateEventW(nullptr, TRUE, FALSE, nullptr));  // signalled when the I/O completes
+  jbyteArray data = jni.bytes(64);
+  jint status = Java_com_ombrel_disk_win32_Win32NtDll_NtQueryDirectoryFile(
+      jni.env(), nullptr, reinterpret_cast<jlong>(&PendingQuery::query), reinterpret_cast<jlong>(file.get()), 1, data);
+  PendingQuery::completion.join();
+  EXPECT_EQ(kOk, status);
+  EXPECT_TRUE(PendingQuery::eventGiven);
+  EXPECT_EQ(0, PendingQuery::pinsWhilePending);  // no critical region across an unbounded wait
+  EXPECT_EQ(std::vector<std::uint8_t>(64, 0x5A), jni.bytesOf(data));
   TearDownCheck();
 }
 
@@ -330,6 +336,14 @@ TEST_F(SnapshotFsNatives, VirtualBuffersAndBoundedCopies) {
   EXPECT_EQ(34, Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s___3BJI(jni.env(), nullptr, four, block, 10));
   EXPECT_EQ((std::vector<std::uint8_t>(4, 0)), jni.bytesOf(four));
   EXPECT_EQ(kOk, Java_com_halvane_common_win32_VirtualBuffer_VirtualFree(jni.env(), nullptr, block, 0, MEM_RELEASE));
+  // Memory that is not there (freed, or address 16) is refused both ways, never touched.
+  for (jlong nowhere : {block, jlong{16}}) {
+    EXPECT_EQ(22, Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s__JI_3B(jni.env(), nullptr, nowhere, 16,
+                                                                              jni.bytes(ten)));
+    jbyteArray filled = jni.bytes(ten);
+    EXPECT_EQ(22, Java_com_halvane_common_win32_VirtualBuffer_memcpy_1s___3BJI(jni.env(), nullptr, filled, nowhere, 10));
+    EXPECT_EQ(std::vector<std::uint8_t>(10, 0), jni.bytesOf(filled));
+  }
   TearDownCheck();
 }
 

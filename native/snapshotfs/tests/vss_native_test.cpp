@@ -13,8 +13,20 @@
 #include <type_traits>
 #include <vector>
 
+#include "com_ombrel_vss_win32_VssApi.h"
+#include "com_ombrel_vss_win32_VssAsync.h"
+#include "com_ombrel_vss_win32_VssBackupComponents.h"
+#include "com_ombrel_vss_win32_VssExamineWriterMetadata.h"
+#include "com_ombrel_vss_win32_VssExamineWriterMetadataComponent.h"
+#include "com_ombrel_vss_win32_VssExamineWriterMetadataDependency.h"
+#include "com_ombrel_vss_win32_VssExamineWriterMetadataFileDescriptor.h"
+#include "com_ombrel_vss_win32_VssSnapshotProperties.h"
+#include "com_ombrel_vss_win32_VssWriterComponentExt.h"
+#include "com_ombrel_vss_win32_VssWriterComponentsExt.h"
 #include "platform/jni/testing/fake_jni.h"
+#include "platform/testing/temp_folder.h"
 #include "platform/win32.h"
+#include "platform/win32_owners.h"
 
 #ifndef _WIN32
 #include <dlfcn.h>
@@ -57,7 +69,7 @@ struct Str {
 struct Library {
   Library() {
 #ifdef _WIN32
-    module = LoadLibraryA(OMNATIVE_DLL);
+    module = LoadLibraryA(OMNATIVE_LIBRARY);
 #else
     module = dlopen(OMNATIVE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
 #endif
@@ -86,10 +98,12 @@ F* native(const std::string& name) {
   return reinterpret_cast<F*>(f);
 }
 
-// One native of com.ombrel.vss.win32.<cls>, called with the fake environment.
-template <class R = jint, class... Args>
-R call(const std::string& cls, const std::string& method, Args... args) {
-  auto* f = native<R JNICALL(JNIEnv*, jclass, Args...)>("Java_com_ombrel_vss_win32_" + cls + "_" + method);
+// One native of com.ombrel.vss.win32.<cls>, found by name and called with the
+// fake environment through the type of its generated declaration.
+template <class F, class... Args>
+auto call(const std::string& cls, const std::string& method, Args... args) {
+  using R = std::invoke_result_t<F*, JNIEnv*, jclass, Args...>;
+  auto* f = native<F>("Java_com_ombrel_vss_win32_" + cls + "_" + method);
   if constexpr (std::is_void_v<R>) {
     if (f) f(environment(), nullptr, args...);
     EXPECT_FALSE(jni().exceptionPending()) << cls << "." << method << " left an exception pending";
@@ -102,7 +116,8 @@ R call(const std::string& cls, const std::string& method, Args... args) {
     return result;
   }
 }
-#define BACKUP(method, ...) call("VssBackupComponents", #method, __VA_ARGS__)
+#define VSS(Class, Method, ...) call<decltype(Java_com_ombrel_vss_win32_##Class##_##Method)>(#Class, #Method, __VA_ARGS__)
+#define BACKUP(method, ...) VSS(VssBackupComponents, method, __VA_ARGS__)
 
 long liveObjects() { return native<long()>("OmVssStandInLiveObjects")(); }
 std::string callLog() {
@@ -127,10 +142,10 @@ std::string takeBstr(jlong address) {
 jlong finish(jint result, Longs& async) {
   EXPECT_EQ(0, result);
   Ints status(1);
-  EXPECT_EQ(0, call("VssAsync", "Wait", async[0], jint(-1)));
-  EXPECT_EQ(0, call("VssAsync", "QueryStatus", async[0], status.get<jintArray>()));
+  EXPECT_EQ(0, VSS(VssAsync, Wait, async[0], jint(-1)));
+  EXPECT_EQ(0, VSS(VssAsync, QueryStatus, async[0], status.get<jintArray>()));
   EXPECT_EQ(0x4230A, status[0]);
-  return call("VssAsync", "Release", async[0]);
+  return VSS(VssAsync, Release, async[0]);
 }
 
 std::string fixture() {
@@ -160,9 +175,7 @@ TEST_F(VssNatives, BindsTheStandInVssapi) {
 #ifdef _WIN32
   HMODULE vssapi = GetModuleHandleA("vssapi.dll");
   ASSERT_NE(nullptr, vssapi) << "omnative-win32-x64.dll did not load vssapi.dll";
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(vssapi, path, MAX_PATH);
-  std::string loaded = path;
+  std::string loaded = om::moduleFileName(vssapi);
   for (char& c : loaded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   EXPECT_NE(std::string::npos, loaded.find("tests\\vssapi.dll")) << loaded;
 #endif
@@ -171,31 +184,21 @@ TEST_F(VssNatives, BindsTheStandInVssapi) {
 }
 
 TEST_F(VssNatives, SnapshotBackupSequence) {
-#ifdef _WIN32
-  char temp[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, temp);
-  std::string folder = std::string(temp) + "omvss-harness-" + std::to_string(GetCurrentProcessId());
-  CreateDirectoryA(folder.c_str(), nullptr);
-  std::string volume = folder;
-#else
-  char pattern[] = "/tmp/omvss-harness.XXXXXX";
-  std::string folder = mkdtemp(pattern);
-  std::string volume = "C:" + folder;
-#endif
+  om::testing::TempFolder folder("omvss-harness-");
+  std::string volume = omtest::windowsPath(folder.path());
   std::string original = volume + "\\data.txt";
   auto write = [&](const char* text) {
     std::u16string name(original.begin(), original.end());
-    HANDLE f = CreateFileW(reinterpret_cast<LPCWSTR>(name.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
-                           nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, f);
+    om::UniqueFile f(CreateFileW(reinterpret_cast<LPCWSTR>(name.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                 nullptr));
+    ASSERT_TRUE(f);
     DWORD written = 0;
-    WriteFile(f, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
-    CloseHandle(f);
+    WriteFile(f.get(), text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
   };
   write("before");
 
   Longs components(1);
-  ASSERT_EQ(0, call("VssApi", "CreateVssBackupComponents0", components.get<jlongArray>()));
+  ASSERT_EQ(0, VSS(VssApi, CreateVssBackupComponents0, components.get<jlongArray>()));
   jlong backup = components[0];
   ASSERT_NE(0, backup);
   EXPECT_EQ(0, BACKUP(InitializeForBackup, backup));
@@ -213,39 +216,39 @@ TEST_F(VssNatives, SnapshotBackupSequence) {
     Longs metadata(1), name(1);
     Ints usage(1), source(1);
     ASSERT_EQ(0, BACKUP(GetWriterMetadata, backup, i, instance.get<jbyteArray>(), metadata.get<jlongArray>()));
-    ASSERT_EQ(0, call("VssExamineWriterMetadata", "GetIdentity", metadata[0], instance.get<jbyteArray>(),
+    ASSERT_EQ(0, VSS(VssExamineWriterMetadata, GetIdentity, metadata[0], instance.get<jbyteArray>(),
                       writer.get<jbyteArray>(), name.get<jlongArray>(), usage.get<jintArray>(),
                       source.get<jintArray>()));
     names.push_back(takeBstr(name[0]));
     Ints includes(1), excludes(1), parts(1);
-    ASSERT_EQ(0, call("VssExamineWriterMetadata", "GetFileCounts", metadata[0], includes.get<jintArray>(),
+    ASSERT_EQ(0, VSS(VssExamineWriterMetadata, GetFileCounts, metadata[0], includes.get<jintArray>(),
                       excludes.get<jintArray>(), parts.get<jintArray>()));
     for (jint c = 0; c < parts[0]; ++c) {
       Longs component(1), info(1);
-      ASSERT_EQ(0, call("VssExamineWriterMetadata", "GetComponent", metadata[0], c, component.get<jlongArray>()));
-      ASSERT_EQ(0, call("VssExamineWriterMetadataComponent", "GetComponentInfo", component[0],
+      ASSERT_EQ(0, VSS(VssExamineWriterMetadata, GetComponent, metadata[0], c, component.get<jlongArray>()));
+      ASSERT_EQ(0, VSS(VssExamineWriterMetadataComponent, GetComponentInfo, component[0],
                         info.get<jlongArray>()));
       Ints type(1), iconSize(1), flags(1), files(1), databases(1), logs(1), dependencies(1);
       Longs path(1), cname(1), caption(1), icon(1);
       Booleans b1(1), b2(1), b3(1), b4(1);
-      ASSERT_EQ(0, call("VssExamineWriterMetadataComponent", "LoadComponentInfo", info[0], type.get<jintArray>(),
+      ASSERT_EQ(0, VSS(VssExamineWriterMetadataComponent, LoadComponentInfo, info[0], type.get<jintArray>(),
                         path.get<jlongArray>(), cname.get<jlongArray>(), caption.get<jlongArray>(),
                         icon.get<jlongArray>(), iconSize.get<jintArray>(), b1.get<jbooleanArray>(),
                         b2.get<jbooleanArray>(), b3.get<jbooleanArray>(), b4.get<jbooleanArray>(),
                         flags.get<jintArray>(), files.get<jintArray>(), databases.get<jintArray>(),
                         logs.get<jintArray>(), dependencies.get<jintArray>()));
       EXPECT_NE(0, cname[0]);
-      EXPECT_EQ(0, call("VssExamineWriterMetadataComponent", "FreeComponentInfo", component[0], info[0]));
+      EXPECT_EQ(0, VSS(VssExamineWriterMetadataComponent, FreeComponentInfo, component[0], info[0]));
       for (jint f = 0; f < files[0]; ++f) {
         Longs file(1), spec(1);
-        ASSERT_EQ(0, call("VssExamineWriterMetadataComponent", "GetFile", component[0], f, file.get<jlongArray>()));
-        ASSERT_EQ(0, call("VssExamineWriterMetadataFileDescriptor", "GetFileSpec", file[0], spec.get<jlongArray>()));
+        ASSERT_EQ(0, VSS(VssExamineWriterMetadataComponent, GetFile, component[0], f, file.get<jlongArray>()));
+        ASSERT_EQ(0, VSS(VssExamineWriterMetadataFileDescriptor, GetFileSpec, file[0], spec.get<jlongArray>()));
         EXPECT_NE("null", takeBstr(spec[0]));
-        EXPECT_EQ(0, call("VssAsync", "Release", file[0]));
+        EXPECT_EQ(0, VSS(VssAsync, Release, file[0]));
       }
-      EXPECT_EQ(0, call("VssAsync", "Release", component[0]));
+      EXPECT_EQ(0, VSS(VssAsync, Release, component[0]));
     }
-    EXPECT_EQ(0, call("VssBackupComponents", "Release", metadata[0]));
+    EXPECT_EQ(0, VSS(VssBackupComponents, Release, metadata[0]));
   }
   EXPECT_EQ((std::vector<std::string>{"System Writer", "SqlServerWriter", "BITS Writer"}), names);
 
@@ -296,33 +299,33 @@ TEST_F(VssNatives, SnapshotBackupSequence) {
 
   Longs properties(1);
   ASSERT_EQ(0, BACKUP(GetSnapshotProperties, backup, snapshot.get<jbyteArray>(), properties.get<jlongArray>()));
-  jint length = call("VssSnapshotProperties", "GetSnapshotDeviceObjectLength", properties[0]);
+  jint length = VSS(VssSnapshotProperties, GetSnapshotDeviceObjectLength, properties[0]);
   Array<jchar> device(static_cast<size_t>(length));
-  call<void>("VssSnapshotProperties", "GetSnapshotDeviceObject", properties[0], device.get<jcharArray>());
+  VSS(VssSnapshotProperties, GetSnapshotDeviceObject, properties[0], device.get<jcharArray>());
   std::string devicePath;
   for (jint i = 0; i < length; ++i) devicePath += static_cast<char>(device[i]);
   EXPECT_EQ(0u, devicePath.rfind("\\\\?\\GLOBALROOT\\Device\\HarddiskVolumeShadowCopy", 0)) << devicePath;
-  EXPECT_EQ(12, call("VssSnapshotProperties", "GetStatus", properties[0]));
-  call<void>("VssSnapshotProperties", "VssFreeSnapshotProperties", properties[0]);
+  EXPECT_EQ(12, VSS(VssSnapshotProperties, GetStatus, properties[0]));
+  VSS(VssSnapshotProperties, VssFreeSnapshotProperties, properties[0]);
 #ifndef _WIN32
   // The stand-in file layer reads the snapshot through its device path.
   std::u16string copy(devicePath.begin(), devicePath.end());
   copy += u"\\data.txt";
-  HANDLE f = CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, f);
+  om::UniqueFile f(CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(f);
   char buffer[32] = {};
   DWORD got = 0;
-  ReadFile(f, buffer, sizeof buffer, &got, nullptr);
-  CloseHandle(f);
+  ReadFile(f.get(), buffer, sizeof buffer, &got, nullptr);
+  f.reset();
   EXPECT_EQ("before", std::string(buffer, got));
 #endif
 
   Longs writerComponents(1);
   ASSERT_EQ(0, BACKUP(GetWriterComponents, backup, jint(0), writerComponents.get<jlongArray>()));
   Ints inWriter(1);
-  EXPECT_EQ(0, call("VssWriterComponentsExt", "GetComponentCount", writerComponents[0], inWriter.get<jintArray>()));
+  EXPECT_EQ(0, VSS(VssWriterComponentsExt, GetComponentCount, writerComponents[0], inWriter.get<jintArray>()));
   EXPECT_EQ(1, inWriter[0]);
-  EXPECT_EQ(0, call("VssWriterComponentsExt", "Release", writerComponents[0]));
+  EXPECT_EQ(0, VSS(VssWriterComponentsExt, Release, writerComponents[0]));
 
   EXPECT_EQ(0, BACKUP(SetBackupSucceeded, backup, sqlWriter.get<jbyteArray>(), sqlInstance.get<jbyteArray>(),
                       jint(1), path.get(), sales.get(), jboolean(1)));
@@ -331,15 +334,8 @@ TEST_F(VssNatives, SnapshotBackupSequence) {
   EXPECT_EQ(0, BACKUP(SaveAsXML, backup, document.get<jlongArray>()));
   EXPECT_NE(std::string::npos, takeBstr(document[0]).find("succeeded=1"));
   EXPECT_EQ(0, BACKUP(FreeWriterMetadata, backup));
-  EXPECT_EQ(0, call("VssBackupComponents", "Release", backup));
-  EXPECT_EQ(0, call("VssBackupComponents", "Release", jlong(0)));
-#ifdef _WIN32
-  DeleteFileA(original.c_str());
-  RemoveDirectoryA(folder.c_str());
-#else
-  std::string cleanup = "rm -rf " + folder;
-  EXPECT_EQ(0, system(cleanup.c_str()));
-#endif
+  EXPECT_EQ(0, VSS(VssBackupComponents, Release, backup));
+  EXPECT_EQ(0, VSS(VssBackupComponents, Release, jlong(0)));
 }
 
 TEST_F(VssNatives, RestoreSequence) {
@@ -353,7 +349,7 @@ TEST_F(VssNatives, RestoreSequence) {
   Str path("SQLHOST\\MSSQLSERVER"), master("master"), options("norecovery");
   Longs components(1), async(1), document(1);
 
-  ASSERT_EQ(0, call("VssApi", "CreateVssBackupComponents0", components.get<jlongArray>()));
+  ASSERT_EQ(0, VSS(VssApi, CreateVssBackupComponents0, components.get<jlongArray>()));
   jlong backup = components[0];
   EXPECT_EQ(0, BACKUP(InitializeForBackup, backup));
   EXPECT_EQ(0, BACKUP(SetBackupState, backup, jboolean(1), jboolean(0), jint(1), jboolean(0)));
@@ -361,9 +357,9 @@ TEST_F(VssNatives, RestoreSequence) {
   EXPECT_EQ(0, BACKUP(AddComponent, backup, sqlWriter.get<jbyteArray>(), sqlInstance.get<jbyteArray>(), jint(1),
                       path.get(), master.get()));
   ASSERT_EQ(0, BACKUP(SaveAsXML, backup, document.get<jlongArray>()));
-  EXPECT_EQ(0, call("VssBackupComponents", "Release", backup));
+  EXPECT_EQ(0, VSS(VssBackupComponents, Release, backup));
 
-  ASSERT_EQ(0, call("VssApi", "CreateVssBackupComponents0", components.get<jlongArray>()));
+  ASSERT_EQ(0, VSS(VssApi, CreateVssBackupComponents0, components.get<jlongArray>()));
   jlong restore = components[0];
   EXPECT_EQ(0, BACKUP(InitializeForRestore, restore, document[0]));
   takeBstr(document[0]);
@@ -380,18 +376,18 @@ TEST_F(VssNatives, RestoreSequence) {
 
   Longs writer(1), component(1), text(1);
   ASSERT_EQ(0, BACKUP(GetWriterComponents, restore, jint(0), writer.get<jlongArray>()));
-  ASSERT_EQ(0, call("VssWriterComponentsExt", "GetComponent", writer[0], jint(0), component.get<jlongArray>()));
-  EXPECT_EQ(0, call("VssWriterComponentExt", "GetRestoreOptions", component[0], text.get<jlongArray>()));
+  ASSERT_EQ(0, VSS(VssWriterComponentsExt, GetComponent, writer[0], jint(0), component.get<jlongArray>()));
+  EXPECT_EQ(0, VSS(VssWriterComponentExt, GetRestoreOptions, component[0], text.get<jlongArray>()));
   EXPECT_EQ("norecovery", takeBstr(text[0]));
   Ints status(1);
-  EXPECT_EQ(0, call("VssWriterComponentExt", "GetFileRestoreStatus", component[0], status.get<jintArray>()));
+  EXPECT_EQ(0, VSS(VssWriterComponentExt, GetFileRestoreStatus, component[0], status.get<jintArray>()));
   EXPECT_EQ(2, status[0]);
   Booleans selected(1);
-  EXPECT_EQ(0, call("VssWriterComponentExt", "IsSelectedForRestore", component[0], selected.get<jbooleanArray>()));
+  EXPECT_EQ(0, VSS(VssWriterComponentExt, IsSelectedForRestore, component[0], selected.get<jbooleanArray>()));
   EXPECT_EQ(1, selected[0]);
-  EXPECT_EQ(0, call("VssAsync", "Release", component[0]));
-  EXPECT_EQ(0, call("VssWriterComponentsExt", "Release", writer[0]));
-  EXPECT_EQ(0, call("VssBackupComponents", "Release", restore));
+  EXPECT_EQ(0, VSS(VssAsync, Release, component[0]));
+  EXPECT_EQ(0, VSS(VssWriterComponentsExt, Release, writer[0]));
+  EXPECT_EQ(0, VSS(VssBackupComponents, Release, restore));
 
   std::string log = callLog();
   size_t at = log.find("IVssBackupComponents::InitializeForRestore");

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "com_ombrel_snapshotfs_VssStandIn.h"
 #include "platform/vssapi/standin.h"
 #include "platform/win32.h"
 

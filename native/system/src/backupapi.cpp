@@ -4,8 +4,14 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 #include "bridge.h"
+#include "com_ombrel_agentframework_os_win32_BackupApi.h"
+#include "com_ombrel_agentframework_os_win32_Util.h"
+#include "com_ombrel_agentframework_os_win32_VolumeUtil.h"
+#include "com_ombrel_util_file_nativefs_win32_BackupInputStream.h"
+#include "com_ombrel_util_file_nativefs_win32_BackupOutputStream.h"
 
 using namespace rasbridge;
 
@@ -107,32 +113,27 @@ jint backupTransfer(JNIEnv* env, BackupCall call, jlongArray context, jlong hand
     throwNullPointer(env);
     return 0;
   }
-  if (offset < 0 || length < 0 || static_cast<int64_t>(offset) + length > env->GetArrayLength(buffer) ||
-      env->GetArrayLength(context) < 1) {
+  if (!inRange(env, buffer, offset, length) || env->GetArrayLength(context) < 1) {
     throwIOException(env, ERROR_INVALID_PARAMETER);
     return -1;
   }
-  jlong* slot = env->GetLongArrayElements(context, nullptr);
-  if (!slot) return 0;
-  BYTE* data = nullptr;
-  if (!abort) {
-    data = static_cast<BYTE*>(env->GetPrimitiveArrayCritical(buffer, nullptr));
-    if (!data) {
-      env->ReleaseLongArrayElements(context, slot, JNI_ABORT);
+  LPVOID backupContext = fromJava<LPVOID>(takeLong(env, context));
+  DWORD count = 0;
+  BOOL ok;
+  DWORD error;
+  {
+    PinnedArray data(env, abort ? nullptr : buffer, PinnedArray::kCopyBack);
+    if (!abort && !data.ok()) {
+      throwOutOfMemory(env);
       return 0;
     }
+    ok = call(fromJava<HANDLE>(handle), data.ok() ? data.bytes() + offset : nullptr,
+              data.ok() ? static_cast<DWORD>(length) : 0, &count, abort ? TRUE : FALSE,
+              processSecurity ? TRUE : FALSE, &backupContext);
+    error = ok ? ERROR_SUCCESS : GetLastError();
   }
-  LPVOID backupContext = toPointer(slot[0]);
-  DWORD count = 0;
-  BOOL ok = call(toHandle(handle), data ? data + offset : nullptr, data ? static_cast<DWORD>(length) : 0, &count,
-                 abort ? TRUE : FALSE, processSecurity ? TRUE : FALSE, &backupContext);
-  DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-  slot[0] = fromPointer(backupContext);
-  if (abort)
-    CloseHandle(toHandle(handle));
-  else
-    env->ReleasePrimitiveArrayCritical(buffer, data, 0);
-  env->ReleaseLongArrayElements(context, slot, 0);
+  setOut(env, context, toJava(backupContext));
+  if (abort) CloseHandle(fromJava<HANDLE>(handle));
   if (!ok) {
     throwIOException(env, error);
     return -1;
@@ -140,10 +141,30 @@ jint backupTransfer(JNIEnv* env, BackupCall call, jlongArray context, jlong hand
   return static_cast<jint>(count);
 }
 
+bool startsWith(const WString& text, const char* prefix) {
+  for (size_t i = 0; prefix[i]; ++i)
+    if (i >= text.size() || text[i] != static_cast<WCHAR>(prefix[i])) return false;
+  return true;
+}
+
+// True for the root of a drive or a share, with its backslash: "C:\", "\\?\C:\",
+// "\\server\share\", "\\?\UNC\server\share\". Without the backslash a drive
+// root would name the drive's current folder.
+bool isRoot(const WString& path) {
+  if (path.empty() || path.back() != u'\\') return false;
+  if (startsWith(path, "\\\\?\\UNC\\") || (startsWith(path, "\\\\") && !startsWith(path, "\\\\?\\"))) {
+    size_t start = startsWith(path, "\\\\?\\") ? 8 : 2;
+    size_t split = path.find(u'\\', start);
+    return split > start && split + 1 < path.size() - 1 && path.find(u'\\', split + 1) == path.size() - 1;
+  }
+  size_t start = startsWith(path, "\\\\?\\") ? 4 : 0;
+  return path.size() == start + 3 && path[start + 1] == u':';
+}
+
 // The path without one trailing backslash (a folder named by "C:\dir\").
 void dropTrailingBackslash(JavaWide& path) {
-  size_t n = path.length();
-  if (n > 0 && path.data()[n - 1] == u'\\') path.data()[n - 1] = 0;
+  WString& text = path.text();
+  if (!text.empty() && text.back() == u'\\') text.pop_back();
 }
 
 }  // namespace
@@ -162,33 +183,32 @@ JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_init(JN
   jmethodID constructor = env->GetMethodID(errorCode, "<init>", "(Ljava/lang/String;I)V");
   if (!constructor) return;
   bindErrorCodeException(errorCode, constructor);
-  HMODULE advapi = LoadLibraryA("ADVAPI32.DLL");
+  // Freed again at the end; it stays loaded because the library imports it.
+  om::UniqueModule advapi(LoadLibraryA("ADVAPI32.DLL"));
   if (!advapi) return;
-  openRaw.store(entry<OpenRawFunction>(advapi, "OpenEncryptedFileRawW"));
-  readRaw.store(entry<ReadRawFunction>(advapi, "ReadEncryptedFileRaw"));
-  closeRaw.store(entry<CloseRawFunction>(advapi, "CloseEncryptedFileRaw"));
-  writeRaw.store(entry<WriteRawFunction>(advapi, "WriteEncryptedFileRaw"));
-  FreeLibrary(advapi);  // stays loaded: the library imports it
+  openRaw.store(entry<OpenRawFunction>(advapi.get(), "OpenEncryptedFileRawW"));
+  readRaw.store(entry<ReadRawFunction>(advapi.get(), "ReadEncryptedFileRaw"));
+  closeRaw.store(entry<CloseRawFunction>(advapi.get(), "CloseEncryptedFileRaw"));
+  writeRaw.store(entry<WriteRawFunction>(advapi.get(), "WriteEncryptedFileRaw"));
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_setPrivilege(JNIEnv* env, jclass,
                                                                                    jstring name, jboolean enable) {
   JavaWide privilege(env, name);
   if (!privilege.ok()) return;
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), MAXIMUM_ALLOWED, &token)) {
+  om::UniqueHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), MAXIMUM_ALLOWED, token.put())) {
     throwException(env, GetLastError());
     return;
   }
   TOKEN_PRIVILEGES privileges;
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
-  DWORD error = ERROR_SUCCESS;
   if (!LookupPrivilegeValueW(nullptr, privilege.get(), &privileges.Privileges[0].Luid) ||
-      !AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr))
-    error = GetLastError();
-  CloseHandle(token);
-  if (error != ERROR_SUCCESS) throwException(env, error);
+      !AdjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr))
+    throwException(env, GetLastError());
+  else if (enable && GetLastError() == ERROR_NOT_ALL_ASSIGNED)
+    throwException(env, ERROR_NOT_ALL_ASSIGNED);  // succeeded without enabling: the token lacks it
 }
 
 JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_readSecurityDescriptor(
@@ -210,19 +230,20 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_readSe
     throwErrorCodeException(env, GetLastError());
     return 0;
   }
-  auto* data = static_cast<BYTE*>(env->GetPrimitiveArrayCritical(buffer, nullptr));
-  if (!data) return 0;
-  DWORD needed = 0;
-  DWORD error = ERROR_SUCCESS;
-  if (usable < 4 || !GetFileSecurityW(name.get(), kSecurityParts, usable > 4 ? data + 4 : nullptr, usable - 4, &needed))
-    error = usable < 4 ? ERROR_INSUFFICIENT_BUFFER : GetLastError();
-  else
-    std::memcpy(data, &attributes, 4);  // little-endian, as on every Windows this runs on
-  env->ReleasePrimitiveArrayCritical(buffer, data, 0);
-  if (error != ERROR_SUCCESS) {
-    throwErrorCodeException(env, error);
+  if (usable < 4) {
+    throwErrorCodeException(env, ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
+  // Filled natively and copied into the array: no critical region across the file system.
+  std::vector<BYTE> data(usable);
+  DWORD needed = 0;
+  if (!GetFileSecurityW(name.get(), kSecurityParts, usable > 4 ? data.data() + 4 : nullptr, usable - 4, &needed)) {
+    throwErrorCodeException(env, GetLastError());
+    return 0;
+  }
+  std::memcpy(data.data(), &attributes, 4);  // little-endian, as on every Windows this runs on
+  DWORD used = std::min<DWORD>(usable, needed + 4);
+  env->SetByteArrayRegion(buffer, 0, static_cast<jsize>(used), reinterpret_cast<const jbyte*>(data.data()));
   return static_cast<jlong>(needed) + 4;
 }
 
@@ -243,34 +264,34 @@ JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_writeSe
   }
   JavaWide name(env, path, true);
   if (!name.ok()) return;
-  auto* data = static_cast<BYTE*>(env->GetPrimitiveArrayCritical(buffer, nullptr));
-  if (!data) return;
+  // The attribute word and the descriptor, copied out of the array.
+  std::vector<BYTE> data(static_cast<size_t>(descriptorLength) + 4);
+  env->GetByteArrayRegion(buffer, offset, static_cast<jsize>(data.size()), reinterpret_cast<jbyte*>(data.data()));
   DWORD attributes;
-  std::memcpy(&attributes, data + offset, 4);
-  BYTE* descriptor = data + offset + 4;
-  DWORD error = ERROR_SUCCESS;
-  HANDLE file = CreateFileW(name.get(), kSecurityWriteAccess, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    error = GetLastError();
-  } else {
-    BYTE header[kStreamHeaderSize] = {};
-    DWORD id = BACKUP_SECURITY_DATA, streamAttributes = STREAM_CONTAINS_SECURITY;
-    DWORD size = static_cast<DWORD>(descriptorLength);
-    std::memcpy(header, &id, 4);
-    std::memcpy(header + 4, &streamAttributes, 4);
-    std::memcpy(header + 8, &size, 4);  // high half and name size stay 0
-    LPVOID context = nullptr;
-    DWORD written = 0;
-    if (!BackupWrite(file, header, kStreamHeaderSize, &written, FALSE, TRUE, &context) ||
-        !BackupWrite(file, descriptor, size, &written, FALSE, TRUE, &context))
-      error = GetLastError();
-    if (!BackupWrite(file, nullptr, 0, &written, TRUE, TRUE, &context) && error == ERROR_SUCCESS)
-      error = GetLastError();
-    CloseHandle(file);
-    if (error == ERROR_SUCCESS && !SetFileAttributesW(name.get(), attributes)) error = GetLastError();
+  std::memcpy(&attributes, data.data(), 4);
+  BYTE* descriptor = data.data() + 4;
+  om::UniqueFile file(CreateFileW(name.get(), kSecurityWriteAccess, 0, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) {
+    throwIOException(env, GetLastError());
+    return;
   }
-  env->ReleasePrimitiveArrayCritical(buffer, data, JNI_ABORT);
+  BYTE header[kStreamHeaderSize] = {};
+  DWORD id = BACKUP_SECURITY_DATA, streamAttributes = STREAM_CONTAINS_SECURITY;
+  DWORD size = static_cast<DWORD>(descriptorLength);
+  std::memcpy(header, &id, 4);
+  std::memcpy(header + 4, &streamAttributes, 4);
+  std::memcpy(header + 8, &size, 4);  // high half and name size stay 0
+  LPVOID context = nullptr;
+  DWORD written = 0;
+  DWORD error = ERROR_SUCCESS;
+  if (!BackupWrite(file.get(), header, kStreamHeaderSize, &written, FALSE, TRUE, &context) ||
+      !BackupWrite(file.get(), descriptor, size, &written, FALSE, TRUE, &context))
+    error = GetLastError();
+  if (!BackupWrite(file.get(), nullptr, 0, &written, TRUE, TRUE, &context) && error == ERROR_SUCCESS)
+    error = GetLastError();
+  file.reset();
+  if (error == ERROR_SUCCESS && !SetFileAttributesW(name.get(), attributes)) error = GetLastError();
   if (error != ERROR_SUCCESS) throwIOException(env, error);
 }
 
@@ -292,14 +313,14 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_Create
   JavaWide name(env, path, true);
   if (!name.ok()) return 0;
   HANDLE file = CreateFileW(name.get(), static_cast<DWORD>(access), static_cast<DWORD>(share),
-                            static_cast<LPSECURITY_ATTRIBUTES>(toPointer(securityAttributes)),
+                            fromJava<LPSECURITY_ATTRIBUTES>(securityAttributes),
                             static_cast<DWORD>(disposition), static_cast<DWORD>(flagsAndAttributes),
-                            toHandle(templateFile));
+                            fromJava<HANDLE>(templateFile));
   if (file == INVALID_HANDLE_VALUE) {
     throwIOException(env, GetLastError());
     return 0;
   }
-  return fromPointer(file);
+  return toJava(file);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_CloseHandle(JNIEnv* env, jclass,
@@ -308,7 +329,7 @@ JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_CloseHa
     throwNullPointer(env);
     return 0;
   }
-  BOOL ok = CloseHandle(toHandle(handle));
+  BOOL ok = CloseHandle(fromJava<HANDLE>(handle));
   if (!ok) throwIOException(env, GetLastError());
   return ok;
 }
@@ -335,14 +356,19 @@ JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_GetFile
                                                                                         jstring path) {
   JavaWide name(env, path, true);
   if (!name.ok()) return -1;
+  if (isRoot(name.text())) {
+    // A root has no entry of its own to find: its attributes are asked for directly.
+    DWORD attributes = GetFileAttributesW(name.get());
+    if (attributes == INVALID_FILE_ATTRIBUTES) throwIOException(env, GetLastError());
+    return static_cast<jint>(attributes);
+  }
   dropTrailingBackslash(name);
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(name.get(), &found);
-  if (search == INVALID_HANDLE_VALUE) {
+  om::UniqueFind search(FindFirstFileW(name.get(), &found));
+  if (!search) {
     throwIOException(env, GetLastError());
     return -1;
   }
-  FindClose(search);
   return static_cast<jint>(found.dwFileAttributes);
 }
 
@@ -370,7 +396,7 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_OpenEn
     throwIOException(env, result);
     return 0;
   }
-  return fromPointer(context);
+  return toJava(context);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_ReadEncryptedFileRaw(
@@ -382,7 +408,7 @@ JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_ReadEnc
   }
   BlockTransfer transfer;
   if (!prepareTransfer(env, callback, buffer, transfer)) return 0;
-  return static_cast<jint>(read(&exportBlock, &transfer, toPointer(context)));
+  return static_cast<jint>(read(&exportBlock, &transfer, fromJava<PVOID>(context)));
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_WriteEncryptedFileRaw(
@@ -394,12 +420,12 @@ JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_WriteEn
   }
   BlockTransfer transfer;
   if (!prepareTransfer(env, callback, buffer, transfer)) return 0;
-  return static_cast<jint>(write(&importBlock, &transfer, toPointer(context)));
+  return static_cast<jint>(write(&importBlock, &transfer, fromJava<PVOID>(context)));
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_CloseEncryptedFileRaw(JNIEnv*, jclass,
                                                                                             jlong context) {
-  if (CloseRawFunction close = closeRaw.load()) close(toPointer(context));
+  if (CloseRawFunction close = closeRaw.load()) close(fromJava<PVOID>(context));
 }
 
 // One body serves as init of the classes whose only native work is the class cache.

@@ -8,14 +8,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
+#include "platform/jni/jni_glue.h"
 #include "platform/win32.h"
 
 namespace rasbridge {
 
+using namespace om::jni;
+
 // ---- process-wide state ------------------------------------------------------------
+// Constant-initialised (plain members): the Linux build's load-time hook may run
+// before the library's dynamic initialisers.
 struct RasBinding {
-  HMODULE module = nullptr;
+  HMODULE module = nullptr;  // freed at process detach
   FARPROC hangUp = nullptr;
   FARPROC enumEntries = nullptr;
   FARPROC enumConnections = nullptr;
@@ -44,18 +50,11 @@ jclass cachedClass(JNIEnv* env, Cached which);
 jclass keepClass(JNIEnv* env, const char* name);
 
 // ---- exceptions ----------------------------------------------------------------------------
-// The system's text for a Win32 code without its trailing CR LF, or "no error
-// message"; free with LocalFree.
-char* formatSystemMessage(DWORD code);
-// Drops a trailing CR LF from a text of at least 3 characters.
-void cutLineEnd(char* text);
-
 void throwNew(JNIEnv* env, Cached which, const char* message);
-void throwNew(JNIEnv* env, jclass type, const char* message);
 inline void throwNullPointer(JNIEnv* env, const char* message = "") { throwNew(env, Cached::NullPointer, message); }
 inline void throwOutOfMemory(JNIEnv* env) { throwNew(env, Cached::OutOfMemory, ""); }
+// The system's text of `code` (UTF-16, without its line end), or "no error message".
 void throwWithSystemMessage(JNIEnv* env, Cached which, DWORD code);
-void throwWithSystemMessage(JNIEnv* env, jclass type, DWORD code);
 inline void throwIOException(JNIEnv* env, DWORD code) { throwWithSystemMessage(env, Cached::IOException, code); }
 inline void throwException(JNIEnv* env, DWORD code) { throwWithSystemMessage(env, Cached::Exception, code); }
 // com.ombrel.util.exceptions.ErrorCodeException(message, code), bound by BackupApi.init.
@@ -71,42 +70,36 @@ WCHAR* addLongPathPrefix(WCHAR* path, size_t length, bool& allocated);
 constexpr size_t kLongPath = 260;
 
 // A Java string as zero-terminated UTF-16. A null string throws NullPointerException
-// with an empty message; allocation failure OutOfMemoryError. With `pathRule`, a
-// string of 260 characters or more gets the long-path prefix.
+// with `nullMessage` (null: no message); a copy that cannot be made OutOfMemoryError.
+// With `pathRule`, a string of 260 characters or more gets the long-path prefix.
 class JavaWide {
  public:
-  JavaWide(JNIEnv* env, jstring text, bool pathRule = false);
-  ~JavaWide();
-  JavaWide(const JavaWide&) = delete;
-  JavaWide& operator=(const JavaWide&) = delete;
-  bool ok() const { return chars_ != nullptr; }
-  const WCHAR* get() const { return chars_; }
-  WCHAR* data() { return chars_; }
-  size_t length() const { return length_; }
+  JavaWide(JNIEnv* env, jstring text, bool pathRule = false, const char* nullMessage = "");
+  bool ok() const { return ok_; }
+  const WCHAR* get() const { return ok_ ? copy_.get() : nullptr; }
+  WString& text() { return copy_.text(); }
+  size_t length() const { return copy_.length(); }
 
  private:
-  WCHAR* chars_ = nullptr;
-  size_t length_ = 0;
+  JavaString copy_;
+  bool ok_ = false;
 };
+// A NullPointerException without a message, as the natives that once took their
+// names and texts as byte strings throw it.
+constexpr const char* kWithoutMessage = nullptr;
 
-// A Java string as its modified UTF-8 bytes, zero-terminated. A null string throws
-// NullPointerException with no message; allocation failure OutOfMemoryError.
-class JavaUtf {
+// A Java string in the system's ANSI code page, for the calls that take only ANSI
+// text. A null string throws NullPointerException without a message; a copy that
+// cannot be made OutOfMemoryError.
+class JavaAnsi {
  public:
-  JavaUtf(JNIEnv* env, jstring text);
-  ~JavaUtf();
-  JavaUtf(const JavaUtf&) = delete;
-  JavaUtf& operator=(const JavaUtf&) = delete;
-  bool ok() const { return chars_ != nullptr; }
-  const char* get() const { return chars_; }
+  JavaAnsi(JNIEnv* env, jstring text);
+  bool ok() const { return ok_; }
+  const char* get() const { return ok_ ? text_.c_str() : nullptr; }
 
  private:
-  char* chars_ = nullptr;
+  std::string text_;
+  bool ok_ = false;
 };
-
-// ---- handles -----------------------------------------------------------------------------------
-inline HANDLE toHandle(jlong value) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(value)); }
-inline void* toPointer(jlong value) { return reinterpret_cast<void*>(static_cast<intptr_t>(value)); }
-inline jlong fromPointer(const void* pointer) { return static_cast<jlong>(reinterpret_cast<intptr_t>(pointer)); }
 
 }  // namespace rasbridge

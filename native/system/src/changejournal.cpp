@@ -2,11 +2,11 @@
 // querying a volume's change journal, enumerating its master file table and
 // reading the journal from a USN on. Records reach Java one buffer at a time.
 #include <atomic>
-#include <cstdio>
 #include <cstring>
-#include <new>
+#include <string>
 
 #include "bridge.h"
+#include "com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal.h"
 
 using namespace rasbridge;
 
@@ -43,29 +43,53 @@ void throwJournalException(JNIEnv* env, DWORD code) {
     throwIOException(env, code);
     return;
   }
-  char* text = formatSystemMessage(code);
-  jstring message = env->NewStringUTF(text);
-  LocalFree(text);
-  if (!message) return;
-  auto error = static_cast<jthrowable>(env->NewObject(type, init, message, static_cast<jint>(code)));
-  env->DeleteLocalRef(message);
-  if (error) env->Throw(error);
+  throwWithCode(env, type, init, code);
+}
+
+// A failure of these natives themselves, with a message of its own: the journal
+// exception, or IOException when init has not bound that.
+void throwJournalFailure(JNIEnv* env, DWORD code, const std::string& message) {
+  jclass type = journal.exception.load();
+  jmethodID init = journal.exceptionInit.load();
+  if (!type || !init) {
+    throwNew(env, Cached::IOException, message.c_str());
+    return;
+  }
+  throwWithCode(env, type, init, message.c_str(), code);
+}
+
+// True when init has bound what the reading natives make and call; otherwise
+// false with the failure thrown.
+bool initialised(JNIEnv* env) {
+  if (journal.record.load() && journal.recordInit.load() && journal.callbackRecord.load() &&
+      journal.journalData.load() && journal.journalDataInit.load())
+    return true;
+  throwJournalFailure(env, ERROR_INVALID_FUNCTION, "NtfsChangeJournal.init has not run");
+  return false;
 }
 
 jlong unsignedLong(DWORD value) { return static_cast<jlong>(static_cast<uint64_t>(value)); }
 
-// The records of a filled buffer as a Java array, in buffer order; null when a
-// string, an object or the array cannot be made (or the buffer is malformed, which
-// the file system never returns).
+// The records of a filled buffer as a Java array, in buffer order. Null with an
+// exception pending when a string, an object or the array cannot be made, or when
+// a record does not fit the buffer (damage, never a normal end).
 jobjectArray batch(JNIEnv* env, const BYTE* buffer, DWORD filled) {
   jclass recordClass = journal.record.load();
   jmethodID recordInit = journal.recordInit.load();
-  if (!recordClass || !recordInit) return nullptr;
+  auto damaged = [&](DWORD at, DWORD length) {
+    throwJournalFailure(env, ERROR_INVALID_DATA, "change journal record of length " + std::to_string(length) +
+                                                     " at byte " + std::to_string(at) + " does not fit its buffer");
+    return nullptr;
+  };
   jsize count = 0;
   for (DWORD at = 8; at < filled;) {
-    DWORD length;
+    DWORD length = 0;
+    if (filled - at < sizeof length) return damaged(at, 0);
     std::memcpy(&length, buffer + at, sizeof length);
-    if (length < kRecordHeader || length > filled - at) return nullptr;
+    if (length < kRecordHeader || length > filled - at) return damaged(at, length);
+    USN_RECORD record;
+    std::memcpy(&record, buffer + at, kRecordHeader);
+    if (static_cast<size_t>(record.FileNameOffset) + record.FileNameLength > length) return damaged(at, length);
     ++count;
     at += length;
   }
@@ -75,20 +99,10 @@ jobjectArray batch(JNIEnv* env, const BYTE* buffer, DWORD filled) {
   for (jsize i = 0; i < count; ++i) {
     USN_RECORD record;
     std::memcpy(&record, buffer + at, kRecordHeader);
-    size_t nameEnd = static_cast<size_t>(record.FileNameOffset) + record.FileNameLength;
-    if (nameEnd > record.RecordLength) {
-      env->DeleteLocalRef(records);
-      return nullptr;
-    }
-    jsize nameLength = record.FileNameLength / 2;
-    jchar* name = new (std::nothrow) jchar[nameLength ? nameLength : 1];
-    if (!name) {
-      env->DeleteLocalRef(records);
-      return nullptr;
-    }
-    std::memcpy(name, buffer + at + record.FileNameOffset, static_cast<size_t>(nameLength) * 2);
-    jstring text = env->NewString(name, nameLength);
-    delete[] name;
+    // The name is not aligned inside the buffer: copied out before it is read.
+    jchar name[kBufferSize / 2];
+    std::memcpy(name, buffer + at + record.FileNameOffset, record.FileNameLength / 2 * 2);
+    jstring text = env->NewString(name, record.FileNameLength / 2);
     jobject object = text ? env->NewObject(recordClass, recordInit, text, unsignedLong(record.SourceInfo),
                                            unsignedLong(record.Reason), unsignedLong(record.FileAttributes),
                                            static_cast<jlong>(record.Usn),
@@ -131,7 +145,7 @@ JNIEXPORT jint JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChang
     JNIEnv* env, jclass, jlong volume) {
   CREATE_USN_JOURNAL_DATA create{};
   DWORD returned = 0;
-  if (!DeviceIoControl(toHandle(volume), FSCTL_CREATE_USN_JOURNAL, &create, sizeof create, nullptr, 0, &returned,
+  if (!DeviceIoControl(fromJava<HANDLE>(volume), FSCTL_CREATE_USN_JOURNAL, &create, sizeof create, nullptr, 0, &returned,
                        nullptr)) {
     throwIOException(env, GetLastError());
     return 0;
@@ -141,19 +155,17 @@ JNIEXPORT jint JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChang
 
 JNIEXPORT jobject JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_queryUSNJournal(
     JNIEnv* env, jclass, jlong volume) {
+  if (!initialised(env)) return nullptr;
   USN_JOURNAL_DATA data{};
   DWORD returned = 0;
-  if (!DeviceIoControl(toHandle(volume), FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &data, sizeof data, &returned,
+  if (!DeviceIoControl(fromJava<HANDLE>(volume), FSCTL_QUERY_USN_JOURNAL, nullptr, 0, &data, sizeof data, &returned,
                        nullptr)) {
     DWORD error = GetLastError();
     if (error == ERROR_JOURNAL_NOT_ACTIVE) throwJournalException(env, error);
     else throwIOException(env, error);
     return nullptr;
   }
-  jclass type = journal.journalData.load();
-  jmethodID init = journal.journalDataInit.load();
-  if (!type || !init) return nullptr;
-  return env->NewObject(type, init, static_cast<jlong>(data.UsnJournalID), static_cast<jlong>(data.FirstUsn),
+  return env->NewObject(journal.journalData.load(), journal.journalDataInit.load(), static_cast<jlong>(data.UsnJournalID), static_cast<jlong>(data.FirstUsn),
                         static_cast<jlong>(data.NextUsn), static_cast<jlong>(data.LowestValidUsn),
                         static_cast<jlong>(data.MaxUsn), static_cast<jlong>(data.MaximumSize),
                         static_cast<jlong>(data.AllocationDelta));
@@ -166,22 +178,16 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChan
     throwNullPointer(env);
     return 0;
   }
-  char root[8];
-  std::snprintf(root, sizeof root, "%c:\\", static_cast<char>(driveLetter));
-  HANDLE folder = CreateFileA(root, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) {
+  if (!initialised(env)) return 0;
+  const WCHAR root[] = {static_cast<WCHAR>(driveLetter), u':', u'\\', 0};
+  om::UniqueFile folder(CreateFileW(root, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!folder || !GetFileInformationByHandle(folder.get(), &information)) {
     throwIOException(env, GetLastError());
     return 0;
   }
-  BY_HANDLE_FILE_INFORMATION information;
-  BOOL known = GetFileInformationByHandle(folder, &information);
-  DWORD error = known ? ERROR_SUCCESS : GetLastError();
-  CloseHandle(folder);
-  if (!known) {
-    throwIOException(env, error);
-    return 0;
-  }
+  folder.reset();
   jlong rootReference =
       static_cast<jlong>((static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow);
 
@@ -191,16 +197,16 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChan
   std::memset(buffer, 0, sizeof buffer);
   for (;;) {
     DWORD filled = 0;
-    if (!DeviceIoControl(toHandle(volume), FSCTL_ENUM_USN_DATA, &enumData, sizeof enumData, buffer, sizeof buffer,
+    if (!DeviceIoControl(fromJava<HANDLE>(volume), FSCTL_ENUM_USN_DATA, &enumData, sizeof enumData, buffer, sizeof buffer,
                          &filled, nullptr)) {
-      error = GetLastError();
+      DWORD error = GetLastError();
       if (error == ERROR_HANDLE_EOF) return rootReference;
       throwIOException(env, error);
       return 0;
     }
     if (filled <= 8) return rootReference;
     jobjectArray records = batch(env, buffer, filled);
-    if (!records || !record) return 0;
+    if (!records) return 0;
     jboolean more = env->CallBooleanMethod(callback, record, records);
     env->DeleteLocalRef(records);
     // A callback that threw ends the enumeration with its exception.
@@ -216,6 +222,7 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsC
     throwNullPointer(env);
     return JNI_FALSE;
   }
+  if (!initialised(env)) return JNI_FALSE;
   READ_USN_JOURNAL_DATA readData{};
   readData.StartUsn = startUsn;
   readData.ReasonMask = static_cast<DWORD>(reasonMask);
@@ -226,14 +233,14 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsC
   std::memset(buffer, 0, sizeof buffer);
   for (;;) {
     DWORD filled = 0;
-    if (!DeviceIoControl(toHandle(volume), FSCTL_READ_USN_JOURNAL, &readData, sizeof readData, buffer, sizeof buffer,
+    if (!DeviceIoControl(fromJava<HANDLE>(volume), FSCTL_READ_USN_JOURNAL, &readData, sizeof readData, buffer, sizeof buffer,
                          &filled, nullptr)) {
       throwIOException(env, GetLastError());
       return JNI_FALSE;
     }
     if (filled < 9) return JNI_TRUE;
     jobjectArray records = batch(env, buffer, filled);
-    if (!records || !record) return JNI_FALSE;
+    if (!records) return JNI_FALSE;
     jboolean more = env->CallBooleanMethod(callback, record, records);
     if (env->ExceptionCheck()) return JNI_TRUE;
     if (!more) return JNI_FALSE;

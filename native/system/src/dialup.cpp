@@ -9,6 +9,8 @@
 #include <mutex>
 
 #include "bridge.h"
+#include "com_ombrel_agentframework_os_dialup_DialupJNI.h"
+#include "com_ombrel_system_Internet.h"
 #include "platform/rasapi/ras_layout.h"
 
 using namespace rasbridge;
@@ -37,9 +39,10 @@ struct RasEntryClass {
 };
 RasEntryClass rasEntry;
 
-// Copies a Java string into a fixed field, cut to leave room for the terminator.
+// Copies a Java string into a fixed field in the system's ANSI code page (the
+// calls are the ANSI ones), cut to leave room for the terminator.
 bool copyField(JNIEnv* env, jstring text, char* field, size_t size) {
-  JavaUtf bytes(env, text);
+  JavaAnsi bytes(env, text);
   if (!bytes.ok()) return false;
   std::strncpy(field, bytes.get(), size - 1);
   field[size - 1] = 0;
@@ -101,7 +104,7 @@ jstring proxyPart(JNIEnv* env, bool bypass) {
   std::memcpy(&info, buffer, sizeof info);
   jstring result = nullptr;
   const char* text = bypass ? info.bypass : info.proxy;
-  if (info.accessType != kDirectAccess && text) result = env->NewStringUTF(text);
+  if (info.accessType != kDirectAccess && text) result = newStringAnsi(env, text);
   std::free(buffer);
   return result;
 }
@@ -140,7 +143,7 @@ JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJN
     jclass stringClass = cachedClass(env, Cached::String);
     result = stringClass ? env->NewObjectArray(static_cast<jsize>(count), stringClass, nullptr) : nullptr;
     for (DWORD i = 0; result && i < count; ++i) {
-      jstring name = env->NewStringUTF(entries[i].szEntryName);
+      jstring name = newStringAnsi(env, entries[i].szEntryName);
       if (!name) {
         result = nullptr;
         break;
@@ -176,7 +179,7 @@ JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJN
   if (enumConnections(connections, &bytes, &count) == 0 && count > 0 &&
       count <= capacity / sizeof(rasapi::ConnA)) {
     for (DWORD i = 0; i < count; ++i) {
-      jstring name = env->NewStringUTF(connections[i].szEntryName);
+      jstring name = newStringAnsi(env, connections[i].szEntryName);
       jobject object = name ? env->AllocObject(type) : nullptr;
       if (object) {
         env->SetObjectField(object, nameField, name);
@@ -210,8 +213,12 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasDi
   DWORD error = entry<DialFn>(ras.dial)(nullptr, nullptr, &params, 0xFFFFFFFFu, reinterpret_cast<void*>(1),
                                        &connection);
   wipe(params.szPassword, sizeof params.szPassword);
-  if (error != 0) return 600 - static_cast<jlong>(error);
-  return fromPointer(connection);
+  if (error != 0) {
+    // A handle handed out before the failure is the caller's to hang up; Java never sees it.
+    if (connection) entry<HangUpFn>(ras.hangUp)(connection);
+    return 600 - static_cast<jlong>(error);
+  }
+  return toJava(connection);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasGetConnectStatus(JNIEnv*, jclass,
@@ -219,14 +226,14 @@ JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasGet
   if (!ras.usable || !ras.getConnectStatus) return kStatusFailed;
   rasapi::ConnStatusA status{};
   status.dwSize = sizeof status;
-  if (entry<GetConnectStatusFn>(ras.getConnectStatus)(toHandle(connection), &status) != 0) return kStatusFailed;
+  if (entry<GetConnectStatusFn>(ras.getConnectStatus)(fromJava<HANDLE>(connection), &status) != 0) return kStatusFailed;
   return static_cast<jint>(status.rasconnstate);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasHangUp(JNIEnv*, jclass,
                                                                                    jlong connection) {
   if (!ras.usable) return -1;
-  return static_cast<jint>(entry<HangUpFn>(ras.hangUp)(toHandle(connection)));
+  return static_cast<jint>(entry<HangUpFn>(ras.hangUp)(fromJava<HANDLE>(connection)));
 }
 
 JNIEXPORT jstring JNICALL Java_com_ombrel_system_Internet_queryProxyServers(JNIEnv* env, jclass) {
@@ -240,7 +247,7 @@ JNIEXPORT jstring JNICALL Java_com_ombrel_system_Internet_queryProxyBypass(JNIEn
 JNIEXPORT jstring JNICALL Java_com_ombrel_system_Internet_queryStringValue(JNIEnv* env, jclass, jint option) {
   char* buffer = queryBuffer(static_cast<DWORD>(option));
   if (!buffer) return nullptr;
-  jstring result = env->NewStringUTF(buffer);
+  jstring result = newStringAnsi(env, buffer);
   std::free(buffer);
   return result;
 }

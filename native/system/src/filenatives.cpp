@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "bridge.h"
+#include "com_ombrel_util_file_nativefs_Win32FileNatives.h"
 
 using namespace rasbridge;
 
@@ -62,16 +63,12 @@ bool fillEntry(JNIEnv* env, jobject entry, const EntryFields& f, const FindData&
   return true;
 }
 
-jstring nameOf(JNIEnv* env, const WIN32_FIND_DATAW& data) {
-  jsize length = 0;
-  while (length < MAX_PATH && data.cFileName[length]) ++length;
-  return env->NewString(reinterpret_cast<const jchar*>(data.cFileName), length);
-}
+jstring nameOf(JNIEnv* env, const WIN32_FIND_DATAW& data) { return newStringZ(env, data.cFileName, MAX_PATH); }
 jstring nameOf(JNIEnv* env, const WIN32_FIND_DATAA& data) {
   char name[MAX_PATH + 1];
   std::memcpy(name, data.cFileName, MAX_PATH);
   name[MAX_PATH] = 0;
-  return env->NewStringUTF(name);
+  return newStringAnsi(env, name);
 }
 
 }  // namespace
@@ -86,7 +83,7 @@ JNIEXPORT jint JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativ
     if (!root.ok()) return 0;
     type = GetDriveTypeW(root.get());
   } else {
-    JavaUtf root(env, rootPath);
+    JavaAnsi root(env, rootPath);
     if (!root.ok()) return 0;
     type = GetDriveTypeA(root.get());
   }
@@ -95,24 +92,24 @@ JNIEXPORT jint JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativ
 
 JNIEXPORT jlong JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindFirstChangeNotification(
     JNIEnv* env, jclass, jstring path, jboolean watchSubtree, jint filter) {
-  JavaUtf folder(env, path);
-  if (!folder.ok()) return fromPointer(INVALID_HANDLE_VALUE);
-  return fromPointer(FindFirstChangeNotificationA(folder.get(), watchSubtree ? TRUE : FALSE, static_cast<DWORD>(filter)));
+  JavaWide folder(env, path, false, kWithoutMessage);
+  if (!folder.ok()) return toJava(INVALID_HANDLE_VALUE);
+  return toJava(FindFirstChangeNotificationW(folder.get(), watchSubtree ? TRUE : FALSE, static_cast<DWORD>(filter)));
 }
 
 JNIEXPORT jboolean JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindNextChangeNotification(
     JNIEnv*, jclass, jlong handle) {
-  return FindNextChangeNotification(toHandle(handle)) ? JNI_TRUE : JNI_FALSE;
+  return FindNextChangeNotification(fromJava<HANDLE>(handle)) ? JNI_TRUE : JNI_FALSE;
 }
 
 JNIEXPORT jboolean JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindCloseChangeNotification(
     JNIEnv*, jclass, jlong handle) {
-  return FindCloseChangeNotification(toHandle(handle)) ? JNI_TRUE : JNI_FALSE;
+  return FindCloseChangeNotification(fromJava<HANDLE>(handle)) ? JNI_TRUE : JNI_FALSE;
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeWaitForSingleObject(
     JNIEnv*, jclass, jlong handle, jint milliseconds) {
-  return static_cast<jint>(WaitForSingleObject(toHandle(handle), static_cast<DWORD>(milliseconds)));
+  return static_cast<jint>(WaitForSingleObject(fromJava<HANDLE>(handle), static_cast<DWORD>(milliseconds)));
 }
 
 JNIEXPORT jlong JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindFirstFile(JNIEnv* env, jclass,
@@ -135,27 +132,20 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nati
     JavaWide path(env, pattern, true);
     if (!path.ok()) return 0;
     WIN32_FIND_DATAW data;
-    HANDLE search = FindFirstFileW(path.get(), &data);
-    if (search == INVALID_HANDLE_VALUE) {
+    om::UniqueFind search(FindFirstFileW(path.get(), &data));
+    if (!search) {
       throwNew(env, fileNotFoundClass.load(), "");
       return 0;
     }
-    if (!fillEntry(env, entry, firstFileFields.fields, data, nameOf(env, data))) {
-      FindClose(search);
-      return 0;
-    }
-    return fromPointer(search);
+    if (!fillEntry(env, entry, firstFileFields.fields, data, nameOf(env, data))) return 0;
+    return toJava(search.release());
   }
-  JavaUtf path(env, pattern);
+  JavaAnsi path(env, pattern);
   if (!path.ok()) return 0;
   WIN32_FIND_DATAA data;
-  HANDLE search = FindFirstFileA(path.get(), &data);
-  if (search == INVALID_HANDLE_VALUE) return 0;
-  if (!fillEntry(env, entry, firstFileFields.fields, data, nameOf(env, data))) {
-    FindClose(search);
-    return 0;
-  }
-  return fromPointer(search);
+  om::UniqueFind search(FindFirstFileA(path.get(), &data));
+  if (!search || !fillEntry(env, entry, firstFileFields.fields, data, nameOf(env, data))) return 0;
+  return toJava(search.release());
 }
 
 JNIEXPORT jobject JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindNextFile(JNIEnv* env, jclass,
@@ -168,17 +158,17 @@ JNIEXPORT jobject JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_na
   if (!cacheFields(env, entry, nextFileFields)) return nullptr;
   if (isNtPlatform) {
     WIN32_FIND_DATAW data;
-    if (!FindNextFileW(toHandle(handle), &data)) return nullptr;
+    if (!FindNextFileW(fromJava<HANDLE>(handle), &data)) return nullptr;
     return fillEntry(env, entry, nextFileFields.fields, data, nameOf(env, data)) ? entry : nullptr;
   }
   WIN32_FIND_DATAA data;
-  if (!FindNextFileA(toHandle(handle), &data)) return nullptr;
+  if (!FindNextFileA(fromJava<HANDLE>(handle), &data)) return nullptr;
   return fillEntry(env, entry, nextFileFields.fields, data, nameOf(env, data)) ? entry : nullptr;
 }
 
 JNIEXPORT jboolean JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindClose(JNIEnv*, jclass,
                                                                                             jlong handle) {
-  return FindClose(toHandle(handle)) ? JNI_TRUE : JNI_FALSE;
+  return FindClose(fromJava<HANDLE>(handle)) ? JNI_TRUE : JNI_FALSE;
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_MoveFileEx0(JNIEnv* env, jclass,
@@ -192,11 +182,7 @@ JNIEXPORT void JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_MoveF
     if (!target->ok()) return;
   }
   if (MoveFileExW(source.get(), target ? target->get() : nullptr, static_cast<DWORD>(flags))) return;
-  DWORD error = GetLastError();
-  jclass ioException = env->FindClass("java/io/IOException");
-  if (!ioException) return;
-  throwWithSystemMessage(env, ioException, error);
-  env->DeleteLocalRef(ioException);
+  throwByNameWithSystemMessage(env, "java/io/IOException", GetLastError());
 }
 
 }  // extern "C"

@@ -21,9 +21,6 @@ std::atomic<jclass> classCache[static_cast<size_t>(Cached::Count)];
 std::atomic<jclass> errorCodeClass{nullptr};
 std::atomic<jmethodID> errorCodeConstructor{nullptr};
 
-constexpr char kNoMessage[] = "no error message";
-constexpr size_t kNoMessageBlock = 255;
-
 }  // namespace
 
 bool isNtPlatform = true;
@@ -62,43 +59,10 @@ jclass cachedClass(JNIEnv* env, Cached which) {
   return classCache[static_cast<size_t>(which)].load();
 }
 
-void cutLineEnd(char* text) {
-  size_t length = std::strlen(text);
-  if (length >= 3 && text[length - 2] == '\r') text[length - 2] = 0;
-}
-
-char* formatSystemMessage(DWORD code) {
-  char* text = nullptr;
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                    FORMAT_MESSAGE_ALLOCATE_BUFFER,
-                                nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                reinterpret_cast<LPSTR>(&text), 0, nullptr);
-  if (length == 0 || !text) {
-    if (text) LocalFree(text);
-    text = static_cast<char*>(LocalAlloc(LMEM_FIXED, kNoMessageBlock));
-    if (!text) return nullptr;
-    std::memcpy(text, kNoMessage, sizeof kNoMessage);
-    return text;
-  }
-  cutLineEnd(text);
-  return text;
-}
-
-void throwNew(JNIEnv* env, jclass type, const char* message) {
-  if (type) env->ThrowNew(type, message);
-}
-
-void throwNew(JNIEnv* env, Cached which, const char* message) { throwNew(env, cachedClass(env, which), message); }
-
-void throwWithSystemMessage(JNIEnv* env, jclass type, DWORD code) {
-  if (!type) return;
-  char* text = formatSystemMessage(code);
-  env->ThrowNew(type, text ? text : kNoMessage);
-  if (text) LocalFree(text);
-}
+void throwNew(JNIEnv* env, Cached which, const char* message) { om::jni::throwNew(env, cachedClass(env, which), message); }
 
 void throwWithSystemMessage(JNIEnv* env, Cached which, DWORD code) {
-  throwWithSystemMessage(env, cachedClass(env, which), code);
+  om::jni::throwWithSystemMessage(env, cachedClass(env, which), code);
 }
 
 void bindErrorCodeException(jclass type, jmethodID constructor) {
@@ -117,15 +81,7 @@ void throwErrorCodeException(JNIEnv* env, DWORD code) {
     if (!constructor) return;
     bindErrorCodeException(type, constructor);
   }
-  char* text = formatSystemMessage(code);
-  jstring message = env->NewStringUTF(text ? text : kNoMessage);
-  if (text) LocalFree(text);
-  if (!message) return;
-  auto exception = static_cast<jthrowable>(env->NewObject(type, constructor, message, static_cast<jint>(code)));
-  env->DeleteLocalRef(message);
-  if (!exception) return;
-  env->Throw(exception);
-  env->DeleteLocalRef(exception);
+  throwWithCode(env, type, constructor, code);
 }
 
 WCHAR* addLongPathPrefix(WCHAR* path, size_t length, bool& allocated) {
@@ -151,68 +107,39 @@ WCHAR* addLongPathPrefix(WCHAR* path, size_t length, bool& allocated) {
   return result;
 }
 
-JavaWide::JavaWide(JNIEnv* env, jstring text, bool pathRule) {
+JavaWide::JavaWide(JNIEnv* env, jstring text, bool pathRule, const char* nullMessage) : copy_(env, text) {
   if (!text) {
-    throwNullPointer(env);
+    throwNullPointer(env, nullMessage);
     return;
   }
-  jsize n = env->GetStringLength(text);
-  const jchar* chars = env->GetStringChars(text, nullptr);
-  if (!chars) return;
-  auto* copy = static_cast<WCHAR*>(std::malloc(2 * static_cast<size_t>(n) + 4));
-  if (copy) {
-    std::memcpy(copy, chars, static_cast<size_t>(n) * sizeof(WCHAR));
-    copy[n] = 0;
-    copy[n + 1] = 0;
-  }
-  env->ReleaseStringChars(text, chars);
-  if (!copy) {
+  if (!copy_.ok()) {
     throwOutOfMemory(env);
     return;
   }
-  length_ = static_cast<size_t>(n);
-  chars_ = copy;
-  if (pathRule && length_ >= kLongPath) {
+  if (pathRule && copy_.length() >= kLongPath) {
+    WString& path = copy_.text();
     bool allocated = false;
-    WCHAR* prefixed = addLongPathPrefix(chars_, length_, allocated);
+    WCHAR* prefixed = addLongPathPrefix(&path[0], path.size(), allocated);
     if (!prefixed) {
-      std::free(chars_);
-      chars_ = nullptr;
       throwOutOfMemory(env);
       return;
     }
     if (allocated) {
-      std::free(chars_);
-      chars_ = prefixed;
-      length_ = 0;
-      while (chars_[length_]) ++length_;
+      path.assign(prefixed);
+      std::free(prefixed);
     }
   }
+  ok_ = true;
 }
 
-JavaWide::~JavaWide() { std::free(chars_); }
-
-JavaUtf::JavaUtf(JNIEnv* env, jstring text) {
-  if (!text) {
-    throwNullPointer(env, nullptr);
-    return;
-  }
-  jsize n = env->GetStringUTFLength(text);
-  const char* chars = env->GetStringUTFChars(text, nullptr);
-  if (!chars) return;
-  auto* copy = static_cast<char*>(std::malloc(static_cast<size_t>(n) + 1));
-  if (copy) {
-    std::memcpy(copy, chars, static_cast<size_t>(n));
-    copy[n] = 0;
-  }
-  env->ReleaseStringUTFChars(text, chars);
-  if (!copy) {
+JavaAnsi::JavaAnsi(JNIEnv* env, jstring text) {
+  JavaWide wide(env, text, false, kWithoutMessage);
+  if (!wide.ok()) return;
+  if (!toCodePage(wide.get(), wide.length(), CP_ACP, text_)) {
     throwOutOfMemory(env);
     return;
   }
-  chars_ = copy;
+  ok_ = true;
 }
-
-JavaUtf::~JavaUtf() { std::free(chars_); }
 
 }  // namespace rasbridge

@@ -6,26 +6,23 @@
 //
 // Windows only: the Linux build has no desktop, so there no window exists, no
 // indicator is made and no icon can be had (each native returns its failure value).
-#include <atomic>
-#include <cstdlib>
-#include <cstring>
 #include <mutex>
+#include <new>
+#include <optional>
+#include <set>
+#include <string>
 
 #include "bridge.h"
+#include "com_ombrel_guiutil_DesktopIndicator.h"
+#include "com_ombrel_guiutil_Win32Util.h"
+#include "com_ombrel_util_os_rasbridge.h"
 
 using namespace rasbridge;
 
 namespace {
 
 std::mutex titleLock;
-char* storedTitle = nullptr;  // last title given to rasbridge.SetTitle
-
-char* copyText(const char* text) {
-  size_t size = std::strlen(text) + 1;
-  auto* copy = static_cast<char*>(std::malloc(size));
-  if (copy) std::memcpy(copy, text, size);
-  return copy;
-}
+std::optional<WString> storedTitle;  // last title given to rasbridge.SetTitle
 
 jfieldID handlerField(JNIEnv* env, jobject self) {
   jclass type = env->GetObjectClass(self);
@@ -44,34 +41,40 @@ constexpr char kClassName[] = "OmbrelBackupWindowClass";
 constexpr char kWindowName[] = "OmbrelBackupWindow";
 
 struct IndicatorEntry {
-  HWND window = nullptr;
+  om::UniqueWindow window;  // made and destroyed on the indicator thread
   jint image = 0;
   jobject object = nullptr;  // global reference
-  char* tooltip = nullptr;
+  WString tooltip;
   jmethodID fireClicked = nullptr;
   jfieldID handler = nullptr;
 };
 
-// The indicator thread and its entries. `entries` counts the adds posted and not
-// yet removed; it is changed under `lock`, so an enabling thread never posts to a
-// thread that has decided to end.
+// The indicator thread and its entries: the records queued and not yet removed,
+// the only pointers a thread command is taken to carry (anyone may post to the
+// thread). Changed under `lock`. `threadId` is 0 while no thread runs.
 struct IndicatorThreadState {
   std::mutex lock;
-  JNIEnv* env = nullptr;
-  DWORD threadId = 0;
   JavaVM* vm = nullptr;
-  int entries = 0;
+  DWORD threadId = 0;
+  std::set<IndicatorEntry*> entries;
 };
 IndicatorThreadState indicator;
+
+// The environment of the indicator thread, its own: a thread that ends never
+// clears that of a thread started after it.
+thread_local JNIEnv* indicatorEnv = nullptr;
 
 LRESULT CALLBACK indicatorProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kClickMessage && lParam == WM_LBUTTONDBLCLK) {
     auto* entry = reinterpret_cast<IndicatorEntry*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    JNIEnv* env = indicator.env;
+    JNIEnv* env = indicatorEnv;
     if (entry && env) {
       env->CallVoidMethod(entry->object, entry->fireClicked);
-      // The click handler's exception is its own; the loop goes on.
-      if (env->ExceptionCheck()) env->ExceptionClear();
+      // The click handler's exception is reported and cleared; the loop goes on.
+      if (env->ExceptionCheck()) {
+        env->ExceptionDescribe();
+        env->ExceptionClear();
+      }
     }
     return 0;
   }
@@ -90,64 +93,110 @@ void createWindowFor(IndicatorEntry* entry) {
     MessageBoxA(nullptr, " ", caption, MB_OK);
     return;
   }
-  HWND window = CreateWindowExA(0, kClassName, kWindowName, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-  if (!window) {
+  entry->window.reset(
+      CreateWindowExA(0, kClassName, kWindowName, WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr));
+  if (!entry->window) {
     MessageBoxA(nullptr, " ", " ", MB_OK);
     return;
   }
-  SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(entry));
-  entry->window = window;
+  SetWindowLongPtrA(entry->window.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(entry));
 }
 
+// Frees a record taken out of the set (its window with it, on the thread that made it).
 void removeEntry(JNIEnv* env, IndicatorEntry* entry) {
   if (env) {
     // The Java object may already carry a newer entry.
-    if (env->GetLongField(entry->object, entry->handler) == fromPointer(entry))
+    if (env->GetLongField(entry->object, entry->handler) == toJava(entry))
       env->SetLongField(entry->object, entry->handler, 0);
     env->DeleteGlobalRef(entry->object);
   }
-  if (entry->window) DestroyWindow(entry->window);
-  std::free(entry->tooltip);
   delete entry;
 }
 
-DWORD WINAPI indicatorThread(LPVOID) {
+// The record a command carries when the library queued it, else null.
+IndicatorEntry* queued(LPARAM pointer) {
+  auto* entry = reinterpret_cast<IndicatorEntry*>(pointer);
+  return indicator.entries.count(entry) ? entry : nullptr;
+}
+
+struct ThreadStart {
+  HANDLE ready;  // set once the thread has its message queue and its environment
+};
+
+DWORD WINAPI indicatorThread(LPVOID parameter) {
   MSG message;
   PeekMessageA(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // the queue, before anything is posted
   JNIEnv* env = nullptr;
   if (indicator.vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) != JNI_OK) env = nullptr;
-  indicator.env = env;
+  indicatorEnv = env;
+  SetEvent(static_cast<ThreadStart*>(parameter)->ready);
   bool running = true;
   while (running) {
     BOOL got = GetMessageA(&message, nullptr, 0, 0);
     if (got == 0 || got == -1) break;
     if (message.hwnd == nullptr && message.message == kCommandMessage) {
-      auto* entry = reinterpret_cast<IndicatorEntry*>(message.lParam);
-      if (message.wParam == kAdd) {
-        createWindowFor(entry);
-      } else if (message.wParam == kRemove) {
-        removeEntry(env, entry);
+      // Records are freed only here, so one found under the lock may be used after it.
+      IndicatorEntry* entry;
+      bool remove = message.wParam == kRemove;
+      {
         std::lock_guard<std::mutex> hold(indicator.lock);
-        if (--indicator.entries == 0) {
-          indicator.threadId = 0;
-          running = false;
+        entry = queued(message.lParam);
+        if (entry && remove) {
+          indicator.entries.erase(entry);
+          if (indicator.entries.empty()) {
+            indicator.threadId = 0;
+            running = false;
+          }
         }
       }
+      if (!entry) continue;  // not a record of ours
+      if (remove)
+        removeEntry(env, entry);
+      else if (message.wParam == kAdd && !entry->window)
+        createWindowFor(entry);
       continue;
     }
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  indicator.env = nullptr;
+  // However the loop ended (the last remove, or a WM_QUIT any process may post to
+  // the window), no thread runs now and the records left go with this one.
+  std::set<IndicatorEntry*> left;
+  {
+    std::lock_guard<std::mutex> hold(indicator.lock);
+    if (running) {
+      indicator.threadId = 0;
+      left.swap(indicator.entries);
+    }
+  }
+  for (IndicatorEntry* entry : left) removeEntry(env, entry);
+  indicatorEnv = nullptr;
   if (env) indicator.vm->DetachCurrentThread();
   return 0;
 }
 
-void post(DWORD thread, WPARAM command, IndicatorEntry* entry) {
-  while (!PostThreadMessageA(thread, kCommandMessage, command, reinterpret_cast<LPARAM>(entry))) Sleep(0);
+// Starts the indicator thread and waits until it takes commands; false when it
+// cannot be started. Called under the lock.
+bool startThread(JNIEnv* env) {
+  if (env->GetJavaVM(&indicator.vm) != JNI_OK) return false;
+  om::UniqueHandle ready(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  if (!ready) return false;
+  ThreadStart start{ready.get()};
+  DWORD id = 0;
+  om::UniqueHandle thread(CreateThread(nullptr, 0, indicatorThread, &start, 0, &id));
+  if (!thread) return false;
+  HANDLE either[] = {ready.get(), thread.get()};
+  if (WaitForMultipleObjects(2, either, FALSE, INFINITE) != WAIT_OBJECT_0) return false;  // it ended
+  indicator.threadId = id;
+  return true;
 }
 
-HWND findWindow(const char* className, const char* title) { return FindWindowA(className, title); }
+// One post of a command; false when the thread does not take it.
+bool post(WPARAM command, IndicatorEntry* entry) {
+  return PostThreadMessageA(indicator.threadId, kCommandMessage, command, reinterpret_cast<LPARAM>(entry)) != FALSE;
+}
+
+HWND findWindow(const WCHAR* className, const WCHAR* title) { return FindWindowW(className, title); }
 
 void bringForward(HWND window) {
   ShowWindow(window, SW_RESTORE);
@@ -162,58 +211,40 @@ extern "C" {
 
 JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeEnable(JNIEnv* env, jobject self, jint image,
                                                                            jstring tooltip) {
-  JavaUtf text(env, tooltip);
+  JavaWide text(env, tooltip, false, kWithoutMessage);
   if (!text.ok()) return;
   jfieldID handler = handlerField(env, self);
   if (!handler) return;
 #ifdef _WIN32
-  char* copy = copyText(text.get());
-  if (!copy) {
-    throwOutOfMemory(env);
-    return;
-  }
-  auto* existing = reinterpret_cast<IndicatorEntry*>(static_cast<intptr_t>(env->GetLongField(self, handler)));
   std::lock_guard<std::mutex> hold(indicator.lock);
+  IndicatorEntry* existing = queued(static_cast<LPARAM>(env->GetLongField(self, handler)));
   if (existing) {
     existing->image = image;
-    char* old = existing->tooltip;
-    existing->tooltip = copy;
-    std::free(old);
-    post(indicator.threadId, kUpdate, existing);
+    existing->tooltip.swap(text.text());
+    post(kUpdate, existing);
     return;
   }
   jclass type = env->GetObjectClass(self);
   jmethodID fireClicked = type ? env->GetMethodID(type, "fireClicked", "()V") : nullptr;
   if (type) env->DeleteLocalRef(type);
-  if (!fireClicked) {
-    std::free(copy);
-    return;
-  }
+  if (!fireClicked) return;
+  if (indicator.threadId == 0 && !startThread(env)) return;
   auto* entry = new (std::nothrow) IndicatorEntry;
   if (!entry) {
-    std::free(copy);
     throwOutOfMemory(env);
     return;
   }
   entry->image = image;
-  entry->tooltip = copy;
+  entry->tooltip.swap(text.text());
   entry->object = env->NewGlobalRef(self);
   entry->fireClicked = fireClicked;
   entry->handler = handler;
-  env->SetLongField(self, handler, fromPointer(entry));
-  if (indicator.threadId == 0) {
-    if (env->GetJavaVM(&indicator.vm) != JNI_OK ||
-        !CreateThread(nullptr, 0, indicatorThread, &indicator, 0, &indicator.threadId)) {
-      indicator.threadId = 0;
-      env->SetLongField(self, handler, 0);
-      env->DeleteGlobalRef(entry->object);
-      std::free(entry->tooltip);
-      delete entry;
-      return;
-    }
+  indicator.entries.insert(entry);
+  env->SetLongField(self, handler, toJava(entry));
+  if (!post(kAdd, entry)) {  // the thread is gone (or its queue full): not enabled
+    indicator.entries.erase(entry);
+    removeEntry(env, entry);
   }
-  ++indicator.entries;
-  post(indicator.threadId, kAdd, entry);
 #else
   (void)image;
   (void)handler;
@@ -229,18 +260,18 @@ JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeDisable(JN
   // Cleared here as well as by the thread, so a second disable posts nothing.
   env->SetLongField(self, handler, 0);
   std::lock_guard<std::mutex> hold(indicator.lock);
-  if (indicator.threadId) post(indicator.threadId, kRemove, reinterpret_cast<IndicatorEntry*>(entry));
+  if (IndicatorEntry* record = queued(static_cast<LPARAM>(entry))) post(kRemove, record);
 #endif
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeLoadImage(JNIEnv* env, jclass, jstring path) {
-  JavaUtf file(env, path);
+  JavaWide file(env, path, false, kWithoutMessage);
   if (!file.ok()) return -1;
 #ifdef _WIN32
-  HICON icon = ExtractIconA(libraryInstance, file.get(), 0);
+  HICON icon = ExtractIconW(libraryInstance, file.get(), 0);
   // Null: no icon; 1: not a file that holds icons.
   if (!icon || icon == reinterpret_cast<HICON>(1)) return -1;
-  return static_cast<jint>(reinterpret_cast<intptr_t>(icon));
+  return static_cast<jint>(toJava(icon));
 #else
   return -1;
 #endif
@@ -248,7 +279,7 @@ JNIEXPORT jint JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeLoadImage(
 
 JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeFreeImage(JNIEnv*, jclass, jint icon) {
 #ifdef _WIN32
-  DestroyIcon(reinterpret_cast<HICON>(static_cast<intptr_t>(icon)));
+  DestroyIcon(fromJava<HICON>(icon));
 #else
   (void)icon;
 #endif
@@ -257,7 +288,7 @@ JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeFreeImage(
 JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeRestoreWindow(JNIEnv*, jclass) {
 #ifdef _WIN32
   std::lock_guard<std::mutex> hold(titleLock);
-  HWND window = storedTitle ? findWindow(nullptr, storedTitle) : nullptr;
+  HWND window = storedTitle ? findWindow(nullptr, storedTitle->c_str()) : nullptr;
   if (window) bringForward(window);
 #endif
 }
@@ -269,20 +300,13 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_guiutil_Win32Util_findWindow(JNIEnv* env
     return 0;
   }
 #ifdef _WIN32
-  const char* classText = nullptr;
-  JavaUtf* classCopy = nullptr;
+  std::optional<JavaWide> classCopy;
   if (className) {
-    classCopy = new JavaUtf(env, className);
-    if (!classCopy->ok()) {
-      delete classCopy;
-      return 0;
-    }
-    classText = classCopy->get();
+    classCopy.emplace(env, className, false, kWithoutMessage);
+    if (!classCopy->ok()) return 0;
   }
-  JavaUtf name(env, windowName);
-  jlong result = name.ok() ? fromPointer(findWindow(classText, name.get())) : 0;
-  delete classCopy;
-  return result;
+  JavaWide name(env, windowName, false, kWithoutMessage);
+  return name.ok() ? toJava(findWindow(classCopy ? classCopy->get() : nullptr, name.get())) : 0;
 #else
   return 0;
 #endif
@@ -291,7 +315,7 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_guiutil_Win32Util_findWindow(JNIEnv* env
 JNIEXPORT jboolean JNICALL Java_com_ombrel_guiutil_Win32Util_sendMessage(JNIEnv*, jclass, jlong window, jint message,
                                                                        jint wParam, jlong lParam) {
 #ifdef _WIN32
-  return PostMessageA(reinterpret_cast<HWND>(static_cast<intptr_t>(window)), static_cast<UINT>(message),
+  return PostMessageA(fromJava<HWND>(window), static_cast<UINT>(message),
                       static_cast<WPARAM>(static_cast<unsigned>(wParam)), static_cast<LPARAM>(lParam))
              ? JNI_TRUE
              : JNI_FALSE;
@@ -304,7 +328,7 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_guiutil_Win32Util_sendMessage(JNIEnv*
 JNIEXPORT jboolean JNICALL Java_com_ombrel_guiutil_Win32Util_showWindow(JNIEnv*, jclass, jlong window,
                                                                       jint command) {
 #ifdef _WIN32
-  return ShowWindow(reinterpret_cast<HWND>(static_cast<intptr_t>(window)), command) ? JNI_TRUE : JNI_FALSE;
+  return ShowWindow(fromJava<HWND>(window), command) ? JNI_TRUE : JNI_FALSE;
 #else
   (void)window, (void)command;
   return JNI_FALSE;
@@ -312,23 +336,17 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_guiutil_Win32Util_showWindow(JNIEnv*,
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_util_os_rasbridge_SetTitle(JNIEnv* env, jclass, jstring title) {
-  JavaUtf text(env, title);
+  JavaWide text(env, title, false, kWithoutMessage);
   if (!text.ok()) return;
-  char* copy = copyText(text.get());
-  if (!copy) {
-    throwOutOfMemory(env);
-    return;
-  }
   std::lock_guard<std::mutex> hold(titleLock);
-  std::free(storedTitle);
-  storedTitle = copy;
+  storedTitle.emplace().swap(text.text());
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_util_os_rasbridge_newInstance(JNIEnv*, jclass) {
 #ifdef _WIN32
   std::lock_guard<std::mutex> hold(titleLock);
   // Without a title there is nothing to look for (a null title would match any window).
-  HWND window = storedTitle ? findWindow(nullptr, storedTitle) : nullptr;
+  HWND window = storedTitle ? findWindow(nullptr, storedTitle->c_str()) : nullptr;
   if (!window) return 1;
   bringForward(window);
   return 0;
@@ -338,10 +356,10 @@ JNIEXPORT jint JNICALL Java_com_ombrel_util_os_rasbridge_newInstance(JNIEnv*, jc
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_util_os_rasbridge_ExecShell(JNIEnv* env, jclass, jstring file) {
-  JavaUtf path(env, file);
+  JavaWide path(env, file, false, kWithoutMessage);
   if (!path.ok()) return;
 #ifdef _WIN32
-  ShellExecuteA(nullptr, "open", path.get(), nullptr, nullptr, SW_HIDE);
+  ShellExecuteW(nullptr, L"open", path.get(), nullptr, nullptr, SW_HIDE);
 #endif
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "bridge.h"
+#include "com_ombrel_agentframework_os_win32_RegistryApi.h"
 
 using namespace rasbridge;
 
@@ -29,7 +30,7 @@ struct RegistryBinding {
 RegistryBinding binding;
 std::atomic<bool> bound{false};
 
-HKEY toKey(jlong value) { return reinterpret_cast<HKEY>(static_cast<intptr_t>(value)); }
+HKEY toKey(jlong value) { return fromJava<HKEY>(value); }
 
 // Throws for a failed registry call; true when `rc` is a failure.
 bool failed(JNIEnv* env, LONG rc) {
@@ -83,7 +84,7 @@ jobjectArray multiStringToArray(JNIEnv* env, const ValueBuffer& buffer) {
     if (at(position) == 0 && at(position + 1) == 0) break;
     size_t length = 0;
     while (at(position + length) != 0) ++length;
-    jstring text = env->NewString(reinterpret_cast<const jchar*>(chars + position), static_cast<jsize>(length));
+    jstring text = newString(env, chars + position, length);
     if (!text) return nullptr;
     env->SetObjectArrayElement(array, static_cast<jsize>(index), text);
     env->DeleteLocalRef(text);
@@ -102,7 +103,7 @@ bool fillRegValue(JNIEnv* env, jobject out, DWORD type, jstring name, const Valu
     case REG_EXPAND_SZ: {
       size_t length = 0;
       while (length < buffer.charCount() && buffer.chars()[length] != 0) ++length;
-      jstring text = env->NewString(reinterpret_cast<const jchar*>(buffer.chars()), static_cast<jsize>(length));
+      jstring text = newString(env, buffer.chars(), length);
       if (!text) return false;
       env->SetObjectField(out, binding.stringValue, text);
       env->DeleteLocalRef(text);
@@ -246,7 +247,7 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegO
   if (failed(env, RegOpenKeyExW(toKey(key), name.get(), static_cast<DWORD>(options), static_cast<REGSAM>(samDesired),
                                 &opened)))
     return 0;
-  return fromPointer(opened);
+  return toJava(opened);
 }
 
 JNIEXPORT jobject JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegCreateKeyEx(
@@ -259,7 +260,7 @@ JNIEXPORT jobject JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_Re
   if (failed(env, RegCreateKeyExW(toKey(key), name.get(), 0, nullptr, static_cast<DWORD>(options),
                                   static_cast<REGSAM>(samDesired), nullptr, &created, &disposition)))
     return nullptr;
-  return env->NewObject(binding.keyClass, binding.keyConstructor, fromPointer(created),
+  return env->NewObject(binding.keyClass, binding.keyConstructor, toJava(created),
                         static_cast<jint>(disposition));
 }
 
@@ -283,7 +284,7 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_R
                           &size);
   if (rc == ERROR_NO_MORE_ITEMS) return JNI_FALSE;
   if (failed(env, rc)) return JNI_TRUE;
-  jstring nameText = env->NewString(reinterpret_cast<const jchar*>(name.data()), static_cast<jsize>(nameLength));
+  jstring nameText = newString(env, name.data(), nameLength);
   if (!nameText) return JNI_TRUE;
   ValueBuffer buffer(size);
   nameLength = kNameLength;
@@ -308,7 +309,7 @@ JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_Re
   if (classLength != 0) std::fputs("class data provided\n", stderr);
   if (rc == ERROR_NO_MORE_ITEMS) return nullptr;
   if (failed(env, rc)) return nullptr;
-  return env->NewString(reinterpret_cast<const jchar*>(name.data()), static_cast<jsize>(nameLength));
+  return newString(env, name.data(), nameLength);
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegReplaceKey(

@@ -3,11 +3,14 @@
 // names and product type, file identity, the thread background mode, volume
 // paths and mount points.
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "bridge.h"
+#include "com_ombrel_agentframework_os_win32_MountpointIterator.h"
+#include "com_ombrel_agentframework_os_win32_Util.h"
+#include "com_ombrel_agentframework_os_win32_VolumeUtil.h"
 
 using namespace rasbridge;
 
@@ -38,43 +41,33 @@ DWORD stopServiceAndDependents(SC_HANDLE manager, SC_HANDLE service) {
     if (timedOut(start)) return ERROR_TIMEOUT;
   }
   DWORD needed = 0, count = 0;
-  if (!EnumDependentServicesA(service, SERVICE_ACTIVE, nullptr, 0, &needed, &count)) {
+  if (!EnumDependentServicesW(service, SERVICE_ACTIVE, nullptr, 0, &needed, &count)) {
     if (GetLastError() != ERROR_MORE_DATA) return GetLastError();
-    auto* dependents = static_cast<LPENUM_SERVICE_STATUSA>(std::calloc(1, needed));
-    if (!dependents) return ERROR_NOT_ENOUGH_MEMORY;
-    DWORD result = 0;
-    if (!EnumDependentServicesA(service, SERVICE_ACTIVE, dependents, needed, &needed, &count)) result = GetLastError();
-    for (DWORD i = 0; result == 0 && i < count; ++i) {
-      SC_HANDLE dependent = OpenServiceA(manager, dependents[i].lpServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS);
-      if (!dependent) {
-        result = GetLastError();
-        break;
-      }
-      SERVICE_STATUS latest;
-      if (!ControlService(dependent, SERVICE_CONTROL_STOP, &latest)) {
-        result = GetLastError();
-      } else {
-        DWORD wait = latest.dwWaitHint;
-        DWORD state = latest.dwCurrentState;
-        while (state != SERVICE_STOPPED) {
-          Sleep(wait);
-          SERVICE_STATUS_PROCESS now;
-          if (!readStatus(dependent, now)) {
-            result = GetLastError();
-            break;
-          }
-          state = now.dwCurrentState;
-          wait = now.dwWaitHint;
-          if (state != SERVICE_STOPPED && timedOut(start)) {
-            result = ERROR_TIMEOUT;
-            break;
-          }
-        }
-      }
-      CloseServiceHandle(dependent);
+    std::vector<BYTE> buffer;
+    try {
+      buffer.resize(needed);
+    } catch (const std::bad_alloc&) {
+      return ERROR_NOT_ENOUGH_MEMORY;
     }
-    std::free(dependents);
-    if (result != 0) return result;
+    auto* dependents = reinterpret_cast<LPENUM_SERVICE_STATUSW>(buffer.data());
+    if (!EnumDependentServicesW(service, SERVICE_ACTIVE, dependents, needed, &needed, &count)) return GetLastError();
+    for (DWORD i = 0; i < count; ++i) {
+      om::UniqueServiceHandle dependent(
+          OpenServiceW(manager, dependents[i].lpServiceName, SERVICE_STOP | SERVICE_QUERY_STATUS));
+      if (!dependent) return GetLastError();
+      SERVICE_STATUS latest;
+      if (!ControlService(dependent.get(), SERVICE_CONTROL_STOP, &latest)) return GetLastError();
+      DWORD wait = latest.dwWaitHint;
+      DWORD state = latest.dwCurrentState;
+      while (state != SERVICE_STOPPED) {
+        Sleep(wait);
+        SERVICE_STATUS_PROCESS now;
+        if (!readStatus(dependent.get(), now)) return GetLastError();
+        state = now.dwCurrentState;
+        wait = now.dwWaitHint;
+        if (state != SERVICE_STOPPED && timedOut(start)) return ERROR_TIMEOUT;
+      }
+    }
   }
   SERVICE_STATUS latest;
   if (!ControlService(service, SERVICE_CONTROL_STOP, &latest)) return GetLastError();
@@ -90,24 +83,18 @@ DWORD stopServiceAndDependents(SC_HANDLE manager, SC_HANDLE service) {
   return 0;
 }
 
-// Opens a path for its information only, directories and files in use included.
-HANDLE openForInformation(JNIEnv* env, jstring path) {
-  JavaWide name(env, path, true);
-  if (!name.ok()) return INVALID_HANDLE_VALUE;
-  HANDLE file = CreateFileW(name.get(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) throwIOException(env, GetLastError());
-  return file;
-}
-
+// The information of a path opened for its information only (directories and
+// files in use included); false with an exception pending.
 bool fileInformation(JNIEnv* env, jstring path, BY_HANDLE_FILE_INFORMATION& information) {
-  HANDLE file = openForInformation(env, path);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  BOOL ok = GetFileInformationByHandle(file, &information);
-  DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-  CloseHandle(file);
-  if (!ok) throwIOException(env, error);
-  return ok != FALSE;
+  JavaWide name(env, path, true);
+  if (!name.ok()) return false;
+  om::UniqueFile file(CreateFileW(name.get(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file || !GetFileInformationByHandle(file.get(), &information)) {
+    throwIOException(env, GetLastError());
+    return false;
+  }
+  return true;
 }
 
 jlong join(DWORD high, DWORD low) { return static_cast<jlong>((static_cast<uint64_t>(high) << 32) | low); }
@@ -144,9 +131,7 @@ bool bindStringBuilder(JNIEnv* env) {
 
 // Appends a zero-terminated name to the caller's StringBuilder; false with an exception pending.
 bool appendName(JNIEnv* env, jobject out, const WCHAR* name) {
-  jsize length = 0;
-  while (name[length]) ++length;
-  jstring text = env->NewString(reinterpret_cast<const jchar*>(name), length);
+  jstring text = newStringZ(env, name);
   if (!text) {
     if (!env->ExceptionCheck()) throwNullPointer(env, "new string failed");
     return false;
@@ -163,42 +148,38 @@ extern "C" {
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_Util_StopServiceN(JNIEnv* env, jclass,
                                                                               jstring serviceName) {
-  JavaUtf name(env, serviceName);
+  JavaWide name(env, serviceName, false, kWithoutMessage);
   if (!name.ok()) return;
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  om::UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) {
     throwException(env, GetLastError());
     return;
   }
-  SC_HANDLE service =
-      OpenServiceA(manager, name.get(), SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS);
+  om::UniqueServiceHandle service(
+      OpenServiceW(manager.get(), name.get(), SERVICE_STOP | SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS));
   if (!service) {
-    DWORD error = GetLastError();
-    CloseServiceHandle(manager);
-    throwException(env, error);
+    throwException(env, GetLastError());
     return;
   }
-  DWORD result = stopServiceAndDependents(manager, service);
-  CloseServiceHandle(service);
-  CloseServiceHandle(manager);
+  DWORD result = stopServiceAndDependents(manager.get(), service.get());
   if (result != 0) throwException(env, result);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_Util_RegDBRestoreN(JNIEnv* env, jclass, jstring path) {
   JavaWide file(env, path);
   if (!file.ok()) return 0;
-  HMODULE library = LoadLibraryA("catsrvut.dll");
+  om::UniqueModule library(LoadLibraryA("catsrvut.dll"));
   if (!library) return 0;
   using RestoreFunction = HRESULT(WINAPI*)(LPCWSTR);
-  auto restore = reinterpret_cast<RestoreFunction>(reinterpret_cast<void*>(GetProcAddress(library, "RegDBRestore")));
+  auto restore =
+      reinterpret_cast<RestoreFunction>(reinterpret_cast<void*>(GetProcAddress(library.get(), "RegDBRestore")));
   DWORD error = ERROR_SUCCESS;
   if (!restore) {
     error = GetLastError();
   } else if (HRESULT result = restore(file.get())) {
-    error = GetLastError();
-    if (error == ERROR_SUCCESS) error = static_cast<DWORD>(result);  // never a failure with the text of success
+    error = static_cast<DWORD>(result);  // its own code: the last error it leaves says nothing
   }
-  BOOL freed = FreeLibrary(library);
+  BOOL freed = FreeLibrary(library.release());
   if (restore && error == ERROR_SUCCESS) return freed;
   throwException(env, error);
   return freed;
@@ -212,18 +193,18 @@ JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_Util_GetComput
     throwException(env, GetLastError());
     return nullptr;
   }
-  auto* buffer = static_cast<WCHAR*>(std::malloc(2 * static_cast<size_t>(size) + 2));
-  if (!buffer) {
+  std::vector<WCHAR> buffer;
+  try {
+    buffer.resize(static_cast<size_t>(size) + 1);
+  } catch (const std::bad_alloc&) {
     throwOutOfMemory(env);
     return nullptr;
   }
-  jstring name = nullptr;
-  if (!GetComputerNameExW(format, buffer, &size))
+  if (!GetComputerNameExW(format, buffer.data(), &size)) {
     throwException(env, GetLastError());
-  else
-    name = env->NewString(reinterpret_cast<const jchar*>(buffer), static_cast<jsize>(size));
-  std::free(buffer);
-  return name;
+    return nullptr;
+  }
+  return newString(env, buffer.data(), size);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_Util_GetProductType(JNIEnv*, jclass) {
@@ -293,9 +274,7 @@ JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_VolumeUtil_Get
     throwIOException(env, GetLastError());
     return nullptr;
   }
-  jsize length = 0;
-  while (volume[length]) ++length;
-  return env->NewString(reinterpret_cast<const jchar*>(volume), length);
+  return newStringZ(env, volume);
 }
 
 JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_VolumeUtil_GetVolumeNameForVolumeMountPoint(
@@ -311,9 +290,7 @@ JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_VolumeUtil_Get
     throwIOException(env, GetLastError());
     return nullptr;
   }
-  jsize length = 0;
-  while (volume[length]) ++length;
-  return env->NewString(reinterpret_cast<const jchar*>(volume), length);
+  return newStringZ(env, volume);
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_MountpointIterator_init(JNIEnv* env, jclass) {
@@ -330,18 +307,15 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_MountpointIterat
   JavaWide root(env, volumeRoot);
   if (!root.ok()) return 0;
   WCHAR name[kVolumeNameLength + 1] = {};
-  HANDLE find = FindFirstVolumeMountPointW(root.get(), name, kVolumeNameLength);
-  if (find == INVALID_HANDLE_VALUE) {
+  om::UniqueVolumeMountPointFind find(FindFirstVolumeMountPointW(root.get(), name, kVolumeNameLength));
+  if (!find) {
     DWORD error = GetLastError();
     if (error == ERROR_NO_MORE_FILES) return 0;
     throwIOException(env, error);
     return -1;
   }
-  if (!appendName(env, out, name)) {
-    FindVolumeMountPointClose(find);
-    return 0;
-  }
-  return fromPointer(find);
+  if (!appendName(env, out, name)) return 0;
+  return toJava(find.release());
 }
 
 JNIEXPORT jboolean JNICALL Java_com_ombrel_agentframework_os_win32_MountpointIterator_FindNextVolumeMountPoint(
@@ -352,7 +326,7 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_agentframework_os_win32_MountpointIte
   }
   if (!bindStringBuilder(env)) return JNI_FALSE;
   WCHAR name[kVolumeNameLength + 1] = {};
-  if (!FindNextVolumeMountPointW(toHandle(handle), name, kVolumeNameLength)) {
+  if (!FindNextVolumeMountPointW(fromJava<HANDLE>(handle), name, kVolumeNameLength)) {
     DWORD error = GetLastError();
     if (error != ERROR_NO_MORE_FILES) throwIOException(env, error);
     return JNI_FALSE;
@@ -362,7 +336,7 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_agentframework_os_win32_MountpointIte
 
 JNIEXPORT jboolean JNICALL Java_com_ombrel_agentframework_os_win32_MountpointIterator_FindVolumeMountPointClose(
     JNIEnv*, jclass, jlong handle) {
-  return FindVolumeMountPointClose(toHandle(handle)) ? JNI_TRUE : JNI_FALSE;
+  return FindVolumeMountPointClose(fromJava<HANDLE>(handle)) ? JNI_TRUE : JNI_FALSE;
 }
 
 }  // extern "C"

@@ -6,33 +6,20 @@
 #include <jni.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/jni/testing/fake_jni.h"
 #include "platform/win32.h"
+#include "platform/win32_owners.h"
 
-extern "C" {
-JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeEnable(JNIEnv*, jobject, jint, jstring);
-JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeDisable(JNIEnv*, jobject);
-JNIEXPORT jint JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeLoadImage(JNIEnv*, jclass, jstring);
-JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeFreeImage(JNIEnv*, jclass, jint);
-JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeRestoreWindow(JNIEnv*, jclass);
-JNIEXPORT jlong JNICALL Java_com_ombrel_guiutil_Win32Util_findWindow(JNIEnv*, jclass, jstring, jstring);
-JNIEXPORT jboolean JNICALL Java_com_ombrel_guiutil_Win32Util_sendMessage(JNIEnv*, jclass, jlong, jint, jint, jlong);
-JNIEXPORT jboolean JNICALL Java_com_ombrel_guiutil_Win32Util_showWindow(JNIEnv*, jclass, jlong, jint);
-JNIEXPORT void JNICALL Java_com_ombrel_util_os_rasbridge_SetTitle(JNIEnv*, jclass, jstring);
-JNIEXPORT jint JNICALL Java_com_ombrel_util_os_rasbridge_newInstance(JNIEnv*, jclass);
-JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_init(JNIEnv*, jclass);
-JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumEntries(JNIEnv*, jclass);
-JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumConnections(JNIEnv*, jclass);
-JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasDial(JNIEnv*, jclass, jstring, jstring,
-                                                                                  jstring);
-JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasGetConnectStatus(JNIEnv*, jclass, jlong);
-JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasHangUp(JNIEnv*, jclass, jlong);
-JNIEXPORT jstring JNICALL Java_com_ombrel_system_Internet_queryProxyServers(JNIEnv*, jclass);
-JNIEXPORT jstring JNICALL Java_com_ombrel_system_Internet_queryProxyBypass(JNIEnv*, jclass);
-}
+#include "com_ombrel_agentframework_os_dialup_DialupJNI.h"
+#include "com_ombrel_guiutil_DesktopIndicator.h"
+#include "com_ombrel_guiutil_Win32Util.h"
+#include "com_ombrel_system_Internet.h"
+#include "com_ombrel_util_os_rasbridge.h"
 
 namespace {
 
@@ -130,6 +117,55 @@ TEST(IndicatorWindow, LifecycleClicksAndThread) {
   EXPECT_EQ(jni.openPins(), 0);
 }
 
+TEST(IndicatorWindow, ForgedCommandsQuitAndThrowingClicks) {
+  omtest::FakeJni& jni = shared();
+  JNIEnv* env = jni.env();
+  jclass type = jni.type("com/ombrel/guiutil/DesktopIndicator", {"fireClicked"});
+  std::atomic<int> clicks{0};
+  jobject first = jni.instance(type, [&clicks](const std::string& name, std::vector<std::uint8_t>*) -> jint {
+    if (name == "fireClicked" && ++clicks > 0) throw std::runtime_error("java/lang/IllegalStateException: click");
+    return 0;
+  });
+  int references = jni.globalRefs();  // the library's own (classes it keeps)
+  Java_com_ombrel_guiutil_DesktopIndicator_nativeEnable(env, first, 1, jni.string("tip"));
+  ASSERT_TRUE(eventually([] { return indicatorWindows() == 1; }));
+  HWND window = FindWindowA(kClass, kName);
+  DWORD thread = GetWindowThreadProcessId(window, nullptr);
+
+  // Commands carrying a pointer the library never queued are ignored.
+  ASSERT_TRUE(PostThreadMessageA(thread, WM_USER, 3, 0x1234));
+  ASSERT_TRUE(PostThreadMessageA(thread, WM_USER, 1, 0x1234));
+  // A click whose handler throws: the exception is described and cleared, the loop goes on.
+  PostMessageA(window, WM_USER + 1, 0, WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(eventually([&] { return jni.describedExceptions() == 1; }));
+  EXPECT_EQ(clicks.load(), 1);
+  EXPECT_EQ(indicatorWindows(), 1);
+
+  // Any process may post WM_QUIT to the window: the loop ends and takes its records along.
+  PostMessageA(window, WM_QUIT, 0, 0);
+  ASSERT_TRUE(eventually([&] { return indicatorWindows() == 0 && jni.attachedThreads() == 0; }));
+  EXPECT_EQ(jni.longField(first, "handler"), 0);
+  EXPECT_EQ(jni.globalRefs(), references);
+
+  // The next enable starts a new thread rather than posting to the ended one.
+  std::atomic<bool> done{false};
+  std::thread enabling([&] {
+    Java_com_ombrel_guiutil_DesktopIndicator_nativeEnable(env, first, 2, jni.string("again"));
+    done = true;
+  });
+  bool returned = eventually([&] { return done.load(); });
+  if (returned) enabling.join(); else enabling.detach();
+  ASSERT_TRUE(returned) << "enabling after WM_QUIT did not return";
+  ASSERT_TRUE(eventually([] { return indicatorWindows() == 1; }));
+  // The new thread's environment serves its clicks.
+  PostMessageA(FindWindowA(kClass, kName), WM_USER + 1, 0, WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(eventually([&] { return clicks.load() == 2; }));
+  Java_com_ombrel_guiutil_DesktopIndicator_nativeDisable(env, first);
+  ASSERT_TRUE(eventually([&] { return indicatorWindows() == 0 && jni.attachedThreads() == 0; }));
+  EXPECT_EQ(jni.globalRefs(), references);
+  EXPECT_EQ(jni.openPins(), 0);
+}
+
 TEST(WindowUtilities, TitleInstanceShowAndIcons) {
   omtest::FakeJni& jni = shared();
   JNIEnv* env = jni.env();
@@ -166,11 +202,27 @@ TEST(WindowUtilities, TitleInstanceShowAndIcons) {
                                                                        jni.string(std::string(system) + "\\shell32.dll"));
   EXPECT_NE(icon, -1);
   Java_com_ombrel_guiutil_DesktopIndicator_nativeFreeImage(env, nullptr, icon);
-  char self[MAX_PATH];
-  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string self = om::moduleFileName();
   EXPECT_EQ(Java_com_ombrel_guiutil_DesktopIndicator_nativeLoadImage(env, nullptr, jni.string(self)), -1);
-  std::string text = std::string(self) + ".missing.txt";
+  std::string text = self + ".missing.txt";
   EXPECT_EQ(Java_com_ombrel_guiutil_DesktopIndicator_nativeLoadImage(env, nullptr, jni.string(text)), -1);
+  EXPECT_EQ(jni.openPins(), 0);
+}
+
+TEST(WindowUtilities, TitlesBeyondAsciiAndTheBmp) {
+  omtest::FakeJni& jni = shared();
+  JNIEnv* env = jni.env();
+  std::string id = std::to_string(GetCurrentProcessId());
+  std::u16string title = u"Konsole \u00fc \U0001F600 " + std::u16string(id.begin(), id.end());
+  HWND console = CreateWindowExW(0, L"STATIC", reinterpret_cast<LPCWSTR>(title.c_str()), WS_OVERLAPPEDWINDOW, 10, 10,
+                                 200, 100, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(console, nullptr);
+  EXPECT_EQ(Java_com_ombrel_guiutil_Win32Util_findWindow(env, nullptr, nullptr, jni.string(title)),
+            reinterpret_cast<jlong>(console));
+  Java_com_ombrel_util_os_rasbridge_SetTitle(env, nullptr, jni.string(title));
+  EXPECT_EQ(Java_com_ombrel_util_os_rasbridge_newInstance(env, nullptr), 0);
+  EXPECT_TRUE(IsWindowVisible(console));
+  DestroyWindow(console);
   EXPECT_EQ(jni.openPins(), 0);
 }
 
@@ -187,7 +239,7 @@ TEST(Dialup, ScriptedPhoneBook) {
   ASSERT_FALSE(jni.exceptionPending()) << jni.exceptionText();
   jobjectArray entries = Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumEntries(env, nullptr);
   ASSERT_NE(entries, nullptr);
-  EXPECT_EQ(names(jni, entries), (std::vector<std::string>{"Office", "Backup-Line"}));
+  EXPECT_EQ(names(jni, entries), (std::vector<std::string>{"Office", "Backup-Line", "B\xC3\xBCro"}));
 
   jobjectArray up = Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumConnections(env, nullptr);
   ASSERT_NE(up, nullptr);
@@ -213,22 +265,21 @@ TEST(Dialup, ScriptedPhoneBook) {
 }
 
 struct InternetSettings {
-  HKEY key = nullptr;
+  om::UniqueHkey key;
   InternetSettings() {
     RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0, nullptr,
-                    0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+                    0, KEY_ALL_ACCESS, nullptr, key.put(), nullptr);
   }
   ~InternetSettings() {
     set("ProxyEnable", 0);
-    RegDeleteValueA(key, "ProxyServer");
-    RegDeleteValueA(key, "ProxyOverride");
-    RegCloseKey(key);
+    RegDeleteValueA(key.get(), "ProxyServer");
+    RegDeleteValueA(key.get(), "ProxyOverride");
   }
   void set(const char* name, DWORD value) {
-    RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
   }
   void set(const char* name, const std::string& value) {
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+    RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>(value.size() + 1));
   }
 };
@@ -237,7 +288,7 @@ TEST(Proxy, SettingsThroughWininet) {
   omtest::FakeJni& jni = shared();
   JNIEnv* env = jni.env();
   InternetSettings settings;
-  ASSERT_NE(settings.key, nullptr);
+  ASSERT_TRUE(settings.key);
   settings.set("ProxyEnable", 0);
   EXPECT_EQ(Java_com_ombrel_system_Internet_queryProxyServers(env, nullptr), nullptr);
   EXPECT_EQ(Java_com_ombrel_system_Internet_queryProxyBypass(env, nullptr), nullptr);

@@ -1,5 +1,4 @@
-// The frame's routines that need no Java VM: the long-path prefix and the
-// system message texts.
+// The frame's routines that need no Java VM: the long-path prefix.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -41,33 +40,6 @@ TEST(LongPathPrefix, LongPathsKeepEveryCharacter) {
   std::string unc = "\\\\srv\\share\\" + std::string(300, 'b');
   result = prefixed(unc, allocated);
   EXPECT_EQ(result, "\\\\?\\UNC" + unc.substr(1));
-}
-
-TEST(SystemMessage, TextWithoutLineEndAndFallback) {
-  char* text = rasbridge::formatSystemMessage(2);
-  ASSERT_NE(text, nullptr);
-  std::string message(text);
-  LocalFree(text);
-  EXPECT_FALSE(message.empty());
-  EXPECT_EQ(message.find('\r'), std::string::npos);
-  EXPECT_EQ(message.find('\n'), std::string::npos);
-
-  text = rasbridge::formatSystemMessage(0x2000F00Du);  // a code without system text
-  ASSERT_NE(text, nullptr);
-  EXPECT_STREQ(text, "no error message");
-  LocalFree(text);
-}
-
-TEST(SystemMessage, LineEndCutOnlyWhereTheCarriageReturnIsSecondLast) {
-  char a[] = "ab\r\n";
-  rasbridge::cutLineEnd(a);
-  EXPECT_STREQ(a, "ab");
-  char b[] = "\r\n";
-  rasbridge::cutLineEnd(b);
-  EXPECT_STREQ(b, "\r\n");
-  char c[] = "abc\n";
-  rasbridge::cutLineEnd(c);
-  EXPECT_STREQ(c, "abc\n");
 }
 
 }  // namespace

@@ -9,40 +9,17 @@
 #include <vector>
 
 #include "platform/jni/testing/fake_jni.h"
+#include "platform/testing/temp_folder.h"
 #include "platform/win32.h"
+#include "platform/win32_owners.h"
 
-extern "C" {
-JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_CreateFile(JNIEnv*, jclass, jstring, jint,
-                                                                                    jint, jlong, jint, jint, jlong);
-JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_BackupRead(JNIEnv*, jclass, jlongArray, jlong,
-                                                                                   jbyteArray, jint, jint, jboolean,
-                                                                                   jboolean);
-JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_GetFileAttributes(JNIEnv*, jclass, jstring);
-JNIEXPORT jint JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeDriveType(JNIEnv*, jclass, jstring);
-JNIEXPORT void JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_MoveFileEx0(JNIEnv*, jclass, jstring,
-                                                                                    jstring, jint);
-JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegOpenKeyEx(JNIEnv*, jclass, jlong,
-                                                                                       jstring, jint, jint);
-JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegEnumKeyExW(JNIEnv*, jclass, jlong,
-                                                                                          jint);
-JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegCloseKey(JNIEnv*, jclass, jlong);
-JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_Util_GetProductType(JNIEnv*, jclass);
-JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_Util_getFileId(JNIEnv*, jclass, jstring);
-JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_Util_GetComputerNameEx(JNIEnv*, jclass, jint);
-JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_VolumeUtil_GetVolumePathName(JNIEnv*, jclass,
-                                                                                            jstring);
-JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumEntries(JNIEnv*, jclass);
-JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumConnections(JNIEnv*, jclass);
-JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasDial(JNIEnv*, jclass, jstring, jstring,
-                                                                                  jstring);
-JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasGetConnectStatus(JNIEnv*, jclass, jlong);
-JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasHangUp(JNIEnv*, jclass, jlong);
-JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_init(JNIEnv*, jclass);
-JNIEXPORT void JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_init(JNIEnv*, jclass);
-JNIEXPORT jobject JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_queryUSNJournal(JNIEnv*,
-                                                                                                         jclass,
-                                                                                                         jlong);
-}
+#include "com_ombrel_agentframework_os_dialup_DialupJNI.h"
+#include "com_ombrel_agentframework_os_win32_BackupApi.h"
+#include "com_ombrel_agentframework_os_win32_RegistryApi.h"
+#include "com_ombrel_agentframework_os_win32_Util.h"
+#include "com_ombrel_agentframework_os_win32_VolumeUtil.h"
+#include "com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal.h"
+#include "com_ombrel_util_file_nativefs_Win32FileNatives.h"
 
 namespace {
 
@@ -53,26 +30,18 @@ omtest::FakeJni& shared() {
   return *jni;
 }
 
-std::string folder() {
-  char temp[MAX_PATH];
-  DWORD n = GetTempPathA(MAX_PATH, temp);
-  std::string path = std::string(temp, n) + "rasbridge-" + std::to_string(GetCurrentProcessId());
-  CreateDirectoryA(path.c_str(), nullptr);
-  return path;
-}
-
 void writeFile(const std::string& path, const std::string& content) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  om::UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(file);
   DWORD written = 0;
-  ASSERT_TRUE(WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
-  CloseHandle(file);
+  ASSERT_TRUE(WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr));
 }
 
 TEST(SystemBridgeFakeJni, CreateFileAndBackupRead) {
   omtest::FakeJni& jni = shared();
   JNIEnv* env = jni.env();
-  std::string dir = folder();
+  om::testing::TempFolder temp("rasbridge-");
+  std::string dir = omtest::windowsPath(temp.path());
   std::string path = dir + "\\data.txt";
   std::string content(5000, 'x');
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>('a' + i % 26);
@@ -89,6 +58,10 @@ TEST(SystemBridgeFakeJni, CreateFileAndBackupRead) {
   jint attributes = Java_com_ombrel_agentframework_os_win32_BackupApi_GetFileAttributes(env, nullptr,
                                                                                         jni.string(dir + "\\"));
   EXPECT_EQ(attributes & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY) << jni.exceptionText();
+  // A root keeps its backslash ("C:" alone is the current folder of the drive).
+  attributes = Java_com_ombrel_agentframework_os_win32_BackupApi_GetFileAttributes(env, nullptr, jni.string("C:\\"));
+  EXPECT_EQ(attributes & FILE_ATTRIBUTE_DIRECTORY, FILE_ATTRIBUTE_DIRECTORY) << jni.exceptionText();
+  jni.clearException();
 
   Java_com_ombrel_agentframework_os_win32_BackupApi_CreateFile(env, nullptr, nullptr, 0, 0, 0, OPEN_EXISTING, 0, 0);
   EXPECT_EQ(jni.exceptionText(), "java/lang/NullPointerException: ");
@@ -128,15 +101,14 @@ TEST(SystemBridgeFakeJni, CreateFileAndBackupRead) {
   EXPECT_EQ(stream.substr(stream.size() - content.size()), content);
   EXPECT_EQ(jni.openPins(), 0);
 
-  DeleteFileA(path.c_str());
-  RemoveDirectoryA(dir.c_str());
 }
 
 TEST(SystemBridgeFakeJni, DriveTypesAndMoves) {
   omtest::FakeJni& jni = shared();
   JNIEnv* env = jni.env();
   EXPECT_EQ(Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeDriveType(env, nullptr, jni.string("C:\\")), 3);
-  std::string dir = folder();
+  om::testing::TempFolder temp("rasbridge-");
+  std::string dir = omtest::windowsPath(temp.path());
   EXPECT_EQ(Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeDriveType(env, nullptr, jni.string("Q:\\")), 1);
   std::string a = dir + "\\a.txt", b = dir + "\\b.txt";
   writeFile(a, "a");
@@ -148,18 +120,16 @@ TEST(SystemBridgeFakeJni, DriveTypesAndMoves) {
   EXPECT_EQ(jni.exceptionText().rfind("java/io/IOException: ", 0), 0u) << jni.exceptionText();
   jni.clearException();
   EXPECT_EQ(jni.openPins(), 0);
-  DeleteFileA(b.c_str());
-  RemoveDirectoryA(dir.c_str());
 }
 
 TEST(SystemBridgeFakeJni, RegistryKeys) {
   omtest::FakeJni& jni = shared();
   JNIEnv* env = jni.env();
-  HKEY created;
+  om::UniqueHkey created;
   ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\OmBridgeTest\\Child", 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &created, nullptr),
+                            nullptr, created.put(), nullptr),
             ERROR_SUCCESS);
-  RegCloseKey(created);
+  created.reset();
   auto root = static_cast<jlong>(reinterpret_cast<intptr_t>(HKEY_CURRENT_USER));
   jlong key = Java_com_ombrel_agentframework_os_win32_RegistryApi_RegOpenKeyEx(
       env, nullptr, root, jni.string("Software\\OmBridgeTest"), 0, KEY_READ);
@@ -199,7 +169,8 @@ TEST(SystemBridgeFakeJni, HostAndVolumeQueries) {
   env->GetStringRegion(volume, 0, static_cast<jsize>(text.size()), text.data());
   EXPECT_EQ(std::string(text.begin(), text.end()), "C:\\");
 
-  std::string dir = folder();
+  om::testing::TempFolder temp("rasbridge-");
+  std::string dir = omtest::windowsPath(temp.path());
   std::string a = dir + "\\id.txt";
   writeFile(a, "id");
   jlong id = Java_com_ombrel_agentframework_os_win32_Util_getFileId(env, nullptr, jni.string(a));
@@ -208,11 +179,25 @@ TEST(SystemBridgeFakeJni, HostAndVolumeQueries) {
   EXPECT_EQ(jni.exceptionText().rfind("java/io/IOException: ", 0), 0u) << jni.exceptionText();
   jni.clearException();
   EXPECT_EQ(jni.openPins(), 0);
-  DeleteFileA(a.c_str());
-  RemoveDirectoryA(dir.c_str());
 }
 
 }  // namespace
+
+#ifdef _WIN32
+// Our catsrvut.dll lies beside this program, where the loader finds it first.
+TEST(SystemBridgeFakeJni, CatalogueRestore) {
+  omtest::FakeJni& jni = shared();
+  om::testing::TempFolder temp("catalogue-");
+  std::string backup = temp.file("catalog.clb");
+  writeFile(backup, "x");
+  EXPECT_NE(Java_com_ombrel_agentframework_os_win32_Util_RegDBRestoreN(jni.env(), nullptr, jni.string(backup)), 0);
+  EXPECT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  // A failing restore reports the text of the HRESULT it returned, not the last error it left.
+  Java_com_ombrel_agentframework_os_win32_Util_RegDBRestoreN(jni.env(), nullptr, jni.string(backup + ".missing"));
+  EXPECT_EQ(jni.exceptionText(), "java/lang/Exception: " + om::systemMessage(ERROR_FILE_NOT_FOUND));
+  jni.clearException();
+}
+#endif
 
 #ifndef _WIN32
 // Without OM_RASAPI_SCRIPT this program does not find our RASAPI32 stand-in (it
@@ -235,6 +220,41 @@ TEST(SystemBridgeFakeJni, DialupWithoutRasapi) {
 #endif
 
 #ifndef _WIN32
+// A service named beyond the BMP is found under its own name (the stand-in's
+// service manager; the fake JNI hands out modified UTF-8 as a JVM does).
+TEST(SystemBridgeFakeJni, ServiceNamesReachTheSystemWhole) {
+  omtest::FakeJni& jni = shared();
+  std::string name = "OmDienst-\xC3\xBC-\xF0\x9F\x98\x80";  // UTF-8, the stand-in's ANSI code page
+  om::UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  ASSERT_TRUE(manager);
+  om::UniqueServiceHandle service(CreateServiceA(manager.get(), name.c_str(), nullptr, SERVICE_ALL_ACCESS,
+                                                 SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
+                                                 SERVICE_ERROR_NORMAL, "C:\\bin\\true", nullptr, nullptr, nullptr,
+                                                 nullptr, nullptr));
+  ASSERT_TRUE(service) << GetLastError();
+  // Stopped already: found, and nothing to do.
+  Java_com_ombrel_agentframework_os_win32_Util_StopServiceN(jni.env(), nullptr, jni.string(name));
+  EXPECT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  jni.clearException();
+  DeleteService(service.get());
+}
+
+// The change-journal natives before NtfsChangeJournal.init (a process of its own
+// on Linux): reported, not taken for an empty journal.
+TEST(SystemBridgeFakeJni, ChangeJournalBeforeInit) {
+  omtest::FakeJni& jni = shared();
+  jobject callback = jni.object({});
+  EXPECT_TRUE(Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_readUSNJournalN(
+      jni.env(), nullptr, 0, 0, -1, JNI_FALSE, 0, callback) == JNI_FALSE);
+  EXPECT_EQ(jni.exceptionText(), "java/io/IOException: NtfsChangeJournal.init has not run");
+  jni.clearException();
+  EXPECT_EQ(Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_enumerateUSN0(
+                jni.env(), nullptr, 0, u'C', 0, 0, INT64_MAX, callback),
+            0);
+  EXPECT_EQ(jni.exceptionText(), "java/io/IOException: NtfsChangeJournal.init has not run");
+  jni.clearException();
+}
+
 // With the stand-in and an empty phone book: an empty entry list, no connections.
 TEST(SystemBridgeFakeJni, DialupEmptyPhoneBook) {
   if (!std::getenv("OM_RASAPI_SCRIPT")) GTEST_SKIP() << "run without the stand-in";
@@ -265,15 +285,14 @@ TEST(SystemBridgeFakeJni, ChangeJournalQueryOnWine) {
   jni.type("com/ombrel/agentservice/changejournal/ntfs/UsnRecordCallback", {"record"});
   Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_init(env, nullptr);
   ASSERT_FALSE(jni.exceptionPending()) << jni.exceptionText();
-  HANDLE volume = CreateFileA("C:\\", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  ASSERT_NE(volume, INVALID_HANDLE_VALUE);
+  om::UniqueFile volume(CreateFileA("C:\\", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(volume);
   jobject data = Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChangeJournal_queryUSNJournal(
-      env, nullptr, reinterpret_cast<jlong>(volume));
+      env, nullptr, reinterpret_cast<jlong>(volume.get()));
   EXPECT_EQ(data, nullptr);
   EXPECT_TRUE(jni.exceptionPending());
   EXPECT_EQ(jni.exceptionText().rfind("java/io/IOException: ", 0), 0u) << jni.exceptionText();
   jni.clearException();
-  CloseHandle(volume);
 }
 #endif

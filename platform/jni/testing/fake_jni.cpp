@@ -7,6 +7,7 @@
 #include <map>
 #include <utility>
 
+#include "platform/jni/jni_glue.h"
 #include "platform/unicode.h"
 
 namespace omtest {
@@ -21,7 +22,7 @@ struct FakeJni::Object {
   std::u16string text;             // String
   std::string utf8;                // String as UTF-8; Class name
   bool unreadable = false;         // String whose characters cannot be had
-  std::vector<std::string> methods;  // Class
+  std::deque<std::string> methods;   // Class: names handed out as method IDs
   std::deque<std::string> fields;    // Class: names handed out as field IDs
   Object* klass = nullptr;           // Instance
   std::map<std::string, jlong> longs;      // Instance fields
@@ -133,11 +134,17 @@ struct FakeJniAccess {
     std::free(const_cast<jchar*>(chars));
     --owner(env).openPins_;
   }
+  // Modified UTF-8, as a JVM gives it: a zero as two bytes, each half of a
+  // surrogate pair as three.
+  static std::string modifiedUtf8(jstring text) {
+    const std::u16string& s = object(text)->text;
+    return om::jni::toModifiedUtf8(reinterpret_cast<const WCHAR*>(s.data()), s.size());
+  }
   static jsize JNICALL GetStringUTFLength(JNIEnv*, jstring text) {
-    return static_cast<jsize>(object(text)->utf8.size());
+    return static_cast<jsize>(modifiedUtf8(text).size());
   }
   static const char* JNICALL GetStringUTFChars(JNIEnv* env, jstring text, jboolean* isCopy) {
-    const std::string& s = object(text)->utf8;
+    const std::string s = modifiedUtf8(text);
     char* copy = static_cast<char*>(std::malloc(s.size() + 1));
     std::memcpy(copy, s.c_str(), s.size() + 1);
     if (isCopy) *isCopy = JNI_TRUE;
@@ -181,8 +188,37 @@ struct FakeJniAccess {
     Object* o = object(type);
     for (const std::string& method : o->methods)
       if (method == name) return reinterpret_cast<jmethodID>(const_cast<std::string*>(&method));
+    if (std::string(name) == "<init>") {  // every class has its constructors
+      o->methods.push_back(name);
+      return reinterpret_cast<jmethodID>(&o->methods.back());
+    }
     raise(env, "java/lang/NoSuchMethodError");
     return nullptr;
+  }
+
+  // A made object of the class; a String first argument is kept as its message.
+  static jobject construct(JNIEnv* env, jclass type, jobject first) {
+    FakeJni& jni = owner(env);
+    jobject made = jni.instance(type);
+    for (const auto& o : jni.objects_)
+      if (reinterpret_cast<jobject>(o.get()) == first && o->kind == Object::String) {
+        object(made)->objects["message"] = first;
+        break;
+      }
+    return made;
+  }
+  static jobject JNICALL NewObjectV(JNIEnv* env, jclass type, jmethodID, va_list args) {
+    return construct(env, type, va_arg(args, jobject));
+  }
+  static jobject JNICALL NewObjectA(JNIEnv* env, jclass type, jmethodID, const jvalue* args) {
+    return construct(env, type, args ? args[0].l : nullptr);
+  }
+  static jint JNICALL Throw(JNIEnv* env, jthrowable error) {
+    Object* o = object(error);
+    auto message = o->objects.find("message");
+    raise(env, (o->klass ? o->klass->utf8 : std::string("java/lang/Throwable")) +
+                   (message != o->objects.end() ? ": " + object(message->second)->utf8 : std::string()));
+    return 0;
   }
 
   static jint callInt(JNIEnv* env, jobject target, jmethodID method, jobject argument) {
@@ -209,10 +245,12 @@ struct FakeJniAccess {
   static jint JNICALL CallIntMethodA(JNIEnv* env, jobject target, jmethodID method, const jvalue* args) {
     return callInt(env, target, method, args ? args[0].l : nullptr);
   }
-  static jint JNICALL CallIntMethod(JNIEnv* env, jobject target, jmethodID method, ...) {
+  // The "..." form of a JNI function through its va_list form.
+  template <class R, class T, R(JNICALL* V)(JNIEnv*, T, jmethodID, va_list)>
+  static R JNICALL variadic(JNIEnv* env, T target, jmethodID method, ...) {
     va_list args;
     va_start(args, method);
-    jint result = CallIntMethodV(env, target, method, args);
+    R result = V(env, target, method, args);
     va_end(args);
     return result;
   }
@@ -336,6 +374,13 @@ struct FakeJniAccess {
 
   static jboolean JNICALL ExceptionCheck(JNIEnv* env) { return owner(env).exceptionPending_ ? JNI_TRUE : JNI_FALSE; }
   static void JNICALL ExceptionClear(JNIEnv* env) { owner(env).clearException(); }
+  static void JNICALL ExceptionDescribe(JNIEnv* env) {
+    FakeJni& jni = owner(env);
+    if (!jni.exceptionPending_) return;
+    std::fprintf(stderr, "fake JNI: exception described: %s\n", jni.exceptionText_.c_str());
+    ++jni.described_;
+    jni.clearException();
+  }
 };
 
 namespace {
@@ -384,17 +429,22 @@ FakeJni::FakeJni() {
   table_.DeleteGlobalRef = &FakeJniAccess::DeleteGlobalRef;
   table_.DeleteLocalRef = &FakeJniAccess::DeleteLocalRef;
   table_.GetMethodID = &FakeJniAccess::GetMethodID;
-  table_.CallIntMethod = &FakeJniAccess::CallIntMethod;
+  table_.CallIntMethod = &FakeJniAccess::variadic<jint, jobject, &FakeJniAccess::CallIntMethodV>;
   table_.CallIntMethodV = &FakeJniAccess::CallIntMethodV;
   table_.CallIntMethodA = &FakeJniAccess::CallIntMethodA;
   table_.NewDirectByteBuffer = &FakeJniAccess::NewDirectByteBuffer;
   table_.FindClass = &FakeJniAccess::FindClass;
   table_.ThrowNew = &FakeJniAccess::ThrowNew;
+  table_.Throw = &FakeJniAccess::Throw;
+  table_.NewObject = &FakeJniAccess::variadic<jobject, jclass, &FakeJniAccess::NewObjectV>;
+  table_.NewObjectV = &FakeJniAccess::NewObjectV;
+  table_.NewObjectA = &FakeJniAccess::NewObjectA;
   table_.NewString = &FakeJniAccess::NewString;
   table_.GetLongArrayElements = &FakeJniAccess::GetLongArrayElements;
   table_.ReleaseLongArrayElements = &FakeJniAccess::ReleaseLongArrayElements;
   table_.ExceptionCheck = &FakeJniAccess::ExceptionCheck;
   table_.ExceptionClear = &FakeJniAccess::ExceptionClear;
+  table_.ExceptionDescribe = &FakeJniAccess::ExceptionDescribe;
   table_.GetObjectClass = &FakeJniAccess::GetObjectClass;
   table_.GetFieldID = &FakeJniAccess::GetFieldID;
   table_.GetLongField = &FakeJniAccess::GetLongField;
@@ -480,7 +530,7 @@ jclass FakeJni::type(const std::string& name, std::vector<std::string> methods) 
   auto o = std::make_unique<Object>();
   o->kind = Object::Class;
   o->utf8 = name;
-  o->methods = std::move(methods);
+  o->methods.assign(methods.begin(), methods.end());
   return reinterpret_cast<jclass>(add(std::move(o)));
 }
 jobject FakeJni::object(IntMethod method) {

@@ -1,8 +1,8 @@
 // A small in-process JNI environment for driving JNI natives without a Java VM,
 // where no JVM exists (Windows binaries under Wine) or for fuzzing native
 // argument checks. It serves the array, string, reference, method-call,
-// direct-buffer, class-lookup, field, object-array, Java VM and exception
-// functions our natives use; any other JNI function aborts the
+// direct-buffer, class-lookup, field, object-array, object-construction, Java VM
+// and exception functions our natives use; any other JNI function aborts the
 // process with its table index, so a native that grows a new JNI need fails
 // loudly instead of calling through a null pointer.
 //
@@ -20,6 +20,19 @@
 #include <vector>
 
 namespace omtest {
+
+// A host path as the natives take it: as it is under Wine, with drive C: for the
+// host root and backslashes on the stand-in.
+inline std::string windowsPath(const std::string& hostPath) {
+#ifdef _WIN32
+  return hostPath;
+#else
+  std::string path = "C:" + hostPath;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+#endif
+}
 
 class FakeJni {
  public:
@@ -87,6 +100,8 @@ class FakeJni {
   bool exceptionPending() const { return exceptionPending_; }
   std::string exceptionText() const { return exceptionText_; }
   void clearException() { exceptionPending_ = false; exceptionText_.clear(); }
+  // How many exceptions ExceptionDescribe reported (and cleared, as a JVM does).
+  int describedExceptions() const { return described_; }
 
   // Balance of pinned arrays and obtained strings: 0 after every native call.
   int openPins() const { return openPins_; }
@@ -116,6 +131,7 @@ class FakeJni {
   std::vector<std::unique_ptr<Object>> objects_;
   bool exceptionPending_ = false;
   std::string exceptionText_;
+  int described_ = 0;
   int openPins_ = 0;
   int globalRefs_ = 0;
 };

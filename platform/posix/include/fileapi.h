@@ -264,5 +264,6 @@ OM_WIN32_API BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags);
 // The handle is signalled by the first matching change and stays so until
 // FindNextChangeNotification re-arms it; changes in between are not lost.
 OM_WIN32_API HANDLE WINAPI FindFirstChangeNotificationA(LPCSTR path, BOOL watchSubtree, DWORD filter);
+OM_WIN32_API HANDLE WINAPI FindFirstChangeNotificationW(LPCWSTR path, BOOL watchSubtree, DWORD filter);
 OM_WIN32_API BOOL WINAPI FindNextChangeNotification(HANDLE handle);
 OM_WIN32_API BOOL WINAPI FindCloseChangeNotification(HANDLE handle);

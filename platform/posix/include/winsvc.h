@@ -139,3 +139,13 @@ OM_WIN32_API BOOL WINAPI QueryServiceStatusEx(SC_HANDLE service, SC_STATUS_TYPE 
                                               LPDWORD needed);
 OM_WIN32_API BOOL WINAPI EnumDependentServicesA(SC_HANDLE service, DWORD state, LPENUM_SERVICE_STATUSA services,
                                                 DWORD size, LPDWORD needed, LPDWORD returned);
+typedef struct _ENUM_SERVICE_STATUSW {
+  LPWSTR lpServiceName;
+  LPWSTR lpDisplayName;
+  SERVICE_STATUS ServiceStatus;
+} ENUM_SERVICE_STATUSW, *LPENUM_SERVICE_STATUSW;
+// The wide forms take and give UTF-16 for the UTF-8 names of the ANSI forms.
+OM_WIN32_API SC_HANDLE WINAPI OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);
+OM_WIN32_API SC_HANDLE WINAPI OpenServiceW(SC_HANDLE manager, LPCWSTR serviceName, DWORD access);
+OM_WIN32_API BOOL WINAPI EnumDependentServicesW(SC_HANDLE service, DWORD state, LPENUM_SERVICE_STATUSW services,
+                                                DWORD size, LPDWORD needed, LPDWORD returned);

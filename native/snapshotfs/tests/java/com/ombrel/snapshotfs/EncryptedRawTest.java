@@ -120,6 +120,10 @@ class EncryptedRawTest {
         assertEquals(77L, context[0]);
         assertEquals(87, Win32Kernel.OpenEncryptedFileRaw(Folders.windows(file), 0, support, new Receiver(),
                 new long[2]));
+        // The support's method belongs to Receiver: an object of another class is refused.
+        assertEquals(87, Win32Kernel.OpenEncryptedFileRaw(Folders.windows(file), 0, support, "not a receiver",
+                context));
+        assertEquals(77L, context[0]);
         long[] handle = {0};
         assertEquals(87, Win32Kernel.InitializeEncryptedFileSupport(Receiver.class, "missing", SIGNATURE, handle));
         assertEquals(0L, handle[0]);

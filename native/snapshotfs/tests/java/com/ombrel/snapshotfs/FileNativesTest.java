@@ -54,6 +54,24 @@ class FileNativesTest {
     }
 
     @Test
+    void moduleNamedBeyondTheBmpLoads() throws IOException {
+        // A copy of a library under a name the natives write whole (Java here may not).
+        byte[] library = Files.readAllBytes(Path.of(System.getProperty("om.bin"), "libomvss-testhooks.so"));
+        String name = Folders.windows(folder) + "\\hooks-\u00e4-\uD83D\uDE00.so";
+        long[] handle = {0};
+        assertEquals(0, Win32Kernel.CreateFile0(name, GENERIC_WRITE, 0, CREATE_NEW, 0, handle));
+        int[] written = {0};
+        assertEquals(0, Win32Kernel.WriteFile(handle[0], library, 0, library.length, written));
+        assertEquals(0, Win32Kernel.CloseHandle(handle[0]));
+        long[] module = {0};
+        assertEquals(0, Win32Kernel.LoadLibrary(name, module));
+        long[] entry = {0};
+        assertEquals(0, Win32Kernel.GetProcAddress(module[0], "Java_com_ombrel_snapshotfs_VssStandIn_liveObjects",
+                entry));
+        assertNotEquals(0L, entry[0]);
+    }
+
+    @Test
     void findListsTheFolderWithDotEntries() {
         assertEquals(new TreeSet<>(Arrays.asList(".", "..", "alpha.txt", "Beta.DAT", "sub")),
                 find(Folders.windows(folder) + "\\*"));

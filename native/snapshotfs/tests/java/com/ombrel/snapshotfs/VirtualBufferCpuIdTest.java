@@ -16,8 +16,13 @@ import java.util.Arrays;
 import org.junit.jupiter.api.Test;
 
 class VirtualBufferCpuIdTest {
+    static final int MEM_COMMIT = 0x1000;
+    static final int MEM_RESERVE = 0x2000;
     static final int MEM_COMMIT_RESERVE = 0x3000;
+    static final int MEM_DECOMMIT = 0x4000;
     static final int MEM_RELEASE = 0x8000;
+    static final int PAGE_NOACCESS = 1;
+    static final int PAGE_READONLY = 2;
     static final int PAGE_READWRITE = 4;
 
     @Test
@@ -58,6 +63,38 @@ class VirtualBufferCpuIdTest {
 
         assertEquals(87, VirtualBuffer.VirtualFree(address[0], 10_000, MEM_RELEASE));
         assertEquals(0, VirtualBuffer.VirtualFree(address[0], 0, MEM_RELEASE));
+    }
+
+    @Test
+    void addressesOutsideCommittedMemoryAreRefusedUntouched() {
+        // Address 16: nothing is there. The copy into it is refused; the copy from
+        // it zero-fills the array, as a missing source does.
+        assertEquals(22, VirtualBuffer.memcpy_s(16L, 4, new byte[] {1, 2, 3, 4}));
+        byte[] four = {9, 9, 9, 9};
+        assertEquals(22, VirtualBuffer.memcpy_s(four, 16L, 4));
+        assertArrayEquals(new byte[4], four);
+
+        // Two pages reserved, the first committed: a range running into the second is refused.
+        long[] address = {0};
+        assertEquals(0, VirtualBuffer.VirtualAlloc(address, 8192, MEM_RESERVE, PAGE_NOACCESS));
+        long block = address[0];
+        assertEquals(0, VirtualBuffer.VirtualAlloc(address, 4096, MEM_COMMIT, PAGE_READWRITE));
+        assertEquals(0, VirtualBuffer.memcpy_s(block + 4000, 96, new byte[96]));
+        assertEquals(22, VirtualBuffer.memcpy_s(block + 4000, 200, new byte[200]));
+        byte[] spanning = new byte[200];
+        spanning[0] = 9;
+        assertEquals(22, VirtualBuffer.memcpy_s(spanning, block + 4000, 200));
+        assertArrayEquals(new byte[200], spanning);
+        // A read-only page can be read but not written.
+        assertEquals(0, VirtualBuffer.VirtualAlloc(address, 4096, MEM_COMMIT, PAGE_READONLY));
+        assertEquals(0, VirtualBuffer.memcpy_s(new byte[16], block, 16));
+        assertEquals(22, VirtualBuffer.memcpy_s(block, 16, new byte[16]));
+
+        // Freed again: both directions are refused.
+        assertEquals(0, VirtualBuffer.VirtualFree(block, 4096, MEM_DECOMMIT));
+        assertEquals(22, VirtualBuffer.memcpy_s(block, 16, new byte[16]));
+        assertEquals(22, VirtualBuffer.memcpy_s(new byte[16], block, 16));
+        assertEquals(0, VirtualBuffer.VirtualFree(block, 0, MEM_RELEASE));
     }
 
     @Test

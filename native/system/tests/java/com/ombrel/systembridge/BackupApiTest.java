@@ -89,6 +89,24 @@ class BackupApiTest {
     }
 
     @Test
+    void privilegeTheTokenLacksIsReported() throws Exception {
+        // The stand-in's token lacks the privileges named in this file.
+        Path absent = Path.of(System.getenv("OM_STANDIN_ROOT"), "token", "absent");
+        Files.createDirectories(absent.getParent());
+        Files.writeString(absent, "SeTcbPrivilege\n");
+        try {
+            Exception lacking = assertThrows(Exception.class, () -> BackupApi.setPrivilege("SeTcbPrivilege", true));
+            assertEquals("Not all privileges or groups referenced are assigned to the caller.", lacking.getMessage());
+            BackupApi.setPrivilege("SeTcbPrivilege", false);  // not held: not enabled either, as asked
+            BackupApi.setPrivilege("SeBackupPrivilege", true);
+        } finally {
+            Files.delete(absent);
+        }
+        BackupApi.setPrivilege("SeTcbPrivilege", true);
+        BackupApi.setPrivilege("SeTcbPrivilege", false);
+    }
+
+    @Test
     void backupStreamsRoundTrip() throws IOException {
         byte[] backup = backupRead(source, 777);
         assertArrayEquals(content, dataStream(backup));
@@ -238,6 +256,9 @@ class BackupApiTest {
 
         int own = BackupApi.GetFileAttributes(Paths.windows(folder) + "\\");
         assertEquals(DIRECTORY, own & DIRECTORY);
+        // A root keeps its backslash ("C:" alone is the current folder of the drive).
+        assertEquals(DIRECTORY, BackupApi.GetFileAttributes("C:\\") & DIRECTORY);
+        assertEquals(DIRECTORY, BackupApi.GetFileAttributes("\\\\?\\C:\\") & DIRECTORY);
         IOException missing = assertThrows(IOException.class,
                 () -> BackupApi.GetFileAttributes(Paths.windows(folder.resolve("none"))));
         assertEquals("The system cannot find the file specified.", missing.getMessage());

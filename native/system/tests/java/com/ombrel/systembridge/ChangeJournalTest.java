@@ -282,4 +282,29 @@ class ChangeJournalTest {
         }));
         assertEquals(1, calls[0]);
     }
+
+    @Test
+    void damagedRecordsAreReportedNotTakenForTheEnd() throws IOException {
+        drive('d');
+        long volume = volume('d');
+        NtfsChangeJournal.activateUsnJournal(volume);
+        long id = NtfsChangeJournal.queryUSNJournal(volume).journalId;
+        create('d', "one.txt");
+        create('d', "two.txt");
+        // The stand-in writes this length over the first record of every buffer it returns.
+        Path damage = Path.of(System.getenv("OM_STANDIN_ROOT"), "journals", "d.damaged");
+        for (String length : List.of("0", "65536")) {
+            Files.writeString(damage, length);
+            NtfsChangeJournalException read = assertThrows(NtfsChangeJournalException.class,
+                    () -> NtfsChangeJournal.readUSNJournalN(volume, 0, -1, false, id, records -> true));
+            assertEquals(13, read.getCode());  // ERROR_INVALID_DATA
+            assertEquals("change journal record of length " + length + " at byte 8 does not fit its buffer",
+                    read.getMessage());
+            NtfsChangeJournalException enumerated = assertThrows(NtfsChangeJournalException.class,
+                    () -> NtfsChangeJournal.enumerateUSN0(volume, 'D', 0, 0, Long.MAX_VALUE, records -> true));
+            assertEquals(read.getMessage(), enumerated.getMessage());
+        }
+        Files.delete(damage);
+        assertTrue(NtfsChangeJournal.readUSNJournalN(volume, 0, -1, false, id, records -> true));
+    }
 }

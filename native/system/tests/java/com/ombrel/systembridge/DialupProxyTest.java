@@ -31,7 +31,7 @@ class DialupProxyTest {
 
     @Test
     void entriesConnectionsDialAndHangUp() {
-        assertArrayEquals(new String[] {"Office", "Backup-Line"}, DialupJNI.RasEnumEntries());
+        assertArrayEquals(new String[] {"Office", "Backup-Line", "B\u00fcro"}, DialupJNI.RasEnumEntries());
 
         WinRasEntry[] up = DialupJNI.RasEnumConnections();
         assertEquals(1, up.length);
@@ -53,8 +53,10 @@ class DialupProxyTest {
         assertEquals(601, DialupJNI.RasGetConnectStatus(connection));
         assertEquals(1, DialupJNI.RasEnumConnections().length);
 
-        // A failed dial is 600 minus the RAS error: no such entry (623).
+        // A failed dial is 600 minus the RAS error: no such entry (623). The connection the
+        // system handed out before failing is hung up (the stand-in's handles come in turn).
         assertEquals(-23, DialupJNI.RasDial("Nowhere", "u", "p"));
+        assertEquals(601, DialupJNI.RasGetConnectStatus(connection + 1));
         // An entry name longer than the field is cut, not overrun.
         assertEquals(-23, DialupJNI.RasDial("Office".repeat(100), "u", "p"));
         // Wrong credentials: the dial starts and ends disconnected.
@@ -66,6 +68,13 @@ class DialupProxyTest {
         assertEquals(DISCONNECTED, DialupJNI.RasGetConnectStatus(cut));
         assertEquals(0, DialupJNI.RasHangUp(refused));
         assertEquals(0, DialupJNI.RasHangUp(cut));
+
+        // Names and credentials reach the ANSI calls in the system's code page, whole.
+        long office = DialupJNI.RasDial("B\u00fcro", "b\u00e4ckup-\uD83D\uDE00", "pass-\uD83D\uDE00");
+        assertEquals(0, DialupJNI.RasGetConnectStatus(office));
+        assertEquals(CONNECTED, DialupJNI.RasGetConnectStatus(office));
+        assertEquals("B\u00fcro", DialupJNI.RasEnumConnections()[1].name);
+        assertEquals(0, DialupJNI.RasHangUp(office));
 
         NullPointerException npe =
                 assertThrows(NullPointerException.class, () -> DialupJNI.RasDial(null, "u", "p"));
@@ -99,6 +108,11 @@ class DialupProxyTest {
             assertEquals("<local>;*.lan", Internet.queryProxyBypass());
             setValue(key.ptr, "ProxyServer", 1, "http=h1:80;https=h2:443");
             assertEquals("http=h1:80;https=h2:443", Internet.queryProxyServers());
+            // Beyond ASCII and the BMP: the system's text comes back whole.
+            setValue(key.ptr, "ProxyServer", 1, "pr\u00f6xy-\uD83D\uDE00:8080");
+            setValue(key.ptr, "ProxyOverride", 1, "*.b\u00fcro");
+            assertEquals("pr\u00f6xy-\uD83D\uDE00:8080", Internet.queryProxyServers());
+            assertEquals("*.b\u00fcro", Internet.queryProxyBypass());
             // Options that need a session handle are not there without one.
             assertNull(Internet.queryStringValue(41));
         } finally {

@@ -9,6 +9,7 @@ import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
+import com.ombrel.agentframework.os.win32.BackupApi;
 import com.ombrel.agentframework.os.win32.RegValue;
 import com.ombrel.agentframework.os.win32.RegistryApi;
 import com.ombrel.util.file.nativefs.Win32FileNatives;
@@ -161,6 +162,17 @@ class FileNativesTest {
         assertEquals(-1L, Win32FileNatives.nativeFindFirstChangeNotification(Paths.windows(folder.resolve("none")), false,
                 CHANGE_FILE_NAME));
         assertEquals(-1L, Win32FileNatives.nativeFindFirstChangeNotification(Paths.windows(folder), false, 0));
+
+        // A folder named beyond the BMP is watched under its own name (made through the natives,
+        // which take the name whole).
+        Files.createDirectory(folder.resolve("plain"));
+        String watched = Paths.windows(folder) + "\\watch-\uD83D\uDE00";
+        Win32FileNatives.MoveFileEx0(Paths.windows(folder.resolve("plain")), watched, 0);
+        long named = Win32FileNatives.nativeFindFirstChangeNotification(watched, false, CHANGE_FILE_NAME);
+        assertNotEquals(-1L, named);
+        BackupApi.CloseHandle(BackupApi.CreateFile(watched + "\\new.txt", 0x40000000, 0, 0, 1, 0, 0));
+        assertEquals(WAIT_OBJECT_0, Win32FileNatives.nativeWaitForSingleObject(named, 10_000));
+        assertTrue(Win32FileNatives.nativeFindCloseChangeNotification(named));
     }
 
     @Test

@@ -81,6 +81,25 @@ class UtilVolumeTest {
     }
 
     @Test
+    void catalogueRestoreWithTheLibraryPresent() throws IOException {
+        // The stand-in goes where the loader finds catsrvut.dll for as long as the test needs it.
+        Path slot = Path.of(System.getenv("OM_CATALOGUE_SLOT"));
+        Files.createDirectories(slot);
+        Path library = Files.copy(Path.of(System.getenv("OM_CATALOGUE_STANDIN")), slot.resolve("libcatsrvut.so"));
+        try {
+            Path backup = Files.write(Paths.fresh("catalogue").resolve("catalog.clb"), new byte[] {1});
+            assertNotEquals(0, Util.RegDBRestoreN(Paths.windows(backup)));
+            // A failing restore reports the text of the HRESULT it returned, not the last error it left.
+            Exception failed = assertThrows(Exception.class,
+                    () -> Util.RegDBRestoreN(Paths.windows(backup) + ".missing"));
+            assertEquals("The system cannot find the file specified.", failed.getMessage());
+        } finally {
+            Files.delete(library);
+        }
+        assertEquals(0, Util.RegDBRestoreN("C:\\backup\\catalog.clb"));
+    }
+
+    @Test
     void volumePaths() throws IOException {
         NullPointerException npe = assertThrows(NullPointerException.class, () -> VolumeUtil.GetVolumePathName(null));
         assertEquals("path is null", npe.getMessage());
