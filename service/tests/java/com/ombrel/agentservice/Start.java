@@ -6,6 +6,8 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.Paths;
 import java.nio.file.StandardOpenOption;
+import java.time.ZonedDateTime;
+import java.time.temporal.ChronoUnit;
 import java.util.Properties;
 
 /**
@@ -18,7 +20,9 @@ import java.util.Properties;
  *   stopDelay=<ms>  how long Stop takes
  *   notifyDelay=<ms> when notify/notify-wrong calls shutdownNotification
  * When ombackup.properties in the working folder names a "service.port", it
- * answers the tray monitor's protocol there (the tray's test agent).
+ * answers the tray monitor's protocol there (the tray's test agent): idle, with
+ * a last and a next backup, and a short scripted backup whenever the monitor
+ * asks for one.
  */
 public final class Start {
   private static final Path EVENTS = Paths.get("agent-events.log");
@@ -86,6 +90,9 @@ public final class Start {
     if (port == null) return;
     com.ombrel.trayagent.TestAgent tray = com.ombrel.trayagent.TestAgent.listen(Integer.parseInt(port.trim()));
     record("tray protocol on port " + tray.servicePort());
+    Thread backups = new Thread(new ScriptedBackup(tray), "sample-agent-backups");
+    backups.setDaemon(true);
+    backups.start();
   }
 
   private static String mode() {
@@ -103,6 +110,105 @@ public final class Start {
       Thread.sleep(millis);
     } catch (InterruptedException e) {
       Thread.currentThread().interrupt();
+    }
+  }
+
+  /**
+   * What the agent tells the monitor. Idle (agent state 0), the last backup
+   * yesterday and the next one at 21:00. A connection whose first request is
+   * "backup now" (code 1) starts a scripted backup: backing up (state 1),
+   * updating the local cache (state 4), then a success notification, the last
+   * backup now, and idle again. Each step lasts until the monitor has read the
+   * state STEP_POLLS times, so a slow monitor still sees every step; the
+   * monitor's first read of each state is recorded ("monitor read state N").
+   */
+  private static final class ScriptedBackup implements Runnable {
+    private static final int STEP_POLLS = 12;
+    private static final int SUCCESS = 1;
+    private static final String BACKUP_NOW_EXCHANGE = hex("MONITOR\r\n".getBytes(StandardCharsets.US_ASCII)) + "01";
+    private final com.ombrel.trayagent.TestAgent tray;
+
+    ScriptedBackup(com.ombrel.trayagent.TestAgent tray) {
+      this.tray = tray;
+      ZonedDateTime now = ZonedDateTime.now();
+      ZonedDateTime evening = now.truncatedTo(ChronoUnit.DAYS).withHour(21);
+      ZonedDateTime next = evening.isAfter(now) ? evening : evening.plusDays(1);
+      script("last " + evening.minusDays(1).toInstant().toEpochMilli());
+      script("next " + next.toInstant().toEpochMilli() + " 6b2d1a4e-0000-4000-8000-000000000001");
+      script("state 0");
+    }
+
+    @Override
+    public void run() {
+      awaitRead(0);
+      int handled = 0;
+      for (;;) {
+        sleep(100);
+        int requests = count(BACKUP_NOW_EXCHANGE);
+        if (requests <= handled) continue;
+        handled = requests;
+        record("backup requested by the monitor");
+        step(1, "backing up");
+        step(4, "updating the local cache");
+        script("last " + System.currentTimeMillis());
+        String result = "Backup finished without errors (sample agent)";
+        script("notification " + System.currentTimeMillis() + " " + SUCCESS + " "
+            + hex(result.getBytes(StandardCharsets.UTF_8)));
+        record("backup: finished, notification \"" + result + "\"");
+        step(0, "idle");
+      }
+    }
+
+    private void step(int state, String name) {
+      record("backup: " + name);
+      script("state " + state);
+      long base = awaitRead(state);
+      while (statePolls() < base + STEP_POLLS) sleep(100);
+    }
+
+    /** Waits for the monitor's next state request; the count before it. */
+    private long awaitRead(int state) {
+      long base = statePolls();
+      while (statePolls() == base) sleep(100);
+      record("monitor read state " + state);
+      return base;
+    }
+
+    /** The monitor's state requests (code 7) so far, over all its connections. */
+    private long statePolls() {
+      long n = 0;
+      for (String connection : recorded()) {
+        for (int i = 0; i + 1 < connection.length(); i += 2) {
+          if (connection.startsWith("07", i)) n++;
+        }
+      }
+      return n;
+    }
+
+    /** Connections whose bytes begin with the given hex text. */
+    private int count(String prefix) {
+      int n = 0;
+      for (String connection : recorded()) {
+        if (connection.startsWith(prefix)) n++;
+      }
+      return n;
+    }
+
+    private String[] recorded() {
+      String answer = script("recorded");
+      return answer.length() > 3 ? answer.substring(3).split(" ") : new String[0];
+    }
+
+    private String script(String line) {
+      String answer = tray.script(line);
+      if (!answer.startsWith("OK")) throw new IllegalStateException(line + ": " + answer);
+      return answer;
+    }
+
+    private static String hex(byte[] bytes) {
+      StringBuilder sb = new StringBuilder();
+      for (byte b : bytes) sb.append(String.format("%02X", b & 0xFF));
+      return sb.toString();
     }
   }
 
