@@ -106,17 +106,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, LoadFromXML)(JNIEnv*
 
 // ---- VssExamineWriterMetadataComponent ----------------------------------------------------------
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, GetComponentInfo)(JNIEnv* env, jclass,
-                                                                                       jlong component,
-                                                                                       jlongArray info) {
-  if (!isOutArray(env, info)) return kInvalidParameter;
-  Component* object = as<Component>(component);
-  if (!object) return kComPointer;
-  PVSSCOMPONENTINFO block = nullptr;
-  HRESULT result = object->GetComponentInfo(&block);
-  setOut(env, info, toJava(block));
-  return result;
-}
+VSS_OBJECT_GETTER(VssExamineWriterMetadataComponent, GetComponentInfo, Component::GetComponentInfo)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, FreeComponentInfo)(JNIEnv*, jclass,
                                                                                         jlong component, jlong info) {
