@@ -72,6 +72,9 @@ function(om_add_junit name)
     return()
   endif()
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;NATIVES;ENV" ${ARGN})
+  # Helpers every suite shares (host folders as the stand-in names them).
+  file(GLOB shared CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/jni/testing/java/com/ombrel/testing/*.java)
+  list(APPEND T_SOURCES ${shared})
   set(classes ${CMAKE_CURRENT_BINARY_DIR}/${name}.classes)
   set(stamp ${CMAKE_CURRENT_BINARY_DIR}/${name}.stamp)
   add_custom_command(

@@ -160,34 +160,26 @@ class SelectedPalette {
 #endif
 
 namespace owners {
-template <class Char>
-std::basic_string<Char> trimLineEnd(std::basic_string<Char> text) {
-  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return text;
+// FormatMessageA or W into a buffer the system allocates, without the trailing
+// line end; empty when the system has no text for the code.
+template <class Char, class Format>
+std::basic_string<Char> systemText(DWORD code, Format format) {
+  Char* text = nullptr;
+  DWORD length = format(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<Char*>(&text), 0,
+                        nullptr);
+  UniqueLocal owner(text);
+  if (!length || !text) return {};
+  std::basic_string<Char> result(text, length);
+  while (!result.empty() && (result.back() == '\r' || result.back() == '\n' || result.back() == ' ')) result.pop_back();
+  return result;
 }
 }  // namespace owners
 
 // The system's text for an error code, without the trailing line end; empty
 // when the system has none. systemMessage is in the ANSI code page.
-inline std::string systemMessage(DWORD code) {
-  char* text = nullptr;
-  DWORD length = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                reinterpret_cast<LPSTR>(&text), 0, nullptr);
-  UniqueLocal owner(text);
-  return length && text ? owners::trimLineEnd(std::string(text, length)) : std::string();
-}
-
-inline WString systemMessageW(DWORD code) {
-  WCHAR* text = nullptr;
-  DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                    FORMAT_MESSAGE_IGNORE_INSERTS,
-                                nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                reinterpret_cast<LPWSTR>(&text), 0, nullptr);
-  UniqueLocal owner(text);
-  return length && text ? owners::trimLineEnd(WString(text, length)) : WString();
-}
+inline std::string systemMessage(DWORD code) { return owners::systemText<char>(code, FormatMessageA); }
+inline WString systemMessageW(DWORD code) { return owners::systemText<WCHAR>(code, FormatMessageW); }
 
 namespace owners {
 template <class Char, class Get>

@@ -417,21 +417,18 @@ static void fillSystemTime(const struct tm& parts, long nanoseconds, LPSYSTEMTIM
   out->wMilliseconds = static_cast<WORD>(nanoseconds / 1000000);
 }
 
-void WINAPI GetSystemTime(LPSYSTEMTIME time) {
+// The current time broken down by gmtime_r (UTC) or localtime_r (the local zone).
+static void currentTime(struct tm* (*breakDown)(const time_t*, struct tm*), LPSYSTEMTIME time) {
   struct timespec ts;
   clock_gettime(CLOCK_REALTIME, &ts);
   struct tm parts;
-  gmtime_r(&ts.tv_sec, &parts);
+  breakDown(&ts.tv_sec, &parts);
   fillSystemTime(parts, ts.tv_nsec, time);
 }
 
-void WINAPI GetLocalTime(LPSYSTEMTIME time) {
-  struct timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
-  struct tm parts;
-  localtime_r(&ts.tv_sec, &parts);
-  fillSystemTime(parts, ts.tv_nsec, time);
-}
+void WINAPI GetSystemTime(LPSYSTEMTIME time) { currentTime(gmtime_r, time); }
+
+void WINAPI GetLocalTime(LPSYSTEMTIME time) { currentTime(localtime_r, time); }
 
 BOOL WINAPI FileTimeToSystemTime(const FILETIME* fileTime, LPSYSTEMTIME systemTime) {
   ULONGLONG value = (static_cast<ULONGLONG>(fileTime->dwHighDateTime) << 32) | fileTime->dwLowDateTime;

@@ -152,6 +152,19 @@ static bool knownCodePage(UINT codePage) {
   return codePage == CP_ACP || codePage == CP_OEMCP || codePage == CP_UTF8;
 }
 
+// The end of both conversions: the converted length for a size query (room 0),
+// else the text copied into the caller's units, or ERROR_INSUFFICIENT_BUFFER.
+template <class Text>
+static int convertedOut(const Text& out, typename Text::value_type* buffer, int room) {
+  if (room == 0) return static_cast<int>(out.size());
+  if (out.size() > static_cast<size_t>(room)) {
+    fail(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(buffer, out.data(), out.size() * sizeof(typename Text::value_type));
+  return static_cast<int>(out.size());
+}
+
 int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int length, LPWSTR wide, int wideLength) {
   if (!knownCodePage(codePage) || !text || length == 0 || wideLength < 0 || (wideLength > 0 && !wide) ||
       (flags & ~static_cast<DWORD>(MB_ERR_INVALID_CHARS))) {
@@ -166,13 +179,7 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int leng
     fail(ERROR_NO_UNICODE_TRANSLATION);
     return 0;
   }
-  if (wideLength == 0) return static_cast<int>(out.size());
-  if (out.size() > static_cast<size_t>(wideLength)) {
-    fail(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::memcpy(wide, out.data(), out.size() * sizeof(WCHAR));
-  return static_cast<int>(out.size());
+  return convertedOut(out, wide, wideLength);
 }
 
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR text, int length,
@@ -189,11 +196,5 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
     fail(ERROR_NO_UNICODE_TRANSLATION);
     return 0;
   }
-  if (length == 0) return static_cast<int>(out.size());
-  if (out.size() > static_cast<size_t>(length)) {
-    fail(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::memcpy(text, out.data(), out.size());
-  return static_cast<int>(out.size());
+  return convertedOut(out, text, length);
 }

@@ -92,6 +92,17 @@ void copyName(char* field, size_t size, const std::string& text) {
   field[size - 1] = 0;
 }
 
+// The sizing step of the enumerations: reports the count and the bytes `n`
+// entries need; false when the caller's buffer holds fewer.
+template <class Entry>
+bool listFits(size_t n, uint32_t* bytes, uint32_t* count) {
+  uint32_t needed = static_cast<uint32_t>(n * sizeof(Entry));
+  *count = static_cast<uint32_t>(n);
+  bool fits = *bytes >= needed;
+  *bytes = needed;
+  return fits;
+}
+
 }  // namespace
 
 RAS_EXPORT uint32_t RAS_API RasEnumEntriesA(const char* reserved, const char*, EntryNameA* list, uint32_t* bytes,
@@ -100,13 +111,7 @@ RAS_EXPORT uint32_t RAS_API RasEnumEntriesA(const char* reserved, const char*, E
   if (!list || list->dwSize != sizeof(EntryNameA)) return kInvalidSize;
   std::lock_guard<std::mutex> hold(lock);
   load();
-  uint32_t needed = static_cast<uint32_t>(entries.size() * sizeof(EntryNameA));
-  *count = static_cast<uint32_t>(entries.size());
-  if (*bytes < needed) {
-    *bytes = needed;
-    return kBufferTooSmall;
-  }
-  *bytes = needed;
+  if (!listFits<EntryNameA>(entries.size(), bytes, count)) return kBufferTooSmall;
   for (size_t i = 0; i < entries.size(); ++i) {
     std::memset(&list[i], 0, sizeof list[i]);
     list[i].dwSize = sizeof(EntryNameA);
@@ -123,13 +128,7 @@ RAS_EXPORT uint32_t RAS_API RasEnumConnectionsA(ConnA* list, uint32_t* bytes, ui
   std::vector<std::pair<uint64_t, std::string>> up;
   for (const auto& [handle, connection] : connections)
     if (connection.state == kConnected) up.emplace_back(handle, connection.name);
-  uint32_t needed = static_cast<uint32_t>(up.size() * sizeof(ConnA));
-  *count = static_cast<uint32_t>(up.size());
-  if (*bytes < needed) {
-    *bytes = needed;
-    return kBufferTooSmall;
-  }
-  *bytes = needed;
+  if (!listFits<ConnA>(up.size(), bytes, count)) return kBufferTooSmall;
   for (size_t i = 0; i < up.size(); ++i) {
     std::memset(&list[i], 0, sizeof list[i]);
     list[i].dwSize = sizeof(ConnA);

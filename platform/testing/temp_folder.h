@@ -10,6 +10,19 @@
 
 namespace om::testing {
 
+// A host path as the Win32 calls take it: unchanged under Wine, with drive C:
+// for the host root and backslashes on the stand-in.
+inline std::string windowsPath(const std::string& hostPath) {
+#ifdef _WIN32
+  return hostPath;
+#else
+  std::string path = "C:" + hostPath;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
+#endif
+}
+
 class TempFolder {
  public:
   explicit TempFolder(const std::string& prefix = "om-test-") {

@@ -27,19 +27,6 @@
 
 namespace {
 
-// The folder as the Win32 calls spell it: unchanged under Wine, "C:" and
-// backslashes on the stand-in.
-std::string windowsSpelling(const std::string& hostPath) {
-#ifdef _WIN32
-  return hostPath;
-#else
-  std::string path = "C:" + hostPath;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path;
-#endif
-}
-
 // A fresh folder (Windows spelling, no trailing "\"); on the stand-in it is also
 // OM_STANDIN_ROOT, so registry, services and event log start empty.
 class ServiceUnitTest : public ::testing::Test {
@@ -52,7 +39,7 @@ class ServiceUnitTest : public ::testing::Test {
 
   om::testing::TempFolder temp{"om-service-unit-"};
   const std::string hostRoot = temp.path();
-  const std::string folder = windowsSpelling(hostRoot);
+  const std::string folder = om::testing::windowsPath(hostRoot);
 };
 
 TEST_F(ServiceUnitTest, PropertiesFollowTheFileRules) {

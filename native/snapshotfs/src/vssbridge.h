@@ -112,6 +112,24 @@ jint indexGetter(JNIEnv* env, jlong pointer, jint index, jlongArray out,
   return result;
 }
 
+// ---- natives that are one getter pattern: com.ombrel.vss.win32.<Class>.<Native> calling
+// Interface::Method (the javac header still checks each signature). OBJECT serves the
+// calls that start an IVssAsync. ----
+
+#define VSS_GETTER(Class, Native, Getter, OutArray, Method)                                            \
+  JNIEXPORT jint JNICALL VSS_NATIVE(Class, Native)(JNIEnv * env, jclass, jlong pointer, OutArray out) { \
+    return Getter(env, pointer, out, &Method);                                                          \
+  }
+#define VSS_TEXT_GETTER(Class, Native, Method) VSS_GETTER(Class, Native, textGetter, jlongArray, Method)
+#define VSS_INT_GETTER(Class, Native, Method) VSS_GETTER(Class, Native, intGetter, jintArray, Method)
+#define VSS_BOOLEAN_GETTER(Class, Native, Method) VSS_GETTER(Class, Native, booleanGetter, jbooleanArray, Method)
+#define VSS_OBJECT_GETTER(Class, Native, Method) VSS_GETTER(Class, Native, objectGetter, jlongArray, Method)
+#define VSS_INDEX_GETTER(Class, Native, Method)                                                         \
+  JNIEXPORT jint JNICALL VSS_NATIVE(Class, Native)(JNIEnv * env, jclass, jlong pointer, jint index, \
+                                                   jlongArray out) {                                \
+    return indexGetter(env, pointer, index, out, &Method);                                          \
+  }
+
 // Writer-components objects are released through an IUnknown one pointer after
 // their start, not as an IUnknown themselves: the library remembers each one it
 // hands out until Java releases it, so every release native serves them.

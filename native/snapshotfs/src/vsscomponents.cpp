@@ -100,10 +100,7 @@ extern "C" {
 
 // ---- VssWriterComponentsExt ------------------------------------------------------------------
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentsExt, GetComponentCount)(JNIEnv* env, jclass, jlong writer,
-                                                                             jintArray count) {
-  return intGetter(env, writer, count, &WriterComponents::GetComponentCount);
-}
+VSS_INT_GETTER(VssWriterComponentsExt, GetComponentCount, WriterComponents::GetComponentCount)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentsExt, GetWriterInfo)(JNIEnv* env, jclass, jlong writer,
                                                                          jbyteArray instanceId, jbyteArray writerId) {
@@ -117,10 +114,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentsExt, GetWriterInfo)(JNIEnv*
   return result;
 }
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentsExt, GetComponent)(JNIEnv* env, jclass, jlong writer, jint index,
-                                                                        jlongArray component) {
-  return indexGetter(env, writer, index, component, &WriterComponents::GetComponent);
-}
+VSS_INDEX_GETTER(VssWriterComponentsExt, GetComponent, WriterComponents::GetComponent)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentsExt, Release)(JNIEnv*, jclass, jlong writer) {
   WriterComponents* object = as<WriterComponents>(writer);
@@ -129,42 +123,26 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentsExt, Release)(JNIEnv*, jcla
 
 // ---- VssWriterComponentExt ------------------------------------------------------------------------
 
-#define VSS_COMPONENT_TEXT(Method)                                                                        \
-  JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentExt, Method)(JNIEnv * env, jclass, jlong component, \
-                                                                   jlongArray text) {                     \
-    return textGetter(env, component, text, &Component::Method);                                          \
-  }
-#define VSS_COMPONENT_INT(Method)                                                                         \
-  JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentExt, Method)(JNIEnv * env, jclass, jlong component, \
-                                                                   jintArray value) {                     \
-    return intGetter(env, component, value, &Component::Method);                                          \
-  }
-#define VSS_COMPONENT_BOOLEAN(Method)                                                                     \
-  JNIEXPORT jint JNICALL VSS_NATIVE(VssWriterComponentExt, Method)(JNIEnv * env, jclass, jlong component, \
-                                                                   jbooleanArray flag) {                  \
-    return booleanGetter(env, component, flag, &Component::Method);                                       \
-  }
-
-VSS_COMPONENT_TEXT(GetLogicalPath)
-VSS_COMPONENT_INT(GetComponentType)
-VSS_COMPONENT_TEXT(GetComponentName)
-VSS_COMPONENT_BOOLEAN(GetBackupSucceeded)
-VSS_COMPONENT_INT(GetAlternateLocationMappingCount)
-VSS_COMPONENT_INT(GetPartialFileCount)
-VSS_COMPONENT_BOOLEAN(IsSelectedForRestore)
-VSS_COMPONENT_BOOLEAN(GetAdditionalRestores)
-VSS_COMPONENT_INT(GetNewTargetCount)
-VSS_COMPONENT_INT(GetDirectedTargetCount)
-VSS_COMPONENT_INT(GetRestoreTarget)
-VSS_COMPONENT_TEXT(GetPreRestoreFailureMsg)
-VSS_COMPONENT_TEXT(GetPostRestoreFailureMsg)
-VSS_COMPONENT_TEXT(GetBackupStamp)
-VSS_COMPONENT_TEXT(GetPreviousBackupStamp)
-VSS_COMPONENT_TEXT(GetBackupOptions)
-VSS_COMPONENT_TEXT(GetRestoreOptions)
-VSS_COMPONENT_INT(GetRestoreSubcomponentCount)
-VSS_COMPONENT_INT(GetFileRestoreStatus)
-VSS_COMPONENT_INT(GetDifferencedFilesCount)
+VSS_TEXT_GETTER(VssWriterComponentExt, GetLogicalPath, Component::GetLogicalPath)
+VSS_INT_GETTER(VssWriterComponentExt, GetComponentType, Component::GetComponentType)
+VSS_TEXT_GETTER(VssWriterComponentExt, GetComponentName, Component::GetComponentName)
+VSS_BOOLEAN_GETTER(VssWriterComponentExt, GetBackupSucceeded, Component::GetBackupSucceeded)
+VSS_INT_GETTER(VssWriterComponentExt, GetAlternateLocationMappingCount, Component::GetAlternateLocationMappingCount)
+VSS_INT_GETTER(VssWriterComponentExt, GetPartialFileCount, Component::GetPartialFileCount)
+VSS_BOOLEAN_GETTER(VssWriterComponentExt, IsSelectedForRestore, Component::IsSelectedForRestore)
+VSS_BOOLEAN_GETTER(VssWriterComponentExt, GetAdditionalRestores, Component::GetAdditionalRestores)
+VSS_INT_GETTER(VssWriterComponentExt, GetNewTargetCount, Component::GetNewTargetCount)
+VSS_INT_GETTER(VssWriterComponentExt, GetDirectedTargetCount, Component::GetDirectedTargetCount)
+VSS_INT_GETTER(VssWriterComponentExt, GetRestoreTarget, Component::GetRestoreTarget)
+VSS_TEXT_GETTER(VssWriterComponentExt, GetPreRestoreFailureMsg, Component::GetPreRestoreFailureMsg)
+VSS_TEXT_GETTER(VssWriterComponentExt, GetPostRestoreFailureMsg, Component::GetPostRestoreFailureMsg)
+VSS_TEXT_GETTER(VssWriterComponentExt, GetBackupStamp, Component::GetBackupStamp)
+VSS_TEXT_GETTER(VssWriterComponentExt, GetPreviousBackupStamp, Component::GetPreviousBackupStamp)
+VSS_TEXT_GETTER(VssWriterComponentExt, GetBackupOptions, Component::GetBackupOptions)
+VSS_TEXT_GETTER(VssWriterComponentExt, GetRestoreOptions, Component::GetRestoreOptions)
+VSS_INT_GETTER(VssWriterComponentExt, GetRestoreSubcomponentCount, Component::GetRestoreSubcomponentCount)
+VSS_INT_GETTER(VssWriterComponentExt, GetFileRestoreStatus, Component::GetFileRestoreStatus)
+VSS_INT_GETTER(VssWriterComponentExt, GetDifferencedFilesCount, Component::GetDifferencedFilesCount)
 
 // ---- VssSnapshotProperties -------------------------------------------------------------------------
 

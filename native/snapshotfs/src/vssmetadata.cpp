@@ -69,15 +69,8 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetFileCounts)(JNIEn
   return result;
 }
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetComponent)(JNIEnv* env, jclass, jlong metadata,
-                                                                          jint index, jlongArray component) {
-  return indexGetter(env, metadata, index, component, &Metadata::GetComponent);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetExcludeFile)(JNIEnv* env, jclass, jlong metadata,
-                                                                            jint index, jlongArray filedesc) {
-  return indexGetter(env, metadata, index, filedesc, &Metadata::GetExcludeFile);
-}
+VSS_INDEX_GETTER(VssExamineWriterMetadata, GetComponent, Metadata::GetComponent)
+VSS_INDEX_GETTER(VssExamineWriterMetadata, GetExcludeFile, Metadata::GetExcludeFile)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetRestoreMethod)(
     JNIEnv* env, jclass, jlong metadata, jintArray method, jlongArray service, jlongArray userProcedure,
@@ -101,21 +94,9 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetRestoreMethod)(
   return result;
 }
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetAlternateLocationMapping)(JNIEnv* env, jclass,
-                                                                                         jlong metadata, jint index,
-                                                                                         jlongArray filedesc) {
-  return indexGetter(env, metadata, index, filedesc, &Metadata::GetAlternateLocationMapping);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, GetBackupSchema)(JNIEnv* env, jclass, jlong metadata,
-                                                                             jintArray schema) {
-  return intGetter(env, metadata, schema, &Metadata::GetBackupSchema);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, SaveAsXML)(JNIEnv* env, jclass, jlong metadata,
-                                                                       jlongArray document) {
-  return textGetter(env, metadata, document, &Metadata::SaveAsXML);
-}
+VSS_INDEX_GETTER(VssExamineWriterMetadata, GetAlternateLocationMapping, Metadata::GetAlternateLocationMapping)
+VSS_INT_GETTER(VssExamineWriterMetadata, GetBackupSchema, Metadata::GetBackupSchema)
+VSS_TEXT_GETTER(VssExamineWriterMetadata, SaveAsXML, Metadata::SaveAsXML)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, LoadFromXML)(JNIEnv*, jclass, jlong metadata,
                                                                          jlong document) {
@@ -125,17 +106,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, LoadFromXML)(JNIEnv*
 
 // ---- VssExamineWriterMetadataComponent ----------------------------------------------------------
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, GetComponentInfo)(JNIEnv* env, jclass,
-                                                                                       jlong component,
-                                                                                       jlongArray info) {
-  if (!isOutArray(env, info)) return kInvalidParameter;
-  Component* object = as<Component>(component);
-  if (!object) return kComPointer;
-  PVSSCOMPONENTINFO block = nullptr;
-  HRESULT result = object->GetComponentInfo(&block);
-  setOut(env, info, toJava(block));
-  return result;
-}
+VSS_OBJECT_GETTER(VssExamineWriterMetadataComponent, GetComponentInfo, Component::GetComponentInfo)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, FreeComponentInfo)(JNIEnv*, jclass,
                                                                                         jlong component, jlong info) {
@@ -171,59 +142,18 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, LoadCompone
   return 0;
 }
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, GetFile)(JNIEnv* env, jclass, jlong component,
-                                                                              jint index, jlongArray filedesc) {
-  return indexGetter(env, component, index, filedesc, &Component::GetFile);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, GetDatabaseFile)(JNIEnv* env, jclass,
-                                                                                      jlong component, jint index,
-                                                                                      jlongArray filedesc) {
-  return indexGetter(env, component, index, filedesc, &Component::GetDatabaseFile);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, GetDatabaseLogFile)(JNIEnv* env, jclass,
-                                                                                         jlong component, jint index,
-                                                                                         jlongArray filedesc) {
-  return indexGetter(env, component, index, filedesc, &Component::GetDatabaseLogFile);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, GetDependency)(JNIEnv* env, jclass,
-                                                                                    jlong component, jint index,
-                                                                                    jlongArray dependency) {
-  return indexGetter(env, component, index, dependency, &Component::GetDependency);
-}
+VSS_INDEX_GETTER(VssExamineWriterMetadataComponent, GetFile, Component::GetFile)
+VSS_INDEX_GETTER(VssExamineWriterMetadataComponent, GetDatabaseFile, Component::GetDatabaseFile)
+VSS_INDEX_GETTER(VssExamineWriterMetadataComponent, GetDatabaseLogFile, Component::GetDatabaseLogFile)
+VSS_INDEX_GETTER(VssExamineWriterMetadataComponent, GetDependency, Component::GetDependency)
 
 // ---- VssExamineWriterMetadataFileDescriptor ---------------------------------------------------------
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataFileDescriptor, GetPath)(JNIEnv* env, jclass,
-                                                                                   jlong filedesc, jlongArray path) {
-  return textGetter(env, filedesc, path, &Filedesc::GetPath);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataFileDescriptor, GetFileSpec)(JNIEnv* env, jclass,
-                                                                                       jlong filedesc,
-                                                                                       jlongArray spec) {
-  return textGetter(env, filedesc, spec, &Filedesc::GetFilespec);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataFileDescriptor, GetRecursive)(JNIEnv* env, jclass,
-                                                                                        jlong filedesc,
-                                                                                        jbooleanArray recursive) {
-  return booleanGetter(env, filedesc, recursive, &Filedesc::GetRecursive);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataFileDescriptor, GetAlternateLocation)(JNIEnv* env, jclass,
-                                                                                                jlong filedesc,
-                                                                                                jlongArray location) {
-  return textGetter(env, filedesc, location, &Filedesc::GetAlternateLocation);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataFileDescriptor, GetBackupTypeMask)(JNIEnv* env, jclass,
-                                                                                             jlong filedesc,
-                                                                                             jintArray mask) {
-  return intGetter(env, filedesc, mask, &Filedesc::GetBackupTypeMask);
-}
+VSS_TEXT_GETTER(VssExamineWriterMetadataFileDescriptor, GetPath, Filedesc::GetPath)
+VSS_TEXT_GETTER(VssExamineWriterMetadataFileDescriptor, GetFileSpec, Filedesc::GetFilespec)
+VSS_BOOLEAN_GETTER(VssExamineWriterMetadataFileDescriptor, GetRecursive, Filedesc::GetRecursive)
+VSS_TEXT_GETTER(VssExamineWriterMetadataFileDescriptor, GetAlternateLocation, Filedesc::GetAlternateLocation)
+VSS_INT_GETTER(VssExamineWriterMetadataFileDescriptor, GetBackupTypeMask, Filedesc::GetBackupTypeMask)
 
 // ---- VssExamineWriterMetadataDependency ---------------------------------------------------------------
 
@@ -239,16 +169,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataDependency, GetWriterI
   return result;
 }
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataDependency, GetLogicalPath)(JNIEnv* env, jclass,
-                                                                                      jlong dependency,
-                                                                                      jlongArray path) {
-  return textGetter(env, dependency, path, &Dependency::GetLogicalPath);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataDependency, GetComponentName)(JNIEnv* env, jclass,
-                                                                                        jlong dependency,
-                                                                                        jlongArray name) {
-  return textGetter(env, dependency, name, &Dependency::GetComponentName);
-}
+VSS_TEXT_GETTER(VssExamineWriterMetadataDependency, GetLogicalPath, Dependency::GetLogicalPath)
+VSS_TEXT_GETTER(VssExamineWriterMetadataDependency, GetComponentName, Dependency::GetComponentName)
 
 }  // extern "C"

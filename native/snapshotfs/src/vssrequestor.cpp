@@ -26,10 +26,6 @@ struct ComponentName {
   bool ok() const { return path.ok() && name.ok(); }
 };
 
-jint asyncCall(JNIEnv* env, jlong components, jlongArray async, HRESULT (STDMETHODCALLTYPE Backup::*method)(IVssAsync**)) {
-  return objectGetter(env, components, async, method);
-}
-
 // EnableWriterClasses and its kin: the first count GUIDs of the array as a native list.
 jint writerList(JNIEnv* env, jlong components, jbyteArray ids, jint count,
                 HRESULT (STDMETHODCALLTYPE Backup::*method)(const VSS_ID*, UINT)) {
@@ -142,10 +138,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, AddToSnapshotSet)(JNIEnv*
   return result;
 }
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, BackupComplete)(JNIEnv* env, jclass, jlong components,
-                                                                       jlongArray async) {
-  return asyncCall(env, components, async, &Backup::BackupComplete);
-}
+VSS_OBJECT_GETTER(VssBackupComponents, BackupComplete, Backup::BackupComplete)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, EnableWriterClasses)(JNIEnv* env, jclass, jlong components,
                                                                             jbyteArray classIds, jint count) {
@@ -179,10 +172,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, DeleteSnapshots)(JNIEnv* 
   return result;
 }
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, DoSnapshotSet)(JNIEnv* env, jclass, jlong components,
-                                                                      jlongArray async) {
-  return asyncCall(env, components, async, &Backup::DoSnapshotSet);
-}
+VSS_OBJECT_GETTER(VssBackupComponents, DoSnapshotSet, Backup::DoSnapshotSet)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, FreeWriterMetadata)(JNIEnv*, jclass, jlong components) {
   Backup* backup = as<Backup>(components);
@@ -194,15 +184,8 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, FreeWriterStatus)(JNIEnv*
   return backup ? backup->FreeWriterStatus() : kComPointer;
 }
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GatherWriterMetadata)(JNIEnv* env, jclass, jlong components,
-                                                                             jlongArray async) {
-  return asyncCall(env, components, async, &Backup::GatherWriterMetadata);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GatherWriterStatus)(JNIEnv* env, jclass, jlong components,
-                                                                           jlongArray async) {
-  return asyncCall(env, components, async, &Backup::GatherWriterStatus);
-}
+VSS_OBJECT_GETTER(VssBackupComponents, GatherWriterMetadata, Backup::GatherWriterMetadata)
+VSS_OBJECT_GETTER(VssBackupComponents, GatherWriterStatus, Backup::GatherWriterStatus)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetSnapshotProperties)(JNIEnv* env, jclass, jlong components,
                                                                               jbyteArray snapshotId,
@@ -230,10 +213,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterComponents)(JNIE
   return result;
 }
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterComponentsCount)(JNIEnv* env, jclass,
-                                                                                 jlong components, jintArray count) {
-  return intGetter(env, components, count, &Backup::GetWriterComponentsCount);
-}
+VSS_INT_GETTER(VssBackupComponents, GetWriterComponentsCount, Backup::GetWriterComponentsCount)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterMetadata)(JNIEnv* env, jclass, jlong components,
                                                                           jint index, jbyteArray instanceId,
@@ -249,10 +229,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterMetadata)(JNIEnv
   return result;
 }
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterMetadataCount)(JNIEnv* env, jclass, jlong components,
-                                                                               jintArray count) {
-  return intGetter(env, components, count, &Backup::GetWriterMetadataCount);
-}
+VSS_INT_GETTER(VssBackupComponents, GetWriterMetadataCount, Backup::GetWriterMetadataCount)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterStatus)(JNIEnv* env, jclass, jlong components,
                                                                         jint index, jbyteArray writerId,
@@ -276,10 +253,7 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterStatus)(JNIEnv* 
   return result;
 }
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterStatusCount)(JNIEnv* env, jclass, jlong components,
-                                                                             jintArray count) {
-  return intGetter(env, components, count, &Backup::GetWriterStatusCount);
-}
+VSS_INT_GETTER(VssBackupComponents, GetWriterStatusCount, Backup::GetWriterStatusCount)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, InitializeForBackup)(JNIEnv*, jclass, jlong components) {
   Backup* backup = as<Backup>(components);
@@ -306,25 +280,10 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, IsVolumeSupported)(JNIEnv
   return result;
 }
 
-JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, PrepareForBackup)(JNIEnv* env, jclass, jlong components,
-                                                                         jlongArray async) {
-  return asyncCall(env, components, async, &Backup::PrepareForBackup);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, PreRestore)(JNIEnv* env, jclass, jlong components,
-                                                                   jlongArray async) {
-  return asyncCall(env, components, async, &Backup::PreRestore);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, PostRestore)(JNIEnv* env, jclass, jlong components,
-                                                                    jlongArray async) {
-  return asyncCall(env, components, async, &Backup::PostRestore);
-}
-
-JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SaveAsXML)(JNIEnv* env, jclass, jlong components,
-                                                                  jlongArray document) {
-  return textGetter(env, components, document, &Backup::SaveAsXML);
-}
+VSS_OBJECT_GETTER(VssBackupComponents, PrepareForBackup, Backup::PrepareForBackup)
+VSS_OBJECT_GETTER(VssBackupComponents, PreRestore, Backup::PreRestore)
+VSS_OBJECT_GETTER(VssBackupComponents, PostRestore, Backup::PostRestore)
+VSS_TEXT_GETTER(VssBackupComponents, SaveAsXML, Backup::SaveAsXML)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetBackupState)(JNIEnv*, jclass, jlong components,
                                                                        jboolean selectComponents,

@@ -54,9 +54,7 @@ TEST(SnapshotFsDll, LoadsAndExportsNatives) {
 namespace {
 
 std::u16string windowsPath(const std::string& host) {
-  std::string windows = "C:" + host;
-  for (char& c : windows)
-    if (c == '/') c = '\\';
+  std::string windows = om::testing::windowsPath(host);
   return std::u16string(windows.begin(), windows.end());
 }
 

@@ -58,7 +58,7 @@ std::string narrow(const std::u16string& s) { return std::string(s.begin(), s.en
 class SnapshotFsNatives : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string windows = omtest::windowsPath(temp_.path());
+    std::string windows = om::testing::windowsPath(temp_.path());
     folder_.assign(windows.begin(), windows.end());
   }
 

@@ -58,6 +58,18 @@ using Ints = Array<jint>;
 using Bytes = Array<jbyte>;
 using Booleans = Array<jboolean>;
 
+// A writer and its instance as Java passes GUIDs (byte[16], little-endian fields).
+const unsigned char kSqlWriter[16] = {0x63, 0xAA, 0x5F, 0xA6, 0xA8, 0x5E, 0xBC, 0x4E,
+                                      0x9D, 0xBD, 0xA0, 0xC4, 0xDB, 0x26, 0x91, 0x2A};
+const unsigned char kSqlInstance[16] = {0x0F, 0xE9, 0xA3, 0xC4, 0x54, 0x3F, 0xB1, 0x4D,
+                                        0x9E, 0x3C, 0x3B, 0x6A, 0x4F, 0x2A, 0x9C, 0x01};
+
+Bytes guidArray(const unsigned char (&guid)[16]) {
+  Bytes array(16);
+  environment()->SetByteArrayRegion(array.get<jbyteArray>(), 0, 16, reinterpret_cast<const jbyte*>(guid));
+  return array;
+}
+
 struct Str {
   explicit Str(const std::string& text) : handle(jni().string(text)) {}
   jstring get() { return handle; }
@@ -185,7 +197,7 @@ TEST_F(VssNatives, BindsTheStandInVssapi) {
 
 TEST_F(VssNatives, SnapshotBackupSequence) {
   om::testing::TempFolder folder("omvss-harness-");
-  std::string volume = omtest::windowsPath(folder.path());
+  std::string volume = om::testing::windowsPath(folder.path());
   std::string original = volume + "\\data.txt";
   auto write = [&](const char* text) {
     std::u16string name(original.begin(), original.end());
@@ -276,13 +288,7 @@ TEST_F(VssNatives, SnapshotBackupSequence) {
   EXPECT_EQ(0, BACKUP(FreeWriterStatus, backup));
 
   // Writer W, instance I: the interface receives I first.
-  Bytes sqlWriter(16), sqlInstance(16);
-  const unsigned char w[16] = {0x63, 0xAA, 0x5F, 0xA6, 0xA8, 0x5E, 0xBC, 0x4E,
-                               0x9D, 0xBD, 0xA0, 0xC4, 0xDB, 0x26, 0x91, 0x2A};
-  const unsigned char in[16] = {0x0F, 0xE9, 0xA3, 0xC4, 0x54, 0x3F, 0xB1, 0x4D,
-                                0x9E, 0x3C, 0x3B, 0x6A, 0x4F, 0x2A, 0x9C, 0x01};
-  environment()->SetByteArrayRegion(sqlWriter.get<jbyteArray>(), 0, 16, reinterpret_cast<const jbyte*>(w));
-  environment()->SetByteArrayRegion(sqlInstance.get<jbyteArray>(), 0, 16, reinterpret_cast<const jbyte*>(in));
+  Bytes sqlWriter = guidArray(kSqlWriter), sqlInstance = guidArray(kSqlInstance);
   Str path("SQLHOST\\MSSQLSERVER"), sales("sales");
   EXPECT_EQ(0, BACKUP(AddComponent, backup, sqlWriter.get<jbyteArray>(), sqlInstance.get<jbyteArray>(), jint(1),
                       path.get(), sales.get()));
@@ -339,13 +345,7 @@ TEST_F(VssNatives, SnapshotBackupSequence) {
 }
 
 TEST_F(VssNatives, RestoreSequence) {
-  Bytes sqlWriter(16), sqlInstance(16);
-  const unsigned char w[16] = {0x63, 0xAA, 0x5F, 0xA6, 0xA8, 0x5E, 0xBC, 0x4E,
-                               0x9D, 0xBD, 0xA0, 0xC4, 0xDB, 0x26, 0x91, 0x2A};
-  const unsigned char in[16] = {0x0F, 0xE9, 0xA3, 0xC4, 0x54, 0x3F, 0xB1, 0x4D,
-                                0x9E, 0x3C, 0x3B, 0x6A, 0x4F, 0x2A, 0x9C, 0x01};
-  environment()->SetByteArrayRegion(sqlWriter.get<jbyteArray>(), 0, 16, reinterpret_cast<const jbyte*>(w));
-  environment()->SetByteArrayRegion(sqlInstance.get<jbyteArray>(), 0, 16, reinterpret_cast<const jbyte*>(in));
+  Bytes sqlWriter = guidArray(kSqlWriter), sqlInstance = guidArray(kSqlInstance);
   Str path("SQLHOST\\MSSQLSERVER"), master("master"), options("norecovery");
   Longs components(1), async(1), document(1);
 

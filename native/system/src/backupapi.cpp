@@ -105,6 +105,20 @@ bool prepareTransfer(JNIEnv* env, jobject callback, jbyteArray buffer, BlockTran
   return transfer.nextBlock != nullptr;
 }
 
+// ReadEncryptedFileRaw or WriteEncryptedFileRaw (`raw`, null when the system
+// has none) moving blocks between the context and the Java callback.
+template <class RawFunction, class BlockFunction>
+jint transferRaw(JNIEnv* env, RawFunction raw, BlockFunction block, jobject callback, jlong context,
+                 jbyteArray buffer) {
+  if (!raw) {
+    throwNew(env, Cached::IOException, kNoEncryptedFiles);
+    return 0;
+  }
+  BlockTransfer transfer;
+  if (!prepareTransfer(env, callback, buffer, transfer)) return 0;
+  return static_cast<jint>(raw(block, &transfer, fromJava<PVOID>(context)));
+}
+
 using BackupCall = BOOL(WINAPI*)(HANDLE, LPBYTE, DWORD, LPDWORD, BOOL, BOOL, LPVOID*);
 
 jint backupTransfer(JNIEnv* env, BackupCall call, jlongArray context, jlong handle, jbyteArray buffer, jint offset,
@@ -165,6 +179,16 @@ bool isRoot(const WString& path) {
 void dropTrailingBackslash(JavaWide& path) {
   WString& text = path.text();
   if (!text.empty() && text.back() == u'\\') text.pop_back();
+}
+
+// GetDiskFreeSpaceEx for the disk holding `path`: the bytes available to the
+// caller, or the disk's total; -1 when the name or the call fails.
+jlong diskSpace(JNIEnv* env, jstring path, bool total) {
+  JavaWide name(env, path, true);
+  if (!name.ok()) return -1;
+  ULARGE_INTEGER available, size, free;
+  if (!GetDiskFreeSpaceExW(name.get(), &available, &size, &free)) return -1;
+  return static_cast<jlong>(total ? size.QuadPart : available.QuadPart);
 }
 
 }  // namespace
@@ -336,20 +360,12 @@ JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_CloseHa
 
 JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_getFreeDiskSpace(JNIEnv* env, jclass,
                                                                                         jstring path) {
-  JavaWide name(env, path, true);
-  if (!name.ok()) return -1;
-  ULARGE_INTEGER available, total, free;
-  if (!GetDiskFreeSpaceExW(name.get(), &available, &total, &free)) return -1;
-  return static_cast<jlong>(available.QuadPart);
+  return diskSpace(env, path, false);
 }
 
 JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_getTotalDiskSpace(JNIEnv* env, jclass,
                                                                                          jstring path) {
-  JavaWide name(env, path, true);
-  if (!name.ok()) return -1;
-  ULARGE_INTEGER available, total, free;
-  if (!GetDiskFreeSpaceExW(name.get(), &available, &total, &free)) return -1;
-  return static_cast<jlong>(total.QuadPart);
+  return diskSpace(env, path, true);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_GetFileAttributes(JNIEnv* env, jclass,
@@ -401,26 +417,12 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_OpenEn
 
 JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_ReadEncryptedFileRaw(
     JNIEnv* env, jclass, jobject callback, jlong context, jbyteArray buffer) {
-  ReadRawFunction read = readRaw.load();
-  if (!read) {
-    throwNew(env, Cached::IOException, kNoEncryptedFiles);
-    return 0;
-  }
-  BlockTransfer transfer;
-  if (!prepareTransfer(env, callback, buffer, transfer)) return 0;
-  return static_cast<jint>(read(&exportBlock, &transfer, fromJava<PVOID>(context)));
+  return transferRaw(env, readRaw.load(), &exportBlock, callback, context, buffer);
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_WriteEncryptedFileRaw(
     JNIEnv* env, jclass, jobject callback, jlong context, jbyteArray buffer) {
-  WriteRawFunction write = writeRaw.load();
-  if (!write) {
-    throwNew(env, Cached::IOException, kNoEncryptedFiles);
-    return 0;
-  }
-  BlockTransfer transfer;
-  if (!prepareTransfer(env, callback, buffer, transfer)) return 0;
-  return static_cast<jint>(write(&importBlock, &transfer, fromJava<PVOID>(context)));
+  return transferRaw(env, writeRaw.load(), &importBlock, callback, context, buffer);
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_CloseEncryptedFileRaw(JNIEnv*, jclass,

@@ -121,6 +121,18 @@ jobjectArray batch(JNIEnv* env, const BYTE* buffer, DWORD filled) {
   return records;
 }
 
+// What became of one buffer handed to the callback.
+enum class Handed { kFailed, kThrew, kStop, kMore };
+
+Handed handOver(JNIEnv* env, jobject callback, const BYTE* buffer, DWORD filled) {
+  jobjectArray records = batch(env, buffer, filled);
+  if (!records) return Handed::kFailed;
+  jboolean more = env->CallBooleanMethod(callback, journal.callbackRecord.load(), records);
+  env->DeleteLocalRef(records);
+  if (env->ExceptionCheck()) return Handed::kThrew;
+  return more ? Handed::kMore : Handed::kStop;
+}
+
 }  // namespace
 
 extern "C" {
@@ -192,7 +204,6 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChan
       static_cast<jlong>((static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow);
 
   MFT_ENUM_DATA enumData{static_cast<DWORDLONG>(startFileReference), lowUsn, highUsn};
-  jmethodID record = journal.callbackRecord.load();
   BYTE buffer[kBufferSize];
   std::memset(buffer, 0, sizeof buffer);
   for (;;) {
@@ -205,12 +216,10 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsChan
       return 0;
     }
     if (filled <= 8) return rootReference;
-    jobjectArray records = batch(env, buffer, filled);
-    if (!records) return 0;
-    jboolean more = env->CallBooleanMethod(callback, record, records);
-    env->DeleteLocalRef(records);
+    Handed handed = handOver(env, callback, buffer, filled);
+    if (handed == Handed::kFailed) return 0;
     // A callback that threw ends the enumeration with its exception.
-    if (env->ExceptionCheck() || !more) return rootReference;
+    if (handed != Handed::kMore) return rootReference;
     std::memcpy(&enumData.StartFileReferenceNumber, buffer, 8);
   }
 }
@@ -228,7 +237,6 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsC
   readData.ReasonMask = static_cast<DWORD>(reasonMask);
   readData.ReturnOnlyOnClose = returnOnlyOnClose ? 1 : 0;
   readData.UsnJournalID = static_cast<DWORDLONG>(journalId);
-  jmethodID record = journal.callbackRecord.load();
   BYTE buffer[kBufferSize];
   std::memset(buffer, 0, sizeof buffer);
   for (;;) {
@@ -239,12 +247,9 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_agentservice_changejournal_ntfs_NtfsC
       return JNI_FALSE;
     }
     if (filled < 9) return JNI_TRUE;
-    jobjectArray records = batch(env, buffer, filled);
-    if (!records) return JNI_FALSE;
-    jboolean more = env->CallBooleanMethod(callback, record, records);
-    if (env->ExceptionCheck()) return JNI_TRUE;
-    if (!more) return JNI_FALSE;
-    env->DeleteLocalRef(records);
+    Handed handed = handOver(env, callback, buffer, filled);
+    if (handed == Handed::kThrew) return JNI_TRUE;
+    if (handed != Handed::kMore) return JNI_FALSE;
     std::memcpy(&readData.StartUsn, buffer, 8);
   }
 }

@@ -142,6 +142,19 @@ bool appendName(JNIEnv* env, jobject out, const WCHAR* name) {
   return !env->ExceptionCheck();
 }
 
+// A name GetVolumePathNameW or GetVolumeNameForVolumeMountPointW writes for
+// `text`; null with IOException when the call fails.
+jstring volumeName(JNIEnv* env, jstring text, BOOL(WINAPI* query)(LPCWSTR, LPWSTR, DWORD)) {
+  JavaWide name(env, text);
+  if (!name.ok()) return nullptr;
+  WCHAR volume[kVolumeNameLength + 1] = {};
+  if (!query(name.get(), volume, kVolumeNameLength)) {
+    throwIOException(env, GetLastError());
+    return nullptr;
+  }
+  return newStringZ(env, volume);
+}
+
 }  // namespace
 
 extern "C" {
@@ -267,14 +280,7 @@ JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_VolumeUtil_Get
     throwNew(env, Cached::IOException, "path is empty");
     return nullptr;
   }
-  JavaWide name(env, path);
-  if (!name.ok()) return nullptr;
-  WCHAR volume[kVolumeNameLength + 1] = {};
-  if (!GetVolumePathNameW(name.get(), volume, kVolumeNameLength)) {
-    throwIOException(env, GetLastError());
-    return nullptr;
-  }
-  return newStringZ(env, volume);
+  return volumeName(env, path, GetVolumePathNameW);
 }
 
 JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_VolumeUtil_GetVolumeNameForVolumeMountPoint(
@@ -283,14 +289,7 @@ JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_VolumeUtil_Get
     throwNullPointer(env, "mount name is null");
     return nullptr;
   }
-  JavaWide name(env, mountPoint);
-  if (!name.ok()) return nullptr;
-  WCHAR volume[kVolumeNameLength + 1] = {};
-  if (!GetVolumeNameForVolumeMountPointW(name.get(), volume, kVolumeNameLength)) {
-    throwIOException(env, GetLastError());
-    return nullptr;
-  }
-  return newStringZ(env, volume);
+  return volumeName(env, mountPoint, GetVolumeNameForVolumeMountPointW);
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_MountpointIterator_init(JNIEnv* env, jclass) {

@@ -41,7 +41,7 @@ TEST(SystemBridgeFakeJni, CreateFileAndBackupRead) {
   omtest::FakeJni& jni = shared();
   JNIEnv* env = jni.env();
   om::testing::TempFolder temp("rasbridge-");
-  std::string dir = omtest::windowsPath(temp.path());
+  std::string dir = om::testing::windowsPath(temp.path());
   std::string path = dir + "\\data.txt";
   std::string content(5000, 'x');
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>('a' + i % 26);
@@ -108,7 +108,7 @@ TEST(SystemBridgeFakeJni, DriveTypesAndMoves) {
   JNIEnv* env = jni.env();
   EXPECT_EQ(Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeDriveType(env, nullptr, jni.string("C:\\")), 3);
   om::testing::TempFolder temp("rasbridge-");
-  std::string dir = omtest::windowsPath(temp.path());
+  std::string dir = om::testing::windowsPath(temp.path());
   EXPECT_EQ(Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeDriveType(env, nullptr, jni.string("Q:\\")), 1);
   std::string a = dir + "\\a.txt", b = dir + "\\b.txt";
   writeFile(a, "a");
@@ -170,7 +170,7 @@ TEST(SystemBridgeFakeJni, HostAndVolumeQueries) {
   EXPECT_EQ(std::string(text.begin(), text.end()), "C:\\");
 
   om::testing::TempFolder temp("rasbridge-");
-  std::string dir = omtest::windowsPath(temp.path());
+  std::string dir = om::testing::windowsPath(temp.path());
   std::string a = dir + "\\id.txt";
   writeFile(a, "id");
   jlong id = Java_com_ombrel_agentframework_os_win32_Util_getFileId(env, nullptr, jni.string(a));

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/jni/testing/fake_jni.h"
+#include "platform/testing/temp_folder.h"
 #include "platform/win32.h"
 
 extern "C" JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_Util_StopServiceN(JNIEnv*, jclass, jstring);
@@ -22,10 +23,7 @@ std::string helperCommand(const std::string& name, const std::string& log) {
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
   path = path.substr(0, path.find_last_of('/')) + "/stop_service_helper";
-  std::string windows = "C:" + path;
-  for (auto& c : windows)
-    if (c == '/') c = '\\';
-  return "\"" + windows + "\" " + name + " \"C:" + log + "\"";
+  return "\"" + om::testing::windowsPath(path) + "\" " + name + " \"C:" + log + "\"";
 }
 
 // One environment for the process: the bridge caches the classes it throws.

@@ -21,19 +21,6 @@
 
 namespace omtest {
 
-// A host path as the natives take it: as it is under Wine, with drive C: for the
-// host root and backslashes on the stand-in.
-inline std::string windowsPath(const std::string& hostPath) {
-#ifdef _WIN32
-  return hostPath;
-#else
-  std::string path = "C:" + hostPath;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return path;
-#endif
-}
-
 class FakeJni {
  public:
   FakeJni();

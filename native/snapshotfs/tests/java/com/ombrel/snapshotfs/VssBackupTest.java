@@ -8,6 +8,7 @@ import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.ombrel.disk.win32.Win32Kernel;
+import com.ombrel.testing.Folders;
 import com.ombrel.vss.win32.VssApi;
 import com.ombrel.vss.win32.VssAsync;
 import com.ombrel.vss.win32.VssBackupComponents;

@@ -1,6 +1,8 @@
 package com.ombrel.snapshotfs;
 
 import com.halvane.common.win32.VirtualBuffer;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.List;
@@ -33,7 +35,7 @@ final class VssStandIn {
         if (VirtualBuffer.memcpy_s(prefix, bstr - 4, 4) != 0) {
             throw new AssertionError("BSTR prefix unreadable");
         }
-        int length = Folders.little(prefix).getInt(0);
+        int length = ByteBuffer.wrap(prefix).order(ByteOrder.LITTLE_ENDIAN).getInt(0);
         byte[] text = new byte[length];
         if (length > 0 && VirtualBuffer.memcpy_s(text, bstr, length) != 0) {
             throw new AssertionError("BSTR text unreadable");

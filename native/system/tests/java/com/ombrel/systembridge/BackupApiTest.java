@@ -7,6 +7,7 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.ombrel.agentframework.os.win32.BackupApi;
+import com.ombrel.testing.Folders;
 import com.ombrel.util.exceptions.ErrorCodeException;
 import java.io.ByteArrayOutputStream;
 import java.io.IOException;
@@ -38,7 +39,7 @@ class BackupApiTest {
 
     @BeforeEach
     void file() throws IOException {
-        folder = Paths.fresh("backupapi");
+        folder = Folders.fresh("backupapi");
         source = folder.resolve("source.dat");
         content = new byte[10_000];
         for (int i = 0; i < content.length; i++) {
@@ -48,7 +49,7 @@ class BackupApiTest {
     }
 
     static long open(Path path, int access, int disposition) {
-        return BackupApi.CreateFile(Paths.windows(path), access, 1, 0, disposition, BACKUP_SEMANTICS, 0);
+        return BackupApi.CreateFile(Folders.windows(path), access, 1, 0, disposition, BACKUP_SEMANTICS, 0);
     }
 
     /** The whole backup stream of a file, read in chunks at an offset of the buffer. */
@@ -72,7 +73,7 @@ class BackupApiTest {
 
     /** The content of the BACKUP_DATA stream within a backup stream. */
     static byte[] dataStream(byte[] backup) {
-        ByteBuffer b = Paths.little(backup);
+        ByteBuffer b = Folders.little(backup);
         while (b.remaining() > 0) {
             int id = b.getInt();
             b.getInt();
@@ -153,21 +154,21 @@ class BackupApiTest {
     @Test
     void longPathsGetThePrefix() throws IOException {
         Path deep = folder;
-        while (Paths.windows(deep).length() < 300) {
+        while (Folders.windows(deep).length() < 300) {
             deep = deep.resolve("d".repeat(60));
         }
         Files.createDirectories(deep);
         Path file = deep.resolve("long.dat");
         Files.write(file, content);
-        assertTrue(Paths.windows(file).length() >= 260);
+        assertTrue(Folders.windows(file).length() >= 260);
         long handle = open(file, GENERIC_READ, OPEN_EXISTING);
         assertEquals(1, BackupApi.CloseHandle(handle));
-        assertEquals(0, BackupApi.GetFileAttributes(Paths.windows(file)) & DIRECTORY);
+        assertEquals(0, BackupApi.GetFileAttributes(Folders.windows(file)) & DIRECTORY);
     }
 
     @Test
     void securityDescriptorBufferRules() throws Exception {
-        String path = Paths.windows(source);
+        String path = Folders.windows(source);
         IOException small = assertThrows(IOException.class, () -> BackupApi.readSecurityDescriptor(path, new byte[3], 3));
         assertEquals("buffer length < 4", small.getMessage());
         ErrorCodeException tooSmall = assertThrows(ErrorCodeException.class,
@@ -182,7 +183,7 @@ class BackupApiTest {
                 () -> BackupApi.readSecurityDescriptor(path, new byte[8], 4096));
         assertEquals(122, claimed.getErrorCode());
         ErrorCodeException missing = assertThrows(ErrorCodeException.class,
-                () -> BackupApi.readSecurityDescriptor(Paths.windows(folder.resolve("none")), new byte[512], 512));
+                () -> BackupApi.readSecurityDescriptor(Folders.windows(folder.resolve("none")), new byte[512], 512));
         assertEquals(2, missing.getErrorCode());
 
         IOException offset = assertThrows(IOException.class,
@@ -196,11 +197,11 @@ class BackupApiTest {
     @Test
     void securityDescriptorsTravelWithTheirAttributes() throws Exception {
         byte[] buffer = new byte[1024];
-        long used = BackupApi.readSecurityDescriptor(Paths.windows(source), buffer, buffer.length);
+        long used = BackupApi.readSecurityDescriptor(Folders.windows(source), buffer, buffer.length);
         assertTrue(used > 24 && used <= buffer.length);
-        ByteBuffer b = Paths.little(buffer);
+        ByteBuffer b = Folders.little(buffer);
         int attributes = b.getInt(0);
-        assertEquals(BackupApi.GetFileAttributes(Paths.windows(source)), attributes);
+        assertEquals(BackupApi.GetFileAttributes(Folders.windows(source)), attributes);
         assertEquals(1, buffer[4]);  // revision
         assertTrue((b.getShort(6) & 0x8000) != 0);  // self-relative
         assertNotEquals(0, b.getInt(8));  // owner
@@ -211,27 +212,27 @@ class BackupApiTest {
         Files.write(target, new byte[] {1});
         byte[] stored = new byte[(int) used + 6];
         System.arraycopy(buffer, 0, stored, 6, (int) used);
-        Paths.little(stored).putInt(6, attributes | HIDDEN);
+        Folders.little(stored).putInt(6, attributes | HIDDEN);
         BackupApi.setPrivilege("SeSecurityPrivilege", false);
         IOException denied = assertThrows(IOException.class,
-                () -> BackupApi.writeSecurityDescriptor(Paths.windows(target), stored, 6, stored.length));
+                () -> BackupApi.writeSecurityDescriptor(Folders.windows(target), stored, 6, stored.length));
         assertEquals("A required privilege is not held by the client.", denied.getMessage());
         BackupApi.setPrivilege("SeSecurityPrivilege", true);
         try {
-            BackupApi.writeSecurityDescriptor(Paths.windows(target), stored, 6, stored.length);
+            BackupApi.writeSecurityDescriptor(Folders.windows(target), stored, 6, stored.length);
             byte[] again = new byte[1024];
-            long usedAgain = BackupApi.readSecurityDescriptor(Paths.windows(target), again, again.length);
+            long usedAgain = BackupApi.readSecurityDescriptor(Folders.windows(target), again, again.length);
             assertEquals(used, usedAgain);
             assertArrayEquals(Arrays.copyOfRange(buffer, 4, (int) used), Arrays.copyOfRange(again, 4, (int) used));
-            assertEquals(HIDDEN, Paths.little(again).getInt(0) & HIDDEN);
+            assertEquals(HIDDEN, Folders.little(again).getInt(0) & HIDDEN);
             // An empty descriptor stream is written; the system refuses it as no descriptor,
             // and the attributes stay as they were.
             byte[] empty = new byte[14];
-            Paths.little(empty).putInt(10, attributes);
+            Folders.little(empty).putInt(10, attributes);
             IOException refused = assertThrows(IOException.class,
-                    () -> BackupApi.writeSecurityDescriptor(Paths.windows(target), empty, 10, 14));
+                    () -> BackupApi.writeSecurityDescriptor(Folders.windows(target), empty, 10, 14));
             assertEquals("The security descriptor structure is invalid.", refused.getMessage());
-            assertEquals(HIDDEN, BackupApi.GetFileAttributes(Paths.windows(target)) & HIDDEN);
+            assertEquals(HIDDEN, BackupApi.GetFileAttributes(Folders.windows(target)) & HIDDEN);
         } finally {
             BackupApi.setPrivilege("SeSecurityPrivilege", false);
         }
@@ -248,26 +249,26 @@ class BackupApiTest {
 
     @Test
     void diskSpaceAndAttributes() throws IOException {
-        assertTrue(BackupApi.getTotalDiskSpace(Paths.windows(folder)) > 0);
-        long free = BackupApi.getFreeDiskSpace(Paths.windows(folder));
-        assertTrue(free >= 0 && free <= BackupApi.getTotalDiskSpace(Paths.windows(folder)));
+        assertTrue(BackupApi.getTotalDiskSpace(Folders.windows(folder)) > 0);
+        long free = BackupApi.getFreeDiskSpace(Folders.windows(folder));
+        assertTrue(free >= 0 && free <= BackupApi.getTotalDiskSpace(Folders.windows(folder)));
         assertEquals(-1, BackupApi.getFreeDiskSpace("Q:\\"));
         assertEquals(-1, BackupApi.getTotalDiskSpace("Q:\\"));
 
-        int own = BackupApi.GetFileAttributes(Paths.windows(folder) + "\\");
+        int own = BackupApi.GetFileAttributes(Folders.windows(folder) + "\\");
         assertEquals(DIRECTORY, own & DIRECTORY);
         // A root keeps its backslash ("C:" alone is the current folder of the drive).
         assertEquals(DIRECTORY, BackupApi.GetFileAttributes("C:\\") & DIRECTORY);
         assertEquals(DIRECTORY, BackupApi.GetFileAttributes("\\\\?\\C:\\") & DIRECTORY);
         IOException missing = assertThrows(IOException.class,
-                () -> BackupApi.GetFileAttributes(Paths.windows(folder.resolve("none"))));
+                () -> BackupApi.GetFileAttributes(Folders.windows(folder.resolve("none"))));
         assertEquals("The system cannot find the file specified.", missing.getMessage());
-        String path = Paths.windows(source);
+        String path = Folders.windows(source);
         BackupApi.SetFileAttributes(path, HIDDEN);
         assertEquals(HIDDEN, BackupApi.GetFileAttributes(path) & HIDDEN);
         BackupApi.SetFileAttributes(path, 0x80);
         assertEquals(0, BackupApi.GetFileAttributes(path) & HIDDEN);
-        assertThrows(IOException.class, () -> BackupApi.SetFileAttributes(Paths.windows(folder.resolve("none")), 0));
+        assertThrows(IOException.class, () -> BackupApi.SetFileAttributes(Folders.windows(folder.resolve("none")), 0));
     }
 
     /** Collects exported blocks; stops after `stopAfter` blocks with code 1234. */
@@ -314,7 +315,7 @@ class BackupApiTest {
 
     @Test
     void encryptedFilesRawExportAndImport() throws IOException {
-        long context = BackupApi.OpenEncryptedFileRaw(Paths.windows(source), 0);
+        long context = BackupApi.OpenEncryptedFileRaw(Folders.windows(source), 0);
         assertNotEquals(0L, context);
         Collector collector = new Collector();
         assertEquals(0, BackupApi.ReadEncryptedFileRaw(collector, context, new byte[300]));
@@ -323,7 +324,7 @@ class BackupApiTest {
         assertArrayEquals(content, raw);
         assertEquals(10 * 4, collector.calls);  // blocks of 1000 bytes in 300-byte chunks
 
-        context = BackupApi.OpenEncryptedFileRaw(Paths.windows(source), 0);
+        context = BackupApi.OpenEncryptedFileRaw(Folders.windows(source), 0);
         Collector stopping = new Collector();
         stopping.stopAfter = 2;
         assertEquals(1234, BackupApi.ReadEncryptedFileRaw(stopping, context, new byte[300]));
@@ -331,19 +332,19 @@ class BackupApiTest {
         assertEquals(600, stopping.out.size());
 
         Path restored = folder.resolve("restored.dat");
-        context = BackupApi.OpenEncryptedFileRaw(Paths.windows(restored), 1);
+        context = BackupApi.OpenEncryptedFileRaw(Folders.windows(restored), 1);
         assertEquals(0, BackupApi.WriteEncryptedFileRaw(new Feeder(raw, 333), context, new byte[256]));
         BackupApi.CloseEncryptedFileRaw(context);
         assertArrayEquals(content, Files.readAllBytes(restored));
 
         Path empty = folder.resolve("empty.dat");
-        context = BackupApi.OpenEncryptedFileRaw(Paths.windows(empty), 1);
+        context = BackupApi.OpenEncryptedFileRaw(Folders.windows(empty), 1);
         assertEquals(0, BackupApi.WriteEncryptedFileRaw(new Feeder(new byte[0], 1), context, new byte[16]));
         BackupApi.CloseEncryptedFileRaw(context);
         assertEquals(0, Files.size(empty));
 
         // A callback claiming more than its buffer holds ends the import with ERROR_INVALID_DATA.
-        context = BackupApi.OpenEncryptedFileRaw(Paths.windows(folder.resolve("bad.dat")), 1);
+        context = BackupApi.OpenEncryptedFileRaw(Folders.windows(folder.resolve("bad.dat")), 1);
         Feeder liar = new Feeder(raw, 10);
         liar.overrun = 17;
         assertEquals(13, BackupApi.WriteEncryptedFileRaw(liar, context, new byte[16]));
@@ -353,9 +354,9 @@ class BackupApiTest {
     @Test
     void encryptedFileFailures() throws IOException {
         IOException missing = assertThrows(IOException.class,
-                () -> BackupApi.OpenEncryptedFileRaw(Paths.windows(folder.resolve("none")), 0));
+                () -> BackupApi.OpenEncryptedFileRaw(Folders.windows(folder.resolve("none")), 0));
         assertEquals("The system cannot find the file specified.", missing.getMessage());
-        long context = BackupApi.OpenEncryptedFileRaw(Paths.windows(source), 0);
+        long context = BackupApi.OpenEncryptedFileRaw(Folders.windows(source), 0);
         try {
             assertThrows(NoSuchMethodError.class, () -> BackupApi.ReadEncryptedFileRaw(new Object(), context, new byte[8]));
             assertThrows(NullPointerException.class, () -> BackupApi.ReadEncryptedFileRaw(null, context, new byte[8]));

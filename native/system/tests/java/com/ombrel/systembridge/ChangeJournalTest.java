@@ -12,6 +12,7 @@ import com.ombrel.agentservice.changejournal.ntfs.NtfsChangeJournal;
 import com.ombrel.agentservice.changejournal.ntfs.NtfsChangeJournalException;
 import com.ombrel.agentservice.changejournal.ntfs.UsnJournalData;
 import com.ombrel.agentservice.changejournal.ntfs.UsnRecord;
+import com.ombrel.testing.Folders;
 import com.ombrel.util.file.nativefs.Win32FileNatives;
 import java.io.IOException;
 import java.nio.ByteBuffer;
@@ -76,7 +77,7 @@ class ChangeJournalTest {
     static List<long[]> journalFile(char letter, List<String> names) throws IOException {
         byte[] bytes = Files.readAllBytes(Path.of(System.getenv("OM_STANDIN_ROOT"), "journals",
                 String.valueOf(letter)));
-        ByteBuffer in = Paths.little(bytes);
+        ByteBuffer in = Folders.little(bytes);
         List<long[]> out = new ArrayList<>();
         for (int at = 56; at < bytes.length; at += in.getInt(at)) {
             assertEquals(2, in.getShort(at + 4));

@@ -12,6 +12,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import com.ombrel.agentframework.os.win32.BackupApi;
 import com.ombrel.agentframework.os.win32.RegValue;
 import com.ombrel.agentframework.os.win32.RegistryApi;
+import com.ombrel.testing.Folders;
 import com.ombrel.util.file.nativefs.Win32FileNatives;
 import java.io.FileNotFoundException;
 import java.io.IOException;
@@ -33,7 +34,7 @@ class FileNativesTest {
 
     @BeforeEach
     void folder() throws IOException {
-        folder = Paths.fresh("filenatives");
+        folder = Folders.fresh("filenatives");
     }
 
     Map<String, FindEntry> list(String pattern) throws IOException {
@@ -65,7 +66,7 @@ class FileNativesTest {
         try (RandomAccessFile big = new RandomAccessFile(folder.resolve("big.dat").toFile(), "rw")) {
             big.setLength(5L << 30);
         }
-        Map<String, FindEntry> entries = list(Paths.windows(folder) + "\\*");
+        Map<String, FindEntry> entries = list(Folders.windows(folder) + "\\*");
         assertEquals(Map.of().size() + 7, entries.size());  // ".", "..", five entries
         FindEntry junction = entries.get("junction");
         assertTrue(junction.directory);
@@ -85,7 +86,7 @@ class FileNativesTest {
         assertEquals(5L << 30, entries.get("big.dat").filesize);
         // The size of a large file from the first result too.
         FindEntry first = new FindEntry();
-        long handle = Win32FileNatives.nativeFindFirstFile(Paths.windows(folder.resolve("big.dat")), first);
+        long handle = Win32FileNatives.nativeFindFirstFile(Folders.windows(folder.resolve("big.dat")), first);
         assertEquals(5L << 30, first.filesize);
         assertNull(Win32FileNatives.nativeFindNextFile(handle, first));
         Win32FileNatives.nativeFindClose(handle);
@@ -96,7 +97,7 @@ class FileNativesTest {
         Files.write(folder.resolve("a-plain.txt"), new byte[1]);
         Files.createSymbolicLink(folder.resolve("a-link.txt"), folder.resolve("a-plain.txt"));
         FindEntry entry = new FindEntry();
-        long handle = Win32FileNatives.nativeFindFirstFile(Paths.windows(folder) + "\\a-*", entry);
+        long handle = Win32FileNatives.nativeFindFirstFile(Folders.windows(folder) + "\\a-*", entry);
         int links = 0;
         int plains = 0;
         do {
@@ -118,10 +119,10 @@ class FileNativesTest {
     @Test
     void searchFailures() {
         FileNotFoundException none = assertThrows(FileNotFoundException.class,
-                () -> Win32FileNatives.nativeFindFirstFile(Paths.windows(folder) + "\\*.none", new FindEntry()));
+                () -> Win32FileNatives.nativeFindFirstFile(Folders.windows(folder) + "\\*.none", new FindEntry()));
         assertEquals("", none.getMessage());
         NullPointerException npe = assertThrows(NullPointerException.class,
-                () -> Win32FileNatives.nativeFindFirstFile(Paths.windows(folder), null));
+                () -> Win32FileNatives.nativeFindFirstFile(Folders.windows(folder), null));
         assertEquals("", npe.getMessage());
         assertThrows(NullPointerException.class, () -> Win32FileNatives.nativeFindNextFile(0, new FindEntry()));
         assertThrows(NullPointerException.class, () -> Win32FileNatives.nativeFindNextFile(1, null));
@@ -132,7 +133,7 @@ class FileNativesTest {
     @Test
     void driveTypes() {
         assertEquals(3, Win32FileNatives.nativeDriveType("C:\\"));
-        assertEquals(1, Win32FileNatives.nativeDriveType(Paths.windows(folder)));
+        assertEquals(1, Win32FileNatives.nativeDriveType(Folders.windows(folder)));
         assertEquals(1, Win32FileNatives.nativeDriveType("Q:\\"));
         NullPointerException npe = assertThrows(NullPointerException.class, () -> Win32FileNatives.nativeDriveType(null));
         assertEquals("", npe.getMessage());
@@ -140,7 +141,7 @@ class FileNativesTest {
 
     @Test
     void changeNotifications() throws IOException {
-        long handle = Win32FileNatives.nativeFindFirstChangeNotification(Paths.windows(folder), false, CHANGE_FILE_NAME);
+        long handle = Win32FileNatives.nativeFindFirstChangeNotification(Folders.windows(folder), false, CHANGE_FILE_NAME);
         assertNotEquals(-1L, handle);
         assertEquals(WAIT_TIMEOUT, Win32FileNatives.nativeWaitForSingleObject(handle, 0));
         Files.write(folder.resolve("new.txt"), new byte[1]);
@@ -154,20 +155,20 @@ class FileNativesTest {
         assertFalse(Win32FileNatives.nativeFindCloseChangeNotification(handle));
 
         Path deep = Files.createDirectories(folder.resolve("a").resolve("b"));
-        long tree = Win32FileNatives.nativeFindFirstChangeNotification(Paths.windows(folder), true, CHANGE_LAST_WRITE);
+        long tree = Win32FileNatives.nativeFindFirstChangeNotification(Folders.windows(folder), true, CHANGE_LAST_WRITE);
         Files.write(deep.resolve("file.txt"), new byte[] {1, 2});
         assertEquals(WAIT_OBJECT_0, Win32FileNatives.nativeWaitForSingleObject(tree, 10_000));
         Win32FileNatives.nativeFindCloseChangeNotification(tree);
 
-        assertEquals(-1L, Win32FileNatives.nativeFindFirstChangeNotification(Paths.windows(folder.resolve("none")), false,
+        assertEquals(-1L, Win32FileNatives.nativeFindFirstChangeNotification(Folders.windows(folder.resolve("none")), false,
                 CHANGE_FILE_NAME));
-        assertEquals(-1L, Win32FileNatives.nativeFindFirstChangeNotification(Paths.windows(folder), false, 0));
+        assertEquals(-1L, Win32FileNatives.nativeFindFirstChangeNotification(Folders.windows(folder), false, 0));
 
         // A folder named beyond the BMP is watched under its own name (made through the natives,
         // which take the name whole).
         Files.createDirectory(folder.resolve("plain"));
-        String watched = Paths.windows(folder) + "\\watch-\uD83D\uDE00";
-        Win32FileNatives.MoveFileEx0(Paths.windows(folder.resolve("plain")), watched, 0);
+        String watched = Folders.windows(folder) + "\\watch-\uD83D\uDE00";
+        Win32FileNatives.MoveFileEx0(Folders.windows(folder.resolve("plain")), watched, 0);
         long named = Win32FileNatives.nativeFindFirstChangeNotification(watched, false, CHANGE_FILE_NAME);
         assertNotEquals(-1L, named);
         BackupApi.CloseHandle(BackupApi.CreateFile(watched + "\\new.txt", 0x40000000, 0, 0, 1, 0, 0));
@@ -180,27 +181,27 @@ class FileNativesTest {
         Path a = folder.resolve("a.txt");
         Path b = folder.resolve("b.txt");
         Files.write(a, new byte[] {1});
-        Win32FileNatives.MoveFileEx0(Paths.windows(a), Paths.windows(b), 0);
+        Win32FileNatives.MoveFileEx0(Folders.windows(a), Folders.windows(b), 0);
         assertFalse(Files.exists(a));
         Files.write(a, new byte[] {2});
         IOException exists = assertThrows(IOException.class,
-                () -> Win32FileNatives.MoveFileEx0(Paths.windows(a), Paths.windows(b), 0));
+                () -> Win32FileNatives.MoveFileEx0(Folders.windows(a), Folders.windows(b), 0));
         assertEquals("Cannot create a file when that file already exists.", exists.getMessage());
-        Win32FileNatives.MoveFileEx0(Paths.windows(a), Paths.windows(b), 1);
+        Win32FileNatives.MoveFileEx0(Folders.windows(a), Folders.windows(b), 1);
         assertArrayEquals(new byte[] {2}, Files.readAllBytes(b));
         IOException missing = assertThrows(IOException.class,
-                () -> Win32FileNatives.MoveFileEx0(Paths.windows(a), Paths.windows(b), 1));
+                () -> Win32FileNatives.MoveFileEx0(Folders.windows(a), Folders.windows(b), 1));
         assertEquals("The system cannot find the file specified.", missing.getMessage());
-        assertThrows(NullPointerException.class, () -> Win32FileNatives.MoveFileEx0(null, Paths.windows(b), 0));
+        assertThrows(NullPointerException.class, () -> Win32FileNatives.MoveFileEx0(null, Folders.windows(b), 0));
 
         // A null target with the delay flag asks for deletion at restart.
-        Win32FileNatives.MoveFileEx0(Paths.windows(b), null, 4);
+        Win32FileNatives.MoveFileEx0(Folders.windows(b), null, 4);
         assertTrue(Files.exists(b));
         long session = RegistryApi.RegOpenKeyEx(0x80000002L, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, 1);
         RegValue pending = new RegValue();
         RegistryApi.RegGetValue(session, "PendingFileRenameOperations", pending);
         RegistryApi.RegCloseKey(session);
         String[] list = pending.stringArray;
-        assertEquals("\\??\\" + Paths.windows(b), list[list.length - 1]);
+        assertEquals("\\??\\" + Folders.windows(b), list[list.length - 1]);
     }
 }

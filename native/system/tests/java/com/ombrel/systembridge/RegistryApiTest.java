@@ -12,6 +12,7 @@ import com.ombrel.agentframework.os.win32.BackupApi;
 import com.ombrel.agentframework.os.win32.RegKey;
 import com.ombrel.agentframework.os.win32.RegValue;
 import com.ombrel.agentframework.os.win32.RegistryApi;
+import com.ombrel.testing.Folders;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
@@ -176,17 +177,17 @@ class RegistryApiTest {
 
     @Test
     void hivesLoadUnloadAndReplace() throws Exception {
-        Path folder = Paths.fresh("hive");
+        Path folder = Folders.fresh("hive");
         Path file = folder.resolve("settings.hiv");
         Files.write(file, new byte[0]);
         String hive = "OmHive" + (++counter);
         BackupApi.setPrivilege("SeBackupPrivilege", false);
-        Exception denied = assertThrows(Exception.class, () -> RegistryApi.RegLoadKey(HKU, hive, Paths.windows(file)));
+        Exception denied = assertThrows(Exception.class, () -> RegistryApi.RegLoadKey(HKU, hive, Folders.windows(file)));
         assertEquals("A required privilege is not held by the client.", denied.getMessage());
         BackupApi.setPrivilege("SeBackupPrivilege", true);
         BackupApi.setPrivilege("SeRestorePrivilege", true);
         try {
-            RegistryApi.RegLoadKey(HKU, hive, Paths.windows(file));
+            RegistryApi.RegLoadKey(HKU, hive, Folders.windows(file));
             RegKey sub = RegistryApi.RegCreateKeyEx(HKU, hive + "\\Inner", 0, KEY_ALL_ACCESS);
             RegValue v = value("Kept", 1);
             v.stringValue = "in the hive";
@@ -197,7 +198,7 @@ class RegistryApiTest {
             RegistryApi.RegUnLoadKey(HKU, hive);
             assertThrows(Exception.class, () -> RegistryApi.RegOpenKeyEx(HKU, hive, 0, KEY_ALL_ACCESS));
 
-            RegistryApi.RegLoadKey(HKU, hive, Paths.windows(file));
+            RegistryApi.RegLoadKey(HKU, hive, Folders.windows(file));
             long inner = RegistryApi.RegOpenKeyEx(HKU, hive + "\\Inner", 0, KEY_ALL_ACCESS);
             assertEquals("in the hive", get(inner, "Kept").stringValue);
 
@@ -207,15 +208,15 @@ class RegistryApiTest {
             Files.write(other, new byte[0]);
             long root = RegistryApi.RegOpenKeyEx(HKU, hive, 0, KEY_ALL_ACCESS);
             Exception notRoot = assertThrows(Exception.class,
-                    () -> RegistryApi.RegReplaceKey(inner, null, Paths.windows(other), Paths.windows(old)));
+                    () -> RegistryApi.RegReplaceKey(inner, null, Folders.windows(other), Folders.windows(old)));
             assertEquals("The parameter is incorrect.", notRoot.getMessage());
-            RegistryApi.RegReplaceKey(root, null, Paths.windows(other), Paths.windows(old));
+            RegistryApi.RegReplaceKey(root, null, Folders.windows(other), Folders.windows(old));
             assertTrue(Files.exists(old));
             assertEquals(0, Files.size(file));  // the new hive took the file's place
             RegistryApi.RegCloseKey(inner);
             RegistryApi.RegCloseKey(root);
             RegistryApi.RegUnLoadKey(HKU, hive);
-            RegistryApi.RegLoadKey(HKU, hive, Paths.windows(old));
+            RegistryApi.RegLoadKey(HKU, hive, Folders.windows(old));
             long restored = RegistryApi.RegOpenKeyEx(HKU, hive + "\\Inner", 0, KEY_ALL_ACCESS);
             assertEquals("in the hive", get(restored, "Kept").stringValue);
             RegistryApi.RegCloseKey(restored);
@@ -223,7 +224,7 @@ class RegistryApiTest {
 
             Path broken = folder.resolve("broken.hiv");
             Files.write(broken, new byte[] {1, 2, 3});
-            Exception corrupt = assertThrows(Exception.class, () -> RegistryApi.RegLoadKey(HKU, hive, Paths.windows(broken)));
+            Exception corrupt = assertThrows(Exception.class, () -> RegistryApi.RegLoadKey(HKU, hive, Folders.windows(broken)));
             assertEquals("The configuration registry database is corrupt.", corrupt.getMessage());
             Exception notHive = assertThrows(Exception.class, () -> RegistryApi.RegUnLoadKey(HKLM, "SOFTWARE"));
             assertEquals("The parameter is incorrect.", notHive.getMessage());

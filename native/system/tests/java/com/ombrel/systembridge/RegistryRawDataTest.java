@@ -1,5 +1,6 @@
 package com.ombrel.systembridge;
 
+import static com.ombrel.systembridge.RegistryApiTest.get;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertThrows;
@@ -7,6 +8,7 @@ import static org.junit.jupiter.api.Assertions.assertThrows;
 import com.ombrel.agentframework.os.win32.BackupApi;
 import com.ombrel.agentframework.os.win32.RegValue;
 import com.ombrel.agentframework.os.win32.RegistryApi;
+import com.ombrel.testing.Folders;
 import java.io.ByteArrayOutputStream;
 import java.io.IOException;
 import java.nio.ByteBuffer;
@@ -75,22 +77,16 @@ class RegistryRawDataTest {
 
         /** Loads the hive under HKEY_USERS and returns its key name. */
         String load() throws Exception {
-            Path file = Paths.fresh("raw").resolve("values.hiv");
+            Path file = Folders.fresh("raw").resolve("values.hiv");
             Files.write(file, out.toByteArray());
             String name = "OmRaw" + (++counter);
-            RegistryApi.RegLoadKey(HKU, name, Paths.windows(file));
+            RegistryApi.RegLoadKey(HKU, name, Folders.windows(file));
             return name;
         }
     }
 
     static byte[] utf16(String text) {
         return text.getBytes(StandardCharsets.UTF_16LE);
-    }
-
-    static RegValue get(long key, String name) throws Exception {
-        RegValue out = new RegValue();
-        RegistryApi.RegGetValue(key, name, out);
-        return out;
     }
 
     @Test
@@ -228,11 +224,11 @@ class RegistryRawDataTest {
             if (random.nextBoolean()) {
                 mutated = java.util.Arrays.copyOf(mutated, random.nextInt(mutated.length + 1));
             }
-            Path file = Paths.fresh("fuzz").resolve("h.hiv");
+            Path file = Folders.fresh("fuzz").resolve("h.hiv");
             Files.write(file, mutated);
             String name = "OmFuzz" + (++counter);
             try {
-                RegistryApi.RegLoadKey(HKU, name, Paths.windows(file));
+                RegistryApi.RegLoadKey(HKU, name, Folders.windows(file));
             } catch (Exception refused) {
                 assertEquals("The configuration registry database is corrupt.", refused.getMessage());
                 continue;

@@ -9,6 +9,7 @@ import static org.junit.jupiter.api.Assertions.assertTrue;
 import com.ombrel.agentframework.os.win32.MountpointIterator;
 import com.ombrel.agentframework.os.win32.Util;
 import com.ombrel.agentframework.os.win32.VolumeUtil;
+import com.ombrel.testing.Folders;
 import java.io.IOException;
 import java.nio.file.Files;
 import java.nio.file.Path;
@@ -50,25 +51,25 @@ class UtilVolumeTest {
 
     @Test
     void fileIdentityAndMinimalInformation() throws IOException {
-        Path folder = Paths.fresh("util");
+        Path folder = Folders.fresh("util");
         Path file = folder.resolve("f.dat");
         Files.write(file, new byte[4321]);
         Files.setLastModifiedTime(file, FileTime.fromMillis(1000));
         long inode = ((Number) Files.getAttribute(file, "unix:ino")).longValue();
-        assertEquals(inode, Util.getFileId(Paths.windows(file)));
+        assertEquals(inode, Util.getFileId(Folders.windows(file)));
         MinimalInfo info = new MinimalInfo();
-        Util.getFileInformationMinimal(Paths.windows(file), info);
+        Util.getFileInformationMinimal(Folders.windows(file), info);
         assertEquals(inode, info.fileIndex);
         assertEquals(4321, info.fileSize);
         assertEquals(1000, info.ftLastWriteTime);
         assertEquals(0, info.dwFileAttributes & 0x10);
-        Util.getFileInformationMinimal(Paths.windows(folder), info);
+        Util.getFileInformationMinimal(Folders.windows(folder), info);
         assertEquals(0x10, info.dwFileAttributes & 0x10);
-        IOException missing = assertThrows(IOException.class, () -> Util.getFileId(Paths.windows(folder.resolve("x"))));
+        IOException missing = assertThrows(IOException.class, () -> Util.getFileId(Folders.windows(folder.resolve("x"))));
         assertEquals("The system cannot find the file specified.", missing.getMessage());
-        assertThrows(IOException.class, () -> Util.getFileInformationMinimal(Paths.windows(folder.resolve("x")), info));
+        assertThrows(IOException.class, () -> Util.getFileInformationMinimal(Folders.windows(folder.resolve("x")), info));
         NullPointerException npe = assertThrows(NullPointerException.class,
-                () -> Util.getFileInformationMinimal(Paths.windows(file), null));
+                () -> Util.getFileInformationMinimal(Folders.windows(file), null));
         assertEquals("", npe.getMessage());
     }
 
@@ -87,11 +88,11 @@ class UtilVolumeTest {
         Files.createDirectories(slot);
         Path library = Files.copy(Path.of(System.getenv("OM_CATALOGUE_STANDIN")), slot.resolve("libcatsrvut.so"));
         try {
-            Path backup = Files.write(Paths.fresh("catalogue").resolve("catalog.clb"), new byte[] {1});
-            assertNotEquals(0, Util.RegDBRestoreN(Paths.windows(backup)));
+            Path backup = Files.write(Folders.fresh("catalogue").resolve("catalog.clb"), new byte[] {1});
+            assertNotEquals(0, Util.RegDBRestoreN(Folders.windows(backup)));
             // A failing restore reports the text of the HRESULT it returned, not the last error it left.
             Exception failed = assertThrows(Exception.class,
-                    () -> Util.RegDBRestoreN(Paths.windows(backup) + ".missing"));
+                    () -> Util.RegDBRestoreN(Folders.windows(backup) + ".missing"));
             assertEquals("The system cannot find the file specified.", failed.getMessage());
         } finally {
             Files.delete(library);
@@ -107,8 +108,8 @@ class UtilVolumeTest {
         assertEquals("path is empty", empty.getMessage());
         assertEquals("C:\\", VolumeUtil.GetVolumePathName("C:\\"));
         assertEquals("D:\\", VolumeUtil.GetVolumePathName("D:\\data\\file"));
-        Path folder = Paths.fresh("volume");
-        String path = Paths.windows(folder);
+        Path folder = Folders.fresh("volume");
+        String path = Folders.windows(folder);
         String volume = VolumeUtil.GetVolumePathName(path);
         assertTrue(volume.endsWith("\\"));
         assertTrue(path.toLowerCase(Locale.ROOT).startsWith(volume.toLowerCase(Locale.ROOT)), volume);

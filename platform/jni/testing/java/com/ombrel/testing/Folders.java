@@ -1,4 +1,4 @@
-package com.ombrel.snapshotfs;
+package com.ombrel.testing;
 
 import java.io.IOException;
 import java.nio.ByteBuffer;
@@ -8,28 +8,28 @@ import java.nio.file.Files;
 import java.nio.file.Path;
 import java.nio.file.attribute.UserDefinedFileAttributeView;
 
-/** Test folders on the host and their Windows names as the stand-in maps them. */
-final class Folders {
+/** Test folders on the host, their Windows names as the stand-in maps them, and the bytes natives fill. */
+public final class Folders {
     private Folders() {
     }
 
-    static Path fresh(String name) throws IOException {
+    public static Path fresh(String name) throws IOException {
         String root = System.getenv("OM_STANDIN_ROOT");
         Path base = root != null ? Path.of(root) : Path.of(System.getProperty("java.io.tmpdir"));
         return Files.createTempDirectory(base, name);
     }
 
     /** "C:\dir\file" for the host path /dir/file (drive C: is the host root). */
-    static String windows(Path path) {
+    public static String windows(Path path) {
         return "C:" + path.toAbsolutePath().toString().replace('/', '\\');
     }
 
-    static ByteBuffer little(byte[] bytes) {
+    public static ByteBuffer little(byte[] bytes) {
         return ByteBuffer.wrap(bytes).order(ByteOrder.LITTLE_ENDIAN);
     }
 
     /** A zero-terminated UTF-16LE text starting at `offset`. */
-    static String wide(byte[] bytes, int offset, int maxChars) {
+    public static String wide(byte[] bytes, int offset, int maxChars) {
         int end = offset;
         while (end + 1 < bytes.length && end < offset + 2 * maxChars && (bytes[end] != 0 || bytes[end + 1] != 0)) {
             end += 2;
@@ -37,15 +37,15 @@ final class Folders {
         return new String(bytes, offset, end - offset, StandardCharsets.UTF_16LE);
     }
 
-    static String wide(byte[] bytes, int offset, int byteLength, boolean counted) {
+    public static String wide(byte[] bytes, int offset, int byteLength, boolean counted) {
         return new String(bytes, offset, byteLength, StandardCharsets.UTF_16LE);
     }
 
-    static void setStream(Path file, String name, byte[] content) throws IOException {
+    public static void setStream(Path file, String name, byte[] content) throws IOException {
         Files.getFileAttributeView(file, UserDefinedFileAttributeView.class).write(name, ByteBuffer.wrap(content));
     }
 
-    static byte[] stream(Path file, String name) throws IOException {
+    public static byte[] stream(Path file, String name) throws IOException {
         UserDefinedFileAttributeView view = Files.getFileAttributeView(file, UserDefinedFileAttributeView.class);
         ByteBuffer buffer = ByteBuffer.allocate(view.size(name));
         view.read(name, buffer);
