@@ -110,28 +110,34 @@ bool TRegistry::DeleteValue(const std::string& name) {
   return RegDeleteValueA(k, name.c_str()) == ERROR_SUCCESS;
 }
 
-std::vector<std::string> TRegistry::GetValueNames() {
+namespace {
+// Names by index until enumerate(index, buffer, length) fails; capacity is
+// the longest name of the kind plus its terminator.
+template <class Enumerate>
+std::vector<std::string> EnumNames(DWORD capacity, Enumerate enumerate) {
   std::vector<std::string> names;
-  HKEY k = Base();
-  char name[16384];
+  std::vector<char> name(capacity);
   for (DWORD i = 0;; ++i) {
-    DWORD len = sizeof name;
-    if (RegEnumValueA(k, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.emplace_back(name, len);
+    DWORD len = capacity;
+    if (enumerate(i, name.data(), &len) != ERROR_SUCCESS) break;
+    names.emplace_back(name.data(), len);
   }
   return names;
 }
+}  // namespace
+
+std::vector<std::string> TRegistry::GetValueNames() {
+  HKEY k = Base();
+  return EnumNames(16384, [k](DWORD i, char* name, DWORD* len) {
+    return RegEnumValueA(k, i, name, len, nullptr, nullptr, nullptr, nullptr);
+  });
+}
 
 std::vector<std::string> TRegistry::GetKeyNames() {
-  std::vector<std::string> names;
   HKEY k = Base();
-  char name[256];
-  for (DWORD i = 0;; ++i) {
-    DWORD len = sizeof name;
-    if (RegEnumKeyExA(k, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.emplace_back(name, len);
-  }
-  return names;
+  return EnumNames(256, [k](DWORD i, char* name, DWORD* len) {
+    return RegEnumKeyExA(k, i, name, len, nullptr, nullptr, nullptr, nullptr);
+  });
 }
 
 bool TRegistry::Read(const std::string& name, DWORD& type, std::string& data) {

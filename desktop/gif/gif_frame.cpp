@@ -246,9 +246,9 @@ TGIFPalette TGIFSubImage::FramePaletteEntries() {
   return EffectiveColorMap()->MakePalette();
 }
 
-void TGIFSubImage::RowProgress(int row) {
+void TGIFSubImage::RowProgress(int row, const char* stage) {
   if (row % 32 == 0 && Image())
-    Image()->Progress(this, 1, int(int64_t(row) * 100 / std::max(1, Height())), false, "Rendering...");
+    Image()->Progress(this, 1, int(int64_t(row) * 100 / std::max(1, Height())), false, stage);
 }
 
 TGIFBitmap* TGIFSubImage::FrameBitmap() {

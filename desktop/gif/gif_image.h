@@ -356,13 +356,15 @@ private:
   friend void MergeWithUnderlying(TGIFSubImage& frame, TGIFSubImage* underlying);
   void RenderPlain(TGIFBitmap& bitmap);
   void RenderDithered(TGIFBitmap& bitmap);
-  void ImportRows1(TDIBReader& reader);
-  void ImportRows4(TDIBReader& reader);
-  void ImportRows8(TDIBReader& reader);
+  // Fills the pixels row by row: convert(source row, pixel row, width).
+  template <class Convert>
+  void ImportRows(TDIBReader& reader, Convert convert);
+  void ImportIndexedRows(TDIBReader& reader, TGIFPixelFormat format);
   void ImportRows24(TDIBReader& reader);
   void ImportMaskBitmap(TGIFBitmap& mask);
   void DeleteMask();
-  void RowProgress(int row);
+  // Progress every 32 rows, under that stage text.
+  void RowProgress(int row, const char* stage = "Rendering...");
 
   std::unique_ptr<TGIFBitmap> FBitmapCache;
   std::vector<uint8_t> FMaskBits;

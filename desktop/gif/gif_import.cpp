@@ -76,12 +76,10 @@ void TGIFSubImage::ImportBitmap(TGIFBitmap& source, bool transparent, TGIFBitmap
     if (format != pf1bit && format != pf4bit && format != pf8bit) format = pf24bit;
     {
       TDIBReader reader(*FBitmapCache, format);
-      switch (format) {
-        case pf1bit: ImportRows1(reader); break;
-        case pf4bit: ImportRows4(reader); break;
-        case pf8bit: ImportRows8(reader); break;
-        default: ImportRows24(reader); break;
-      }
+      if (format == pf24bit)
+        ImportRows24(reader);
+      else
+        ImportIndexedRows(reader, format);
     }
     if (transparent && mask) ImportMaskBitmap(*mask);
     ok = true;
@@ -99,34 +97,31 @@ void ImportTable(TGIFColorMap& map, TGIFBitmap& bitmap) {
 }
 }  // namespace
 
-void TGIFSubImage::ImportRows8(TDIBReader& reader) {
-  ImportTable(*FLocalMap, *FBitmapCache);
+template <class Convert>
+void TGIFSubImage::ImportRows(TDIBReader& reader, Convert convert) {
   const int w = Width(), h = Height();
   for (int y = 0; y < h; ++y) {
-    if (y % 32 == 0 && Image()) Image()->Progress(this, 1, y * 100 / h, false, "Converting...");
-    std::memcpy(FPixels.data() + size_t(y) * size_t(w), reader.RowPointer(y), size_t(w));
+    RowProgress(y, "Converting...");
+    convert(reader.RowPointer(y), FPixels.data() + size_t(y) * size_t(w), w);
   }
 }
 
-void TGIFSubImage::ImportRows4(TDIBReader& reader) {
+void TGIFSubImage::ImportIndexedRows(TDIBReader& reader, TGIFPixelFormat format) {
   ImportTable(*FLocalMap, *FBitmapCache);
-  const int w = Width(), h = Height();
-  for (int y = 0; y < h; ++y) {
-    if (y % 32 == 0 && Image()) Image()->Progress(this, 1, y * 100 / h, false, "Converting...");
-    const uint8_t* src = reader.RowPointer(y);
-    uint8_t* dst = FPixels.data() + size_t(y) * size_t(w);
-    for (int x = 0; x < w; ++x) dst[x] = x & 1 ? src[x >> 1] & 0x0F : src[x >> 1] >> 4;
-  }
-}
-
-void TGIFSubImage::ImportRows1(TDIBReader& reader) {
-  ImportTable(*FLocalMap, *FBitmapCache);
-  const int w = Width(), h = Height();
-  for (int y = 0; y < h; ++y) {
-    if (y % 32 == 0 && Image()) Image()->Progress(this, 1, y * 100 / h, false, "Converting...");
-    const uint8_t* src = reader.RowPointer(y);
-    uint8_t* dst = FPixels.data() + size_t(y) * size_t(w);
-    for (int x = 0; x < w; ++x) dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
+  switch (format) {
+    case pf1bit:
+      ImportRows(reader, [](const uint8_t* src, uint8_t* dst, int w) {
+        for (int x = 0; x < w; ++x) dst[x] = (src[x >> 3] >> (7 - (x & 7))) & 1;
+      });
+      break;
+    case pf4bit:
+      ImportRows(reader, [](const uint8_t* src, uint8_t* dst, int w) {
+        for (int x = 0; x < w; ++x) dst[x] = x & 1 ? src[x >> 1] & 0x0F : src[x >> 1] >> 4;
+      });
+      break;
+    default:  // pf8bit
+      ImportRows(reader, [](const uint8_t* src, uint8_t* dst, int w) { std::memcpy(dst, src, size_t(w)); });
+      break;
   }
 }
 
@@ -138,11 +133,7 @@ void TGIFSubImage::ImportRows24(TDIBReader& reader) {
   } cache[8];
   for (Slot& s : cache) s = {0, -1};
   int last = 0;
-  const int w = Width(), h = Height();
-  for (int y = 0; y < h; ++y) {
-    if (y % 32 == 0 && Image()) Image()->Progress(this, 1, y * 100 / h, false, "Converting...");
-    const uint8_t* src = reader.RowPointer(y);
-    uint8_t* dst = FPixels.data() + size_t(y) * size_t(w);
+  ImportRows(reader, [&](const uint8_t* src, uint8_t* dst, int w) {
     for (int x = 0; x < w; ++x, src += 3) {
       // Stored order blue, green, red; swapped to red, green, blue at the end.
       const uint32_t color = uint32_t(src[0]) | (uint32_t(src[1]) << 8) | (uint32_t(src[2]) << 16);
@@ -164,7 +155,7 @@ void TGIFSubImage::ImportRows24(TDIBReader& reader) {
       }
       dst[x] = uint8_t(index);
     }
-  }
+  });
   // Entries were stored blue first: put them into red, green, blue order.
   const int n = FLocalMap->Count();
   std::vector<TGIFRGBQuad> quads(static_cast<size_t>(n));

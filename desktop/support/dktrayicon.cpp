@@ -47,6 +47,30 @@ void CopyText(char* dest, size_t destSize, const std::string& text, size_t maxCh
 
 void SleepFor(DWORD ms) { Sleep(ms); }
 
+// The button of a mouse callback message (button down, up or double click).
+TMouseButton CallbackButton(LPARAM message) {
+  switch (static_cast<UINT>(message)) {
+    case WM_RBUTTONDOWN:
+    case WM_RBUTTONUP:
+    case WM_RBUTTONDBLCLK:
+      return mbRight;
+    case WM_MBUTTONDOWN:
+    case WM_MBUTTONUP:
+    case WM_MBUTTONDBLCLK:
+      return mbMiddle;
+    default:
+      return mbLeft;
+  }
+}
+
+// Fires a balloon notification; what it raises does not reach the shell.
+void NotifyQuietly(const TNotifyEvent& event, TObject* sender) {
+  try {
+    if (event) event(sender);
+  } catch (...) {
+  }
+}
+
 // ShowWindow with the minimise/restore animation switched off.
 void ShowWindowWithoutAnimation(HWND wnd, int cmd) {
   ANIMATIONINFO ai{};
@@ -623,37 +647,22 @@ void TDkTrayIcon::WndProc(TMessage& Msg) {
         DoMouseMove(shift, pt.x, pt.y);
         break;
       case WM_LBUTTONDOWN:
-        DoMouseDown(mbLeft, shift, pt.x, pt.y);
-        break;
       case WM_RBUTTONDOWN:
-        DoMouseDown(mbRight, shift, pt.x, pt.y);
-        break;
       case WM_MBUTTONDOWN:
-        DoMouseDown(mbMiddle, shift, pt.x, pt.y);
+        DoMouseDown(CallbackButton(Msg.LParam), shift, pt.x, pt.y);
         break;
       case WM_LBUTTONUP:
-        DoMouseUp(mbLeft, shift, pt.x, pt.y);
-        break;
       case WM_RBUTTONUP:
-        DoMouseUp(mbRight, shift, pt.x, pt.y);
-        break;
       case WM_MBUTTONUP:
-        DoMouseUp(mbMiddle, shift, pt.x, pt.y);
+        DoMouseUp(CallbackButton(Msg.LParam), shift, pt.x, pt.y);
         break;
       case WM_LBUTTONDBLCLK:
-        DoDblClick(mbLeft, shift | ssDouble, pt.x, pt.y);
-        break;
       case WM_RBUTTONDBLCLK:
-        DoDblClick(mbRight, shift | ssDouble, pt.x, pt.y);
-        break;
       case WM_MBUTTONDBLCLK:
-        DoDblClick(mbMiddle, shift | ssDouble, pt.x, pt.y);
+        DoDblClick(CallbackButton(Msg.LParam), shift | ssDouble, pt.x, pt.y);
         break;
       case NIN_BALLOONHIDE:
-        try {
-          if (OnBalloonHide) OnBalloonHide(this);
-        } catch (...) {
-        }
+        NotifyQuietly(OnBalloonHide, this);
         break;
       case NIN_BALLOONTIMEOUT: {
         double seconds = (NowAsDateTime() - FBalloonShownAt) * 86400.0;
@@ -661,10 +670,7 @@ void TDkTrayIcon::WndProc(TMessage& Msg) {
         break;
       }
       case NIN_BALLOONUSERCLICK:
-        try {
-          if (OnBalloonClick) OnBalloonClick(this);
-        } catch (...) {
-        }
+        NotifyQuietly(OnBalloonClick, this);
         HideBalloons();
         break;
       default:

@@ -7,38 +7,83 @@ namespace {
 
 int64_t Abs(int64_t v) { return v < 0 ? -v : v; }
 
-// Moves N keeping its size and stamps the clock of the edge acted on.
+// One axis of a rectangle: its low and its high edge.
+struct TAxis {
+  int TMagnetRect::*Lo;
+  int TMagnetRect::*Hi;
+};
+constexpr TAxis kHorizontal{&TMagnetRect::Left, &TMagnetRect::Right};
+constexpr TAxis kVertical{&TMagnetRect::Top, &TMagnetRect::Bottom};
+
+// The proposed rectangle N seen along one axis: moves it keeping its size and
+// stamps the clock of the edge acted on.
 struct TMover {
   TMagnetRect& N;
+  TAxis Axis;
+  uint32_t Area;
   double Now;
-  void L(int64_t x, double& clock) {
-    int w = N.Right - N.Left;
-    N.Left = static_cast<int>(x);
-    N.Right = N.Left + w;
+
+  int64_t A() const { return Area; }
+  bool In(int64_t v, int64_t k) const { return MagnetInRange(v, k, Area); }
+  int64_t Lo() const { return N.*Axis.Lo; }
+  int64_t Hi() const { return N.*Axis.Hi; }
+  void SetLo(int64_t x, double& clock) {
+    int size = N.*Axis.Hi - N.*Axis.Lo;
+    N.*Axis.Lo = static_cast<int>(x);
+    N.*Axis.Hi = N.*Axis.Lo + size;
     clock = Now;
   }
-  void R(int64_t x, double& clock) {
-    int w = N.Right - N.Left;
-    N.Right = static_cast<int>(x);
-    N.Left = N.Right - w;
+  void SetHi(int64_t x, double& clock) {
+    int size = N.*Axis.Hi - N.*Axis.Lo;
+    N.*Axis.Hi = static_cast<int>(x);
+    N.*Axis.Lo = N.*Axis.Hi - size;
     clock = Now;
   }
-  void T(int64_t y, double& clock) {
-    int h = N.Bottom - N.Top;
-    N.Top = static_cast<int>(y);
-    N.Bottom = N.Top + h;
-    clock = Now;
+  // Puts the low (high) edge onto w when it lies less than A from it; true when it did.
+  bool StickLo(int64_t w, double& clock) {
+    if (Abs(Lo() - w) >= A()) return false;
+    SetLo(w, clock);
+    return true;
   }
-  void B(int64_t y, double& clock) {
-    int h = N.Bottom - N.Top;
-    N.Bottom = static_cast<int>(y);
-    N.Top = N.Bottom - h;
-    clock = Now;
+  bool StickHi(int64_t w, double& clock) {
+    if (Abs(w - Hi()) >= A()) return false;
+    SetHi(w, clock);
+    return true;
   }
 };
 
 bool OverlapAcross(int nLo, int nHi, int mLo, int mHi) {
   return (mLo < nLo && nLo < mHi) || (nLo < mLo && mLo < nHi);
+}
+
+// The screen rules' Left and Up blocks: moving toward the work area's low
+// edge wLo (its high edge is wHi).
+void ScreenTowardLow(TMover m, int64_t wLo, int64_t wHi, double& loClock, double& hiClock) {
+  if (MagnetClockFresh(loClock, m.Now)) {
+    int64_t d = m.Lo() - wLo;
+    int64_t e = wHi - m.Hi();
+    if (m.In(d, 2) || Abs(d) == 1) m.SetLo(wLo, loClock);
+    else if (m.In(Abs(d), 2)) m.SetLo(wLo - m.A(), loClock);
+    else if (m.In(e, 2)) m.SetHi(wHi - m.A(), hiClock);
+    else if (m.In(Abs(e), 1)) m.SetHi(wHi, hiClock);
+  } else if (!m.StickLo(wLo, loClock)) {
+    m.StickHi(wHi, hiClock);
+  }
+}
+
+// The main-form rules' Up and Left blocks: moving toward the main form's far
+// side mHi (its near side is mLo); one clock governs the block.
+void MainFormTowardLow(TMover m, int64_t mLo, int64_t mHi, double& clock) {
+  if (MagnetClockFresh(clock, m.Now)) {
+    int64_t d = m.Lo() - mHi;
+    int64_t e = m.Hi() - mLo;
+    if (m.In(d, 2)) m.SetLo(mHi, clock);
+    else if (m.In(-d, 2)) m.SetLo(mHi - m.A(), clock);
+    else if (m.In(e, 2)) m.SetHi(mLo, clock);
+    else if (m.In(-e, 2)) m.SetHi(mLo - m.A(), clock);
+  } else if (!m.StickLo(mHi, clock)) {
+    m.StickHi(mLo, clock);
+  }
 }
 
 }  // namespace
@@ -53,121 +98,72 @@ bool MagnetInRange(int64_t v, int64_t k, uint32_t area) {
 
 void ApplyScreenMagnet(TMagnetRect& N, const TMagnetRect& C, const TMagnetRect& W, uint32_t area,
                        TMagnetClocks& clk, double now) {
+  TMover x{N, kHorizontal, area, now};
+  TMover y{N, kVertical, area, now};
   const int64_t A = area;
-  TMover m{N, now};
-  auto in = [area](int64_t v, int64_t k) { return MagnetInRange(v, k, area); };
 
-  if (N.Left < C.Left) {  // moving left
-    if (MagnetClockFresh(clk.Left, now)) {
-      int64_t d = int64_t(N.Left) - W.Left;
-      int64_t e = int64_t(W.Right) - N.Right;
-      if (in(d, 2) || Abs(d) == 1) m.L(W.Left, clk.Left);
-      else if (in(Abs(d), 2)) m.L(W.Left - A, clk.Left);
-      else if (in(e, 2)) m.R(W.Right - A, clk.Right);
-      else if (in(Abs(e), 1)) m.R(W.Right, clk.Right);
-    } else {
-      if (Abs(int64_t(N.Left) - W.Left) < A) m.L(W.Left, clk.Left);
-      else if (Abs(int64_t(W.Right) - N.Right) < A) m.R(W.Right, clk.Right);
-    }
-  }
+  if (N.Left < C.Left) ScreenTowardLow(x, W.Left, W.Right, clk.Left, clk.Right);  // moving left
   if (C.Left < N.Left) {  // moving right
     if (MagnetClockFresh(clk.Right, now)) {
-      int64_t d = int64_t(W.Right) - N.Right;
-      int64_t e = int64_t(W.Left) - N.Left;
-      if (in(d, 2) || Abs(d) == 1) m.R(W.Right, clk.Right);
-      else if (in(Abs(d), 2)) m.R(W.Right + A, clk.Right);
-      else if (in(e, 2)) m.L(W.Left, clk.Left);
-      else if (in(Abs(e), 1)) m.L(W.Left + A, clk.Left);
-    } else {
-      if (Abs(int64_t(W.Right) - N.Right) < A) m.R(W.Right, clk.Right);
-      else if (Abs(int64_t(W.Left) - N.Left) < A) m.L(W.Left, clk.Left);
+      int64_t d = W.Right - x.Hi();
+      int64_t e = W.Left - x.Lo();
+      if (x.In(d, 2) || Abs(d) == 1) x.SetHi(W.Right, clk.Right);
+      else if (x.In(Abs(d), 2)) x.SetHi(W.Right + A, clk.Right);
+      else if (x.In(e, 2)) x.SetLo(W.Left, clk.Left);
+      else if (x.In(Abs(e), 1)) x.SetLo(W.Left + A, clk.Left);
+    } else if (!x.StickHi(W.Right, clk.Right)) {
+      x.StickLo(W.Left, clk.Left);
     }
   }
-  if (N.Top < C.Top) {  // moving up
-    if (MagnetClockFresh(clk.Top, now)) {
-      int64_t d = int64_t(N.Top) - W.Top;
-      int64_t e = int64_t(W.Bottom) - N.Bottom;
-      if (in(d, 2) || Abs(d) == 1) m.T(W.Top, clk.Top);
-      else if (in(Abs(d), 2)) m.T(W.Top - A, clk.Top);
-      else if (in(e, 2)) m.B(W.Bottom - A, clk.Bottom);
-      else if (in(Abs(e), 1)) m.B(W.Bottom, clk.Bottom);
-    } else {
-      if (Abs(int64_t(N.Top) - W.Top) < A) m.T(W.Top, clk.Top);
-      else if (Abs(int64_t(W.Bottom) - N.Bottom) < A) m.B(W.Bottom, clk.Bottom);
-    }
-  }
+  if (N.Top < C.Top) ScreenTowardLow(y, W.Top, W.Bottom, clk.Top, clk.Bottom);  // moving up
   if (C.Top < N.Top) {  // moving down
     if (MagnetClockFresh(clk.Bottom, now)) {
-      int64_t t = int64_t(N.Top) - W.Top;
-      int64_t b = int64_t(W.Bottom) - N.Bottom;
-      if (in(t, 2)) m.T(W.Top + A, clk.Top);
-      else if (Abs(t) < A) m.T(W.Top, clk.Top);
-      else if (in(b, 2)) m.B(W.Bottom, clk.Bottom);
-      else if (in(Abs(b), 1)) m.B(W.Bottom + A, clk.Bottom);
-    } else {
-      if (Abs(int64_t(N.Top) - W.Top) < A) m.T(W.Top, clk.Top);
+      int64_t t = y.Lo() - W.Top;
+      int64_t b = W.Bottom - y.Hi();
+      if (y.In(t, 2)) y.SetLo(W.Top + A, clk.Top);
+      else if (Abs(t) < A) y.SetLo(W.Top, clk.Top);
+      else if (y.In(b, 2)) y.SetHi(W.Bottom, clk.Bottom);
+      else if (y.In(Abs(b), 1)) y.SetHi(W.Bottom + A, clk.Bottom);
+    } else if (!y.StickLo(W.Top, clk.Top)) {
       // Onto the bottom edge, as the other three edges snap onto theirs.
-      else if (Abs(int64_t(W.Bottom) - N.Bottom) < A) m.B(W.Bottom, clk.Bottom);
+      y.StickHi(W.Bottom, clk.Bottom);
     }
   }
 }
 
 void ApplyMainFormMagnet(TMagnetRect& N, const TMagnetRect& C, const TMagnetRect& M, uint32_t area,
                          TMagnetClocks& clk, double now) {
+  TMover x{N, kHorizontal, area, now};
+  TMover y{N, kVertical, area, now};
   const int64_t A = area;
-  TMover m{N, now};
-  auto in = [area](int64_t v, int64_t k) { return MagnetInRange(v, k, area); };
 
-  if (N.Top < C.Top && OverlapAcross(N.Left, N.Right, M.Left, M.Right)) {  // up
-    int64_t d = int64_t(N.Top) - M.Bottom;
-    int64_t e = int64_t(N.Bottom) - M.Top;
-    if (MagnetClockFresh(clk.Top, now)) {
-      if (in(d, 2)) m.T(M.Bottom, clk.Top);
-      else if (in(-d, 2)) m.T(M.Bottom - A, clk.Top);
-      else if (in(e, 2)) m.B(M.Top, clk.Top);
-      else if (in(-e, 2)) m.B(M.Top - A, clk.Top);
-    } else {
-      if (Abs(d) < A) m.T(M.Bottom, clk.Top);
-      else if (Abs(e) < A) m.B(M.Top, clk.Top);
-    }
-  }
+  if (N.Top < C.Top && OverlapAcross(N.Left, N.Right, M.Left, M.Right))  // up
+    MainFormTowardLow(y, M.Top, M.Bottom, clk.Top);
   if (C.Top < N.Top && OverlapAcross(N.Left, N.Right, M.Left, M.Right)) {  // down
-    int64_t d = int64_t(N.Top) - M.Bottom;
-    int64_t e = int64_t(N.Bottom) - M.Top;
+    int64_t d = y.Lo() - M.Bottom;
+    int64_t e = y.Hi() - M.Top;
     if (MagnetClockFresh(clk.Top, now)) {
-      if (in(d, 2)) m.T(M.Bottom + A, clk.Top);
-      else if (in(-d, 2)) m.T(M.Bottom, clk.Top);
-      else if (in(e, 1)) m.B(M.Top, clk.Top);
-      else if (in(Abs(e), 2)) m.B(M.Top + A, clk.Top);
+      if (y.In(d, 2)) y.SetLo(M.Bottom + A, clk.Top);
+      else if (y.In(-d, 2)) y.SetLo(M.Bottom, clk.Top);
+      else if (y.In(e, 1)) y.SetHi(M.Top, clk.Top);
+      else if (y.In(Abs(e), 2)) y.SetHi(M.Top + A, clk.Top);
     } else {
-      if (Abs(d) < A) m.T(M.Bottom, clk.Top);
-      else if (e < A) m.B(M.Top, clk.Top);
+      if (Abs(d) < A) y.SetLo(M.Bottom, clk.Top);
+      else if (e < A) y.SetHi(M.Top, clk.Top);  // signed, not its absolute value
     }
   }
-  if (N.Left < C.Left && OverlapAcross(N.Top, N.Bottom, M.Top, M.Bottom)) {  // left
-    int64_t d = int64_t(N.Left) - M.Right;
-    int64_t e = int64_t(N.Right) - M.Left;
-    if (MagnetClockFresh(clk.Right, now)) {
-      if (in(d, 2)) m.L(M.Right, clk.Right);
-      else if (in(Abs(d), 2)) m.L(M.Right - A, clk.Right);
-      else if (in(e, 2)) m.R(M.Left, clk.Right);
-      else if (in(Abs(e), 2)) m.R(M.Left - A, clk.Right);
-    } else {
-      if (Abs(d) < A) m.L(M.Right, clk.Right);
-      else if (Abs(e) < A) m.R(M.Left, clk.Right);
-    }
-  }
+  if (N.Left < C.Left && OverlapAcross(N.Top, N.Bottom, M.Top, M.Bottom))  // left
+    MainFormTowardLow(x, M.Left, M.Right, clk.Right);
   if (C.Left < N.Left && OverlapAcross(N.Top, N.Bottom, M.Top, M.Bottom)) {  // right
-    int64_t d = int64_t(M.Left) - N.Right;
-    int64_t e = int64_t(M.Right) - N.Left;
     if (MagnetClockFresh(clk.Right, now)) {
-      if (in(d, 2)) m.R(M.Left, clk.Right);
-      else if (in(Abs(d), 2)) m.R(M.Left + A, clk.Right);
-      else if (in(e, 2)) m.L(M.Right, clk.Right);
-      else if (in(Abs(e), 2)) m.L(M.Right + A, clk.Right);
-    } else {
-      if (Abs(d) < A) m.R(M.Left, clk.Right);
-      else if (Abs(e) < A) m.L(M.Right, clk.Right);
+      int64_t d = M.Left - x.Hi();
+      int64_t e = M.Right - x.Lo();
+      if (x.In(d, 2)) x.SetHi(M.Left, clk.Right);
+      else if (x.In(Abs(d), 2)) x.SetHi(M.Left + A, clk.Right);
+      else if (x.In(e, 2)) x.SetLo(M.Right, clk.Right);
+      else if (x.In(Abs(e), 2)) x.SetLo(M.Right + A, clk.Right);
+    } else if (!x.StickHi(M.Left, clk.Right)) {
+      x.StickLo(M.Right, clk.Right);
     }
   }
 }

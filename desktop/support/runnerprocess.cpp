@@ -27,11 +27,18 @@ UniqueHandle newEvent() {
   return event;
 }
 
-// The runner's threads run below normal priority and free themselves when done.
-void prepareThread(TThread& thread, TNotifyEvent onTerminate) {
-  thread.FreeOnTerminate = true;
-  thread.OnTerminate = onTerminate;
-  SetThreadPriority(thread.Handle(), THREAD_PRIORITY_BELOW_NORMAL);
+// Starts one of the runner's threads: below normal priority, freeing itself
+// when done; deleted when it cannot start.
+void startThread(TThread* thread, TNotifyEvent onTerminate) {
+  thread->FreeOnTerminate = true;
+  thread->OnTerminate = onTerminate;
+  SetThreadPriority(thread->Handle(), THREAD_PRIORITY_BELOW_NORMAL);
+  try {
+    thread->Start();
+  } catch (...) {
+    delete thread;
+    throw;
+  }
 }
 
 // Hands an exception to the application's handler, as the runner's window does.
@@ -226,13 +233,7 @@ void TDkReader::Start(HANDLE pipe) {
   FAssembler.OwnerData = (FOwner->ConsoleOptions & consoleOption(coOwnerData)) != 0;
   FAssembler.Reset();
   auto* thread = new TDkReadThread(this, std::move(owned), FOwner->Window());
-  prepareThread(*thread, MakeMethod<&TDkReader::ThreadTerminated>(this));
-  try {
-    thread->Start();
-  } catch (...) {
-    delete thread;
-    throw;
-  }
+  startThread(thread, MakeMethod<&TDkReader::ThreadTerminated>(this));
   FThread = thread;
   FRun = FOwner->FRun;
 }
@@ -373,13 +374,7 @@ void TDkCreateProcess::LaunchProcess() {
   ++FRun;
 
   auto startWaiting = [&](TDkWaitForProcessThread* thread) {
-    prepareThread(*thread, MakeMethod<&TDkCreateProcess::WaitThreadTerminated>(this));
-    try {
-      thread->Start();
-    } catch (...) {
-      delete thread;
-      throw;
-    }
+    startThread(thread, MakeMethod<&TDkCreateProcess::WaitThreadTerminated>(this));
     FWaitThread = thread;
   };
 

@@ -42,6 +42,23 @@ uint64_t BigEndian64(const uint8_t* p) {
   return (static_cast<uint64_t>(BigEndian32(p)) << 32) | BigEndian32(p + 4);
 }
 
+// A big-endian number of sizeof(T) bytes.
+template <class T>
+T BigEndian(const uint8_t* p) {
+  if constexpr (sizeof(T) == 1) return static_cast<T>(p[0]);
+  else if constexpr (sizeof(T) == 4) return static_cast<T>(BigEndian32(p));
+  else return static_cast<T>(BigEndian64(p));
+}
+
+// A reply of one fixed-width number.
+template <class T>
+TDecodeStatus DecodeFixed(const uint8_t* data, size_t size, T& value, TDecodeInfo& info) {
+  if (size < sizeof(T)) return TDecodeStatus::NeedMore;
+  value = BigEndian<T>(data);
+  info.Consumed = sizeof(T);
+  return TDecodeStatus::Complete;
+}
+
 TDecodeStatus Malformed(TDecodeInfo& info, const char* error) {
   info.Error = error;
   return TDecodeStatus::Malformed;
@@ -82,17 +99,11 @@ TDecodeStatus DecodePrompt(const uint8_t* data, size_t size, TDecodeInfo& info) 
 }
 
 TDecodeStatus DecodeByte(const uint8_t* data, size_t size, uint8_t& value, TDecodeInfo& info) {
-  if (size < 1) return TDecodeStatus::NeedMore;
-  value = data[0];
-  info.Consumed = 1;
-  return TDecodeStatus::Complete;
+  return DecodeFixed(data, size, value, info);
 }
 
 TDecodeStatus DecodeState(const uint8_t* data, size_t size, int32_t& state, TDecodeInfo& info) {
-  if (size < 4) return TDecodeStatus::NeedMore;
-  state = static_cast<int32_t>(BigEndian32(data));
-  info.Consumed = 4;
-  return TDecodeStatus::Complete;
+  return DecodeFixed(data, size, state, info);
 }
 
 TDecodeStatus DecodeNextBackup(const uint8_t* data, size_t size, TNextBackupReply& reply, TDecodeInfo& info) {
@@ -122,10 +133,7 @@ TDecodeStatus DecodeNextBackup(const uint8_t* data, size_t size, TNextBackupRepl
 }
 
 TDecodeStatus DecodeLastBackup(const uint8_t* data, size_t size, int64_t& millis, TDecodeInfo& info) {
-  if (size < 8) return TDecodeStatus::NeedMore;
-  millis = static_cast<int64_t>(BigEndian64(data));
-  info.Consumed = 8;
-  return TDecodeStatus::Complete;
+  return DecodeFixed(data, size, millis, info);
 }
 
 TDecodeStatus DecodeNotification(const uint8_t* data, size_t size, TNotificationReply& reply, TDecodeInfo& info) {

@@ -90,31 +90,46 @@ int64_t FileWriteTime(const std::string& path) {
 #endif
 }
 
-size_t SkipProgramName(const std::string& commandLine, bool (*isLeadByte)(unsigned char)) {
-  const size_t n = commandLine.size();
-  auto at = [&](size_t i) -> unsigned char { return i < n ? static_cast<unsigned char>(commandLine[i]) : 0; };
-  auto step = [&](size_t i) -> size_t {
-    if (isLeadByte && isLeadByte(at(i)) && at(i + 1) != 0) return i + 2;
-    return i + 1;
-  };
-  size_t p = 0;
+namespace {
+unsigned char CharAt(const std::string& text, size_t i) {
+  return i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
+}
+}  // namespace
+
+size_t SkipToArgument(const std::string& commandLine, size_t p) {
+  auto at = [&](size_t i) { return CharAt(commandLine, i); };
   for (;;) {
     while (at(p) != 0 && at(p) <= ' ') ++p;
     if (at(p) == '"' && at(p + 1) == '"')
       p += 2;
     else
-      break;
+      return p;
   }
+}
+
+size_t ReadArgument(const std::string& commandLine, size_t p, std::string* arg,
+                    bool (*isLeadByte)(unsigned char)) {
+  auto at = [&](size_t i) { return CharAt(commandLine, i); };
+  // One character (a lead byte with its trail byte), kept when arg is given.
+  auto take = [&](size_t i) -> size_t {
+    const size_t next = isLeadByte && isLeadByte(at(i)) && at(i + 1) != 0 ? i + 2 : i + 1;
+    if (arg) arg->append(commandLine, i, next - i);
+    return next;
+  };
   while (at(p) > ' ') {
     if (at(p) == '"') {
       ++p;
-      while (at(p) != 0 && at(p) != '"') p = step(p);
+      while (at(p) != 0 && at(p) != '"') p = take(p);
       if (at(p) != 0) ++p;
     } else {
-      p = step(p);
+      p = take(p);
     }
   }
-  return p < n ? p : n;
+  return p;
+}
+
+size_t SkipProgramName(const std::string& commandLine, bool (*isLeadByte)(unsigned char)) {
+  return ReadArgument(commandLine, SkipToArgument(commandLine, 0), nullptr, isLeadByte);
 }
 
 }  // namespace om

@@ -47,11 +47,18 @@ bool HandOverRequestsClose(const std::string& text);
 // (UTC); 0 when it cannot be told.
 int64_t FileWriteTime(const std::string& path);
 
-// Position in commandLine right after the program name: skips leading
-// characters with codes 1..32 and pairs of double quotes, then one argument
-// (characters above 32; a double quote opens a section, blanks included, that
-// the next double quote closes). isLeadByte, when given, marks the lead bytes
-// of double-byte characters, which are stepped over as whole characters.
+// Command-line scanning, as the run-time library splits arguments.
+// Where the next argument starts at or after p: past characters with codes
+// 1..32 and pairs of double quotes.
+size_t SkipToArgument(const std::string& commandLine, size_t p);
+// Where the argument starting at p ends: characters above 32, a double quote
+// opening a section (blanks included) that the next double quote closes. Its
+// text without the quotes is appended to arg when given. isLeadByte, when
+// given, marks the lead bytes of double-byte characters, which are stepped
+// over as whole characters.
+size_t ReadArgument(const std::string& commandLine, size_t p, std::string* arg,
+                    bool (*isLeadByte)(unsigned char) = nullptr);
+// Position in commandLine right after the program name (its first argument).
 size_t SkipProgramName(const std::string& commandLine, bool (*isLeadByte)(unsigned char) = nullptr);
 
 }  // namespace om

@@ -1,6 +1,7 @@
 #include "tray/startup_switches.h"
 
 #include "framework/strutils.h"
+#include "tray/handover.h"
 
 namespace om {
 
@@ -10,28 +11,10 @@ std::string AppProgramFolder;
 
 std::vector<std::string> ParamStrList(const std::string& commandLine) {
   std::vector<std::string> args;
-  const size_t n = commandLine.size();
-  auto at = [&](size_t i) -> unsigned char { return i < n ? static_cast<unsigned char>(commandLine[i]) : 0; };
-  size_t p = 0;
-  for (;;) {
-    for (;;) {
-      while (at(p) != 0 && at(p) <= ' ') ++p;
-      if (at(p) == '"' && at(p + 1) == '"')
-        p += 2;
-      else
-        break;
-    }
-    if (at(p) == 0) break;
+  for (size_t p = SkipToArgument(commandLine, 0); p < commandLine.size() && commandLine[p] != '\0';
+       p = SkipToArgument(commandLine, p)) {
     std::string arg;
-    while (at(p) > ' ') {
-      if (at(p) == '"') {
-        ++p;
-        while (at(p) != 0 && at(p) != '"') arg += static_cast<char>(at(p++));
-        if (at(p) != 0) ++p;
-      } else {
-        arg += static_cast<char>(at(p++));
-      }
-    }
+    p = ReadArgument(commandLine, p, &arg);
     args.push_back(arg);
   }
   return args;

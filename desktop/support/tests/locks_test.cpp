@@ -8,52 +8,47 @@
 namespace om {
 namespace {
 
-// Several threads run a read-modify-write with a yield in the middle; only
-// mutual exclusion keeps the count and the "inside" flag straight.
-template <class Body>
-void hammer(Body body, int threads = 4, int rounds = 2000) {
-  std::vector<std::thread> pool;
-  for (int t = 0; t < threads; ++t)
-    pool.emplace_back([&] {
-      for (int i = 0; i < rounds; ++i) body();
-    });
-  for (auto& th : pool) th.join();
-}
-
-TEST(Locks, CriticalSectionExcludes) {
-  TDsCriticalSection cs;
+// Several threads run a read-modify-write with a yield in the middle, each
+// time through guarded(step); only mutual exclusion keeps the count and the
+// "inside" flag straight.
+template <class Guarded>
+void expectExclusion(Guarded guarded, int threads = 4, int rounds = 2000) {
   int count = 0;
   bool inside = false, overlap = false;
-  hammer([&] {
-    cs.Enter();
+  auto step = [&] {
     if (inside) overlap = true;
     inside = true;
     int c = count;
     std::this_thread::yield();
     count = c + 1;
     inside = false;
+  };
+  std::vector<std::thread> pool;
+  for (int t = 0; t < threads; ++t)
+    pool.emplace_back([&] {
+      for (int i = 0; i < rounds; ++i) guarded(step);
+    });
+  for (auto& th : pool) th.join();
+  EXPECT_FALSE(overlap);
+  EXPECT_EQ(threads * rounds, count);
+}
+
+TEST(Locks, CriticalSectionExcludes) {
+  TDsCriticalSection cs;
+  expectExclusion([&](auto step) {
+    cs.Enter();
+    step();
     cs.Leave();
   });
-  EXPECT_FALSE(overlap);
-  EXPECT_EQ(8000, count);
 }
 
 TEST(Locks, InterfaceReferenceHoldsTheLock) {
   TDsIntfCriticalSection lock;
   IDsLockInterface* intf = &lock;
-  int count = 0;
-  bool inside = false, overlap = false;
-  hammer([&] {
+  expectExclusion([&](auto step) {
     TDsLockRef held(intf);
-    if (inside) overlap = true;
-    inside = true;
-    int c = count;
-    std::this_thread::yield();
-    count = c + 1;
-    inside = false;
+    step();
   });
-  EXPECT_FALSE(overlap);
-  EXPECT_EQ(8000, count);
   EXPECT_EQ(0, intf->_AddRef());
   EXPECT_EQ(0, intf->_AddRef());  // re-entrant on the same thread
   EXPECT_EQ(0, intf->_Release());

@@ -14,6 +14,19 @@ const TMagnetRect kWork{0, 0, 1000, 800};
 
 TMagnetRect Rect(int l, int t, int w, int h) { return TMagnetRect{l, t, l + w, t + h}; }
 
+// The proposed rectangle n after the screen rules for a form at c.
+TMagnetRect Screen(const TMagnetRect& c, TMagnetRect n, TMagnetClocks& clk, double now = kT0) {
+  ApplyScreenMagnet(n, c, kWork, 15, clk, now);
+  return n;
+}
+
+// The same after the main-form rules, main form at kMain.
+const TMagnetRect kMain = Rect(100, 100, 300, 200);  // bottom at 300
+TMagnetRect MainForm(const TMagnetRect& c, TMagnetRect n, TMagnetClocks& clk) {
+  ApplyMainFormMagnet(n, c, kMain, 15, clk, kT0);
+  return n;
+}
+
 TEST(MagnetClock, FreshnessIsMoreThan250msEitherWay) {
   EXPECT_TRUE(MagnetClockFresh(0, kT0));
   EXPECT_FALSE(MagnetClockFresh(kT0, kT0));
@@ -36,9 +49,7 @@ TEST(MagnetRange, ByteSetSemantics) {
 
 TEST(ScreenMagnet, LeftEdgeSnapsFromInsideKeepingTheWidth) {
   TMagnetClocks clk;
-  TMagnetRect c = Rect(20, 100, 200, 150), n = Rect(5, 100, 200, 150);
-  ApplyScreenMagnet(n, c, kWork, 15, clk, kT0);
-  EXPECT_EQ(n, Rect(0, 100, 200, 150));
+  EXPECT_EQ(Screen(Rect(20, 100, 200, 150), Rect(5, 100, 200, 150), clk), Rect(0, 100, 200, 150));
   EXPECT_EQ(clk.Left, kT0);
   EXPECT_EQ(clk.Right, 0);
 }
@@ -46,41 +57,28 @@ TEST(ScreenMagnet, LeftEdgeSnapsFromInsideKeepingTheWidth) {
 TEST(ScreenMagnet, PullingPastTheEdgeTearsLooseThenRecentSnapPullsBack) {
   // Fresh clock, 10 px beyond the edge: the form jumps 15 px beyond it.
   TMagnetClocks clk;
-  TMagnetRect c = Rect(0, 100, 200, 150), n = Rect(-10, 100, 200, 150);
-  ApplyScreenMagnet(n, c, kWork, 15, clk, kT0);
-  EXPECT_EQ(n, Rect(-15, 100, 200, 150));
+  const TMagnetRect c = Rect(0, 100, 200, 150);
+  EXPECT_EQ(Screen(c, Rect(-10, 100, 200, 150), clk), Rect(-15, 100, 200, 150));
   // Within 250 ms of a snap the same proposal is pulled onto the edge.
   clk.Left = kT0;
-  n = Rect(-10, 100, 200, 150);
-  ApplyScreenMagnet(n, c, kWork, 15, clk, kT0 + 100 * kMs);
-  EXPECT_EQ(n, Rect(0, 100, 200, 150));
+  EXPECT_EQ(Screen(c, Rect(-10, 100, 200, 150), clk, kT0 + 100 * kMs), Rect(0, 100, 200, 150));
   // Long after the last snap, a form far from every edge moves freely.
-  n = Rect(300, 100, 200, 150);
-  c = Rect(310, 100, 200, 150);
-  ApplyScreenMagnet(n, c, kWork, 15, clk, kT0 + 1000 * kMs);
-  EXPECT_EQ(n, Rect(300, 100, 200, 150));
+  EXPECT_EQ(Screen(Rect(310, 100, 200, 150), Rect(300, 100, 200, 150), clk, kT0 + 1000 * kMs),
+            Rect(300, 100, 200, 150));
 }
 
 TEST(ScreenMagnet, OneMovementSnapsAtMostOnePerAxisAndFarEdges) {
   TMagnetClocks clk;
   // Moving left, near the right edge (its right 5 px inside): the right edge
   // is pushed 15 px inside, as the fresh far-edge step says.
-  TMagnetRect c = Rect(800, 300, 200, 150), n = Rect(795, 300, 200, 150);
-  ApplyScreenMagnet(n, c, kWork, 15, clk, kT0);
-  EXPECT_EQ(n.Right, 1000 - 15);
+  EXPECT_EQ(Screen(Rect(800, 300, 200, 150), Rect(795, 300, 200, 150), clk).Right, 1000 - 15);
   EXPECT_EQ(clk.Right, kT0);
   // Moving right with the right edge 5 px inside: onto the edge.
   clk = TMagnetClocks{};
-  c = Rect(790, 300, 200, 150);
-  n = Rect(795, 300, 200, 150);
-  ApplyScreenMagnet(n, c, kWork, 15, clk, kT0);
-  EXPECT_EQ(n, Rect(800, 300, 200, 150));
+  EXPECT_EQ(Screen(Rect(790, 300, 200, 150), Rect(795, 300, 200, 150), clk), Rect(800, 300, 200, 150));
   // Moving up with the top 1 px below the edge: onto it.
   clk = TMagnetClocks{};
-  c = Rect(300, 10, 200, 150);
-  n = Rect(300, 1, 200, 150);
-  ApplyScreenMagnet(n, c, kWork, 15, clk, kT0);
-  EXPECT_EQ(n, Rect(300, 0, 200, 150));
+  EXPECT_EQ(Screen(Rect(300, 10, 200, 150), Rect(300, 1, 200, 150), clk), Rect(300, 0, 200, 150));
   EXPECT_EQ(clk.Top, kT0);
 }
 
@@ -88,22 +86,17 @@ TEST(ScreenMagnet, DownSnapsOntoTheBottomEdgeNotPastIt) {
   // Recently snapped (clock not fresh), bottom 5 px above the work area's bottom.
   TMagnetClocks clk;
   clk.Bottom = kT0;
-  TMagnetRect c = Rect(300, 600, 200, 150), n = Rect(300, 645, 200, 150);
-  ApplyScreenMagnet(n, c, kWork, 15, clk, kT0 + 100 * kMs);
+  const TMagnetRect c = Rect(300, 600, 200, 150);
+  TMagnetRect n = Screen(c, Rect(300, 645, 200, 150), clk, kT0 + 100 * kMs);
   EXPECT_EQ(n.Bottom, 800);
   EXPECT_EQ(n.Top, 650);
   // Fresh clock: from 5 px inside onto the edge as well.
   clk = TMagnetClocks{};
-  n = Rect(300, 645, 200, 150);
-  ApplyScreenMagnet(n, c, kWork, 15, clk, kT0);
-  EXPECT_EQ(n.Bottom, 800);
+  EXPECT_EQ(Screen(c, Rect(300, 645, 200, 150), clk).Bottom, 800);
   EXPECT_EQ(clk.Bottom, kT0);
   // Fresh clock, pulled 5 px past the bottom: tears loose by Area.
   clk = TMagnetClocks{};
-  c = Rect(300, 650, 200, 150);
-  n = Rect(300, 655, 200, 150);
-  ApplyScreenMagnet(n, c, kWork, 15, clk, kT0);
-  EXPECT_EQ(n.Bottom, 815);
+  EXPECT_EQ(Screen(Rect(300, 650, 200, 150), Rect(300, 655, 200, 150), clk).Bottom, 815);
 }
 
 TEST(ScreenMagnet, AreaAbove255UsesItsLowByteForRangesOnly) {
@@ -119,31 +112,19 @@ TEST(ScreenMagnet, AreaAbove255UsesItsLowByteForRangesOnly) {
 }
 
 TEST(MainFormMagnet, ActsOnlyWithOverlapAcrossTheMovement) {
-  const TMagnetRect main = Rect(100, 100, 300, 200);  // bottom at 300
   TMagnetClocks clk;
   // Below the main form and overlapping it horizontally, moving up, 5 px below it.
-  TMagnetRect c = Rect(150, 320, 200, 100), n = Rect(150, 305, 200, 100);
-  ApplyMainFormMagnet(n, c, main, 15, clk, kT0);
-  EXPECT_EQ(n, Rect(150, 300, 200, 100));
+  EXPECT_EQ(MainForm(Rect(150, 320, 200, 100), Rect(150, 305, 200, 100), clk), Rect(150, 300, 200, 100));
   EXPECT_EQ(clk.Top, kT0);
   // The same movement beside the main form (no horizontal overlap): untouched.
   clk = TMagnetClocks{};
-  c = Rect(600, 320, 200, 100);
-  n = Rect(600, 305, 200, 100);
-  ApplyMainFormMagnet(n, c, main, 15, clk, kT0);
-  EXPECT_EQ(n, Rect(600, 305, 200, 100));
+  EXPECT_EQ(MainForm(Rect(600, 320, 200, 100), Rect(600, 305, 200, 100), clk), Rect(600, 305, 200, 100));
   EXPECT_EQ(clk.Top, 0);
   // Equal left edges are no overlap either.
-  c = Rect(100, 320, 200, 100);
-  n = Rect(100, 305, 200, 100);
-  ApplyMainFormMagnet(n, c, main, 15, clk, kT0);
-  EXPECT_EQ(n, Rect(100, 305, 200, 100));
+  EXPECT_EQ(MainForm(Rect(100, 320, 200, 100), Rect(100, 305, 200, 100), clk), Rect(100, 305, 200, 100));
   // Right of the main form, overlapping vertically, moving left 5 px off it:
   // sticks to its right side and stamps the right clock.
-  c = Rect(420, 150, 100, 100);
-  n = Rect(405, 150, 100, 100);
-  ApplyMainFormMagnet(n, c, main, 15, clk, kT0);
-  EXPECT_EQ(n, Rect(400, 150, 100, 100));
+  EXPECT_EQ(MainForm(Rect(420, 150, 100, 100), Rect(405, 150, 100, 100), clk), Rect(400, 150, 100, 100));
   EXPECT_EQ(clk.Right, kT0);
 }
 

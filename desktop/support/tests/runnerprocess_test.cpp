@@ -29,19 +29,32 @@ void launchCmd(TDkCreateProcess& p, const std::string& commandLine, TDkCPSFlags 
   p.LaunchProcess();
 }
 
+// Serves what is queued for this thread now, and nothing else.
+void dispatchQueued() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+}
+
+// Repeats step() until done() holds; false when the limit passed first.
+template <class Pred, class Step>
+bool repeatUntil(Pred done, DWORD limitMs, Step step) {
+  const ULONGLONG end = GetTickCount64() + limitMs;
+  while (!done()) {
+    if (GetTickCount64() > end) return false;
+    step();
+  }
+  return true;
+}
+
 // Runs the message loop (and the calls threads synchronise onto this
 // thread) until done() holds (or a generous safety limit).
 template <class Pred>
 bool pumpUntil(Pred done, DWORD limitMs = 30000) {
-  const ULONGLONG end = GetTickCount64() + limitMs;
-  while (!done()) {
-    if (GetTickCount64() > end) return false;
+  return repeatUntil(done, limitMs, [] {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    dispatchQueued();
     CheckSynchronize();  // the threads' termination handlers
-  }
-  return true;
+  });
 }
 
 // Lets queued messages run for a while (for checks that something does not happen).
@@ -54,19 +67,10 @@ void pumpFor(DWORD ms) {
 // messages stay queued.
 template <class Pred>
 bool synchronizeUntil(Pred done, DWORD limitMs = 30000) {
-  const ULONGLONG end = GetTickCount64() + limitMs;
-  while (!done()) {
-    if (GetTickCount64() > end) return false;
+  return repeatUntil(done, limitMs, [] {
     CheckSynchronize();
     Sleep(1);
-  }
-  return true;
-}
-
-// Serves what is queued for this thread now, and nothing else.
-void dispatchQueued() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+  });
 }
 
 struct Events {
@@ -77,7 +81,7 @@ struct Events {
   // What the readers had delivered when the end was reported.
   size_t outAtEnd = 0, errAtEnd = 0;
 
-  void attach(TDkCreateProcess& p) {
+  explicit Events(TDkCreateProcess& p) {
     p.OnTerminate = [this, &p](TObject* sender, uint32_t code) {
       EXPECT_EQ(&p, sender);
       ++terminations;
@@ -123,7 +127,10 @@ TEST(ProcessRunner, OwnedByAComponent) {
   delete owner;  // takes the runner with it
 }
 
+// Takes the application's exceptions while it lives.
 struct ExceptionSink {
+  ExceptionSink() { Application()->OnException = MakeMethod<&ExceptionSink::Handle>(this); }
+  ~ExceptionSink() { Application()->OnException = nullptr; }
   int calls = 0;
   TObject* sender = nullptr;
   std::string message;
@@ -138,20 +145,14 @@ struct ExceptionSink {
 
 TEST(ProcessRunner, ExceptionsOfItsEventsGoToTheApplication) {
   ExceptionSink sink;
-  Application()->OnException = MakeMethod<&ExceptionSink::Handle>(&sink);
   TDkCreateProcess p;
   int terminations = 0;
   p.OnTerminate = [&](TObject*, uint32_t) {
     ++terminations;
     throw EConvertError("raised by the end event");
   };
-  p.ApplicationName = cmdPath();
-  p.CommandLine = "cmd.exe /q /c exit 1";
-  p.CreationFlags = cpsFlag(cfNewConsole);
-  p.LaunchProcess();
-  const bool handled = pumpUntil([&] { return sink.calls > 0; });
-  Application()->OnException = nullptr;
-  ASSERT_TRUE(handled);
+  launchCmd(p, "cmd.exe /q /c exit 1", cpsFlag(cfNewConsole));
+  ASSERT_TRUE(pumpUntil([&] { return sink.calls > 0; }));
   EXPECT_EQ(1, terminations);
   EXPECT_EQ(&p, sink.sender);
   EXPECT_EQ("raised by the end event", sink.message);
@@ -164,15 +165,11 @@ TEST(ProcessRunner, ExceptionsOfItsEventsGoToTheApplication) {
 
 TEST(ProcessRunner, RedirectedWithSeparateErrorEndsAfterAllThree) {
   TDkCreateProcess p;
-  Events e;
-  e.attach(p);
-  p.ApplicationName = cmdPath();
-  p.CommandLine = "cmd.exe /q /c echo out1&echo err1>&2&echo out2&exit 7";
+  Events e(p);
   p.ConsoleOptions = consoleOption(coOwnerData) | consoleOption(coRedirect) | consoleOption(coSeparateError);
-  p.CreationFlags = cpsFlag(cfNewConsole);
   p.StartupInfo.DefaultWindowState = false;
   p.StartupInfo.ShowWindow = swHide;
-  p.LaunchProcess();
+  launchCmd(p, "cmd.exe /q /c echo out1&echo err1>&2&echo out2&exit 7", cpsFlag(cfNewConsole));
   EXPECT_EQ(TDkCreateProcess::stWaiting, p.State());
   EXPECT_NE(0u, p.ProcessInformation().dwProcessId);
   // A second launch while this one is waited for is refused.
@@ -203,12 +200,9 @@ TEST(ProcessRunner, RedirectedWithSeparateErrorEndsAfterAllThree) {
 
 TEST(ProcessRunner, ReadersKeepLinesWithoutOwnerData) {
   TDkCreateProcess p;
-  Events e;
-  e.attach(p);
-  p.ApplicationName = cmdPath();
-  p.CommandLine = "cmd.exe /q /c echo one&echo two>&2&echo three";
+  Events e(p);
   p.ConsoleOptions = consoleOption(coRedirect);
-  p.LaunchProcess();
+  launchCmd(p, "cmd.exe /q /c echo one&echo two>&2&echo three", 0);
   ASSERT_TRUE(pumpUntil([&] { return e.terminations > 0; }));
   std::vector<std::string> lines;
   for (const std::string& l : p.OutputReader().Lines())
@@ -220,12 +214,8 @@ TEST(ProcessRunner, ReadersKeepLinesWithoutOwnerData) {
 
 TEST(ProcessRunner, WaitsWithoutRedirection) {
   TDkCreateProcess p;
-  Events e;
-  e.attach(p);
-  p.ApplicationName = cmdPath();
-  p.CommandLine = "cmd.exe /q /c exit 42";
-  p.CreationFlags = cpsFlag(cfNewConsole);
-  p.LaunchProcess();
+  Events e(p);
+  launchCmd(p, "cmd.exe /q /c exit 42", cpsFlag(cfNewConsole));
   EXPECT_EQ(TDkCreateProcess::stWaiting, p.State());
   ASSERT_TRUE(pumpUntil([&] { return e.terminations > 0; }));
   EXPECT_EQ(42u, e.exitCode);
@@ -239,13 +229,9 @@ TEST(ProcessRunner, WaitsWithoutRedirection) {
 
 TEST(ProcessRunner, WithoutWaitingReturnsStartedAndReportsNothing) {
   TDkCreateProcess p;
-  Events e;
-  e.attach(p);
+  Events e(p);
   p.SetWaitForTerminate(false);
-  p.ApplicationName = cmdPath();
-  p.CommandLine = "cmd.exe /q /c exit 3";
-  p.CreationFlags = cpsFlag(cfNewConsole);
-  p.LaunchProcess();
+  launchCmd(p, "cmd.exe /q /c exit 3", cpsFlag(cfNewConsole));
   EXPECT_EQ(TDkCreateProcess::stStarted, p.State());
   EXPECT_EQ(nullptr, p.ProcessInformation().hProcess);
   EXPECT_EQ(nullptr, p.ProcessInformation().hThread);
@@ -263,13 +249,10 @@ TEST(ProcessRunner, WithoutWaitingReturnsStartedAndReportsNothing) {
 
 TEST(ProcessRunner, DetachStopsWaitingWithoutTouchingTheChild) {
   TDkCreateProcess p;
-  Events e;
-  e.attach(p);
-  p.ApplicationName = cmdPath();
+  Events e(p);
   // The child waits on its input, which the runner's console thread holds.
-  p.CommandLine = "cmd.exe /q";
   p.ConsoleOptions = consoleOption(coRedirect);
-  p.LaunchProcess();
+  launchCmd(p, "cmd.exe /q", 0);
   const DWORD pid = p.ProcessInformation().dwProcessId;
   UniqueHandle child(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
   ASSERT_TRUE(child);
@@ -318,12 +301,9 @@ TEST(ProcessRunner, DestroyedWhileWaitingLeavesTheChildRunning) {
   DWORD pid = 0;
   {
     TDkCreateProcess p;
-    Events e;
-    e.attach(p);
-    p.ApplicationName = cmdPath();
-    p.CommandLine = "cmd.exe /q";
+    Events e(p);
     p.ConsoleOptions = consoleOption(coRedirect) | consoleOption(coSeparateError);
-    p.LaunchProcess();
+    launchCmd(p, "cmd.exe /q", 0);
     pid = p.ProcessInformation().dwProcessId;
   }
   UniqueHandle child(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, pid));
@@ -335,8 +315,7 @@ TEST(ProcessRunner, DestroyedWhileWaitingLeavesTheChildRunning) {
 
 TEST(ProcessRunner, EndOfAnEarlierRunIsNotTakenForTheNextOne) {
   TDkCreateProcess p;
-  Events e;
-  e.attach(p);
+  Events e(p);
   launchCmd(p, "cmd.exe /q /c exit 7", cpsFlag(cfNewConsole));
   // The first child ends; its waiting thread's end handler runs and posts the
   // run's end, but the runner detaches before that message is served.
@@ -356,7 +335,6 @@ TEST(ProcessRunner, EndOfAnEarlierRunIsNotTakenForTheNextOne) {
 
 TEST(ProcessRunner, HandlerRaisingAtTheReadersEndStillEndsTheRun) {
   ExceptionSink sink;
-  Application()->OnException = MakeMethod<&ExceptionSink::Handle>(&sink);
   TDkCreateProcess p;
   int terminations = 0, reads = 0;
   p.OnTerminate = [&](TObject*, uint32_t) { ++terminations; };
@@ -369,9 +347,7 @@ TEST(ProcessRunner, HandlerRaisingAtTheReadersEndStillEndsTheRun) {
   // Without serving messages the output is split by the reader's end handler.
   ASSERT_TRUE(synchronizeUntil([&] { return reads > 0; }));
   ASSERT_EQ(1, reads);
-  const bool ended = pumpUntil([&] { return terminations > 0; });
-  Application()->OnException = nullptr;
-  ASSERT_TRUE(ended);
+  ASSERT_TRUE(pumpUntil([&] { return terminations > 0; }));
   EXPECT_EQ(TDkCreateProcess::stIdle, p.State());
   ASSERT_EQ(1, sink.calls);
   EXPECT_EQ(&p, sink.sender);
@@ -384,7 +360,6 @@ TEST(ProcessRunner, HandlerRaisingAtTheReadersEndStillEndsTheRun) {
 
 TEST(ProcessRunner, ReadErrorIsReportedAsCutOutput) {
   ExceptionSink sink;
-  Application()->OnException = MakeMethod<&ExceptionSink::Handle>(&sink);
   testing::TempFolder folder;
   TDkCreateProcess p;
   TDkReader reader(&p);
@@ -393,9 +368,7 @@ TEST(ProcessRunner, ReadErrorIsReportedAsCutOutput) {
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
   ASSERT_TRUE(writeOnly);
   reader.Start(writeOnly.release());
-  const bool reported = pumpUntil([&] { return sink.calls > 0; });
-  Application()->OnException = nullptr;
-  ASSERT_TRUE(reported);
+  ASSERT_TRUE(pumpUntil([&] { return sink.calls > 0; }));
   EXPECT_FALSE(reader.Running());
   EXPECT_EQ(&p, sink.sender);
   EXPECT_NE(std::string::npos, sink.message.find("cut")) << sink.message;

@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tray/agent_connection.h"
@@ -49,6 +51,19 @@ public:
     return out;
   }
 
+  // The agent records what it reads on its own threads: waits (up to five
+  // seconds) until the recording of connection number `connections` holds at
+  // least lastSize hex digits.
+  std::vector<std::string> RecordedWhen(size_t connections, size_t lastSize) {
+    std::vector<std::string> r;
+    for (int i = 0; i < 200; ++i) {
+      r = Recorded();
+      if (r.size() >= connections && r[connections - 1].size() >= lastSize) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    return r;
+  }
+
   static std::string HexOf(const std::string& bytes) {
     static const char* d = "0123456789ABCDEF";
     std::string out;
@@ -64,5 +79,8 @@ private:
   int FAgentPort = 0;
   std::unique_ptr<TAgentClient> FClient;
 };
+
+// What every connection of the tray starts with, as the agent records it.
+inline const std::string kMonitorHex = TAgentControl::HexOf("MONITOR\r\n");
 
 }  // namespace om::testing

@@ -16,8 +16,6 @@ using namespace om::testing;
 
 namespace {
 
-const std::string kMonitorHex = TAgentControl::HexOf("MONITOR\r\n");
-
 class AgentEndToEnd : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -29,16 +27,8 @@ protected:
   void TearDown() override { SetProgramFileNameForTesting(""); }
 
   TClientComms Comms() { return TClientComms(Folder.path(), "ombackup.properties"); }
-  // The agent records what it read on its own threads: wait until a
-  // connection's recording has grown to the expected length.
   std::vector<std::string> RecordedWhen(size_t connections, const std::string& lastHex) {
-    std::vector<std::string> r;
-    for (int i = 0; i < 200; ++i) {
-      r = Agent.Recorded();
-      if (r.size() >= connections && r[connections - 1].size() >= lastHex.size()) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    return r;
+    return Agent.RecordedWhen(connections, lastHex.size());
   }
 
   TAgentControl Agent;

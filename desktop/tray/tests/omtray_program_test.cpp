@@ -26,8 +26,6 @@ using namespace om::testing;
 
 namespace {
 
-const std::string kMonitorHex = TAgentControl::HexOf("MONITOR\r\n");
-
 struct TFind {
   DWORD Pid;  // 0: any process
   const char* Class;

@@ -4,9 +4,6 @@
 // connection.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "agent_control.h"
 #include "platform/testing/temp_folder.h"
 #include "tray/service_state.h"
@@ -16,8 +13,6 @@ using namespace om;
 using namespace om::testing;
 
 namespace {
-
-const std::string kMonitorHex = TAgentControl::HexOf("MONITOR\r\n");
 
 class StatePolling : public ::testing::Test {
 protected:
@@ -36,13 +31,7 @@ protected:
   }
   void UsePort(int port) { Folder.write("ombackup.properties", "service.port=" + std::to_string(port) + "\r\n"); }
   std::vector<std::string> RecordedWhen(size_t connections, size_t lastSize) {
-    std::vector<std::string> r;
-    for (int i = 0; i < 200; ++i) {
-      r = Agent.Recorded();
-      if (r.size() >= connections && r[connections - 1].size() >= lastSize) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    return r;
+    return Agent.RecordedWhen(connections, lastSize);
   }
 
   TAgentControl Agent;

@@ -390,22 +390,26 @@ TEST(StatusDisplay, EmptySelectionIsAskedOnceAfterARequestedBackup) {
   EXPECT_FALSE(c.Run(ssSelectionEmpty, kWed).AskEmptySelection);
 }
 
+namespace {
+
+// What a plan does, as words: "monitor", "backup", "console".
+std::string PlanActions(const std::string& words, bool connectionFile = true, uint8_t state = ssIdle) {
+  const TCommandWordsPlan p = PlanCommandWords(words, connectionFile, state);
+  std::string actions;
+  if (p.ShowMonitor) actions += " monitor";
+  if (p.SendBackup) actions += " backup";
+  if (p.OpenConsole) actions += " console";
+  return actions;
+}
+
+}  // namespace
+
 TEST(StatusDisplay, CommandWords) {
-  auto p = PlanCommandWords(" -show log", true, ssIdle);
-  EXPECT_TRUE(p.OpenConsole);
-  EXPECT_FALSE(p.ShowMonitor);
-  p = PlanCommandWords("MONITOR", true, ssIdle);
-  EXPECT_TRUE(p.ShowMonitor);
-  EXPECT_TRUE(p.OpenConsole);
-  p = PlanCommandWords("xBackupNowx", true, ssIdle);
-  EXPECT_TRUE(p.OpenConsole);
-  EXPECT_FALSE(p.SendBackup);
-  p = PlanCommandWords(" backupnow silent", true, ssIdle);
-  EXPECT_FALSE(p.OpenConsole);
-  EXPECT_TRUE(p.SendBackup);
-  p = PlanCommandWords(" backupnow silent", true, ssBackingUp);
-  EXPECT_FALSE(p.OpenConsole);
-  EXPECT_FALSE(p.SendBackup);
+  EXPECT_EQ(PlanActions(" -show log"), " console");
+  EXPECT_EQ(PlanActions("MONITOR"), " monitor console");
+  EXPECT_EQ(PlanActions("xBackupNowx"), " console");
+  EXPECT_EQ(PlanActions(" backupnow silent"), " backup");
+  EXPECT_EQ(PlanActions(" backupnow silent", true, ssBackingUp), "");
   EXPECT_FALSE(PlanCommandWords("BACKUPNOW SILENT", false, ssIdle).SendBackup);
   for (uint8_t s : {ssIdleBusy, ssLastBackupFailed, ssSelectionEmpty})
     EXPECT_TRUE(PlanCommandWords("backupnow silent", true, s).SendBackup);

@@ -70,7 +70,6 @@ void TestDialog(TdlgDefaultUser& d) {
 std::string ProfileName() { return GetCurrentUserDomain() + "." + GetLocalUserName(); }
 
 const std::string kBrand = "Ombrel Test Backup";
-const std::string kMonitorHex = TAgentControl::HexOf("MONITOR\r\n");
 
 class TrayForm : public ::testing::Test {
 protected:
