@@ -14,6 +14,14 @@ void printLog(const char* text) { std::printf("%s\n", text); }
 // The only listener Java may notify: the one registerShutdownHook handed out.
 std::atomic<ShutdownNotificationListener*> registeredListener{nullptr};
 
+// The invoker creating its virtual machine: the runtime's "abort" hook reports
+// through it before the runtime ends the process.
+std::atomic<JavaInvoker*> creatingInvoker{nullptr};
+
+void JNICALL abortHook() {
+  if (JavaInvoker* invoker = creatingInvoker.exchange(nullptr)) invoker->reportCreationAbort();
+}
+
 }  // namespace
 
 extern "C" JNIEXPORT void JNICALL Java_com_ombrel_agentservice_Start_shutdownNotification(JNIEnv*, jclass,
@@ -36,6 +44,11 @@ JavaInvoker::~JavaInvoker() {
       env->DeleteGlobalRef(mainClass);
     vm->DestroyJavaVM();
   }
+}
+
+void JavaInvoker::reportCreationAbort() {
+  errorLog("Could not create java VM");
+  if (onCreationAbort) onCreationAbort();
 }
 
 void JavaInvoker::setErrorLog(LogFunction function) { errorLog = function ? function : printLog; }
@@ -76,6 +89,7 @@ bool JavaInvoker::launch(int argc, char** argv) {
     options[i].optionString = const_cast<char*>(texts[i].c_str());
     options[i].extraInfo = nullptr;
   }
+  options.push_back({const_cast<char*>("abort"), reinterpret_cast<void*>(&abortHook)});
   JavaVMInitArgs initArgs;
   initArgs.version = JNI_VERSION_1_4;
   initArgs.nOptions = static_cast<jint>(options.size());
@@ -92,7 +106,10 @@ bool JavaInvoker::launch(int argc, char** argv) {
   }
   JavaVM* createdVm = nullptr;
   JNIEnv* env = nullptr;
-  if (createJavaVM(&createdVm, reinterpret_cast<void**>(&env), &initArgs) != 0) {
+  creatingInvoker = this;
+  jint created = createJavaVM(&createdVm, reinterpret_cast<void**>(&env), &initArgs);
+  creatingInvoker = nullptr;
+  if (created != 0) {
     errorLog("Could not create java VM");
     std::printf("Could not create java VM\n");
     return false;

@@ -2,6 +2,7 @@
 #pragma once
 #include <jni.h>
 
+#include <functional>
 #include <string>
 
 #include "platform/win32.h"
@@ -31,8 +32,13 @@ class JavaInvoker {
   bool launch(int argc, char** argv);
   void registerShutdownHook(ShutdownNotificationListener* listener);
   void stop();
+  // Logs the failed creation and calls onCreationAbort (the runtime's abort hook).
+  void reportCreationAbort();
 
   std::string jreHome;
+  // Called when the runtime ends the process while creating the virtual
+  // machine (some option errors do), after "Could not create java VM" is logged.
+  std::function<void()> onCreationAbort;
 
   // Read access for tests and diagnostics.
   const std::string& getMainClassName() const { return mainClassName; }

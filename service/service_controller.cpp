@@ -292,6 +292,7 @@ void ServiceController::launchAndWait() {
     return;
   }
   writeLog("Invoking service", LOG_TRACE);
+  invoker->onCreationAbort = [this] { reportFailedStart(2); };
   if (!invoker->launch(argc, argv)) {
     reportFailedStart(2);
     return;

@@ -3,10 +3,12 @@
 // manager's error codes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -61,6 +63,55 @@ TEST_F(ServiceUnitTest, PropertiesFollowTheFileRules) {
   EXPECT_EQ(properties.find("Memory"), nullptr);
   EXPECT_EQ(properties.all().size(), 8u);
   EXPECT_EQ(properties.load((folder + "\\missing.properties").c_str()), -1);
+}
+
+// Random and damaged files: whatever the bytes, every line (up to "\n", a CR
+// before it dropped) that is no comment and holds "=" is one entry, split at
+// its first "=", in file order; nothing else is read and nothing is lost.
+TEST_F(ServiceUnitTest, PropertiesSurviveDamagedFiles) {
+  const std::vector<std::string> pieces = {
+      "memory=1024",  "#x=y",      "=",       "==",     "\n",       "\r\n",         "\r",
+      "\r\r\n",       std::string(1, '\0'),  "\\",      "\\\n",     "a\\=b",        "\\u0041=1",
+      "\xC3\xA9=\xE6\x97\xA5", "\xEF\xBB\xBF", "\xFF\xFE", "\x1A", " key = value ", "\t",
+      std::string(70000, 'k') + "=" + std::string(70000, 'v'), std::string(5000, '=')};
+  std::mt19937 random(20261209);
+  auto pick = [&random](size_t n) { return static_cast<size_t>(random() % n); };
+  const std::string path = folder + "\\fuzz.properties";
+  for (int round = 0; round < 300; ++round) {
+    std::string content;
+    if (round % 3 == 0) content = "\xEF\xBB\xBF";  // Notepad's UTF-8 mark
+    for (size_t n = pick(24); n > 0; --n) content += pieces[pick(pieces.size())];
+    // Mutations: bytes flipped, inserted and cut; the end may come mid-line.
+    for (size_t n = pick(4); n > 0 && !content.empty(); --n) content[pick(content.size())] ^= 1 << pick(8);
+    if (round % 2) content.insert(pick(content.size() + 1), 1, static_cast<char>(random()));
+    if (round % 5 == 0 && !content.empty()) content.resize(pick(content.size()));
+    temp.write("fuzz.properties", content);
+
+    std::vector<std::pair<std::string, std::string>> expected;
+    for (size_t start = 0; start < content.size();) {
+      size_t end = std::min(content.find('\n', start), content.size());
+      std::string line = content.substr(start, end - start);
+      start = end + 1;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      size_t eq = line.find('=');
+      if (line.empty() || line[0] == '#' || eq == std::string::npos) continue;
+      expected.emplace_back(line.substr(0, eq), line.substr(eq + 1));
+    }
+    cpputil::Properties properties;
+    ASSERT_EQ(properties.load(path.c_str()), 0);
+    ASSERT_EQ(properties.all().size(), expected.size()) << "round " << round;
+    for (size_t i = 0; i < expected.size(); ++i) {
+      EXPECT_EQ(properties.all()[i].key, expected[i].first) << "round " << round << " entry " << i;
+      EXPECT_EQ(properties.all()[i].value, expected[i].second) << "round " << round << " entry " << i;
+    }
+    // The first entry of a key wins (a key holding a NUL is not found by its C text).
+    std::set<std::string> seen;
+    for (const auto& [key, value] : expected) {
+      if (key.find('\0') == std::string::npos && seen.insert(key).second) {
+        EXPECT_EQ(properties.find(key.c_str())->value, value) << "round " << round;
+      }
+    }
+  }
 }
 
 TEST(ServiceSetup, MemoryReadsAsADecimalInteger) {

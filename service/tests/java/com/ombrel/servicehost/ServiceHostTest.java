@@ -229,6 +229,11 @@ class ServiceHostTest {
    * the service-specific code, and whose log holds `logged`.
    */
   static void assertStartFails(Install install, int specific, String logged) throws Exception {
+    assertStartFails(install, specific, logged, "0");
+  }
+
+  /** As above, the process ending with `exitCode`. */
+  static void assertStartFails(Install install, int specific, String logged, String exitCode) throws Exception {
     install.ombackup("-install");
     install.sc("start");
     install.awaitState(1);
@@ -237,7 +242,7 @@ class ServiceHostTest {
     assertEquals(1, stopped.size(), reports.toString());
     assertEquals(1066, stopped.get(0).win32);
     assertEquals(specific, stopped.get(0).specific);
-    assertEquals("0", install.awaitExitCode());
+    assertEquals(exitCode, install.awaitExitCode());
     Result query = install.sc("query");
     assertTrue(query.out.contains("WIN32_EXIT_CODE    : 1066  (0x42a)"), query.out);
     assertTrue(query.out.contains("SERVICE_EXIT_CODE  : " + specific + "  (0x" + specific + ")"), query.out);
@@ -439,6 +444,16 @@ class ServiceHostTest {
     String output = install.output();
     assertTrue(output.contains("-Djava.ext.dirs=" + install.dir + "/omjre/jre17/lib:" + install.dir
         + "/omjre/jre17/lib/ext\n"), output);
+    install.ombackup("-uninstall");
+  }
+
+  @Test
+  void runtimeEndingTheProcessWhileCreatingStillEndsTheStart() throws Exception {
+    // The runtime ends the process itself on some option errors (an initial
+    // heap above the maximum: exit code 1); the host still logs and reports the
+    // failed start first.
+    Install install = install("vmexit").withJre("jre17").properties("extra-params=-Xms4g");
+    assertStartFails(install, 2, "Error: Could not create java VM", "1");
     install.ombackup("-uninstall");
   }
 
