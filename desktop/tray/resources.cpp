@@ -62,7 +62,10 @@ std::string TResourceFile::OverlayFileName() {
   try {
     std::string ext = ExtractFileExt(FFileName);
     std::string stem = FFileName.substr(0, FFileName.size() - ext.size());
-    return stem + "_" + LanguageCode(UserDefaultLangID()) + ext;
+    std::string code = LanguageCode(UserDefaultLangID());
+    // The code comes from a settings file: it names a file beside the base one or none.
+    if (code.find_first_of(std::string("\\/:\0", 4)) != std::string::npos) return std::string();
+    return stem + "_" + code + ext;
   } catch (const std::exception&) {
     return std::string();
   }

@@ -198,6 +198,19 @@ TEST_F(Resources, EmptyTableEntryAndLanguageSetting) {
   TRunnerResourceFile empty(Base());
   EXPECT_EQ(empty.OverlayFileName(), Folder.file("resource_.properties"));
   EXPECT_EQ(empty.LanguageCode(0x7F), "");
+
+  // A hand-edited setting never names a file elsewhere: separators or NUL give no overlay.
+  Folder.makeFolder("resource_x");
+  Folder.write(std::string("sub") + kD + "evil.properties", "RUNNER_Snoozing=evil\r\n");
+  Folder.write("resource_d", "RUNNER_Snoozing=nul\r\n");
+  for (const std::string& code : {std::string("x") + kD + ".." + kD + "sub" + kD + "evil", std::string("d\0e", 3),
+                                  std::string("x/../sub/evil"), std::string("x\\..\\sub\\evil")}) {
+    Folder.write("ombackup.properties", "locale.lang.code=" + code + "\r\n");
+    TRunnerResourceFile odd(Base());
+    EXPECT_EQ(odd.LanguageCode(0x07), code);
+    EXPECT_EQ(odd.OverlayFileName(), "") << code;
+    EXPECT_EQ(odd.GetString("RUNNER_Snoozing"), "Snoozing") << code;
+  }
 }
 
 TEST_F(Resources, ProcessWideSets) {
