@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <unordered_map>
 #include <vector>
 
 #include "framework/strutils.h"
@@ -61,7 +62,10 @@ std::string TResourceFile::OverlayFileName() {
   try {
     std::string ext = ExtractFileExt(FFileName);
     std::string stem = FFileName.substr(0, FFileName.size() - ext.size());
-    return stem + "_" + LanguageCode(UserDefaultLangID()) + ext;
+    std::string code = LanguageCode(UserDefaultLangID());
+    // The code comes from a settings file: it names a file beside the base one or none.
+    if (code.find_first_of(std::string("\\/:\0", 4)) != std::string::npos) return std::string();
+    return stem + "_" + code + ext;
   } catch (const std::exception&) {
     return std::string();
   }
@@ -81,12 +85,26 @@ void TResourceFile::LoadOverlayFile() {
     if (overlay.empty() || !FileExists(overlay)) return;
     TStringList lines;
     lines.LoadFromFile(overlay);
-    for (const std::string& line : lines.Items()) {
-      if (Trim(line).empty()) continue;
+    // Base entries by name; a name held twice has every copy replaced, so the
+    // translation shows whichever copy a lookup finds.
+    std::unordered_map<std::string, std::vector<int>> byName;
+    for (int i = 0; i < FEntries.Count(); ++i) {
+      size_t eq = FEntries[i].find('=');
+      if (eq != std::string::npos) byName[FEntries[i].substr(0, eq)].push_back(i);
+    }
+    bool first = true;
+    for (std::string line : lines.Items()) {
+      // An editor's UTF-8 signature is not part of the first name.
+      if (first && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+      first = false;
+      // A line without "=" holds no text: replacing an entry with it would lose the key.
       size_t eq = line.find('=');
-      std::string name = eq == std::string::npos ? line : line.substr(0, eq);
-      int index = FEntries.IndexOfName(name);
-      if (index >= 0) FEntries.Put(index, Utf8ToAnsi(line));
+      if (Trim(line).empty() || eq == std::string::npos) continue;
+      auto found = byName.find(line.substr(0, eq));
+      if (found == byName.end()) continue;
+      // The name stays as matched; only the text is decoded ("?" in a name would lose the key).
+      std::string entry = found->first + "=" + Utf8ToAnsi(line.substr(eq + 1));
+      for (int index : found->second) FEntries.Put(index, entry);
     }
   } catch (const std::exception&) {
     // Missing or unreadable overlay: the base texts stand.

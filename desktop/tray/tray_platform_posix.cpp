@@ -44,7 +44,10 @@ std::string Utf8ToAnsi(const std::string& utf8) {
       if ((d & 0xC0) != 0x80) ok = false;
       cp = (cp << 6) | (d & 0x3F);
     }
-    if (!ok) {
+    // Overlong forms, surrogates and values past U+10FFFF are invalid, as the
+    // system's decoder has them: "\xC0\xBD" must not read as "=".
+    static const uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (!ok || cp < kLeast[len] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) {
       out += '?';
       ++i;
       continue;

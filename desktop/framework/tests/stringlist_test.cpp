@@ -122,3 +122,35 @@ TEST(StringList, FilesRoundTripBytesUnchanged) {
   std::filesystem::remove(path);
   EXPECT_THROW(r.LoadFromFile(path.string()), EFOpenError);
 }
+
+TEST(StringList, RandomBytesSplitIntoLinesWithNothingLostOrAdded) {
+  // Any bytes, NUL and unpaired CR/LF included: lines hold no line ends, every
+  // other byte survives in order, and a file loads as its text does.
+  om::testing::TempFolder folder;
+  std::mt19937 rng(11);
+  const char alphabet[] = {'a', '=', '\0', '\r', '\n', '\xC3', '\xFF', ' '};
+  for (int round = 0; round < 300; ++round) {
+    std::string text(rng() % (round == 0 ? 1 << 20 : 64), '\0');
+    for (char& c : text) c = alphabet[rng() % sizeof alphabet];
+    std::string kept;
+    int breaks = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] != '\r' && text[i] != '\n') kept += text[i];
+      else if (!(text[i] == '\n' && i > 0 && text[i - 1] == '\r')) ++breaks;
+    }
+    bool open = !text.empty() && text.back() != '\r' && text.back() != '\n';
+    TStringList l;
+    l.SetText(text);
+    ASSERT_EQ(l.Count(), breaks + (open ? 1 : 0)) << round;
+    std::string joined;
+    for (const std::string& s : l.Items()) {
+      ASSERT_EQ(s.find_first_of("\r\n"), std::string::npos);
+      joined += s;
+    }
+    ASSERT_EQ(joined, kept);
+    folder.write("fuzz.txt", text);
+    TStringList f;
+    f.LoadFromFile(folder.file("fuzz.txt"));
+    ASSERT_EQ(f.Items(), l.Items());
+  }
+}

@@ -3,6 +3,8 @@
 // the port discovery.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "scripted_socket.h"
 #include "platform/testing/temp_folder.h"
 #include "tray/client_comms.h"
@@ -176,6 +178,46 @@ TEST_F(ClientCommsScripted, ARequestMadeWhileAnotherWaitsHasAConnectionOfItsOwn)
   ASSERT_EQ(Script->Outputs.size(), 2u);
   EXPECT_EQ(Script->Outputs[0], kMonitor + Bytes({17}));
   EXPECT_EQ(Script->Outputs[1], kMonitor + Bytes({1, 99}));
+}
+
+TEST_F(ClientCommsScripted, ServicePortFromDamagedFiles) {
+  // Mutated files: the first line named "service.port" (any letter case) wins;
+  // a whole signed 32-bit decimal value is the port, anything else the default.
+  // Names spelt with overlong UTF-8, behind a BOM or NUL, or without "=" never match.
+  struct Value {
+    std::string text;
+    int port;  // 0: the default
+  } values[] = {{"4242", 4242}, {"  17", 17}, {"-3", -3}, {"+8", 8}, {"2147483647", 2147483647},
+                {"-2147483648", -2147483647 - 1}, {"2147483648", 0}, {"99999999999999999999999", 0},
+                {"", 0}, {"12 ", 0}, {"1\xC3", 0}, {std::string("1\0" "2", 3), 0},
+                {"\xC3\xB1", 0}, {"1=2", 0}};
+  const char* const strangers[] = {"\xC1\xB3" "ervice.port=1", "service.port\xC0\xBD" "2", "\xEF\xBB\xBF" "service.port=3",
+                                   "service.port", "service.por=4", "service.ports=5", " service.port=6",
+                                   "\xE0\x80\xB3" "ervice.port=7", "\xF0\x80\x80\xB3" "ervice.port=8", "=9",
+                                   "\xC3", "\xFF\xFE"};
+  const char* const ends[] = {"\r\n", "\n", "\r"};
+  std::mt19937 rng(5);
+  for (int round = 0; round < 400; ++round) {
+    std::string file;
+    int expected = -1;
+    for (int line = 0, lines = 1 + static_cast<int>(rng() % 6); line < lines; ++line) {
+      if (rng() % 2) {
+        const Value& v = values[rng() % (sizeof values / sizeof *values)];
+        std::string name = "service.port";
+        for (char& c : name) if (rng() % 2) c = static_cast<char>(toupper(c));
+        file += name + "=" + v.text;
+        if (expected == -1) expected = v.port ? v.port : 10100;
+      } else {
+        file += strangers[rng() % (sizeof strangers / sizeof *strangers)];
+      }
+      if (line + 1 < lines || rng() % 2) file += ends[rng() % 3];
+    }
+    if (round == 0) file = std::string(1 << 22, 'x') + "\n" + file;  // one long line first
+    if (expected == -1) expected = 10100;
+    Folder.write("ombackup.properties", file);
+    ASSERT_EQ(ReadAgentServicePort(Folder.path(), "ombackup.properties", ProgramFileName()), expected)
+        << ::testing::PrintToString(file.substr(file.size() > 200 ? file.size() - 200 : 0));
+  }
 }
 
 TEST_F(ClientCommsScripted, ServicePortDiscovery) {

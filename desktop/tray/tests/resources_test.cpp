@@ -2,6 +2,8 @@
 // and the "locale.lang.code" setting, lookups and formatting.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <random>
 #include <sstream>
 
 #include "platform/testing/temp_folder.h"
@@ -124,6 +126,59 @@ TEST_F(Resources, DuplicateKeysAndMissingFiles) {
   EXPECT_EQ(none.GetString("RUNNER_Snoozing"), "!!MISSING RESOURCE ENTRY: RUNNER_Snoozing");
 }
 
+TEST_F(Resources, DamagedOverlaysNeverLoseABaseEntry) {
+  // Mutated overlays over a base with a duplicate and a non-ASCII name: every
+  // base key stays found; the last well-formed overlay line for it gives the
+  // text; invalid UTF-8 comes out as "?" only.
+  Folder.write("dup.properties", "K0=b0\r\nK1=b1\r\nK2=b2\r\nK3=b3\r\nK3=aaa\r\nN\xE9=b\xE9\r\n");
+  const std::string keys[] = {"K0", "K1", "K2", "K3", "N\xE9"};
+  const char* const good[][2] = {{"v", "v"}, {"x y ", "x y "}, {"\xC3\xA9t\xC3\xA9", "\xE9t\xE9"}, {"", ""}, {"a=b", "a=b"}};
+  const char* const invalid[] = {"\xC0\xBD", "\xC1\x81", "\xE0\x80\xBD", "\xED\xA0\x80", "\xC3", "\xFF", "\xF4\x90\x80\x80"};
+  const char* const strangers[] = {"", "   \t", "=x", "k1=lower", "OnlyInOverlay=q", "\xC3\xA9=y", "K", "K1 =z"};
+  const char* const ends[] = {"\r\n", "\n", "\r"};
+  std::mt19937 rng(3);
+  for (int round = 0; round < 300; ++round) {
+    std::map<std::string, std::string> expected = {{"K0", "b0"}, {"K1", "b1"}, {"K2", "b2"}, {"K3", "aaa"}, {"N\xE9", "b\xE9"}};
+    std::string file = round % 4 == 0 ? "\xEF\xBB\xBF" : "";
+    for (int line = 0, lines = 1 + static_cast<int>(rng() % 8); line < lines; ++line) {
+      const std::string& key = keys[rng() % 5];
+      switch (rng() % 4) {
+        case 0: {
+          const auto& g = good[rng() % 5];
+          file += key + "=" + g[0];
+          expected[key] = g[1];
+          break;
+        }
+        case 1:
+          file += key + "=" + invalid[rng() % 7];
+          expected[key] = "?";
+          break;
+        case 2:
+          file += key + std::string(rng() % 2 ? "" : std::string(1, '\0'));  // no "="
+          break;
+        default:
+          file += strangers[rng() % 8];
+      }
+      if (line + 1 < lines || rng() % 2) file += ends[rng() % 3];
+    }
+    if (round == 1) {
+      file += "\nK2=" + std::string(1 << 20, 'l');
+      expected["K2"] = std::string(1 << 20, 'l');
+    }
+    Folder.write("dup_de.properties", file);
+    TResourceFile r(Folder.file("dup.properties"));
+    for (const auto& [key, text] : expected) {
+      std::string got = r.GetString(key);
+      if (text == "?")
+        EXPECT_TRUE(!got.empty() && got.find_first_not_of('?') == std::string::npos) << round << " " << key << "=" << got;
+      else
+        EXPECT_EQ(got, text) << round << " " << key << ::testing::PrintToString(file.substr(0, 300));
+    }
+    EXPECT_EQ(r.GetString("OnlyInOverlay"), "!!MISSING RESOURCE ENTRY: OnlyInOverlay");
+    if (::testing::Test::HasFailure()) break;
+  }
+}
+
 TEST_F(Resources, EmptyTableEntryAndLanguageSetting) {
   SetUserDefaultLangIDForTesting(0x002E);  // index 46: empty entry
   TResourceFile plain(Base());
@@ -143,6 +198,19 @@ TEST_F(Resources, EmptyTableEntryAndLanguageSetting) {
   TRunnerResourceFile empty(Base());
   EXPECT_EQ(empty.OverlayFileName(), Folder.file("resource_.properties"));
   EXPECT_EQ(empty.LanguageCode(0x7F), "");
+
+  // A hand-edited setting never names a file elsewhere: separators or NUL give no overlay.
+  Folder.makeFolder("resource_x");
+  Folder.write(std::string("sub") + kD + "evil.properties", "RUNNER_Snoozing=evil\r\n");
+  Folder.write("resource_d", "RUNNER_Snoozing=nul\r\n");
+  for (const std::string& code : {std::string("x") + kD + ".." + kD + "sub" + kD + "evil", std::string("d\0e", 3),
+                                  std::string("x/../sub/evil"), std::string("x\\..\\sub\\evil")}) {
+    Folder.write("ombackup.properties", "locale.lang.code=" + code + "\r\n");
+    TRunnerResourceFile odd(Base());
+    EXPECT_EQ(odd.LanguageCode(0x07), code);
+    EXPECT_EQ(odd.OverlayFileName(), "") << code;
+    EXPECT_EQ(odd.GetString("RUNNER_Snoozing"), "Snoozing") << code;
+  }
 }
 
 TEST_F(Resources, ProcessWideSets) {
