@@ -182,13 +182,11 @@ void JavaInvoker::addJreBinToPath() {
     size_t cut = folder.find_last_of("/\\");
     if (cut != std::string::npos) folder.erase(cut);
   }
-  // Read the whole value, however long it is.
+  // Read the whole value, however long it is (and if it grows meanwhile).
   std::vector<char> buffer(4096);
-  DWORD length = GetEnvironmentVariableA("PATH", buffer.data(), static_cast<DWORD>(buffer.size()));
-  if (length >= buffer.size()) {
+  DWORD length;
+  while ((length = GetEnvironmentVariableA("PATH", buffer.data(), static_cast<DWORD>(buffer.size()))) >= buffer.size())
     buffer.resize(length + 1);
-    length = GetEnvironmentVariableA("PATH", buffer.data(), static_cast<DWORD>(buffer.size()));
-  }
   if (length == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND) {
     std::printf("PATH environment variable does not exist.\n");
     return;
