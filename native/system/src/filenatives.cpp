@@ -48,6 +48,15 @@ bool fillEntry(JNIEnv* env, jobject entry, const EntryFields::Ids& f, const Find
   return true;
 }
 
+// The failure value of nativeFindFirstChangeNotification, INVALID_HANDLE_VALUE, is
+// also the pseudo-handle of the process itself: a wait on it would last while the
+// process lives and closing it would succeed. It names no notification.
+bool noNotification(jlong handle) {
+  if (fromJava<HANDLE>(handle) != INVALID_HANDLE_VALUE) return false;
+  SetLastError(ERROR_INVALID_HANDLE);
+  return true;
+}
+
 jstring nameOf(JNIEnv* env, const WIN32_FIND_DATAW& data) { return newStringZ(env, data.cFileName, MAX_PATH); }
 jstring nameOf(JNIEnv* env, const WIN32_FIND_DATAA& data) {
   char name[MAX_PATH + 1];
@@ -84,16 +93,19 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nati
 
 JNIEXPORT jboolean JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindNextChangeNotification(
     JNIEnv*, jclass, jlong handle) {
+  if (noNotification(handle)) return JNI_FALSE;
   return FindNextChangeNotification(fromJava<HANDLE>(handle)) ? JNI_TRUE : JNI_FALSE;
 }
 
 JNIEXPORT jboolean JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindCloseChangeNotification(
     JNIEnv*, jclass, jlong handle) {
+  if (noNotification(handle)) return JNI_FALSE;
   return FindCloseChangeNotification(fromJava<HANDLE>(handle)) ? JNI_TRUE : JNI_FALSE;
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeWaitForSingleObject(
     JNIEnv*, jclass, jlong handle, jint milliseconds) {
+  if (noNotification(handle)) return static_cast<jint>(WAIT_FAILED);
   return static_cast<jint>(WaitForSingleObject(fromJava<HANDLE>(handle), static_cast<DWORD>(milliseconds)));
 }
 
