@@ -109,7 +109,8 @@ inline void throwIOException(JNIEnv* env, DWORD code) { throwWithSystemMessage(e
 inline void throwException(JNIEnv* env, DWORD code) { throwWithSystemMessage(env, Cached::Exception, code); }
 // com.ombrel.util.exceptions.ErrorCodeException(message, code), bound by BackupApi.init.
 void throwErrorCodeException(JNIEnv* env, DWORD code);
-void bindErrorCodeException(jclass type, jmethodID constructor);
+// Binds its class and constructor once; false with the lookup's exception pending.
+bool ensureErrorCodeException(JNIEnv* env);
 
 // ---- strings ---------------------------------------------------------------------------------
 // Long-path prefix: "\\?\" before a path, "\\?\UNC\" in place of the first

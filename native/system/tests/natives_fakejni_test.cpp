@@ -149,6 +149,20 @@ TEST(SystemBridgeFakeJni, AFailedChangeNotificationIsNoHandle) {
   EXPECT_FALSE(jni.exceptionPending());
 }
 
+// However often the Java side runs them, the init natives keep one reference per class.
+TEST(SystemBridgeFakeJni, InitsRunTwiceKeepTheirReferences) {
+  omtest::FakeJni& jni = shared();
+  JNIEnv* env = jni.env();
+  Java_com_ombrel_agentframework_os_win32_BackupApi_init(env, nullptr);
+  Java_com_ombrel_agentframework_os_win32_RegistryApi_init(env, nullptr);
+  ASSERT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  int references = jni.globalRefs();
+  Java_com_ombrel_agentframework_os_win32_BackupApi_init(env, nullptr);
+  Java_com_ombrel_agentframework_os_win32_RegistryApi_init(env, nullptr);
+  EXPECT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  EXPECT_EQ(jni.globalRefs(), references);
+}
+
 TEST(SystemBridgeFakeJni, RegistryKeys) {
   omtest::FakeJni& jni = shared();
   JNIEnv* env = jni.env();
