@@ -24,6 +24,9 @@ using namespace om::jni;
 namespace {
 
 constexpr jint kOutOfMemory = -1011;  // JET_errOutOfMemory
+// A checker of 0 (what New gives when it cannot make one) is never called: the
+// natives answer as for memory that could not be had.
+constexpr jint kNoChecker = kOutOfMemory;
 
 // The checker's destructor is bound at load time with the rest of its class.
 [[maybe_unused]] void (*const volatile kCheckerDestructor)(Checker*) = &CheckSGFiles_Destructor;
@@ -126,11 +129,12 @@ JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_CMaxDbPerSG(
 JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrInit(JNIEnv* env, jclass, jlong handle,
                                                                            jstring databasePath, jstring secondPath,
                                                                            jstring thirdPath, jint flags) {
+  Checker* checker = checkerOf(handle);
+  if (!checker) return kNoChecker;
   WideCopy database, second, third;
   if (!database.copy(env, databasePath) || !second.copy(env, secondPath) || !third.copy(env, thirdPath))
     return kOutOfMemory;
   const CheckerChar* databases[1] = {database.get()};
-  Checker* checker = checkerOf(handle);
   return checker->operations->errInit(checker, databases, 1, second.get(), third.get(),
                                       static_cast<std::uint32_t>(flags));
 }
@@ -139,8 +143,9 @@ JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrCheckDbHe
                                                                                      jlong handle, jintArray out1,
                                                                                      jintArray out2, jintArray out3,
                                                                                      jint value) {
-  std::uint32_t first = 0, second = 0, third = 0;
   Checker* checker = checkerOf(handle);
+  if (!checker) return kNoChecker;
+  std::uint32_t first = 0, second = 0, third = 0;
   jint code = checker->operations->errCheckDbHeaders(checker, &first, &second, &third, value);
   setOut(env, out1, static_cast<jint>(first));
   setOut(env, out2, static_cast<jint>(second));
@@ -152,9 +157,10 @@ JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrCheckDbPa
     JNIEnv* env, jclass, jlong handle, jlong first, jint second, jint blockInput, jbooleanArray flag0,
     jbooleanArray flag1, jlongArray out0, jlongArray out1, jlongArray out2, jlongArray out3, jlongArray out4,
     jint last) {
+  Checker* checker = checkerOf(handle);
+  if (!checker) return kNoChecker;
   DbPagesBlock block{};
   block.input = static_cast<std::uint32_t>(blockInput);
-  Checker* checker = checkerOf(handle);
   jint code = checker->operations->errCheckDbPages(checker, nullptr, first, second, &block, 1, last);
   setOut(env, flag0, flagOf(block.flags & 1));
   setOut(env, flag1, flagOf(block.flags & 2));
@@ -166,8 +172,9 @@ JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrCheckDbPa
 JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrCheckLogs(JNIEnv* env, jclass,
                                                                                 jlong handle, jbooleanArray out,
                                                                                 jint value) {
-  std::uint32_t word = 0;
   Checker* checker = checkerOf(handle);
+  if (!checker) return kNoChecker;
+  std::uint32_t word = 0;
   jint code = checker->operations->errCheckLogs(checker, &word, value);
   setOut(env, out, flagOf(word & 0xFF));
   return code;
@@ -176,12 +183,14 @@ JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrCheckLogs
 JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrTerm(JNIEnv*, jclass, jlong handle,
                                                                            jint value) {
   Checker* checker = checkerOf(handle);
+  if (!checker) return kNoChecker;
   return checker->operations->errTerm(checker, value);
 }
 
 JNIEXPORT jlong JNICALL Java_com_halvane_exchange_check_CheckSGFiles_PgnoFromFileOffset(JNIEnv*, jclass,
                                                                                        jlong handle, jlong offset) {
   Checker* checker = checkerOf(handle);
+  if (!checker) return 0;  // no page
   return checker->operations->pgnoFromFileOffset(checker, offset);
 }
 

@@ -202,11 +202,7 @@ JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_init(JN
     if (!type) return;
     fileNotFoundClass.store(type);
   }
-  jclass errorCode = keepClass(env, "com/ombrel/util/exceptions/ErrorCodeException");
-  if (!errorCode) return;
-  jmethodID constructor = env->GetMethodID(errorCode, "<init>", "(Ljava/lang/String;I)V");
-  if (!constructor) return;
-  bindErrorCodeException(errorCode, constructor);
+  if (!ensureErrorCodeException(env)) return;
   // Freed again at the end; it stays loaded because the library imports it.
   om::UniqueModule advapi(LoadLibraryA("ADVAPI32.DLL"));
   if (!advapi) return;

@@ -6,8 +6,11 @@
 #pragma once
 #include <jni.h>
 
+#include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string>
 
 #include "platform/jni/jni_glue.h"
@@ -49,6 +52,53 @@ jclass cachedClass(JNIEnv* env, Cached which);
 // A global reference to a class looked up once and kept for the life of the process.
 jclass keepClass(JNIEnv* env, const char* name);
 
+// ---- fields of objects the caller supplies ------------------------------------------
+struct FieldSpec {
+  const char* name;
+  const char* signature;
+};
+// Field identifiers of the class of the first object a native is given, kept for
+// the life of the process. An object of another class gets its own class's
+// identifiers, looked up for that call, so identifiers of one class never reach
+// an object of another (which a JVM does not check: memory would be overwritten).
+template <size_t N>
+class ObjectFields {
+ public:
+  using Ids = std::array<jfieldID, N>;
+  constexpr explicit ObjectFields(const std::array<FieldSpec, N>& specs) : specs_(specs) {}
+  // The identifiers for `object`, in the order of the specs; false with the
+  // lookup's NoSuchFieldError pending.
+  bool get(JNIEnv* env, jobject object, Ids& ids) {
+    Kept* kept = kept_.load();
+    if (kept && env->IsInstanceOf(object, kept->type)) {
+      ids = kept->ids;
+      return true;
+    }
+    jclass type = env->GetObjectClass(object);
+    bool ok = type != nullptr;
+    for (size_t i = 0; ok && i < N; ++i) ok = (ids[i] = env->GetFieldID(type, specs_[i].name, specs_[i].signature));
+    if (ok && !kept) {
+      // The first class to get here is kept; a thread that loses the race drops its copy.
+      auto* made = new (std::nothrow) Kept{static_cast<jclass>(env->NewGlobalRef(type)), ids};
+      Kept* none = nullptr;
+      if (made && (!made->type || !kept_.compare_exchange_strong(none, made))) {
+        if (made->type) env->DeleteGlobalRef(made->type);
+        delete made;
+      }
+    }
+    if (type) env->DeleteLocalRef(type);
+    return ok;
+  }
+
+ private:
+  struct Kept {
+    jclass type;
+    Ids ids;
+  };
+  std::array<FieldSpec, N> specs_;
+  std::atomic<Kept*> kept_{nullptr};
+};
+
 // ---- exceptions ----------------------------------------------------------------------------
 void throwNew(JNIEnv* env, Cached which, const char* message);
 inline void throwNullPointer(JNIEnv* env, const char* message = "") { throwNew(env, Cached::NullPointer, message); }
@@ -59,7 +109,8 @@ inline void throwIOException(JNIEnv* env, DWORD code) { throwWithSystemMessage(e
 inline void throwException(JNIEnv* env, DWORD code) { throwWithSystemMessage(env, Cached::Exception, code); }
 // com.ombrel.util.exceptions.ErrorCodeException(message, code), bound by BackupApi.init.
 void throwErrorCodeException(JNIEnv* env, DWORD code);
-void bindErrorCodeException(jclass type, jmethodID constructor);
+// Binds its class and constructor once; false with the lookup's exception pending.
+bool ensureErrorCodeException(JNIEnv* env);
 
 // ---- strings ---------------------------------------------------------------------------------
 // Long-path prefix: "\\?\" before a path, "\\?\UNC\" in place of the first

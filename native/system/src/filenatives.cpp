@@ -1,5 +1,6 @@
 // com.ombrel.util.file.nativefs.Win32FileNatives: directory listings with
 // reparse-point detection, directory change notifications, drive types and moves.
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -14,52 +15,45 @@ namespace {
 constexpr DWORD kReparseTagSymlink = 0xA000000C;
 constexpr DWORD kReparseTagMountPoint = 0xA0000003;
 
-struct EntryFields {
-  jfieldID filename, fileattrib, filesize, directory, isSymbolicLink, isJunctionPoint, extraFlags;
-};
+enum EntryField { kFilename, kFileattrib, kFilesize, kDirectory, kSymbolicLink, kJunctionPoint, kExtraFlags, kEntryFields };
+constexpr std::array<FieldSpec, kEntryFields> kEntryFieldSpecs = {{{"filename", "Ljava/lang/String;"},
+                                                                  {"fileattrib", "J"},
+                                                                  {"filesize", "J"},
+                                                                  {"directory", "Z"},
+                                                                  {"isSymbolicLink", "Z"},
+                                                                  {"isJunctionPoint", "Z"},
+                                                                  {"extraFlags", "J"}}};
+using EntryFields = ObjectFields<kEntryFields>;
 
 // One set per search native, from the class of the first entry passed to it.
-struct FieldCache {
-  EntryFields fields{};
-  std::atomic<bool> ready{false};
-};
-FieldCache firstFileFields, nextFileFields;
+EntryFields firstFileFields(kEntryFieldSpecs), nextFileFields(kEntryFieldSpecs);
 std::atomic<jclass> fileNotFoundClass{nullptr};
-
-bool cacheFields(JNIEnv* env, jobject entry, FieldCache& cache) {
-  if (cache.ready.load()) return true;
-  jclass type = env->GetObjectClass(entry);
-  EntryFields f{};
-  bool ok = (f.filename = env->GetFieldID(type, "filename", "Ljava/lang/String;")) &&
-            (f.fileattrib = env->GetFieldID(type, "fileattrib", "J")) &&
-            (f.filesize = env->GetFieldID(type, "filesize", "J")) &&
-            (f.directory = env->GetFieldID(type, "directory", "Z")) &&
-            (f.isSymbolicLink = env->GetFieldID(type, "isSymbolicLink", "Z")) &&
-            (f.isJunctionPoint = env->GetFieldID(type, "isJunctionPoint", "Z")) &&
-            (f.extraFlags = env->GetFieldID(type, "extraFlags", "J"));
-  env->DeleteLocalRef(type);
-  if (!ok) return false;
-  cache.fields = f;
-  cache.ready.store(true);
-  return true;
-}
 
 // Every field from this result alone, so nothing carries over from an earlier entry.
 template <class FindData>
-bool fillEntry(JNIEnv* env, jobject entry, const EntryFields& f, const FindData& data, jstring name) {
+bool fillEntry(JNIEnv* env, jobject entry, const EntryFields::Ids& f, const FindData& data, jstring name) {
   if (!name) return false;
   DWORD attributes = data.dwFileAttributes;
   bool reparse = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
   bool directory = attributes & FILE_ATTRIBUTE_DIRECTORY;
-  env->SetObjectField(entry, f.filename, name);
+  env->SetObjectField(entry, f[kFilename], name);
   env->DeleteLocalRef(name);
-  env->SetLongField(entry, f.fileattrib, static_cast<jlong>(attributes));
-  env->SetLongField(entry, f.filesize,
+  env->SetLongField(entry, f[kFileattrib], static_cast<jlong>(attributes));
+  env->SetLongField(entry, f[kFilesize],
                     static_cast<jlong>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow));
-  env->SetBooleanField(entry, f.directory, directory ? JNI_TRUE : JNI_FALSE);
-  env->SetBooleanField(entry, f.isSymbolicLink, reparse && data.dwReserved0 == kReparseTagSymlink);
-  env->SetBooleanField(entry, f.isJunctionPoint, reparse && directory && data.dwReserved0 == kReparseTagMountPoint);
-  env->SetLongField(entry, f.extraFlags, static_cast<jlong>(data.dwReserved0));
+  env->SetBooleanField(entry, f[kDirectory], directory ? JNI_TRUE : JNI_FALSE);
+  env->SetBooleanField(entry, f[kSymbolicLink], reparse && data.dwReserved0 == kReparseTagSymlink);
+  env->SetBooleanField(entry, f[kJunctionPoint], reparse && directory && data.dwReserved0 == kReparseTagMountPoint);
+  env->SetLongField(entry, f[kExtraFlags], static_cast<jlong>(data.dwReserved0));
+  return true;
+}
+
+// The failure value of nativeFindFirstChangeNotification, INVALID_HANDLE_VALUE, is
+// also the pseudo-handle of the process itself: a wait on it would last while the
+// process lives and closing it would succeed. It names no notification.
+bool noNotification(jlong handle) {
+  if (fromJava<HANDLE>(handle) != INVALID_HANDLE_VALUE) return false;
+  SetLastError(ERROR_INVALID_HANDLE);
   return true;
 }
 
@@ -99,16 +93,19 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nati
 
 JNIEXPORT jboolean JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindNextChangeNotification(
     JNIEnv*, jclass, jlong handle) {
+  if (noNotification(handle)) return JNI_FALSE;
   return FindNextChangeNotification(fromJava<HANDLE>(handle)) ? JNI_TRUE : JNI_FALSE;
 }
 
 JNIEXPORT jboolean JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindCloseChangeNotification(
     JNIEnv*, jclass, jlong handle) {
+  if (noNotification(handle)) return JNI_FALSE;
   return FindCloseChangeNotification(fromJava<HANDLE>(handle)) ? JNI_TRUE : JNI_FALSE;
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeWaitForSingleObject(
     JNIEnv*, jclass, jlong handle, jint milliseconds) {
+  if (noNotification(handle)) return static_cast<jint>(WAIT_FAILED);
   return static_cast<jint>(WaitForSingleObject(fromJava<HANDLE>(handle), static_cast<DWORD>(milliseconds)));
 }
 
@@ -119,14 +116,13 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nati
     throwNullPointer(env);
     return 0;
   }
-  if (!firstFileFields.ready.load()) {
-    if (!ensureClassCache(env)) return 0;
-    if (!cacheFields(env, entry, firstFileFields)) return 0;
-    if (!fileNotFoundClass.load()) {
-      jclass type = keepClass(env, "java/io/FileNotFoundException");
-      if (!type) return 0;
-      fileNotFoundClass.store(type);
-    }
+  if (!ensureClassCache(env)) return 0;
+  EntryFields::Ids fields;
+  if (!firstFileFields.get(env, entry, fields)) return 0;
+  if (!fileNotFoundClass.load()) {
+    jclass type = keepClass(env, "java/io/FileNotFoundException");
+    if (!type) return 0;
+    fileNotFoundClass.store(type);
   }
   if (isNtPlatform) {
     JavaWide path(env, pattern, true);
@@ -137,14 +133,14 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nati
       throwNew(env, fileNotFoundClass.load(), "");
       return 0;
     }
-    if (!fillEntry(env, entry, firstFileFields.fields, data, nameOf(env, data))) return 0;
+    if (!fillEntry(env, entry, fields, data, nameOf(env, data))) return 0;
     return toJava(search.release());
   }
   JavaAnsi path(env, pattern);
   if (!path.ok()) return 0;
   WIN32_FIND_DATAA data;
   om::UniqueFind search(FindFirstFileA(path.get(), &data));
-  if (!search || !fillEntry(env, entry, firstFileFields.fields, data, nameOf(env, data))) return 0;
+  if (!search || !fillEntry(env, entry, fields, data, nameOf(env, data))) return 0;
   return toJava(search.release());
 }
 
@@ -155,15 +151,16 @@ JNIEXPORT jobject JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_na
     throwNullPointer(env);
     return nullptr;
   }
-  if (!cacheFields(env, entry, nextFileFields)) return nullptr;
+  EntryFields::Ids fields;
+  if (!nextFileFields.get(env, entry, fields)) return nullptr;
   if (isNtPlatform) {
     WIN32_FIND_DATAW data;
     if (!FindNextFileW(fromJava<HANDLE>(handle), &data)) return nullptr;
-    return fillEntry(env, entry, nextFileFields.fields, data, nameOf(env, data)) ? entry : nullptr;
+    return fillEntry(env, entry, fields, data, nameOf(env, data)) ? entry : nullptr;
   }
   WIN32_FIND_DATAA data;
   if (!FindNextFileA(fromJava<HANDLE>(handle), &data)) return nullptr;
-  return fillEntry(env, entry, nextFileFields.fields, data, nameOf(env, data)) ? entry : nullptr;
+  return fillEntry(env, entry, fields, data, nameOf(env, data)) ? entry : nullptr;
 }
 
 JNIEXPORT jboolean JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindClose(JNIEnv*, jclass,

@@ -65,23 +65,24 @@ void throwWithSystemMessage(JNIEnv* env, Cached which, DWORD code) {
   om::jni::throwWithSystemMessage(env, cachedClass(env, which), code);
 }
 
-void bindErrorCodeException(jclass type, jmethodID constructor) {
+bool ensureErrorCodeException(JNIEnv* env) {
+  if (errorCodeClass.load() && errorCodeConstructor.load()) return true;
+  jclass type = keepClass(env, "com/ombrel/util/exceptions/ErrorCodeException");
+  if (!type) return false;
+  jmethodID constructor = env->GetMethodID(type, "<init>", "(Ljava/lang/String;I)V");
+  if (!constructor) {
+    env->DeleteGlobalRef(type);
+    return false;
+  }
   errorCodeConstructor.store(constructor);
   errorCodeClass.store(type);
+  return true;
 }
 
 void throwErrorCodeException(JNIEnv* env, DWORD code) {
-  jclass type = errorCodeClass.load();
-  jmethodID constructor = errorCodeConstructor.load();
-  if (!type || !constructor) {
-    // Not bound yet: bind now, so the failure is not lost (a failed lookup leaves its exception).
-    type = keepClass(env, "com/ombrel/util/exceptions/ErrorCodeException");
-    if (!type) return;
-    constructor = env->GetMethodID(type, "<init>", "(Ljava/lang/String;I)V");
-    if (!constructor) return;
-    bindErrorCodeException(type, constructor);
-  }
-  throwWithCode(env, type, constructor, code);
+  // Bound now when BackupApi.init has not run, so the failure is not lost (a failed lookup leaves its exception).
+  if (!ensureErrorCodeException(env)) return;
+  throwWithCode(env, errorCodeClass.load(), errorCodeConstructor.load(), code);
 }
 
 WCHAR* addLongPathPrefix(WCHAR* path, size_t length, bool& allocated) {

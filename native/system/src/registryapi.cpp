@@ -215,7 +215,7 @@ bool queryValue(JNIEnv* env, HKEY key, const WCHAR* name, DWORD& type, std::uniq
 extern "C" {
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_init(JNIEnv* env, jclass) {
-  if (ensureClassCache(env)) bind(env);
+  ensureBinding(env);
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegLoadKey(JNIEnv* env, jclass, jlong key,

@@ -99,21 +99,9 @@ bool fileInformation(JNIEnv* env, jstring path, BY_HANDLE_FILE_INFORMATION& info
 
 jlong join(DWORD high, DWORD low) { return static_cast<jlong>((static_cast<uint64_t>(high) << 32) | low); }
 
-struct MinimalFields {
-  jfieldID attributes = nullptr, index = nullptr, size = nullptr, lastWrite = nullptr;
-  std::atomic<bool> attributesDone{false}, indexDone{false}, sizeDone{false}, lastWriteDone{false};
-};
-MinimalFields minimal;
-
-jfieldID minimalField(JNIEnv* env, jclass type, jfieldID& slot, std::atomic<bool>& done, const char* name,
-                      const char* signature) {
-  if (!done.load()) {
-    slot = env->GetFieldID(type, name, signature);
-    if (!slot) return nullptr;
-    done.store(true);
-  }
-  return slot;
-}
+enum MinimalField { kAttributes, kIndex, kSize, kLastWrite, kMinimalFields };
+ObjectFields<kMinimalFields> minimalFields(
+    {{{"dwFileAttributes", "I"}, {"fileIndex", "J"}, {"fileSize", "J"}, {"ftLastWriteTime", "J"}}});
 
 std::atomic<jclass> stringBuilderClass{nullptr};
 std::atomic<jmethodID> appendMethod{nullptr};
@@ -241,22 +229,16 @@ JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_Util_getFileInfor
     throwNullPointer(env);
     return;
   }
-  jclass type = env->GetObjectClass(info);
-  jfieldID attributes = minimalField(env, type, minimal.attributes, minimal.attributesDone, "dwFileAttributes", "I");
-  jfieldID index = attributes ? minimalField(env, type, minimal.index, minimal.indexDone, "fileIndex", "J") : nullptr;
-  jfieldID size = index ? minimalField(env, type, minimal.size, minimal.sizeDone, "fileSize", "J") : nullptr;
-  jfieldID lastWrite =
-      size ? minimalField(env, type, minimal.lastWrite, minimal.lastWriteDone, "ftLastWriteTime", "J") : nullptr;
-  env->DeleteLocalRef(type);
-  if (!lastWrite) return;
+  ObjectFields<kMinimalFields>::Ids fields;
+  if (!minimalFields.get(env, info, fields)) return;
   BY_HANDLE_FILE_INFORMATION information;
   if (!fileInformation(env, path, information)) return;
   ULONGLONG written = (static_cast<ULONGLONG>(information.ftLastWriteTime.dwHighDateTime) << 32) |
                       information.ftLastWriteTime.dwLowDateTime;
-  env->SetIntField(info, attributes, static_cast<jint>(information.dwFileAttributes));
-  env->SetLongField(info, index, join(information.nFileIndexHigh, information.nFileIndexLow));
-  env->SetLongField(info, size, join(information.nFileSizeHigh, information.nFileSizeLow));
-  env->SetLongField(info, lastWrite,
+  env->SetIntField(info, fields[kAttributes], static_cast<jint>(information.dwFileAttributes));
+  env->SetLongField(info, fields[kIndex], join(information.nFileIndexHigh, information.nFileIndexLow));
+  env->SetLongField(info, fields[kSize], join(information.nFileSizeHigh, information.nFileSizeLow));
+  env->SetLongField(info, fields[kLastWrite],
                     (static_cast<jlong>(written) - static_cast<jlong>(kUnixEpochFileTime)) / 10000);
 }
 

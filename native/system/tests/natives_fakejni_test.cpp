@@ -122,6 +122,47 @@ TEST(SystemBridgeFakeJni, DriveTypesAndMoves) {
   EXPECT_EQ(jni.openPins(), 0);
 }
 
+// The failure value of a change notification (INVALID_HANDLE_VALUE) is on Windows
+// also the pseudo-handle of the process itself: no wait on it ends while the
+// process lives, and closing it reports success. The natives treat it as what
+// they meant by it, no handle.
+TEST(SystemBridgeFakeJni, AFailedChangeNotificationIsNoHandle) {
+  omtest::FakeJni& jni = shared();
+  JNIEnv* env = jni.env();
+  om::testing::TempFolder temp("rasbridge-");
+  std::string dir = om::testing::windowsPath(temp.path());
+  jlong failed = Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindFirstChangeNotification(
+      env, nullptr, jni.string(dir + "\\none"), JNI_FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+  ASSERT_EQ(failed, -1);
+  EXPECT_EQ(Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeWaitForSingleObject(env, nullptr, failed, 0),
+            static_cast<jint>(WAIT_FAILED));
+  EXPECT_FALSE(Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindNextChangeNotification(env, nullptr, failed));
+  EXPECT_FALSE(Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindCloseChangeNotification(env, nullptr, failed));
+  // One closed twice: the second close and a later wait fail.
+  jlong watch = Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindFirstChangeNotification(
+      env, nullptr, jni.string(dir), JNI_FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+  ASSERT_NE(watch, -1);
+  EXPECT_TRUE(Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindCloseChangeNotification(env, nullptr, watch));
+  EXPECT_FALSE(Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindCloseChangeNotification(env, nullptr, watch));
+  EXPECT_EQ(Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeWaitForSingleObject(env, nullptr, watch, 0),
+            static_cast<jint>(WAIT_FAILED));
+  EXPECT_FALSE(jni.exceptionPending());
+}
+
+// However often the Java side runs them, the init natives keep one reference per class.
+TEST(SystemBridgeFakeJni, InitsRunTwiceKeepTheirReferences) {
+  omtest::FakeJni& jni = shared();
+  JNIEnv* env = jni.env();
+  Java_com_ombrel_agentframework_os_win32_BackupApi_init(env, nullptr);
+  Java_com_ombrel_agentframework_os_win32_RegistryApi_init(env, nullptr);
+  ASSERT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  int references = jni.globalRefs();
+  Java_com_ombrel_agentframework_os_win32_BackupApi_init(env, nullptr);
+  Java_com_ombrel_agentframework_os_win32_RegistryApi_init(env, nullptr);
+  EXPECT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  EXPECT_EQ(jni.globalRefs(), references);
+}
+
 TEST(SystemBridgeFakeJni, RegistryKeys) {
   omtest::FakeJni& jni = shared();
   JNIEnv* env = jni.env();
@@ -296,3 +337,4 @@ TEST(SystemBridgeFakeJni, ChangeJournalQueryOnWine) {
   jni.clearException();
 }
 #endif
+

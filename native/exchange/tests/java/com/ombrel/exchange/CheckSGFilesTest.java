@@ -149,6 +149,27 @@ class CheckSGFilesTest {
     }
 
     @Test
+    void aCheckerOfZeroIsNeverCalled() throws IOException {
+        // What New gives when it cannot make a checker, passed on by a careless caller.
+        int before = standIn.calls().size();
+        int[] a = {7};
+        boolean[] flag = {true};
+        long[] value = {9};
+        assertEquals(OUT_OF_MEMORY, CheckSGFiles.ErrInit(0, "D:\\SG1\\priv1.edb", "E00", "L:\\SG1", 0));
+        assertEquals(OUT_OF_MEMORY, CheckSGFiles.ErrCheckDbHeaders(0, a, a, a, 0));
+        assertEquals(OUT_OF_MEMORY, CheckSGFiles.ErrCheckDbPages(0, 0, 0, 0, flag, flag, value, value, value, value,
+                value, 0));
+        assertEquals(OUT_OF_MEMORY, CheckSGFiles.ErrCheckLogs(0, flag, 0));
+        assertEquals(OUT_OF_MEMORY, CheckSGFiles.ErrTerm(0, 0));
+        assertEquals(0, CheckSGFiles.PgnoFromFileOffset(0, 8192));
+        assertEquals(before, standIn.calls().size());
+        assertArrayEquals(new int[] {7}, a);
+        assertArrayEquals(new boolean[] {true}, flag);
+        assertArrayEquals(new long[] {9}, value);
+        assertEquals(0, standIn.count("copies"));
+    }
+
+    @Test
     void errTermAndPageNumbersPassThrough() throws IOException {
         standIn.script("ErrTerm=-1090");
         assertEquals(-1090, CheckSGFiles.ErrTerm(checker, 0x40));

@@ -130,6 +130,40 @@ class FileNativesTest {
         assertFalse(Win32FileNatives.nativeFindClose(12345));
     }
 
+    /** The entry's fields in another class, declared in another order. */
+    static final class OtherEntry {
+        long extraFlags;
+        boolean isJunctionPoint;
+        boolean isSymbolicLink;
+        boolean directory;
+        long filesize;
+        long fileattrib;
+        String filename;
+    }
+
+    @Test
+    void entriesOfAnotherClass() throws IOException {
+        Files.write(folder.resolve("one.txt"), new byte[3]);
+        Files.write(folder.resolve("two.txt"), new byte[3]);
+        String pattern = Folders.windows(folder) + "\\*.txt";
+        long handle = Win32FileNatives.nativeFindFirstFile(pattern, new FindEntry());
+        assertNotEquals(0L, handle);
+        OtherEntry other = new OtherEntry();
+        assertSame(other, Win32FileNatives.nativeFindNextFile(handle, other));
+        assertEquals(3, other.filesize);
+        assertTrue(other.filename.endsWith(".txt"));
+        Win32FileNatives.nativeFindClose(handle);
+        other = new OtherEntry();
+        handle = Win32FileNatives.nativeFindFirstFile(pattern, other);
+        assertEquals(3, other.filesize);
+        assertThrows(NoSuchFieldError.class, () -> Win32FileNatives.nativeFindNextFile(1, "text"));
+        assertThrows(NoSuchFieldError.class, () -> Win32FileNatives.nativeFindFirstFile(pattern, new MinimalInfo()));
+        FindEntry entry = new FindEntry();
+        assertSame(entry, Win32FileNatives.nativeFindNextFile(handle, entry));
+        assertEquals(3, entry.filesize);
+        assertTrue(Win32FileNatives.nativeFindClose(handle));
+    }
+
     @Test
     void driveTypes() {
         assertEquals(3, Win32FileNatives.nativeDriveType("C:\\"));

@@ -71,6 +71,22 @@ class UtilVolumeTest {
         NullPointerException npe = assertThrows(NullPointerException.class,
                 () -> Util.getFileInformationMinimal(Folders.windows(file), null));
         assertEquals("", npe.getMessage());
+        // Objects of other classes get their own class's fields, or the lookup's error.
+        OtherInfo other = new OtherInfo();
+        Util.getFileInformationMinimal(Folders.windows(file), other);
+        assertEquals(4321, other.fileSize);
+        assertEquals(1000, other.ftLastWriteTime);
+        assertThrows(NoSuchFieldError.class, () -> Util.getFileInformationMinimal(Folders.windows(file), "text"));
+        Util.getFileInformationMinimal(Folders.windows(file), info);
+        assertEquals(inode, info.fileIndex);
+    }
+
+    /** The same fields in another class, declared in another order. */
+    static final class OtherInfo {
+        long ftLastWriteTime;
+        long fileSize;
+        long fileIndex;
+        int dwFileAttributes;
     }
 
     @Test
