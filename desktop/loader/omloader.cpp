@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 #include "platform/win32_owners.h"
@@ -121,15 +122,48 @@ const char* GetCommandTail(const char* commandLine) {
   return commandLine + om::SkipProgramName(commandLine, IsLeadByte);
 }
 
-void WriteWithRetry(const std::string& path, const std::string& tail, bool ignoreSecondError) {
+// Creates the hand-over file holding tail unless one is there already: a
+// text another loader handed over and the tray has not yet taken is not
+// replaced. False when a file is in place.
+bool CreateParamsFile(const std::string& path, const std::string& tail) {
+  const om::UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+  if (!file) {
+    if (GetLastError() == ERROR_FILE_EXISTS) return false;
+    om::WriteParamsFile(path, tail);  // raises the error
+    return true;
+  }
+  DWORD written = 0;
+  if (!tail.empty() && (!WriteFile(file.get(), tail.data(), static_cast<DWORD>(tail.size()), &written, nullptr) ||
+                        written != tail.size()))
+    throw std::runtime_error("Cannot write file \"" + path + "\". " + om::systemMessage(GetLastError()));
+  return true;
+}
+
+// The running tray takes a file within about a second; one that stays longer
+// is not being read and is replaced.
+constexpr DWORD kHandOverWait = 3000;
+
+// Hands tail over, waiting for a file in place to be taken first. The close
+// loop writes again every 100 ms: it skips a file in place and a second error.
+void WriteWithRetry(const std::string& path, const std::string& tail, bool closeLoop) {
+  auto write = [&] {
+    const DWORD start = GetTickCount();
+    while (!CreateParamsFile(path, tail) && !closeLoop) {
+      if (GetTickCount() - start >= kHandOverWait) {
+        om::WriteParamsFile(path, tail);
+        return;
+      }
+      Sleep(100);
+    }
+  };
   try {
-    om::WriteParamsFile(path, tail);
+    write();
   } catch (const std::exception&) {
     Sleep(100);
     try {
-      om::WriteParamsFile(path, tail);
+      write();
     } catch (const std::exception&) {
-      if (!ignoreSecondError) throw;
+      if (!closeLoop) throw;
     }
   }
 }
@@ -147,7 +181,7 @@ int RunLoader() {
 
   int exitCode = 0;
   if (FileExists(candidate)) {
-    const bool close = tail.find("-close") != std::string::npos;
+    const bool close = om::HandOverRequestsClose(tail);
     std::string image;
     HWND w = FindTrayWindow("TfrmServiceStatus", candidate, image);
     if (w) {
@@ -180,7 +214,12 @@ int RunLoader() {
   }
   FreePsapi();
   HINSTANCE result = ShellExecuteA(nullptr, nullptr, candidate.c_str(), tail.c_str(), folder.c_str(), SW_SHOWDEFAULT);
-  if (reinterpret_cast<uintptr_t>(result) <= 32) ShowLaunchError("Unable to Launch Backup Client");
+  if (reinterpret_cast<uintptr_t>(result) <= 32) {
+    // A script sees the failure too: the system's error code as exit code.
+    const DWORD error = GetLastError();
+    ShowLaunchError("Unable to Launch Backup Client");
+    return error != 0 ? static_cast<int>(error) : 1;
+  }
   return exitCode;
 }
 

@@ -28,6 +28,12 @@ bool PathExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+// A folder of that name is no hand-over file: it is left alone.
+bool IsFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
 void DeleteExisting(const std::string& path) {
   if (std::remove(path.c_str()) != 0 && PathExists(path))
     throw EFCreateError(Format("Cannot delete file \"%s\". %s", path.c_str(), std::strerror(errno)));
@@ -66,7 +72,7 @@ void WriteParamsFile(const std::string& path, const std::string& text) {
 }
 
 bool TakeParamsFile(const std::string& path, std::string& text) {
-  if (!PathExists(path)) return false;
+  if (!IsFile(path)) return false;
   TStringList lines;
   lines.LoadFromFile(path);
   DeleteExisting(path);
@@ -74,7 +80,6 @@ bool TakeParamsFile(const std::string& path, std::string& text) {
   return true;
 }
 
-bool HandOverRequestsClose(const std::string& text) { return text.find("-close") != std::string::npos; }
 
 int64_t FileWriteTime(const std::string& path) {
 #ifdef _WIN32
@@ -132,6 +137,22 @@ size_t SkipProgramName(const std::string& commandLine, bool (*isLeadByte)(unsign
   return ReadArgument(commandLine, SkipToArgument(commandLine, 0), nullptr, isLeadByte);
 }
 
+bool HandOverRequestsClose(const std::string& text) {
+  // A whole argument: "-close" inside another one (a path such as
+  // "D:\my-closet") is no request.
+  for (size_t p = 0; p < text.size();) {
+    p = SkipToArgument(text, p);
+    if (p < text.size() && text[p] == '\0') {
+      ++p;
+      continue;
+    }
+    std::string arg;
+    p = ReadArgument(text, p, &arg);
+    if (arg == "-close") return true;
+  }
+  return false;
+}
+
 }  // namespace om
 
 #include <chrono>
@@ -142,7 +163,7 @@ size_t SkipProgramName(const std::string& commandLine, bool (*isLeadByte)(unsign
 namespace om {
 
 bool ProcessHandOverFile(TTrayHost& host, const std::string& path, int64_t notBefore) {
-  if (!PathExists(path)) return false;
+  if (!IsFile(path)) return false;
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   if (notBefore != 0 && FileWriteTime(path) < notBefore) {
     DeleteExisting(path);

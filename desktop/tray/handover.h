@@ -40,7 +40,8 @@ void WriteParamsFile(const std::string& path, const std::string& text);
 // file. Raises when the file exists but cannot be read or deleted.
 bool TakeParamsFile(const std::string& path, std::string& text);
 
-// The hand-over text asks the tray monitor to end ("-close", exact case).
+// The text asks the tray monitor to end: one of its arguments is "-close"
+// (exact case). The loader tests its command tail the same way.
 bool HandOverRequestsClose(const std::string& text);
 
 // When the file at path was last written, in 100 ns units since 1601-01-01

@@ -46,6 +46,19 @@ TEST_F(Loader, HandsTheTailToTheRunningTray) {
   EXPECT_EQ(Folder.CountEvents("start "), 1);  // nothing else was started
 }
 
+TEST_F(Loader, LoadersStartedTogetherEachHandTheirTailOver) {
+  auto tray = StartTray(Folder);
+  for (int round = 0; round < 3; ++round) {
+    TProcess a(Folder.File("omloader.exe"), " alpha");
+    TProcess b(Folder.File("omloader.exe"), " beta");
+    EXPECT_EQ(a.Wait(), 0);
+    EXPECT_EQ(b.Wait(), 0);
+  }
+  EXPECT_TRUE(Folder.WaitForEvent("words[ alpha\\r\\n]", "", 3));
+  EXPECT_TRUE(Folder.WaitForEvent("words[ beta\\r\\n]", "", 3));
+  EXPECT_EQ(Folder.CountEvents("words["), 6);
+}
+
 TEST_F(Loader, WritesTheHandOverFileTheTrayReads) {
   // The file itself: with the tray ignoring it, it stays for inspection.
   Folder.Write("host.cfg", "ignore");
@@ -66,8 +79,9 @@ TEST_F(Loader, WritesTheHandOverFileTheTrayReads) {
 }
 
 TEST_F(Loader, StartsTheTrayWhenNoneRuns) {
-  EXPECT_EQ(RunLoader(" -min monitor"), 0);
-  EXPECT_TRUE(Folder.WaitForEvent(" -min monitor]"));
+  // "-close" inside an argument is no close request.
+  EXPECT_EQ(RunLoader(" -min monitor D:\\my-closet"), 0);
+  EXPECT_TRUE(Folder.WaitForEvent(" -min monitor D:\\my-closet]"));
   EXPECT_TRUE(Folder.WaitForEvent("window"));  // the started tray went on
 }
 
@@ -194,5 +208,5 @@ TEST_F(Loader, MissingProgramsShowTheSystemError) {
   EXPECT_FALSE(want.empty());
   EXPECT_EQ(std::string(text), want);
   PostMessageA(search.Found, WM_COMMAND, IDOK, 0);
-  EXPECT_EQ(loader.Wait(), 0);
+  EXPECT_EQ(loader.Wait(), ERROR_FILE_NOT_FOUND);  // not a success
 }

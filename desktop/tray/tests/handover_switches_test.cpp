@@ -2,6 +2,7 @@
 // window-search rules; parsers of outside input get property tests.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <random>
 #include <set>
 
@@ -118,6 +119,10 @@ TEST(HandOverFile, TickStepActsOnTheText) {
   {
     THostDouble host;
     EXPECT_FALSE(ProcessHandOverFile(host, path));
+    // A folder in its place is no file: no error on every tick.
+    std::filesystem::create_directory(path);
+    EXPECT_FALSE(ProcessHandOverFile(host, path));
+    std::filesystem::remove(path);
     EXPECT_TRUE(host.Calls.empty());
   }
   {
@@ -131,6 +136,19 @@ TEST(HandOverFile, TickStepActsOnTheText) {
     WriteParamsFile(path, " -Close");  // exact letter case only
     ProcessHandOverFile(host, path);
     EXPECT_EQ(host.Calls, (std::vector<std::string>{"words[ -Close\r\n]", "gui[ -Close\r\n]noargs"}));
+  }
+  {
+    THostDouble host;
+    WriteParamsFile(path, " -show \"D:\\my-closet\" x-close");  // a whole argument only
+    ProcessHandOverFile(host, path);
+    EXPECT_EQ(host.Calls.size(), 2u);
+    EXPECT_EQ(host.Calls[0], "words[ -show \"D:\\my-closet\" x-close\r\n]");
+  }
+  for (const std::string& text : {std::string("\"-close\""), std::string("a\0 -close", 9)}) {
+    THostDouble host;
+    WriteParamsFile(path, text);
+    ProcessHandOverFile(host, path);
+    EXPECT_EQ(host.Calls, std::vector<std::string>{"quit"}) << text;
   }
   {
     THostDouble host;
