@@ -237,7 +237,7 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initial
 }
 
 HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState, LPCWSTR name) {
-  return CreateEventA(attributes, manualReset, initialState, name ? narrow(name).c_str() : nullptr);
+  return CreateEventA(attributes, manualReset, initialState, Narrow(name).get());
 }
 
 static BOOL setEventState(HANDLE handle, bool state) {

@@ -177,7 +177,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
   return findFirst(pattern ? pattern : "", data);
 }
 HANDLE WINAPI FindFirstFileW(LPCWSTR pattern, LPWIN32_FIND_DATAW data) {
-  return findFirst(pattern ? narrow(pattern) : "", data);
+  return findFirst(narrow(pattern), data);
 }
 BOOL WINAPI FindNextFileA(HANDLE find, LPWIN32_FIND_DATAA data) { return findNext(find, data); }
 BOOL WINAPI FindNextFileW(HANDLE find, LPWIN32_FIND_DATAW data) { return findNext(find, data); }

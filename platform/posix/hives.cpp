@@ -134,8 +134,6 @@ std::string hiveOf(std::string folder) {
   return std::string();
 }
 
-std::string text(LPCWSTR s) { return s ? narrow(s) : std::string(); }
-
 }  // namespace
 }  // namespace om::standin
 
@@ -145,13 +143,13 @@ LONG WINAPI RegLoadKeyW(HKEY key, LPCWSTR subKey, LPCWSTR file) {
   if (!subKey || !*subKey || !file || !*file) return ERROR_INVALID_PARAMETER;
   if (!isHiveParent(key)) return ERROR_INVALID_PARAMETER;
   if (LONG rc = hivePrivileges()) return rc;
-  std::string name = text(subKey);
+  std::string name = narrow(subKey);
   if (name.find('\\') != std::string::npos || name.size() > 255) return ERROR_INVALID_PARAMETER;
   LONG error = ERROR_SUCCESS;
   std::string parent = registryKeyFolder(key, error);
   if (parent.empty()) return error;
   if (!registrySubKey(parent, name).empty()) return ERROR_ALREADY_EXISTS;
-  std::string host = hostPathFromWindows(text(file));
+  std::string host = hostPathFromWindows(narrow(file));
   std::string content;
   if (host.empty() || !readHostFile(host, content)) return static_cast<LONG>(missingFileError(host));
   char resolved[4096];
@@ -184,7 +182,7 @@ LONG WINAPI RegUnLoadKeyW(HKEY key, LPCWSTR subKey) {
   LONG error = ERROR_SUCCESS;
   std::string parent = registryKeyFolder(key, error);
   if (parent.empty()) return error;
-  std::string folder = registrySubKey(parent, text(subKey));
+  std::string folder = registrySubKey(parent, narrow(subKey));
   if (folder.empty()) return ERROR_FILE_NOT_FOUND;
   if (!hostExists(folder + "/" + kHiveMarker)) return ERROR_INVALID_PARAMETER;  // not a hive
   if (LONG rc = writeBack(folder)) return rc;
@@ -207,7 +205,7 @@ LONG WINAPI RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR ol
   std::string folder = registryKeyFolder(key, error);
   if (folder.empty()) return error;
   if (subKey && *subKey) {
-    std::string name = text(subKey);
+    std::string name = narrow(subKey);
     size_t start = 0;
     while (start <= name.size() && !folder.empty()) {
       size_t end = name.find('\\', start);
@@ -220,7 +218,7 @@ LONG WINAPI RegReplaceKeyW(HKEY key, LPCWSTR subKey, LPCWSTR newFile, LPCWSTR ol
   if (!hostExists(folder + "/" + kHiveMarker)) return ERROR_INVALID_PARAMETER;  // only the root of a hive
   std::string hiveFile;
   if (!readHostFile(folder + "/" + kHiveMarker, hiveFile)) return ERROR_BADDB;
-  std::string newHost = hostPathFromWindows(text(newFile)), oldHost = hostPathFromWindows(text(oldFile));
+  std::string newHost = hostPathFromWindows(narrow(newFile)), oldHost = hostPathFromWindows(narrow(oldFile));
   if (newHost.empty() || !hostExists(newHost)) return static_cast<LONG>(missingFileError(newHost));
   if (oldHost.empty()) return ERROR_PATH_NOT_FOUND;
   if (hostExists(oldHost)) return ERROR_ALREADY_EXISTS;

@@ -60,7 +60,7 @@ std::string narrow(const WCHAR* utf16);
 // A wide argument as an ANSI form takes it (UTF-8, the stand-in's ANSI code
 // page); null stays null.
 struct Narrow {
-  explicit Narrow(const WCHAR* text) : null(text == nullptr), utf8(text ? narrow(text) : std::string()) {}
+  explicit Narrow(const WCHAR* text) : null(text == nullptr), utf8(narrow(text)) {}
   const char* get() const { return null ? nullptr : utf8.c_str(); }
   bool null;
   std::string utf8;

@@ -171,7 +171,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
   return nullptr;
 }
 
-HMODULE WINAPI GetModuleHandleW(LPCWSTR name) { return GetModuleHandleA(name ? narrow(name).c_str() : nullptr); }
+HMODULE WINAPI GetModuleHandleW(LPCWSTR name) { return GetModuleHandleA(Narrow(name).get()); }
 
 // Truncates like Windows Vista and later: the result is terminated, the count is
 // the buffer size and the last error ERROR_INSUFFICIENT_BUFFER.

@@ -267,7 +267,7 @@ BOOL WINAPI SetEnvironmentVariableA(LPCSTR name, LPCSTR value) {
 
 BOOL WINAPI SetEnvironmentVariableW(LPCWSTR name, LPCWSTR value) {
   if (!name) return fail(ERROR_INVALID_PARAMETER);
-  return SetEnvironmentVariableA(narrow(name).c_str(), value ? narrow(value).c_str() : nullptr);
+  return SetEnvironmentVariableA(narrow(name).c_str(), Narrow(value).get());
 }
 
 // ---- folders ------------------------------------------------------------------

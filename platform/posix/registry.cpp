@@ -277,7 +277,7 @@ LONG deliverData(const StoredValue& value, bool ansi, LPDWORD type, LPBYTE data,
 }
 
 std::string text(LPCSTR s) { return s ? s : ""; }
-std::string text(LPCWSTR s) { return s ? narrow(s) : ""; }
+std::string text(LPCWSTR s) { return narrow(s); }
 
 std::vector<BYTE> keySecurity(const std::string& folder) {
   std::string kept;
