@@ -1,4 +1,4 @@
-// What the hashes over fixed-size blocks share (the MD4 family, HAVAL, Square):
+// What the hashes over fixed-size blocks share (the MD4 family, HAVAL, Snefru, Square):
 // the byte counter, the block buffer, the chaining state that is also the
 // digest, Reset, Update and the padding of Finish. A class brings its start
 // state, its compression function and what it changes of the padding.

@@ -102,7 +102,7 @@ void THash_Square::Compress(const uint8_t* block, const uint8_t* tweak) {
   std::memcpy(k, FDigest, 16);
   for (unsigned r = 1; r <= 8; ++r) {
     uint32_t* p = k + 4 * r;
-    p[0] = RotateRight32(p[-1], 8) ^ p[-4] ^ (1u << (r - 1));
+    p[0] = RotateBitsRight32(p[-1], 8) ^ p[-4] ^ (1u << (r - 1));
     p[1] = p[-3] ^ p[0];
     p[2] = p[-2] ^ p[1];
     p[3] = p[-1] ^ p[2];

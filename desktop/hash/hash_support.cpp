@@ -74,7 +74,7 @@ void ExpandSchedule(uint32_t* w, const void* block, bool rotate) {
     w[t] = Reverse(v);
   }
   if (rotate) {
-    for (int t = 16; t < 80; ++t) w[t] = RotateLeft32(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
+    for (int t = 16; t < 80; ++t) w[t] = RotateBitsLeft32(w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16], 1);
   } else {
     for (int t = 16; t < 80; ++t) w[t] = w[t - 3] ^ w[t - 8] ^ w[t - 14] ^ w[t - 16];
   }
@@ -301,9 +301,7 @@ void EnsureHashLibraryState() {
       {&THash_Sapphire256::ClassInfo, "Hash", "Sapphire II-256"},
       {&THash_Sapphire288::ClassInfo, "Hash", "Sapphire II-288"},
       {&THash_Sapphire320::ClassInfo, "Hash", "Sapphire II-320"},
-#ifdef OM_HASH_HAVE_SNEFRU
       {&THash_Snefru::ClassInfo, "Hash", "Snefru-256"},
-#endif
       {&THash_Square::ClassInfo, "Hash", "Square"},
       {&THash_Tiger::ClassInfo, "Hash", "Tiger"},
       {&THash_XOR16::ClassInfo, "Checksum", "XOR-16"},

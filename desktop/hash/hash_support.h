@@ -30,8 +30,9 @@ uint32_t TimeSeed();
 
 void XorBlocks(const void* a, const void* b, int64_t length, void* destination);
 
-inline uint32_t RotateLeft32(uint32_t v, unsigned n) { n &= 31; return n ? (v << n) | (v >> (32 - n)) : v; }
-inline uint32_t RotateRight32(uint32_t v, unsigned n) { n &= 31; return n ? (v >> n) | (v << (32 - n)) : v; }
+// Rotation by n mod 32 bits (named apart from the Windows headers' rotation macros).
+inline uint32_t RotateBitsLeft32(uint32_t v, unsigned n) { n &= 31; return n ? (v << n) | (v >> (32 - n)) : v; }
+inline uint32_t RotateBitsRight32(uint32_t v, unsigned n) { n &= 31; return n ? (v >> n) | (v << (32 - n)) : v; }
 
 // Byte order reversal; both variants give the same results, the one using the
 // byte-swap instruction is selected at start-up when the processor has it.

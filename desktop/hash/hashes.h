@@ -140,6 +140,20 @@ OM_HASH_VARIANT(THash_Sapphire192, THash_Sapphire320)
 OM_HASH_VARIANT(THash_Sapphire160, THash_Sapphire320)
 OM_HASH_VARIANT(THash_Sapphire128, THash_Sapphire320)
 
+// Snefru-256, 8 passes: 32-byte blocks, a 16-word working state whose first
+// eight words are the chaining value and digest. The data is followed by
+// zeros, with no pad byte, and the bit count in the last 8 bytes of a block.
+class THash_Snefru : public TBlockHash<32, 16> {
+  OM_PROTECTION_CLASS()
+public:
+  using TBlockHash::TBlockHash;
+
+protected:
+  void InitState() override;
+  void CompressBlocks(const uint8_t* data, int64_t count) override;
+  uint8_t PadByte() const override { return 0x00; }
+};
+
 // Square block cipher keyed by the chaining value: 16-byte blocks, the
 // ciphertext of each block becomes the new chaining value.
 class THash_Square : public TBlockHash<16, 4> {
