@@ -42,7 +42,8 @@ endif()
 #   WINE32_SMOKE   also runs where 32-bit Wine is emulated (see above)
 #   WHOLE          natively too the executable is one test (cases share a fixture process)
 #   ENV            environment of the test (";" inside a value: $<SEMICOLON>)
-#   DLLS           shared libraries copied beside the test program (Windows finds them there)
+#   DLLS           shared libraries copied beside the test program (Windows finds them there), on every
+#                  build, so a library rebuilt without the test relinking reaches it too
 #   DEPENDS        targets the test needs built (helper programs, agents)
 #   DEFINES        compile definitions of the test program
 #   WRAPPER        command the test program runs under (e.g. one that starts a test agent)
@@ -59,9 +60,12 @@ function(om_add_gtest name)
     add_dependencies(${name} ${T_DEPENDS})
   endif()
   foreach(dll IN LISTS T_DLLS)
-    add_dependencies(${name} ${dll})
-    add_custom_command(TARGET ${name} POST_BUILD
-      COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${dll}> $<TARGET_FILE_DIR:${name}>)
+    add_custom_target(${name}.copy.${dll}
+      COMMAND ${CMAKE_COMMAND} -E make_directory $<TARGET_FILE_DIR:${name}>
+      COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${dll}> $<TARGET_FILE_DIR:${name}>
+      VERBATIM)
+    add_dependencies(${name}.copy.${dll} ${dll})
+    add_dependencies(${name} ${name}.copy.${dll})
   endforeach()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -20,6 +21,18 @@ std::atomic<JavaInvoker*> creatingInvoker{nullptr};
 
 void JNICALL abortHook() {
   if (JavaInvoker* invoker = creatingInvoker.exchange(nullptr)) invoker->reportCreationAbort();
+}
+
+// The invoker whose virtual machine runs: the runtime's "exit" hook reports
+// through it, on whichever thread ends the process.
+std::atomic<JavaInvoker*> runningInvoker{nullptr};
+
+void JNICALL exitHook(jint code) {
+  if (JavaInvoker* invoker = runningInvoker.load()) invoker->reportExit(code);
+  // The runtime's own clean-up is done when it calls here; end the process now,
+  // so no other thread's exit (the dispatcher returning) runs alongside.
+  std::fflush(nullptr);
+  std::_Exit(code);
 }
 
 }  // namespace
@@ -44,6 +57,12 @@ JavaInvoker::~JavaInvoker() {
       env->DeleteGlobalRef(mainClass);
     vm->DestroyJavaVM();
   }
+  JavaInvoker* self = this;
+  runningInvoker.compare_exchange_strong(self, nullptr);
+}
+
+void JavaInvoker::reportExit(int code) {
+  if (onExit) onExit(code);
 }
 
 void JavaInvoker::reportCreationAbort() {
@@ -90,6 +109,7 @@ bool JavaInvoker::launch(int argc, char** argv) {
     options[i].extraInfo = nullptr;
   }
   options.push_back({const_cast<char*>("abort"), reinterpret_cast<void*>(&abortHook)});
+  options.push_back({const_cast<char*>("exit"), reinterpret_cast<void*>(&exitHook)});
   JavaVMInitArgs initArgs;
   initArgs.version = JNI_VERSION_1_4;
   initArgs.nOptions = static_cast<jint>(options.size());
@@ -114,6 +134,7 @@ bool JavaInvoker::launch(int argc, char** argv) {
     std::printf("Could not create java VM\n");
     return false;
   }
+  runningInvoker = this;
   jclass found = env->FindClass(mainClassName.c_str());
   if (!found) {
     errorLog("Exception occurred while searching for main class");

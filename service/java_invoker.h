@@ -35,10 +35,17 @@ class JavaInvoker {
   // Logs the failed creation and calls onCreationAbort (the runtime's abort hook).
   void reportCreationAbort();
 
+  // Calls onExit when the virtual machine ends the process (its exit hook).
+  void reportExit(int code);
+
   std::string jreHome;
   // Called when the runtime ends the process while creating the virtual
   // machine (some option errors do), after "Could not create java VM" is logged.
   std::function<void()> onCreationAbort;
+  // Called on the thread that ends the process when the Java side ends it once
+  // the virtual machine runs (System.exit, Runtime.halt), with the exit code;
+  // the process ends when it returns. Set before launch.
+  std::function<void(int code)> onExit;
 
   // Read access for tests and diagnostics.
   const std::string& getMainClassName() const { return mainClassName; }

@@ -1,5 +1,6 @@
 #include "service/service_controller.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -21,10 +22,10 @@ int compareNoCase(const char* a, const char* b) {
 }
 
 // What the dispatcher's thread (the control handler), the service thread and
-// the JVM's threads (the shutdown notification) share: the current controller,
-// the status record with its handle and check point, and the stop event. Each
-// is reached under its lock. The object is never destroyed: those threads may
-// still run while the process exits.
+// the JVM's threads (the shutdown notification, the exit hook) share: the
+// current controller, the status record with its handle and check point, and
+// the stop event. Each is reached under its lock. The object is never
+// destroyed: those threads may still run while the process exits.
 class ServiceProcess {
  public:
   static ServiceProcess& get() {
@@ -64,19 +65,42 @@ class ServiceProcess {
     std::lock_guard<std::mutex> hold(statusLock_);
     status_.dwServiceSpecificExitCode = code;
   }
-  DWORD currentState() {
+  bool stoppedReported() {
     std::lock_guard<std::mutex> hold(statusLock_);
-    return status_.dwCurrentState;
+    return stage_ == stageOf(SERVICE_STOPPED);
   }
-  // One report: the record updated and handed to the manager as a whole.
-  bool report(DWORD state, DWORD win32ExitCode, DWORD waitHint) {
+
+  // Every report goes through here. The reported state only moves forward
+  // (start pending, running, stop pending, stopped) and stopped is reported
+  // once: a report that would go back, or a second stopped, is not made.
+  StatusReport report(DWORD state, DWORD win32ExitCode, DWORD waitHint) {
     std::lock_guard<std::mutex> hold(statusLock_);
-    status_.dwCurrentState = state;
-    status_.dwWin32ExitCode = win32ExitCode;
-    status_.dwWaitHint = waitHint;
-    status_.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
-    status_.dwCheckPoint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : checkPoint_++;
-    return SetServiceStatus(statusHandle_, &status_) != FALSE;
+    return reportLocked(state, win32ExitCode, waitHint);
+  }
+  // Stopped with a service-specific exit code, in the same report.
+  StatusReport reportStopped(DWORD win32ExitCode, DWORD serviceSpecificExitCode) {
+    std::lock_guard<std::mutex> hold(statusLock_);
+    if (stage_ == stageOf(SERVICE_STOPPED)) return StatusReport::Refused;
+    status_.dwServiceSpecificExitCode = serviceSpecificExitCode;
+    return reportLocked(SERVICE_STOPPED, win32ExitCode, 0);
+  }
+  // The current state once more (exit code 0, no wait hint); nothing before the
+  // first report or after stopped.
+  StatusReport reportAgain() {
+    std::lock_guard<std::mutex> hold(statusLock_);
+    if (stage_ == 0) return StatusReport::Refused;
+    return reportLocked(status_.dwCurrentState, NO_ERROR, 0);
+  }
+  // The Java side has shut down. Once the service has been reported running it
+  // is reported stopped now. Before that the service thread is still starting
+  // it and ends it itself (Stop, the VM destroyed, stopped reported), so the
+  // service is reported stopping and can no longer be reported running.
+  StatusReport reportJavaShutDown() {
+    std::lock_guard<std::mutex> hold(statusLock_);
+    if (!runningReported_ && stage_ != stageOf(SERVICE_STOPPED))
+      return stage_ < stageOf(SERVICE_STOP_PENDING) ? reportLocked(SERVICE_STOP_PENDING, NO_ERROR, 0)
+                                                     : StatusReport::Refused;
+    return reportLocked(SERVICE_STOPPED, NO_ERROR, 0);
   }
 
   bool createStopEvent() {
@@ -111,10 +135,36 @@ class ServiceProcess {
   ServiceController* current_ = nullptr;
   std::unique_ptr<ServiceController> kept_;
 
+  static int stageOf(DWORD state) {
+    switch (state) {
+      case SERVICE_START_PENDING: return 1;
+      case SERVICE_RUNNING: return 2;
+      case SERVICE_STOP_PENDING: return 3;
+      case SERVICE_STOPPED: return 4;
+    }
+    return 0;
+  }
+
+  StatusReport reportLocked(DWORD state, DWORD win32ExitCode, DWORD waitHint) {
+    int stage = stageOf(state);
+    if (stage < stage_ || (stage == stage_ && state == SERVICE_STOPPED)) return StatusReport::Refused;
+    status_.dwCurrentState = state;
+    status_.dwWin32ExitCode = win32ExitCode;
+    status_.dwWaitHint = waitHint;
+    status_.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
+    status_.dwCheckPoint = state == SERVICE_RUNNING || state == SERVICE_STOPPED ? 0 : checkPoint_++;
+    if (!SetServiceStatus(statusHandle_, &status_)) return StatusReport::Failed;
+    stage_ = stage;
+    if (state == SERVICE_RUNNING) runningReported_ = true;
+    return StatusReport::Made;
+  }
+
   std::mutex statusLock_;
   SERVICE_STATUS status_ = {SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, 0, 0, 0, 0};
   SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
   DWORD checkPoint_ = 1;  // never reset
+  int stage_ = 0;         // of the last state reported; 0 before the first report
+  bool runningReported_ = false;
 
   std::mutex eventLock_;
   om::UniqueHandle stopEvent_;
@@ -127,7 +177,7 @@ void WINAPI serviceControlHandler(DWORD control) {
       controller.reportStatus(SERVICE_STOP_PENDING, NO_ERROR, 0);
       process.signalStop();
     } else {
-      controller.reportStatus(process.currentState(), NO_ERROR, 0);
+      controller.checkReport(process.reportAgain());
     }
   });
 }
@@ -141,6 +191,35 @@ void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
   if (controller.init(static_cast<int>(argc), argv)) controller.start();
   controller.stop();
   process.setCurrent(nullptr);
+}
+
+// How long a removal waits for its stop: as long as the service's check point
+// moves within its wait hint (but at least 20 seconds), at most 3 minutes.
+constexpr DWORD kStopProgressMinimumMs = 20000;
+constexpr DWORD kStopWaitLimitMs = 180000;
+
+// Polls once a second, printing "." while the service is stop pending. `status`
+// is left with the last state read; true when that is still stop pending (the
+// wait gave up), false when the state changed or could not be read.
+bool awaitStop(SC_HANDLE service, SERVICE_STATUS& status) {
+  DWORD start = GetTickCount();
+  DWORD progress = start;
+  DWORD checkPoint = status.dwCheckPoint;
+  Sleep(1000);
+  while (QueryServiceStatus(service, &status)) {
+    if (status.dwCurrentState != SERVICE_STOP_PENDING) return false;
+    DWORD now = GetTickCount();
+    if (status.dwCheckPoint != checkPoint) {
+      checkPoint = status.dwCheckPoint;
+      progress = now;
+    }
+    if (now - progress > std::max(status.dwWaitHint, kStopProgressMinimumMs) || now - start > kStopWaitLimitMs)
+      return true;
+    std::printf(".");
+    std::fflush(stdout);
+    Sleep(1000);
+  }
+  return false;
 }
 
 // The manager with full access, or none after saying why.
@@ -197,34 +276,37 @@ void ServiceRegistration::installService() {
     std::printf("CreateService failed - %s\n", formatLastError().c_str());
 }
 
-void ServiceRegistration::removeService() {
+int ServiceRegistration::removeService() {
   om::UniqueServiceHandle manager = openManager();
-  if (!manager) return;
+  if (!manager) return 0;
   om::UniqueServiceHandle service(OpenServiceA(manager.get(), serviceName.c_str(), SERVICE_ALL_ACCESS));
   if (!service) {
     std::printf("OpenService failed - %s\n", formatLastError().c_str());
-    return;
+    return 0;
   }
   SERVICE_STATUS status;
   if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
     std::printf("Stopping %s.", displayName.c_str());
     std::fflush(stdout);
-    Sleep(1000);
-    while (QueryServiceStatus(service.get(), &status)) {
-      if (status.dwCurrentState != SERVICE_STOP_PENDING) break;
-      std::printf(".");
-      std::fflush(stdout);
-      Sleep(1000);
-    }
+    bool stillStopping = awaitStop(service.get(), status);
     if (status.dwCurrentState == SERVICE_STOPPED)
       std::printf("\n%s stopped.\n", displayName.c_str());
+    else if (stillStopping)
+      std::printf("\n");  // what follows says so
     else
       std::printf("\n%s failed to stop.\n", displayName.c_str());
   }
-  if (DeleteService(service.get()))
-    std::printf("%s removed.\n", displayName.c_str());
-  else
+  if (!DeleteService(service.get())) {
     std::printf("DeleteService failed - %s\n", formatLastError().c_str());
+    return 0;
+  }
+  // Marked for deletion: the manager removes it once it has stopped.
+  if (QueryServiceStatus(service.get(), &status) && status.dwCurrentState != SERVICE_STOPPED) {
+    std::printf("%s has not stopped; it is removed once it stops.\n", displayName.c_str());
+    return 1;
+  }
+  std::printf("%s removed.\n", displayName.c_str());
+  return 0;
 }
 
 void ServiceRegistration::reportServiceError(const char* text) {
@@ -240,17 +322,30 @@ ServiceController::~ServiceController() { writeLog("In service destructor", LOG_
 
 void ServiceController::onShutdownNotification() {
   writeLog("Notifying SCM of state STOPPED", LOG_TRACE);
-  if (ServiceProcess::get().hasStatusHandle()) {
-    reportStatus(SERVICE_STOPPED, NO_ERROR, 0);
+  ServiceProcess& process = ServiceProcess::get();
+  if (process.hasStatusHandle() && checkReport(process.reportJavaShutDown()) && process.stoppedReported())
     writeLog("SCM notified of state STOPPED", LOG_TRACE);
-  }
-  stoppedReported = true;
 }
 
+void ServiceController::onJavaExit(int code) {
+  writeLogf(code ? LOG_ERROR : LOG_MESSAGE, "Java VM exited with code %d", code);
+  ServiceProcess& process = ServiceProcess::get();
+  if (process.hasStatusHandle())
+    checkReport(process.reportStopped(code ? ERROR_SERVICE_SPECIFIC_ERROR : NO_ERROR, static_cast<DWORD>(code)));
+}
+
+bool ServiceController::stoppedReported() const { return ServiceProcess::get().stoppedReported(); }
+
 bool ServiceController::reportStatus(DWORD state, DWORD win32ExitCode, DWORD waitHint) {
-  if (ServiceProcess::get().report(state, win32ExitCode, waitHint)) return true;
-  writeLog("Failed to set service status", LOG_ERROR);
-  if (registration) registration->reportServiceError("SetServiceStatus");
+  return checkReport(ServiceProcess::get().report(state, win32ExitCode, waitHint));
+}
+
+bool ServiceController::checkReport(StatusReport result) {
+  if (result == StatusReport::Made) return true;
+  if (result == StatusReport::Failed) {
+    writeLog("Failed to set service status", LOG_ERROR);
+    if (registration) registration->reportServiceError("SetServiceStatus");
+  }
   return false;
 }
 
@@ -293,6 +388,7 @@ void ServiceController::launchAndWait() {
   }
   writeLog("Invoking service", LOG_TRACE);
   invoker->onCreationAbort = [this] { reportFailedStart(2); };
+  invoker->onExit = [this](int code) { onJavaExit(code); };
   if (!invoker->launch(argc, argv)) {
     reportFailedStart(2);
     return;
@@ -304,6 +400,7 @@ void ServiceController::launchAndWait() {
     writeLog("Failed to create stop event", LOG_ERROR);
     return;
   }
+  // Not reported when the Java side shut down meanwhile: the start ends here.
   if (reportStatus(SERVICE_RUNNING, NO_ERROR, 0)) {
     writeLog("Waiting for stop event...", LOG_TRACE);
     process.waitForStop();
@@ -311,9 +408,7 @@ void ServiceController::launchAndWait() {
 }
 
 void ServiceController::reportFailedStart(DWORD serviceSpecificExitCode) {
-  ServiceProcess::get().setServiceSpecificExitCode(serviceSpecificExitCode);
-  reportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 0);
-  stoppedReported = true;
+  checkReport(ServiceProcess::get().reportStopped(ERROR_SERVICE_SPECIFIC_ERROR, serviceSpecificExitCode));
 }
 
 void ServiceController::stop() {
@@ -328,7 +423,7 @@ void ServiceController::stop() {
       writeLog("Error Stopping Service", LOG_DEBUG);
     }
   }
-  if (stoppedReported) return;
+  if (stoppedReported()) return;
   writeLog("Notifying SCM", LOG_TRACE);
   if (ServiceProcess::get().hasStatusHandle()) reportStatus(SERVICE_STOPPED, NO_ERROR, 0);
 }
@@ -375,10 +470,8 @@ int runCommandLine(int argc, char** argv) {
     loadServiceRegistration()->installService();
     return 0;
   }
-  if (compareNoCase(word, "uninstall") == 0 || compareNoCase(word, "remove") == 0) {
-    loadServiceRegistration()->removeService();
-    return 0;
-  }
+  if (compareNoCase(word, "uninstall") == 0 || compareNoCase(word, "remove") == 0)
+    return loadServiceRegistration()->removeService();
   if (compareNoCase(word, "debug") == 0) return runConsole(argc, argv);
   if (compareNoCase(word, "start") == 0) return runDispatcher();
   return usage();

@@ -16,7 +16,9 @@ struct ServiceRegistration {
   std::atomic<DWORD> lastReportError{0};
 
   void installService();
-  void removeService();
+  // Stops (waiting a bounded time) and deletes the service; the process exit
+  // code: 1 when it has not stopped yet, so it goes only once it stops.
+  int removeService();
   void reportServiceError(const char* text);
 };
 
@@ -24,6 +26,9 @@ std::unique_ptr<ServiceRegistration> loadServiceRegistration();
 // The system text of GetLastError() as "text (0x..)"; empty when the system has
 // none or the result would not fit a buffer of `size` characters.
 std::string formatLastError(size_t size = 256);
+
+// What became of a status report.
+enum class StatusReport { Made, Refused, Failed };
 
 class ServiceController : public ShutdownNotificationListener {
  public:
@@ -36,9 +41,16 @@ class ServiceController : public ShutdownNotificationListener {
   void start();
   void stop();
   void onShutdownNotification() override;
+  // The Java side ends the process (System.exit, Runtime.halt) with `code`: logged,
+  // and the service reported stopped (service-specific code `code` when not 0).
+  void onJavaExit(int code);
+  // Whether the manager knows the service stopped (by whichever path).
+  bool stoppedReported() const;
   bool reportStatus(DWORD state, DWORD win32ExitCode, DWORD waitHint);
+  // True for a report made; a refused one is not an error, a failed one is
+  // logged and reported to the event log.
+  bool checkReport(StatusReport result);
 
-  std::atomic<bool> stoppedReported{false};  // also set from a Java thread
   int argc = 0;
   char** argv = nullptr;
   std::unique_ptr<JavaInvoker> invoker;

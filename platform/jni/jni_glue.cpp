@@ -1,5 +1,6 @@
 #include "platform/jni/jni_glue.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -14,7 +15,7 @@ bool clearPending(JNIEnv* env) {
 // ---- Java strings in --------------------------------------------------------------------
 
 template <class Char>
-JavaText<Char>::JavaText(JNIEnv* env, jstring text) : env_(env), text_(text) {
+JavaCharacters<Char>::JavaCharacters(JNIEnv* env, jstring text) : env_(env), text_(text) {
   if (!text) return;
   jsize length;
   if constexpr (std::is_same_v<Char, jchar>) {
@@ -33,7 +34,7 @@ JavaText<Char>::JavaText(JNIEnv* env, jstring text) : env_(env), text_(text) {
 }
 
 template <class Char>
-JavaText<Char>::~JavaText() {
+JavaCharacters<Char>::~JavaCharacters() {
   if (!chars_) return;
   if constexpr (std::is_same_v<Char, jchar>)
     env_->ReleaseStringChars(text_, chars_);
@@ -41,20 +42,26 @@ JavaText<Char>::~JavaText() {
     env_->ReleaseStringUTFChars(text_, chars_);
 }
 
-template class JavaText<jchar>;
-template class JavaText<char>;
+template class JavaCharacters<jchar>;
+template class JavaCharacters<char>;
 
-JavaString::JavaString(JNIEnv* env, jstring text) : null_(text == nullptr) {
+JavaString::JavaString(JNIEnv* env, jstring text, StringKind kind) : null_(text == nullptr) {
   if (null_) return;
   JavaChars chars(env, text);
   if (!chars.ok()) {
-    ok_ = false;
+    error_ = ERROR_OUTOFMEMORY;
+    return;
+  }
+  const auto* first = reinterpret_cast<const WCHAR*>(chars.data());
+  const WCHAR* end = first + chars.length();
+  if (kind == StringKind::kName && std::find(first, end, WCHAR{0}) != end) {
+    error_ = ERROR_INVALID_NAME;
     return;
   }
   try {
-    text_.assign(reinterpret_cast<const WCHAR*>(chars.data()), chars.length());
+    text_.assign(first, end);
   } catch (const std::bad_alloc&) {
-    ok_ = false;
+    error_ = ERROR_OUTOFMEMORY;
   }
 }
 

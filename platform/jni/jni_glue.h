@@ -43,12 +43,12 @@ bool clearPending(JNIEnv* env);
 // for text that a system call reads). A null string has none and is ok; characters
 // that cannot be had are reported by ok() and the Java exception is cleared.
 template <class Char>
-class JavaText {
+class JavaCharacters {
  public:
-  JavaText(JNIEnv* env, jstring text);
-  ~JavaText();
-  JavaText(const JavaText&) = delete;
-  JavaText& operator=(const JavaText&) = delete;
+  JavaCharacters(JNIEnv* env, jstring text);
+  ~JavaCharacters();
+  JavaCharacters(const JavaCharacters&) = delete;
+  JavaCharacters& operator=(const JavaCharacters&) = delete;
   bool ok() const { return ok_; }
   bool isNull() const { return text_ == nullptr; }
   const Char* data() const { return chars_; }
@@ -61,27 +61,43 @@ class JavaText {
   std::size_t length_ = 0;
   bool ok_ = true;
 };
-using JavaChars = JavaText<jchar>;
-using JavaUtf = JavaText<char>;
-extern template class JavaText<jchar>;
-extern template class JavaText<char>;
+using JavaChars = JavaCharacters<jchar>;
+using JavaUtf = JavaCharacters<char>;
+extern template class JavaCharacters<jchar>;
+extern template class JavaCharacters<char>;
+
+// What a Java string is to the system call it reaches. The system reads a name
+// (a path, a key or value name, a service, a window title or class, a module, a
+// volume, a privilege) up to its first zero character, so a name holding one
+// would act on another object: it is refused before any system call. Text is
+// data and keeps every character, zeros included.
+enum class StringKind { kText, kName };
 
 // A Java string copied as zero-terminated UTF-16, for the wide Win32 calls. A
-// null string stays null (get() is null); failure is reported by ok() with the
-// Java exception cleared.
+// null string stays null (get() is null). A failure is reported by ok() and
+// error(), with any Java exception cleared: ERROR_OUTOFMEMORY when the characters
+// cannot be had, ERROR_INVALID_NAME for a name holding a zero character.
 class JavaString {
  public:
-  JavaString(JNIEnv* env, jstring text);
-  bool ok() const { return ok_; }
+  JavaString(JNIEnv* env, jstring text, StringKind kind);
+  bool ok() const { return error_ == ERROR_SUCCESS; }
+  DWORD error() const { return error_; }
   bool isNull() const { return null_; }
-  const WCHAR* get() const { return null_ || !ok_ ? nullptr : text_.c_str(); }
+  const WCHAR* get() const { return null_ || !ok() ? nullptr : text_.c_str(); }
   WString& text() { return text_; }
   std::size_t length() const { return text_.size(); }
 
  private:
   WString text_;
   bool null_ = false;
-  bool ok_ = true;
+  DWORD error_ = ERROR_SUCCESS;
+};
+// Each call site says which of the two a string is.
+struct JavaText : JavaString {
+  JavaText(JNIEnv* env, jstring text) : JavaString(env, text, StringKind::kText) {}
+};
+struct JavaName : JavaString {
+  JavaName(JNIEnv* env, jstring text) : JavaString(env, text, StringKind::kName) {}
 };
 
 // ---- code pages, for the system calls that take only ANSI text ---------------------------

@@ -58,11 +58,13 @@ BOOL WINAPI ReportEventA(HANDLE eventLog, WORD type, WORD category, DWORD eventI
   auto object = lookup<EventSourceObject>(eventLog);
   if (!object) return fail(ERROR_INVALID_HANDLE);
   if (numStrings && !strings) return fail(ERROR_INVALID_PARAMETER);
+  for (WORD i = 0; i < numStrings; ++i)
+    if (!strings[i]) return fail(ERROR_INVALID_PARAMETER);
   if (userSid && !sidValid(userSid)) return fail(ERROR_INVALID_SID);
   char head[64];
   std::snprintf(head, sizeof head, "\t%u\t%u\t0x%08x\t", type, category, eventId);
   std::string line = escapeField(object->source.c_str()) + head + (userSid ? sidString(userSid) : "-");
-  for (WORD i = 0; i < numStrings; ++i) line += "\t" + escapeField(strings[i] ? strings[i] : "");
+  for (WORD i = 0; i < numStrings; ++i) line += "\t" + escapeField(strings[i]);
   line += "\n";
   std::string folder = standinRoot() + "/eventlog";
   mkdir(folder.c_str(), 0777);

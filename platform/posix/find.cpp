@@ -44,17 +44,15 @@ class FindObject : public KernelObject {
   int dotsLeft = 2;  // "." and ".." still to offer; none in a root folder
 };
 
-bool statEntry(int folder, const char* name, struct stat& st) {
-  return fstatat(folder, name, &st, 0) == 0 || fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) == 0;
-}
-
 bool FindObject::found(int folderFd, const char* name, FoundEntry& out) {
-  if (!statEntry(folderFd, name, out.st)) return false;  // removed since it was read
+  // One stat per entry; a link is followed (a dangling one describes itself).
+  struct stat link;
+  if (fstatat(folderFd, name, &link, AT_SYMLINK_NOFOLLOW) != 0) return false;  // removed since it was read
+  if (!S_ISLNK(link.st_mode) || fstatat(folderFd, name, &out.st, 0) != 0) out.st = link;
   out.attributes = attributesFromStat(out.st, out.name);
   if (keptAttributes) out.attributes = withKeptAttributes(out.attributes, folder + name);
-  struct stat link;
   out.reparseTag = 0;
-  if (fstatat(folderFd, name, &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode)) {
+  if (S_ISLNK(link.st_mode)) {
     out.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     out.reparseTag = S_ISDIR(out.st.st_mode) ? 0xA0000003u : 0xA000000Cu;
   }
@@ -85,11 +83,15 @@ bool FindObject::next(FoundEntry& out) {
 
 // Opens a search for a Windows path whose last element may hold wildcards.
 std::shared_ptr<FindObject> openFind(const std::string& windowsPattern) {
-  std::string host = hostPathFromWindows(windowsPattern);
+  // Only the folder is looked up on the host: a wildcard names no entry to resolve.
+  size_t last = windowsPattern.find_last_of('\\');
+  bool wild = last != std::string::npos && windowsPattern.find_first_of("*?", last) != std::string::npos;
+  std::string host = hostPathFromWindows(wild ? windowsPattern.substr(0, last + 1) : windowsPattern);
   if (host.empty()) {
     fail(ERROR_PATH_NOT_FOUND);
     return nullptr;
   }
+  if (wild) host += (host.back() == '/' ? "" : "/") + windowsPattern.substr(last + 1);
   size_t slash = host.find_last_of('/');
   std::string folder = slash == std::string::npos ? "." : host.substr(0, slash);
   if (slash == 0) folder = "/";

@@ -167,7 +167,7 @@ LONG WINAPI RegLoadKeyW(HKEY key, LPCWSTR subKey, LPCWSTR file) {
       if (inUse) return ERROR_SHARING_VIOLATION;
     }
   }
-  std::string folder = parent + "/k." + name;
+  std::string folder = parent + "/" + registryKeyEntry(name);
   if (mkdir(folder.c_str(), 0777) != 0) return static_cast<LONG>(win32ErrorFromErrno(errno));
   LONG rc = deserializeInto(content, folder);
   if (rc == ERROR_SUCCESS) rc = writeHostFileAtomically(folder + "/" + kHiveMarker, host);

@@ -53,6 +53,13 @@ inline BOOL fail(DWORD code) {
 inline BOOL failErrno(int error) { return fail(win32ErrorFromErrno(error)); }
 
 // ---- text ---------------------------------------------------------------------
+// UTF-16 names and texts as host bytes and back, one mapping for every name the
+// stand-in keeps on the host (paths, find results, registry keys, services,
+// modules). Valid UTF-16 is plain UTF-8; a lone surrogate, which Windows takes in
+// a name, is kept as the three bytes UTF-8 would give its code unit, so no two
+// UTF-16 names meet on the host and each comes back exactly. Host bytes that are
+// neither decode to U+FFFD. (MultiByteToWideChar and WideCharToMultiByte keep
+// Windows' rules: U+FFFD for both.)
 std::u16string widen(const std::string& utf8);
 std::string narrow(const std::u16string& utf16);
 std::string narrow(const WCHAR* utf16);
@@ -72,6 +79,8 @@ DWORD copyOut(const std::u16string& text, WCHAR* buffer, DWORD size);
 bool equalsIgnoreCase(const std::string& a, const std::string& b);
 // Whether two file names are the same name to Windows (compared without regard to case).
 bool sameFileName(const std::string& a, const std::string& b);
+// A UTF-16 unit in upper case, as file names compare.
+char16_t upcase(char16_t c);
 std::string toLowerAscii(std::string text);
 
 // ---- paths ----------------------------------------------------------------------
@@ -90,7 +99,8 @@ void registerDevicePrefix(const std::string& prefix, DevicePathResolver resolver
 // $OM_STANDIN_ROOT (created on first use), or a per-user folder under the temp folder.
 std::string standinRoot();
 
-// Windows wildcard match ("*", "?", case-insensitive; "*.*" matches names without a dot).
+// Windows wildcard match over the names' UTF-16 units ("*", "?" for one unit,
+// case-insensitive; "*.*" matches names without a dot).
 bool wildcardMatch(const std::string& pattern, const std::string& name);
 
 // ---- host files ---------------------------------------------------------------

@@ -137,35 +137,36 @@ std::string windowsPathFromHost(const std::string& hostPath) {
 }
 
 namespace {
-bool matchFrom(const char* p, const char* n) {
-  for (; *p; ++p) {
-    if (*p == '*') {
-      while (p[1] == '*') ++p;
-      if (!p[1]) return true;
-      for (const char* s = n; *s; ++s)
-        if (matchFrom(p + 1, s)) return true;
-      return matchFrom(p + 1, n + std::strlen(n));
+// "*" and "?" over UTF-16 units, case-insensitive. On a mismatch the last "*"
+// takes one more unit, so a pattern with many stars costs at most
+// pattern x name steps.
+bool matchFrom(const std::u16string& pattern, const std::u16string& name) {
+  size_t p = 0, n = 0, star = std::u16string::npos, resume = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = p++;
+      resume = n;
+    } else if (p < pattern.size() && (pattern[p] == '?' || upcase(pattern[p]) == upcase(name[n]))) {
+      ++p;
+      ++n;
+    } else if (star != std::u16string::npos) {
+      p = star + 1;
+      n = ++resume;
+    } else {
+      return false;
     }
-    if (!*n) return false;
-    if (*p != '?') {
-      char a = *p, b = *n;
-      if (a >= 'A' && a <= 'Z') a = static_cast<char>(a | 0x20);
-      if (b >= 'A' && b <= 'Z') b = static_cast<char>(b | 0x20);
-      if (a != b) return false;
-    }
-    ++n;
   }
-  return !*n;
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
 }
 }  // namespace
 
 bool wildcardMatch(const std::string& pattern, const std::string& name) {
   if (pattern == "*.*" || pattern == "*") return true;
+  std::u16string p = widen(pattern), n = widen(name);
   // "x.*" also matches "x" (a name without an extension), as on Windows.
-  if (pattern.size() > 2 && pattern.compare(pattern.size() - 2, 2, ".*") == 0 &&
-      matchFrom(pattern.substr(0, pattern.size() - 2).c_str(), name.c_str()))
-    return true;
-  return matchFrom(pattern.c_str(), name.c_str());
+  if (p.size() > 2 && p.compare(p.size() - 2, 2, u".*") == 0 && matchFrom(p.substr(0, p.size() - 2), n)) return true;
+  return matchFrom(p, n);
 }
 
 }  // namespace om::standin

@@ -1,6 +1,7 @@
 // The registry, kept on disk under $OM_STANDIN_ROOT/registry so that every
 // process of a test shares it. A key is a folder "k.<name>" (case kept, looked up
-// without regard to case); a value is a file "v.<hex of the lower-case name>"
+// without regard to case; "/" and "%" of the name as "%2F" and "%25", since a key
+// name may hold a slash); a value is a file "v.<hex of the lower-case name>"
 // holding its type, its name and its data. String data is stored as UTF-16, as
 // Windows stores it; the A calls convert. A key's own security descriptor is the
 // file "security" in its folder.
@@ -67,6 +68,20 @@ std::string keyFolder(HKEY key, LONG& error, REGSAM needed = 0) {
   return object->folder;
 }
 
+// A key name from its folder's entry (after "k.").
+std::string keyNameOf(const std::string& entry) {
+  std::string name;
+  for (size_t i = 0; i < entry.size(); ++i) {
+    if (entry.compare(i, 3, "%2F") == 0 || entry.compare(i, 3, "%25") == 0) {
+      name += entry[i + 2] == 'F' ? '/' : '%';
+      i += 2;
+    } else {
+      name += entry[i];
+    }
+  }
+  return name;
+}
+
 std::vector<std::string> listNames(const std::string& folder, char kind) {
   std::vector<std::string> names;
   if (DIR* dir = opendir(folder.c_str())) {
@@ -74,16 +89,16 @@ std::vector<std::string> listNames(const std::string& folder, char kind) {
       if (entry->d_name[0] == kind && entry->d_name[1] == '.') names.push_back(entry->d_name + 2);
     closedir(dir);
   }
-  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    return toLowerAscii(a) < toLowerAscii(b);
-  });
+  auto sortKey = [kind](const std::string& entry) { return toLowerAscii(kind == 'k' ? keyNameOf(entry) : entry); };
+  std::sort(names.begin(), names.end(),
+            [&](const std::string& a, const std::string& b) { return sortKey(a) < sortKey(b); });
   return names;
 }
 
 // The existing sub-key folder matching `name` without regard to case, or empty.
 std::string findSubKey(const std::string& folder, const std::string& name) {
   for (const auto& existing : listNames(folder, 'k'))
-    if (equalsIgnoreCase(existing, name)) return folder + "/k." + existing;
+    if (equalsIgnoreCase(keyNameOf(existing), name)) return folder + "/k." + existing;
   return std::string();
 }
 
@@ -111,7 +126,7 @@ LONG openKey(HKEY parent, const std::string& subKey, bool create, REGSAM access,
     std::string next = findSubKey(folder, part);
     if (next.empty()) {
       if (!create) return ERROR_FILE_NOT_FOUND;
-      next = folder + "/k." + part;
+      next = folder + "/" + registryKeyEntry(part);
       if (mkdir(next.c_str(), 0777) != 0 && errno != EEXIST) return static_cast<LONG>(win32ErrorFromErrno(errno));
       createdAny = true;
     }
@@ -244,7 +259,7 @@ LONG enumKey(HKEY key, DWORD index, std::string& name) {
   if (folder.empty()) return error;
   auto names = listNames(folder, 'k');
   if (index >= names.size()) return ERROR_NO_MORE_ITEMS;
-  name = names[index];
+  name = keyNameOf(names[index]);
   return ERROR_SUCCESS;
 }
 
@@ -292,6 +307,11 @@ std::vector<BYTE> keySecurity(const std::string& folder) {
 }  // namespace
 
 std::string registryKeyFolder(HKEY key, LONG& error) { return keyFolder(key, error); }
+std::string registryKeyEntry(const std::string& name) {
+  std::string entry = "k.";
+  for (char c : name) entry += c == '/' ? "%2F" : c == '%' ? "%25" : std::string(1, c);
+  return entry;
+}
 std::string registrySubKey(const std::string& folder, const std::string& name) { return findSubKey(folder, name); }
 
 }  // namespace om::standin

@@ -10,7 +10,11 @@
 //   deleted     present once DeleteService marked the service for deletion
 //   output.log  the service process's standard output and error
 //   exitcode    the service process's exit status once it has ended
-// Files that others read are written to a temporary name and renamed.
+//   handles/    one empty file "<pid>.<handle>" per open service handle
+// Files that others read are written to a temporary name and renamed. Every
+// look-up and change of the database (services/.lock) is made under one lock,
+// so another process sees a service either not yet created or whole, either not
+// yet started or start pending with its process, and no report is lost.
 #include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -27,6 +31,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -55,6 +60,34 @@ std::string servicesFolder() {
   mkdir(path.c_str(), 0777);
   return path;
 }
+
+// The database lock: a record lock on services/.lock between processes (the
+// processes a start forks do not inherit it) and a mutex between the threads of
+// this process. Never taken twice by one thread.
+class DatabaseLock {
+ public:
+  DatabaseLock() : hold_(threads()) {
+    fd_ = open((servicesFolder() + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    while (fd_ >= 0 && fcntl(fd_, F_SETLKW, &whole) != 0 && errno == EINTR) {
+    }
+  }
+  ~DatabaseLock() {
+    if (fd_ >= 0) close(fd_);  // releases the record lock
+  }
+  DatabaseLock(const DatabaseLock&) = delete;
+  DatabaseLock& operator=(const DatabaseLock&) = delete;
+
+ private:
+  static std::mutex& threads() {
+    static auto* lock = new std::mutex;
+    return *lock;
+  }
+  std::lock_guard<std::mutex> hold_;
+  int fd_ = -1;
+};
 
 bool validName(const char* name) {
   if (!name || !*name || std::strlen(name) > 256) return false;
@@ -131,8 +164,8 @@ void writeStatus(const std::string& folder, const SERVICE_STATUS& status, long p
   writeFileAtomically(folder + "/status", formatStatus(status, pid) + "\n");
 }
 
-// The status as the manager sees it: a process that ended without reporting
-// stopped reads as stopped with ERROR_PROCESS_ABORTED.
+// The status as the manager sees it (under the lock): a process that ended
+// without reporting stopped reads as stopped with ERROR_PROCESS_ABORTED.
 StoredStatus effectiveStatus(const std::string& folder) {
   StoredStatus stored = readStatus(folder);
   if (stored.status.dwCurrentState != SERVICE_STOPPED && !processAlive(stored.pid)) {
@@ -143,11 +176,46 @@ StoredStatus effectiveStatus(const std::string& folder) {
   return stored;
 }
 
-// A service marked for deletion disappears once it is stopped.
+// ---- open handles (under the lock) -----------------------------------------------
+std::string handleRecord(const std::string& folder, SC_HANDLE handle) {
+  return folder + "/handles/" + std::to_string(getpid()) + "." +
+         std::to_string(reinterpret_cast<uintptr_t>(handle));
+}
+
+void recordHandle(const std::string& folder, SC_HANDLE handle) {
+  mkdir((folder + "/handles").c_str(), 0777);
+  writeFileAtomically(handleRecord(folder, handle), "");
+}
+
+// Whether a live process holds a handle to the service; the records of processes
+// that have ended are dropped.
+bool handlesOpen(const std::string& folder) {
+  std::string handles = folder + "/handles";
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(handles.c_str())) {
+    while (struct dirent* item = readdir(dir))
+      if (item->d_name[0] != '.') names.push_back(item->d_name);
+    closedir(dir);
+  }
+  bool open = false;
+  for (const auto& name : names) {
+    if (processAlive(std::strtol(name.c_str(), nullptr, 10)))
+      open = true;
+    else
+      unlink((handles + "/" + name).c_str());
+  }
+  return open;
+}
+
+// A service marked for deletion disappears once it is stopped and its last
+// handle is closed. Its folder is first renamed away, so a file a late writer
+// puts there (the supervisor's exit code) cannot keep the name taken.
 bool reapIfDeleted(const std::string& folder) {
   if (!exists(folder + "/deleted")) return false;
   if (effectiveStatus(folder).status.dwCurrentState != SERVICE_STOPPED) return false;
-  removeHostTree(folder);
+  if (handlesOpen(folder)) return false;
+  std::string away = servicesFolder() + "/.reaped." + std::to_string(getpid()) + "." + std::to_string(gettid());
+  removeHostTree(rename(folder.c_str(), away.c_str()) == 0 ? away : folder);
   return true;
 }
 
@@ -161,6 +229,16 @@ std::shared_ptr<ScObject> lookupSc(SC_HANDLE handle, bool wantManager) {
 }
 
 SC_HANDLE insertSc(std::shared_ptr<ScObject> object) { return reinterpret_cast<SC_HANDLE>(insertHandle(object)); }
+
+// A handle to the service in `folder`, recorded there (under the lock).
+SC_HANDLE insertService(const std::string& name, const std::string& folder) {
+  auto object = std::make_shared<ScObject>();
+  object->name = name;
+  object->folder = folder;
+  SC_HANDLE handle = insertSc(object);
+  recordHandle(folder, handle);
+  return handle;
+}
 
 // CreateProcess rules for a command line: a quoted or unquoted program path, then
 // arguments separated by blanks, quotes grouping, backslashes before a quote escaping it.
@@ -295,7 +373,6 @@ struct Dispatcher {
   std::atomic<bool> running{false};
   std::atomic<bool> stopped{false};
   std::atomic<bool> mainReturned{false};
-  std::mutex statusLock;
 };
 
 Dispatcher& dispatcher() {
@@ -360,9 +437,14 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR di
     return nullptr;
   }
   std::string folder = folderOf(serviceName);
-  if (exists(folder) && !reapIfDeleted(folder)) {
-    setLastError(exists(folder + "/deleted") ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS);
-    return nullptr;
+  DatabaseLock lock;
+  if (exists(folder + "/config")) {
+    if (!reapIfDeleted(folder)) {
+      setLastError(exists(folder + "/deleted") ? ERROR_SERVICE_MARKED_FOR_DELETE : ERROR_SERVICE_EXISTS);
+      return nullptr;
+    }
+  } else if (exists(folder)) {
+    removeHostTree(folder);  // what a service removed before left behind
   }
   if (mkdir(folder.c_str(), 0777) != 0) {
     setLastError(errno == EEXIST ? ERROR_SERVICE_EXISTS : win32ErrorFromErrno(errno));
@@ -379,10 +461,7 @@ SC_HANDLE WINAPI CreateServiceA(SC_HANDLE manager, LPCSTR serviceName, LPCSTR di
          << "depends=" << joinedDependencies(dependencies) << "\n";
   writeFileAtomically(folder + "/config", config.str());
   writeStatus(folder, SERVICE_STATUS{serviceType, SERVICE_STOPPED, 0, ERROR_SERVICE_NEVER_STARTED, 0, 0, 0}, 0);
-  auto object = std::make_shared<ScObject>();
-  object->name = serviceName;
-  object->folder = folder;
-  return insertSc(object);
+  return insertService(serviceName, folder);
 }
 
 SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD access) {
@@ -392,20 +471,22 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE manager, LPCSTR serviceName, DWORD acces
     return nullptr;
   }
   std::string folder = folderOf(serviceName);
+  DatabaseLock lock;
   if (!exists(folder + "/config") || reapIfDeleted(folder)) {
     setLastError(ERROR_SERVICE_DOES_NOT_EXIST);
     return nullptr;
   }
-  auto object = std::make_shared<ScObject>();
-  object->name = serviceName;
-  object->folder = folder;
-  return insertSc(object);
+  return insertService(serviceName, folder);
 }
 
 BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
   auto object = lookup<ScObject>(reinterpret_cast<HANDLE>(handle));
   if (!object) return fail(ERROR_INVALID_HANDLE);
-  if (!object->manager) reapIfDeleted(object->folder);
+  if (!object->manager) {
+    DatabaseLock lock;
+    unlink(handleRecord(object->folder, handle).c_str());
+    reapIfDeleted(object->folder);
+  }
   removeHandle(reinterpret_cast<HANDLE>(handle));
   return TRUE;
 }
@@ -413,6 +494,7 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
 BOOL WINAPI DeleteService(SC_HANDLE service) {
   auto object = lookupSc(service, false);
   if (!object) return FALSE;
+  DatabaseLock lock;
   if (!exists(object->folder + "/config")) return fail(ERROR_SERVICE_DOES_NOT_EXIST);
   if (exists(object->folder + "/deleted")) return fail(ERROR_SERVICE_MARKED_FOR_DELETE);
   writeFileAtomically(object->folder + "/deleted", "");
@@ -423,6 +505,7 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE service, LPSERVICE_STATUS status) {
   auto object = lookupSc(service, false);
   if (!object) return FALSE;
   if (!status) return fail(ERROR_INVALID_PARAMETER);
+  DatabaseLock lock;
   if (exists(object->folder + "/config")) {
     object->lastStatus = effectiveStatus(object->folder).status;
   } else {
@@ -468,26 +551,30 @@ BOOL WINAPI StartServiceA(SC_HANDLE service, DWORD argc, LPCSTR* argv) {
   auto object = lookupSc(service, false);
   if (!object) return FALSE;
   const std::string& folder = object->folder;
-  auto config = readConfig(folder);
-  if (config.empty()) return fail(ERROR_SERVICE_DOES_NOT_EXIST);
-  if (exists(folder + "/deleted")) return fail(ERROR_SERVICE_MARKED_FOR_DELETE);
-  if (config["start"] == std::to_string(SERVICE_DISABLED)) return fail(ERROR_SERVICE_DISABLED);
-  if (effectiveStatus(folder).status.dwCurrentState != SERVICE_STOPPED) return fail(ERROR_SERVICE_ALREADY_RUNNING);
+  long pid = 0;
+  {
+    // Checked, spawned and start pending in one step: a second start finds it
+    // running, and the service's own reports come after this one.
+    DatabaseLock lock;
+    auto config = readConfig(folder);
+    if (config.empty()) return fail(ERROR_SERVICE_DOES_NOT_EXIST);
+    if (exists(folder + "/deleted")) return fail(ERROR_SERVICE_MARKED_FOR_DELETE);
+    if (config["start"] == std::to_string(SERVICE_DISABLED)) return fail(ERROR_SERVICE_DISABLED);
+    if (effectiveStatus(folder).status.dwCurrentState != SERVICE_STOPPED) return fail(ERROR_SERVICE_ALREADY_RUNNING);
 
-  std::string args = config["name"] + std::string("\0", 1);
-  for (DWORD i = 0; i < argc; ++i) args += std::string(argv && argv[i] ? argv[i] : "") + std::string("\0", 1);
-  writeFileAtomically(folder + "/args", args);
-  unlink((folder + "/connected").c_str());
-  unlink((folder + "/control").c_str());
-  unlink((folder + "/exitcode").c_str());
+    std::string args = config["name"] + std::string("\0", 1);
+    for (DWORD i = 0; i < argc; ++i) args += std::string(argv && argv[i] ? argv[i] : "") + std::string("\0", 1);
+    writeFileAtomically(folder + "/args", args);
+    unlink((folder + "/connected").c_str());
+    unlink((folder + "/control").c_str());
+    unlink((folder + "/exitcode").c_str());
 
-  std::vector<std::string> command = splitCommandLine(config["binpath"]);
-  long pid = spawnService(folder, config["name"], command);
-  if (!pid) return FALSE;
-  SERVICE_STATUS pending{static_cast<DWORD>(std::stoul(config["type"])), SERVICE_START_PENDING, 0, 0, 0, 0, 2000};
-  // The dispatcher may already have reported; only a still stopped record is replaced.
-  if (readStatus(folder).status.dwCurrentState == SERVICE_STOPPED && !exists(folder + "/connected"))
+    std::vector<std::string> command = splitCommandLine(config["binpath"]);
+    pid = spawnService(folder, config["name"], command);
+    if (!pid) return FALSE;
+    SERVICE_STATUS pending{static_cast<DWORD>(std::stoul(config["type"])), SERVICE_START_PENDING, 0, 0, 0, 0, 2000};
     writeStatus(folder, pending, pid);
+  }
   // Like the real manager, wait until the process has connected its dispatcher.
   for (int waited = 0; waited < kRequestTimeoutMilliseconds; waited += kPollMilliseconds) {
     if (exists(folder + "/connected")) return TRUE;
@@ -495,41 +582,64 @@ BOOL WINAPI StartServiceA(SC_HANDLE service, DWORD argc, LPCSTR* argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(kPollMilliseconds));
   }
   if (exists(folder + "/connected")) return TRUE;
-  if (!processAlive(pid)) effectiveStatus(folder);
+  if (!processAlive(pid)) {
+    DatabaseLock lock;
+    effectiveStatus(folder);
+  }
   return fail(ERROR_SERVICE_REQUEST_TIMEOUT);
 }
+
+namespace {
+
+// Why a service in state `s` does not take `control` now; ERROR_SUCCESS when it does.
+DWORD controlRefusal(const SERVICE_STATUS& s, DWORD control) {
+  if (s.dwCurrentState == SERVICE_STOPPED) return ERROR_SERVICE_NOT_ACTIVE;
+  bool pending = s.dwCurrentState == SERVICE_START_PENDING || s.dwCurrentState == SERVICE_STOP_PENDING;
+  if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
+    DWORD accept = control == SERVICE_CONTROL_STOP ? SERVICE_ACCEPT_STOP : SERVICE_ACCEPT_SHUTDOWN;
+    if (pending || !(s.dwControlsAccepted & accept)) return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+  } else if (control == SERVICE_CONTROL_PAUSE || control == SERVICE_CONTROL_CONTINUE) {
+    if (pending) return ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
+    if (!(s.dwControlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE)) return ERROR_INVALID_SERVICE_CONTROL;
+  } else if (control != SERVICE_CONTROL_INTERROGATE && (control < 128 || control > 255)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  return ERROR_SUCCESS;
+}
+
+SERVICE_STATUS lockedEffectiveStatus(const std::string& folder) {
+  DatabaseLock lock;
+  return effectiveStatus(folder).status;
+}
+
+}  // namespace
 
 BOOL WINAPI ControlService(SC_HANDLE service, DWORD control, LPSERVICE_STATUS status) {
   auto object = lookupSc(service, false);
   if (!object) return FALSE;
   const std::string& folder = object->folder;
-  if (!exists(folder + "/config")) return fail(ERROR_SERVICE_DOES_NOT_EXIST);
-  StoredStatus current = effectiveStatus(folder);
-  const SERVICE_STATUS& s = current.status;
-  if (s.dwCurrentState == SERVICE_STOPPED) return fail(ERROR_SERVICE_NOT_ACTIVE);
-  bool pending = s.dwCurrentState == SERVICE_START_PENDING || s.dwCurrentState == SERVICE_STOP_PENDING;
-  if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
-    DWORD accept = control == SERVICE_CONTROL_STOP ? SERVICE_ACCEPT_STOP : SERVICE_ACCEPT_SHUTDOWN;
-    if (pending || !(s.dwControlsAccepted & accept)) return fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-  } else if (control == SERVICE_CONTROL_PAUSE || control == SERVICE_CONTROL_CONTINUE) {
-    if (pending) return fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-    if (!(s.dwControlsAccepted & SERVICE_ACCEPT_PAUSE_CONTINUE)) return fail(ERROR_INVALID_SERVICE_CONTROL);
-  } else if (control != SERVICE_CONTROL_INTERROGATE && (control < 128 || control > 255)) {
-    return fail(ERROR_INVALID_PARAMETER);
+  // The current state read and the request placed under the lock; the wait for
+  // the service to take the request without it.
+  StoredStatus current;
+  {
+    DatabaseLock lock;
+    if (!exists(folder + "/config")) return fail(ERROR_SERVICE_DOES_NOT_EXIST);
+    current = effectiveStatus(folder);
+    if (DWORD refusal = controlRefusal(current.status, control)) return fail(refusal);
+    if (!exists(folder + "/connected")) return fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
+    writeFileAtomically(folder + "/control", std::to_string(control) + "\n");
   }
-  if (!exists(folder + "/connected")) return fail(ERROR_SERVICE_CANNOT_ACCEPT_CTRL);
-  writeFileAtomically(folder + "/control", std::to_string(control) + "\n");
   int waited = 0;
   while (exists(folder + "/control")) {
     if (!processAlive(current.pid) || waited >= kRequestTimeoutMilliseconds) {
       unlink((folder + "/control").c_str());
-      if (status) *status = effectiveStatus(folder).status;
+      if (status) *status = lockedEffectiveStatus(folder);
       return fail(ERROR_SERVICE_REQUEST_TIMEOUT);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(kPollMilliseconds));
     waited += kPollMilliseconds;
   }
-  if (status) *status = effectiveStatus(folder).status;
+  if (status) *status = lockedEffectiveStatus(folder);
   return TRUE;
 }
 
@@ -597,10 +707,8 @@ SERVICE_STATUS_HANDLE WINAPI RegisterServiceCtrlHandlerA(LPCSTR serviceName, LPH
     setLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  if (!equalsIgnoreCase(serviceName, d.name)) {
-    setLastError(1083);  // ERROR_SERVICE_NOT_IN_EXE
-    return nullptr;
-  }
+  // The process runs one service of its own, so its name is not checked, as with
+  // Windows' own-process services.
   d.handler = handler;
   return reinterpret_cast<SERVICE_STATUS_HANDLE>(&d);
 }
@@ -611,7 +719,7 @@ BOOL WINAPI SetServiceStatus(SERVICE_STATUS_HANDLE handle, LPSERVICE_STATUS stat
   if (!status || status->dwCurrentState < SERVICE_STOPPED || status->dwCurrentState > SERVICE_PAUSED)
     return fail(ERROR_INVALID_DATA);
   {
-    std::lock_guard<std::mutex> lock(d.statusLock);
+    DatabaseLock lock;
     // The log line first: whoever sees the new state also finds its report.
     appendLine(d.folder + "/status.log", "service: " + formatStatus(*status, getpid()));
     writeStatus(d.folder, *status, status->dwCurrentState == SERVICE_STOPPED ? 0 : getpid());

@@ -14,6 +14,8 @@ bool privilegeEnabled(const char* name);
 // `error` set; the folder of its sub-key `name` (any case), or empty.
 std::string registryKeyFolder(HKEY key, LONG& error);
 std::string registrySubKey(const std::string& folder, const std::string& name);
+// The folder entry that holds the key `name` ("k.<name>", its slashes escaped).
+std::string registryKeyEntry(const std::string& name);
 // A key's own security descriptor: this file in the key's folder.
 constexpr char kKeySecurityFile[] = "security";
 

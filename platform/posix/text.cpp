@@ -9,8 +9,10 @@ namespace om::standin {
 
 namespace {
 
-// Decodes one UTF-8 sequence at text[i]; returns false for malformed input.
-bool decodeUtf8(const unsigned char* text, size_t length, size_t& i, char32_t& out) {
+// Decodes one UTF-8 sequence at text[i]; returns false for malformed input. With
+// `surrogates` the three-byte form of a surrogate code unit (ED A0 80..ED BF BF),
+// which names keep for a lone surrogate, decodes to that unit.
+bool decodeUtf8(const unsigned char* text, size_t length, size_t& i, char32_t& out, bool surrogates) {
   unsigned char c = text[i];
   int extra;
   char32_t value;
@@ -37,21 +39,22 @@ bool decodeUtf8(const unsigned char* text, size_t length, size_t& i, char32_t& o
     value = (value << 6) | (cc & 0x3F);
   }
   static const char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-  if (value < minimum[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
+  if (value < minimum[extra] || value > 0x10FFFF || (!surrogates && value >= 0xD800 && value <= 0xDFFF)) return false;
   i += extra + 1;
   out = value;
   return true;
 }
 
-// Both directions report invalid input through `valid`; invalid units become U+FFFD.
-std::u16string utf8ToUtf16(const char* text, size_t length, bool& valid) {
+// Both directions report invalid input through `valid`; invalid units become
+// U+FFFD, except lone surrogates when `surrogates` keeps them (see narrow()).
+std::u16string utf8ToUtf16(const char* text, size_t length, bool& valid, bool surrogates = false) {
   std::u16string out;
   out.reserve(length);
   valid = true;
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   for (size_t i = 0; i < length;) {
     char32_t c;
-    if (!decodeUtf8(bytes, length, i, c)) {
+    if (!decodeUtf8(bytes, length, i, c, surrogates)) {
       valid = false;
       c = 0xFFFD;
       ++i;
@@ -61,7 +64,7 @@ std::u16string utf8ToUtf16(const char* text, size_t length, bool& valid) {
   return out;
 }
 
-std::string utf16ToUtf8(const char16_t* text, size_t length, bool& valid) {
+std::string utf16ToUtf8(const char16_t* text, size_t length, bool& valid, bool surrogates = false) {
   std::string out;
   out.reserve(length * 3);
   valid = true;
@@ -72,7 +75,7 @@ std::string utf16ToUtf8(const char16_t* text, size_t length, bool& valid) {
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       valid = false;
-      c = 0xFFFD;
+      if (!surrogates) c = 0xFFFD;
     }
     appendUtf8(out, c);
   }
@@ -83,12 +86,12 @@ std::string utf16ToUtf8(const char16_t* text, size_t length, bool& valid) {
 
 std::u16string widen(const std::string& utf8) {
   bool valid;
-  return utf8ToUtf16(utf8.data(), utf8.size(), valid);
+  return utf8ToUtf16(utf8.data(), utf8.size(), valid, true);
 }
 
 std::string narrow(const std::u16string& utf16) {
   bool valid;
-  return utf16ToUtf8(utf16.data(), utf16.size(), valid);
+  return utf16ToUtf8(utf16.data(), utf16.size(), valid, true);
 }
 
 std::string narrow(const WCHAR* utf16) { return utf16 ? narrow(std::u16string(utf16)) : std::string(); }
@@ -113,8 +116,6 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && toLowerAscii(a) == toLowerAscii(b);
 }
 
-namespace {
-
 // Upper case of a UTF-16 unit for the scripts file names use most: Latin, Greek
 // and Cyrillic (the file system's upcase table has more).
 char16_t upcase(char16_t c) {
@@ -128,8 +129,6 @@ char16_t upcase(char16_t c) {
   if ((evenUpper && (c & 1)) || (oddUpper && !(c & 1))) return static_cast<char16_t>(c - 1);
   return c;
 }
-
-}  // namespace
 
 bool sameFileName(const std::string& a, const std::string& b) {
   if (a == b) return true;

@@ -4,8 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/posix/internal.h"
 #include "platform/win32.h"
@@ -60,6 +64,29 @@ TEST(StandinWildcards, WindowsRules) {
   EXPECT_TRUE(wildcardMatch("a?c", "abc"));
   EXPECT_FALSE(wildcardMatch("a?c", "ac"));
   EXPECT_TRUE(wildcardMatch("*a*b*", "xxaxxbxx"));
+  EXPECT_TRUE(wildcardMatch("caf?.txt", "caf\xC3\xA9.txt"));  // "?" is one UTF-16 unit, not one byte
+  EXPECT_TRUE(wildcardMatch("CAF\xC3\x89.*", "caf\xC3\xA9.txt"));
+  // Many stars against a long name that almost matches: a bounded walk, not one per way to split it.
+  EXPECT_FALSE(wildcardMatch("*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b", std::string(250, 'a')));
+}
+
+// Names go to host bytes and back unchanged, whatever UTF-16 they hold; valid
+// UTF-16 is plain UTF-8 there, as the host's own files are named.
+TEST(StandinNames, EveryUtf16NameComesBack) {
+  using om::standin::narrow;
+  using om::standin::widen;
+  EXPECT_EQ(narrow(u"caf\u00E9\U0001F600"), "caf\xC3\xA9\xF0\x9F\x98\x80");
+  const std::u16string names[] = {u"a", std::u16string(1, 0xD800), std::u16string(1, 0xDC00),
+                                  std::u16string{0xDC00, 0xD800}, std::u16string{'x', 0xDBFF}, u"\uFFFD"};
+  for (const auto& name : names) EXPECT_EQ(widen(narrow(name)), name);
+  for (const auto& a : names) {
+    for (const auto& b : names) {
+      if (a != b) {
+        EXPECT_NE(narrow(a), narrow(b));
+      }
+    }
+  }
+  EXPECT_EQ(widen("bad\xFF"), u"bad\uFFFD");  // host bytes that no name gives
 }
 
 TEST(StandinRegistry, SharedBetweenProcesses) {
@@ -134,6 +161,161 @@ TEST(StandinTime, FileTimesCountFrom1601) {
   ASSERT_TRUE(SystemTimeToFileTime(&st, &back));
   EXPECT_EQ(back.dwLowDateTime, ft.dwLowDateTime);
   EXPECT_EQ(back.dwHighDateTime, ft.dwHighDateTime);
+}
+
+// ---- the service manager and the event log: several processes, deleted services ----
+
+// Started by the stand-in's manager (which names the service in OM_SERVICE_NAME),
+// this program is a service that runs until it is stopped; it never reaches the tests.
+namespace busy_service {
+
+SERVICE_STATUS_HANDLE statusHandle;
+HANDLE stopEvent;
+
+void report(DWORD state) {
+  SERVICE_STATUS status{SERVICE_WIN32_OWN_PROCESS, state, state == SERVICE_RUNNING ? DWORD(SERVICE_ACCEPT_STOP) : 0u,
+                        0, 0, 0, 0};
+  SetServiceStatus(statusHandle, &status);
+}
+
+void WINAPI control(DWORD code) {
+  if (code != SERVICE_CONTROL_STOP) return;
+  report(SERVICE_STOP_PENDING);
+  SetEvent(stopEvent);
+}
+
+void WINAPI serviceMain(DWORD, LPSTR* argv) {
+  statusHandle = RegisterServiceCtrlHandlerA(argv[0], control);
+  report(SERVICE_RUNNING);
+  WaitForSingleObject(stopEvent, INFINITE);
+  report(SERVICE_STOPPED);
+}
+
+[[maybe_unused]] const bool ranAsService = [] {
+  const char* name = std::getenv("OM_SERVICE_NAME");
+  if (!name) return false;
+  std::string own = name;
+  stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SERVICE_TABLE_ENTRYA table[] = {{&own[0], serviceMain}, {nullptr, nullptr}};
+  _exit(StartServiceCtrlDispatcherA(table) ? 0 : 1);
+}();
+
+}  // namespace busy_service
+
+DWORD serviceState(SC_HANDLE service) {
+  SERVICE_STATUS status{};
+  return QueryServiceStatus(service, &status) ? status.dwCurrentState : 0;
+}
+
+bool awaitServiceState(SC_HANDLE service, DWORD state) {
+  for (int i = 0; i < 1000 && serviceState(service) != state; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return serviceState(service) == state;
+}
+
+// Six processes start the same service at once and query it: one start
+// succeeds, the others find the service already running, and none of them sees
+// it stopped once it has been started.
+TEST(StandinServices, StartedAndQueriedFromSeveralProcessesAtOnce) {
+  char self[4096];
+  DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+  ASSERT_GT(length, 0u);
+  std::string command = "\"" + std::string(self, length) + "\"";
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  ASSERT_NE(manager, nullptr);
+  for (int round = 0; round < 4; ++round) {
+    std::string name = "Standin Busy " + std::to_string(round);
+    SC_HANDLE service = CreateServiceA(manager, name.c_str(), nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
+                                       nullptr, nullptr, nullptr);
+    ASSERT_NE(service, nullptr) << GetLastError();
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < 6; ++i) {
+      pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        close(gate[1]);
+        char go;
+        if (read(gate[0], &go, 1) != 0) _exit(9);  // released when the parent closes the gate
+        SC_HANDLE own = OpenServiceA(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT), name.c_str(),
+                                     SERVICE_ALL_ACCESS);
+        if (!own) _exit(2);
+        BOOL started = StartServiceA(own, 0, nullptr);
+        DWORD error = GetLastError();
+        DWORD state = serviceState(own);
+        if (state == 0 || state == SERVICE_STOPPED) _exit(3);
+        _exit(started ? 0 : error == ERROR_SERVICE_ALREADY_RUNNING ? 1 : 4);
+      }
+      children.push_back(child);
+    }
+    close(gate[0]);
+    close(gate[1]);
+    std::vector<int> outcomes;
+    for (pid_t child : children) {
+      int status = 0;
+      waitpid(child, &status, 0);
+      outcomes.push_back(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+    }
+    EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), 0), 1) << "round " << round;
+    EXPECT_EQ(std::count(outcomes.begin(), outcomes.end(), 1), 5) << "round " << round;
+    ASSERT_TRUE(awaitServiceState(service, SERVICE_RUNNING)) << serviceState(service);
+    SERVICE_STATUS status{};
+    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+    EXPECT_TRUE(awaitServiceState(service, SERVICE_STOPPED));
+    EXPECT_TRUE(DeleteService(service));
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+}
+
+// A deleted service stays in the database, stopped or not, until its last handle
+// is closed, whichever process looks at it meanwhile.
+TEST(StandinServices, DeletedServiceLastsUntilItsLastHandleCloses) {
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  ASSERT_NE(manager, nullptr);
+  const char name[] = "Standin Deleted";
+  SC_HANDLE service = CreateServiceA(manager, name, nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                     SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "C:\\no\\such\\service.exe", nullptr,
+                                     nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(service, nullptr) << GetLastError();
+  ASSERT_TRUE(DeleteService(service));
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    SC_HANDLE other = OpenServiceA(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT), name, SERVICE_QUERY_STATUS);
+    _exit(other && CloseServiceHandle(other) ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  DWORD needed = 0;
+  EXPECT_FALSE(QueryServiceConfigA(service, nullptr, 0, &needed));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(CreateServiceA(manager, name, nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                           SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, "C:\\x.exe", nullptr, nullptr, nullptr, nullptr,
+                           nullptr),
+            nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE));
+  CloseServiceHandle(service);
+  EXPECT_EQ(OpenServiceA(manager, name, SERVICE_QUERY_STATUS), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+  CloseServiceHandle(manager);
+}
+
+// A report that counts strings it does not pass is refused, and nothing is logged.
+TEST(StandinEventLog, ReportWithACountButNoStringsIsRefused) {
+  HANDLE source = RegisterEventSourceA(nullptr, "Standin Source");
+  ASSERT_NE(source, nullptr);
+  LPCSTR missing[] = {"first", nullptr};
+  EXPECT_FALSE(ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 2, 0, missing, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  EXPECT_FALSE(ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 1, 0, nullptr, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  DeregisterEventSource(source);
+  struct stat st;
+  EXPECT_NE(stat((std::string(std::getenv("OM_STANDIN_ROOT")) + "/eventlog/Application.log").c_str(), &st), 0);
 }
 
 }  // namespace

@@ -46,17 +46,23 @@ void writeFile(const std::string& path, const std::string& content) {
   CloseHandle(file);
 }
 
-std::vector<std::string> listing(const std::string& pattern) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+// The names a find lists, through the ANSI or the wide calls.
+template <class Char, class Data>
+std::vector<std::basic_string<Char>> listed(const std::basic_string<Char>& pattern,
+                                            HANDLE(WINAPI* first)(const Char*, Data*),
+                                            BOOL(WINAPI* next)(HANDLE, Data*)) {
+  std::vector<std::basic_string<Char>> names;
+  Data data;
+  HANDLE find = first(pattern.c_str(), &data);
   if (find == INVALID_HANDLE_VALUE) return names;
   do names.push_back(data.cFileName);
-  while (FindNextFileA(find, &data));
+  while (next(find, &data));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_MORE_FILES));
   FindClose(find);
   return names;
 }
+
+std::vector<std::string> listing(const std::string& pattern) { return listed(pattern, FindFirstFileA, FindNextFileA); }
 
 bool contains(const std::vector<std::string>& names, const std::string& name) {
   for (const auto& n : names)
@@ -435,6 +441,44 @@ TEST(FileNames, CaseInsensitiveAndCasePreserving) {
   EXPECT_TRUE(DeleteFileA(winPath(folder, "w.BIN").c_str()));
 }
 
+// Every UTF-16 name is its own: names that differ only in a lone surrogate
+// (which Windows takes in a name) are two files, each listed back exactly.
+std::set<WideString> wideListing(const WideString& pattern) {
+  auto names = listed(pattern, FindFirstFileW, FindNextFileW);
+  return std::set<WideString>(names.begin(), names.end());
+}
+
+TEST(FileNames, LoneSurrogatesKeepNamesApart) {
+  TempFolder folder;
+  WideString in = wide(winPath(folder)) + WCHAR('\\');
+  std::vector<WideString> names = {wide("lone") + WCHAR(0xFFFD) + wide("x.bin"),
+                                   wide("lone") + WCHAR(0xD83D) + WCHAR(0xDE00) + wide("x.bin"),  // a pair
+                                   wide("lone") + WCHAR(0xE9) + wide("x.bin")};
+  if (!onWine()) {  // Wine refuses a name with a lone surrogate (file not found)
+    for (const WideString& lone : {WideString(1, 0xD800), WideString(1, 0xDC00), WideString{0xDC00, 0xD800}})
+      names.push_back(wide("lone") + lone + wide("x.bin"));
+  }
+  DWORD size = 0;
+  for (const auto& name : names) {
+    HANDLE file = CreateFileW((in + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError() << " creating name " << size;
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, "0123456789", ++size, &written, nullptr));
+    CloseHandle(file);
+  }
+  EXPECT_EQ(wideListing(in + wide("lone*")), std::set<WideString>(names.begin(), names.end()));
+  // "?" stands for one UTF-16 unit; letters match in either case.
+  EXPECT_EQ(wideListing(in + wide("LONE?X.BIN")).size(), onWine() ? 2u : 4u);
+  EXPECT_EQ(wideListing(in + wide("LONE") + WCHAR(0xC9) + wide("X.*")).size(), 1u);
+  size = 0;
+  for (const auto& name : names) {
+    HANDLE file = CreateFileW((in + name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError() << " opening name " << size;
+    EXPECT_EQ(GetFileSize(file, nullptr), ++size);
+    CloseHandle(file);
+  }
+}
+
 TEST(FileAttributes, ExtendedDataAndSetting) {
   TempFolder folder;
   std::string file = winPath(folder, "a.bin");
@@ -607,6 +651,164 @@ TEST(FileInformation, ByHandleQueriesAndChanges) {
   EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);  // deleted on close
 }
 
+TEST(Files, SetFilePointerLowAndHighParts) {
+  TempFolder folder;
+  std::string path = winPath(folder, "pointer.bin");
+  writeFile(path, "0123456789");
+  HANDLE file = CreateFileW(wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+  EXPECT_EQ(SetFilePointer(file, 0, nullptr, FILE_END), 10u);
+  EXPECT_EQ(SetFilePointer(file, 3, nullptr, FILE_BEGIN), 3u);
+  EXPECT_EQ(SetFilePointer(file, -1, nullptr, FILE_CURRENT), 2u);
+  char c = 0;
+  DWORD done = 0;
+  ASSERT_TRUE(ReadFile(file, &c, 1, &done, nullptr));
+  EXPECT_EQ(c, '2');
+  LONG high = 1;
+  EXPECT_EQ(SetFilePointer(file, 5, &high, FILE_BEGIN), 5u);  // 4 GiB and 5 bytes
+  EXPECT_EQ(high, 1);
+  high = 0;
+  SetLastError(77);  // a low part that reads as the failure value is told apart by the last error
+  EXPECT_EQ(SetFilePointer(file, -1, &high, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(high, 0);
+  EXPECT_EQ(SetFilePointer(file, -100, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NEGATIVE_SEEK));
+  high = 0;
+  EXPECT_EQ(SetFilePointer(file, 0, &high, FILE_CURRENT), INVALID_SET_FILE_POINTER);  // not moved by the failure
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  EXPECT_EQ(high, 0);
+  EXPECT_EQ(GetFileSize(file, nullptr), 10u);  // moving the pointer does not grow the file
+  CloseHandle(file);
+  EXPECT_EQ(SetFilePointer(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x7FF0)), 0, nullptr, FILE_BEGIN),
+            INVALID_SET_FILE_POINTER);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
+// ---- events, clocks, modules and message texts ---------------------------------
+
+TEST(Waits, EventsFromTheWideForm) {
+  HANDLE manual = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_NE(manual, nullptr);
+  EXPECT_EQ(WaitForSingleObject(manual, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_TRUE(SetEvent(manual));
+  EXPECT_EQ(WaitForSingleObject(manual, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(manual, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  CloseHandle(manual);
+  HANDLE automatic = CreateEventW(nullptr, FALSE, TRUE, nullptr);
+  ASSERT_NE(automatic, nullptr);
+  EXPECT_EQ(WaitForSingleObject(automatic, 0), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(automatic, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  CloseHandle(automatic);
+}
+
+CRITICAL_SECTION counterLock;
+long counter = 0;
+
+DWORD WINAPI countsUnderTheLock(LPVOID) {
+  for (int i = 0; i < 10000; ++i) {
+    EnterCriticalSection(&counterLock);
+    long seen = counter;
+    counter = seen + 1;
+    LeaveCriticalSection(&counterLock);
+  }
+  return GetCurrentThreadId();
+}
+
+TEST(Threads, CriticalSectionsAndThreadIds) {
+  InitializeCriticalSection(&counterLock);
+  EnterCriticalSection(&counterLock);  // the owner may enter again
+  EnterCriticalSection(&counterLock);
+  LeaveCriticalSection(&counterLock);
+  DWORD id = 0;
+  HANDLE thread = CreateThread(nullptr, 0, countsUnderTheLock, nullptr, 0, &id);
+  ASSERT_NE(thread, nullptr);
+  Sleep(20);
+  EXPECT_EQ(counter, 0);  // held until the second leave
+  LeaveCriticalSection(&counterLock);
+  countsUnderTheLock(nullptr);
+  ASSERT_EQ(WaitForSingleObject(thread, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(counter, 20000);
+  DWORD code = 0;
+  GetExitCodeThread(thread, &code);
+  EXPECT_EQ(code, id);  // the thread's own id, as its creator was told
+  EXPECT_NE(code, GetCurrentThreadId());
+  CloseHandle(thread);
+  DeleteCriticalSection(&counterLock);
+}
+
+ULONGLONG quad(const FILETIME& time) { return (ULONGLONG(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
+
+TEST(Clocks, TickCountAndLocalTime) {
+  DWORD start = GetTickCount();
+  Sleep(100);
+  DWORD elapsed = GetTickCount() - start;
+  EXPECT_GE(elapsed, 80u);  // the tick advances in steps of up to 16 ms
+  EXPECT_LT(elapsed, 60000u);
+  ULONGLONG ticks = GetTickCount64();
+  EXPECT_GE(ticks, ULONGLONG(start) + elapsed - 20);  // the same count, without the wrap after 49 days
+  EXPECT_LE(ticks & 0xFFFFFFFF, ULONGLONG(GetTickCount()));
+
+  SYSTEMTIME utc{}, local{};
+  GetSystemTime(&utc);
+  GetLocalTime(&local);
+  EXPECT_TRUE(local.wMonth >= 1 && local.wMonth <= 12 && local.wDay >= 1 && local.wDay <= 31 && local.wHour < 24 &&
+              local.wMinute < 60 && local.wSecond < 60 && local.wMilliseconds < 1000);
+  FILETIME utcTime, localTime, now;
+  ASSERT_TRUE(SystemTimeToFileTime(&utc, &utcTime));
+  GetSystemTimeAsFileTime(&now);
+  EXPECT_LT(quad(now) - quad(utcTime), 50000000u);  // the same clock, read moments later
+  ASSERT_TRUE(SystemTimeToFileTime(&local, &localTime));
+  SYSTEMTIME back{};
+  ASSERT_TRUE(FileTimeToSystemTime(&localTime, &back));
+  EXPECT_EQ(back.wDayOfWeek, local.wDayOfWeek);  // the weekday of its own date
+  // Local time is UTC moved by the zone's offset: whole quarter hours, at most 14 hours.
+  long long seconds = static_cast<long long>(quad(localTime) / 10000000) - static_cast<long long>(quad(utcTime) / 10000000);
+  long long quarters = (seconds + (seconds < 0 ? -450 : 450)) / 900;
+  EXPECT_LE(std::llabs(seconds - quarters * 900), 5);
+  EXPECT_LE(std::llabs(quarters), 14 * 4);
+}
+
+TEST(Modules, WideLoadThreadCallsAndFree) {
+  HMODULE ntdll = LoadLibraryW(wide("ntdll.dll").c_str());
+  ASSERT_NE(ntdll, nullptr) << GetLastError();
+  EXPECT_NE(GetProcAddress(ntdll, "NtQueryDirectoryFile"), nullptr);
+  EXPECT_EQ(GetModuleHandleW(wide("NTDLL.DLL").c_str()), ntdll);
+  EXPECT_NE(GetModuleHandleW(nullptr), nullptr);  // the program
+  EXPECT_EQ(GetModuleHandleW(wide("ombrel-not-loaded.dll").c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_TRUE(DisableThreadLibraryCalls(ntdll));
+  EXPECT_TRUE(FreeLibrary(ntdll));
+  EXPECT_EQ(LoadLibraryW(wide("C:\\no\\such\\module.dll").c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+  EXPECT_EQ(LoadLibraryW((wide("no") + WCHAR(0xD800) + wide("such.dll")).c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+std::string ascii(const WCHAR* text, DWORD length) {
+  std::string out;
+  for (DWORD i = 0; i < length; ++i) out.push_back(static_cast<char>(text[i]));
+  return out;
+}
+
+TEST(Messages, WideSystemTextsAndBuffers) {
+  constexpr DWORD kSystem = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  WCHAR text[256];
+  DWORD n = FormatMessageW(kSystem, nullptr, ERROR_FILE_NOT_FOUND, 0, text, 256, nullptr);
+  ASSERT_GT(n, 2u);
+  expectSystemText(ascii(text, n), "The system cannot find the file specified.");
+  LPWSTR allocated = nullptr;
+  n = FormatMessageW(kSystem | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, ERROR_ACCESS_DENIED, 0,
+                     reinterpret_cast<LPWSTR>(&allocated), 0, nullptr);
+  ASSERT_NE(allocated, nullptr);
+  expectSystemText(ascii(allocated, n), "Access is denied.");
+  LocalFree(allocated);
+  EXPECT_EQ(FormatMessageW(kSystem, nullptr, ERROR_FILE_NOT_FOUND, 0, text, 4, nullptr), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(FormatMessageW(kSystem, nullptr, 0x2000FFFF, 0, text, 256, nullptr), 0u);  // no such message
+  EXPECT_EQ(GetLastError(), 317u);                                                     // ERROR_MR_MID_NOT_FOUND
+}
+
 // ---- NT file queries ---------------------------------------------------------
 
 using NtStatus = LONG;
@@ -634,11 +836,15 @@ constexpr NtStatus kSuccess = 0, kBufferOverflow = NtStatus(0x80000005), kNoMore
                    kInvalidInfoClass = NtStatus(0xC0000003), kLengthMismatch = NtStatus(0xC0000004),
                    kNoSuchFile = NtStatus(0xC000000F), kNotImplemented = NtStatus(0xC0000002);
 
+// Writes `content` to the file `path` and opens it for reading.
+HANDLE writtenForReading(const std::string& path, const std::string& content) {
+  writeFile(path, content);
+  return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
 TEST(NtQueries, InformationFileClassesAndLengths) {
   TempFolder folder;
-  std::string path = winPath(folder, "nt.bin");
-  writeFile(path, "hello");
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = writtenForReading(winPath(folder, "nt.bin"), "hello");
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   auto query = ntdll<QueryInformationFile>("NtQueryInformationFile");
   ASSERT_NE(query, nullptr);
@@ -917,6 +1123,43 @@ TEST(Registry, MachineKeysMoreDataAndNoMoreItems) {
   EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
 }
 
+// Key names are as distinct as file names: a lone surrogate is a name of its own,
+// and a slash is an ordinary character of a key name.
+TEST(Registry, KeyNamesKeepEveryCharacter) {
+  WideString path = wide("SOFTWARE\\OmbrelConformanceNames" + std::to_string(GetCurrentProcessId()));
+  HKEY parent = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &parent, nullptr),
+            ERROR_SUCCESS);
+  const WideString names[] = {wide("k") + WCHAR(0xD800), wide("k") + WCHAR(0xDC00), wide("k") + WCHAR(0xFFFD),
+                              wide("text/plain"), wide("text%2Fplain")};
+  for (const auto& name : names) {
+    HKEY child = nullptr;
+    DWORD disposition = 0;
+    ASSERT_EQ(RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, &disposition),
+              ERROR_SUCCESS);
+    EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+    RegCloseKey(child);
+  }
+  std::set<WideString> listed;
+  for (DWORD index = 0;; ++index) {
+    WCHAR name[64];
+    DWORD nameLength = 64;
+    LONG rc = RegEnumKeyExW(parent, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    ASSERT_EQ(rc, ERROR_SUCCESS);
+    listed.insert(WideString(name, nameLength));
+    ASSERT_LT(index, 10u);
+  }
+  EXPECT_EQ(listed, std::set<WideString>(std::begin(names), std::end(names)));
+  HKEY inner = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (path + wide("\\TEXT/PLAIN")).c_str(), 0, KEY_READ, &inner),
+            ERROR_SUCCESS);
+  RegCloseKey(inner);
+  for (const auto& name : names) EXPECT_EQ(RegDeleteKeyW(parent, name.c_str()), ERROR_SUCCESS);
+  RegCloseKey(parent);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
+}
+
 // Hive calls check SeBackupPrivilege and SeRestorePrivilege before anything else;
 // Wine checks them for unloading only.
 TEST(Registry, HivesNeedBackupAndRestorePrivileges) {
@@ -970,6 +1213,19 @@ TEST(Security, TokenUserAndPrivileges) {
 
 // ---- the service manager and the event log ---------------------------------------
 
+// A service's dependents in any state, by the two calls of the ANSI or the wide form.
+template <class Entry>
+std::vector<BYTE> dependentsOf(SC_HANDLE service,
+                               BOOL(WINAPI* enumerate)(SC_HANDLE, DWORD, Entry*, DWORD, LPDWORD, LPDWORD),
+                               DWORD* count) {
+  DWORD needed = 0;
+  EXPECT_FALSE(enumerate(service, SERVICE_STATE_ALL, nullptr, 0, &needed, count));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+  std::vector<BYTE> buffer(needed);
+  EXPECT_TRUE(enumerate(service, SERVICE_STATE_ALL, reinterpret_cast<Entry*>(buffer.data()), needed, &needed, count));
+  return buffer;
+}
+
 TEST(Services, CreateQueryControlAndDelete) {
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   ASSERT_NE(manager, nullptr) << GetLastError();
@@ -1012,17 +1268,35 @@ TEST(Services, CreateQueryControlAndDelete) {
     ASSERT_TRUE(QueryServiceConfigA(second, config, needed, &needed));
     EXPECT_EQ(std::string(config->lpDependencies, a.size() + 2), a + std::string(2, '\0'));
     DWORD count = 0;
-    EXPECT_FALSE(EnumDependentServicesA(first, SERVICE_STATE_ALL, nullptr, 0, &needed, &count));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
-    buffer.assign(needed, 0);
-    auto* dependents = reinterpret_cast<LPENUM_SERVICE_STATUSA>(buffer.data());
-    ASSERT_TRUE(EnumDependentServicesA(first, SERVICE_STATE_ALL, dependents, needed, &needed, &count));
+    buffer = dependentsOf(first, EnumDependentServicesA, &count);
     ASSERT_EQ(count, 1u);
-    EXPECT_EQ(std::string(dependents[0].lpServiceName), b);
+    EXPECT_EQ(std::string(reinterpret_cast<LPENUM_SERVICE_STATUSA>(buffer.data())->lpServiceName), b);
   }
   DWORD count = 5;
   EXPECT_TRUE(EnumDependentServicesA(first, SERVICE_ACTIVE, nullptr, 0, &needed, &count));
   EXPECT_EQ(count, 0u);
+
+  // The wide forms, as the system bridge calls them; service names ignore case.
+  SC_HANDLE wideManager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+  ASSERT_NE(wideManager, nullptr) << GetLastError();
+  SC_HANDLE wideFirst =
+      OpenServiceW(wideManager, wide(upper).c_str(), SERVICE_QUERY_STATUS | SERVICE_ENUMERATE_DEPENDENTS);
+  ASSERT_NE(wideFirst, nullptr) << GetLastError();
+  EXPECT_EQ(OpenServiceW(wideManager, wide("OmbrelNoSuchService").c_str(), SERVICE_QUERY_STATUS), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+  count = 5;
+  EXPECT_TRUE(EnumDependentServicesW(wideFirst, SERVICE_ACTIVE, nullptr, 0, &needed, &count));
+  EXPECT_EQ(count, 0u);
+  if (!onWine()) {  // Wine lists no dependents
+    buffer = dependentsOf(wideFirst, EnumDependentServicesW, &count);
+    ASSERT_EQ(count, 1u);
+    auto* dependents = reinterpret_cast<LPENUM_SERVICE_STATUSW>(buffer.data());
+    EXPECT_EQ(WideString(dependents[0].lpServiceName), wide(b));
+    EXPECT_EQ(WideString(dependents[0].lpDisplayName), wide(b));  // no display name given: the service name
+    EXPECT_EQ(dependents[0].ServiceStatus.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  }
+  CloseServiceHandle(wideFirst);
+  CloseServiceHandle(wideManager);
 
   SERVICE_STATUS status{};
   ASSERT_TRUE(QueryServiceStatus(first, &status));
@@ -1062,6 +1336,117 @@ TEST(Services, DispatcherOutsideAServiceProcess) {
   SERVICE_TABLE_ENTRYA table[] = {{name, serviceMain}, {nullptr, nullptr}};
   EXPECT_FALSE(StartServiceCtrlDispatcherA(table));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FAILED_SERVICE_CONTROLLER_CONNECT));
+}
+
+// A service process: this program itself, started by the service manager with
+// only ServiceProcess.DISABLED_RunsTheService selected. Its service main notes
+// what the service calls answered in "report.txt" of the folder it is started
+// with, reports running and stops when asked.
+namespace service_side {
+
+SERVICE_STATUS_HANDLE statusHandle = nullptr;
+HANDLE stopRequested = nullptr;
+std::string report;
+
+void note(const char* call, DWORD value) { report += std::string(call) + " " + std::to_string(value) + "\n"; }
+
+SERVICE_STATUS statusOf(DWORD state, DWORD accepted) {
+  return SERVICE_STATUS{SERVICE_WIN32_OWN_PROCESS, state, accepted, NO_ERROR, 0, 0, 0};
+}
+
+void WINAPI handler(DWORD control) {
+  note("control", control);
+  if (control != SERVICE_CONTROL_STOP) return;
+  SERVICE_STATUS stopping = statusOf(SERVICE_STOP_PENDING, 0);
+  stopping.dwWaitHint = 5000;
+  SetServiceStatus(statusHandle, &stopping);
+  SetEvent(stopRequested);
+}
+
+void WINAPI serviceMain(DWORD argc, LPSTR* argv) {
+  note("arguments", argc);
+  // One service in its own process: the name is not checked.
+  note("other name", RegisterServiceCtrlHandlerA("OmbrelSomeOtherService", handler) ? 0 : GetLastError());
+  statusHandle = RegisterServiceCtrlHandlerA(argv[0], handler);
+  note("register", statusHandle ? 0 : GetLastError());
+  stopRequested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SERVICE_STATUS status = statusOf(SERVICE_RUNNING, SERVICE_ACCEPT_STOP);
+  if (!onWine()) {  // Wine's service process goes no further after either
+    note("foreign handle", SetServiceStatus(reinterpret_cast<SERVICE_STATUS_HANDLE>(static_cast<ULONG_PTR>(0x7FF0)),
+                                            &status) ? 0 : GetLastError());
+    status.dwCurrentState = 99;
+    note("no such state", SetServiceStatus(statusHandle, &status) ? 0 : GetLastError());
+    status.dwCurrentState = SERVICE_RUNNING;
+  }
+  note("running", SetServiceStatus(statusHandle, &status) ? 0 : GetLastError());
+  WaitForSingleObject(stopRequested, 60000);
+  if (argc > 1) {
+    HANDLE file = CreateFileA((std::string(argv[1]) + "\\report.txt").c_str(), GENERIC_WRITE, 0, nullptr,
+                              CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+  status = statusOf(SERVICE_STOPPED, 0);
+  SetServiceStatus(statusHandle, &status);
+}
+
+}  // namespace service_side
+
+TEST(ServiceProcess, DISABLED_RunsTheService) {
+  char name[] = "OmbrelConformanceService";
+  SERVICE_TABLE_ENTRYA table[] = {{name, service_side::serviceMain}, {nullptr, nullptr}};
+  EXPECT_TRUE(StartServiceCtrlDispatcherA(table)) << GetLastError();
+}
+
+TEST(Services, RunAsServiceReportsAndStops) {
+  TempFolder folder;
+  char program[MAX_PATH];
+  DWORD length = GetModuleFileNameA(nullptr, program, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  std::string command = "\"" + std::string(program, length) +
+                        "\" --gtest_filter=ServiceProcess.DISABLED_RunsTheService --gtest_also_run_disabled_tests";
+  std::string name = "OmbrelConformanceService";  // the name the service side's table gives
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  ASSERT_NE(manager, nullptr) << GetLastError();
+  if (SC_HANDLE leftover = OpenServiceA(manager, name.c_str(), SERVICE_ALL_ACCESS)) {  // of an interrupted run
+    SERVICE_STATUS ignored;
+    ControlService(leftover, SERVICE_CONTROL_STOP, &ignored);
+    DeleteService(leftover);
+    CloseServiceHandle(leftover);
+  }
+  SC_HANDLE service = CreateServiceA(manager, name.c_str(), nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                     SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
+                                     nullptr, nullptr, nullptr);
+  ASSERT_NE(service, nullptr) << GetLastError();
+  auto awaitState = [&](DWORD state) {
+    SERVICE_STATUS status{};
+    for (int i = 0; i < 1200 && QueryServiceStatus(service, &status) && status.dwCurrentState != state; ++i) Sleep(25);
+    return status;
+  };
+  std::string where = winPath(folder);
+  LPCSTR arguments[] = {where.c_str()};
+  EXPECT_TRUE(StartServiceA(service, 1, arguments)) << GetLastError();
+  SERVICE_STATUS status = awaitState(SERVICE_RUNNING);
+  EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_RUNNING));
+  EXPECT_EQ(status.dwControlsAccepted, static_cast<DWORD>(SERVICE_ACCEPT_STOP));
+  ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+  EXPECT_TRUE(status.dwCurrentState == SERVICE_STOP_PENDING || status.dwCurrentState == SERVICE_STOPPED)
+      << status.dwCurrentState;
+  status = awaitState(SERVICE_STOPPED);
+  EXPECT_EQ(status.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(NO_ERROR));
+  EXPECT_EQ(folder.read("report.txt"), std::string("arguments 2\n"  // the service's name and the start argument
+                                                   "other name 0\n"
+                                                   "register 0\n") +
+                                           (onWine() ? ""
+                                                     : "foreign handle 6\n"  // ERROR_INVALID_HANDLE
+                                                       "no such state 13\n") +  // ERROR_INVALID_DATA
+                                           "running 0\n"
+                                           "control 1\n");
+  EXPECT_TRUE(DeleteService(service));
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
 }
 
 TEST(EventLog, SourceReportAndDeregister) {
@@ -1164,6 +1549,36 @@ TEST(ChangeNotifications, SignalRearmSubtreeAndErrors) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
 }
 
+TEST(ChangeNotifications, WideForm) {
+  TempFolder folder;
+  HANDLE watch = FindFirstChangeNotificationW(wide(winPath(folder)).c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+  ASSERT_NE(watch, INVALID_HANDLE_VALUE) << GetLastError();
+  EXPECT_EQ(WaitForSingleObject(watch, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  writeFile(winPath(folder, "new.txt"), "x");
+  EXPECT_EQ(WaitForSingleObject(watch, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_TRUE(FindCloseChangeNotification(watch));
+  EXPECT_EQ(FindFirstChangeNotificationW(wide(winPath(folder, "none")).c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// ---- device controls ------------------------------------------------------------------
+
+// The change-journal controls go to a volume; a closed handle or a plain file refuses them.
+TEST(DeviceControl, JournalControlsNeedAVolume) {
+  TempFolder folder;
+  HANDLE file = writtenForReading(winPath(folder, "plain.bin"), "x");
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  alignas(8) BYTE out[256];
+  DWORD returned = 0;
+  // The code depends on the file system (Wine: ERROR_NOT_SUPPORTED).
+  EXPECT_FALSE(DeviceIoControl(file, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, out, sizeof out, &returned, nullptr));
+  EXPECT_NE(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
+  CloseHandle(file);
+  EXPECT_FALSE(DeviceIoControl(file, FSCTL_QUERY_USN_JOURNAL, nullptr, 0, out, sizeof out, &returned, nullptr));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+}
+
 // ---- volumes and system information ---------------------------------------------------
 
 TEST(Volumes, DrivesSpaceAndVolumePaths) {
@@ -1172,6 +1587,9 @@ TEST(Volumes, DrivesSpaceAndVolumePaths) {
   EXPECT_EQ(GetDriveTypeW(wide("Q:\\").c_str()), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
   // A folder is no root; Wine answers with its drive's type.
   EXPECT_EQ(GetDriveTypeW(wide("C:\\windows").c_str()), windowsOr(DRIVE_NO_ROOT_DIR, DRIVE_FIXED));
+  EXPECT_EQ(GetDriveTypeA("C:\\"), static_cast<UINT>(DRIVE_FIXED));
+  EXPECT_EQ(GetDriveTypeA(nullptr), static_cast<UINT>(DRIVE_FIXED));
+  EXPECT_EQ(GetDriveTypeA("Q:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
   ULARGE_INTEGER available, total, free;
   ASSERT_TRUE(GetDiskFreeSpaceExW(wide("C:\\").c_str(), &available, &total, &free));
   EXPECT_GT(total.QuadPart, 0u);
@@ -1190,6 +1608,58 @@ TEST(Volumes, DrivesSpaceAndVolumePaths) {
   EXPECT_FALSE(GetVolumeNameForVolumeMountPointW(wide("C:\\").c_str(), path, 10));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
   EXPECT_FALSE(GetVolumeNameForVolumeMountPointW(wide("C:").c_str(), path, MAX_PATH));  // no trailing backslash
+}
+
+// The process-wide proxy settings, as the system bridge reads them: wininet looked
+// up by name, its answer built from the current user's "Internet Settings".
+TEST(Proxy, SettingsOfTheCurrentUser) {
+  struct ProxyInfo {  // INTERNET_PROXY_INFO
+    DWORD accessType;
+    const char* proxy;
+    const char* bypass;
+  };
+  typedef BOOL(WINAPI * QueryOption)(void*, DWORD, LPVOID, LPDWORD);
+  auto query = reinterpret_cast<QueryOption>(
+      reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("wininet"), "InternetQueryOptionA")));
+  ASSERT_NE(query, nullptr);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings", 0,
+                            nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const char* names[] = {"ProxyEnable", "ProxyServer", "ProxyOverride"};
+  struct Saved {
+    DWORD type = 0, size = 0;
+    std::vector<BYTE> data;
+    bool had = false;
+  } saved[3];
+  for (int i = 0; i < 3; ++i) {
+    Saved& value = saved[i];
+    value.had = RegQueryValueExA(key, names[i], nullptr, &value.type, nullptr, &value.size) == ERROR_SUCCESS;
+    value.data.resize(value.size);
+    if (value.had) RegQueryValueExA(key, names[i], nullptr, &value.type, value.data.data(), &value.size);
+  }
+  DWORD enable = 1;
+  RegSetValueExA(key, "ProxyEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), sizeof enable);
+  RegSetValueExA(key, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>("proxy.example:8080"), 19);
+  RegSetValueExA(key, "ProxyOverride", 0, REG_SZ, reinterpret_cast<const BYTE*>("<local>"), 8);
+  DWORD size = 0;
+  EXPECT_FALSE(query(nullptr, 38, nullptr, &size));  // INTERNET_OPTION_PROXY
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  std::vector<BYTE> buffer(size);
+  ASSERT_GE(size, sizeof(ProxyInfo));
+  ASSERT_TRUE(query(nullptr, 38, buffer.data(), &size)) << GetLastError();
+  ProxyInfo info;
+  std::memcpy(&info, buffer.data(), sizeof info);
+  EXPECT_EQ(info.accessType, 3u);  // INTERNET_OPEN_TYPE_PROXY
+  EXPECT_STREQ(info.proxy, "proxy.example:8080");
+  EXPECT_STREQ(info.bypass, "<local>");
+  for (int i = 0; i < 3; ++i) {
+    if (saved[i].had)
+      RegSetValueExA(key, names[i], 0, saved[i].type, saved[i].data.data(), saved[i].size);
+    else
+      RegDeleteValueA(key, names[i]);
+  }
+  RegCloseKey(key);
 }
 
 TEST(SystemInformation, NamesVersionThreadModesAndConsole) {

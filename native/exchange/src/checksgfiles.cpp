@@ -1,7 +1,7 @@
 // Natives of com.halvane.exchange.check.CheckSGFiles: each forwards to one
 // operation of the Exchange storage-group checker in CHKSGFILES.dll, copying
 // strings in and out-values back. The checker's codes pass to Java unchanged;
-// the only code of this library's own is kOutOfMemory. Nothing is thrown.
+// the library's own are kOutOfMemory and kInvalidPath. Nothing is thrown.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +24,7 @@ using namespace om::jni;
 namespace {
 
 constexpr jint kOutOfMemory = -1011;  // JET_errOutOfMemory
+constexpr jint kInvalidPath = -1023;  // JET_errInvalidPath: a path holding a zero character
 // A checker of 0 (what New gives when it cannot make one) is never called: the
 // natives answer as for memory that could not be had.
 constexpr jint kNoChecker = kOutOfMemory;
@@ -77,24 +78,26 @@ class WideCopy {
   WideCopy(const WideCopy&) = delete;
   WideCopy& operator=(const WideCopy&) = delete;
 
-  // False when the string is missing, its memory cannot be had or its
-  // characters cannot be read; any exception the JVM raised is cleared.
-  bool copy(JNIEnv* env, jstring text) {
-    if (!text) return false;
-    JavaChars chars(env, text);
-    if (!chars.ok()) return false;
-    std::size_t cText = chars.length();
+  // 0; kOutOfMemory when the string is missing, its memory cannot be had or its
+  // characters cannot be read (any exception the JVM raised is cleared);
+  // kInvalidPath when the path holds a zero character (the checker would stop
+  // there and open another file).
+  jint copy(JNIEnv* env, jstring text) {
+    if (!text) return kOutOfMemory;
+    JavaName path(env, text);
+    if (!path.ok()) return path.error() == ERROR_INVALID_NAME ? kInvalidPath : kOutOfMemory;
+    std::size_t cText = path.length();
     CheckerChar* pNullTerminatedText = allocateText(cText + 1);
-    if (!pNullTerminatedText) return false;
-    const auto* pText = reinterpret_cast<const CheckerChar*>(chars.data());
+    if (!pNullTerminatedText) return kOutOfMemory;
+    const auto* pText = reinterpret_cast<const CheckerChar*>(path.get());
     if (!(0 == wmemcpy_s(pNullTerminatedText, cText, pText, cText))) {
       assertionFailed("0 == wmemcpy_s(pNullTerminatedText, cText, pText, cText)");
       freeText(pNullTerminatedText);
-      return false;
+      return kOutOfMemory;
     }
     pNullTerminatedText[cText] = 0;
     text_ = pNullTerminatedText;
-    return true;
+    return 0;
   }
 
   const CheckerChar* get() const { return text_; }
@@ -132,8 +135,10 @@ JNIEXPORT jint JNICALL Java_com_halvane_exchange_check_CheckSGFiles_ErrInit(JNIE
   Checker* checker = checkerOf(handle);
   if (!checker) return kNoChecker;
   WideCopy database, second, third;
-  if (!database.copy(env, databasePath) || !second.copy(env, secondPath) || !third.copy(env, thirdPath))
-    return kOutOfMemory;
+  jint copied = database.copy(env, databasePath);
+  if (copied == 0) copied = second.copy(env, secondPath);
+  if (copied == 0) copied = third.copy(env, thirdPath);
+  if (copied != 0) return copied;
   const CheckerChar* databases[1] = {database.get()};
   return checker->operations->errInit(checker, databases, 1, second.get(), third.get(),
                                       static_cast<std::uint32_t>(flags));

@@ -3,22 +3,7 @@
 // same call through our explicit table (checker.h) must compile to the same
 // code, and the entry points the class imports are the names we bind to.
 #include "checker.h"
-
-class __declspec(dllimport) CCheckSGFiles {
- public:
-  static CCheckSGFiles* New();
-  static void Delete(CCheckSGFiles* checker);
-  static unsigned long CMaxDbPerSG();
-  virtual ~CCheckSGFiles();
-  virtual long ErrInit(const wchar_t* const* databases, unsigned long databaseCount, const wchar_t* second,
-                       const wchar_t* third, unsigned long flags) = 0;
-  virtual long ErrCheckDbHeaders(unsigned long* first, unsigned long* second, unsigned long* third, long value) = 0;
-  virtual long ErrCheckDbPages(void* reserved, __int64 first, long second, void* block, unsigned long blockCount,
-                               long last) = 0;
-  virtual long ErrCheckLogs(unsigned long* word, long value) = 0;
-  virtual long ErrTerm(long value) = 0;
-  virtual __int64 PgnoFromFileOffset(__int64 offset) = 0;
-};
+#include "msvc_checker_class.h"
 
 using omexchange::Checker;
 #define P(n) reinterpret_cast<unsigned long*>(n)
@@ -51,7 +36,7 @@ long ours_errCheckDbHeaders(Checker* c) {
 }
 
 long msvc_errCheckDbPages(CCheckSGFiles* c, __int64 first, long second, long last) {
-  return c->ErrCheckDbPages(nullptr, first, second, reinterpret_cast<void*>(0x40), 1, last);
+  return c->ErrCheckDbPages(nullptr, first, second, reinterpret_cast<PagesBlock*>(0x40), 1, last);
 }
 long ours_errCheckDbPages(Checker* c, __int64 first, long second, long last) {
   return c->operations->errCheckDbPages(c, nullptr, first, second, reinterpret_cast<omexchange::DbPagesBlock*>(0x40),

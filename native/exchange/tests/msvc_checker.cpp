@@ -5,34 +5,8 @@
 // test can read them (LastText, LastValues); LiveCheckers counts objects.
 typedef __SIZE_TYPE__ size_t;
 
-struct PagesBlock {
-  unsigned long input;
-  unsigned long flags;
-  unsigned __int64 values[5];
-};
-
-class __declspec(dllexport) CCheckSGFiles {
- public:
-  static CCheckSGFiles* New();
-  static void Delete(CCheckSGFiles* checker);
-  static unsigned long CMaxDbPerSG();
-  virtual ~CCheckSGFiles();
-  virtual long ErrInit(const wchar_t* const* databases, unsigned long databaseCount, const wchar_t* second,
-                       const wchar_t* third, unsigned long flags);
-  virtual long ErrCheckDbHeaders(unsigned long* first, unsigned long* second, unsigned long* third, long value);
-  virtual long ErrCheckDbPages(void* reserved, __int64 first, long second, PagesBlock* block, unsigned long blockCount,
-                               long last);
-  virtual long ErrCheckLogs(unsigned long* word, long value);
-  virtual long ErrTerm(long value);
-  virtual __int64 PgnoFromFileOffset(__int64 offset);
-
-  // Objects come from a small pool: there is no C runtime.
-  static void* operator new(size_t size) noexcept;
-  static void operator delete(void* object) noexcept;
-
- private:
-  unsigned long marker_ = 0x5347u;
-};
+#define CHECKER_API __declspec(dllexport)
+#include "msvc_checker_class.h"
 
 extern "C" {
 __declspec(dllexport) long LiveCheckers = 0;

@@ -163,8 +163,8 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_OpenEncryptedFileR
   if (!methods) return kInvalidParameter;
   // The blocks go to the support's method: the object must be of its class.
   if (callback && !env->IsInstanceOf(callback, methods->type)) return kInvalidParameter;
-  JavaString name(env, path);
-  if (!name.ok()) return kOutOfMemory;
+  JavaName name(env, path);
+  if (!name.ok()) return status(name);
   jobject reference = env->NewGlobalRef(callback);
   if (!reference) {
     clearPending(env);

@@ -17,6 +17,12 @@ static_assert(sizeof(WIN32_FIND_DATAW) == kFindDataSize, "WIN32_FIND_DATAW");
 static_assert(sizeof(WIN32_FILE_ATTRIBUTE_DATA) == kAttributeDataSize, "WIN32_FILE_ATTRIBUTE_DATA");
 static_assert(sizeof(BY_HANDLE_FILE_INFORMATION) == kHandleInfoSize, "BY_HANDLE_FILE_INFORMATION");
 
+// A found entry goes into the Java array with one copy: no critical region is
+// held while the folder is read (which may wait on a network share).
+void putFindData(JNIEnv* env, jbyteArray array, const WIN32_FIND_DATAW& found) {
+  env->SetByteArrayRegion(array, 0, kFindDataSize, reinterpret_cast<const jbyte*>(&found));
+}
+
 }  // namespace
 
 extern "C" {
@@ -24,8 +30,8 @@ extern "C" {
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_LoadLibrary(JNIEnv* env, jclass, jstring name,
                                                                          jlongArray module) {
   if (!isOutArray(env, module)) return kInvalidParameter;
-  JavaString text(env, name);
-  if (!text.ok()) return kOutOfMemory;
+  JavaName text(env, name);
+  if (!text.ok()) return status(text);
   HMODULE handle = LoadLibraryW(text.get());
   if (!handle) return lastError();
   setOut(env, module, toJava(handle));
@@ -36,9 +42,10 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetProcAddress(JNI
                                                                             jstring name, jlongArray address) {
   if (!isOutArray(env, address)) return kInvalidParameter;
   // Export names are byte strings: the name in the system's ANSI code page.
-  JavaString text(env, name);
+  JavaName text(env, name);
+  if (!text.ok()) return status(text);
   std::string procedure;
-  if (!text.ok() || !toCodePage(text.get(), text.length(), CP_ACP, procedure)) return kOutOfMemory;
+  if (!toCodePage(text.get(), text.length(), CP_ACP, procedure)) return kOutOfMemory;
   FARPROC entry = GetProcAddress(fromJava<HMODULE>(module), text.isNull() ? nullptr : procedure.c_str());
   if (!entry) return lastError();
   setOut(env, address, toJava(reinterpret_cast<void*>(entry)));
@@ -50,27 +57,24 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_FindFirstFile0(JNI
                                                                             jlongArray search, jbyteArray data) {
   if (!isOutArray(env, search)) return kInvalidParameter;
   if (!hasAtLeast(env, data, kFindDataSize)) return kInsufficientBuffer;
-  JavaString pattern(env, path);
-  if (!pattern.ok()) return kOutOfMemory;
-  HANDLE handle;
-  jint status = 0;
-  {
-    PinnedArray buffer(env, data, PinnedArray::kCopyBack);
-    if (!buffer.ok()) return kOutOfMemory;
-    handle = FindFirstFileExW(pattern.get(), static_cast<FINDEX_INFO_LEVELS>(level), buffer.bytes(),
-                              FindExSearchNameMatch, nullptr, static_cast<DWORD>(flags));
-    if (handle == INVALID_HANDLE_VALUE) status = lastError();
-  }
+  JavaName pattern(env, path);
+  if (!pattern.ok()) return status(pattern);
+  WIN32_FIND_DATAW found;
+  HANDLE handle = FindFirstFileExW(pattern.get(), static_cast<FINDEX_INFO_LEVELS>(level), &found,
+                                   FindExSearchNameMatch, nullptr, static_cast<DWORD>(flags));
+  jint result = handle == INVALID_HANDLE_VALUE ? lastError() : 0;
+  if (result == 0) putFindData(env, data, found);
   setOut(env, search, toJava(handle));
-  return status;
+  return result;
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_FindNextFile(JNIEnv* env, jclass, jlong search,
                                                                           jbyteArray data) {
   if (!hasAtLeast(env, data, kFindDataSize)) return kInsufficientBuffer;
-  PinnedArray buffer(env, data, PinnedArray::kCopyBack);
-  if (!buffer.ok()) return kOutOfMemory;
-  return FindNextFileW(fromJava<HANDLE>(search), reinterpret_cast<LPWIN32_FIND_DATAW>(buffer.bytes())) ? 0 : lastError();
+  WIN32_FIND_DATAW found;
+  if (!FindNextFileW(fromJava<HANDLE>(search), &found)) return lastError();
+  putFindData(env, data, found);
+  return 0;
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_FindClose(JNIEnv*, jclass, jlong search) {
@@ -80,8 +84,8 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_FindClose(JNIEnv*,
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileAttributesEx(JNIEnv* env, jclass, jstring path,
                                                                                  jbyteArray data) {
   if (!hasAtLeast(env, data, kAttributeDataSize)) return kInsufficientBuffer;
-  JavaString name(env, path);
-  if (!name.ok()) return kOutOfMemory;
+  JavaName name(env, path);
+  if (!name.ok()) return status(name);
   PinnedArray buffer(env, data, PinnedArray::kCopyBack);
   if (!buffer.ok()) return kOutOfMemory;
   return GetFileAttributesExW(name.get(), GetFileExInfoStandard, buffer.bytes()) ? 0 : lastError();
@@ -89,14 +93,14 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileAttributesE
 
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_SetFileAttributes(JNIEnv* env, jclass, jstring path,
                                                                                jint attributes) {
-  JavaString name(env, path);
-  if (!name.ok()) return kOutOfMemory;
+  JavaName name(env, path);
+  if (!name.ok()) return status(name);
   return SetFileAttributesW(name.get(), static_cast<DWORD>(attributes)) ? 0 : lastError();
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurityLength(JNIEnv* env, jclass,
                                                                                    jstring path) {
-  JavaString name(env, path);
+  JavaName name(env, path);
   if (!name.ok()) return 0;
   DWORD needed = 0;
   if (GetFileSecurityW(name.get(), kSecurityParts, nullptr, 0, &needed)) return static_cast<jint>(needed);
@@ -105,8 +109,9 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurityLen
 
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetFileSecurity(JNIEnv* env, jclass, jstring path,
                                                                              jbyteArray descriptor) {
-  JavaString name(env, path);
-  if (!name.ok() || !descriptor) return kOutOfMemory;
+  JavaName name(env, path);
+  if (!name.ok()) return status(name);
+  if (!descriptor) return kOutOfMemory;
   DWORD size = static_cast<DWORD>(env->GetArrayLength(descriptor));
   PinnedArray buffer(env, descriptor, PinnedArray::kCopyBack);
   if (!buffer.ok()) return kOutOfMemory;
@@ -118,8 +123,8 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_CreateFile0(JNIEnv
                                                                          jint access, jint share, jint disposition,
                                                                          jint flags, jlongArray handle) {
   if (!isOutArray(env, handle)) return kInvalidParameter;
-  JavaString name(env, path);
-  if (!name.ok()) return kOutOfMemory;
+  JavaName name(env, path);
+  if (!name.ok()) return status(name);
   HANDLE file = CreateFileW(name.get(), static_cast<DWORD>(access), static_cast<DWORD>(share), nullptr,
                             static_cast<DWORD>(disposition), static_cast<DWORD>(flags), nullptr);
   jint status = file == INVALID_HANDLE_VALUE ? lastError() : 0;

@@ -21,6 +21,12 @@ constexpr jint kComOutOfMemory = static_cast<jint>(0x8007000Eu);  // E_OUTOFMEMO
 
 inline jint lastError() { return static_cast<jint>(GetLastError()); }
 
+// Why a Java string could not be passed on: 14 when it cannot be had, 123
+// (ERROR_INVALID_NAME) for a name holding a zero character; as an HRESULT of the
+// Win32 facility for the Volume Shadow Copy natives (0x8007000E, 0x8007007B).
+inline jint status(const JavaString& text) { return static_cast<jint>(text.error()); }
+inline jint comStatus(const JavaString& text) { return static_cast<jint>(HRESULT_FROM_WIN32(text.error())); }
+
 // A GUID as its 16 bytes in memory order: the first field 4 bytes and the next
 // two 2 bytes each, little-endian, then the last 8 bytes.
 inline void guidBytes(const GUID& guid, jbyte out[16]) {

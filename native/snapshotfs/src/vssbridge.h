@@ -54,6 +54,14 @@ bool allOut(JNIEnv* env, jarray first, Rest... rest) {
   return isOutArray(env, first) && allOut(env, rest...);
 }
 
+// One call of a method with the native's arguments as its parameters; E_POINTER
+// for a 0 interface pointer.
+template <class I, class... Params, class... Args>
+jint interfaceCall(jlong pointer, HRESULT (STDMETHODCALLTYPE I::*method)(Params...), Args... args) {
+  I* object = as<I>(pointer);
+  return object ? (object->*method)(static_cast<Params>(args)...) : kComPointer;
+}
+
 // ---- getter patterns: call with zeroed locals, copy them out, return the HRESULT ----
 
 template <class I>
@@ -110,6 +118,23 @@ jint indexGetter(JNIEnv* env, jlong pointer, jint index, jlongArray out,
   HRESULT result = (object->*method)(static_cast<UINT>(index), &obtained);
   setOut(env, out, toJava(obtained));
   return result;
+}
+
+// ---- natives that name a writer's component: the backup components, the writer
+// id, the component's logical path (may be null) and name, checked and converted
+// before `call` (IVssBackupComponents&, writer id, path, name) runs ----
+
+template <class Call>
+jint componentCall(JNIEnv* env, jlong components, jbyteArray writerId, jstring logicalPath, jstring componentName,
+                   Call call) {
+  auto* backup = as<IVssBackupComponents>(components);
+  if (!backup) return kComPointer;
+  if (!isGuidIn(env, writerId)) return kInvalidParameter;
+  JavaName path(env, logicalPath);
+  if (!path.ok()) return comStatus(path);
+  JavaName name(env, componentName);
+  if (!name.ok()) return comStatus(name);
+  return call(*backup, takeGuid(env, writerId), path.get(), name.get());
 }
 
 // ---- natives that are one getter pattern: com.ombrel.vss.win32.<Class>.<Native> calling

@@ -100,8 +100,7 @@ VSS_TEXT_GETTER(VssExamineWriterMetadata, SaveAsXML, Metadata::SaveAsXML)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadata, LoadFromXML)(JNIEnv*, jclass, jlong metadata,
                                                                          jlong document) {
-  Metadata* object = as<Metadata>(metadata);
-  return object ? object->LoadFromXML(static_cast<BSTR>(fromJava<void*>(document))) : kComPointer;
+  return interfaceCall(metadata, &Metadata::LoadFromXML, static_cast<BSTR>(fromJava<void*>(document)));
 }
 
 // ---- VssExamineWriterMetadataComponent ----------------------------------------------------------
@@ -110,8 +109,7 @@ VSS_OBJECT_GETTER(VssExamineWriterMetadataComponent, GetComponentInfo, Component
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, FreeComponentInfo)(JNIEnv*, jclass,
                                                                                         jlong component, jlong info) {
-  Component* object = as<Component>(component);
-  return object ? object->FreeComponentInfo(fromJava<PVSSCOMPONENTINFO>(info)) : kComPointer;
+  return interfaceCall(component, &Component::FreeComponentInfo, fromJava<PVSSCOMPONENTINFO>(info));
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssExamineWriterMetadataComponent, LoadComponentInfo)(

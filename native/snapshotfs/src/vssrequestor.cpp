@@ -14,18 +14,6 @@ namespace {
 
 using Backup = IVssBackupComponents;
 
-// The component a call names: writer id, type, logical path (may be null), name.
-struct ComponentName {
-  ComponentName(JNIEnv* env, jbyteArray writerId, jstring logicalPath, jstring componentName)
-      : path(env, logicalPath), name(env, componentName) {
-    if (isGuidIn(env, writerId)) writer = takeGuid(env, writerId);
-  }
-  GUID writer{};
-  JavaString path;
-  JavaString name;
-  bool ok() const { return path.ok() && name.ok(); }
-};
-
 // EnableWriterClasses and its kin: the first count GUIDs of the array as a native list.
 jint writerList(JNIEnv* env, jlong components, jbyteArray ids, jint count,
                 HRESULT (STDMETHODCALLTYPE Backup::*method)(const VSS_ID*, UINT)) {
@@ -68,13 +56,11 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssApi, CreateVssExamineWriterMetadata)(JNIEnv
 // ---- VssAsync ----------------------------------------------------------------------------------
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssAsync, Wait)(JNIEnv*, jclass, jlong async, jint milliseconds) {
-  IVssAsync* operation = as<IVssAsync>(async);
-  return operation ? operation->Wait(static_cast<DWORD>(milliseconds)) : kComPointer;
+  return interfaceCall(async, &IVssAsync::Wait, milliseconds);
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssAsync, Cancel)(JNIEnv*, jclass, jlong async) {
-  IVssAsync* operation = as<IVssAsync>(async);
-  return operation ? operation->Cancel() : kComPointer;
+  return interfaceCall(async, &IVssAsync::Cancel);
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssAsync, QueryStatus)(JNIEnv* env, jclass, jlong async, jintArray status) {
@@ -92,36 +78,34 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssAsync, Release)(JNIEnv*, jclass, jlong poin
 // ---- VssBackupComponents --------------------------------------------------------------------------
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, AbortBackup)(JNIEnv*, jclass, jlong components) {
-  Backup* backup = as<Backup>(components);
-  return backup ? backup->AbortBackup() : kComPointer;
+  return interfaceCall(components, &Backup::AbortBackup);
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, AddComponent)(JNIEnv* env, jclass, jlong components,
                                                                      jbyteArray writerId, jbyteArray instanceId,
                                                                      jint type, jstring logicalPath,
                                                                      jstring componentName) {
-  Backup* backup = as<Backup>(components);
-  if (!backup) return kComPointer;
-  if (!isGuidIn(env, writerId) || !isGuidIn(env, instanceId)) return kInvalidParameter;
-  ComponentName component(env, writerId, logicalPath, componentName);
-  if (!component.ok()) return kComOutOfMemory;
-  // The interface takes the instance id first.
-  return backup->AddComponent(takeGuid(env, instanceId), component.writer, static_cast<VSS_COMPONENT_TYPE>(type),
-                              component.path.get(), component.name.get());
+  return componentCall(env, components, writerId, logicalPath, componentName,
+                       [&](Backup& backup, const GUID& writer, LPCWSTR path, LPCWSTR name) -> HRESULT {
+                         if (!isGuidIn(env, instanceId)) return kInvalidParameter;
+                         // The interface takes the instance id first.
+                         return backup.AddComponent(takeGuid(env, instanceId), writer,
+                                                    static_cast<VSS_COMPONENT_TYPE>(type), path, name);
+                       });
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, AddRestoreSubcomponent)(
     JNIEnv* env, jclass, jlong components, jbyteArray writerId, jint type, jstring logicalPath, jstring componentName,
     jstring subcomponentLogicalPath, jstring subcomponentName, jboolean repair) {
-  Backup* backup = as<Backup>(components);
-  if (!backup) return kComPointer;
-  if (!isGuidIn(env, writerId)) return kInvalidParameter;
-  ComponentName component(env, writerId, logicalPath, componentName);
-  JavaString subPath(env, subcomponentLogicalPath);
-  JavaString subName(env, subcomponentName);
-  if (!component.ok() || !subPath.ok() || !subName.ok()) return kComOutOfMemory;
-  return backup->AddRestoreSubcomponent(component.writer, static_cast<VSS_COMPONENT_TYPE>(type), component.path.get(),
-                                        component.name.get(), subPath.get(), subName.get(), repair ? 1 : 0);
+  return componentCall(env, components, writerId, logicalPath, componentName,
+                       [&](Backup& backup, const GUID& writer, LPCWSTR path, LPCWSTR name) -> HRESULT {
+                         JavaName subPath(env, subcomponentLogicalPath);
+                         if (!subPath.ok()) return comStatus(subPath);
+                         JavaName subName(env, subcomponentName);
+                         if (!subName.ok()) return comStatus(subName);
+                         return backup.AddRestoreSubcomponent(writer, static_cast<VSS_COMPONENT_TYPE>(type), path,
+                                                              name, subPath.get(), subName.get(), repair ? 1 : 0);
+                       });
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, AddToSnapshotSet)(JNIEnv* env, jclass, jlong components,
@@ -129,8 +113,8 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, AddToSnapshotSet)(JNIEnv*
   Backup* backup = as<Backup>(components);
   if (!backup) return kComPointer;
   if (!isGuidOut(env, snapshotId)) return kInvalidParameter;
-  JavaString volume(env, volumeName);
-  if (!volume.ok()) return kComOutOfMemory;
+  JavaName volume(env, volumeName);
+  if (!volume.ok()) return comStatus(volume);
   VSS_ID snapshot{};
   GUID provider{};  // the system chooses the provider
   HRESULT result = backup->AddToSnapshotSet(const_cast<VSS_PWSZ>(volume.get()), provider, &snapshot);
@@ -175,13 +159,11 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, DeleteSnapshots)(JNIEnv* 
 VSS_OBJECT_GETTER(VssBackupComponents, DoSnapshotSet, Backup::DoSnapshotSet)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, FreeWriterMetadata)(JNIEnv*, jclass, jlong components) {
-  Backup* backup = as<Backup>(components);
-  return backup ? backup->FreeWriterMetadata() : kComPointer;
+  return interfaceCall(components, &Backup::FreeWriterMetadata);
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, FreeWriterStatus)(JNIEnv*, jclass, jlong components) {
-  Backup* backup = as<Backup>(components);
-  return backup ? backup->FreeWriterStatus() : kComPointer;
+  return interfaceCall(components, &Backup::FreeWriterStatus);
 }
 
 VSS_OBJECT_GETTER(VssBackupComponents, GatherWriterMetadata, Backup::GatherWriterMetadata)
@@ -256,14 +238,12 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, GetWriterStatus)(JNIEnv* 
 VSS_INT_GETTER(VssBackupComponents, GetWriterStatusCount, Backup::GetWriterStatusCount)
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, InitializeForBackup)(JNIEnv*, jclass, jlong components) {
-  Backup* backup = as<Backup>(components);
-  return backup ? backup->InitializeForBackup(nullptr) : kComPointer;
+  return interfaceCall(components, &Backup::InitializeForBackup, nullptr);
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, InitializeForRestore)(JNIEnv*, jclass, jlong components,
                                                                              jlong document) {
-  Backup* backup = as<Backup>(components);
-  return backup ? backup->InitializeForRestore(static_cast<BSTR>(fromJava<void*>(document))) : kComPointer;
+  return interfaceCall(components, &Backup::InitializeForRestore, static_cast<BSTR>(fromJava<void*>(document)));
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, IsVolumeSupported)(JNIEnv* env, jclass, jlong components,
@@ -272,8 +252,8 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, IsVolumeSupported)(JNIEnv
   Backup* backup = as<Backup>(components);
   if (!backup) return kComPointer;
   if (!isGuidIn(env, providerId) || !isOutArray(env, supported)) return kInvalidParameter;
-  JavaString volume(env, volumeName);
-  if (!volume.ok()) return kComOutOfMemory;
+  JavaName volume(env, volumeName);
+  if (!volume.ok()) return comStatus(volume);
   WINBOOL answer = FALSE;
   HRESULT result = backup->IsVolumeSupported(takeGuid(env, providerId), const_cast<VSS_PWSZ>(volume.get()), &answer);
   putBoolean(env, supported, answer);
@@ -299,14 +279,13 @@ namespace {
 using OptionsSetter = HRESULT (STDMETHODCALLTYPE Backup::*)(VSS_ID, VSS_COMPONENT_TYPE, LPCWSTR, LPCWSTR, LPCWSTR);
 jint setOptions(JNIEnv* env, jlong components, jbyteArray writerId, jint type, jstring logicalPath,
                 jstring componentName, jstring options, OptionsSetter method) {
-  Backup* backup = as<Backup>(components);
-  if (!backup) return kComPointer;
-  if (!isGuidIn(env, writerId)) return kInvalidParameter;
-  ComponentName component(env, writerId, logicalPath, componentName);
-  JavaString text(env, options);
-  if (!component.ok() || !text.ok()) return kComOutOfMemory;
-  return (backup->*method)(component.writer, static_cast<VSS_COMPONENT_TYPE>(type), component.path.get(),
-                           component.name.get(), text.get());
+  return componentCall(env, components, writerId, logicalPath, componentName,
+                       [&](Backup& backup, const GUID& writer, LPCWSTR path, LPCWSTR name) -> HRESULT {
+                         JavaText text(env, options);
+                         if (!text.ok()) return comStatus(text);
+                         return (backup.*method)(writer, static_cast<VSS_COMPONENT_TYPE>(type), path, name,
+                                                 text.get());
+                       });
 }
 }  // namespace
 
@@ -326,21 +305,18 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetRestoreOptions)(JNIEnv
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetRestoreState)(JNIEnv*, jclass, jlong components,
                                                                         jint restoreType) {
-  Backup* backup = as<Backup>(components);
-  return backup ? backup->SetRestoreState(static_cast<VSS_RESTORE_TYPE>(restoreType)) : kComPointer;
+  return interfaceCall(components, &Backup::SetRestoreState, restoreType);
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetFileRestoreStatus)(JNIEnv* env, jclass, jlong components,
                                                                              jbyteArray writerId, jint type,
                                                                              jstring logicalPath,
                                                                              jstring componentName, jint status) {
-  Backup* backup = as<Backup>(components);
-  if (!backup) return kComPointer;
-  if (!isGuidIn(env, writerId)) return kInvalidParameter;
-  ComponentName component(env, writerId, logicalPath, componentName);
-  if (!component.ok()) return kComOutOfMemory;
-  return backup->SetFileRestoreStatus(component.writer, static_cast<VSS_COMPONENT_TYPE>(type), component.path.get(),
-                                      component.name.get(), static_cast<VSS_FILE_RESTORE_STATUS>(status));
+  return componentCall(env, components, writerId, logicalPath, componentName,
+                       [&](Backup& backup, const GUID& writer, LPCWSTR path, LPCWSTR name) {
+                         return backup.SetFileRestoreStatus(writer, static_cast<VSS_COMPONENT_TYPE>(type), path, name,
+                                                            static_cast<VSS_FILE_RESTORE_STATUS>(status));
+                       });
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetBackupSucceeded)(JNIEnv* env, jclass, jlong components,
@@ -348,19 +324,18 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetBackupSucceeded)(JNIEn
                                                                            jint type, jstring logicalPath,
                                                                            jstring componentName,
                                                                            jboolean succeeded) {
-  Backup* backup = as<Backup>(components);
-  if (!backup) return kComPointer;
-  if (!isGuidIn(env, writerId) || !isGuidIn(env, instanceId)) return kInvalidParameter;
-  ComponentName component(env, writerId, logicalPath, componentName);
-  if (!component.ok()) return kComOutOfMemory;
-  // The interface takes the instance id first.
-  return backup->SetBackupSucceeded(takeGuid(env, instanceId), component.writer, static_cast<VSS_COMPONENT_TYPE>(type),
-                                    component.path.get(), component.name.get(), succeeded ? 1 : 0);
+  return componentCall(env, components, writerId, logicalPath, componentName,
+                       [&](Backup& backup, const GUID& writer, LPCWSTR path, LPCWSTR name) -> HRESULT {
+                         if (!isGuidIn(env, instanceId)) return kInvalidParameter;
+                         // The interface takes the instance id first.
+                         return backup.SetBackupSucceeded(takeGuid(env, instanceId), writer,
+                                                          static_cast<VSS_COMPONENT_TYPE>(type), path, name,
+                                                          succeeded ? 1 : 0);
+                       });
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetContext)(JNIEnv*, jclass, jlong components, jint context) {
-  Backup* backup = as<Backup>(components);
-  return backup ? backup->SetContext(static_cast<LONG>(context)) : kComPointer;
+  return interfaceCall(components, &Backup::SetContext, context);
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetSelectedForRestore)(JNIEnv* env, jclass, jlong components,
@@ -368,13 +343,11 @@ JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, SetSelectedForRestore)(JN
                                                                               jstring logicalPath,
                                                                               jstring componentName,
                                                                               jboolean selected) {
-  Backup* backup = as<Backup>(components);
-  if (!backup) return kComPointer;
-  if (!isGuidIn(env, writerId)) return kInvalidParameter;
-  ComponentName component(env, writerId, logicalPath, componentName);
-  if (!component.ok()) return kComOutOfMemory;
-  return backup->SetSelectedForRestore(component.writer, static_cast<VSS_COMPONENT_TYPE>(type), component.path.get(),
-                                       component.name.get(), selected ? 1 : 0);
+  return componentCall(env, components, writerId, logicalPath, componentName,
+                       [&](Backup& backup, const GUID& writer, LPCWSTR path, LPCWSTR name) {
+                         return backup.SetSelectedForRestore(writer, static_cast<VSS_COMPONENT_TYPE>(type), path, name,
+                                                             selected ? 1 : 0);
+                       });
 }
 
 JNIEXPORT jint JNICALL VSS_NATIVE(VssBackupComponents, StartSnapshotSet)(JNIEnv* env, jclass, jlong components,

@@ -121,13 +121,15 @@ jint transferRaw(JNIEnv* env, RawFunction raw, BlockFunction block, jobject call
 
 using BackupCall = BOOL(WINAPI*)(HANDLE, LPBYTE, DWORD, LPDWORD, BOOL, BOOL, LPVOID*);
 
+// An abort reads and writes nothing: whatever its buffer, range or handle, it
+// frees the context, which would be lost otherwise.
 jint backupTransfer(JNIEnv* env, BackupCall call, jlongArray context, jlong handle, jbyteArray buffer, jint offset,
                     jint length, jboolean abort, jboolean processSecurity) {
-  if (!context || !buffer || handle == 0) {
+  if (!context || (!abort && (!buffer || handle == 0))) {
     throwNullPointer(env);
     return 0;
   }
-  if (!inRange(env, buffer, offset, length) || env->GetArrayLength(context) < 1) {
+  if ((!abort && !inRange(env, buffer, offset, length)) || env->GetArrayLength(context) < 1) {
     throwIOException(env, ERROR_INVALID_PARAMETER);
     return -1;
   }
@@ -147,6 +149,10 @@ jint backupTransfer(JNIEnv* env, BackupCall call, jlongArray context, jlong hand
     error = ok ? ERROR_SUCCESS : GetLastError();
   }
   setOut(env, context, toJava(backupContext));
+  if (abort && handle == 0) {  // the context is freed; the handle was missing all the same
+    throwNullPointer(env);
+    return 0;
+  }
   if (abort) CloseHandle(fromJava<HANDLE>(handle));
   if (!ok) {
     throwIOException(env, error);
@@ -184,7 +190,7 @@ void dropTrailingBackslash(JavaWide& path) {
 // GetDiskFreeSpaceEx for the disk holding `path`: the bytes available to the
 // caller, or the disk's total; -1 when the name or the call fails.
 jlong diskSpace(JNIEnv* env, jstring path, bool total) {
-  JavaWide name(env, path, true);
+  WidePath name(env, path, kQuietly);
   if (!name.ok()) return -1;
   ULARGE_INTEGER available, size, free;
   if (!GetDiskFreeSpaceExW(name.get(), &available, &size, &free)) return -1;
@@ -214,7 +220,7 @@ JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_init(JN
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_setPrivilege(JNIEnv* env, jclass,
                                                                                    jstring name, jboolean enable) {
-  JavaWide privilege(env, name);
+  WideName privilege(env, name, throwException);
   if (!privilege.ok()) return;
   om::UniqueHandle token;
   if (!OpenProcessToken(GetCurrentProcess(), MAXIMUM_ALLOWED, token.put())) {
@@ -241,7 +247,7 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_readSe
     throwNullPointer(env);
     return 0;
   }
-  JavaWide name(env, path, true);
+  WidePath name(env, path, throwErrorCodeException);
   if (!name.ok()) return 0;
   // Never past the end of the array, whatever length the caller claims.
   DWORD usable = static_cast<DWORD>(std::min<jint>(length, env->GetArrayLength(buffer)));
@@ -282,7 +288,7 @@ JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_writeSe
     throwNew(env, Cached::IOException, "buffer length > array length");
     return;
   }
-  JavaWide name(env, path, true);
+  WidePath name(env, path, throwIOException);
   if (!name.ok()) return;
   // The attribute word and the descriptor, copied out of the array.
   std::vector<BYTE> data(static_cast<size_t>(descriptorLength) + 4);
@@ -330,7 +336,7 @@ JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_BackupW
 JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_CreateFile(
     JNIEnv* env, jclass, jstring path, jint access, jint share, jlong securityAttributes, jint disposition,
     jint flagsAndAttributes, jlong templateFile) {
-  JavaWide name(env, path, true);
+  WidePath name(env, path, throwIOException);
   if (!name.ok()) return 0;
   HANDLE file = CreateFileW(name.get(), static_cast<DWORD>(access), static_cast<DWORD>(share),
                             fromJava<LPSECURITY_ATTRIBUTES>(securityAttributes),
@@ -366,7 +372,7 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_getTot
 
 JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_GetFileAttributes(JNIEnv* env, jclass,
                                                                                         jstring path) {
-  JavaWide name(env, path, true);
+  WidePath name(env, path, throwIOException);
   if (!name.ok()) return -1;
   if (isRoot(name.text())) {
     // A root has no entry of its own to find: its attributes are asked for directly.
@@ -387,7 +393,7 @@ JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_GetFile
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_SetFileAttributes(JNIEnv* env, jclass,
                                                                                         jstring path,
                                                                                         jint attributes) {
-  JavaWide name(env, path, true);
+  WidePath name(env, path, throwIOException);
   if (!name.ok()) return;
   if (!SetFileAttributesW(name.get(), static_cast<DWORD>(attributes))) throwIOException(env, GetLastError());
 }
@@ -400,7 +406,7 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_BackupApi_OpenEn
     throwNew(env, Cached::IOException, kNoEncryptedFiles);
     return 0;
   }
-  JavaWide name(env, path, true);
+  WidePath name(env, path, throwIOException);
   if (!name.ok()) return 0;
   PVOID context = nullptr;
   DWORD result = open(name.get(), static_cast<ULONG>(flags), &context);

@@ -114,43 +114,73 @@ bool ensureErrorCodeException(JNIEnv* env);
 
 // ---- strings ---------------------------------------------------------------------------------
 // Long-path prefix: "\\?\" before a path, "\\?\UNC\" in place of the first
-// backslash of a UNC path; a path that has the prefix stays as it is. Returns the
-// path to use; `allocated` tells whether it is a new buffer (free with std::free).
-// Null when allocation fails.
-WCHAR* addLongPathPrefix(WCHAR* path, size_t length, bool& allocated);
+// backslash of a UNC path; a path that has the prefix stays as it is. True when
+// the path was changed.
+bool addLongPathPrefix(WString& path);
 constexpr size_t kLongPath = 260;
 
+// How a native reports a failed system call, and so a name it refuses: the
+// thrower of its exception with the system's text of a code, or kQuietly where
+// it only returns its failure value.
+using Refusal = void (*)(JNIEnv*, DWORD);
+constexpr Refusal kQuietly = nullptr;
+// A NullPointerException without a message, as the natives that once took their
+// names and texts as byte strings throw it.
+constexpr const char* kWithoutMessage = nullptr;
+
 // A Java string as zero-terminated UTF-16. A null string throws NullPointerException
-// with `nullMessage` (null: no message); a copy that cannot be made OutOfMemoryError.
-// With `pathRule`, a string of 260 characters or more gets the long-path prefix.
+// with its null message (null: no message); a copy that cannot be made
+// OutOfMemoryError. The kinds below say what the string is to the system.
 class JavaWide {
  public:
-  JavaWide(JNIEnv* env, jstring text, bool pathRule = false, const char* nullMessage = "");
   bool ok() const { return ok_; }
   const WCHAR* get() const { return ok_ ? copy_.get() : nullptr; }
   WString& text() { return copy_.text(); }
   size_t length() const { return copy_.length(); }
 
+ protected:
+  JavaWide(JNIEnv* env, jstring text, StringKind kind, Refusal refuse, bool pathRule, const char* nullMessage);
+
  private:
   JavaString copy_;
   bool ok_ = false;
 };
-// A NullPointerException without a message, as the natives that once took their
-// names and texts as byte strings throw it.
-constexpr const char* kWithoutMessage = nullptr;
+// Text: every character is kept.
+struct WideText : JavaWide {
+  explicit WideText(JNIEnv* env, jstring text, const char* nullMessage = "")
+      : JavaWide(env, text, StringKind::kText, kQuietly, false, nullMessage) {}
+};
+// A name: one holding a zero character is refused as the system refuses an
+// invalid name, through `refuse` with ERROR_INVALID_NAME.
+struct WideName : JavaWide {
+  WideName(JNIEnv* env, jstring text, Refusal refuse, const char* nullMessage = "")
+      : JavaWide(env, text, StringKind::kName, refuse, false, nullMessage) {}
+};
+// A path: a name that gets the long-path prefix at 260 characters or more.
+struct WidePath : JavaWide {
+  WidePath(JNIEnv* env, jstring text, Refusal refuse) : JavaWide(env, text, StringKind::kName, refuse, true, "") {}
+};
 
 // A Java string in the system's ANSI code page, for the calls that take only ANSI
 // text. A null string throws NullPointerException without a message; a copy that
 // cannot be made OutOfMemoryError.
 class JavaAnsi {
  public:
-  JavaAnsi(JNIEnv* env, jstring text);
   bool ok() const { return ok_; }
   const char* get() const { return ok_ ? text_.c_str() : nullptr; }
+
+ protected:
+  JavaAnsi(JNIEnv* env, JavaWide&& wide);
 
  private:
   std::string text_;
   bool ok_ = false;
+};
+struct AnsiText : JavaAnsi {
+  AnsiText(JNIEnv* env, jstring text) : JavaAnsi(env, WideText(env, text, kWithoutMessage)) {}
+};
+struct AnsiName : JavaAnsi {
+  AnsiName(JNIEnv* env, jstring text, Refusal refuse) : JavaAnsi(env, WideName(env, text, refuse, kWithoutMessage)) {}
 };
 
 }  // namespace rasbridge

@@ -4,9 +4,10 @@
 // first use). Failures are sentinel results; nothing here throws.
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <vector>
 
 #include "bridge.h"
 #include "com_ombrel_agentframework_os_dialup_DialupJNI.h"
@@ -39,10 +40,9 @@ struct RasEntryClass {
 };
 RasEntryClass rasEntry;
 
-// Copies a Java string into a fixed field in the system's ANSI code page (the
-// calls are the ANSI ones), cut to leave room for the terminator.
-bool copyField(JNIEnv* env, jstring text, char* field, size_t size) {
-  JavaAnsi bytes(env, text);
+// Copies a Java string, had in the system's ANSI code page (the calls are the
+// ANSI ones), into a fixed field, cut to leave room for the terminator.
+bool copyField(const JavaAnsi& bytes, char* field, size_t size) {
   if (!bytes.ok()) return false;
   std::strncpy(field, bytes.get(), size - 1);
   field[size - 1] = 0;
@@ -80,33 +80,30 @@ QueryOptionFn queryOption() {
   return bound;
 }
 
-// The option's value in a new buffer (free with std::free); null when the query fails.
-char* queryBuffer(DWORD option) {
+// The option's value; empty when the query fails.
+std::vector<char> queryBuffer(DWORD option) {
   QueryOptionFn query = queryOption();
-  if (!query) return nullptr;
+  if (!query) return {};
   DWORD size = 0;
   query(nullptr, option, nullptr, &size);
-  if (size == 0) return nullptr;
-  // One spare zero byte so a string value is always terminated.
-  auto* buffer = static_cast<char*>(std::calloc(1, size + 1));
-  if (!buffer) return nullptr;
-  if (!query(nullptr, option, buffer, &size)) {
-    std::free(buffer);
-    return nullptr;
+  if (size == 0) return {};
+  std::vector<char> buffer;
+  try {
+    buffer.resize(static_cast<size_t>(size) + 1);  // one spare zero byte: a string value always ends
+  } catch (const std::bad_alloc&) {
+    return {};
   }
+  if (!query(nullptr, option, buffer.data(), &size)) return {};
   return buffer;
 }
 
 jstring proxyPart(JNIEnv* env, bool bypass) {
-  char* buffer = queryBuffer(kOptionProxy);
-  if (!buffer) return nullptr;
+  std::vector<char> buffer = queryBuffer(kOptionProxy);
+  if (buffer.size() < sizeof(ProxyInfo)) return nullptr;
   ProxyInfo info;
-  std::memcpy(&info, buffer, sizeof info);
-  jstring result = nullptr;
+  std::memcpy(&info, buffer.data(), sizeof info);
   const char* text = bypass ? info.bypass : info.proxy;
-  if (info.accessType != kDirectAccess && text) result = newStringAnsi(env, text);
-  std::free(buffer);
-  return result;
+  return info.accessType != kDirectAccess && text ? newStringAnsi(env, text) : nullptr;
 }
 
 }  // namespace
@@ -132,13 +129,17 @@ JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_init(J
 JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumEntries(JNIEnv* env,
                                                                                                  jclass) {
   if (!ras.usable || !ras.enumEntries) return nullptr;
-  auto* entries = static_cast<rasapi::EntryNameA*>(std::calloc(kEntryCapacity, sizeof(rasapi::EntryNameA)));
-  if (!entries) return nullptr;
+  std::vector<rasapi::EntryNameA> entries;
+  try {
+    entries.resize(kEntryCapacity);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
   entries[0].dwSize = sizeof(rasapi::EntryNameA);
   DWORD bytes = kEntryCapacity * sizeof(rasapi::EntryNameA);
   DWORD count = 0;
   jobjectArray result = nullptr;
-  if (entry<EnumEntriesFn>(ras.enumEntries)(nullptr, nullptr, entries, &bytes, &count) == 0 &&
+  if (entry<EnumEntriesFn>(ras.enumEntries)(nullptr, nullptr, entries.data(), &bytes, &count) == 0 &&
       count <= kEntryCapacity) {
     jclass stringClass = cachedClass(env, Cached::String);
     result = stringClass ? env->NewObjectArray(static_cast<jsize>(count), stringClass, nullptr) : nullptr;
@@ -152,7 +153,6 @@ JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJN
       env->DeleteLocalRef(name);
     }
   }
-  std::free(entries);
   return result;
 }
 
@@ -168,16 +168,18 @@ JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJN
   DWORD bytes = 0, count = 0;
   enumConnections(&probe, &bytes, &count);
   if (bytes == 0) return nullptr;
-  // Room for at least one whole element, whatever size the first answer gave.
-  DWORD capacity = bytes < sizeof(rasapi::ConnA) ? sizeof(rasapi::ConnA) : bytes;
-  auto* connections = static_cast<rasapi::ConnA*>(std::calloc(1, capacity));
-  if (!connections) return nullptr;
+  // Whole elements, at least one, whatever size the first answer gave.
+  std::vector<rasapi::ConnA> connections;
+  try {
+    connections.resize((bytes + sizeof(rasapi::ConnA) - 1) / sizeof(rasapi::ConnA));
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
   connections[0].dwSize = sizeof(rasapi::ConnA);
-  bytes = capacity;
+  bytes = static_cast<DWORD>(connections.size() * sizeof(rasapi::ConnA));
   count = 0;
   jobjectArray result = nullptr;
-  if (enumConnections(connections, &bytes, &count) == 0 && count > 0 &&
-      count <= capacity / sizeof(rasapi::ConnA)) {
+  if (enumConnections(connections.data(), &bytes, &count) == 0 && count > 0 && count <= connections.size()) {
     for (DWORD i = 0; i < count; ++i) {
       jstring name = newStringAnsi(env, connections[i].szEntryName);
       jobject object = name ? env->AllocObject(type) : nullptr;
@@ -195,7 +197,6 @@ JNIEXPORT jobjectArray JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJN
       if (i > 0) env->DeleteLocalRef(object);
     }
   }
-  std::free(connections);
   return result;
 }
 
@@ -205,10 +206,12 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasDi
   if (!ras.usable || !ras.dial) return kNotUsable;
   rasapi::DialParamsA params{};
   params.dwSize = sizeof params;
-  if (!copyField(env, entryName, params.szEntryName, sizeof params.szEntryName)) return kNotUsable;
-  if (!copyField(env, user, params.szUserName, sizeof params.szUserName)) return kNotUsable;
-  bool copied = copyField(env, password, params.szPassword, sizeof params.szPassword);
-  if (!copied) return kNotUsable;
+  // The entry and the user are names (one holding a zero character is refused);
+  // the password is text.
+  if (!copyField(AnsiName(env, entryName, kQuietly), params.szEntryName, sizeof params.szEntryName) ||
+      !copyField(AnsiName(env, user, kQuietly), params.szUserName, sizeof params.szUserName) ||
+      !copyField(AnsiText(env, password), params.szPassword, sizeof params.szPassword))
+    return kNotUsable;
   HANDLE connection = nullptr;
   DWORD error = entry<DialFn>(ras.dial)(nullptr, nullptr, &params, 0xFFFFFFFFu, reinterpret_cast<void*>(1),
                                        &connection);
@@ -245,11 +248,8 @@ JNIEXPORT jstring JNICALL Java_com_ombrel_system_Internet_queryProxyBypass(JNIEn
 }
 
 JNIEXPORT jstring JNICALL Java_com_ombrel_system_Internet_queryStringValue(JNIEnv* env, jclass, jint option) {
-  char* buffer = queryBuffer(static_cast<DWORD>(option));
-  if (!buffer) return nullptr;
-  jstring result = newStringAnsi(env, buffer);
-  std::free(buffer);
-  return result;
+  std::vector<char> buffer = queryBuffer(static_cast<DWORD>(option));
+  return buffer.empty() ? nullptr : newStringAnsi(env, buffer.data());
 }
 
 }  // extern "C"

@@ -3,7 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <memory>
+#include <optional>
 
 #include "bridge.h"
 #include "com_ombrel_util_file_nativefs_Win32FileNatives.h"
@@ -57,6 +57,12 @@ bool noNotification(jlong handle) {
   return true;
 }
 
+// A refused pattern finds nothing, as a failed search reports it.
+void throwFileNotFound(JNIEnv* env, DWORD code) { throwWithSystemMessage(env, fileNotFoundClass.load(), code); }
+
+// MoveFileEx0 looks its exception class up when it throws.
+void throwMoveFailure(JNIEnv* env, DWORD code) { throwByNameWithSystemMessage(env, "java/io/IOException", code); }
+
 jstring nameOf(JNIEnv* env, const WIN32_FIND_DATAW& data) { return newStringZ(env, data.cFileName, MAX_PATH); }
 jstring nameOf(JNIEnv* env, const WIN32_FIND_DATAA& data) {
   char name[MAX_PATH + 1];
@@ -73,11 +79,11 @@ JNIEXPORT jint JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativ
                                                                                         jstring rootPath) {
   UINT type;
   if (isNtPlatform) {
-    JavaWide root(env, rootPath);
+    WideName root(env, rootPath, kQuietly);
     if (!root.ok()) return 0;
     type = GetDriveTypeW(root.get());
   } else {
-    JavaAnsi root(env, rootPath);
+    AnsiName root(env, rootPath, kQuietly);
     if (!root.ok()) return 0;
     type = GetDriveTypeA(root.get());
   }
@@ -86,7 +92,7 @@ JNIEXPORT jint JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativ
 
 JNIEXPORT jlong JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nativeFindFirstChangeNotification(
     JNIEnv* env, jclass, jstring path, jboolean watchSubtree, jint filter) {
-  JavaWide folder(env, path, false, kWithoutMessage);
+  WideName folder(env, path, kQuietly, kWithoutMessage);
   if (!folder.ok()) return toJava(INVALID_HANDLE_VALUE);
   return toJava(FindFirstChangeNotificationW(folder.get(), watchSubtree ? TRUE : FALSE, static_cast<DWORD>(filter)));
 }
@@ -125,7 +131,7 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nati
     fileNotFoundClass.store(type);
   }
   if (isNtPlatform) {
-    JavaWide path(env, pattern, true);
+    WidePath path(env, pattern, throwFileNotFound);
     if (!path.ok()) return 0;
     WIN32_FIND_DATAW data;
     om::UniqueFind search(FindFirstFileW(path.get(), &data));
@@ -136,7 +142,7 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_nati
     if (!fillEntry(env, entry, fields, data, nameOf(env, data))) return 0;
     return toJava(search.release());
   }
-  JavaAnsi path(env, pattern);
+  AnsiName path(env, pattern, kQuietly);
   if (!path.ok()) return 0;
   WIN32_FIND_DATAA data;
   om::UniqueFind search(FindFirstFileA(path.get(), &data));
@@ -171,15 +177,15 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_n
 JNIEXPORT void JNICALL Java_com_ombrel_util_file_nativefs_Win32FileNatives_MoveFileEx0(JNIEnv* env, jclass,
                                                                                     jstring from, jstring to,
                                                                                     jint flags) {
-  JavaWide source(env, from);
+  WideName source(env, from, throwMoveFailure);
   if (!source.ok()) return;
-  std::unique_ptr<JavaWide> target;
+  std::optional<WideName> target;
   if (to) {
-    target.reset(new JavaWide(env, to));
+    target.emplace(env, to, throwMoveFailure);
     if (!target->ok()) return;
   }
   if (MoveFileExW(source.get(), target ? target->get() : nullptr, static_cast<DWORD>(flags))) return;
-  throwByNameWithSystemMessage(env, "java/io/IOException", GetLastError());
+  throwMoveFailure(env, GetLastError());
 }
 
 }  // extern "C"

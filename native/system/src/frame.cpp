@@ -1,8 +1,8 @@
 // The frame of the system bridge: class cache, exceptions, string copies and the
 // long-path prefix.
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "bridge.h"
 
@@ -85,32 +85,26 @@ void throwErrorCodeException(JNIEnv* env, DWORD code) {
   throwWithCode(env, errorCodeClass.load(), errorCodeConstructor.load(), code);
 }
 
-WCHAR* addLongPathPrefix(WCHAR* path, size_t length, bool& allocated) {
-  allocated = false;
-  if (length >= 4 && path[0] == u'\\' && path[1] == u'\\' && path[2] == u'?' && path[3] == u'\\') return path;
-  WCHAR* result;
-  if (length >= 2 && path[0] == u'\\' && path[1] == u'\\') {
-    result = static_cast<WCHAR*>(std::malloc(2 * length + 20));
-    if (!result) return nullptr;
-    static const WCHAR kUnc[] = {'\\', '\\', '?', '\\', 'U', 'N', 'C'};  // then the path from its second backslash
-    std::memcpy(result, kUnc, 7 * sizeof(WCHAR));
-    std::memcpy(result + 7, path + 1, (length - 1) * sizeof(WCHAR));
-    result[7 + length - 1] = 0;
-  } else {
-    result = static_cast<WCHAR*>(std::malloc(2 * length + 16));
-    if (!result) return nullptr;
-    static const WCHAR kPrefix[] = {'\\', '\\', '?', '\\'};
-    std::memcpy(result, kPrefix, 4 * sizeof(WCHAR));
-    std::memcpy(result + 4, path, length * sizeof(WCHAR));
-    result[4 + length] = 0;
-  }
-  allocated = true;
-  return result;
+bool addLongPathPrefix(WString& path) {
+  static const WString kPrefix = {'\\', '\\', '?', '\\'};
+  static const WString kUnc = {'\\', '\\', '?', '\\', 'U', 'N', 'C'};  // then the path from its second backslash
+  if (path.compare(0, kPrefix.size(), kPrefix) == 0) return false;
+  if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\')
+    path.replace(0, 1, kUnc);
+  else
+    path.insert(0, kPrefix);
+  return true;
 }
 
-JavaWide::JavaWide(JNIEnv* env, jstring text, bool pathRule, const char* nullMessage) : copy_(env, text) {
+JavaWide::JavaWide(JNIEnv* env, jstring text, StringKind kind, Refusal refuse, bool pathRule,
+                   const char* nullMessage)
+    : copy_(env, text, kind) {
   if (!text) {
     throwNullPointer(env, nullMessage);
+    return;
+  }
+  if (copy_.error() == ERROR_INVALID_NAME) {
+    if (refuse) refuse(env, ERROR_INVALID_NAME);
     return;
   }
   if (!copy_.ok()) {
@@ -118,23 +112,17 @@ JavaWide::JavaWide(JNIEnv* env, jstring text, bool pathRule, const char* nullMes
     return;
   }
   if (pathRule && copy_.length() >= kLongPath) {
-    WString& path = copy_.text();
-    bool allocated = false;
-    WCHAR* prefixed = addLongPathPrefix(&path[0], path.size(), allocated);
-    if (!prefixed) {
+    try {
+      addLongPathPrefix(copy_.text());
+    } catch (const std::bad_alloc&) {
       throwOutOfMemory(env);
       return;
-    }
-    if (allocated) {
-      path.assign(prefixed);
-      std::free(prefixed);
     }
   }
   ok_ = true;
 }
 
-JavaAnsi::JavaAnsi(JNIEnv* env, jstring text) {
-  JavaWide wide(env, text, false, kWithoutMessage);
+JavaAnsi::JavaAnsi(JNIEnv* env, JavaWide&& wide) {
   if (!wide.ok()) return;
   if (!toCodePage(wide.get(), wide.length(), CP_ACP, text_)) {
     throwOutOfMemory(env);

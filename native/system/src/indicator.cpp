@@ -24,6 +24,12 @@ namespace {
 std::mutex titleLock;
 std::optional<WString> storedTitle;  // last title given to rasbridge.SetTitle
 
+// A title no window can bear (one holding a zero character) finds no window.
+void forgetTitle(JNIEnv*, DWORD) {
+  std::lock_guard<std::mutex> hold(titleLock);
+  storedTitle.reset();
+}
+
 jfieldID handlerField(JNIEnv* env, jobject self) {
   jclass type = env->GetObjectClass(self);
   if (!type) return nullptr;
@@ -211,7 +217,7 @@ extern "C" {
 
 JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeEnable(JNIEnv* env, jobject self, jint image,
                                                                            jstring tooltip) {
-  JavaWide text(env, tooltip, false, kWithoutMessage);
+  WideText text(env, tooltip, kWithoutMessage);
   if (!text.ok()) return;
   jfieldID handler = handlerField(env, self);
   if (!handler) return;
@@ -265,7 +271,7 @@ JNIEXPORT void JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeDisable(JN
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_guiutil_DesktopIndicator_nativeLoadImage(JNIEnv* env, jclass, jstring path) {
-  JavaWide file(env, path, false, kWithoutMessage);
+  WideName file(env, path, kQuietly, kWithoutMessage);
   if (!file.ok()) return -1;
 #ifdef _WIN32
   HICON icon = ExtractIconW(libraryInstance, file.get(), 0);
@@ -300,12 +306,12 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_guiutil_Win32Util_findWindow(JNIEnv* env
     return 0;
   }
 #ifdef _WIN32
-  std::optional<JavaWide> classCopy;
+  std::optional<WideName> classCopy;
   if (className) {
-    classCopy.emplace(env, className, false, kWithoutMessage);
+    classCopy.emplace(env, className, kQuietly, kWithoutMessage);
     if (!classCopy->ok()) return 0;
   }
-  JavaWide name(env, windowName, false, kWithoutMessage);
+  WideName name(env, windowName, kQuietly, kWithoutMessage);
   return name.ok() ? toJava(findWindow(classCopy ? classCopy->get() : nullptr, name.get())) : 0;
 #else
   return 0;
@@ -336,7 +342,7 @@ JNIEXPORT jboolean JNICALL Java_com_ombrel_guiutil_Win32Util_showWindow(JNIEnv*,
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_util_os_rasbridge_SetTitle(JNIEnv* env, jclass, jstring title) {
-  JavaWide text(env, title, false, kWithoutMessage);
+  WideName text(env, title, forgetTitle, kWithoutMessage);
   if (!text.ok()) return;
   std::lock_guard<std::mutex> hold(titleLock);
   storedTitle.emplace().swap(text.text());
@@ -356,7 +362,7 @@ JNIEXPORT jint JNICALL Java_com_ombrel_util_os_rasbridge_newInstance(JNIEnv*, jc
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_util_os_rasbridge_ExecShell(JNIEnv* env, jclass, jstring file) {
-  JavaWide path(env, file, false, kWithoutMessage);
+  WideName path(env, file, kQuietly, kWithoutMessage);
   if (!path.ok()) return;
 #ifdef _WIN32
   ShellExecuteW(nullptr, L"open", path.get(), nullptr, nullptr, SW_HIDE);

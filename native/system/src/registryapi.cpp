@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "bridge.h"
@@ -31,6 +32,12 @@ RegistryBinding binding;
 std::atomic<bool> bound{false};
 
 HKEY toKey(jlong value) { return fromJava<HKEY>(value); }
+
+// A key, value or hive file name: one holding a zero character is refused with
+// the exception of a failed registry call.
+struct RegistryName : WideName {
+  RegistryName(JNIEnv* env, jstring text) : WideName(env, text, throwException) {}
+};
 
 // Throws for a failed registry call; true when `rc` is a failure.
 bool failed(JNIEnv* env, LONG rc) {
@@ -210,6 +217,12 @@ bool queryValue(JNIEnv* env, HKEY key, const WCHAR* name, DWORD& type, std::uniq
   return true;
 }
 
+// A call on a sub-key of a key (unload, delete); throws when it fails.
+void onSubKey(JNIEnv* env, jlong key, jstring subKey, LONG(WINAPI* call)(HKEY, LPCWSTR)) {
+  RegistryName name(env, subKey);
+  if (name.ok()) failed(env, call(toKey(key), name.get()));
+}
+
 }  // namespace
 
 extern "C" {
@@ -220,18 +233,16 @@ JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_init(
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegLoadKey(JNIEnv* env, jclass, jlong key,
                                                                                    jstring subKey, jstring file) {
-  JavaWide name(env, subKey);
+  RegistryName name(env, subKey);
   if (!name.ok()) return;
-  JavaWide path(env, file);
+  RegistryName path(env, file);
   if (!path.ok()) return;
   failed(env, RegLoadKeyW(toKey(key), name.get(), path.get()));
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegUnLoadKey(JNIEnv* env, jclass,
                                                                                      jlong key, jstring subKey) {
-  JavaWide name(env, subKey);
-  if (!name.ok()) return;
-  failed(env, RegUnLoadKeyW(toKey(key), name.get()));
+  onSubKey(env, key, subKey, RegUnLoadKeyW);
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegFlushKey(JNIEnv* env, jclass,
@@ -241,7 +252,7 @@ JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegFl
 
 JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegOpenKeyEx(
     JNIEnv* env, jclass, jlong key, jstring subKey, jint options, jint samDesired) {
-  JavaWide name(env, subKey);
+  RegistryName name(env, subKey);
   if (!name.ok()) return 0;
   HKEY opened = nullptr;
   if (failed(env, RegOpenKeyExW(toKey(key), name.get(), static_cast<DWORD>(options), static_cast<REGSAM>(samDesired),
@@ -253,7 +264,7 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegO
 JNIEXPORT jobject JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegCreateKeyEx(
     JNIEnv* env, jclass, jlong key, jstring subKey, jint options, jint samDesired) {
   if (!ensureBinding(env)) return nullptr;
-  JavaWide name(env, subKey);
+  RegistryName name(env, subKey);
   if (!name.ok()) return nullptr;
   HKEY created = nullptr;
   DWORD disposition = 0;
@@ -314,14 +325,14 @@ JNIEXPORT jstring JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_Re
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegReplaceKey(
     JNIEnv* env, jclass, jlong key, jstring subKey, jstring newFile, jstring oldFile) {
-  std::unique_ptr<JavaWide> name;
+  std::optional<RegistryName> name;
   if (subKey) {
-    name.reset(new JavaWide(env, subKey));
+    name.emplace(env, subKey);
     if (!name->ok()) return;
   }
-  JavaWide newPath(env, newFile);
+  RegistryName newPath(env, newFile);
   if (!newPath.ok()) return;
-  JavaWide oldPath(env, oldFile);
+  RegistryName oldPath(env, oldFile);
   if (!oldPath.ok()) return;
   failed(env, RegReplaceKeyW(toKey(key), name ? name->get() : nullptr, newPath.get(), oldPath.get()));
 }
@@ -335,7 +346,7 @@ JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegSe
   }
   DWORD type = static_cast<DWORD>(env->GetIntField(value, binding.type));
   auto nameText = static_cast<jstring>(env->GetObjectField(value, binding.name));
-  JavaWide name(env, nameText);
+  RegistryName name(env, nameText);
   env->DeleteLocalRef(nameText);
   if (!name.ok()) return;
   std::vector<BYTE> data;
@@ -390,16 +401,14 @@ JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegSe
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegDeleteKey(JNIEnv* env, jclass,
                                                                                      jlong key, jstring subKey) {
-  JavaWide name(env, subKey);
-  if (!name.ok()) return;
-  failed(env, RegDeleteKeyW(toKey(key), name.get()));
+  onSubKey(env, key, subKey, RegDeleteKeyW);
 }
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegGetValue(JNIEnv* env, jclass,
                                                                                     jlong key, jstring valueName,
                                                                                     jobject out) {
   if (!ensureBinding(env)) return;
-  JavaWide name(env, valueName);
+  RegistryName name(env, valueName);
   if (!name.ok()) return;
   if (!out) {
     throwNullPointer(env);
@@ -414,7 +423,7 @@ JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegGe
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_RegistryApi_RegCopyValue(JNIEnv* env, jclass,
                                                                                      jlong source, jstring valueName,
                                                                                      jlong target) {
-  JavaWide name(env, valueName);
+  RegistryName name(env, valueName);
   if (!name.ok()) return;
   DWORD type = 0;
   std::unique_ptr<ValueBuffer> buffer;

@@ -86,7 +86,7 @@ DWORD stopServiceAndDependents(SC_HANDLE manager, SC_HANDLE service) {
 // The information of a path opened for its information only (directories and
 // files in use included); false with an exception pending.
 bool fileInformation(JNIEnv* env, jstring path, BY_HANDLE_FILE_INFORMATION& information) {
-  JavaWide name(env, path, true);
+  WidePath name(env, path, throwIOException);
   if (!name.ok()) return false;
   om::UniqueFile file(CreateFileW(name.get(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
@@ -133,7 +133,7 @@ bool appendName(JNIEnv* env, jobject out, const WCHAR* name) {
 // A name GetVolumePathNameW or GetVolumeNameForVolumeMountPointW writes for
 // `text`; null with IOException when the call fails.
 jstring volumeName(JNIEnv* env, jstring text, BOOL(WINAPI* query)(LPCWSTR, LPWSTR, DWORD)) {
-  JavaWide name(env, text);
+  WideName name(env, text, throwIOException);
   if (!name.ok()) return nullptr;
   WCHAR volume[kVolumeNameLength + 1] = {};
   if (!query(name.get(), volume, kVolumeNameLength)) {
@@ -149,7 +149,7 @@ extern "C" {
 
 JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_Util_StopServiceN(JNIEnv* env, jclass,
                                                                               jstring serviceName) {
-  JavaWide name(env, serviceName, false, kWithoutMessage);
+  WideName name(env, serviceName, throwException, kWithoutMessage);
   if (!name.ok()) return;
   om::UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (!manager) {
@@ -167,7 +167,7 @@ JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_Util_StopServiceN
 }
 
 JNIEXPORT jint JNICALL Java_com_ombrel_agentframework_os_win32_Util_RegDBRestoreN(JNIEnv* env, jclass, jstring path) {
-  JavaWide file(env, path);
+  WideName file(env, path, throwException);
   if (!file.ok()) return 0;
   om::UniqueModule library(LoadLibraryA("catsrvut.dll"));
   if (!library) return 0;
@@ -285,8 +285,8 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_win32_MountpointIterat
     return 0;
   }
   if (!bindStringBuilder(env)) return 0;
-  JavaWide root(env, volumeRoot);
-  if (!root.ok()) return 0;
+  WideName root(env, volumeRoot, throwIOException);
+  if (!root.ok()) return -1;
   WCHAR name[kVolumeNameLength + 1] = {};
   om::UniqueVolumeMountPointFind find(FindFirstVolumeMountPointW(root.get(), name, kVolumeNameLength));
   if (!find) {

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "bridge_testing.h"
 #include "platform/jni/testing/fake_jni.h"
 #include "platform/win32.h"
 #include "platform/win32_owners.h"
@@ -26,10 +27,7 @@ namespace {
 constexpr char kClass[] = "OmbrelBackupWindowClass";
 constexpr char kName[] = "OmbrelBackupWindow";
 
-omtest::FakeJni& shared() {
-  static auto* jni = new omtest::FakeJni;
-  return *jni;
-}
+using bridgetest::shared;
 
 // Waits (bounded) for a condition that another thread brings about.
 template <class Condition>
@@ -222,24 +220,21 @@ TEST(WindowUtilities, TitlesBeyondAsciiAndTheBmp) {
   Java_com_ombrel_util_os_rasbridge_SetTitle(env, nullptr, jni.string(title));
   EXPECT_EQ(Java_com_ombrel_util_os_rasbridge_newInstance(env, nullptr), 0);
   EXPECT_TRUE(IsWindowVisible(console));
+  // A title holding a zero character is no window's title, not the one before the zero.
+  std::u16string longer = title + u'\0' + u"x";
+  EXPECT_EQ(Java_com_ombrel_guiutil_Win32Util_findWindow(env, nullptr, nullptr, jni.string(longer)), 0);
+  Java_com_ombrel_util_os_rasbridge_SetTitle(env, nullptr, jni.string(longer));
+  EXPECT_EQ(Java_com_ombrel_util_os_rasbridge_newInstance(env, nullptr), 1);
+  EXPECT_FALSE(jni.exceptionPending());
   DestroyWindow(console);
   EXPECT_EQ(jni.openPins(), 0);
-}
-
-std::vector<std::string> names(omtest::FakeJni& jni, jobjectArray array) {
-  std::vector<std::string> out;
-  for (jobject o : jni.objectsOf(array)) out.push_back(jni.textOf(static_cast<jstring>(o)));
-  return out;
 }
 
 TEST(Dialup, ScriptedPhoneBook) {
   omtest::FakeJni& jni = shared();
   JNIEnv* env = jni.env();
-  Java_com_ombrel_agentframework_os_dialup_DialupJNI_init(env, nullptr);
-  ASSERT_FALSE(jni.exceptionPending()) << jni.exceptionText();
-  jobjectArray entries = Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumEntries(env, nullptr);
-  ASSERT_NE(entries, nullptr);
-  EXPECT_EQ(names(jni, entries), (std::vector<std::string>{"Office", "Backup-Line", "B\xC3\xBCro"}));
+  EXPECT_EQ(bridgetest::phoneBook(jni), (std::vector<std::string>{"Office", "Backup-Line", "B\xC3\xBCro"}))
+      << jni.exceptionText();
 
   jobjectArray up = Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumConnections(env, nullptr);
   ASSERT_NE(up, nullptr);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge_testing.h"
 #include "platform/jni/testing/fake_jni.h"
 #include "platform/testing/temp_folder.h"
 #include "platform/win32.h"
@@ -23,12 +24,7 @@
 
 namespace {
 
-// One environment for the whole program: the library keeps the classes it looked
-// up for the life of the process, as it does on a JVM.
-omtest::FakeJni& shared() {
-  static auto* jni = new omtest::FakeJni;
-  return *jni;
-}
+using bridgetest::shared;
 
 void writeFile(const std::string& path, const std::string& content) {
   om::UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
@@ -301,11 +297,7 @@ TEST(SystemBridgeFakeJni, DialupEmptyPhoneBook) {
   if (!std::getenv("OM_RASAPI_SCRIPT")) GTEST_SKIP() << "run without the stand-in";
   omtest::FakeJni& jni = shared();
   JNIEnv* env = jni.env();
-  Java_com_ombrel_agentframework_os_dialup_DialupJNI_init(env, nullptr);
-  ASSERT_FALSE(jni.exceptionPending()) << jni.exceptionText();
-  jobjectArray entries = Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumEntries(env, nullptr);
-  ASSERT_NE(entries, nullptr);
-  EXPECT_EQ(env->GetArrayLength(entries), 0);
+  EXPECT_EQ(bridgetest::phoneBook(jni), std::vector<std::string>{}) << jni.exceptionText();
   EXPECT_EQ(Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasEnumConnections(env, nullptr), nullptr);
   EXPECT_EQ(Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasDial(env, nullptr, jni.string("Office"),
                                                                       jni.string("u"), jni.string("p")),

@@ -10,11 +10,12 @@
 #include <string>
 #include <thread>
 
+#include "bridge_testing.h"
 #include "platform/jni/testing/fake_jni.h"
 #include "platform/testing/temp_folder.h"
 #include "platform/win32.h"
 
-extern "C" JNIEXPORT void JNICALL Java_com_ombrel_agentframework_os_win32_Util_StopServiceN(JNIEnv*, jclass, jstring);
+#include "com_ombrel_agentframework_os_win32_Util.h"
 
 namespace {
 
@@ -24,12 +25,6 @@ std::string helperCommand(const std::string& name, const std::string& log) {
   std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
   path = path.substr(0, path.find_last_of('/')) + "/stop_service_helper";
   return "\"" + om::testing::windowsPath(path) + "\" " + name + " \"C:" + log + "\"";
-}
-
-// One environment for the process: the bridge caches the classes it throws.
-omtest::FakeJni& fakeJni() {
-  static auto* jni = new omtest::FakeJni;
-  return *jni;
 }
 
 DWORD stateOf(SC_HANDLE service) {
@@ -52,7 +47,7 @@ SC_HANDLE createHelperService(SC_HANDLE manager, const char* name, const char* d
 }
 
 TEST(ServiceStop, DependentsStopFirstDeepestFirst) {
-  omtest::FakeJni& jni = fakeJni();
+  omtest::FakeJni& jni = bridgetest::shared();
   std::string log = std::string(std::getenv("OM_STANDIN_ROOT")) + "/stopped.log";
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   ASSERT_NE(manager, nullptr);
@@ -99,7 +94,7 @@ TEST(ServiceStop, DependentsStopFirstDeepestFirst) {
 // within a millisecond, while the service takes its usual few hundred
 // milliseconds of stop pending.
 TEST(ServiceStop, StopOutlastingTheTimeOutFails) {
-  omtest::FakeJni& jni = fakeJni();
+  omtest::FakeJni& jni = bridgetest::shared();
   std::string log = std::string(std::getenv("OM_STANDIN_ROOT")) + "/stopped.log";
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   ASSERT_NE(manager, nullptr);

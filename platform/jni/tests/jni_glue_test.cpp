@@ -40,19 +40,26 @@ TEST(JniGlue, StringsKeepEveryUnit) {
   omtest::FakeJni jni;
   JNIEnv* env = jni.env();
   std::u16string text = u"p\u00f6?x-\U0001F600";
-  text[2] = 0;  // an embedded zero stays a character
-  JavaString copy(env, jni.string(text));
+  text[2] = 0;  // an embedded zero stays a character of a text
+  JavaText copy(env, jni.string(text));
   ASSERT_TRUE(copy.ok());
   EXPECT_EQ(copy.length(), 7u);
   EXPECT_EQ(std::u16string(copy.get(), copy.get() + 7), text);
   EXPECT_EQ(copy.get()[7], 0);
   EXPECT_EQ(jni.openPins(), 0);
 
-  JavaString null(env, nullptr);
+  // ... and makes a name another one: refused.
+  JavaName name(env, jni.string(text));
+  EXPECT_EQ(name.error(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  EXPECT_EQ(name.get(), nullptr);
+  EXPECT_TRUE(JavaName(env, jni.string(text.substr(0, 2))).ok());
+  EXPECT_EQ(jni.openPins(), 0);
+
+  JavaName null(env, nullptr);
   EXPECT_TRUE(null.ok());
   EXPECT_EQ(null.get(), nullptr);
-  JavaString unreadable(env, jni.unreadableString(u"x"));
-  EXPECT_FALSE(unreadable.ok());
+  JavaText unreadable(env, jni.unreadableString(u"x"));
+  EXPECT_EQ(unreadable.error(), static_cast<DWORD>(ERROR_OUTOFMEMORY));
   EXPECT_FALSE(jni.exceptionPending());
 
   // Modified UTF-8: a zero is two bytes, each half of a surrogate pair three.

@@ -16,9 +16,11 @@ import java.util.Properties;
  * shutdownNotification) and nothing else. It writes what happens to it to
  * agent-events.log in the working folder; agent.properties there, when present,
  * chooses its behaviour:
- *   mode=run | throw | notify | notify-wrong   (default run)
+ *   mode=run | throw | notify | notify-wrong | notify-in-hook | exit   (default run)
  *   stopDelay=<ms>  how long Stop takes
  *   notifyDelay=<ms> when notify/notify-wrong calls shutdownNotification
+ *   (notify-in-hook calls it twice from inside addShutdownNotificationHook)
+ *   exitCode=<n>, exitDelay=<ms>  exit: System.exit(n) that long after the hook is set
  * When ombackup.properties in the working folder names a "service.port", it
  * answers the tray monitor's protocol there (the tray's test agent): idle, with
  * a last and a next backup, and a short scripted backup whenever the monitor
@@ -66,7 +68,21 @@ public final class Start {
     handle = value;
     record("hook " + (value != 0 ? "set" : "zero"));
     String mode = mode();
-    if (mode.equals("notify") || mode.equals("notify-wrong")) {
+    if (mode.equals("notify-in-hook")) {
+      record("shutdownNotification in hook");
+      shutdownNotification(value);
+      shutdownNotification(value);
+      record("shutdownNotification returned");
+    } else if (mode.equals("exit")) {
+      int code = Integer.parseInt(SETTINGS.getProperty("exitCode", "0"));
+      Thread exiter = new Thread(() -> {
+        sleep(Long.parseLong(SETTINGS.getProperty("exitDelay", "0")));
+        record("exit " + code);
+        System.exit(code);
+      }, "sample-agent-exit");
+      exiter.setDaemon(true);
+      exiter.start();
+    } else if (mode.equals("notify") || mode.equals("notify-wrong")) {
       Thread notifier = new Thread(() -> {
         sleep(Long.parseLong(SETTINGS.getProperty("notifyDelay", "500")));
         long given = mode.equals("notify") ? handle : handle + 8;

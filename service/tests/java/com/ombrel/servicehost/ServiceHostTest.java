@@ -224,6 +224,15 @@ class ServiceHostTest {
     assertFalse(output.contains("WARNING: JNI local refs"), output);
   }
 
+  /** The reported state only moves forward, and stopped is reported once. */
+  static void assertForwardOnly(List<Status> reports) {
+    List<Integer> order = List.of(2, 4, 3, 1);  // start pending, running, stop pending, stopped
+    for (int i = 1; i < reports.size(); i++) {
+      assertTrue(order.indexOf(reports.get(i).state) >= order.indexOf(reports.get(i - 1).state), reports.toString());
+    }
+    assertTrue(reports.stream().filter(s -> s.state == 1).count() <= 1, reports.toString());
+  }
+
   /**
    * Installs and starts the service, which ends with one stopped report carrying
    * the service-specific code, and whose log holds `logged`.
@@ -238,6 +247,7 @@ class ServiceHostTest {
     install.sc("start");
     install.awaitState(1);
     List<Status> reports = install.reports();
+    assertForwardOnly(reports);
     List<Status> stopped = reports.stream().filter(s -> s.state == 1).collect(Collectors.toList());
     assertEquals(1, stopped.size(), reports.toString());
     assertEquals(1066, stopped.get(0).win32);
@@ -369,6 +379,40 @@ class ServiceHostTest {
   }
 
   @Test
+  void notificationsDuringTheStartEndItCleanly() throws Exception {
+    // Two notifications from inside addShutdownNotificationHook: the service
+    // never reports running, Stop is called, and stopped is reported once.
+    Install install = install("hooknotify").withJre("jre17").properties().agent("mode=notify-in-hook");
+    install.installAndStart(1);
+    assertEquals("0", install.awaitExitCode());
+    List<Status> reports = install.reports();
+    assertForwardOnly(reports);
+    assertEquals(List.of(new Status(1, 1, 0, 0, 0, 0)),
+        reports.stream().filter(s -> s.state == 1 || s.state == 4).collect(Collectors.toList()), reports.toString());
+    assertTrue(install.sc("query").out.contains("WIN32_EXIT_CODE    : 0  (0x0)"));
+    assertEquals(List.of("main " + install.name, "hook set", "shutdownNotification in hook",
+        "shutdownNotification returned", "Stop", "Stopped"), install.events());
+    assertNoJniWarnings(install.output());
+    install.ombackup("-uninstall");
+  }
+
+  @Test
+  void systemExitIsLoggedAndReported() throws Exception {
+    Install install = install("exit").withJre("jre17").properties().agent("mode=exit", "exitCode=3", "exitDelay=200");
+    install.installAndStart(1);
+    install.awaitExitCode();
+    List<Status> reports = install.reports();
+    assertForwardOnly(reports);
+    assertEquals(new Status(1, 1, 1066, 3, 0, 0), reports.get(reports.size() - 1), reports.toString());
+    Result query = install.sc("query");
+    assertTrue(query.out.contains("WIN32_EXIT_CODE    : 1066  (0x42a)"), query.out);
+    assertTrue(query.out.contains("SERVICE_EXIT_CODE  : 3  (0x3)"), query.out);
+    assertTrue(install.logTexts().contains("Error: Java VM exited with code 3"), install.logTexts().toString());
+    assertTrue(install.events().contains("exit 3"), install.events().toString());
+    install.ombackup("-uninstall");
+  }
+
+  @Test
   void aWrongHandleIsIgnored() throws Exception {
     Install install = install("wrong").withJre("jre17").properties().agent("mode=notify-wrong", "notifyDelay=100");
     install.installAndStart(4);
@@ -393,6 +437,23 @@ class ServiceHostTest {
     assertTrue(Pattern.matches(Pattern.quote("Stopping " + install.display + ".") + "\\.+\n"
         + Pattern.quote(install.display + " stopped.\n" + install.display + " removed.\n"), removed.out),
         removed.out);
+    assertTrue(install.sc("query").out.contains("FAILED 1060"));
+  }
+
+  @Test
+  void removingAServiceStuckStoppingGivesUpAndLeavesItMarked() throws Exception {
+    Install install = install("stuck").withJre("jre17").properties().agent("stopDelay=600000");
+    install.installAndStart(4);
+    Result removed = install.ombackup("-uninstall");
+    assertEquals(1, removed.code, removed.out);
+    assertTrue(Pattern.matches(Pattern.quote("Stopping " + install.display + ".") + "\\.+\n"
+        + Pattern.quote(install.display + " has not stopped; it is removed once it stops.\n"), removed.out),
+        removed.out);
+    assertEquals(3, install.state());
+    // It goes once its process has ended.
+    String[] status = read(install.serviceFolder().resolve("status")).trim().split(" ");
+    ProcessHandle.of(Long.parseLong(status[6])).ifPresent(ProcessHandle::destroyForcibly);
+    install.awaitExitCode();
     assertTrue(install.sc("query").out.contains("FAILED 1060"));
   }
 

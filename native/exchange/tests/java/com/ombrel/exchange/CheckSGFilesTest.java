@@ -75,6 +75,16 @@ class CheckSGFilesTest {
     }
 
     @Test
+    void errInitWithAPathHoldingZeroCallsNothing() throws IOException {
+        standIn.script("ErrInit=0");
+        int before = standIn.calls().size();
+        // The checker would stop at the zero and open another file.
+        assertEquals(-1023, CheckSGFiles.ErrInit(checker, "D:\\SG1\\priv1.edb", "E00\0x", "L:\\SG1", 0));
+        assertEquals(before, standIn.calls().size());
+        assertEquals(0, standIn.count("copies"));
+    }
+
+    @Test
     void errInitWithAStringThatCannotBeCopiedCallsNothing() throws IOException {
         standIn.script("ErrInit=0");
         int before = standIn.calls().size();

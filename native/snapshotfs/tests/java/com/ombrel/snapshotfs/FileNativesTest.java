@@ -156,6 +156,25 @@ class FileNativesTest {
     }
 
     @Test
+    void nameHoldingZeroIsRefusedBeforeItReachesAnotherFile() throws IOException {
+        Path victim = folder.resolve("alpha.txt");
+        String name = Folders.windows(victim) + "\0.new";
+        long[] handle = {5};
+        assertEquals(123, Win32Kernel.CreateFile0(name, GENERIC_WRITE, 0, 2 /* CREATE_ALWAYS */, 0, handle));
+        assertArrayEquals("alpha".getBytes(StandardCharsets.UTF_8), Files.readAllBytes(victim));
+        assertEquals(123, Win32Kernel.SetFileAttributes(name, 1));
+        assertEquals(123, Win32Kernel.GetFileAttributesEx(name, new byte[36]));
+        assertEquals(123, Win32Kernel.FindFirstFile0(name, 0, 0, handle, new byte[592]));
+        assertEquals(123, Win32Kernel.GetFileSecurity(name, new byte[256]));
+        assertEquals(0, Win32Kernel.GetFileSecurityLength(name));
+        assertEquals(123, Win32Kernel.LoadLibrary("ntdll.dll\0x", handle));
+        assertEquals(5L, handle[0]);
+        byte[] data = new byte[36];
+        assertEquals(0, Win32Kernel.GetFileAttributesEx(Folders.windows(victim), data));
+        assertEquals(0, Folders.little(data).getInt(0) & 1);
+    }
+
+    @Test
     void attributeDataAndReadOnly() {
         String path = Folders.windows(folder.resolve("Beta.DAT"));
         byte[] data = new byte[36];

@@ -671,6 +671,12 @@ class VssBackupTest {
         assertEquals(87, VssBackupComponents.DisableWriterClasses(backup, new byte[31], 2));
         assertEquals(87, VssBackupComponents.EnableWriterClasses(backup, null, 1));
         assertEquals(87, VssBackupComponents.DisableWriterInstances(backup, new byte[16], -1));
+        // A name holding a zero character would name another component or volume: refused as an invalid name.
+        int invalidName = 0x8007007B;
+        assertEquals(invalidName, VssBackupComponents.AddComponent(backup, SQL_WRITER, SQL_INSTANCE,
+                COMPONENT_DATABASE, "SQLHOST\\MSSQLSERVER", "master\0x"));
+        assertEquals(invalidName, VssBackupComponents.AddToSnapshotSet(backup, Folders.windows(volume) + "\\\0x",
+                new byte[16]));
         assertEquals("", VssStandIn.callLog());
 
         // A cancelled operation leaves the session where it was.

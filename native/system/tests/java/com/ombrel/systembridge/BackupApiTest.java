@@ -142,6 +142,40 @@ class BackupApiTest {
     }
 
     @Test
+    void abortFreesTheContextWhateverTheBuffer() throws IOException {
+        long handle = open(source, GENERIC_READ, OPEN_EXISTING);
+        long[] context = {0};
+        assertEquals(100, BackupApi.BackupRead(context, handle, new byte[100], 0, 100, false, true));
+        assertNotEquals(0L, context[0]);
+        assertEquals(0, BackupApi.BackupRead(context, handle, null, 0, 0, true, true));
+        assertEquals(0L, context[0]);
+
+        Path copy = folder.resolve("copy.dat");
+        long target = open(copy, GENERIC_WRITE, CREATE_NEW);
+        byte[] header = new byte[20];
+        assertEquals(20, BackupApi.BackupWrite(context, target, header, 0, 20, false, false));
+        assertNotEquals(0L, context[0]);
+        assertEquals(0, BackupApi.BackupWrite(context, target, null, 5, 99, true, false));
+        assertEquals(0L, context[0]);
+    }
+
+    @Test
+    void pathHoldingZeroIsRefused() throws Exception {
+        String named = Folders.windows(source) + "\0.new";
+        IOException created = assertThrows(IOException.class,
+                () -> BackupApi.CreateFile(named, GENERIC_WRITE, 0, 0, 2 /* CREATE_ALWAYS */, 0, 0));
+        assertEquals("The filename, directory name, or volume label syntax is incorrect.", created.getMessage());
+        assertArrayEquals(content, Files.readAllBytes(source));
+        assertThrows(IOException.class, () -> BackupApi.SetFileAttributes(named, HIDDEN));
+        assertEquals(0, BackupApi.GetFileAttributes(Folders.windows(source)) & HIDDEN);
+        ErrorCodeException read = assertThrows(ErrorCodeException.class,
+                () -> BackupApi.readSecurityDescriptor(named, new byte[512], 512));
+        assertEquals(123, read.getErrorCode());
+        assertEquals(-1, BackupApi.getFreeDiskSpace(Folders.windows(folder) + "\0"));
+        assertThrows(Exception.class, () -> BackupApi.setPrivilege("SeBackupPrivilege\0x", true));
+    }
+
+    @Test
     void createFileFailureThrowsTheSystemText() {
         IOException e = assertThrows(IOException.class,
                 () -> open(folder.resolve("missing.dat"), GENERIC_READ, OPEN_EXISTING));

@@ -211,6 +211,23 @@ class FileNativesTest {
     }
 
     @Test
+    void namesHoldingZeroAreRefused() throws IOException {
+        Path victim = folder.resolve("victim");
+        Files.write(victim, new byte[] {7});
+        String named = Folders.windows(victim) + "\0.tmp";
+        IOException moved = assertThrows(IOException.class,
+                () -> Win32FileNatives.MoveFileEx0(named, Folders.windows(folder.resolve("moved")), 1));
+        assertEquals("The filename, directory name, or volume label syntax is incorrect.", moved.getMessage());
+        assertThrows(IOException.class, () -> Win32FileNatives.MoveFileEx0(Folders.windows(folder.resolve("none")),
+                named, 1));
+        assertArrayEquals(new byte[] {7}, Files.readAllBytes(victim));
+        assertThrows(FileNotFoundException.class, () -> Win32FileNatives.nativeFindFirstFile(named, new FindEntry()));
+        assertEquals(-1L, Win32FileNatives.nativeFindFirstChangeNotification(Folders.windows(folder) + "\0x", false,
+                CHANGE_FILE_NAME));
+        assertEquals(0, Win32FileNatives.nativeDriveType("C:\\\0"));
+    }
+
+    @Test
     void moves() throws Exception {
         Path a = folder.resolve("a.txt");
         Path b = folder.resolve("b.txt");

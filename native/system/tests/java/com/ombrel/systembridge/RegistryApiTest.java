@@ -129,6 +129,21 @@ class RegistryApiTest {
     }
 
     @Test
+    void namesHoldingZeroAreRefused() throws Exception {
+        Exception created = assertThrows(Exception.class,
+                () -> RegistryApi.RegCreateKeyEx(key, "ProbeNul\0Hidden", 0, KEY_ALL_ACCESS));
+        assertEquals("The filename, directory name, or volume label syntax is incorrect.", created.getMessage());
+        assertNull(RegistryApi.RegEnumKeyExW(key, 0));
+        RegValue named = value("Value\0Other", 4);
+        assertThrows(Exception.class, () -> RegistryApi.RegSetValueExW(key, named));
+        assertFalse(RegistryApi.RegEnumValueW(key, 0, new RegValue()));
+        RegistryApi.RegCloseKey(RegistryApi.RegCreateKeyEx(key, "Child", 0, KEY_ALL_ACCESS).ptr);
+        assertThrows(Exception.class, () -> RegistryApi.RegDeleteKey(key, "Child\0x"));
+        assertThrows(Exception.class, () -> RegistryApi.RegOpenKeyEx(key, "Child\0x", 0, KEY_ALL_ACCESS));
+        assertEquals("Child", RegistryApi.RegEnumKeyExW(key, 0));
+    }
+
+    @Test
     void edgeValues() throws Exception {
         RegValue qword = value("Q", 11);
         Exception refused = assertThrows(Exception.class, () -> RegistryApi.RegSetValueExW(key, qword));
