@@ -67,28 +67,23 @@ void TBitmap::DrawOn(TCanvas& canvas, const TRect& rect) {
   canvas.StretchDraw(RECT{rect.Left, rect.Top, rect.Right, rect.Bottom}, *this);
 }
 
-TBitmap::~TBitmap() {
-  Release();
-  if (FPalette) DeleteObject(FPalette);
-}
+TBitmap::~TBitmap() { Release(); }
 
 void TBitmap::Deselect() {
-  if (FDC) {
-    SelectObject(FDC, FOldBitmap);
-    if (FOldPalette) SelectPalette(FDC, FOldPalette, TRUE);
-    DeleteDC(FDC);
-    FDC = nullptr;
-    FOldPalette = nullptr;
-    FCanvas.SetHandle(nullptr);
-  }
+  FSelection.reset();
+  FCanvas.SetHandle(nullptr);
+}
+
+void TBitmap::SelectPaletteInto() {
+  if (!FSelection || !FPalette) return;
+  FSelection->Palette.emplace(FSelection->Dc.get(), FPalette.get(), true);
+  RealizePalette(FSelection->Dc.get());
 }
 
 void TBitmap::Release() {
   Deselect();
-  if (FMask) DeleteObject(FMask);
-  FMask = nullptr;
-  if (FHandle) DeleteObject(FHandle);
-  FHandle = nullptr;
+  FMask.reset();
+  FHandle.reset();
   FPixels = nullptr;
   FWidth = FHeight = FBits = 0;
   FTable.clear();
@@ -115,10 +110,10 @@ void TBitmap::Create(int width, int height, int bits, const std::vector<RGBQUAD>
     t.clear();
   }
   void* bitsPtr = nullptr;
-  HBITMAP handle = CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS, &bitsPtr,
-                                    nullptr, 0);
+  UniqueBitmap handle(
+      CreateDIBSection(nullptr, reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS, &bitsPtr, nullptr, 0));
   if (!handle) throw EOutOfResources("Out of system resources");
-  FHandle = handle;
+  FHandle = std::move(handle);
   FPixels = static_cast<uint8_t*>(bitsPtr);
   FWidth = width;
   FHeight = height;
@@ -138,7 +133,7 @@ void TBitmap::SetBitsPerPixel(int bits) {
     return;
   }
   std::vector<RGBQUAD> table;
-  if (bits <= 8) table = FPalette ? PaletteTable(FPalette, bits) : FBits == bits ? FTable : std::vector<RGBQUAD>{};
+  if (bits <= 8) table = FPalette ? PaletteTable(FPalette.get(), bits) : FBits == bits ? FTable : std::vector<RGBQUAD>{};
   TBitmap converted;
   converted.Create(FWidth, FHeight, bits, table);
   GdiFlush();
@@ -174,13 +169,12 @@ void TBitmap::SetBitsPerPixel(int bits) {
   }
   converted.Deselect();
   Release();
-  FHandle = converted.FHandle;
+  FHandle = std::move(converted.FHandle);
   FPixels = converted.FPixels;
   FWidth = converted.FWidth;
   FHeight = converted.FHeight;
   FBits = converted.FBits;
   FTable = converted.FTable;
-  converted.FHandle = nullptr;
   converted.FPixels = nullptr;
   Changed();
 }
@@ -192,8 +186,10 @@ uint8_t* TBitmap::ScanLine(int row) {
 }
 
 void TBitmap::SetHandle(HBITMAP handle) {
+  if (handle == FHandle.get()) FHandle.release();  // its own: copied like any other
+  UniqueBitmap given(handle);
   Release();
-  if (!handle) return;
+  if (!given) return;
   BITMAP bm{};
   GetObject(handle, sizeof bm, &bm);
   int bits = bm.bmBitsPixel * bm.bmPlanes;
@@ -201,15 +197,15 @@ void TBitmap::SetHandle(HBITMAP handle) {
   std::vector<uint8_t> info(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD), 0);
   auto* h = reinterpret_cast<BITMAPINFOHEADER*>(info.data());
   h->biSize = sizeof(BITMAPINFOHEADER);
-  HDC screen = GetDC(nullptr);
-  GetDIBits(screen, handle, 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS);
+  WindowDc screen(nullptr);
+  GetDIBits(screen.get(), handle, 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS);
   std::vector<RGBQUAD> table;
   if (bits <= 8) {
     h->biBitCount = WORD(bits);
     h->biCompression = BI_RGB;
     h->biHeight = -bm.bmHeight;
     h->biClrUsed = 0;
-    GetDIBits(screen, handle, 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS);
+    GetDIBits(screen.get(), handle, 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS);
     const RGBQUAD* q = reinterpret_cast<const RGBQUAD*>(info.data() + sizeof(BITMAPINFOHEADER));
     table.assign(q, q + (size_t(1) << bits));
   }
@@ -221,26 +217,17 @@ void TBitmap::SetHandle(HBITMAP handle) {
   h->biBitCount = WORD(bits);
   h->biCompression = BI_RGB;
   h->biClrUsed = 0;
-  if (FHandle) GetDIBits(screen, handle, 0, UINT(bm.bmHeight), FPixels, reinterpret_cast<BITMAPINFO*>(info.data()),
-                         DIB_RGB_COLORS);
-  ReleaseDC(nullptr, screen);
-  DeleteObject(handle);
+  if (FHandle)
+    GetDIBits(screen.get(), handle, 0, UINT(bm.bmHeight), FPixels, reinterpret_cast<BITMAPINFO*>(info.data()),
+              DIB_RGB_COLORS);
   Changed();
 }
 
 void TBitmap::SetPalette(HPALETTE palette) {
-  if (FPalette) {
-    if (FDC && FOldPalette) {
-      SelectPalette(FDC, FOldPalette, TRUE);
-      FOldPalette = nullptr;
-    }
-    DeleteObject(FPalette);
-  }
-  FPalette = palette ? CopyPalette(palette) : nullptr;
-  if (FDC && FPalette) {
-    FOldPalette = SelectPalette(FDC, FPalette, TRUE);
-    RealizePalette(FDC);
-  }
+  UniquePalette copy(palette ? CopyPalette(palette) : nullptr);
+  if (FSelection) FSelection->Palette.reset();
+  FPalette = std::move(copy);
+  SelectPaletteInto();
 }
 
 void TBitmap::LoadFromStream(TStream& stream) {
@@ -298,7 +285,7 @@ void TBitmap::Assign(const TBitmap& source) {
     GdiFlush();
     std::memcpy(FPixels, source.FPixels, size_t(RowBytes()) * size_t(FHeight));
   }
-  SetPalette(source.FPalette);
+  SetPalette(source.FPalette.get());
   Transparent = source.Transparent;
   Changed();
 }
@@ -325,9 +312,9 @@ void TBitmap::PasteFromClipboard(unsigned format, uintptr_t data, uintptr_t pale
 
 void TBitmap::CopyToClipboard(unsigned& format, uintptr_t& data, uintptr_t& palette) {
   if (!FHandle) throw EInvalidGraphicOperation("An empty bitmap cannot be put on the clipboard");
-  UniqueBitmap copy(static_cast<HBITMAP>(CopyImage(FHandle, IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+  UniqueBitmap copy(static_cast<HBITMAP>(CopyImage(FHandle.get(), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
   if (!copy) RaiseLastOSError();
-  UniquePalette paletteCopy(FPalette ? CopyPalette(FPalette) : nullptr);
+  UniquePalette paletteCopy(FPalette ? CopyPalette(FPalette.get()) : nullptr);
   format = CF_BITMAP;
   data = reinterpret_cast<uintptr_t>(copy.release());
   palette = reinterpret_cast<uintptr_t>(paletteCopy.release());
@@ -335,37 +322,34 @@ void TBitmap::CopyToClipboard(unsigned& format, uintptr_t& data, uintptr_t& pale
 
 HBITMAP TBitmap::MaskHandle() {
   if (!Transparent || !FHandle) return nullptr;
-  if (FMask) return FMask;
+  if (FMask) return FMask.get();
   // Transparent colour: the bottom-left pixel's.
   HDC dc = Canvas().Handle();
   const COLORREF key = GetPixel(dc, 0, FHeight - 1);
-  FMask = CreateBitmap(FWidth, FHeight, 1, 1, nullptr);
-  HDC mdc = CreateCompatibleDC(nullptr);
-  HGDIOBJ old = SelectObject(mdc, FMask);
-  const COLORREF back = SetBkColor(dc, key);
-  BitBlt(mdc, 0, 0, FWidth, FHeight, dc, 0, 0, SRCCOPY);  // key colour -> 1 (white)
-  SetBkColor(dc, back);
-  SelectObject(mdc, old);
-  DeleteDC(mdc);
-  return FMask;
+  UniqueBitmap mask(CreateBitmap(FWidth, FHeight, 1, 1, nullptr));
+  UniqueDc mdc(CreateCompatibleDC(nullptr));
+  if (!mask || !mdc) return nullptr;
+  {
+    SelectedObject selected(mdc.get(), mask.get());
+    const COLORREF back = SetBkColor(dc, key);
+    BitBlt(mdc.get(), 0, 0, FWidth, FHeight, dc, 0, 0, SRCCOPY);  // key colour -> 1 (white)
+    SetBkColor(dc, back);
+  }
+  FMask = std::move(mask);
+  return FMask.get();
 }
 
 TCanvas& TBitmap::Canvas() {
-  if (!FDC && FHandle) {
-    FDC = CreateCompatibleDC(nullptr);
-    FOldBitmap = SelectObject(FDC, FHandle);
-    if (FPalette) {
-      FOldPalette = SelectPalette(FDC, FPalette, TRUE);
-      RealizePalette(FDC);
-    }
-    FCanvas.SetHandle(FDC);
+  if (!FSelection && FHandle) {
+    FSelection = std::make_unique<TSelection>(FHandle.get());
+    SelectPaletteInto();
+    FCanvas.SetHandle(FSelection->Dc.get());
   }
   return FCanvas;
 }
 
 void TBitmap::Changed() {
-  if (FMask) DeleteObject(FMask);
-  FMask = nullptr;
+  FMask.reset();
   TGraphic::Changed();
 }
 

@@ -5,12 +5,15 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "framework/canvas.h"
 #include "framework/events.h"
 #include "framework/picture.h"
 #include "framework/streams.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 
@@ -24,14 +27,14 @@ public:
 
   int Width() const { return FWidth; }
   int Height() const { return FHeight; }
-  bool Empty() const { return FHandle == nullptr; }
+  bool Empty() const { return !FHandle; }
   int ScreenWidth() const override { return FWidth; }
   int ScreenHeight() const override { return FHeight; }
   bool IsBlank() const override { return Empty(); }
   void DrawOn(TCanvas& canvas, const TRect& rect) override;
   void ResizeWidth(int value) override { SetSize(value, FHeight); }
   void ResizeHeight(int value) override { SetSize(FWidth, value); }
-  uintptr_t QueryPalette() override { return reinterpret_cast<uintptr_t>(FPalette); }
+  uintptr_t QueryPalette() override { return reinterpret_cast<uintptr_t>(FPalette.get()); }
   // 1, 4, 8, 24 or 32; 0 while empty.
   int BitsPerPixel() const { return FBits; }
   // Keeps the format (24 bits when none yet); the content is lost.
@@ -44,12 +47,12 @@ public:
   int RowBytes() const { return ((FWidth * FBits + 31) / 32) * 4; }
   std::vector<RGBQUAD> ColorTable() const { return FTable; }
 
-  HBITMAP Handle() const { return FHandle; }
+  HBITMAP Handle() const { return FHandle.get(); }
   // Takes a bitmap handle over: its pixels are copied into a DIB section and
-  // the handle is deleted.
+  // the handle is deleted, also when the copy fails.
   void SetHandle(HBITMAP handle);
   // The palette (owned); 0 for none. SetPalette keeps a copy.
-  HPALETTE Palette() const { return FPalette; }
+  HPALETTE Palette() const { return FPalette.get(); }
   void SetPalette(HPALETTE palette);
 
   // A BMP file image (BITMAPFILEHEADER, BITMAPINFOHEADER, colour table, rows).
@@ -71,19 +74,27 @@ public:
   void Changed() override;
 
 private:
+  // The memory DC the canvas draws on, with the bitmap (and palette) selected;
+  // they are put back before the DC goes.
+  struct TSelection {
+    explicit TSelection(HBITMAP bitmap) : Dc(CreateCompatibleDC(nullptr)), Bitmap(Dc.get(), bitmap) {}
+    UniqueDc Dc;
+    SelectedObject Bitmap;
+    std::optional<SelectedPalette> Palette;
+  };
+
   void Create(int width, int height, int bits, const std::vector<RGBQUAD>& table);
   void Release();
   void Deselect();
+  void SelectPaletteInto();
 
   int FWidth = 0, FHeight = 0, FBits = 0;
-  HBITMAP FHandle = nullptr;
-  uint8_t* FPixels = nullptr;
+  UniqueBitmap FHandle;
+  uint8_t* FPixels = nullptr;  // the bits of FHandle's DIB section
   std::vector<RGBQUAD> FTable;
-  HPALETTE FPalette = nullptr;
-  HBITMAP FMask = nullptr;
-  HDC FDC = nullptr;
-  HGDIOBJ FOldBitmap = nullptr;
-  HPALETTE FOldPalette = nullptr;
+  UniquePalette FPalette;
+  UniqueBitmap FMask;
+  std::unique_ptr<TSelection> FSelection;
   TCanvas FCanvas;
 };
 

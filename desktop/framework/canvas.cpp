@@ -1,6 +1,7 @@
 #include "framework/canvas.h"
 
 #include "framework/bitmap.h"
+#include "platform/win32_owners.h"
 
 namespace om {
 
@@ -11,25 +12,22 @@ RECT TCanvas::ClipRect() const {
 }
 
 void TCanvas::FillRect(const RECT& rect, COLORREF color) {
-  HBRUSH brush = CreateSolidBrush(color);
-  ::FillRect(FHandle, &rect, brush);
-  DeleteObject(brush);
+  UniqueBrush brush(CreateSolidBrush(color));
+  ::FillRect(FHandle, &rect, brush.get());
   Changed();
 }
 
 void TCanvas::StretchDraw(const RECT& rect, TBitmap& bitmap) {
   if (bitmap.Empty()) return;
   HDC src = bitmap.Canvas().Handle();
-  HPALETTE old = nullptr;
-  if (bitmap.Palette()) {
-    old = SelectPalette(FHandle, bitmap.Palette(), TRUE);
-    RealizePalette(FHandle);
+  {
+    SelectedPalette palette(FHandle, bitmap.Palette(), true);
+    if (bitmap.Palette()) RealizePalette(FHandle);
+    const int mode = SetStretchBltMode(FHandle, COLORONCOLOR);
+    StretchBlt(FHandle, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, src, 0, 0,
+               bitmap.Width(), bitmap.Height(), SRCCOPY);
+    SetStretchBltMode(FHandle, mode);
   }
-  const int mode = SetStretchBltMode(FHandle, COLORONCOLOR);
-  StretchBlt(FHandle, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, src, 0, 0,
-             bitmap.Width(), bitmap.Height(), SRCCOPY);
-  SetStretchBltMode(FHandle, mode);
-  if (old) SelectPalette(FHandle, old, TRUE);
   Changed();
 }
 

@@ -299,13 +299,16 @@ void TForm::Close() {
   }
   if (action == caHide) Hide();
   else if (action == caMinimize) ShowWindow(Handle(), SW_MINIMIZE);
-  else if (action == caFree) PostMessageA(Application()->Handle(), WM_NULL, 0, 0), delete this;
+  else if (action == caFree) PostMessageA(Handle(), CM_RELEASE, 0, 0);
 }
 
 void TForm::WndProc(TMessage& Message) {
   switch (Message.Msg) {
     case WM_CLOSE:
       Close();
+      return;
+    case CM_RELEASE:
+      delete this;  // the window procedure touches nothing of the form afterwards
       return;
     case WM_SYSCOMMAND:
       // The main form's minimise box minimises the whole application.

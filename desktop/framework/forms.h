@@ -97,6 +97,9 @@ private:
 
 // A WM_COMMAND from a child control, handed on to that control.
 constexpr UINT CN_COMMAND = 0xBD11;
+// Posted to a form closed with caFree: it is freed once the messages before
+// it (its own handlers among them) have returned.
+constexpr UINT CM_RELEASE = 0xB021;
 
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
 

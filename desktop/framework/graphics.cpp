@@ -10,19 +10,14 @@ namespace om {
 
 // --- TIcon -----------------------------------------------------------------------
 
-TIcon::~TIcon() {
-  if (FHandle) DestroyIcon(FHandle);
-}
-
 const TGraphicClass* TIcon::Class() {
   static const TGraphicClass cls{"TIcon", [] { return static_cast<TGraphic*>(new TIcon); }};
   return &cls;
 }
 
 void TIcon::SetHandle(HICON icon) {
-  if (icon == FHandle) return;
-  if (FHandle) DestroyIcon(FHandle);
-  FHandle = icon;
+  if (icon == FHandle.get()) return;
+  FHandle.reset(icon);
   FWidth = FHeight = 0;
   ICONINFO info{};
   if (icon && GetIconInfo(icon, &info)) {
@@ -38,15 +33,13 @@ void TIcon::SetHandle(HICON icon) {
 }
 
 HICON TIcon::ReleaseHandle() {
-  HICON h = FHandle;
-  FHandle = nullptr;
   FWidth = FHeight = 0;
-  return h;
+  return FHandle.release();
 }
 
 void TIcon::DrawOn(TCanvas& canvas, const TRect& rect) {
   if (!FHandle) return;
-  DrawIconEx(canvas.Handle(), rect.Left, rect.Top, FHandle, rect.Width(), rect.Height(), 0, nullptr, DI_NORMAL);
+  DrawIconEx(canvas.Handle(), rect.Left, rect.Top, FHandle.get(), rect.Width(), rect.Height(), 0, nullptr, DI_NORMAL);
   canvas.Changed();
 }
 
@@ -63,7 +56,7 @@ void TIcon::Assign(const TPersistent* Source) {
   if (src == this) return;
   HICON copy = nullptr;
   if (src->FHandle) {
-    copy = CopyIcon(src->FHandle);
+    copy = CopyIcon(src->FHandle.get());
     if (!copy) RaiseLastOSError();
   }
   SetHandle(copy);
@@ -185,23 +178,19 @@ void TMetafile::Assign(const TPersistent* Source) {
 TCustomImageList::TCustomImageList(TComponent* AOwner, int width, int height)
     : TComponent(AOwner), FWidth(width), FHeight(height) {}
 
-TCustomImageList::~TCustomImageList() {
-  if (FHandle) ImageList_Destroy(FHandle);
-}
-
 HIMAGELIST TCustomImageList::Handle() {
   if (!FHandle) {
-    FHandle = ImageList_Create(FWidth, FHeight, ILC_COLOR32 | ILC_MASK, 4, 4);
+    FHandle.reset(ImageList_Create(FWidth, FHeight, ILC_COLOR32 | ILC_MASK, 4, 4));
     if (!FHandle) throw EOutOfResources("Cannot create the image list");
   }
-  return FHandle;
+  return FHandle.get();
 }
 
 void TCustomImageList::Changed() {
   if (OnChange) OnChange(this);
 }
 
-int TCustomImageList::Count() const { return FHandle ? ImageList_GetImageCount(FHandle) : 0; }
+int TCustomImageList::Count() const { return FHandle ? ImageList_GetImageCount(FHandle.get()) : 0; }
 
 int TCustomImageList::AddIcon(const TIcon* icon) {
   if (!icon || icon->Empty()) throw EInvalidOperation("Cannot add an empty icon to an image list");
@@ -214,13 +203,13 @@ int TCustomImageList::AddIcon(const TIcon* icon) {
 void TCustomImageList::GetIcon(int index, TIcon* icon) const {
   if (!icon) return;
   if (index < 0 || index >= Count()) throw EInvalidOperation("Image list index out of bounds");
-  HICON h = ImageList_GetIcon(FHandle, index, ILD_NORMAL);
+  HICON h = ImageList_GetIcon(FHandle.get(), index, ILD_NORMAL);
   if (!h) RaiseLastOSError();
   icon->SetHandle(h);
 }
 
 void TCustomImageList::Delete(int index) {
-  if (FHandle && ImageList_Remove(FHandle, index)) Changed();
+  if (FHandle && ImageList_Remove(FHandle.get(), index)) Changed();
 }
 
 void TCustomImageList::Clear() { Delete(-1); }

@@ -15,17 +15,16 @@ namespace om {
 class TIcon : public TGraphic {
 public:
   TIcon() = default;
-  ~TIcon() override;
 
   static const TGraphicClass* Class();
   const TGraphicClass* GraphicClass() const override { return Class(); }
 
-  HICON Handle() const { return FHandle; }
+  HICON Handle() const { return FHandle.get(); }
   // Takes ownership of icon (nullptr empties the icon).
   void SetHandle(HICON icon);
   // Gives the handle up to the caller; the icon is empty afterwards.
   HICON ReleaseHandle();
-  bool Empty() const { return FHandle == nullptr; }
+  bool Empty() const { return !FHandle; }
   int ScreenWidth() const override { return FWidth; }
   int ScreenHeight() const override { return FHeight; }
   bool IsBlank() const override { return Empty(); }
@@ -38,7 +37,7 @@ public:
   void LoadFromResourceID(HINSTANCE instance, int id);
 
 private:
-  HICON FHandle = nullptr;
+  UniqueIcon FHandle;
   int FWidth = 0, FHeight = 0;
 };
 
@@ -73,11 +72,13 @@ private:
   int FWidth = 0, FHeight = 0;
 };
 
+// A system image list (ImageList_Create), destroyed with its owner.
+using UniqueImageList = UniqueResource<owners::Traits<HIMAGELIST, owners::none<HIMAGELIST>, ImageList_Destroy>>;
+
 // A list of equally sized images, kept by a system image list.
 class TCustomImageList : public TComponent {
 public:
   explicit TCustomImageList(TComponent* AOwner, int width = 16, int height = 16);
-  ~TCustomImageList() override;
 
   HIMAGELIST Handle();
   int Width() const { return FWidth; }
@@ -94,7 +95,7 @@ public:
 
 private:
   void Changed();
-  HIMAGELIST FHandle = nullptr;
+  UniqueImageList FHandle;
   int FWidth, FHeight;
 };
 

@@ -6,6 +6,14 @@
 #include "framework/strutils.h"
 
 namespace om {
+namespace {
+// Registry calls return their error: it becomes the last error on failure.
+bool Succeeded(LONG rc) {
+  if (rc == ERROR_SUCCESS) return true;
+  SetLastError(static_cast<DWORD>(rc));
+  return false;
+}
+}  // namespace
 
 TRegistry::TRegistry(REGSAM access) : Access(access) {}
 
@@ -34,7 +42,6 @@ HKEY TRegistry::BaseFor(const std::string& key, std::string& relative) const {
 bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   std::string rel;
   HKEY base = BaseFor(key, rel);
-  bool absolute = base == FRootKey && (!FCurrentKey || (!key.empty() && key[0] == '\\'));
   UniqueHkey opened;
   LONG rc;
   if (canCreate && !rel.empty())
@@ -43,7 +50,7 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate) {
   else
     rc = RegOpenKeyExA(base, rel.c_str(), 0, Access, opened.put());
   if (rc != ERROR_SUCCESS) return false;
-  std::string path = absolute ? rel : (FCurrentPath.empty() ? rel : FCurrentPath + "\\" + rel);
+  std::string path = PathOf(key);
   FCurrentKey = std::move(opened);
   FCurrentPath = path;
   return true;
@@ -81,23 +88,41 @@ bool TRegistry::DeleteKey(const std::string& key) {
     }
     k.reset();
   }
-  return RegDeleteKeyA(base, rel.c_str()) == ERROR_SUCCESS;
+  return Succeeded(RegDeleteKeyA(base, rel.c_str()));
+}
+
+std::string TRegistry::PathOf(const std::string& key) const {
+  std::string rel;
+  std::string path = BaseFor(key, rel) == FRootKey || FCurrentPath.empty() ? rel : FCurrentPath + "\\" + rel;
+  while (!path.empty() && path.back() == '\\') path.pop_back();
+  return path;
 }
 
 bool TRegistry::MoveKey(const std::string& oldName, const std::string& newName, bool deleteOld) {
   std::string oldRel, newRel;
   HKEY oldBase = BaseFor(oldName, oldRel);
   HKEY newBase = BaseFor(newName, newRel);
-  bool ok;
+  // A key copied into one of its own sub-keys would copy itself for ever.
+  const std::string oldPath = PathOf(oldName) + "\\";
+  if (SameText(PathOf(newName).substr(0, oldPath.size()), oldPath)) return Succeeded(ERROR_INVALID_PARAMETER);
   {
     UniqueHkey source, target;
-    if (RegOpenKeyExA(oldBase, oldRel.c_str(), 0, KEY_READ, source.put()) != ERROR_SUCCESS) return false;
-    ok = RegCreateKeyExA(newBase, newRel.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                         target.put(), nullptr) == ERROR_SUCCESS &&
-         RegCopyTreeA(source.get(), nullptr, target.get()) == ERROR_SUCCESS;
+    if (!Succeeded(RegOpenKeyExA(oldBase, oldRel.c_str(), 0, KEY_READ, source.put()))) return false;
+    // Never into a key that exists: that would mix two keys' values.
+    DWORD disposition = 0;
+    if (!Succeeded(RegCreateKeyExA(newBase, newRel.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                                   nullptr, target.put(), &disposition)))
+      return false;
+    if (disposition != REG_CREATED_NEW_KEY) return Succeeded(ERROR_ALREADY_EXISTS);
+    const LONG rc = RegCopyTreeA(source.get(), nullptr, target.get());
+    if (rc != ERROR_SUCCESS) {
+      target.reset();
+      DeleteKey(newName);  // the part copied so far
+      return Succeeded(rc);
+    }
   }
-  if (ok && deleteOld) ok = DeleteKey(oldName);
-  return ok;
+  // The copy stays when the old key cannot be removed: nothing is lost.
+  return !deleteOld || DeleteKey(oldName);
 }
 
 bool TRegistry::ValueExists(const std::string& name) {

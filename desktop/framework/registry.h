@@ -30,10 +30,12 @@ public:
   void CloseKey();
   bool KeyExists(const std::string& key);
   bool DeleteKey(const std::string& key);
-  // Copies the values and sub-keys of oldName into newName (created when
-  // missing; what it already holds stays unless overwritten) and, with
-  // deleteOld, removes oldName. False when oldName cannot be opened or a step
-  // fails; the old key is kept when the copy failed.
+  // Copies the values and sub-keys of oldName into newName, which must not
+  // exist yet, and, with deleteOld, removes oldName. False, with the reason as
+  // the last error, when oldName cannot be opened, newName exists
+  // (ERROR_ALREADY_EXISTS), lies below oldName (ERROR_INVALID_PARAMETER) or a
+  // step fails; a failed copy leaves neither key changed, and when oldName
+  // cannot be removed the copy stays.
   bool MoveKey(const std::string& oldName, const std::string& newName, bool deleteOld);
   bool ValueExists(const std::string& name);
   bool DeleteValue(const std::string& name);
@@ -54,6 +56,8 @@ public:
 
 private:
   HKEY BaseFor(const std::string& key, std::string& relative) const;
+  // The key's path from the root.
+  std::string PathOf(const std::string& key) const;
   void Write(const std::string& name, DWORD type, const void* data, DWORD size);
   bool Read(const std::string& name, DWORD& type, std::string& data);
 

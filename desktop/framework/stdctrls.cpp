@@ -23,6 +23,16 @@ HFONT DialogFont(bool bold) {
   return f;
 }
 
+// The brush (and text colours in dc) the parent of control answers for its
+// controls; the dialog face when it answers none.
+HBRUSH ParentControlBrush(HWND control, UINT message, HDC dc) {
+  const HWND parent = GetParent(control);
+  auto brush = parent ? reinterpret_cast<HBRUSH>(SendMessageA(parent, message, reinterpret_cast<WPARAM>(dc),
+                                                              reinterpret_cast<LPARAM>(control)))
+                      : nullptr;
+  return brush ? brush : GetSysColorBrush(COLOR_BTNFACE);
+}
+
 }  // namespace
 
 TStdControl::TStdControl(TComponent* AOwner, TWinControl* AParent) : TWinControl(AOwner) {
@@ -151,7 +161,8 @@ TRadioGroup::~TRadioGroup() = default;
 
 void TRadioGroup::CreateParams(TCreateParams& Params) {
   TStdControl::CreateParams(Params);
-  Params.Style |= BS_GROUPBOX;
+  // Its buttons draw themselves: its own background is painted around them.
+  Params.Style |= BS_GROUPBOX | WS_CLIPCHILDREN;
 }
 
 void TRadioGroup::CreateWnd() {
@@ -187,10 +198,31 @@ void TRadioGroup::SetItemIndex(int value) {
 }
 
 void TRadioGroup::WndProc(TMessage& Message) {
-  if (Message.Msg == WM_COMMAND && HIWORD(Message.WParam) == BN_CLICKED) {
-    for (size_t i = 0; i < FButtons.size(); ++i)
-      if (reinterpret_cast<HWND>(Message.LParam) == FButtons[i]) FItemIndex = static_cast<int>(i);
-    return;
+  switch (Message.Msg) {
+    case WM_COMMAND:
+      if (HIWORD(Message.WParam) != BN_CLICKED) break;
+      for (size_t i = 0; i < FButtons.size(); ++i)
+        if (reinterpret_cast<HWND>(Message.LParam) == FButtons[i]) FItemIndex = static_cast<int>(i);
+      return;
+    case WM_ERASEBKGND: {
+      // A group box of the system draws only its frame and caption; the
+      // rest, inside and above the frame line, takes the colour the parent
+      // gives its controls, as if the group were drawn on the parent itself.
+      const HDC dc = reinterpret_cast<HDC>(Message.WParam);
+      RECT r;
+      GetClientRect(Handle(), &r);
+      FillRect(dc, &r, ParentControlBrush(Handle(), WM_CTLCOLORSTATIC, dc));
+      Message.Result = 1;
+      return;
+    }
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+      // The buttons get the colours of the parent's own controls.
+      Message.Result = reinterpret_cast<LRESULT>(
+          ParentControlBrush(Handle(), Message.Msg, reinterpret_cast<HDC>(Message.WParam)));
+      return;
+    default:
+      break;
   }
   TStdControl::WndProc(Message);
 }

@@ -93,18 +93,28 @@ TThread::TThread() {
 }
 
 TThread::~TThread() {
-  if (FHandle) {
-    if (!FFinished && GetCurrentThreadId() != FThreadID) {
-      FTerminated = true;
-      if (!FStarted) {
-        // Never started: let it run to its end without Execute.
-        FStarted = true;
-        FFinished = true;
-        ResumeThread(FHandle.get());
-      }
-      WaitForSingleObject(FHandle.get(), INFINITE);
-    }
+  if (!FHandle || FFinished || GetCurrentThreadId() == FThreadID) return;
+  // Its owner is destroying it: no end event, which would see the object
+  // half gone.
+  SetOnTerminate(nullptr);
+  FTerminated = true;
+  if (!FStarted) {
+    // Never started: let it run to its end without Execute.
+    FStarted = true;
+    FFinished = true;
+    ResumeThread(FHandle.get());
   }
+  WaitForEnd();
+}
+
+TNotifyEvent TThread::OnTerminate() const {
+  std::lock_guard<std::mutex> hold(FLock);
+  return FOnTerminate;
+}
+
+void TThread::SetOnTerminate(TNotifyEvent handler) {
+  std::lock_guard<std::mutex> hold(FLock);
+  FOnTerminate = handler;
 }
 
 void TThread::Start() {
@@ -145,30 +155,32 @@ DWORD WINAPI TThread::ThreadProc(LPVOID param) {
 
 void TThread::DoTerminate() {
   // The handler is looked at again on the main thread: it may have been
-  // removed there while this call waited.
-  if (OnTerminate) Synchronize(this, [this] {
-    if (OnTerminate) OnTerminate(this);
+  // cleared there while this call waited.
+  if (OnTerminate()) Synchronize(this, [this] {
+    if (TNotifyEvent handler = OnTerminate()) handler(this);
   });
+}
+
+bool TThread::WaitForEnd() {
+  if (GetCurrentThreadId() != MainThreadID()) return WaitForSingleObject(FHandle.get(), INFINITE) == WAIT_OBJECT_0;
+  HANDLE handles[2] = {FHandle.get(), SyncEvent()};
+  for (;;) {
+    DWORD r = MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_SENDMESSAGE);
+    if (r == WAIT_OBJECT_0) return true;
+    if (r == WAIT_OBJECT_0 + 1) {
+      CheckSynchronize();
+    } else if (r == WAIT_OBJECT_0 + 2) {
+      MSG msg;
+      PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // serves sent messages
+    } else if (r == WAIT_FAILED) {
+      return false;
+    }
+  }
 }
 
 DWORD TThread::WaitFor() {
   if (GetCurrentThreadId() == FThreadID) throw EThread("A thread cannot wait for itself");
-  if (GetCurrentThreadId() == MainThreadID()) {
-    HANDLE handles[2] = {FHandle.get(), SyncEvent()};
-    for (;;) {
-      DWORD r = MsgWaitForMultipleObjects(2, handles, FALSE, INFINITE, QS_SENDMESSAGE);
-      if (r == WAIT_OBJECT_0) break;
-      if (r == WAIT_OBJECT_0 + 1) CheckSynchronize();
-      else if (r == WAIT_OBJECT_0 + 2) {
-        MSG msg;
-        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // serves sent messages
-      } else if (r == WAIT_FAILED) {
-        RaiseLastOSError();
-      }
-    }
-  } else {
-    WaitForSingleObject(FHandle.get(), INFINITE);
-  }
+  if (!WaitForEnd()) RaiseLastOSError();
   DWORD code = 0;
   GetExitCodeThread(FHandle.get(), &code);
   return code;

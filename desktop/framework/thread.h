@@ -4,8 +4,10 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <exception>
 #include <functional>
+#include <mutex>
 
 #include "framework/events.h"
 #include "framework/object.h"
@@ -19,7 +21,7 @@ class TThread : public TObject {
 public:
   // The thread is created suspended; Start runs Execute once the derived
   // object is complete. Destroying a running thread sets the terminate flag
-  // and waits for it.
+  // and waits for it as WaitFor does; its end event is not run then.
   TThread();
   ~TThread() override;
 
@@ -39,8 +41,10 @@ public:
   // Deletes the object when Execute is done (after OnTerminate); an exception
   // that ended Execute then goes to the application's exception handler.
   bool FreeOnTerminate = false;
-  // Runs on the main thread after Execute ended.
-  TNotifyEvent OnTerminate;
+  // Runs on the main thread after Execute ended. Set and cleared on the main
+  // thread; once cleared it is not run, even when the thread has ended.
+  TNotifyEvent OnTerminate() const;
+  void SetOnTerminate(TNotifyEvent handler);
   // The exception that ended Execute, if any.
   std::exception_ptr FatalException() const { return FFatalException; }
   DWORD ReturnValue = 0;
@@ -56,11 +60,16 @@ protected:
 
 private:
   static DWORD WINAPI ThreadProc(LPVOID param);
+  // Waits for the end; on the main thread serves synchronised calls and sent
+  // messages meanwhile. False when the wait failed.
+  bool WaitForEnd();
 
   UniqueHandle FHandle;
   DWORD FThreadID = 0;
-  volatile bool FTerminated = false;
-  volatile bool FFinished = false;
+  std::atomic<bool> FTerminated{false};
+  std::atomic<bool> FFinished{false};
+  mutable std::mutex FLock;  // the end event's handler, read by the ending thread
+  TNotifyEvent FOnTerminate;
   bool FStarted = false;
   std::exception_ptr FFatalException;
 };

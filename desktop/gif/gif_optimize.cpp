@@ -156,18 +156,16 @@ bool ContainsOpaquePixel(TGIFSubImage& f) {
 
 // A frame that draws nothing (its disposal 0, 1 or 3 leaves the screen as it
 // was). It goes when its time can be added to the frame before, which stays
-// on the screen meanwhile (disposal 0 or 1), or when it is the first frame and
-// shows for no time; its loop extension moves to the frame after it.
-// Otherwise it shrinks to one transparent pixel and keeps its time and place.
+// on the screen meanwhile (disposal 0 or 1); its loop extension moves to the
+// frame after it. Readers differ on a delay of 0 (no time at all, or a short
+// while), so neither it nor the frame before may have one: only then does
+// the animation run the same under both readings. Otherwise it shrinks to
+// one transparent pixel and keeps its time and place.
 void TGIFPicture::DropEmptyFrame(int k) {
   TGIFSubImage& f = *Frame(k);
   const int delay = DelayOf(f);
-  bool drop = false;
-  if (FrameCount() > 1 && k > 0)
-    drop = !Frame(k - 1)->IsBlank() && DisposalOf(*Frame(k - 1)) <= 1 && DelayOf(*Frame(k - 1)) + delay <= 0xFFFF &&
-           (delay == 0 || Frame(k - 1)->GraphicControl() || k == 1 || CarriesDefaults(*Frame(k - 2)));
-  else if (FrameCount() > 1)
-    drop = delay == 0;
+  bool drop = k > 0 && delay > 0 && !Frame(k - 1)->IsBlank() && DisposalOf(*Frame(k - 1)) <= 1 &&
+              DelayOf(*Frame(k - 1)) > 0 && DelayOf(*Frame(k - 1)) + delay <= 0xFFFF;
   // The frame after it would take the settings of another frame.
   if (k + 1 < FrameCount() && !Frame(k + 1)->GraphicControl() && !CarriesDefaults(f)) drop = false;
   TGIFAppExtNSLoop* loop = nullptr;
@@ -180,15 +178,8 @@ void TGIFPicture::DropEmptyFrame(int k) {
     f.Pixels()[0] = t;
     return;
   }
-  if (k > 0 && delay > 0) {
-    TGIFSubImage& before = *Frame(k - 1);
-    TGIFGraphicControlExtension* gce = before.GraphicControl();
-    if (!gce) {
-      gce = new TGIFGraphicControlExtension(&before);
-      before.ExtensionList().Append(gce);
-    }
-    gce->SetDelayTime(gce->DelayTime() + delay);
-  }
+  TGIFGraphicControlExtension* before = Frame(k - 1)->GraphicControl();
+  before->SetDelayTime(before->DelayTime() + delay);
   if (loop) {
     // Into the next frame's list, ahead of its other extensions.
     TGIFSubImage& next = *Frame(k + 1);

@@ -20,6 +20,25 @@ constexpr double kMSecsPerDay = 86400000.0;
 // 1970-01-01 as a date-time.
 constexpr double kUnixDateDelta = 25569.0;
 
+// FILETIME: 100 ns ticks since 1601-01-01, which is date-time day -109205.
+constexpr int64_t kFileTimeTicksPerDay = 864000000000;
+constexpr int64_t kFileTimeDaysBeforeDateTime = 109205;
+// 1970-01-01 in FILETIME ticks.
+constexpr int64_t kUnixEpochFileTime = (kFileTimeDaysBeforeDateTime + int64_t(kUnixDateDelta)) * kFileTimeTicksPerDay;
+static_assert(kUnixEpochFileTime == 116444736000000000, "1970-01-01 as a FILETIME");
+
+inline TDateTime fileTimeToDateTime(uint64_t ticks) {
+  return static_cast<double>(ticks) / static_cast<double>(kFileTimeTicksPerDay) - kFileTimeDaysBeforeDateTime;
+}
+// To the nearest tick; the days before 1899-12-30 count as the whole days
+// below the value plus the fraction above them.
+inline int64_t dateTimeToFileTime(TDateTime t) {
+  double whole = static_cast<double>(static_cast<int64_t>(t));
+  if (t < 0 && whole != t) whole -= 1;
+  const double ticks = (t - whole) * static_cast<double>(kFileTimeTicksPerDay) + 0.5;
+  return (static_cast<int64_t>(whole) + kFileTimeDaysBeforeDateTime) * kFileTimeTicksPerDay + static_cast<int64_t>(ticks);
+}
+
 struct TSystemTime {
   uint16_t wYear = 0;
   uint16_t wMonth = 0;

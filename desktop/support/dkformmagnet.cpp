@@ -1,5 +1,6 @@
 #include "support/dkformmagnet.h"
 
+#include "support/dates.h"
 #include "support/dkwndprochook.h"
 
 namespace om {
@@ -9,11 +10,7 @@ double NowAsDateTime() {
   GetLocalTime(&st);
   FILETIME ft;
   SystemTimeToFileTime(&st, &ft);
-  ULARGE_INTEGER u;
-  u.LowPart = ft.dwLowDateTime;
-  u.HighPart = ft.dwHighDateTime;
-  // 100 ns ticks since 1601-01-01; 1899-12-30 is 109205 days later.
-  return static_cast<double>(u.QuadPart) / 864000000000.0 - 109205.0;
+  return fileTimeToDateTime((static_cast<uint64_t>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime);
 }
 
 TDkFormMagnet::TDkFormMagnet(TComponent* AOwner) : TDkComponent(AOwner), Now(NowAsDateTime) {

@@ -48,7 +48,6 @@ TDkHookInfos::~TDkHookInfos() {
     }
     FFirst[order] = FLast[order] = nullptr;
   }
-  std::free(FStack);
 }
 
 int TDkHookInfos::HandlerCount(TDkHookOrder Order) const {
@@ -82,7 +81,9 @@ bool TDkHookInfos::Remove(TDkHookOrder Order, TDkHookMessageEvent Handler) {
   for (int i = 0; i < FLevel; ++i)
     if (FStack[i].Next[Order] == n) FStack[i].Next[Order] = n->Next;
   delete n;
-  if (!FFirst[hoBeforeMsg] && !FFirst[hoAfterMsg]) UnhookControl();
+  // Inside a dispatch the saved procedure is still needed for the message
+  // under way: the record lets go when the outermost dispatch returns.
+  if (!FFirst[hoBeforeMsg] && !FFirst[hoAfterMsg] && FLevel == 0) UnhookControl();
   return true;
 }
 
@@ -137,13 +138,7 @@ void TDkHookInfos::DefaultProc(TMessage& Msg) {
 
 void TDkHookInfos::Dispatch(TMessage& Msg) {
   Msg.Result = 0;
-  if (FLevel == FCapacity) {
-    int capacity = FCapacity * 2 + 2;
-    auto* grown = static_cast<TLevel*>(std::realloc(FStack, sizeof(TLevel) * capacity));
-    if (!grown) throw EOutOfResources("Out of memory for the hook dispatch stack");
-    FStack = grown;
-    FCapacity = capacity;
-  }
+  if (FLevel == static_cast<int>(FStack.size())) FStack.resize(FStack.size() * 2 + 2);
   const int level = FLevel++;
   FStack[level].Next[hoBeforeMsg] = FFirst[hoBeforeMsg];
   FStack[level].Next[hoAfterMsg] = nullptr;
@@ -155,8 +150,7 @@ void TDkHookInfos::Dispatch(TMessage& Msg) {
     ~TPop() {
       --Self->FLevel;
       if (BareDestroy) Self->ControlDestroyed();
-      // The outermost dispatch of a record whose control went hands it over.
-      if (Self->FLevel == 0 && Self->FControlDestroyed) DkReleaser()->Release(Self);
+      if (Self->FLevel == 0) Self->DispatchesEnded();
     }
   } pop{this, bareDestroy};
 
@@ -173,6 +167,18 @@ void TDkHookInfos::Dispatch(TMessage& Msg) {
     FStack[level].Next[hoAfterMsg] = n->Next;
     TDkHookMessageEvent h = n->Handler;
     if (h(Msg) || FControlDestroyed) return;
+  }
+}
+
+void TDkHookInfos::DispatchesEnded() {
+  // A record whose control went, or whose handlers were all removed during
+  // its dispatch, is handed over now that nothing runs on it any more.
+  if (FControlDestroyed) {
+    DkReleaser()->Release(this);
+  } else if (FHooked && !FFirst[hoBeforeMsg] && !FFirst[hoAfterMsg]) {
+    UnhookControl();
+    if (FManager) FManager->Unlist(this);
+    DkReleaser()->Release(this);
   }
 }
 

@@ -54,6 +54,8 @@ private:
   };
   void HookControl();
   void UnhookControl();
+  // The outermost dispatch returned.
+  void DispatchesEnded();
   void DefaultProc(TMessage& Msg);
   static LRESULT CALLBACK BareWndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
 
@@ -66,9 +68,8 @@ private:
   TWndMethod FOldWndMethod;
   WNDPROC FOldWndProc = nullptr;
   TDkWndProcHook* FManager;
-  TLevel* FStack = nullptr;
+  std::vector<TLevel> FStack;  // grows, never shrinks: levels below FLevel are in use
   int FLevel = 0;
-  int FCapacity = 0;
 
   friend class TDkWndProcHook;
 };

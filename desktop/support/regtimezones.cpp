@@ -182,19 +182,36 @@ void TRegistryTimeZones::loadAll() {
 
 bool TRegistryTimeZones::saveZone(TRegistryTimeZone& zone) {
   if (!WriteAccess) throw ERegistryTimeZones(kNoWriteAccess);
-  const std::string from = FKeyPath + "\\" + zone.FLoadedKeyName;
-  TRegistryAccess registry(FRoot);
-  if (sameTextInLocale(zone.FKeyName, zone.FLoadedKeyName) || !registry.KeyExists(from)) return writeZone(zone);
-  // A new key name: the sub-key moves, with the values the zone does not know
-  // of. The old one goes once the zone is written under the new one; until
-  // then a failure leaves the registry as it was.
-  const std::string to = FKeyPath + "\\" + zone.FKeyName;
-  const bool targetExisted = registry.KeyExists(to);
-  if (!registry.MoveKey(from, to, false) || !writeZone(zone)) {
-    if (!targetExisted) registry.DeleteKey(to);
+  if (sameTextInLocale(zone.FKeyName, zone.FLoadedKeyName)) return writeZone(zone);
+  // A new key name: one sub-key of the zones' key that no other zone holds.
+  if (zone.FKeyName.empty() || zone.FKeyName.find('\\') != std::string::npos) {
+    SetLastError(ERROR_INVALID_NAME);
     return false;
   }
-  registry.DeleteKey(from);
+  for (const auto& other : FZones)
+    if (other.get() != &zone && sameTextInLocale(other->FKeyName, zone.FKeyName)) {
+      SetLastError(ERROR_ALREADY_EXISTS);
+      return false;
+    }
+  // The sub-key moves, with the values the zone does not know of, and never
+  // onto a key that exists. The old one goes once the zone is written under
+  // the new one; until then a failure leaves the registry as it was.
+  const std::string from = FKeyPath + "\\" + zone.FLoadedKeyName;
+  const std::string to = FKeyPath + "\\" + zone.FKeyName;
+  TRegistryAccess registry(FRoot);
+  const bool moving = registry.KeyExists(from);
+  if (!moving && registry.KeyExists(to)) {
+    SetLastError(ERROR_ALREADY_EXISTS);
+    return false;
+  }
+  if (moving && !registry.MoveKey(from, to, false)) return false;
+  if (!writeZone(zone)) {
+    const DWORD error = GetLastError();
+    registry.DeleteKey(to);
+    SetLastError(error);
+    return false;
+  }
+  if (moving) registry.DeleteKey(from);
   return true;
 }
 

@@ -32,17 +32,12 @@ if(WIN32)
   target_link_libraries(om_support_routines PUBLIC om_support om_framework_win shell32 ole32 advapi32 user32)
 endif()
 
-set(om_support_routines_tests
-  ${CMAKE_CURRENT_LIST_DIR}/tests/dates_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/multisz_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/unitversions_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/locks_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/runner_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tests/unitregistries_test.cpp
-)
+# Test sources by name: tests/<name>_test.cpp.
+set(om_support_routines_tests dates multisz unitversions locks runner unitregistries)
 if(WIN32)
-  list(APPEND om_support_routines_tests ${CMAKE_CURRENT_LIST_DIR}/tests/unitversions_module_test.cpp)
+  list(APPEND om_support_routines_tests unitversions_module)
 endif()
+list(TRANSFORM om_support_routines_tests REPLACE "(.+)" "${CMAKE_CURRENT_LIST_DIR}/tests/\\1_test.cpp")
 om_add_gtest(support_routines_test
   SOURCES ${om_support_routines_tests}
   LIBS om_support_routines
@@ -72,14 +67,10 @@ if(OM_PRESET STREQUAL "linux" OR OM_PRESET STREQUAL "win64" OR OM_PRESET STREQUA
 endif()
 
 if(WIN32)
+  set(om_support_platform_tests regtimezones localetext sysqueries chartables runnerlaunch runnerprocess)
+  list(TRANSFORM om_support_platform_tests REPLACE "(.+)" "${CMAKE_CURRENT_LIST_DIR}/tests/\\1_test.cpp")
   om_add_gtest(support_platform_routines_test
-    SOURCES
-      ${CMAKE_CURRENT_LIST_DIR}/tests/regtimezones_test.cpp
-      ${CMAKE_CURRENT_LIST_DIR}/tests/localetext_test.cpp
-      ${CMAKE_CURRENT_LIST_DIR}/tests/sysqueries_test.cpp
-      ${CMAKE_CURRENT_LIST_DIR}/tests/chartables_test.cpp
-      ${CMAKE_CURRENT_LIST_DIR}/tests/runnerlaunch_test.cpp
-      ${CMAKE_CURRENT_LIST_DIR}/tests/runnerprocess_test.cpp
+    SOURCES ${om_support_platform_tests}
     LIBS om_support_routines psapi userenv
     LABELS support)
 

@@ -1,6 +1,5 @@
 #include "support/runnerprocess.h"
 
-#include <atomic>
 #include <mutex>
 
 #include "framework/forms.h"
@@ -21,8 +20,8 @@ UniqueHandle duplicateOwnHandle(HANDLE source) {
   return copy;
 }
 
-UniqueHandle newEvent() {
-  UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+UniqueHandle newEvent(bool signalled = false) {
+  UniqueHandle event(CreateEventA(nullptr, TRUE, signalled ? TRUE : FALSE, nullptr));
   if (!event) RaiseLastProcessError();
   return event;
 }
@@ -31,7 +30,7 @@ UniqueHandle newEvent() {
 // when done; deleted when it cannot start.
 void startThread(TThread* thread, TNotifyEvent onTerminate) {
   thread->FreeOnTerminate = true;
-  thread->OnTerminate = onTerminate;
+  thread->SetOnTerminate(onTerminate);
   SetThreadPriority(thread->Handle(), THREAD_PRIORITY_BELOW_NORMAL);
   try {
     thread->Start();
@@ -146,7 +145,7 @@ class TDkReadThread : public TThread {
 public:
   // Takes over pipe.
   TDkReadThread(TDkReader* reader, UniqueHandle pipe, HWND window)
-      : FReader(reader), FPipe(std::move(pipe)), FWindow(window) {}
+      : FReader(reader), FPipe(std::move(pipe)), FWindow(window), FNotReading(newEvent(true)) {}
 
   // Main thread: the next buffered chunk; false when nothing is buffered.
   bool TakeChunk(std::string& chunk) {
@@ -155,17 +154,17 @@ public:
   }
 
   // Main thread: ends the thread wherever it is. Once the flag is set the
-  // thread starts no further read; one under way is cancelled until the
-  // thread has left it (a cancel that comes before the read has really begun
-  // finds nothing, and under Wine may even be lost).
+  // thread starts no further read; one under way is cancelled, and the
+  // cancel repeated until the thread has left it (a cancel that comes before
+  // the read has really begun finds nothing, and under Wine may even be lost).
   void Stop() {
     {
       std::lock_guard<std::mutex> hold(FStateLock);
       Terminate();
     }
-    while (FReading) {
+    while (WaitForSingleObject(FNotReading.get(), 0) == WAIT_TIMEOUT) {
       if (!CancelSynchronousIo(Handle()) && GetLastError() != ERROR_NOT_FOUND) break;
-      Sleep(1);
+      WaitForSingleObject(FNotReading.get(), kCancelRepeatMs);
     }
   }
 
@@ -179,12 +178,12 @@ protected:
       {
         std::lock_guard<std::mutex> hold(FStateLock);
         if (Terminated()) break;
-        FReading = true;
+        ResetEvent(FNotReading.get());
       }
       DWORD n = 0;
       const BOOL ok = ReadFile(FPipe.get(), buffer, sizeof buffer, &n, nullptr);
       const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-      FReading = false;
+      SetEvent(FNotReading.get());
       // Any failure but a partial message ends the pipe for good: retrying
       // a handle that cannot be read would only spin. Only the pipe's end
       // (or a stop) is a normal end.
@@ -208,8 +207,9 @@ private:
   HWND FWindow;
   std::mutex FBufferLock;
   TDkReadBuffer FBuffer;
+  static constexpr DWORD kCancelRepeatMs = 10;
   std::mutex FStateLock;  // the terminate flag against the start of a read
-  std::atomic<bool> FReading{false};
+  UniqueHandle FNotReading;  // set while no read is under way
   DWORD FReadError = ERROR_SUCCESS;
 };
 
@@ -243,7 +243,7 @@ void TDkReader::Stop() {
   // While its termination handler is set the thread cannot free itself (the
   // handler runs on this thread), so it is ended first and let go last.
   FThread->Stop();
-  FThread->OnTerminate = nullptr;
+  FThread->SetOnTerminate(nullptr);
   FThread = nullptr;
 }
 
@@ -411,7 +411,7 @@ void TDkCreateProcess::DetachFromProcess() {
   if (FWaitThread) {
     // Cancelled before it is let go: see TDkReader::Stop.
     FWaitThread->Cancel();
-    FWaitThread->OnTerminate = nullptr;
+    FWaitThread->SetOnTerminate(nullptr);
     FWaitThread = nullptr;
   }
   FOutput.Stop();

@@ -16,24 +16,6 @@ const TUnitVersionInfo kSysInfoVersion = {"$URL: desktop/support/sysqueries.cpp 
                                           "desktop/support", "", ""};
 TLibraryUnit gSysInfoUnit(&kSysInfoVersion);
 
-// Entry points of the process status library, bound by name.
-const char* const kPsapiNames[] = {
-    "EnumProcesses",           "EnumProcessModules",       "GetModuleBaseNameA",
-    "GetModuleFileNameExA",    "GetModuleBaseNameW",       "GetModuleFileNameExW",
-    "GetModuleInformation",    "EmptyWorkingSet",          "QueryWorkingSet",
-    "InitializeProcessForWsWatch", "GetMappedFileNameA",   "GetDeviceDriverBaseNameA",
-    "GetDeviceDriverFileNameA", "GetMappedFileNameW",      "GetDeviceDriverBaseNameW",
-    "GetDeviceDriverFileNameW", "EnumDeviceDrivers",       "GetProcessMemoryInfo",
-};
-constexpr size_t kPsapiCount = sizeof kPsapiNames / sizeof kPsapiNames[0];
-constexpr size_t kGetModuleFileNameExA = 3;
-
-const char* gPsapiName = "PSAPI.dll";
-UniqueModule gPsapi;
-FARPROC gPsapiEntries[kPsapiCount] = {};
-
-using TGetModuleFileNameExA = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
-
 std::string cutAtZero(const char* buffer, size_t size) {
   size_t n = 0;
   while (n < size && buffer[n]) ++n;
@@ -41,36 +23,6 @@ std::string cutAtZero(const char* buffer, size_t size) {
 }
 
 }  // namespace
-
-namespace sysqueries_detail {
-
-void UnloadProcessStatusLibrary() {
-  gPsapi.reset();
-  for (FARPROC& p : gPsapiEntries) p = nullptr;
-}
-
-void SetProcessStatusLibraryName(const char* fileName) {
-  UnloadProcessStatusLibrary();
-  gPsapiName = fileName;
-}
-
-}  // namespace sysqueries_detail
-
-bool EnsureProcessStatusLibrary() {
-  if (gPsapi) return true;
-  HMODULE module = LoadLibraryA(gPsapiName);
-  if (reinterpret_cast<uintptr_t>(module) < 32) return false;
-  gPsapi.reset(module);
-  for (size_t i = 0; i < kPsapiCount; ++i) gPsapiEntries[i] = GetProcAddress(module, kPsapiNames[i]);
-  return true;
-}
-
-DWORD CallLoadedPsapiFunction(HANDLE process, HMODULE module, LPSTR buffer, DWORD size) {
-  if (!EnsureProcessStatusLibrary()) return 0;
-  auto call = reinterpret_cast<TGetModuleFileNameExA>(reinterpret_cast<void*>(gPsapiEntries[kGetModuleFileNameExA]));
-  if (!call) return 0;
-  return call(process, module, buffer, size);
-}
 
 std::string ProcessImagePath(HANDLE process) {
   char buffer[MAX_PATH] = {};
@@ -129,7 +81,7 @@ std::string GetCurrentUserDomain() { return GetAccountDomain(GetLocalUserName())
 void InitializeSysInfoUnit() { gSysInfoUnit.StartUp(); }
 
 void FinalizeSysInfoUnit() {
-  if (gSysInfoUnit.ShutDown()) sysqueries_detail::UnloadProcessStatusLibrary();
+  if (gSysInfoUnit.ShutDown()) FreeProcessStatusLibrary();
 }
 
 }  // namespace om

@@ -5,15 +5,11 @@
 
 #include <string>
 
+#include "framework/processstatus.h"
 #include "platform/win32.h"
 
 namespace om {
 
-// Loads "PSAPI.dll" once and binds its entry points; false when it is missing.
-bool EnsureProcessStatusLibrary();
-// GetModuleFileNameExA of the process status library: characters copied, 0
-// when the library or the call fails.
-DWORD CallLoadedPsapiFunction(HANDLE process, HMODULE module, LPSTR buffer, DWORD size);
 // Full program path of a process (opened with query rights), empty on failure.
 std::string ProcessImagePath(HANDLE process);
 
@@ -23,13 +19,6 @@ std::string GetLocalComputerName();
 std::string GetLocalUserName();
 std::string GetAccountDomain(const std::string& accountName);
 std::string GetCurrentUserDomain();
-
-namespace sysqueries_detail {
-// Drops the current binding; the next use loads the library from fileName
-// (tests stand in a missing or other library this way).
-void SetProcessStatusLibraryName(const char* fileName);
-void UnloadProcessStatusLibrary();
-}  // namespace sysqueries_detail
 
 void InitializeSysInfoUnit();
 void FinalizeSysInfoUnit();

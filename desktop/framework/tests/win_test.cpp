@@ -15,6 +15,7 @@
 #include "framework/registry.h"
 #include "framework/thread.h"
 #include "framework/timer.h"
+#include "framework/tests/watched_form.h"
 #include "platform/win32_owners.h"
 
 namespace om {
@@ -67,7 +68,7 @@ TEST(Threads, EndEventAndSynchronisedCallsRunOnTheMainThread) {
     self->Synchronize(self, [&] { syncThread = GetCurrentThreadId(); });
     while (!self->Terminated()) Sleep(5);
   };
-  t->OnTerminate = MakeMethod<&TEndWatch::Ended>(&watch);
+  t->SetOnTerminate(MakeMethod<&TEndWatch::Ended>(&watch));
   t->Start();
   ASSERT_TRUE(PumpUntil([&] { return syncThread != 0; }));
   EXPECT_EQ(syncThread, GetCurrentThreadId());
@@ -86,7 +87,7 @@ TEST(Threads, FreeOnTerminateDeletesAfterTheEndEvent) {
   auto* t = new TWorker;
   t->Body = [](TWorker*) {};
   t->FreeOnTerminate = true;
-  t->OnTerminate = MakeMethod<&TEndWatch::Ended>(&watch);
+  t->SetOnTerminate(MakeMethod<&TEndWatch::Ended>(&watch));
   t->Start();
   ASSERT_TRUE(PumpUntil([&] { return watch.Calls == 1; }));
   EXPECT_EQ(watch.ThreadSeen, GetCurrentThreadId());
@@ -122,7 +123,7 @@ TEST(Threads, ExceptionOfAThreadThatFreesItselfReachesTheApplication) {
   auto* t = new TWorker;
   t->Body = [](TWorker*) { throw EConvertError("raised in a thread that frees itself"); };
   t->FreeOnTerminate = true;
-  t->OnTerminate = MakeMethod<&TEndWatch::Ended>(&watch);
+  t->SetOnTerminate(MakeMethod<&TEndWatch::Ended>(&watch));
   t->Start();
   const bool reported = PumpUntil([&] { return !sink.Messages.empty(); });
   Application()->OnException = nullptr;
@@ -136,13 +137,13 @@ TEST(Threads, EndEventRemovedWhileItsCallWaitsIsNotRun) {
   std::atomic<bool> bodyDone{false};
   auto* t = new TWorker;
   t->Body = [&](TWorker*) { bodyDone = true; };
-  t->OnTerminate = MakeMethod<&TEndWatch::Ended>(&watch);
+  t->SetOnTerminate(MakeMethod<&TEndWatch::Ended>(&watch));
   t->Start();
   while (!bodyDone) Sleep(1);
   // The thread now waits for this one to run its end event; removing the
   // handler meanwhile turns that call into nothing.
   EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(t->Handle(), 100));
-  t->OnTerminate = nullptr;
+  t->SetOnTerminate(nullptr);
   ASSERT_TRUE(PumpUntil([&] { return t->Finished(); }));
   EXPECT_EQ(watch.Calls, 0);
   delete t;
@@ -156,24 +157,26 @@ TEST(Threads, DestroyingAnUnstartedThreadDoesNotRunIt) {
   EXPECT_FALSE(ran);
 }
 
-class TThrowingForm : public TForm {
-public:
-  using TForm::TForm;
-  int Seen = 0;
-protected:
-  void WndProc(TMessage& m) override {
-    if (m.Msg == WM_USER + 77) {
-      ++Seen;
-      throw EDkException("window procedure failed");
-    }
-    TForm::WndProc(m);
-  }
-};
+TEST(Threads, DestroyingARunningThreadWithAnEndEventReturns) {
+  TEndWatch watch;
+  std::atomic<bool> running{false};
+  auto* t = new TWorker;
+  t->Body = [&running](TWorker* self) {
+    running = true;
+    while (!self->Terminated()) Sleep(1);
+  };
+  t->SetOnTerminate(MakeMethod<&TEndWatch::Ended>(&watch));
+  t->Start();
+  while (!running) Sleep(1);
+  delete t;  // its end waits for this thread, which serves it meanwhile
+  EXPECT_EQ(watch.Calls, 0);
+}
 
 TEST(Application, ExceptionInAWindowProcedureGoesToTheHandler) {
   TExceptionSink sink;
   Application()->OnException = MakeMethod<&TExceptionSink::Handle>(&sink);
-  auto* form = new TThrowingForm(Application());
+  auto* form = new testing::TWatchedForm(Application(), WM_USER + 77);
+  form->Action = [](TMessage&) { throw EDkException("window procedure failed"); };
   SendMessageA(form->Handle(), WM_USER + 77, 0, 0);
   PostMessageA(form->Handle(), WM_USER + 77, 0, 0);
   ASSERT_TRUE(PumpUntil([&] { return form->Seen == 2; }));
@@ -409,7 +412,7 @@ TEST(Registry, MoveKeyTakesValuesAndSubKeysAlong) {
   ASSERT_TRUE(reg.OpenKey(root + "\\From", false));
   reg.WriteInteger("Top", 5);
   reg.CloseKey();
-  EXPECT_TRUE(reg.MoveKey(root + "\\From", root + "\\To", false));
+  EXPECT_TRUE(reg.MoveKey(root + "\\From", root + "\\Copy", false));
   EXPECT_TRUE(reg.KeyExists(root + "\\From"));  // kept without deleteOld
   EXPECT_TRUE(reg.MoveKey(root + "\\From", root + "\\To", true));
   EXPECT_FALSE(reg.KeyExists(root + "\\From"));
@@ -420,6 +423,20 @@ TEST(Registry, MoveKeyTakesValuesAndSubKeysAlong) {
   reg.CloseKey();
   EXPECT_FALSE(reg.MoveKey(root + "\\Nowhere", root + "\\Else", true));
   EXPECT_FALSE(reg.KeyExists(root + "\\Else"));
+  // Never onto a key that exists: both stay as they were.
+  ASSERT_TRUE(reg.OpenKey(root + "\\Other", true));
+  reg.WriteInteger("Top", 6);
+  reg.CloseKey();
+  EXPECT_FALSE(reg.MoveKey(root + "\\To", root + "\\Other", true));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  ASSERT_TRUE(reg.OpenKeyReadOnly(root + "\\Other"));
+  EXPECT_EQ(reg.ReadInteger("Top"), 6);
+  EXPECT_EQ(reg.GetKeyNames(), std::vector<std::string>());
+  EXPECT_TRUE(reg.KeyExists(root + "\\To"));
+  reg.CloseKey();
+  // Nor into one of its own sub-keys.
+  EXPECT_FALSE(reg.MoveKey(root + "\\To", root + "\\to\\Inner\\Below", false));
+  EXPECT_FALSE(reg.KeyExists(root + "\\To\\Inner\\Below"));
   EXPECT_TRUE(reg.DeleteKey(root));
 }
 

@@ -1,6 +1,7 @@
 // The form magnet on real forms, driven by WM_MOVING rectangles.
 #include <gtest/gtest.h>
 
+#include "framework/tests/watched_form.h"
 #include "support/dkformmagnet.h"
 #include "support/dkwndprochook.h"
 
@@ -9,17 +10,6 @@ namespace {
 
 constexpr double kT0 = 46000.5;
 constexpr double kMs = 1.0 / 86400000.0;
-
-class TMovingForm : public TForm {
-public:
-  using TForm::TForm;
-  int MovingSeen = 0;
-protected:
-  void WndProc(TMessage& m) override {
-    if (m.Msg == WM_MOVING) ++MovingSeen;
-    TForm::WndProc(m);
-  }
-};
 
 class FormMagnet : public ::testing::Test {
 protected:
@@ -31,7 +21,7 @@ protected:
     ASSERT_TRUE(GetMonitorInfoA(mon, &mi));
     Work = mi.rcWork;
     (void)r;
-    Form = new TMovingForm(Application());
+    Form = new testing::TWatchedForm(Application(), WM_MOVING);
     Form->SetBounds(Work.left + 200, Work.top + 200, 300, 200);
     Form->Handle();
     Magnet = new TDkFormMagnet(Form);
@@ -47,7 +37,7 @@ protected:
   }
   RECT Work{};
   double Now = kT0;
-  TMovingForm* Form = nullptr;
+  testing::TWatchedForm* Form = nullptr;
   TDkFormMagnet* Magnet = nullptr;
 };
 
@@ -66,7 +56,7 @@ TEST_F(FormMagnet, InactiveLeavesTheRectangleAlone) {
   Form->SetBounds(Work.left + 10, Work.top + 300, 300, 200);
   RECT r = Drag(-5, 0);
   EXPECT_EQ(r.left, Work.left + 5);
-  EXPECT_EQ(Form->MovingSeen, 1);
+  EXPECT_EQ(Form->Seen, 1);
 }
 
 TEST_F(FormMagnet, SnapsToTheWorkAreaAndTheFormStillSeesTheMessage) {
@@ -76,7 +66,7 @@ TEST_F(FormMagnet, SnapsToTheWorkAreaAndTheFormStillSeesTheMessage) {
   EXPECT_EQ(r.left, Work.left);
   EXPECT_EQ(r.right - r.left, 300);
   EXPECT_EQ(Magnet->Clocks().Left, kT0);
-  EXPECT_EQ(Form->MovingSeen, 1);  // never marked handled
+  EXPECT_EQ(Form->Seen, 1);  // never marked handled
   // Pulled 10 px past the edge long after: tears 15 px beyond.
   Form->SetBounds(Work.left, Work.top + 300, 300, 200);
   Now = kT0 + 1000 * kMs;

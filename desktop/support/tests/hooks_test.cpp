@@ -270,15 +270,18 @@ LRESULT CALLBACK PlainProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
   return DefWindowProcA(w, m, wp, lp);
 }
 
-TEST(BareWindowHooks, ChainsAroundTheWindowsProcedureAndReleaseAfterDestruction) {
-  Log.clear();
+HWND NewPlainWindow() {
   WNDCLASSA wc{};
   wc.lpfnWndProc = PlainProc;
   wc.hInstance = GetModuleHandleA(nullptr);
   wc.lpszClassName = "OmHookPlain";
   RegisterClassA(&wc);
-  HWND w = CreateWindowExA(0, "OmHookPlain", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                           wc.hInstance, nullptr);
+  return CreateWindowExA(0, "OmHookPlain", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, wc.hInstance, nullptr);
+}
+
+TEST(BareWindowHooks, ChainsAroundTheWindowsProcedureAndReleaseAfterDestruction) {
+  Log.clear();
+  HWND w = NewPlainWindow();
   ASSERT_TRUE(w);
   THandler b{"b"}, a{"a"};
   ASSERT_TRUE(HookWindowProc(w, hoBeforeMsg, b.Event()));
@@ -291,6 +294,41 @@ TEST(BareWindowHooks, ChainsAroundTheWindowsProcedureAndReleaseAfterDestruction)
   EXPECT_EQ(DkWndProcHook()->Find(w), nullptr);
   EXPECT_TRUE(DkReleaser()->IsPending(infos));
   ASSERT_TRUE(Pump([] { return DkReleaser()->PendingCount() == 0; }));
+}
+
+// The only handler unhooking itself: its message still reaches the window's
+// own procedure, and the record goes once the message has returned.
+struct TSelfRemover {
+  std::function<void(TSelfRemover*)> Unhook;
+  bool Call(TMessage& m) {
+    if (m.Msg == WM_SETTEXT) Unhook(this);
+    return false;
+  }
+  TDkHookMessageEvent Event() { return MakeMethod<&TSelfRemover::Call>(this); }
+};
+
+TEST_F(Hooks, OnlyHandlerRemovingItselfLetsItsMessageThrough) {
+  auto textOf = [](HWND w) {
+    char text[8] = {};
+    GetWindowTextA(w, text, sizeof text);
+    return std::string(text);
+  };
+  TSelfRemover r{[this](TSelfRemover* self) { UnhookWindowProc(Form, hoBeforeMsg, self->Event()); }};
+  const TWndMethod original = Form->WindowProc;
+  ASSERT_TRUE(HookWindowProc(Form, hoBeforeMsg, r.Event()));
+  SetWindowTextA(Form->Handle(), "x");
+  EXPECT_EQ(textOf(Form->Handle()), "x");
+  EXPECT_EQ(Form->WindowProc, original);
+  EXPECT_EQ(DkWndProcHook()->Find(Form), nullptr);
+
+  HWND w = NewPlainWindow();
+  ASSERT_TRUE(w);
+  r.Unhook = [w](TSelfRemover* self) { UnhookWindowProc(w, hoBeforeMsg, self->Event()); };
+  ASSERT_TRUE(HookWindowProc(w, hoBeforeMsg, r.Event()));
+  SetWindowTextA(w, "x");
+  EXPECT_EQ(textOf(w), "x");
+  EXPECT_EQ(GetWindowLongPtrA(w, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(&PlainProc));
+  DestroyWindow(w);
 }
 
 TEST(UtilityWindow, DragCursorsComeFromTheStandardOnes) {

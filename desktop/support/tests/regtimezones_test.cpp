@@ -246,6 +246,14 @@ TEST_F(ScratchZones, NewKeyNameMovesTheSubKey) {
   zone->SetKeyName("omtest moved zone");
   EXPECT_TRUE(zone->SavedOk());
   EXPECT_TRUE(keyExists("OmTest Moved Zone"));
+  // Never onto another zone's key: nothing changes.
+  const std::string tokyo = value("Tokyo Standard Time", "TZI");
+  zone->SetKeyName("Tokyo Standard Time");
+  EXPECT_FALSE(zone->SavedOk());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  EXPECT_EQ("omtest moved zone", zone->KeyName());
+  EXPECT_EQ(tokyo, value("Tokyo Standard Time", "TZI"));
+  EXPECT_TRUE(keyExists("OmTest Moved Zone"));
   TRegistryTimeZones again(HKEY_CURRENT_USER, path);
   EXPECT_EQ(3u, again.Count());
 }

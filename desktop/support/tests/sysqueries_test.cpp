@@ -73,17 +73,17 @@ TEST(ProcessStatus, ProgramPathOfAnotherProcess) {
 }
 
 TEST(ProcessStatus, WithoutTheLibraryNothingIsCopied) {
-  sysqueries_detail::SetProcessStatusLibraryName("om-no-such-psapi.dll");
+  processstatus_detail::SetProcessStatusLibraryName("om-no-such-psapi.dll");
   EXPECT_FALSE(EnsureProcessStatusLibrary());
   char buffer[MAX_PATH];
   std::fill(buffer, buffer + MAX_PATH, 'x');
   EXPECT_EQ(0u, CallLoadedPsapiFunction(GetCurrentProcess(), nullptr, buffer, MAX_PATH));
   EXPECT_EQ("", ProcessImagePath(GetCurrentProcess()));
   // A library without the entry point counts the same.
-  sysqueries_detail::SetProcessStatusLibraryName("kernel32.dll");
+  processstatus_detail::SetProcessStatusLibraryName("kernel32.dll");
   EXPECT_TRUE(EnsureProcessStatusLibrary());
   EXPECT_EQ(0u, CallLoadedPsapiFunction(GetCurrentProcess(), nullptr, buffer, MAX_PATH));
-  sysqueries_detail::SetProcessStatusLibraryName("PSAPI.dll");
+  processstatus_detail::SetProcessStatusLibraryName("PSAPI.dll");
   EXPECT_NE("", ProcessImagePath(GetCurrentProcess()));
 }
 
