@@ -7,46 +7,34 @@
 #include "platform/win32.h"
 
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <stdexcept>
 #include <string>
 
+#include "framework/processstatus.h"
 #include "platform/win32_owners.h"
 #include "tray/handover.h"
 
 namespace {
 
-using TGetModuleFileNameExA = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
 using TQueryFullProcessImageNameA = BOOL(WINAPI*)(HANDLE, DWORD, LPSTR, PDWORD);
 
-om::UniqueModule gPsapi;
-TGetModuleFileNameExA gGetModuleFileNameExA = nullptr;
 TQueryFullProcessImageNameA gQueryFullProcessImageNameA = nullptr;
 
-template <typename T>
-T Bind(HMODULE module, const char* name) {
-  return reinterpret_cast<T>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 void BindEntryPoints() {
-  HMODULE psapi = LoadLibraryA("psapi.dll");
-  if (reinterpret_cast<uintptr_t>(psapi) > 31) {
-    gPsapi.reset(psapi);
-    gGetModuleFileNameExA = Bind<TGetModuleFileNameExA>(psapi, "GetModuleFileNameExA");
-  }
+  om::EnsureProcessStatusLibrary();
   if (HMODULE kernel = GetModuleHandleA("kernel32.dll"))
-    gQueryFullProcessImageNameA = Bind<TQueryFullProcessImageNameA>(kernel, "QueryFullProcessImageNameA");
+    gQueryFullProcessImageNameA = reinterpret_cast<TQueryFullProcessImageNameA>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "QueryFullProcessImageNameA")));
 }
 
-void FreePsapi() {
-  gGetModuleFileNameExA = nullptr;
-  gPsapi.reset();
-}
+void FreePsapi() { om::FreeProcessStatusLibrary(); }
 
 bool GetProcessImagePath(DWORD processId, char (&buffer)[MAX_PATH]) {
   buffer[0] = 0;
   om::UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
-  if (process) return gGetModuleFileNameExA && gGetModuleFileNameExA(process.get(), nullptr, buffer, MAX_PATH) > 0;
+  if (process) return om::CallLoadedPsapiFunction(process.get(), nullptr, buffer, MAX_PATH) > 0;
   if (GetLastError() != ERROR_ACCESS_DENIED || !gQueryFullProcessImageNameA) return false;
   process.reset(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
   if (!process) return false;
@@ -122,50 +110,139 @@ const char* GetCommandTail(const char* commandLine) {
   return commandLine + om::SkipProgramName(commandLine, IsLeadByte);
 }
 
-// Creates the hand-over file holding tail unless one is there already: a
-// text another loader handed over and the tray has not yet taken is not
-// replaced. False when a file is in place.
-bool CreateParamsFile(const std::string& path, const std::string& tail) {
-  const om::UniqueFile file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-  if (!file) {
-    if (GetLastError() == ERROR_FILE_EXISTS) return false;
-    om::WriteParamsFile(path, tail);  // raises the error
-    return true;
+// The identity of a file as the system reports it: the file a loader placed is
+// never mistaken for another loader's file under the same name.
+struct TFileIdentity {
+  DWORD Volume = 0, IndexHigh = 0, IndexLow = 0;
+  FILETIME Written{};
+  bool operator==(const TFileIdentity& o) const {
+    return Volume == o.Volume && IndexHigh == o.IndexHigh && IndexLow == o.IndexLow &&
+           Written.dwLowDateTime == o.Written.dwLowDateTime && Written.dwHighDateTime == o.Written.dwHighDateTime;
   }
-  DWORD written = 0;
-  if (!tail.empty() && (!WriteFile(file.get(), tail.data(), static_cast<DWORD>(tail.size()), &written, nullptr) ||
-                        written != tail.size()))
-    throw std::runtime_error("Cannot write file \"" + path + "\". " + om::systemMessage(GetLastError()));
+};
+
+bool IdentityOf(HANDLE file, TFileIdentity& id) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file, &info)) return false;
+  id = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow, info.ftLastWriteTime};
   return true;
 }
 
-// The running tray takes a file within about a second; one that stays longer
-// is not being read and is replaced.
-constexpr DWORD kHandOverWait = 3000;
+[[noreturn]] void RaiseFileError(const char* what, const std::string& path, DWORD error) {
+  throw std::runtime_error(std::string(what) + " \"" + path + "\". " + om::systemMessage(error));
+}
 
-// Hands tail over, waiting for a file in place to be taken first. The close
-// loop writes again every 100 ms: it skips a file in place and a second error.
-void WriteWithRetry(const std::string& path, const std::string& tail, bool closeLoop) {
-  auto write = [&] {
-    const DWORD start = GetTickCount();
-    while (!CreateParamsFile(path, tail) && !closeLoop) {
-      if (GetTickCount() - start >= kHandOverWait) {
-        om::WriteParamsFile(path, tail);
-        return;
-      }
-      Sleep(100);
+// Puts text into path unless a file is there already: the text is written to a
+// file of this loader's own beside it and moved into place, so the tray never
+// reads it half written and a text another loader handed over is never
+// replaced. False when a file is in place; placed receives the file's identity.
+bool PlaceParamsFile(const std::string& path, const std::string& text, TFileIdentity& placed) {
+  const std::string own = path + "." + std::to_string(GetCurrentProcessId());
+  {
+    const om::UniqueFile file(CreateFileA(own.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file) RaiseFileError("Cannot create file", own, GetLastError());
+    DWORD written = 0;
+    const bool ok = (text.empty() || (WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written,
+                                                nullptr) &&
+                                      written == text.size())) &&
+                    IdentityOf(file.get(), placed);
+    if (!ok) {
+      const DWORD error = GetLastError();
+      DeleteFileA(own.c_str());
+      RaiseFileError("Cannot write file", own, error);
     }
-  };
+  }
+  if (MoveFileA(own.c_str(), path.c_str())) return true;
+  const DWORD error = GetLastError();
+  DeleteFileA(own.c_str());
+  // A file in place, or one the tray is deleting.
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || error == ERROR_ACCESS_DENIED) return false;
+  RaiseFileError("Cannot create file", path, error);
+}
+
+// A failed write is tried once more after 100 ms; ignoreSecondError: a second
+// failure counts as a file in place.
+bool PlaceWithRetry(const std::string& path, const std::string& text, TFileIdentity& placed, bool ignoreSecondError) {
   try {
-    write();
+    return PlaceParamsFile(path, text, placed);
   } catch (const std::exception&) {
     Sleep(100);
     try {
-      write();
+      return PlaceParamsFile(path, text, placed);
     } catch (const std::exception&) {
-      if (!closeLoop) throw;
+      if (!ignoreSecondError) throw;
+      return false;
     }
   }
+}
+
+// The file at path is the one placed: the tray has not taken it yet.
+bool StillInPlace(const std::string& path, const TFileIdentity& placed) {
+  const om::UniqueFile file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+  TFileIdentity now;
+  return file && IdentityOf(file.get(), now) && now == placed;
+}
+
+// Deletes the file at path when it is the one placed (through the handle that
+// told so, so no file put there since is touched).
+void RemovePlacedFile(const std::string& path, const TFileIdentity& placed) {
+  const om::UniqueFile file(CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+  TFileIdentity now;
+  if (!file || !IdentityOf(file.get(), now) || !(now == placed)) return;
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// What the file at path looks like from outside; a change tells that the tray
+// took a file (and maybe another loader put the next one there).
+struct TFileLook {
+  bool Present = false;
+  WIN32_FILE_ATTRIBUTE_DATA Data{};
+  bool operator==(const TFileLook& o) const {
+    return Present == o.Present && (!Present || std::memcmp(&Data, &o.Data, sizeof Data) == 0);
+  }
+};
+
+TFileLook LookAt(const std::string& path) {
+  TFileLook look;
+  look.Present = GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &look.Data) != FALSE;
+  return look;
+}
+
+// The tray takes one file a tick. A loader waits for its turn as long as the
+// files in place keep being taken; one not taken for this long is not being
+// read.
+constexpr DWORD kHandOverStall = 10000;
+
+// Hands tail over through path, waiting while the tray takes the texts of
+// loaders before this one. False when the file in place was not taken in time.
+bool HandOver(const std::string& path, const std::string& tail) {
+  TFileIdentity placed;
+  TFileLook seen = LookAt(path);
+  DWORD changed = GetTickCount();
+  while (!PlaceWithRetry(path, tail, placed, false)) {
+    const TFileLook now = LookAt(path);
+    if (!(now == seen)) {
+      seen = now;
+      changed = GetTickCount();
+    } else if (GetTickCount() - changed >= kHandOverStall) {
+      return false;
+    }
+    Sleep(50);
+  }
+  return true;
+}
+
+// A failure the user hears of (unless told to keep silent) and a script sees
+// too: the system's error code is the exit code.
+int Fail(DWORD error, bool silent = false) {
+  SetLastError(error);
+  if (!silent) ShowLaunchError("Unable to Launch Backup Client");
+  return error != 0 ? static_cast<int>(error) : 1;
 }
 
 int RunLoader() {
@@ -192,21 +269,28 @@ int RunLoader() {
       const std::string path = handOver + om::ParamsFileName(image.empty() ? candidate : image);
       if (!close) {
         SetForegroundWindow(w);
-        WriteWithRetry(path, tail, false);
+        const bool handedOver = HandOver(path, tail);
         FreePsapi();
-        return 0;
+        return handedOver ? 0 : Fail(ERROR_TIMEOUT, om::HandOverIsSilent(tail));
       }
+      // The close is handed over again while the window lasts; what this
+      // loader put in place and the tray did not take is removed at the end.
+      TFileIdentity placed;
+      bool placedOnce = false;
       const DWORD start = GetTickCount();
       while (w && GetTickCount() - start < 5000) {
-        WriteWithRetry(path, tail, true);
+        if (!placedOnce || !StillInPlace(path, placed)) {
+          TFileIdentity next;
+          if (PlaceWithRetry(path, tail, next, true)) {
+            placed = next;
+            placedOnce = true;
+          }
+        }
         Sleep(100);
         w = FindTrayWindow("TfrmServiceStatus", candidate, image);
       }
-      if (w) {
-        // Given up: a close left behind would end the next tray started.
-        exitCode = 1;
-        DeleteFileA(path.c_str());
-      }
+      if (placedOnce) RemovePlacedFile(path, placed);
+      if (w) exitCode = 1;
     } else if (close) {
       FreePsapi();
       return 0;
@@ -214,12 +298,7 @@ int RunLoader() {
   }
   FreePsapi();
   HINSTANCE result = ShellExecuteA(nullptr, nullptr, candidate.c_str(), tail.c_str(), folder.c_str(), SW_SHOWDEFAULT);
-  if (reinterpret_cast<uintptr_t>(result) <= 32) {
-    // A script sees the failure too: the system's error code as exit code.
-    const DWORD error = GetLastError();
-    ShowLaunchError("Unable to Launch Backup Client");
-    return error != 0 ? static_cast<int>(error) : 1;
-  }
+  if (reinterpret_cast<uintptr_t>(result) <= 32) return Fail(GetLastError());
   return exitCode;
 }
 

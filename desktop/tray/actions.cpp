@@ -1,5 +1,8 @@
 #include "tray/actions.h"
 
+#include <utility>
+#include <vector>
+
 #include "tray/default_user.h"
 #include "tray/frmmain.h"
 #include "tray/resources.h"
@@ -80,14 +83,24 @@ void TfrmServiceStatus::TrayIconBalloonClick(TObject*) {
   LaunchJavaGui(kShowLogArgument, true);
 }
 
-bool TfrmServiceStatus::SendAgentCommand(uint8_t code) {
-  bool sent = FComms->SendCommand(code);
-  // The next idle state ends this backup for the status display.
-  if (sent && code == cmdBackupNow) FComposer.LastComposedState = ssBackingUp;
-  return sent;
+void TfrmServiceStatus::SendAgentCommand(uint8_t code) {
+  FRequests->Post([this, code](TClientComms& comms) -> TAgentRequests::TDone {
+    if (!comms.SendCommand(code) || code != cmdBackupNow) return nullptr;
+    // The next idle state ends this backup for the status display.
+    return [this] { FComposer.LastComposedState = ssBackingUp; };
+  });
 }
 
-uint8_t TfrmServiceStatus::QueryAgent(uint8_t code) { return FComms->SendQuery(code); }
+void TfrmServiceStatus::QueryAgent(uint8_t code, std::function<void(std::optional<uint8_t>)> answered) {
+  FRequests->Post([code, answered](TClientComms& comms) -> TAgentRequests::TDone {
+    std::optional<uint8_t> answer;
+    try {
+      answer = comms.SendQuery(code);
+    } catch (const std::exception&) {
+    }
+    return [answered, answer] { answered(answer); };
+  });
+}
 
 bool TfrmServiceStatus::ActivateGuiWindow() {
   HWND w = static_cast<HWND>(FindGuiWindow(*this));
@@ -102,23 +115,49 @@ bool TfrmServiceStatus::HandleCommandWords(const std::string& text) {
   return plan.OpenConsole;
 }
 
-void TfrmServiceStatus::CheckProfilingUser() {
-  std::string user = GetLocalUserName();
-  std::string domain = GetCurrentUserDomain();
-  std::string home = GetProfileFolder();
-  std::string name = FComms->GetSetting("profiling.user.name", "", false);
-  FComms->GetSetting("profiling.user.home", "", false);
-  std::string on = FComms->GetSetting("profiling.on", "", false);
-  std::string ask = FComms->GetSetting("profiling.user.ask", "", false);
-  TProfilingPlan plan = PlanProfilingUser(user, domain, GetLocalComputerName(), name, on, ask);
+void TfrmServiceStatus::CheckProfilingUser(std::function<void()> then) {
+  const std::string user = GetLocalUserName();
+  const std::string domain = GetCurrentUserDomain();
+  const std::string home = GetProfileFolder();
+  const std::string computer = GetLocalComputerName();
+  FRequests->Post([=](TClientComms& comms) -> TAgentRequests::TDone {
+    const std::string name = comms.GetSetting("profiling.user.name", "", false);
+    comms.GetSetting("profiling.user.home", "", false);
+    const std::string on = comms.GetSetting("profiling.on", "", false);
+    const std::string ask = comms.GetSetting("profiling.user.ask", "", false);
+    const TProfilingPlan plan = PlanProfilingUser(user, domain, computer, name, on, ask);
+    return [this, then, plan, home] {
+      try {
+        ApplyProfilingPlan(plan, home);
+      } catch (...) {
+        FRefreshingSettings = false;  // asked again at the next tick
+        throw;
+      }
+      then();
+    };
+  });
+}
+
+namespace {
+
+// Writes the settings in order, on the request thread.
+TAgentRequests::TWork WriteSettings(std::vector<std::pair<std::string, std::string>> settings) {
+  return [settings](TClientComms& comms) {
+    for (const auto& s : settings) comms.SetSetting(s.first, s.second);
+    return TAgentRequests::TDone();
+  };
+}
+
+}  // namespace
+
+void TfrmServiceStatus::ApplyProfilingPlan(const TProfilingPlan& plan, const std::string& home) {
   switch (plan.Kind) {
     case TProfilingPlan::pkStoreAll:
-      FComms->SetSetting("profiling.user.ask", "true");
-      FComms->SetSetting("profiling.user.name", plan.ProfileName);
-      FComms->SetSetting("profiling.user.home", home);
+      FRequests->Post(WriteSettings(
+          {{"profiling.user.ask", "true"}, {"profiling.user.name", plan.ProfileName}, {"profiling.user.home", home}}));
       break;
     case TProfilingPlan::pkStoreHome:
-      FComms->SetSetting("profiling.user.home", home);
+      FRequests->Post(WriteSettings({{"profiling.user.home", home}}));
       break;
     case TProfilingPlan::pkAsk: {
       std::unique_ptr<TdlgDefaultUser> dialog(new TdlgDefaultUser(nullptr));
@@ -134,11 +173,11 @@ void TfrmServiceStatus::CheckProfilingUser() {
         TDialogScope shown(*this);
         RunDefaultUserDialog(*dialog);
       }
-      if (dialog->rgUsers->ItemIndex() == 1) {
-        FComms->SetSetting("profiling.user.name", plan.ProfileName);
-        FComms->SetSetting("profiling.user.home", home);
-      }
-      if (dialog->cbAsk->Checked()) FComms->SetSetting("profiling.user.ask", "false");
+      std::vector<std::pair<std::string, std::string>> answer;
+      if (dialog->rgUsers->ItemIndex() == 1)
+        answer = {{"profiling.user.name", plan.ProfileName}, {"profiling.user.home", home}};
+      if (dialog->cbAsk->Checked()) answer.emplace_back("profiling.user.ask", "false");
+      if (!answer.empty()) FRequests->Post(WriteSettings(answer));
       break;
     }
     case TProfilingPlan::pkNothing:

@@ -97,6 +97,15 @@ void TdlgDefaultUser::WndProc(TMessage& Message) {
       Paint();
       Message.Result = 0;
       return;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN: {
+      // Texts, the choices' group and its buttons sit on the dialog's own colour.
+      const HDC dc = reinterpret_cast<HDC>(Message.WParam);
+      SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
+      SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+      Message.Result = reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+      return;
+    }
     default:
       break;
   }

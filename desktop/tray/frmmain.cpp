@@ -1,12 +1,10 @@
-// Before the Windows headers, whose RotateLeft32 macro would rename the hash
-// library's routine.
-#include "hash/hash_support.h"
 #include "tray/frmmain.h"
 
 #include <ctime>
 
 #include "framework/exceptions.h"
 #include "framework/strutils.h"
+#include "hash/hash_support.h"
 #include "support/chartables.h"
 #include "support/localetext.h"
 #include "support/unitregistries.h"
@@ -44,13 +42,7 @@ bool DefaultConfirm(const std::string& text) {
 
 std::string LocaleDateTime(TDateTime t) {
   // The locale's short date and long time.
-  TDateTime whole = static_cast<double>(static_cast<int64_t>(t));
-  if (t < 0 && whole != t) whole -= 1;
-  double frac = t - whole;
-  int64_t days = static_cast<int64_t>(whole);
-  // Day 0 is 1899-12-30; convert through FILETIME (100 ns since 1601-01-01).
-  int64_t since1601 = days + 109205;  // days from 1601-01-01 to 1899-12-30
-  int64_t ticks = since1601 * 864000000000LL + static_cast<int64_t>(frac * 864000000000.0 + 0.5);
+  const int64_t ticks = dateTimeToFileTime(t);
   FILETIME ft;
   ft.dwLowDateTime = static_cast<DWORD>(ticks);
   ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
@@ -192,11 +184,9 @@ void TfrmServiceStatus::FormCreate(TObject*) {
   FConsoleProcess = new TConsoleProcess(this);
   FPreviousState = ssConnecting;
   FComposer.LastComposedState = ssConnecting;
-  // 4. The window search of the start-up switches set the folder already.
-  const std::string folder = ProgramFolder();
-  if (AppProgramFolder.empty()) AppProgramFolder = folder;
-  FComms = new TClientComms(AppProgramFolder, "ombackup.properties");
-  FComms->SetOnWait([this] { ServeMessagesWhileWaiting(); });
+  // 4.
+  FRequests = new TAgentRequests(std::make_unique<TClientComms>(ProgramFolder(), "ombackup.properties"));
+  FRequests->OnError = [this](const std::string& message) { ShowStatusError(message); };
   // 5. No taskbar button for the application window. It stays hidden: a
   // taskbar that lists tool windows as well (Wine's) would show it during
   // the splash otherwise; the tray icon hides it after start anyway.
@@ -204,8 +194,7 @@ void TfrmServiceStatus::FormCreate(TObject*) {
   ShowWindow(app, SW_HIDE);
   SetWindowLongPtrA(app, GWL_EXSTYLE, GetWindowLongPtrA(app, GWL_EXSTYLE) | WS_EX_TOOLWINDOW);
   // 6.
-  AppProgramFolder = folder;
-  FConnectionFilePresent = FileExists(AppProgramFolder + "\\connection.properties");
+  FConnectionFilePresent = FileExists(ProgramFolder() + "\\connection.properties");
   // 7.
   int left, top;
   GetTrayCornerPosition(left, top);
@@ -223,7 +212,7 @@ void TfrmServiceStatus::FormCreate(TObject*) {
   FTrayIcon->SetIcons(imglBackingUp);
   FTrayIcon->SetActive(true);
   // 11.
-  FSchedule = new TSched(AppProgramFolder + "\\ombackup.properties", AppProgramFolder + "\\p_ombackup.properties");
+  FSchedule = new TSched(ProgramFolder() + "\\ombackup.properties", ProgramFolder() + "\\p_ombackup.properties");
   // 12.
   FDayOfWeek = DayOfTheWeek(NowLocal());
   FComposer.DayOfWeek = FDayOfWeek;
@@ -249,11 +238,11 @@ void TfrmServiceStatus::FormCreate(TObject*) {
   }
   // 15. Copies an installer left behind.
   TStringList list;
-  FindFiles(AppProgramFolder, ExtractFileName(ProgramPath()) + ".bak*", false, list);
+  FindFiles(ProgramFolder(), ExtractFileName(ProgramPath()) + ".bak*", false, list);
   if (list.Count() > 0) {
-    for (const std::string& name : list.Items()) DeleteFileA((AppProgramFolder + "\\" + name).c_str());
+    for (const std::string& name : list.Items()) DeleteFileA((ProgramFolder() + "\\" + name).c_str());
     list.Clear();
-    FindFiles(AppProgramFolder, ExtractFileName(ProgramPath()) + ".bak*", false, list);
+    FindFiles(ProgramFolder(), ExtractFileName(ProgramPath()) + ".bak*", false, list);
   }
   FNoBackupCopiesAtStart = list.Count() == 0;
   FCreated = true;
@@ -297,7 +286,7 @@ void TfrmServiceStatus::SetTrayIcons(int index) {
 }
 
 void TfrmServiceStatus::LoadBrandIcon(int n, TCustomImageList* list) {
-  std::string path = AppProgramFolder + "\\brand\\images\\" + "Runner" + std::to_string(n) + ".ico";
+  std::string path = ProgramFolder() + "\\brand\\images\\" + "Runner" + std::to_string(n) + ".ico";
   TIcon icon;
   HANDLE h = LoadImageA(nullptr, path.c_str(), IMAGE_ICON, list->Width(), list->Height(), LR_LOADFROMFILE);
   // A missing or unreadable icon file leaves the application's icon in its
@@ -339,8 +328,9 @@ void TfrmServiceStatus::FormCloseHandler(TObject*, TCloseAction& Action) {
 }
 
 void TfrmServiceStatus::FormDestroy(TObject*) {
-  delete FComms;
-  FComms = nullptr;
+  // The exchange in flight is given up; answers still due are dropped.
+  delete FRequests;
+  FRequests = nullptr;
   delete FSchedule;
   FSchedule = nullptr;
 }
@@ -361,11 +351,6 @@ TfrmServiceStatus::TDialogScope::TDialogScope(TfrmServiceStatus& form)
 
 TfrmServiceStatus::TDialogScope::~TDialogScope() {
   if (FResume && !FForm.FClosing) FForm.Timer->SetEnabled(false);
-}
-
-void TfrmServiceStatus::ServeMessagesWhileWaiting() {
-  Application()->ProcessMessages();
-  if (Application()->Terminated()) throw EAgentWaitCancelled("The program is ending.");
 }
 
 void TfrmServiceStatus::QuitProgram() {
@@ -435,13 +420,12 @@ std::vector<std::string> TfrmServiceStatus::ProgramArguments() {
 
 void TfrmServiceStatus::ListBackupCopies(TStringList& list) {
   list.Clear();
-  FindFiles(AppProgramFolder, ExtractFileName(ProgramPath()) + ".bak*", false, list);
+  FindFiles(ProgramFolder(), ExtractFileName(ProgramPath()) + ".bak*", false, list);
 }
 
 void TfrmServiceStatus::TimerTimer(TObject*) {
-  // Nothing before the form is complete, nor while a request that another
-  // handler made waits for the agent (the tick comes again next second).
-  if (!FCreated || FComms->Busy()) return;
+  // Nothing before the form is complete.
+  if (!FCreated) return;
   Timer->SetEnabled(false);
   ++FTickDepth;
   TStringList scratch;
@@ -454,13 +438,13 @@ void TfrmServiceStatus::TimerTimer(TObject*) {
       Sleep(2000);
       FConsoleProcess->DetachFromProcess();
       FConsoleProcess->CommandLine = "\"" + ProgramPath() + "\" -min -nosplash -upgrade";
-      FConsoleProcess->CurrentDirectory = AppProgramFolder;
+      FConsoleProcess->CurrentDirectory = ProgramFolder();
       FConsoleProcess->SetWaitForTerminate(false);
       FConsoleProcess->LaunchProcess();
       QuitProgram();
     } else {
       if (!FNoBackupCopiesAtStart) {
-        for (const std::string& name : scratch.Items()) DeleteFileA((AppProgramFolder + "\\" + name).c_str());
+        for (const std::string& name : scratch.Items()) DeleteFileA((ProgramFolder() + "\\" + name).c_str());
         ListBackupCopies(scratch);
         FNoBackupCopiesAtStart = scratch.Count() == 0;
       }
@@ -468,7 +452,7 @@ void TfrmServiceStatus::TimerTimer(TObject*) {
       ProcessHandOverFile(*this, ParamsFilePath, FStartTime);
       if (!FClosing) {
         Sleep(0);
-        if (!FConnectionFilePresent) FConnectionFilePresent = FileExists(AppProgramFolder + "\\connection.properties");
+        if (!FConnectionFilePresent) FConnectionFilePresent = FileExists(ProgramFolder() + "\\connection.properties");
         UpdateStatusHint();
       }
     }
@@ -482,38 +466,49 @@ void TfrmServiceStatus::TimerTimer(TObject*) {
 // --- Status display --------------------------------------------------------
 
 uint8_t TfrmServiceStatus::RefreshServiceState() {
-  uint8_t cur = GetServiceState();
-  if ((FPreviousState == ssNotReachable && cur != ssNotReachable) ||
-      (FPreviousState == ssConnecting && cur != ssNotReachable && cur != ssConnecting)) {
-    try {
-      uint8_t answer = QueryAgent(cmdMenuPermission);
-      FMenuPermission = answer == 1;
-      if (answer == 1) {
-        CancelBackup1->Visible = true;
-        mnuOptions->Visible = true;
-        FMenuOptionsAllowed = true;
-      } else {
-        ReadMenuPolicy();
-        CancelBackup1->Visible = FCancelAllowed;
-        mnuOptions->Visible = FMenuOptionsAllowed;
-      }
-    } catch (const std::exception&) {
-      // The entries keep their visibility.
-    }
-  }
+  const uint8_t cur = GetServiceState();
+  const bool reconnected = (FPreviousState == ssNotReachable && cur != ssNotReachable) ||
+                           (FPreviousState == ssConnecting && cur != ssNotReachable && cur != ssConnecting);
+  // Taken before the agent is asked: whoever reads the state while the answer
+  // is due reads it as it is, and asks nothing again.
   FPreviousState = cur;
+  if (reconnected) {
+    FPermissionPending = true;
+    QueryAgent(cmdMenuPermission, [this](std::optional<uint8_t> answer) {
+      FPermissionPending = false;
+      ApplyMenuPermission(answer);
+      RefreshSettingsIfDue(GetServiceState());
+    });
+  }
   return cur;
 }
 
-void TfrmServiceStatus::ReadMenuPolicy() { om::ReadMenuPolicy(AppProgramFolder, FCancelAllowed, FMenuOptionsAllowed); }
+void TfrmServiceStatus::ApplyMenuPermission(std::optional<uint8_t> answer) {
+  // A failed exchange leaves the entries as they are.
+  if (!answer) return;
+  try {
+    FMenuPermission = *answer == 1;
+    if (*answer == 1) {
+      CancelBackup1->Visible = true;
+      mnuOptions->Visible = true;
+      FMenuOptionsAllowed = true;
+    } else {
+      ReadMenuPolicy();
+      CancelBackup1->Visible = FCancelAllowed;
+      mnuOptions->Visible = FMenuOptionsAllowed;
+    }
+  } catch (const std::exception&) {
+    // A policy file missing: the entries keep their visibility.
+  }
+}
+
+void TfrmServiceStatus::ReadMenuPolicy() { om::ReadMenuPolicy(ProgramFolder(), FCancelAllowed, FMenuOptionsAllowed); }
 
 void TfrmServiceStatus::UpdateStatusHint() {
   actExit->SetEnabled(!FConsoleProcess->Waiting());
   uint8_t cur = RefreshServiceState();
-  // A tick that runs while the profiling dialog of another one is open leaves
-  // the refresh to that one.
-  if (FComposer.SettingsRefreshDue && cur != ssNotReachable && cur != ssConnecting && !FRefreshingSettings)
-    RefreshSettings();
+  if (cur == ssNotReachable || cur == ssConnecting) ++FDisconnectedCompositions;
+  RefreshSettingsIfDue(cur);
   TNotificationCopy n = GetNotification();
   if (auto balloon = NotificationBalloon(n, FLastNotificationStamp))
     QueueNotification(FBrandLongName, n.Text, balloon->Kind, balloon->Seconds);
@@ -544,20 +539,47 @@ void TfrmServiceStatus::UpdateStatusHint() {
   actLMain->UpdateActions();
 }
 
+void TfrmServiceStatus::RefreshSettingsIfDue(uint8_t cur) {
+  // Once the menu permission is known; a refresh under way (its profiling
+  // dialog open, perhaps) is not started again.
+  if (FComposer.SettingsRefreshDue && cur != ssNotReachable && cur != ssConnecting && !FRefreshingSettings &&
+      !FPermissionPending)
+    RefreshSettings();
+}
+
 void TfrmServiceStatus::RefreshSettings() {
+  // One request after the other: the profiling user (unless the agent granted
+  // the menu permission), the notification switches, the client version.
   FRefreshingSettings = true;
+  const unsigned disconnected = FDisconnectedCompositions;
+  auto versionChecked = [this, disconnected] {
+    if (FDisconnectedCompositions == disconnected) FComposer.SettingsRefreshDue = false;
+    FRefreshingSettings = false;
+  };
+  auto profilingChecked = [this, versionChecked] {
+    ReadNotificationSwitches([this, versionChecked] { CheckClientVersion(versionChecked); });
+  };
   try {
-    if (!FMenuPermission) CheckProfilingUser();
-    mnuNotifyonSuccess->Checked = FComms->GetBooleanSetting("runner.displaysuccess", true, true);
-    mnuNotifyonWarnings->Checked = FComms->GetBooleanSetting("runner.displaywarning", true, true);
-    mnuNotifyonFailure->Checked = FComms->GetBooleanSetting("runner.displayfailure", true, false);
-    CheckClientVersion();
-    FComposer.SettingsRefreshDue = false;
+    if (FMenuPermission) profilingChecked();
+    else CheckProfilingUser(profilingChecked);
   } catch (...) {
     FRefreshingSettings = false;
     throw;
   }
-  FRefreshingSettings = false;
+}
+
+void TfrmServiceStatus::ReadNotificationSwitches(std::function<void()> then) {
+  FRequests->Post([this, then](TClientComms& comms) -> TAgentRequests::TDone {
+    const bool success = comms.GetBooleanSetting("runner.displaysuccess", true, true);
+    const bool warnings = comms.GetBooleanSetting("runner.displaywarning", true, true);
+    const bool failures = comms.GetBooleanSetting("runner.displayfailure", true, false);
+    return [this, then, success, warnings, failures] {
+      mnuNotifyonSuccess->Checked = success;
+      mnuNotifyonWarnings->Checked = warnings;
+      mnuNotifyonFailure->Checked = failures;
+      then();
+    };
+  });
 }
 
 void TfrmServiceStatus::ApplyView(const TStatusView& v) {
@@ -597,22 +619,33 @@ void TfrmServiceStatus::NotifyTimerTimer(TObject*) {
   FTrayIcon->SetAnimated(FPendingBalloonKind != bkInfo);
 }
 
-void TfrmServiceStatus::CheckClientVersion() {
-  try {
-    std::string v = FComms->GetClientVersion();
-    if (v.empty()) return;
-    std::string last = FComms->GetSetting("runner.last_known_client_version", "", false);
-    TClientVersionAction a = ClientVersionAction(v, last);
-    if (!a.Store) return;
-    FComms->SetSetting("runner.last_known_client_version", v);
-    QueueNotification(FBrandLongName, ReplaceFirstPlaceholder(Text(a.TextKey), v), bkInfo, 30);
-  } catch (const std::exception&) {
-  }
+void TfrmServiceStatus::CheckClientVersion(std::function<void()> then) {
+  FRequests->Post([this, then](TClientComms& comms) -> TAgentRequests::TDone {
+    std::string v;
+    TClientVersionAction a;
+    try {
+      v = comms.GetClientVersion();
+      if (!v.empty()) {
+        a = ClientVersionAction(v, comms.GetSetting("runner.last_known_client_version", "", false));
+        if (a.Store) comms.SetSetting("runner.last_known_client_version", v);
+      }
+    } catch (const std::exception&) {
+      a = TClientVersionAction();
+    }
+    return [this, then, v, a] {
+      if (a.Store) QueueNotification(FBrandLongName, ReplaceFirstPlaceholder(Text(a.TextKey), v), bkInfo, 30);
+      then();
+    };
+  });
 }
 
 void TfrmServiceStatus::ToggleSetting(TMenuItem* item, const std::string& key) {
   item->Checked = !item->Checked;
-  FComms->SetBooleanSetting(key, item->Checked);
+  const bool value = item->Checked;
+  FRequests->Post([key, value](TClientComms& comms) {
+    comms.SetBooleanSetting(key, value);
+    return TAgentRequests::TDone();
+  });
 }
 
 void TfrmServiceStatus::mnuNotifyonSuccessClick(TObject*) { ToggleSetting(mnuNotifyonSuccess, "runner.displaysuccess"); }
@@ -670,10 +703,6 @@ void TfrmServiceStatus::WndProc(TMessage& Message) {
 
 namespace {
 
-DWORD ModuleFileNameThroughPsapi(void* process, void* module, char* buffer, DWORD size) {
-  return CallLoadedPsapiFunction(static_cast<HANDLE>(process), static_cast<HMODULE>(module), buffer, size);
-}
-
 // The units the program runs on, in the order they start: the support
 // library's, the hash library's (before the program's own), the message
 // resources. Units without a shut-down of their own have none here.
@@ -715,7 +744,6 @@ int RunTrayProgram() {
     unit.Startup();
     ++units.Started;
   }
-  SetModuleFileNameExRoutine(&ModuleFileNameThroughPsapi);
   SetPhysicalMemoryQuery(&physicalMemoryTotal);
   HandleStartupSwitches();
   if (SkipInterface) return static_cast<int>(StartupExitCode);

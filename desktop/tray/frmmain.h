@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "framework/actnlist.h"
@@ -16,6 +18,7 @@
 #include "framework/timer.h"
 #include "support/dkformmagnet.h"
 #include "support/dktrayicon.h"
+#include "tray/agent_requests.h"
 #include "tray/client_comms.h"
 #include "tray/sched.h"
 #include "tray/service_state.h"
@@ -96,12 +99,17 @@ public:
   uint8_t RefreshServiceState() override;
   void ReadMenuPolicy();
   void QueueNotification(const std::string& title, const std::string& text, int kind, int seconds);
-  void CheckClientVersion();
-  bool SendAgentCommand(uint8_t code);
-  uint8_t QueryAgent(uint8_t code);
+  // The requests to the agent of these run behind the one in flight; then
+  // runs when they are done (on this thread).
+  void CheckClientVersion(std::function<void()> then);
+  void CheckProfilingUser(std::function<void()> then);
+  // Sends code to the agent behind the request in flight.
+  void SendAgentCommand(uint8_t code);
+  // Asks the agent behind the request in flight; answered gets the reply
+  // byte, or nothing when the exchange failed after it was opened.
+  void QueryAgent(uint8_t code, std::function<void(std::optional<uint8_t>)> answered);
   bool ActivateGuiWindow();
   bool HandleCommandWords(const std::string& text) override;
-  void CheckProfilingUser();
   // An error of timer or message work, shown in the status window.
   void ShowStatusError(const std::string& message) override;
   void TerminateApplication() override;
@@ -126,7 +134,7 @@ public:
   std::vector<std::string> ProgramArguments() override;
 
   // Fields other units read.
-  TClientComms* Comms() const { return FComms; }
+  TAgentRequests* Requests() const { return FRequests; }
   TDkTrayIcon* TrayIcon() const { return FTrayIcon; }
   TConsoleProcess* ConsoleProcess() const { return FConsoleProcess; }
   TDkFormMagnet* Magnet() const { return FMagnet; }
@@ -175,11 +183,14 @@ private:
   std::string ProgramPath() const;
   void ApplyView(const TStatusView& view);
   void ToggleSetting(TMenuItem* item, const std::string& key);
+  void RefreshSettingsIfDue(uint8_t cur);
   void RefreshSettings();
-  // Serves the window messages while a request waits for the agent.
-  void ServeMessagesWhileWaiting();
+  void ApplyMenuPermission(std::optional<uint8_t> answer);
+  void ApplyProfilingPlan(const TProfilingPlan& plan, const std::string& home);
+  void ReadNotificationSwitches(std::function<void()> then);
 
-  TClientComms* FComms = nullptr;
+  // The one-shot requests to the agent (the connection of TClientComms).
+  TAgentRequests* FRequests = nullptr;
   std::string FBrandLongName;
   bool FClosing = false;
   TServiceStateThread* FStateThread = nullptr;
@@ -187,7 +198,12 @@ private:
   bool FCreated = false;
   // Ticks running (more than one while a dialog of the tick is open).
   int FTickDepth = 0;
+  // The settings are being read back; the menu permission is being asked.
   bool FRefreshingSettings = false;
+  bool FPermissionPending = false;
+  // Compositions that found the agent not connected: a settings refresh
+  // during which this changed leaves the next one due.
+  unsigned FDisconnectedCompositions = 0;
   // When this program started: older hand-over files are not acted on.
   int64_t FStartTime = 0;
   TSched* FSchedule = nullptr;

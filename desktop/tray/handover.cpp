@@ -14,6 +14,7 @@
 #include "framework/stringlist.h"
 #include "framework/streams.h"
 #include "framework/strutils.h"
+#include "support/dates.h"
 #include "hash/hashes.h"
 #include "hash/string_formats.h"
 
@@ -90,8 +91,7 @@ int64_t FileWriteTime(const std::string& path) {
 #else
   struct stat st;
   if (::stat(path.c_str(), &st) != 0) return 0;
-  constexpr int64_t kUnixEpoch = 116444736000000000LL;  // 1970-01-01 in 100 ns units since 1601
-  return kUnixEpoch + static_cast<int64_t>(st.st_mtim.tv_sec) * 10000000 + st.st_mtim.tv_nsec / 100;
+  return kUnixEpochFileTime + static_cast<int64_t>(st.st_mtim.tv_sec) * 10000000 + st.st_mtim.tv_nsec / 100;
 #endif
 }
 
@@ -150,6 +150,14 @@ bool HandOverRequestsClose(const std::string& text) {
     p = ReadArgument(text, p, &arg);
     if (arg == "-close") return true;
   }
+  return false;
+}
+
+bool HandOverIsSilent(const std::string& text) {
+  static const char kSilent[] = "silent";
+  const size_t n = sizeof kSilent - 1;
+  for (size_t p = 0; p + n <= text.size(); ++p)
+    if (SameText(text.substr(p, n), kSilent)) return true;
   return false;
 }
 

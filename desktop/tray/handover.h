@@ -44,6 +44,10 @@ bool TakeParamsFile(const std::string& path, std::string& text);
 // (exact case). The loader tests its command tail the same way.
 bool HandOverRequestsClose(const std::string& text);
 
+// The words ask the tray to open nothing ("silent" anywhere, letter case
+// ignored): neither the tray nor the loader shows a window for them.
+bool HandOverIsSilent(const std::string& text);
+
 // When the file at path was last written, in 100 ns units since 1601-01-01
 // (UTC); 0 when it cannot be told.
 int64_t FileWriteTime(const std::string& path);

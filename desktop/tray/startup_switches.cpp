@@ -7,7 +7,6 @@ namespace om {
 
 bool SkipInterface = false;
 uint32_t StartupExitCode = 0;
-std::string AppProgramFolder;
 
 std::vector<std::string> ParamStrList(const std::string& commandLine) {
   std::vector<std::string> args;

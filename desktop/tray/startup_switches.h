@@ -48,9 +48,6 @@ constexpr const char* kTrayWindowClass = "TfrmServiceStatus";
 // exists; the exit code it ends with. Set by HandleStartupSwitches.
 extern bool SkipInterface;
 extern uint32_t StartupExitCode;
-// Program-wide: folder of the running program file, no trailing separator;
-// set by every call of FindAppWindowProc.
-extern std::string AppProgramFolder;
 
 // The arguments of a command line the way the run-time library splits them:
 // blanks (codes 1..32) separate, double quotes group and are removed, pairs of
@@ -104,16 +101,11 @@ void* FindAppWindow(const std::string& className, uint32_t processId);
 // Process id of the first accepted window, or 0.
 uint32_t FindAppProcess(const std::string& className);
 // Enumeration callback (EnumWindows) over a TFindAppWindowRecord; returns
-// whether enumeration goes on. Sets AppProgramFolder.
+// whether enumeration goes on.
 int FindAppWindowProc(void* window, TFindAppWindowRecord& record);
 // Full program path of process id (at most 260 characters), empty when the
 // process cannot be opened.
 std::string GetProcessImagePath(uint32_t processId);
-// GetModuleFileNameExA used by GetProcessImagePath; by default bound from
-// "psapi.dll" here. The program may route it to the support library's
-// CallLoadedPsapiFunction.
-using TModuleFileNameExA = unsigned long (*)(void* process, void* module, char* buffer, unsigned long size);
-void SetModuleFileNameExRoutine(TModuleFileNameExA routine);
 
 // Runs once at start, before the application object: sets SkipInterface and
 // StartupExitCode from this process's command line (see TStartupAction); the

@@ -5,6 +5,7 @@
 #include "tray/startup_switches.h"
 
 #include "framework/exceptions.h"
+#include "framework/processstatus.h"
 #include "platform/win32_owners.h"
 #include "tray/handover.h"
 #include "tray/logon_task.h"
@@ -15,21 +16,6 @@ namespace om {
 
 namespace {
 
-
-TModuleFileNameExA gModuleFileNameEx = nullptr;
-
-using TPsapiGetModuleFileNameExA = DWORD(WINAPI*)(HANDLE, HMODULE, LPSTR, DWORD);
-
-DWORD PsapiModuleFileName(HANDLE process, char* buffer, DWORD size) {
-  if (gModuleFileNameEx) return gModuleFileNameEx(process, nullptr, buffer, size);
-  static TPsapiGetModuleFileNameExA bound = [] {
-    HMODULE lib = LoadLibraryA("psapi.dll");
-    return lib ? reinterpret_cast<TPsapiGetModuleFileNameExA>(
-                     reinterpret_cast<void*>(GetProcAddress(lib, "GetModuleFileNameExA")))
-               : nullptr;
-  }();
-  return bound ? bound(process, nullptr, buffer, size) : 0;
-}
 
 BOOL CALLBACK EnumProc(HWND window, LPARAM param) {
   return FindAppWindowProc(window, *reinterpret_cast<TFindAppWindowRecord*>(param)) ? TRUE : FALSE;
@@ -44,20 +30,17 @@ void SendQuit(HWND window) {
 
 }  // namespace
 
-void SetModuleFileNameExRoutine(TModuleFileNameExA routine) { gModuleFileNameEx = routine; }
-
 std::string GetProcessImagePath(uint32_t processId) {
   const UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
   if (!process) return std::string();
   char buffer[MAX_PATH + 1] = {};
-  DWORD n = PsapiModuleFileName(process.get(), buffer, MAX_PATH);
+  DWORD n = CallLoadedPsapiFunction(process.get(), nullptr, buffer, MAX_PATH);
   if (n > MAX_PATH) n = MAX_PATH;
   return std::string(buffer, n);
 }
 
 int FindAppWindowProc(void* windowPtr, TFindAppWindowRecord& record) {
   HWND window = static_cast<HWND>(windowPtr);
-  AppProgramFolder = ExtractFileDir(ProgramFileName());
   char cls[257] = {};
   int len = GetClassNameA(window, cls, 256);
   if (len <= 0 || !WindowClassMatches(std::string(cls, static_cast<size_t>(len)), record.ClassName)) return TRUE;
@@ -66,7 +49,7 @@ int FindAppWindowProc(void* windowPtr, TFindAppWindowRecord& record) {
   bool accept = record.ProcessId != 0 && record.ProcessId == pid;
   if (!accept) {
     std::string image = GetProcessImagePath(pid);
-    accept = AcceptWindowProcessFolder(image.empty() ? std::string() : ExtractFileDir(image), AppProgramFolder,
+    accept = AcceptWindowProcessFolder(image.empty() ? std::string() : ExtractFileDir(image), ProgramFolder(),
                                        [](const std::string& p) { return FileExists(p); });
   }
   if (accept) {

@@ -7,6 +7,7 @@
 #include "framework/strutils.h"
 #include "hash/hashes.h"
 #include "hash/protection.h"
+#include "tray/handover.h"
 #include "tray/tray_platform.h"
 
 namespace om {
@@ -271,7 +272,7 @@ TCommandWordsPlan PlanCommandWords(const std::string& text, bool connectionFileP
     p.OpenConsole = true;
     return p;
   }
-  bool silent = t.find("silent") != std::string::npos;
+  bool silent = HandOverIsSilent(text);
   p.OpenConsole = !silent;
   if (silent && connectionFilePresent &&
       (serviceState == ssIdle || serviceState == ssIdleBusy || serviceState == ssLastBackupFailed ||

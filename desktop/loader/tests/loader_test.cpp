@@ -27,6 +27,12 @@ protected:
     EXPECT_TRUE(folder.WaitForEvent("window"));
     return p;
   }
+  // The hand-over file the stand-in tray of Folder reads.
+  std::string HandOverPath() {
+    char temp[2048];
+    ExpandEnvironmentStringsA("%TEMP%", temp, sizeof temp);
+    return om::HandOverFilePath(temp, Folder.File("omtray.exe"));
+  }
   TProcessFolder Folder{"lo ader"};  // a blank in every path
 };
 
@@ -126,6 +132,16 @@ TEST_F(Loader, CloseThatTheTrayIgnoresTimesOut) {
   EXPECT_TRUE(Folder.WaitForEvent("skip exit 1"));
 }
 
+TEST_F(Loader, ASuccessfulCloseLeavesNoHandOverFile) {
+  // The tray's window stays a moment after it took the close.
+  Folder.Write("host.cfg", "linger");
+  auto tray = StartTray(Folder);
+  EXPECT_EQ(RunLoader(" -close"), 0);
+  EXPECT_EQ(tray->Wait(), 0);
+  EXPECT_EQ(Folder.CountEvents("quit"), 1);
+  EXPECT_EQ(GetFileAttributesA(HandOverPath().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(Loader, AlternativeProgramWhenTheTrayIsMissing) {
   DeleteFileA(Folder.File("omtray.exe").c_str());
   Folder.Copy(WinePath(OM_HOST_EXE), "Velbrook.exe");
@@ -209,4 +225,38 @@ TEST_F(Loader, MissingProgramsShowTheSystemError) {
   EXPECT_EQ(std::string(text), want);
   PostMessageA(search.Found, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(loader.Wait(), ERROR_FILE_NOT_FOUND);  // not a success
+}
+
+TEST_F(Loader, ALoaderWhoseTextIsNotTakenSaysSoAndReplacesNothing) {
+  // The tray takes no file: the first loader's stays in place.
+  Folder.Write("host.cfg", "ignore");
+  auto tray = StartTray(Folder);
+  EXPECT_EQ(RunLoader(" first"), 0);
+  TProcess silent(Folder.File("omloader.exe"), " backupnow silent");
+  TProcess shown(Folder.File("omloader.exe"), " second");
+  ASSERT_TRUE(silent.Started && shown.Started);
+  // Not handed over: a failure, said in an error box unless the words are silent.
+  EXPECT_NE(silent.Wait(), 0);
+  TDialogSearch search{shown.Id, nullptr};
+  for (int i = 0; i < 300 && !search.Found; ++i) {
+    EnumWindows(FindErrorBox, reinterpret_cast<LPARAM>(&search));
+    if (!search.Found) Sleep(100);
+  }
+  ASSERT_NE(search.Found, nullptr);
+  PostMessageA(search.Found, WM_COMMAND, IDOK, 0);
+  EXPECT_NE(shown.Wait(), 0);
+  // The text in place is still the first loader's.
+  const std::string path = HandOverPath();
+  std::string text;
+  {
+    const om::UniqueFile f(
+        CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(f) << path;
+    char buf[64];
+    DWORD n = 0;
+    ReadFile(f.get(), buf, sizeof buf, &n, nullptr);
+    text.assign(buf, n);
+  }
+  DeleteFileA(path.c_str());
+  EXPECT_EQ(text, " first");
 }

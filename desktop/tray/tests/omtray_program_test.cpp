@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "agent_control.h"
+#include "process_harness.h"
 #include "platform/win32.h"
 #include "platform/win32_owners.h"
 #include "platform/testing/temp_folder.h"
@@ -124,22 +125,22 @@ protected:
     return code;
   }
 
-  // Connections that carry the state thread's polls.
-  int PollConnections() {
+  // Connections whose bytes after the handshake begin with hex (whole: are hex).
+  int Connections(const std::string& hex, bool whole = false) {
     int n = 0;
     for (auto& c : Agent.Recorded())
-      if (c.rfind(kMonitorHex + "1907", 0) == 0) ++n;
+      if (whole ? c == kMonitorHex + hex : c.rfind(kMonitorHex + hex, 0) == 0) ++n;
     return n;
   }
-
+  // Connections that carry the state thread's polls.
+  int PollConnections() { return Connections("1907"); }
+  // Connections that carried one request of the form: code (hex) and the end.
+  int Requests(const std::string& hex) { return Connections(hex + "63", true); }
+  // Connections on which the form asked for the menu permission.
+  int PermissionQueries() { return Connections("11"); }
   // Connections on which the status form itself asked for a setting (the
   // state thread never does).
-  int SettingReads() {
-    int n = 0;
-    for (auto& c : Agent.Recorded())
-      if (c.rfind(kMonitorHex + "42", 0) == 0) ++n;
-    return n;
-  }
+  int SettingReads() { return Connections("42"); }
 
   // Starts omtray.exe against the agent as scripted, asks its window until the
   // form has made `reads` setting reads, then ends it with a later start's
@@ -362,4 +363,61 @@ TEST_F(OmtrayProgram, TheSplashShowsNoTaskbarButton) {
   EXPECT_EQ(duringSplash, TaskbarButtons());
   HandOver(" -close");
   EXPECT_EQ(WaitForSingleObject(p, 15000), static_cast<DWORD>(WAIT_OBJECT_0));
+}
+
+TEST_F(OmtrayProgram, LoadersStartedTogetherEachHaveTheirBackupSent) {
+  std::filesystem::copy_file(OM_LOADER_EXE, Folder.file("omloader.exe"));
+  DWORD pid = 0;
+  HANDLE p = StartHidden(pid);
+  ASSERT_NE(p, nullptr);
+  // The form knows the agent is idle once it asked for the menu permission.
+  ASSERT_TRUE(WaitFor([&] { return PermissionQueries() >= 1; }));
+  std::vector<std::unique_ptr<TProcess>> loaders;
+  for (int i = 0; i < 10; ++i)
+    loaders.push_back(std::make_unique<TProcess>(Folder.file("omloader.exe"), " monitor backupnow silent"));
+  for (auto& loader : loaders) EXPECT_EQ(loader->Wait(90000), 0);
+  EXPECT_TRUE(WaitFor([&] { return Requests("01") >= 10; }));
+  Sleep(1500);
+  EXPECT_EQ(Requests("01"), 10);
+  HandOver(" -close");
+  EXPECT_EQ(WaitForSingleObject(p, 15000), static_cast<DWORD>(WAIT_OBJECT_0));
+}
+
+namespace {
+
+long long MillisecondsSince(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t).count();
+}
+
+}  // namespace
+
+TEST_F(OmtrayProgram, MenusHandOversAndCloseAreServedWhileASlowAgentReplies) {
+  std::filesystem::copy_file(OM_LOADER_EXE, Folder.file("omloader.exe"));
+  Agent("permission 0");
+  Agent("delay 4500");  // every reply just within the time-out
+  DWORD pid = 0;
+  HANDLE p = StartHidden(pid);
+  ASSERT_NE(p, nullptr);
+  const HWND w = FindFormOf(pid);
+  // The connection came up: the form asks for the menu permission and waits.
+  ASSERT_TRUE(WaitFor([&] { return PermissionQueries() >= 1; }, 60000));
+  // The window's menu opens meanwhile...
+  auto asked = std::chrono::steady_clock::now();
+  PostMessageA(w, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(w), MAKELPARAM(-1, -1));
+  ASSERT_TRUE(WaitFor([&] { return FindWindowOf(pid, "#32768", true) != nullptr; }));
+  EXPECT_LT(MillisecondsSince(asked), 2000);
+  PostMessageA(w, WM_CANCELMODE, 0, 0);
+  EXPECT_TRUE(WaitFor([&] { return FindWindowOf(pid, "#32768", true) == nullptr; }));
+  // ... a hand-over shows the window at the next tick...
+  asked = std::chrono::steady_clock::now();
+  HandOver(" monitor");
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(w) != FALSE; }));
+  EXPECT_LT(MillisecondsSince(asked), 3000);
+  // ... and the loader's close ends it within the loader's wait.
+  asked = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunToEnd("omloader.exe", "-close"), 0u);
+  EXPECT_LT(MillisecondsSince(asked), 4000);
+  EXPECT_EQ(WaitForSingleObject(p, 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+  // One question for the one time the connection came up.
+  EXPECT_EQ(PermissionQueries(), 1);
 }

@@ -79,7 +79,6 @@ protected:
     MakeTrayFolder(Folder, Agent.AgentPort());
     InstallConsole(Folder);
     SetProgramFileNameForTesting(Folder.file("omtray.exe"));
-    AppProgramFolder.clear();
     ResetStatusRecord();
     InitResources();
     TServiceStateThread::RoundPauseMs = 100;
@@ -219,6 +218,9 @@ TEST_F(TrayForm, StartsHiddenWithItsIconsAndPlacement) {
 
 TEST_F(TrayForm, IconTipLabelsAndGaugeFollowTheAgent) {
   Agent("state 0");
+  // The version is known: no installation balloon turns the icon to the main
+  // one for a moment while the busy icon is looked at.
+  Agent("setting runner.last_known_client_version " + TAgentControl::HexOf("1.0.0"));
   int64_t now = static_cast<int64_t>(std::time(nullptr)) * 1000;
   Agent("next " + std::to_string(now + 3600000) + " " + TAgentControl::HexOf("id-1"));
   Agent("last " + std::to_string(now - 60000));
@@ -391,10 +393,12 @@ TEST_F(TrayForm, ActionsSendTheirCommands) {
   EXPECT_EQ(GConfirmCount, 2);
   EXPECT_EQ(AwaitLaunch(launches), "");
 
-  // A notification switch writes its setting.
+  // A notification switch writes its setting (behind any request in flight).
   Form->mnuNotifyonSuccess->Click();
   EXPECT_FALSE(Form->mnuNotifyonSuccess->Checked);
-  EXPECT_NE(Agent("settings").find("runner.displaysuccess=" + TAgentControl::HexOf("false")), std::string::npos);
+  EXPECT_TRUE(Pump([&] {
+    return Agent("settings").find("runner.displaysuccess=" + TAgentControl::HexOf("false")) != std::string::npos;
+  }));
 
   // Command words: a silent backup in state 9 is sent without opening anything.
   launches = Launches();
@@ -630,4 +634,65 @@ TEST_F(TrayForm, DefaultUserDialogGrowsUpwardsForItsHelp) {
   // OK ends the modal loop with its result.
   PostMessageA(d.btnOk->Handle(), BM_CLICK, 0, 0);
   EXPECT_EQ(d.ShowModal(), IDOK);
+}
+
+namespace {
+
+// How the program runs the default-user dialog (before the fixture replaces it).
+void (*const kProgramDefaultUserDialog)(TdlgDefaultUser&) = TfrmServiceStatus::RunDefaultUserDialog;
+
+// Runs on a timer of this thread, so also inside a modal loop.
+std::function<void()> GOnTimer;
+void CALLBACK RunOnTimer(HWND, UINT, UINT_PTR, DWORD) {
+  if (GOnTimer) GOnTimer();
+}
+
+// Pixels of a rectangle of w's client area that the screen shows in another
+// colour than the dialog face.
+int PixelsOffFace(HWND w, int left, int top, int width, int height) {
+  const WindowDc dc(w);
+  const COLORREF face = GetSysColor(COLOR_BTNFACE);
+  int off = 0;
+  for (int y = top; y < top + height; ++y)
+    for (int x = left; x < left + width; ++x) off += GetPixel(dc.get(), x, y) != face;
+  return off;
+}
+
+}  // namespace
+
+TEST_F(TrayForm, TheProfilingPromptShowsItsChoicesOnTheDialogsFace) {
+  // Opened as the program opens it: the agent asks for the profiling user.
+  ScriptAnotherProfilingUser();
+  TfrmServiceStatus::RunDefaultUserDialog = kProgramDefaultUserDialog;
+  int seen = 0;
+  std::vector<std::string> wrong;
+  bool checked = false;
+  GOnTimer = [&] {
+    HWND d = FindWindowA("TdlgDefaultUser", nullptr);
+    if (checked || !d || !IsWindowVisible(d) || ++seen < 4) return;  // shown and drawn
+    checked = true;
+    SaveScreenshot(BesideProgram("tray_default_user_dialog.png"));
+    // The group's inside, the strip above its frame line and the choices'
+    // own background right of their texts are all the dialog's colour.
+    struct TArea {
+      const char* Name;
+      int Left, Top, Width, Height;
+    };
+    const TArea areas[] = {{"above the frame line", 200, 67, 180, 4},
+                           {"the first choice", 200, 85, 180, 16},
+                           {"the second choice", 200, 118, 180, 16},
+                           {"inside the group", 200, 140, 180, 10}};
+    for (const TArea& a : areas)
+      if (int off = PixelsOffFace(d, a.Left, a.Top, a.Width, a.Height))
+        wrong.push_back(std::string(a.Name) + ": " + std::to_string(off) + " pixels");
+    EXPECT_GT(PixelsOffFace(d, 36, 83, 100, 60), 0);  // the choices themselves
+    PostMessageA(d, WM_CLOSE, 0, 0);
+  };
+  const UINT_PTR timer = SetTimer(nullptr, 0, 100, &RunOnTimer);
+  Start();
+  const bool done = Pump([&] { return checked && !Form->Composer().SettingsRefreshDue; }, 30000);
+  KillTimer(nullptr, timer);
+  GOnTimer = nullptr;
+  ASSERT_TRUE(done) << "the dialog did not come";
+  EXPECT_TRUE(wrong.empty()) << ::testing::PrintToString(wrong);
 }

@@ -4,7 +4,8 @@
 // file run through the real handlers; run as javaw.exe it plays the Java
 // console (indicator and frame windows). Everything it sees goes, one line per
 // event, to events.log in its own folder. A file "stop" there ends it;
-// "host.cfg" holding "ignore" makes it ignore quit requests and hand-over files.
+// "host.cfg" holding "ignore" makes it ignore quit requests and hand-over files;
+// holding "linger", its window stays a second after it was told to quit.
 #include "platform/win32.h"
 
 #include <string>
@@ -23,6 +24,7 @@ namespace {
 
 std::string gFolder;
 bool gIgnore = false;
+bool gLinger = false;
 const int64_t gStartTime = ProcessStartTime();
 
 std::string Escape(const std::string& s) {
@@ -50,6 +52,7 @@ void Log(const std::string& line) {
 struct THost : TTrayHost {
   void QuitProgram() override {
     Log("quit");
+    if (gLinger) Sleep(1000);
     PostQuitMessage(0);
   }
   void TerminateApplication() override {
@@ -148,6 +151,7 @@ int main() {
       DWORD read = 0;
       ReadFile(f.get(), buffer, sizeof buffer - 1, &read, nullptr);
       gIgnore = std::string(buffer, read).find("ignore") != std::string::npos;
+      gLinger = std::string(buffer, read).find("linger") != std::string::npos;
     }
   }
 

@@ -120,7 +120,7 @@ TEST_F(SingleInstance, WindowSearchAndCloseMessages) {
   HWND w = static_cast<HWND>(FindAppWindow(kTrayWindowClass, 0));
   ASSERT_NE(w, nullptr);
   EXPECT_EQ(FindAppProcess(kTrayWindowClass), first->Id);
-  EXPECT_TRUE(SameText(AppProgramFolder, Folder.Path()));
+  EXPECT_TRUE(SameText(ProgramFolder(), Folder.Path()));
   EXPECT_TRUE(SameText(GetProcessImagePath(first->Id), Folder.File("omtray.exe")));
   SendMessageA(w, WM_CLOSE, 0, 0);
   EXPECT_TRUE(Folder.WaitForEvent("hide"));
