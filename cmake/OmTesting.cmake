@@ -23,11 +23,8 @@ if(OM_WINDOWS)
   # suites run as x64 under 64-bit Wine).
   set(OM_WINE32_MODE none)
   if(OM_WIN32)
-    if(EXISTS /proc/sys/fs/binfmt_misc/qemu-i386)
-      set(OM_WINE32_MODE emulated)
-    else()
-      set(OM_WINE32_MODE native)
-    endif()
+    execute_process(COMMAND ${OM_SCRIPTS}/wine-run --wine32-mode
+                    OUTPUT_VARIABLE OM_WINE32_MODE OUTPUT_STRIP_TRAILING_WHITESPACE)
     message(STATUS "32-bit Wine: ${OM_WINE32_MODE}")
   endif()
 endif()

@@ -5,8 +5,9 @@ pointer resting on that icon (so its tip shows) or away from it.
     screen.py wait DISPLAY STATE SECONDS [FILE]
                                             until the notification area shows STATE;
                                             FILE keeps the screen that did (or the last one)
-    screen.py hover DISPLAY FILE SECONDS    pointer on the tray icon until its tip shows;
-                                            FILE keeps the screen with the tip
+    screen.py hover DISPLAY STATE FILE SECONDS
+                                            pointer on the tray icon until one screen shows
+                                            both STATE and the icon's tip; FILE keeps that screen
     screen.py away DISPLAY                  pointer on the empty desktop
     screen.py verify FILE STATE             a saved desktop shows STATE and is not blank
 
@@ -122,8 +123,11 @@ def wait(display, state, seconds, keep=None):
     return 1
 
 
-def hover(display, keep, seconds):
+def hover(display, state, keep, seconds):
+    # The busy frames include the plain one, so the state is read off the very
+    # screen that shows the tip: screens are taken until one shows both.
     x, y, w, h = desktop_geometry(display)
+    end = time.monotonic() + float(seconds)
     image = capture(display)
     box = icon_box(image)
     if box is None:
@@ -131,17 +135,18 @@ def hover(display, keep, seconds):
         return 1
     before = balloon_pixels(image)
     move_pointer(display, x + (box[0] + box[2]) // 2, y + (box[1] + box[3]) // 2)
-    end = time.monotonic() + float(seconds)
-    while balloon_pixels(image) < before + TIP:
+    while True:
+        time.sleep(0.2)
+        image = capture(display)
+        tipped = balloon_pixels(image) >= before + TIP
+        if tipped and shows(image, state):
+            image.save(keep)
+            return 0
         if time.monotonic() > end:
             image.save(keep)
-            print(f"screen.py: no tip above the tray icon within {seconds} s (the screen as it was: {keep})",
-                  file=sys.stderr)
+            print(f"screen.py: no screen showed '{state}' and the icon's tip together within {seconds} s"
+                  f" (the screen as it was: {keep})", file=sys.stderr)
             return 1
-        time.sleep(0.3)
-        image = capture(display)
-    image.save(keep)
-    return 0
 
 
 def move_pointer(display, x, y):

@@ -758,7 +758,9 @@ TEST_F(TrayIcon, ScreenshotOfAFormAndTheIcon) {
   Tray->Icon()->SetHandle(SolidIcon(0xFF8000));
   Tray->SetHint("Backup agent");
   Tray->SetActive(true);
-  PumpFor(500);
+  POINT at{};
+  ASSERT_TRUE(PumpUntil([&] { return IsWindowVisible(form->Handle()) && FindOnTaskbar(0xFF8000, at); }))
+      << "icon not drawn";
   std::string path = om::testing::BesideProgram("trayicon-screenshot.png");
   ASSERT_TRUE(om::testing::SaveScreenshot(path)) << path;
   delete form;

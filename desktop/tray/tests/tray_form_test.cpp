@@ -351,8 +351,13 @@ TEST_F(TrayForm, ActionsSendTheirCommands) {
   Agent("permission 0");
   Start();
   ASSERT_TRUE(Pump([&] { return GetServiceState() == ssIdle && !Form->Composer().SettingsRefreshDue; }));
-  // First run without a stored profiling user: stored without a dialog.
-  std::string settings = Agent("settings");
+  // First run without a stored profiling user: stored without a dialog (read
+  // once the agent holds all three, as the writes go out one by one).
+  std::string settings;
+  Pump([&] {
+    settings = Agent("settings");
+    return settings.find("profiling.user.home=") != std::string::npos;
+  });
   EXPECT_NE(settings.find("profiling.user.ask=" + TAgentControl::HexOf("true")), std::string::npos) << settings;
   EXPECT_NE(settings.find("profiling.user.name=" + TAgentControl::HexOf(ProfileName())), std::string::npos);
   EXPECT_NE(settings.find("profiling.user.home=" + TAgentControl::HexOf(GetProfileFolder())), std::string::npos);
@@ -595,7 +600,6 @@ TEST_F(TrayForm, DefaultUserDialogGrowsUpwardsForItsHelp) {
   d.Show();
   d.ShowControls();
   Pump([] { return false; }, 300);
-  SaveScreenshot(BesideProgram("tray_default_user_dialog.png"));
   // The frame covers none of the texts and choices: they show, and the
   // dialog's face between them.
   EXPECT_TRUE(ShowsSomething(d.Handle(), 28, 24, 369, 29));   // the message
