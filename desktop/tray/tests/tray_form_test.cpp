@@ -159,6 +159,19 @@ protected:
     Agent("setting profiling.user.ask " + TAgentControl::HexOf("true"));
   }
 
+  // The agent's stored settings once it holds all of names: the form's writes
+  // go out on its worker, each on a connection of its own.
+  std::string SettingsOnceStored(std::initializer_list<std::string> names) {
+    std::string settings;
+    Pump([&] {
+      settings = Agent("settings");
+      for (const std::string& name : names)
+        if (settings.find(name + "=") == std::string::npos) return false;
+      return true;
+    });
+    return settings;
+  }
+
   std::string Tip() { return Form->TrayIcon()->Hint(); }
   bool ShowsMain(int index) {
     return !Form->TrayIcon()->Animated() && Form->TrayIcon()->Icons() == Form->imglMain &&
@@ -351,13 +364,8 @@ TEST_F(TrayForm, ActionsSendTheirCommands) {
   Agent("permission 0");
   Start();
   ASSERT_TRUE(Pump([&] { return GetServiceState() == ssIdle && !Form->Composer().SettingsRefreshDue; }));
-  // First run without a stored profiling user: stored without a dialog (read
-  // once the agent holds all three, as the writes go out one by one).
-  std::string settings;
-  Pump([&] {
-    settings = Agent("settings");
-    return settings.find("profiling.user.home=") != std::string::npos;
-  });
+  // First run without a stored profiling user: stored without a dialog.
+  std::string settings = SettingsOnceStored({"profiling.user.ask", "profiling.user.name", "profiling.user.home"});
   EXPECT_NE(settings.find("profiling.user.ask=" + TAgentControl::HexOf("true")), std::string::npos) << settings;
   EXPECT_NE(settings.find("profiling.user.name=" + TAgentControl::HexOf(ProfileName())), std::string::npos);
   EXPECT_NE(settings.find("profiling.user.home=" + TAgentControl::HexOf(GetProfileFolder())), std::string::npos);
@@ -469,7 +477,7 @@ TEST_F(TrayForm, ProfilingPromptStoresTheAnswer) {
   };
   Start();
   ASSERT_TRUE(Pump([&] { return shown && !Form->Composer().SettingsRefreshDue; }));
-  std::string settings = Agent("settings");
+  std::string settings = SettingsOnceStored({"profiling.user.ask", "profiling.user.name", "profiling.user.home"});
   EXPECT_NE(settings.find("profiling.user.name=" + TAgentControl::HexOf(ProfileName())), std::string::npos) << settings;
   EXPECT_NE(settings.find("profiling.user.home=" + TAgentControl::HexOf(GetProfileFolder())), std::string::npos);
   EXPECT_NE(settings.find("profiling.user.ask=" + TAgentControl::HexOf("false")), std::string::npos);

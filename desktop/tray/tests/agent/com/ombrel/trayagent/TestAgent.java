@@ -68,7 +68,8 @@ public final class TestAgent {
   private byte[] notifyText;
   private byte[] version;
   private final Map<String, byte[]> settings = new HashMap<>();
-  private final Map<String, byte[]> assigned = new java.util.LinkedHashMap<>();
+  // In name order: assignments of one-shot connections are stored by whichever thread reads first.
+  private final Map<String, byte[]> assigned = new java.util.TreeMap<>();
   private final Map<Integer, byte[]> raw = new HashMap<>();
   private int servicePort;
   private int delayMs;
