@@ -3,6 +3,8 @@
 // side. Windows only.
 #pragma once
 
+#include <string>
+
 #include "platform/win32.h"
 
 namespace om {
@@ -12,6 +14,8 @@ bool EnsureProcessStatusLibrary();
 // GetModuleFileNameExA of the library: characters copied, 0 when the library
 // or the call fails.
 DWORD CallLoadedPsapiFunction(HANDLE process, HMODULE module, LPSTR buffer, DWORD size);
+// Full program path of a process (opened with query rights), empty on failure.
+std::string ProcessImagePath(HANDLE process);
 // Frees the library; the next use loads it again.
 void FreeProcessStatusLibrary();
 

@@ -44,6 +44,13 @@ DWORD CallLoadedPsapiFunction(HANDLE process, HMODULE module, LPSTR buffer, DWOR
   return call(process, module, buffer, size);
 }
 
+std::string ProcessImagePath(HANDLE process) {
+  char buffer[MAX_PATH] = {};
+  DWORD n = CallLoadedPsapiFunction(process, nullptr, buffer, MAX_PATH);
+  if (n > MAX_PATH) n = MAX_PATH;
+  return std::string(buffer, n);
+}
+
 void FreeProcessStatusLibrary() {
   gPsapi.reset();
   for (FARPROC& p : gPsapiEntries) p = nullptr;

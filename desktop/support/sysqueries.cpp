@@ -24,13 +24,6 @@ std::string cutAtZero(const char* buffer, size_t size) {
 
 }  // namespace
 
-std::string ProcessImagePath(HANDLE process) {
-  char buffer[MAX_PATH] = {};
-  DWORD n = CallLoadedPsapiFunction(process, nullptr, buffer, MAX_PATH);
-  if (n > MAX_PATH) n = MAX_PATH;
-  return std::string(buffer, n);
-}
-
 std::string GetSpecialFolder(int folderId) {
   LPITEMIDLIST items = nullptr;
   if (FAILED(SHGetSpecialFolderLocation(nullptr, folderId, &items)) || !items) return std::string();

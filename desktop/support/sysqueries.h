@@ -10,9 +10,6 @@
 
 namespace om {
 
-// Full program path of a process (opened with query rights), empty on failure.
-std::string ProcessImagePath(HANDLE process);
-
 std::string GetSpecialFolder(int folderId);
 std::string GetProfileFolder();
 std::string GetLocalComputerName();

@@ -32,11 +32,7 @@ void SendQuit(HWND window) {
 
 std::string GetProcessImagePath(uint32_t processId) {
   const UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
-  if (!process) return std::string();
-  char buffer[MAX_PATH + 1] = {};
-  DWORD n = CallLoadedPsapiFunction(process.get(), nullptr, buffer, MAX_PATH);
-  if (n > MAX_PATH) n = MAX_PATH;
-  return std::string(buffer, n);
+  return process ? ProcessImagePath(process.get()) : std::string();
 }
 
 int FindAppWindowProc(void* windowPtr, TFindAppWindowRecord& record) {
