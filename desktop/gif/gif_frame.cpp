@@ -44,8 +44,8 @@ void TGIFSubImage::ResetFrame() {
   FLocalMap->ClearTable();
   FPixels.clear();
   FPixels.shrink_to_fit();
-  SetBoundValue(4, 0);
-  SetBoundValue(3, 0);
+  // An empty frame needs no room: the screen keeps its size.
+  StoreBounds(Left(), Top(), 0, 0);
   FHasTransparency = false;
   FGraphicControl = nullptr;
   FBitmapCache.reset();
@@ -72,16 +72,17 @@ void TGIFSubImage::SetBoundValue(int selector, int value) {
   PlaceFrame(v[0], v[1], v[2], v[3]);
 }
 
+void TGIFSubImage::StoreBounds(int left, int top, int width, int height) {
+  const int values[4] = {left, top, width, height};
+  for (size_t i = 0; i < 4; ++i) {
+    FDescriptor[i * 2 + 1] = uint8_t(values[i]);
+    FDescriptor[i * 2 + 2] = uint8_t(values[i] >> 8);
+  }
+}
+
 void TGIFSubImage::PlaceFrame(int left, int top, int width, int height) {
   const bool resized = width != Width() || height != Height();
-  auto put = [this](size_t at, int value) {
-    FDescriptor[at] = uint8_t(value);
-    FDescriptor[at + 1] = uint8_t(value >> 8);
-  };
-  put(1, left);
-  put(3, top);
-  put(5, width);
-  put(7, height);
+  StoreBounds(left, top, width, height);
   if (resized) {
     FBitmapCache.reset();
     DeleteMask();

@@ -363,6 +363,9 @@ private:
   void ImportRows24(TDIBReader& reader);
   void ImportMaskBitmap(TGIFBitmap& mask);
   void DeleteMask();
+  // Writes the descriptor's bounds, nothing else: pixels, caches and the
+  // screen stay as they are.
+  void StoreBounds(int left, int top, int width, int height);
   // Progress every 32 rows, under that stage text.
   void RowProgress(int row, const char* stage = "Rendering...");
 

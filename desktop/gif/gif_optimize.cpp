@@ -132,14 +132,7 @@ void CropTransparentBorders(TGIFSubImage& f) {
   TGIFPixels cropped(size_t(nw) * size_t(nh));
   for (int y = 0; y < nh; ++y)
     std::memcpy(&cropped[size_t(y) * size_t(nw)], &f.FPixels[size_t(y + top) * size_t(w) + size_t(left)], size_t(nw));
-  auto put = [&f](size_t at, int value) {
-    f.FDescriptor[at] = uint8_t(value);
-    f.FDescriptor[at + 1] = uint8_t(value >> 8);
-  };
-  put(1, f.Left() + left);
-  put(3, f.Top() + top);
-  put(5, nw);
-  put(7, nh);
+  f.StoreBounds(f.Left() + left, f.Top() + top, nw, nh);
   f.FPixels = std::move(cropped);
   f.DropBitmap();
 }
@@ -160,7 +153,8 @@ bool ContainsOpaquePixel(TGIFSubImage& f) {
 // frame after it. Readers differ on a delay of 0 (no time at all, or a short
 // while), so neither it nor the frame before may have one: only then does
 // the animation run the same under both readings. Otherwise it shrinks to
-// one transparent pixel and keeps its time and place.
+// one transparent pixel and keeps its time; the pixel stays on the screen,
+// which keeps its size.
 void TGIFPicture::DropEmptyFrame(int k) {
   TGIFSubImage& f = *Frame(k);
   const int delay = DelayOf(f);
@@ -173,9 +167,10 @@ void TGIFPicture::DropEmptyFrame(int k) {
     loop = dynamic_cast<TGIFAppExtNSLoop*>(f.ExtensionList().Extension(e));
   if (loop && k + 1 >= FrameCount()) drop = false;
   if (!drop) {
-    const uint8_t t = uint8_t(f.TransparentColorIndex());
-    f.PlaceFrame(f.Left(), f.Top(), 1, 1);
-    f.Pixels()[0] = t;
+    f.StoreBounds(std::min(f.Left(), std::max(0, ScreenWidth() - 1)), std::min(f.Top(), std::max(0, ScreenHeight() - 1)),
+                  1, 1);
+    f.FPixels.assign(1, uint8_t(f.TransparentColorIndex()));
+    f.DropBitmap();
     return;
   }
   TGIFGraphicControlExtension* before = Frame(k - 1)->GraphicControl();

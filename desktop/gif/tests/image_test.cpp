@@ -335,6 +335,22 @@ TEST(GifOptimize, FullMapPreventsMerging) {
   EXPECT_EQ(5, a.P->Frame(1)->Pixels()[0]);
 }
 
+TEST(GifOptimize, ScreenSizeStays) {
+  // A 6 x 3 screen with a transparent 3 x 1 frame at (7, 0), off the screen.
+  const std::string frame = Bytes({0x21, 0xF9, 4, 0x01, 10, 0, 1, 0, 0x2C, 7, 0, 0, 0, 3, 0, 1, 0, 0}) +
+                            giftest::EncodeData(2, 3, 1, false, {1, 1, 1}, false);
+  Loaded a(Head(6, 3) + frame + ";");
+  a.P->OptimizeFrames(optCropTransparentBorders, 0, 8, 0);
+  EXPECT_EQ(6, a.P->ScreenWidth());
+  EXPECT_EQ(3, a.P->ScreenHeight());
+  ASSERT_EQ(1, a.P->FrameCount());
+  EXPECT_LE(a.P->Frame(0)->FrameRect().Right, 6);
+  Loaded b(Head(6, 3) + frame + ";");
+  CropTransparentBorders(*b.P->Frame(0));
+  EXPECT_EQ(6, b.P->ScreenWidth());
+  EXPECT_TRUE(b.Warnings.empty());
+}
+
 TEST(GifPicture, ProgressReportsAndFailedLoads) {
   TGIFPicture p;
   std::vector<std::string> log;
