@@ -33,8 +33,9 @@ public:
   virtual void Changed() = 0;
   virtual int FrameCount() = 0;
   virtual TGIFFrameBase* FrameAt(int index) = 0;
-  // True when the background colour is shown (a frame is restored to it), so
-  // that sorting the global map keeps that colour.
+  // True when the screen shows its background colour (around or through the
+  // first frame, or where a frame is restored), so that sorting the global
+  // map keeps that colour.
   virtual bool BackgroundShows() { return false; }
 };
 

@@ -145,9 +145,18 @@ void TGIFPicture::ResizeHeight(int value) {
 
 bool TGIFPicture::BackgroundShows() {
   if (DrawingOptions & doClearOnLoop) return true;
-  for (int i = 0; i < FrameCount(); ++i)
-    if (Frame(i)->GraphicControl() && Frame(i)->GraphicControl()->DisposalMethod() == 2) return true;
-  return false;
+  // Restored to the background, or to what was before, which may be it.
+  for (int i = 0; i < FrameCount(); ++i) {
+    TGIFGraphicControlExtension* gce = Frame(i)->GraphicControl();
+    if (gce && (gce->DisposalMethod() == 2 || gce->DisposalMethod() == 3)) return true;
+  }
+  if (FrameCount() == 0) return false;
+  // Around the first frame, and through its transparent pixels.
+  TGIFSubImage& first = *Frame(0);
+  const TGIFRect r = first.FrameRect();
+  if (first.IsBlank() || r.Left > 0 || r.Top > 0 || r.Right < ScreenWidth() || r.Bottom < ScreenHeight()) return true;
+  return first.HasTransparency() &&
+         ContainsByte(first.Pixels(), uint8_t(first.TransparentColorIndex()), first.PixelCount());
 }
 
 bool TGIFPicture::UsesDithering() const {

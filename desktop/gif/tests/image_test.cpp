@@ -351,6 +351,23 @@ TEST(GifOptimize, ScreenSizeStays) {
   EXPECT_TRUE(b.Warnings.empty());
 }
 
+TEST(GifOptimize, SortingKeepsTheBackgroundColour) {
+  // Red, green, blue, white; the background (white) is used by no pixel.
+  const std::string head = "GIF89a" + Bytes({4, 0, 3, 0, 0x81, 3, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 255});
+  auto frame = [](int left, int top, int w, int h, const std::vector<uint8_t>& px) {
+    return Bytes({0x2C, left, 0, top, 0, w, 0, h, 0, 0}) + giftest::EncodeData(4, w, h, false, px, false);
+  };
+  // It shows around a first frame smaller than the screen...
+  Loaded a(head + frame(1, 1, 2, 1, {0, 1}) + ";");
+  a.P->OptimizeFrames(optSortColorMaps, 0, 8, 0);
+  EXPECT_EQ(MakeGIFColor(255, 255, 255), a.P->BackgroundColor());
+  // ... and where a frame is restored to what was before it.
+  const std::string restore = Bytes({0x21, 0xF9, 4, 3 << 2, 10, 0, 0, 0});
+  Loaded b(head + restore + frame(0, 0, 4, 3, std::vector<uint8_t>(12, 1)) + frame(0, 0, 1, 1, {0}) + ";");
+  b.P->OptimizeFrames(optSortColorMaps, 0, 8, 0);
+  EXPECT_EQ(MakeGIFColor(255, 255, 255), b.P->BackgroundColor());
+}
+
 TEST(GifPicture, ProgressReportsAndFailedLoads) {
   TGIFPicture p;
   std::vector<std::string> log;
