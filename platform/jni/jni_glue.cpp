@@ -67,23 +67,50 @@ JavaString::JavaString(JNIEnv* env, jstring text, StringKind kind) : null_(text 
 
 // ---- code pages ---------------------------------------------------------------------------
 
-bool toCodePage(const WCHAR* text, std::size_t length, UINT codePage, std::string& out) {
+namespace {
+
+constexpr UINT kGb18030 = 54936;
+
+// Code pages that hold every character. The system takes neither
+// WC_NO_BEST_FIT_CHARS nor a default character for them (ERROR_INVALID_FLAGS,
+// ERROR_INVALID_PARAMETER), only WC_ERR_INVALID_CHARS, which fails on an
+// unpaired surrogate. The ANSI code page is UTF-8 on a system with that option.
+bool holdsEveryCharacter(UINT codePage) {
+  if (codePage == CP_ACP) codePage = GetACP();
+  return codePage == CP_UTF8 || codePage == kGb18030;
+}
+
+DWORD conversionError() {
+  DWORD error = GetLastError();
+  return error != ERROR_SUCCESS ? error : static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION);
+}
+
+}  // namespace
+
+DWORD toCodePage(const WCHAR* text, std::size_t length, UINT codePage, std::string& out) {
   out.clear();
-  if (length == 0) return true;
-  if (length > 0x7FFFFFFF) return false;
+  if (length == 0) return ERROR_SUCCESS;
+  if (length > 0x7FFFFFFF) return ERROR_OUTOFMEMORY;
   int wide = static_cast<int>(length);
-  int size = WideCharToMultiByte(codePage, 0, text, wide, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return false;
+  // Elsewhere no best fit: a character without an exact form becomes the
+  // default character, and the conversion says it used one.
+  bool everyCharacter = holdsEveryCharacter(codePage);
+  DWORD flags = everyCharacter ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+  BOOL usedDefault = FALSE;
+  LPBOOL used = everyCharacter ? nullptr : &usedDefault;
+  int size = WideCharToMultiByte(codePage, flags, text, wide, nullptr, 0, nullptr, used);
+  if (size <= 0) return conversionError();
+  if (usedDefault) return ERROR_NO_UNICODE_TRANSLATION;
   try {
     out.resize(static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
-    return false;
+    return ERROR_OUTOFMEMORY;
   }
-  if (WideCharToMultiByte(codePage, 0, text, wide, &out[0], size, nullptr, nullptr) != size) {
+  if (WideCharToMultiByte(codePage, flags, text, wide, &out[0], size, nullptr, used) != size || usedDefault) {
     out.clear();
-    return false;
+    return usedDefault ? static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION) : conversionError();
   }
-  return true;
+  return ERROR_SUCCESS;
 }
 
 WString fromCodePage(const char* text, std::ptrdiff_t length, UINT codePage) {
