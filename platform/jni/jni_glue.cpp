@@ -69,20 +69,32 @@ JavaString::JavaString(JNIEnv* env, jstring text, StringKind kind) : null_(text 
 
 namespace {
 
-constexpr UINT kGb18030 = 54936;
-
-// Code pages that hold every character. The system takes neither
-// WC_NO_BEST_FIT_CHARS nor a default character for them (ERROR_INVALID_FLAGS,
-// ERROR_INVALID_PARAMETER), only WC_ERR_INVALID_CHARS, which fails on an
-// unpaired surrogate. The ANSI code page is UTF-8 on a system with that option.
-bool holdsEveryCharacter(UINT codePage) {
-  if (codePage == CP_ACP) codePage = GetACP();
-  return codePage == CP_UTF8 || codePage == kGb18030;
-}
-
 DWORD conversionError() {
   DWORD error = GetLastError();
   return error != ERROR_SUCCESS ? error : static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION);
+}
+
+// One exact conversion: the bytes written (needed, for room 0), or 0 with
+// `error` set. No best fit: a character without an exact form becomes the
+// default character, and the call says it used one. UTF-8 (the ANSI code page
+// on a system with that option) and GB 18030 hold every character and take
+// neither that flag nor a default character (ERROR_INVALID_FLAGS,
+// ERROR_INVALID_PARAMETER); there WC_ERR_INVALID_CHARS refuses the one thing
+// without a form, an unpaired surrogate.
+int convertExactly(UINT codePage, const WCHAR* text, int length, char* out, int room, DWORD& error) {
+  BOOL usedDefault = FALSE;
+  int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text, length, out, room, nullptr, &usedDefault);
+  if (size > 0) {
+    if (!usedDefault) return size;
+    error = ERROR_NO_UNICODE_TRANSLATION;
+    return 0;
+  }
+  error = conversionError();
+  if (error != ERROR_INVALID_FLAGS && error != ERROR_INVALID_PARAMETER) return 0;
+  size = WideCharToMultiByte(codePage, WC_ERR_INVALID_CHARS, text, length, out, room, nullptr, nullptr);
+  if (size > 0) return size;
+  error = conversionError();
+  return 0;
 }
 
 }  // namespace
@@ -92,23 +104,17 @@ DWORD toCodePage(const WCHAR* text, std::size_t length, UINT codePage, std::stri
   if (length == 0) return ERROR_SUCCESS;
   if (length > 0x7FFFFFFF) return ERROR_OUTOFMEMORY;
   int wide = static_cast<int>(length);
-  // Elsewhere no best fit: a character without an exact form becomes the
-  // default character, and the conversion says it used one.
-  bool everyCharacter = holdsEveryCharacter(codePage);
-  DWORD flags = everyCharacter ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
-  BOOL usedDefault = FALSE;
-  LPBOOL used = everyCharacter ? nullptr : &usedDefault;
-  int size = WideCharToMultiByte(codePage, flags, text, wide, nullptr, 0, nullptr, used);
-  if (size <= 0) return conversionError();
-  if (usedDefault) return ERROR_NO_UNICODE_TRANSLATION;
+  DWORD error = ERROR_NO_UNICODE_TRANSLATION;
+  int size = convertExactly(codePage, text, wide, nullptr, 0, error);
+  if (size == 0) return error;
   try {
     out.resize(static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
     return ERROR_OUTOFMEMORY;
   }
-  if (WideCharToMultiByte(codePage, flags, text, wide, &out[0], size, nullptr, used) != size || usedDefault) {
+  if (convertExactly(codePage, text, wide, &out[0], size, error) != size) {
     out.clear();
-    return usedDefault ? static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION) : conversionError();
+    return error;
   }
   return ERROR_SUCCESS;
 }
