@@ -31,11 +31,15 @@ void JNICALL exitHook(jint code) {
   if (JavaInvoker* invoker = runningInvoker.load()) invoker->reportExit(code);
   // The runtime's own clean-up is done when it calls here; end the process now,
   // so no other thread's exit (the dispatcher returning) runs alongside.
-  std::fflush(nullptr);
-  std::_Exit(code);
+  endProcessNow(code);
 }
 
 }  // namespace
+
+void endProcessNow(int code) {
+  std::fflush(nullptr);
+  std::_Exit(code);
+}
 
 extern "C" JNIEXPORT void JNICALL Java_com_ombrel_agentservice_Start_shutdownNotification(JNIEnv*, jclass,
                                                                                           jlong handle) {

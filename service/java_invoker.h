@@ -30,6 +30,8 @@ class JavaInvoker {
   void setMessageLog(LogFunction function);
 
   bool launch(int argc, char** argv);
+  // Whether a virtual machine was created (the destructor destroys it).
+  bool hasVm() const { return vm != nullptr; }
   void registerShutdownHook(ShutdownNotificationListener* listener);
   void stop();
   // Logs the failed creation and calls onCreationAbort (the runtime's abort hook).
@@ -76,6 +78,10 @@ class JavaInvoker {
   CreateJavaVM createJavaVM = nullptr;
   GetDefaultJavaVMInitArgs getDefaultJavaVMInitArgs = nullptr;
 };
+
+// Ends the process at once with `code` once standard output is flushed: no exit
+// work of the C runtime or of a virtual machine whose threads may still run.
+[[noreturn]] void endProcessNow(int code);
 
 // The option list handed to JNI_CreateJavaVM for a runtime at `home` (see launch).
 std::string javaExtDirsOption(const std::string& home);

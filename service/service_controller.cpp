@@ -21,6 +21,11 @@ int compareNoCase(const char* a, const char* b) {
   }
 }
 
+// The wait hint of a stop: how long the manager is to expect between two reports
+// while the service stops, and how long the Java VM may take to end once Stop has
+// returned (a thread the agent left running would keep it for ever).
+constexpr DWORD kStopWaitHintMs = 20000;
+
 // What the dispatcher's thread (the control handler), the service thread and
 // the JVM's threads (the shutdown notification, the exit hook) share: the
 // current controller, the status record with its handle and check point, and
@@ -84,12 +89,12 @@ class ServiceProcess {
     status_.dwServiceSpecificExitCode = serviceSpecificExitCode;
     return reportLocked(SERVICE_STOPPED, win32ExitCode, 0);
   }
-  // The current state once more (exit code 0, no wait hint); nothing before the
-  // first report or after stopped.
+  // The current state once more (exit code 0, the same wait hint); nothing
+  // before the first report or after stopped.
   StatusReport reportAgain() {
     std::lock_guard<std::mutex> hold(statusLock_);
     if (stage_ == 0) return StatusReport::Refused;
-    return reportLocked(status_.dwCurrentState, NO_ERROR, 0);
+    return reportLocked(status_.dwCurrentState, NO_ERROR, status_.dwWaitHint);
   }
   // The Java side has shut down. Once the service has been reported running it
   // is reported stopped now. Before that the service thread is still starting
@@ -98,7 +103,7 @@ class ServiceProcess {
   StatusReport reportJavaShutDown() {
     std::lock_guard<std::mutex> hold(statusLock_);
     if (!runningReported_ && stage_ != stageOf(SERVICE_STOPPED))
-      return stage_ < stageOf(SERVICE_STOP_PENDING) ? reportLocked(SERVICE_STOP_PENDING, NO_ERROR, 0)
+      return stage_ < stageOf(SERVICE_STOP_PENDING) ? reportLocked(SERVICE_STOP_PENDING, NO_ERROR, kStopWaitHintMs)
                                                      : StatusReport::Refused;
     return reportLocked(SERVICE_STOPPED, NO_ERROR, 0);
   }
@@ -174,13 +179,46 @@ void WINAPI serviceControlHandler(DWORD control) {
   ServiceProcess& process = ServiceProcess::get();
   process.withCurrent([&process, control](ServiceController& controller) {
     if (control == SERVICE_CONTROL_STOP) {
-      controller.reportStatus(SERVICE_STOP_PENDING, NO_ERROR, 0);
+      controller.reportStatus(SERVICE_STOP_PENDING, NO_ERROR, kStopWaitHintMs);
       process.signalStop();
     } else {
       controller.checkReport(process.reportAgain());
     }
   });
 }
+
+// Awaits the end of the Java VM for a stop's wait hint while it lives; past that
+// the service is reported stopped and the process ends. Without a thread of its
+// own (none could be made) the end is awaited without bound.
+class VmEndWatch {
+ public:
+  explicit VmEndWatch(ServiceController& controller)
+      : controller_(controller), ended_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+    if (ended_) thread_.reset(CreateThread(nullptr, 0, watch, this, 0, nullptr));
+  }
+  // The VM has ended.
+  ~VmEndWatch() {
+    if (!thread_) return;
+    SetEvent(ended_.get());
+    WaitForSingleObject(thread_.get(), INFINITE);
+  }
+  VmEndWatch(const VmEndWatch&) = delete;
+  VmEndWatch& operator=(const VmEndWatch&) = delete;
+
+ private:
+  static DWORD WINAPI watch(void* parameter) {
+    auto* self = static_cast<VmEndWatch*>(parameter);
+    if (WaitForSingleObject(self->ended_.get(), kStopWaitHintMs) != WAIT_TIMEOUT) return 0;
+    writeLogf(LOG_ERROR, "Java VM did not end within %u s; stopping anyway",
+              static_cast<unsigned>(kStopWaitHintMs / 1000));
+    if (ServiceProcess::get().hasStatusHandle()) self->controller_.reportStatus(SERVICE_STOPPED, NO_ERROR, 0);
+    endProcessNow(0);
+  }
+
+  ServiceController& controller_;
+  om::UniqueHandle ended_;
+  om::UniqueHandle thread_;
+};
 
 BOOL WINAPI consoleControlHandler(DWORD event) { return event == CTRL_LOGOFF_EVENT ? TRUE : FALSE; }
 
@@ -417,7 +455,7 @@ void ServiceController::stop() {
     try {
       writeLog("Calling invoker stop", LOG_TRACE);
       invoker->stop();
-      invoker.reset();
+      endJava();
       writeLog("Invoker Stopped", LOG_DEBUG);
     } catch (...) {
       writeLog("Error Stopping Service", LOG_DEBUG);
@@ -426,6 +464,20 @@ void ServiceController::stop() {
   if (stoppedReported()) return;
   writeLog("Notifying SCM", LOG_TRACE);
   if (ServiceProcess::get().hasStatusHandle()) reportStatus(SERVICE_STOPPED, NO_ERROR, 0);
+}
+
+void ServiceController::endJava() {
+  if (!invoker->hasVm()) {
+    invoker.reset();
+    return;
+  }
+  // Stop has returned: the wait for the VM's end is a step of its own.
+  if (ServiceProcess::get().hasStatusHandle()) reportStatus(SERVICE_STOP_PENDING, NO_ERROR, kStopWaitHintMs);
+  {
+    VmEndWatch watch(*this);
+    invoker.reset();
+  }
+  writeLog("Java VM ended", LOG_MESSAGE);
 }
 
 namespace {

@@ -58,6 +58,10 @@ class ServiceController : public ShutdownNotificationListener {
 
  private:
   void launchAndWait();
+  // Destroys the invoker and with it the virtual machine, which waits for every
+  // Java thread that is not a daemon; past a stop's wait hint the service is
+  // reported stopped and the process ends.
+  void endJava();
   void reportFailedStart(DWORD serviceSpecificExitCode);
 };
 

@@ -67,23 +67,56 @@ JavaString::JavaString(JNIEnv* env, jstring text, StringKind kind) : null_(text 
 
 // ---- code pages ---------------------------------------------------------------------------
 
-bool toCodePage(const WCHAR* text, std::size_t length, UINT codePage, std::string& out) {
+namespace {
+
+DWORD conversionError() {
+  DWORD error = GetLastError();
+  return error != ERROR_SUCCESS ? error : static_cast<DWORD>(ERROR_NO_UNICODE_TRANSLATION);
+}
+
+// One exact conversion: the bytes written (needed, for room 0), or 0 with
+// `error` set. No best fit: a character without an exact form becomes the
+// default character, and the call says it used one. UTF-8 (the ANSI code page
+// on a system with that option) and GB 18030 hold every character and take
+// neither that flag nor a default character (ERROR_INVALID_FLAGS,
+// ERROR_INVALID_PARAMETER); there WC_ERR_INVALID_CHARS refuses the one thing
+// without a form, an unpaired surrogate.
+int convertExactly(UINT codePage, const WCHAR* text, int length, char* out, int room, DWORD& error) {
+  BOOL usedDefault = FALSE;
+  int size = WideCharToMultiByte(codePage, WC_NO_BEST_FIT_CHARS, text, length, out, room, nullptr, &usedDefault);
+  if (size > 0) {
+    if (!usedDefault) return size;
+    error = ERROR_NO_UNICODE_TRANSLATION;
+    return 0;
+  }
+  error = conversionError();
+  if (error != ERROR_INVALID_FLAGS && error != ERROR_INVALID_PARAMETER) return 0;
+  size = WideCharToMultiByte(codePage, WC_ERR_INVALID_CHARS, text, length, out, room, nullptr, nullptr);
+  if (size > 0) return size;
+  error = conversionError();
+  return 0;
+}
+
+}  // namespace
+
+DWORD toCodePage(const WCHAR* text, std::size_t length, UINT codePage, std::string& out) {
   out.clear();
-  if (length == 0) return true;
-  if (length > 0x7FFFFFFF) return false;
+  if (length == 0) return ERROR_SUCCESS;
+  if (length > 0x7FFFFFFF) return ERROR_OUTOFMEMORY;
   int wide = static_cast<int>(length);
-  int size = WideCharToMultiByte(codePage, 0, text, wide, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return false;
+  DWORD error = ERROR_NO_UNICODE_TRANSLATION;
+  int size = convertExactly(codePage, text, wide, nullptr, 0, error);
+  if (size == 0) return error;
   try {
     out.resize(static_cast<std::size_t>(size));
   } catch (const std::bad_alloc&) {
-    return false;
+    return ERROR_OUTOFMEMORY;
   }
-  if (WideCharToMultiByte(codePage, 0, text, wide, &out[0], size, nullptr, nullptr) != size) {
+  if (convertExactly(codePage, text, wide, &out[0], size, error) != size) {
     out.clear();
-    return false;
+    return error;
   }
-  return true;
+  return ERROR_SUCCESS;
 }
 
 WString fromCodePage(const char* text, std::ptrdiff_t length, UINT codePage) {

@@ -101,9 +101,13 @@ struct JavaName : JavaString {
 };
 
 // ---- code pages, for the system calls that take only ANSI text ---------------------------
-// UTF-16 in a code page (CP_ACP: the system's ANSI code page); false when it
-// cannot be converted.
-bool toCodePage(const WCHAR* text, std::size_t length, UINT codePage, std::string& out);
+// UTF-16 in a code page (CP_ACP: the system's ANSI code page), exactly or not at
+// all: a character the code page has no form of (which the system would give as
+// a look-alike or its default character, making a name another one) or an
+// unpaired surrogate fails the conversion. ERROR_SUCCESS; ERROR_OUTOFMEMORY when
+// the room cannot be had; otherwise the conversion's failure
+// (ERROR_NO_UNICODE_TRANSLATION for a character without an exact form).
+DWORD toCodePage(const WCHAR* text, std::size_t length, UINT codePage, std::string& out);
 // Text of a code page as UTF-16; `length` bytes, or up to the first zero byte
 // when it is -1. Empty when it cannot be converted.
 WString fromCodePage(const char* text, std::ptrdiff_t length, UINT codePage);

@@ -181,13 +181,19 @@ int WINAPI MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int leng
   return convertedOut(out, wide, wideLength);
 }
 
+// Every code page here is UTF-8, which has a form for every character: as
+// Windows does for UTF-8, it takes no flag but WC_ERR_INVALID_CHARS and no
+// default character.
 int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wideLength, LPSTR text, int length,
                                LPCSTR defaultChar, LPBOOL usedDefaultChar) {
-  if (!knownCodePage(codePage) || !wide || wideLength == 0 || length < 0 || (length > 0 && !text)) {
-    fail(knownCodePage(codePage) ? ERROR_INVALID_PARAMETER : ERROR_INVALID_FLAGS);
+  if (!knownCodePage(codePage) || (flags & ~static_cast<DWORD>(WC_ERR_INVALID_CHARS))) {
+    fail(ERROR_INVALID_FLAGS);
     return 0;
   }
-  if (usedDefaultChar) *usedDefaultChar = FALSE;
+  if (!wide || wideLength == 0 || length < 0 || (length > 0 && !text) || defaultChar || usedDefaultChar) {
+    fail(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
   size_t n = wideLength < 0 ? std::u16string(wide).size() + 1 : static_cast<size_t>(wideLength);
   bool valid;
   std::string out = utf16ToUtf8(wide, n, valid);

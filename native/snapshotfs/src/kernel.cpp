@@ -41,11 +41,13 @@ JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_LoadLibrary(JNIEnv
 JNIEXPORT jint JNICALL Java_com_ombrel_disk_win32_Win32Kernel_GetProcAddress(JNIEnv* env, jclass, jlong module,
                                                                             jstring name, jlongArray address) {
   if (!isOutArray(env, address)) return kInvalidParameter;
-  // Export names are byte strings: the name in the system's ANSI code page.
+  // Export names are byte strings: the name in the system's ANSI code page,
+  // refused when it has no exact form there (1113) as when it holds a zero.
   JavaName text(env, name);
   if (!text.ok()) return status(text);
   std::string procedure;
-  if (!toCodePage(text.get(), text.length(), CP_ACP, procedure)) return kOutOfMemory;
+  DWORD converted = toCodePage(text.get(), text.length(), CP_ACP, procedure);
+  if (converted != ERROR_SUCCESS) return static_cast<jint>(converted);
   FARPROC entry = GetProcAddress(fromJava<HMODULE>(module), text.isNull() ? nullptr : procedure.c_str());
   if (!entry) return lastError();
   setOut(env, address, toJava(reinterpret_cast<void*>(entry)));

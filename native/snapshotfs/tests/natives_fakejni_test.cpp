@@ -270,6 +270,16 @@ TEST_F(SnapshotFsNatives, NtQueriesThroughEntriesFoundByTheNatives) {
   jlong queryInformation = jni.longsOf(entry)[0];
   EXPECT_NE(kOk, Java_com_ombrel_disk_win32_Win32Kernel_GetProcAddress(
                      jni.env(), nullptr, jni.longsOf(module)[0], jni.string("NoSuchEntryAnywhere"), entry));
+  // A name without an exact form in the ANSI code page is refused, not looked up
+  // as its look-alike (Wine's 1252 would give "NtQueryDirectoryFile"); in UTF-8
+  // only an unpaired surrogate has none.
+  const jint noExactForm = ERROR_NO_UNICODE_TRANSLATION;
+  EXPECT_EQ(GetACP() == CP_UTF8 ? jint{ERROR_PROC_NOT_FOUND} : noExactForm,
+            Java_com_ombrel_disk_win32_Win32Kernel_GetProcAddress(
+                jni.env(), nullptr, jni.longsOf(module)[0], jni.string(u"NtQueryDirectoryFil\u0113"), entry));
+  EXPECT_EQ(noExactForm, Java_com_ombrel_disk_win32_Win32Kernel_GetProcAddress(
+                             jni.env(), nullptr, jni.longsOf(module)[0], jni.string(u"NtQueryDirectoryFile\xD800"),
+                             entry));
 
   jlongArray handle = jni.longs(1);
   ASSERT_EQ(kOk, Java_com_ombrel_disk_win32_Win32Kernel_CreateFile0(

@@ -161,26 +161,22 @@ struct WidePath : JavaWide {
   WidePath(JNIEnv* env, jstring text, Refusal refuse) : JavaWide(env, text, StringKind::kName, refuse, true, "") {}
 };
 
-// A Java string in the system's ANSI code page, for the calls that take only ANSI
-// text. A null string throws NullPointerException without a message; a copy that
-// cannot be made OutOfMemoryError.
-class JavaAnsi {
+// A name in the system's ANSI code page, for the calls that take only ANSI text.
+// A null string throws NullPointerException without a message; a copy that cannot
+// be made OutOfMemoryError. A name holding a zero character, or one the code page
+// has no exact form of (it would reach the system as a look-alike or with "?"),
+// is refused through `refuse`, as the system refuses an invalid name.
+class AnsiName {
  public:
+  AnsiName(JNIEnv* env, jstring text, Refusal refuse);
   bool ok() const { return ok_; }
   const char* get() const { return ok_ ? text_.c_str() : nullptr; }
-
- protected:
-  JavaAnsi(JNIEnv* env, JavaWide&& wide);
+  // In bytes, without the terminator.
+  size_t length() const { return text_.size(); }
 
  private:
   std::string text_;
   bool ok_ = false;
-};
-struct AnsiText : JavaAnsi {
-  AnsiText(JNIEnv* env, jstring text) : JavaAnsi(env, WideText(env, text, kWithoutMessage)) {}
-};
-struct AnsiName : JavaAnsi {
-  AnsiName(JNIEnv* env, jstring text, Refusal refuse) : JavaAnsi(env, WideName(env, text, refuse, kWithoutMessage)) {}
 };
 
 }  // namespace rasbridge

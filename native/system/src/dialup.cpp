@@ -41,11 +41,11 @@ struct RasEntryClass {
 RasEntryClass rasEntry;
 
 // Copies a Java string, had in the system's ANSI code page (the calls are the
-// ANSI ones), into a fixed field, cut to leave room for the terminator.
-bool copyField(const JavaAnsi& bytes, char* field, size_t size) {
-  if (!bytes.ok()) return false;
-  std::strncpy(field, bytes.get(), size - 1);
-  field[size - 1] = 0;
+// ANSI ones), into a fixed field with its terminator; false when it was refused
+// or does not fit whole (cut, it would be another name or password).
+bool copyField(const AnsiName& bytes, char* field, size_t size) {
+  if (!bytes.ok() || bytes.length() >= size) return false;
+  std::memcpy(field, bytes.get(), bytes.length() + 1);
   return true;
 }
 
@@ -206,11 +206,12 @@ JNIEXPORT jlong JNICALL Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasDi
   if (!ras.usable || !ras.dial) return kNotUsable;
   rasapi::DialParamsA params{};
   params.dwSize = sizeof params;
-  // The entry and the user are names (one holding a zero character is refused);
-  // the password is text.
+  // Each is refused as a name is (a zero character, a character without an
+  // exact form in the code page) and when it is longer than its field: the dial
+  // would be made with another entry, user or password.
   if (!copyField(AnsiName(env, entryName, kQuietly), params.szEntryName, sizeof params.szEntryName) ||
       !copyField(AnsiName(env, user, kQuietly), params.szUserName, sizeof params.szUserName) ||
-      !copyField(AnsiText(env, password), params.szPassword, sizeof params.szPassword))
+      !copyField(AnsiName(env, password, kQuietly), params.szPassword, sizeof params.szPassword))
     return kNotUsable;
   HANDLE connection = nullptr;
   DWORD error = entry<DialFn>(ras.dial)(nullptr, nullptr, &params, 0xFFFFFFFFu, reinterpret_cast<void*>(1),

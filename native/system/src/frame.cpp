@@ -122,10 +122,16 @@ JavaWide::JavaWide(JNIEnv* env, jstring text, StringKind kind, Refusal refuse, b
   ok_ = true;
 }
 
-JavaAnsi::JavaAnsi(JNIEnv* env, JavaWide&& wide) {
+AnsiName::AnsiName(JNIEnv* env, jstring text, Refusal refuse) {
+  WideName wide(env, text, refuse, kWithoutMessage);
   if (!wide.ok()) return;
-  if (!toCodePage(wide.get(), wide.length(), CP_ACP, text_)) {
+  DWORD converted = toCodePage(wide.get(), wide.length(), CP_ACP, text_);
+  if (converted == ERROR_OUTOFMEMORY) {
     throwOutOfMemory(env);
+    return;
+  }
+  if (converted != ERROR_SUCCESS) {
+    if (refuse) refuse(env, converted);
     return;
   }
   ok_ = true;

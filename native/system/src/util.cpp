@@ -2,6 +2,7 @@
 // stopping a service with its dependents, the COM+ catalogue restore, host
 // names and product type, file identity, the thread background mode, volume
 // paths and mount points.
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <new>
@@ -28,6 +29,11 @@ bool readStatus(SC_HANDLE service, SERVICE_STATUS_PROCESS& status) {
 
 bool timedOut(DWORD start) { return GetTickCount() - start > kStopTimeout; }
 
+// How long to wait before reading a stopping service's status again: a tenth of
+// its wait hint, at least a second and at most ten (a hint of 0 would poll
+// without pause).
+void awaitProgress(DWORD waitHint) { Sleep(std::clamp<DWORD>(waitHint / 10, 1000, 10000)); }
+
 // Stops a service after its active dependents; 0 or a Win32 code.
 DWORD stopServiceAndDependents(SC_HANDLE manager, SC_HANDLE service) {
   DWORD start = GetTickCount();
@@ -35,7 +41,7 @@ DWORD stopServiceAndDependents(SC_HANDLE manager, SC_HANDLE service) {
   if (!readStatus(service, status)) return GetLastError();
   if (status.dwCurrentState == SERVICE_STOPPED) return 0;
   while (status.dwCurrentState == SERVICE_STOP_PENDING) {
-    Sleep(status.dwWaitHint);
+    awaitProgress(status.dwWaitHint);
     if (!readStatus(service, status)) return GetLastError();
     if (status.dwCurrentState == SERVICE_STOPPED) return 0;
     if (timedOut(start)) return ERROR_TIMEOUT;
@@ -60,7 +66,7 @@ DWORD stopServiceAndDependents(SC_HANDLE manager, SC_HANDLE service) {
       DWORD wait = latest.dwWaitHint;
       DWORD state = latest.dwCurrentState;
       while (state != SERVICE_STOPPED) {
-        Sleep(wait);
+        awaitProgress(wait);
         SERVICE_STATUS_PROCESS now;
         if (!readStatus(dependent.get(), now)) return GetLastError();
         state = now.dwCurrentState;
@@ -74,7 +80,7 @@ DWORD stopServiceAndDependents(SC_HANDLE manager, SC_HANDLE service) {
   DWORD wait = latest.dwWaitHint;
   DWORD state = latest.dwCurrentState;
   while (state != SERVICE_STOPPED) {
-    Sleep(wait);
+    awaitProgress(wait);
     if (!readStatus(service, status)) return GetLastError();
     state = status.dwCurrentState;
     wait = status.dwWaitHint;

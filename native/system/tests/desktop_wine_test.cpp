@@ -256,6 +256,10 @@ TEST(Dialup, ScriptedPhoneBook) {
   EXPECT_EQ(Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasDial(env, nullptr, jni.string("Nowhere"),
                                                                       jni.string("u"), jni.string("p")),
             -23);
+  // Not dialled as its look-alike "Office": code page 1252 has no U+014C.
+  EXPECT_EQ(Java_com_ombrel_agentframework_os_dialup_DialupJNI_RasDial(env, nullptr, jni.string(u"\u014Cffice"),
+                                                                      jni.string("dialer"), jni.string("secret")),
+            -1);
   EXPECT_EQ(jni.openPins(), 0);
 }
 

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <time.h>
 
 #include "bridge_testing.h"
 #include "platform/jni/testing/fake_jni.h"
@@ -19,12 +20,12 @@
 
 namespace {
 
-std::string helperCommand(const std::string& name, const std::string& log) {
+std::string helperCommand(const std::string& name, const std::string& log, DWORD stopPendingMs) {
   char self[4096];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
   std::string path(self, n > 0 ? static_cast<size_t>(n) : 0);
   path = path.substr(0, path.find_last_of('/')) + "/stop_service_helper";
-  return "\"" + om::testing::windowsPath(path) + "\" " + name + " \"C:" + log + "\"";
+  return "\"" + om::testing::windowsPath(path) + "\" " + name + " \"C:" + log + "\" " + std::to_string(stopPendingMs);
 }
 
 DWORD stateOf(SC_HANDLE service) {
@@ -40,10 +41,18 @@ bool waitFor(SC_HANDLE service, DWORD state) {
   return false;
 }
 
-SC_HANDLE createHelperService(SC_HANDLE manager, const char* name, const char* dependencies, const std::string& log) {
+SC_HANDLE createHelperService(SC_HANDLE manager, const char* name, const char* dependencies, const std::string& log,
+                              DWORD stopPendingMs = 180) {
   return CreateServiceA(manager, name, nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                        SERVICE_ERROR_NORMAL, helperCommand(name, log).c_str(), nullptr, nullptr, dependencies,
-                        nullptr, nullptr);
+                        SERVICE_ERROR_NORMAL, helperCommand(name, log, stopPendingMs).c_str(), nullptr, nullptr,
+                        dependencies, nullptr, nullptr);
+}
+
+// CPU time the calling thread has used, in milliseconds.
+long threadCpuMs() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
 }
 
 TEST(ServiceStop, DependentsStopFirstDeepestFirst) {
@@ -89,16 +98,39 @@ TEST(ServiceStop, DependentsStopFirstDeepestFirst) {
   CloseServiceHandle(manager);
 }
 
+// A service stopping without a wait hint is polled at ease (once a second), not
+// in a busy loop.
+TEST(ServiceStop, NoWaitHintIsNoBusyPoll) {
+  omtest::FakeJni& jni = bridgetest::shared();
+  std::string log = std::string(std::getenv("OM_STANDIN_ROOT")) + "/stopped.log";
+  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  ASSERT_NE(manager, nullptr);
+  SC_HANDLE service = createHelperService(manager, "OmNoHint", "\0", log, 1500);
+  ASSERT_NE(service, nullptr) << GetLastError();
+  ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
+  ASSERT_TRUE(waitFor(service, SERVICE_RUNNING));
+
+  long before = threadCpuMs();
+  Java_com_ombrel_agentframework_os_win32_Util_StopServiceN(jni.env(), nullptr, jni.string("OmNoHint"));
+  long used = threadCpuMs() - before;
+  EXPECT_FALSE(jni.exceptionPending()) << jni.exceptionText();
+  EXPECT_EQ(stateOf(service), DWORD(SERVICE_STOPPED));
+  EXPECT_LT(used, 150) << "ms of CPU for a stop of 1.5 s";
+  DeleteService(service);
+  CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+}
+
 // A stop that outlasts the bridge's 30-second time-out fails with 1460. The
 // stand-in's tick clock runs 100000 times as fast meanwhile: the time-out passes
-// within a millisecond, while the service takes its usual few hundred
-// milliseconds of stop pending.
+// at the first look after the service began stopping, while the service takes
+// three seconds of stop pending.
 TEST(ServiceStop, StopOutlastingTheTimeOutFails) {
   omtest::FakeJni& jni = bridgetest::shared();
   std::string log = std::string(std::getenv("OM_STANDIN_ROOT")) + "/stopped.log";
   SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   ASSERT_NE(manager, nullptr);
-  SC_HANDLE service = createHelperService(manager, "OmSlow", "\0", log);
+  SC_HANDLE service = createHelperService(manager, "OmSlow", "\0", log, 3000);
   ASSERT_NE(service, nullptr) << GetLastError();
   ASSERT_TRUE(StartServiceA(service, 0, nullptr)) << GetLastError();
   ASSERT_TRUE(waitFor(service, SERVICE_RUNNING));

@@ -1,7 +1,9 @@
 // A service for the service-stop tests: runs until it is stopped, passes through
-// stop pending with a short wait hint, and appends its name to the file given as
-// its second argument when it has stopped.
-//   stop_service_helper <service name> <log file>
+// stop pending without a wait hint (as some services report it) for 180 ms or
+// the milliseconds of its third argument, and appends its name to the file given
+// as its second argument when it has stopped.
+//   stop_service_helper <service name> <log file> [<stop pending ms>]
+#include <cstdlib>
 #include <string>
 
 #include "platform/win32.h"
@@ -10,6 +12,7 @@ namespace {
 
 std::string serviceName;
 std::string logFile;
+DWORD stopPendingMs = 180;
 SERVICE_STATUS_HANDLE statusHandle;
 HANDLE stopEvent;
 
@@ -28,8 +31,8 @@ void WINAPI serviceMain(DWORD, LPSTR*) {
   report(SERVICE_RUNNING, 0, 0);
   WaitForSingleObject(stopEvent, INFINITE);
   for (DWORD step = 1; step <= 3; ++step) {
-    report(SERVICE_STOP_PENDING, 40, step);
-    Sleep(60);
+    report(SERVICE_STOP_PENDING, 0, step);
+    Sleep(stopPendingMs / 3);
   }
   HANDLE log = CreateFileA(logFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            OPEN_ALWAYS, 0, nullptr);
@@ -46,6 +49,7 @@ int main(int argc, char** argv) {
   if (argc < 3) return 2;
   serviceName = argv[1];
   logFile = argv[2];
+  if (argc > 3) stopPendingMs = static_cast<DWORD>(std::strtoul(argv[3], nullptr, 10));
   stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SERVICE_TABLE_ENTRYA table[] = {{&serviceName[0], serviceMain}, {nullptr, nullptr}};
   return StartServiceCtrlDispatcherA(table) ? 0 : 1;

@@ -68,7 +68,7 @@ TEST(JniGlue, StringsKeepEveryUnit) {
 
   // The system code page both ways (UTF-8 on the stand-in, a Windows code page on Wine).
   std::string ansi;
-  ASSERT_TRUE(toCodePage(copy.get(), 2, CP_ACP, ansi));
+  ASSERT_EQ(toCodePage(copy.get(), 2, CP_ACP, ansi), static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_EQ(fromCodePage(ansi.c_str(), -1, CP_ACP), wide(u"p\u00f6"));
   jstring back = newString(env, copy.text());
   EXPECT_EQ(env->GetStringLength(back), 7);

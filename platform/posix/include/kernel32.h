@@ -88,6 +88,7 @@ OM_WIN32_API BOOL WINAPI SystemTimeToFileTime(const SYSTEMTIME* systemTime, LPFI
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x00000008
 #define WC_ERR_INVALID_CHARS 0x00000080
+#define WC_NO_BEST_FIT_CHARS 0x00000400
 // The stand-in's ANSI code page is UTF-8 (65001), as on a Windows system with the
 // UTF-8 option: host file names and texts round-trip through the A calls.
 OM_WIN32_API UINT WINAPI GetACP(void);

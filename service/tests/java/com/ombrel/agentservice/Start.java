@@ -21,6 +21,7 @@ import java.util.Properties;
  *   notifyDelay=<ms> when notify/notify-wrong calls shutdownNotification
  *   (notify-in-hook calls it twice from inside addShutdownNotificationHook)
  *   exitCode=<n>, exitDelay=<ms>  exit: System.exit(n) that long after the hook is set
+ *   leaveThread=true  main leaves a thread that is not a daemon running for ever
  * When ombackup.properties in the working folder names a "service.port", it
  * answers the tray monitor's protocol there (the tray's test agent): idle, with
  * a last and a next backup, and a short scripted backup whenever the monitor
@@ -55,6 +56,9 @@ public final class Start {
     Thread worker = new Thread(Start::work, "sample-agent");
     worker.setDaemon(true);
     worker.start();
+    if (Boolean.parseBoolean(SETTINGS.getProperty("leaveThread"))) {
+      new Thread(() -> sleep(Long.MAX_VALUE), "sample-agent-left-running").start();
+    }
   }
 
   public static void Stop() {

@@ -289,7 +289,8 @@ class ServiceHostTest {
         new Status(2, 0, 0, 0, 1, 3000),
         new Status(2, 0, 0, 0, 2, 3000),
         new Status(4, 1, 0, 0, 0, 0),
-        new Status(3, 1, 0, 0, 3, 0),
+        new Status(3, 1, 0, 0, 3, 20000),
+        new Status(3, 1, 0, 0, 4, 20000),
         new Status(1, 1, 0, 0, 0, 0)), reports);
 
     String output = install.output();
@@ -306,7 +307,7 @@ class ServiceHostTest {
     for (String expected : List.of("Trace: In setupInvoker", "Trace: Attempting to find JRE", "Trace: Setting classpath",
         "Trace: In start", "Trace: Invoking service", "Debug: Registered shutdown notification callback",
         "Trace: Waiting for stop event...", "Trace: Received stop event", "Trace: Exit start", "Trace: In stop",
-        "Trace: Calling invoker stop", "Debug: Invoker Stopped", "Trace: Notifying SCM",
+        "Trace: Calling invoker stop", "Message: Java VM ended", "Debug: Invoker Stopped", "Trace: Notifying SCM",
         "Trace: In service destructor")) {
       assertTrue(texts.contains(expected), expected + " in " + texts);
     }
@@ -409,6 +410,22 @@ class ServiceHostTest {
     assertTrue(query.out.contains("SERVICE_EXIT_CODE  : 3  (0x3)"), query.out);
     assertTrue(install.logTexts().contains("Error: Java VM exited with code 3"), install.logTexts().toString());
     assertTrue(install.events().contains("exit 3"), install.events().toString());
+    install.ombackup("-uninstall");
+  }
+
+  @Test
+  void aThreadTheAgentLeavesRunningDoesNotKeepTheServiceStopping() throws Exception {
+    Install install = install("leftthread").withJre("jre17").properties().agent("leaveThread=true");
+    install.installAndStart(4);
+    assertEquals(0, install.sc("stop").code);
+    install.awaitState(1);
+    assertEquals("0", install.awaitExitCode());
+    List<Status> reports = install.reports();
+    assertForwardOnly(reports);
+    assertEquals(1, reports.stream().filter(s -> s.state == 1).count(), reports.toString());
+    assertTrue(reports.stream().noneMatch(s -> s.state == 3 && s.waitHint == 0), reports.toString());
+    assertTrue(install.logTexts().contains("Error: Java VM did not end within 20 s; stopping anyway"),
+        install.logTexts().toString());
     install.ombackup("-uninstall");
   }
 
