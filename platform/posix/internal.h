@@ -79,7 +79,8 @@ DWORD copyOut(const std::u16string& text, WCHAR* buffer, DWORD size);
 bool equalsIgnoreCase(const std::string& a, const std::string& b);
 // Whether two file names are the same name to Windows (compared without regard to case).
 bool sameFileName(const std::string& a, const std::string& b);
-// A UTF-16 unit in upper case, as file names compare.
+// A UTF-16 unit in upper case by the simple mapping of the whole Basic
+// Multilingual Plane (upcase_table.h), as names compare.
 char16_t upcase(char16_t c);
 std::string toLowerAscii(std::string text);
 

@@ -1,9 +1,11 @@
 // Text conversion: UTF-8 (also the stand-in's ANSI code page) and UTF-16.
+#include <algorithm>
 #include <cstring>
 
 #include "../unicode.h"
 #include "../win32.h"
 #include "internal.h"
+#include "upcase_table.h"
 
 namespace om::standin {
 
@@ -116,18 +118,16 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && toLowerAscii(a) == toLowerAscii(b);
 }
 
-// Upper case of a UTF-16 unit for the scripts file names use most: Latin, Greek
-// and Cyrillic (the file system's upcase table has more).
 char16_t upcase(char16_t c) {
-  if (c < 0x80) return c >= 'a' && c <= 'z' ? static_cast<char16_t>(c - 32) : c;
-  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) || (c >= 0x430 && c <= 0x44F))
-    return static_cast<char16_t>(c - 32);
-  if (c == 0xFF) return 0x178;
-  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 80);
-  bool evenUpper = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
-  bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-  if ((evenUpper && (c & 1)) || (oddUpper && !(c & 1))) return static_cast<char16_t>(c - 1);
-  return c;
+  // The last run that starts at or below c.
+  const UpcaseRun* end = kUpcaseRuns + kUpcaseRunCount;
+  const UpcaseRun* run = std::upper_bound(kUpcaseRuns, end, c, [](char16_t unit, const UpcaseRun& r) {
+    return unit < r.first;
+  });
+  if (run == kUpcaseRuns) return c;
+  --run;
+  if (c > run->last || (c - run->first) % run->step != 0) return c;
+  return static_cast<char16_t>(c + run->offset);
 }
 
 bool sameFileName(const std::string& a, const std::string& b) {

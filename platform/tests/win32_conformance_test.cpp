@@ -479,6 +479,28 @@ TEST(FileNames, LoneSurrogatesKeepNamesApart) {
   }
 }
 
+// Names compare by the whole simple upper-case mapping, not Latin alone.
+TEST(FileNames, CaseOfEveryScript) {
+  TempFolder folder;
+  WideString in = wide(winPath(folder)) + WCHAR('\\');
+  const struct {
+    WCHAR lower, upper;
+  } pairs[] = {{0x0561, 0x0531},   // Armenian
+               {0x03AC, 0x0386},   // Greek with tonos
+               {0x0491, 0x0490},   // Cyrillic extension
+               {0x01CE, 0x01CD},   // Latin Extended-B
+               {0x1E01, 0x1E00},   // Latin Extended Additional
+               {0x2170, 0x2160},   // Roman numeral
+               {0x24D0, 0x24B6},   // circled letter
+               {0xFF41, 0xFF21}};  // fullwidth Latin
+  for (const auto& pair : pairs) {
+    HANDLE file = CreateFileW((in + wide("n") + pair.lower).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+    CloseHandle(file);
+    EXPECT_NE(GetFileAttributesW((in + wide("n") + pair.upper).c_str()), INVALID_FILE_ATTRIBUTES) << pair.upper;
+  }
+}
+
 TEST(FileAttributes, ExtendedDataAndSetting) {
   TempFolder folder;
   std::string file = winPath(folder, "a.bin");
