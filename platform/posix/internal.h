@@ -55,11 +55,12 @@ inline BOOL failErrno(int error) { return fail(win32ErrorFromErrno(error)); }
 // ---- text ---------------------------------------------------------------------
 // UTF-16 names and texts as host bytes and back, one mapping for every name the
 // stand-in keeps on the host (paths, find results, registry keys, services,
-// modules). Valid UTF-16 is plain UTF-8; a lone surrogate, which Windows takes in
-// a name, is kept as the three bytes UTF-8 would give its code unit, so no two
-// UTF-16 names meet on the host and each comes back exactly. Host bytes that are
-// neither decode to U+FFFD. (MultiByteToWideChar and WideCharToMultiByte keep
-// Windows' rules: U+FFFD for both.)
+// modules), one to one both ways. Valid UTF-16 is plain UTF-8. A lone surrogate,
+// which Windows takes in a name, is kept as the three bytes UTF-8 would give its
+// code unit; host bytes that are no UTF-8 read as the units U+DC80..U+DCFF
+// (U+DC00 + the byte). So no two UTF-16 names meet on the host, no two host
+// names meet as UTF-16, and each comes back exactly. (MultiByteToWideChar and
+// WideCharToMultiByte keep Windows' rules: U+FFFD for both.)
 std::u16string widen(const std::string& utf8);
 std::string narrow(const std::u16string& utf16);
 std::string narrow(const WCHAR* utf16);
