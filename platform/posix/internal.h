@@ -92,8 +92,13 @@ std::string toLowerAscii(std::string text);
 // go to the resolvers registered for their prefix. Names compare without regard
 // to case: each element that exists is spelled as on the host (the exact name
 // first, else one that differs only in case); the others keep the caller's
-// spelling, so what is created keeps the case it was given.
+// spelling, so what is created keeps the case it was given. The path is taken
+// in its normal form (normalWindowsPath), as every Windows call that takes one.
 std::string hostPathFromWindows(const std::string& windowsPath);
+// The path a Windows call works on: without the dots and spaces that end the
+// last element ("made." and "made " are "made"), except for "." and "..", and
+// unchanged when given as "\\?\..." or "\??\...", which name exactly.
+std::string normalWindowsPath(const std::string& windowsPath);
 std::string windowsPathFromHost(const std::string& hostPath);
 using DevicePathResolver = std::function<std::string(const std::string& rest)>;
 void registerDevicePrefix(const std::string& prefix, DevicePathResolver resolver);

@@ -92,9 +92,13 @@ std::string resolveCase(const std::string& path) {
   }
 }
 
+bool namesExactly(const std::string& windowsPath) {
+  return windowsPath.rfind("\\\\?\\", 0) == 0 || windowsPath.rfind("\\??\\", 0) == 0;
+}
+
 std::string mapWindowsPath(const std::string& windowsPath) {
-  std::string path = windowsPath;
-  if (path.rfind("\\\\?\\", 0) == 0 || path.rfind("\\??\\", 0) == 0) {
+  std::string path = normalWindowsPath(windowsPath);
+  if (namesExactly(path)) {
     path = path.substr(4);
     std::string lower = toLowerAscii(path);
     std::lock_guard<std::mutex> lock(devicesMutex());
@@ -113,6 +117,15 @@ std::string mapWindowsPath(const std::string& windowsPath) {
 }
 
 }  // namespace
+
+std::string normalWindowsPath(const std::string& windowsPath) {
+  if (namesExactly(windowsPath)) return windowsPath;
+  size_t start = windowsPath.find_last_of("\\/") + 1;  // 0 without a separator
+  std::string last = windowsPath.substr(start);
+  if (last == "." || last == "..") return windowsPath;
+  size_t end = windowsPath.find_last_not_of(". ");
+  return windowsPath.substr(0, end == std::string::npos || end < start ? start : end + 1);
+}
 
 std::string hostPathFromWindows(const std::string& windowsPath) { return resolveCase(mapWindowsPath(windowsPath)); }
 

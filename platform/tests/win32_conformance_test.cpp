@@ -479,6 +479,33 @@ TEST(FileNames, LoneSurrogatesKeepNamesApart) {
   }
 }
 
+// The dots and spaces that end a path's last element are dropped, unless the
+// path is given as "\\?\...", which names exactly.
+TEST(FileNames, TrailingDotsAndSpacesAreDropped) {
+  TempFolder folder;
+  WideString in = wide(winPath(folder)) + WCHAR('\\');
+  HANDLE file = CreateFileW((in + wide("made.")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+  CloseHandle(file);
+  writeFile(winPath(folder, "trail"), "12345");
+  for (const char* name : {"trail.", "trail ", "TRAIL. ."}) {
+    file = CreateFileW((in + wide(name)).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+    EXPECT_EQ(GetFileSize(file, nullptr), 5u);
+    CloseHandle(file);
+  }
+  ASSERT_TRUE(CreateDirectoryW((in + wide("dir ")).c_str(), nullptr)) << GetLastError();
+  ASSERT_TRUE(MoveFileExW((in + wide("made")).c_str(), (in + wide("moved..")).c_str(), 0)) << GetLastError();
+  ASSERT_TRUE(MoveFileExW((in + wide("moved")).c_str(), (in + wide("Moved ")).c_str(), 0)) << GetLastError();
+  EXPECT_TRUE(DeleteFileW((in + wide("trail .")).c_str())) << GetLastError();
+  // Only this path reaches the file; it is removed here, as no other can.
+  WideString exact = wide("\\\\?\\") + in + wide("exact.");
+  CloseHandle(CreateFileW(exact.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+  EXPECT_EQ(wideListing(in + wide("*")), (std::set<WideString>{wide("."), wide(".."), wide("dir"), wide("exact."),
+                                                                wide(onWine() ? "moved" : "Moved")}));  // Wine keeps the old case
+  EXPECT_TRUE(DeleteFileW(exact.c_str())) << GetLastError();
+}
+
 // Names compare by the whole simple upper-case mapping, not Latin alone.
 TEST(FileNames, CaseOfEveryScript) {
   TempFolder folder;
