@@ -107,7 +107,8 @@ void registerDevicePrefix(const std::string& prefix, DevicePathResolver resolver
 std::string standinRoot();
 
 // Windows wildcard match over the names' UTF-16 units ("*", "?" for one unit,
-// case-insensitive; "*.*" matches names without a dot).
+// case-insensitive; "*.*" matches every name, and a pattern ending in "." also
+// names without an extension).
 bool wildcardMatch(const std::string& pattern, const std::string& name);
 
 // ---- host files ---------------------------------------------------------------

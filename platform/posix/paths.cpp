@@ -177,8 +177,10 @@ bool matchFrom(const std::u16string& pattern, const std::u16string& name) {
 bool wildcardMatch(const std::string& pattern, const std::string& name) {
   if (pattern == "*.*" || pattern == "*") return true;
   std::u16string p = widen(pattern), n = widen(name);
-  // "x.*" also matches "x" (a name without an extension), as on Windows.
+  // "x.*" also matches "x", and "x." any name without an extension that "x" matches.
   if (p.size() > 2 && p.compare(p.size() - 2, 2, u".*") == 0 && matchFrom(p.substr(0, p.size() - 2), n)) return true;
+  if (p.size() > 1 && p.back() == '.' && n.find('.') == std::u16string::npos && matchFrom(p.substr(0, p.size() - 1), n))
+    return true;
   return matchFrom(p, n);
 }
 

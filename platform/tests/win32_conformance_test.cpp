@@ -566,6 +566,19 @@ TEST(FileAttributes, ExtendedDataAndSetting) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
+// A pattern ending in "." also matches names without an extension (Wine takes
+// it as the pattern without the dot); "*.*" matches every name.
+TEST(Find, PatternsEndingInADot) {
+  TempFolder folder;
+  for (const char* name : {"a.txt", "noext"}) writeFile(winPath(folder, name), name);
+  auto names = [&](const char* pattern) {
+    auto found = listing(winPath(folder, pattern));
+    return std::set<std::string>(found.begin(), found.end());
+  };
+  EXPECT_EQ(names("*."), onWine() ? names("*") : (std::set<std::string>{".", "..", "noext"}));
+  EXPECT_EQ(names("*.*"), names("*"));
+}
+
 TEST(Find, ExtendedLevelsSearchOperationsAndFlags) {
   TempFolder folder;
   writeFile(winPath(folder, "file.txt"), "x");
