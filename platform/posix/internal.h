@@ -78,8 +78,12 @@ struct Narrow {
 DWORD copyOut(const std::string& text, char* buffer, DWORD size);
 DWORD copyOut(const std::u16string& text, WCHAR* buffer, DWORD size);
 bool equalsIgnoreCase(const std::string& a, const std::string& b);
-// Whether two file names are the same name to Windows (compared without regard to case).
-bool sameFileName(const std::string& a, const std::string& b);
+// Whether two names of files, registry keys or values are the same name to
+// Windows, which compares them without regard to case.
+bool sameName(const std::string& a, const std::string& b);
+// One spelling for all the names sameName() takes as `name` (in upper case, with
+// ASCII letters in lower case, as the stand-in's stored names have them).
+std::string caseFolded(const std::string& name);
 // A UTF-16 unit in upper case by the simple mapping of the whole Basic
 // Multilingual Plane (upcase_table.h), as names compare.
 char16_t upcase(char16_t c);

@@ -62,7 +62,7 @@ std::string nameInFolder(const std::string& folder, const std::string& name) {
   std::string found;
   if (DIR* dir = opendir(folder.c_str())) {
     while (struct dirent* entry = readdir(dir)) {
-      if (sameFileName(entry->d_name, name)) {
+      if (sameName(entry->d_name, name)) {
         found = entry->d_name;
         break;
       }

@@ -196,13 +196,19 @@ char16_t upcase(char16_t c) {
   return static_cast<char16_t>(c + run->offset);
 }
 
-bool sameFileName(const std::string& a, const std::string& b) {
+bool sameName(const std::string& a, const std::string& b) {
   if (a == b) return true;
   std::u16string x = widen(a), y = widen(b);
   if (x.size() != y.size()) return false;
   for (size_t i = 0; i < x.size(); ++i)
     if (upcase(x[i]) != upcase(y[i])) return false;
   return true;
+}
+
+std::string caseFolded(const std::string& name) {
+  std::u16string units = widen(name);
+  for (auto& unit : units) unit = upcase(unit);
+  return toLowerAscii(narrow(units));
 }
 
 }  // namespace om::standin

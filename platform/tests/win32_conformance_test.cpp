@@ -1217,6 +1217,14 @@ TEST(Registry, KeyNamesKeepEveryCharacter) {
   EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (path + wide("\\TEXT/PLAIN")).c_str(), 0, KEY_READ, &inner),
             ERROR_SUCCESS);
   RegCloseKey(inner);
+  // Key and value names compare without regard to case beyond ASCII too.
+  const WideString lower(1, 0x0561), upper(1, 0x0531);  // Armenian
+  ASSERT_EQ(RegCreateKeyExW(parent, lower.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &inner, nullptr), 0);
+  DWORD value = 7, size = sizeof value;
+  EXPECT_EQ(RegSetValueExW(inner, lower.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), size), 0);
+  EXPECT_EQ(RegQueryValueExW(inner, upper.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), 0);
+  RegCloseKey(inner);
+  EXPECT_EQ(RegDeleteKeyW(parent, upper.c_str()), ERROR_SUCCESS);
   for (const auto& name : names) EXPECT_EQ(RegDeleteKeyW(parent, name.c_str()), ERROR_SUCCESS);
   RegCloseKey(parent);
   EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
