@@ -323,20 +323,20 @@ BOOL WINAPI MoveFileExW(LPCWSTR from, LPCWSTR to, DWORD flags) {
   std::string source = hostPathFromWindows(narrow(from));
   struct stat st;
   if (source.empty() || lstat(source.c_str(), &st) != 0) return fail(source.empty() ? ERROR_PATH_NOT_FOUND : missingFileError(source));
+  std::string toPath = to ? normalWindowsPath(narrow(to)) : std::string();
   if (flags & MOVEFILE_DELAY_UNTIL_REBOOT) {
-    std::u16string target = to ? std::u16string(to) : std::u16string();
-    if (!recordPendingMove(from, to ? &target : nullptr)) return FALSE;
+    std::u16string target = widen(toPath);
+    if (!recordPendingMove(widen(normalWindowsPath(narrow(from))), to ? &target : nullptr)) return FALSE;
     setLastError(ERROR_SUCCESS);
     return TRUE;
   }
-  std::string target = hostPathFromWindows(narrow(to));
+  std::string target = hostPathFromWindows(toPath);
   if (target.empty()) return fail(ERROR_PATH_NOT_FOUND);
   struct stat existing;
   bool targetExists = lstat(target.c_str(), &existing) == 0;
   if (targetExists && existing.st_ino == st.st_ino && existing.st_dev == st.st_dev) {
     // The file itself under another case: the name takes the case it is given.
-    std::string name = narrow(to);
-    target = target.substr(0, target.find_last_of('/') + 1) + name.substr(name.find_last_of("\\/") + 1);
+    target = target.substr(0, target.find_last_of('/') + 1) + toPath.substr(toPath.find_last_of("\\/") + 1);
     targetExists = false;
   }
   if (targetExists && !(flags & MOVEFILE_REPLACE_EXISTING)) return fail(ERROR_ALREADY_EXISTS);

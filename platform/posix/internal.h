@@ -55,11 +55,12 @@ inline BOOL failErrno(int error) { return fail(win32ErrorFromErrno(error)); }
 // ---- text ---------------------------------------------------------------------
 // UTF-16 names and texts as host bytes and back, one mapping for every name the
 // stand-in keeps on the host (paths, find results, registry keys, services,
-// modules). Valid UTF-16 is plain UTF-8; a lone surrogate, which Windows takes in
-// a name, is kept as the three bytes UTF-8 would give its code unit, so no two
-// UTF-16 names meet on the host and each comes back exactly. Host bytes that are
-// neither decode to U+FFFD. (MultiByteToWideChar and WideCharToMultiByte keep
-// Windows' rules: U+FFFD for both.)
+// modules), one to one both ways. Valid UTF-16 is plain UTF-8. A lone surrogate,
+// which Windows takes in a name, is kept as the three bytes UTF-8 would give its
+// code unit; host bytes that are no UTF-8 read as the units U+DC80..U+DCFF
+// (U+DC00 + the byte). So no two UTF-16 names meet on the host, no two host
+// names meet as UTF-16, and each comes back exactly. (MultiByteToWideChar and
+// WideCharToMultiByte keep Windows' rules: U+FFFD for both.)
 std::u16string widen(const std::string& utf8);
 std::string narrow(const std::u16string& utf16);
 std::string narrow(const WCHAR* utf16);
@@ -77,9 +78,14 @@ struct Narrow {
 DWORD copyOut(const std::string& text, char* buffer, DWORD size);
 DWORD copyOut(const std::u16string& text, WCHAR* buffer, DWORD size);
 bool equalsIgnoreCase(const std::string& a, const std::string& b);
-// Whether two file names are the same name to Windows (compared without regard to case).
-bool sameFileName(const std::string& a, const std::string& b);
-// A UTF-16 unit in upper case, as file names compare.
+// Whether two names of files, registry keys or values are the same name to
+// Windows, which compares them without regard to case.
+bool sameName(const std::string& a, const std::string& b);
+// One spelling for all the names sameName() takes as `name` (in upper case, with
+// ASCII letters in lower case, as the stand-in's stored names have them).
+std::string caseFolded(const std::string& name);
+// A UTF-16 unit in upper case by the simple mapping of the whole Basic
+// Multilingual Plane (upcase_table.h), as names compare.
 char16_t upcase(char16_t c);
 std::string toLowerAscii(std::string text);
 
@@ -90,8 +96,13 @@ std::string toLowerAscii(std::string text);
 // go to the resolvers registered for their prefix. Names compare without regard
 // to case: each element that exists is spelled as on the host (the exact name
 // first, else one that differs only in case); the others keep the caller's
-// spelling, so what is created keeps the case it was given.
+// spelling, so what is created keeps the case it was given. The path is taken
+// in its normal form (normalWindowsPath), as every Windows call that takes one.
 std::string hostPathFromWindows(const std::string& windowsPath);
+// The path a Windows call works on: without the dots and spaces that end the
+// last element ("made." and "made " are "made"), except for "." and "..", and
+// unchanged when given as "\\?\..." or "\??\...", which name exactly.
+std::string normalWindowsPath(const std::string& windowsPath);
 std::string windowsPathFromHost(const std::string& hostPath);
 using DevicePathResolver = std::function<std::string(const std::string& rest)>;
 void registerDevicePrefix(const std::string& prefix, DevicePathResolver resolver);
@@ -100,7 +111,8 @@ void registerDevicePrefix(const std::string& prefix, DevicePathResolver resolver
 std::string standinRoot();
 
 // Windows wildcard match over the names' UTF-16 units ("*", "?" for one unit,
-// case-insensitive; "*.*" matches names without a dot).
+// case-insensitive; "*.*" matches every name, and a pattern ending in "." also
+// names without an extension).
 bool wildcardMatch(const std::string& pattern, const std::string& name);
 
 // ---- host files ---------------------------------------------------------------

@@ -62,7 +62,7 @@ std::string nameInFolder(const std::string& folder, const std::string& name) {
   std::string found;
   if (DIR* dir = opendir(folder.c_str())) {
     while (struct dirent* entry = readdir(dir)) {
-      if (sameFileName(entry->d_name, name)) {
+      if (sameName(entry->d_name, name)) {
         found = entry->d_name;
         break;
       }
@@ -92,9 +92,13 @@ std::string resolveCase(const std::string& path) {
   }
 }
 
+bool namesExactly(const std::string& windowsPath) {
+  return windowsPath.rfind("\\\\?\\", 0) == 0 || windowsPath.rfind("\\??\\", 0) == 0;
+}
+
 std::string mapWindowsPath(const std::string& windowsPath) {
-  std::string path = windowsPath;
-  if (path.rfind("\\\\?\\", 0) == 0 || path.rfind("\\??\\", 0) == 0) {
+  std::string path = normalWindowsPath(windowsPath);
+  if (namesExactly(path)) {
     path = path.substr(4);
     std::string lower = toLowerAscii(path);
     std::lock_guard<std::mutex> lock(devicesMutex());
@@ -113,6 +117,15 @@ std::string mapWindowsPath(const std::string& windowsPath) {
 }
 
 }  // namespace
+
+std::string normalWindowsPath(const std::string& windowsPath) {
+  if (namesExactly(windowsPath)) return windowsPath;
+  size_t start = windowsPath.find_last_of("\\/") + 1;  // 0 without a separator
+  std::string last = windowsPath.substr(start);
+  if (last == "." || last == "..") return windowsPath;
+  size_t end = windowsPath.find_last_not_of(". ");
+  return windowsPath.substr(0, end == std::string::npos || end < start ? start : end + 1);
+}
 
 std::string hostPathFromWindows(const std::string& windowsPath) { return resolveCase(mapWindowsPath(windowsPath)); }
 
@@ -164,8 +177,10 @@ bool matchFrom(const std::u16string& pattern, const std::u16string& name) {
 bool wildcardMatch(const std::string& pattern, const std::string& name) {
   if (pattern == "*.*" || pattern == "*") return true;
   std::u16string p = widen(pattern), n = widen(name);
-  // "x.*" also matches "x" (a name without an extension), as on Windows.
+  // "x.*" also matches "x", and "x." any name without an extension that "x" matches.
   if (p.size() > 2 && p.compare(p.size() - 2, 2, u".*") == 0 && matchFrom(p.substr(0, p.size() - 2), n)) return true;
+  if (p.size() > 1 && p.back() == '.' && n.find('.') == std::u16string::npos && matchFrom(p.substr(0, p.size() - 1), n))
+    return true;
   return matchFrom(p, n);
 }
 

@@ -98,7 +98,7 @@ std::vector<std::string> listNames(const std::string& folder, char kind) {
 // The existing sub-key folder matching `name` without regard to case, or empty.
 std::string findSubKey(const std::string& folder, const std::string& name) {
   for (const auto& existing : listNames(folder, 'k'))
-    if (equalsIgnoreCase(keyNameOf(existing), name)) return folder + "/k." + existing;
+    if (sameName(keyNameOf(existing), name)) return folder + "/k." + existing;
   return std::string();
 }
 
@@ -143,7 +143,7 @@ LONG openKey(HKEY parent, const std::string& subKey, bool create, REGSAM access,
 std::string valueFile(const std::string& folder, const std::string& name) {
   static const char digits[] = "0123456789abcdef";
   std::string file = folder + "/v.";
-  for (unsigned char c : toLowerAscii(name)) {
+  for (unsigned char c : caseFolded(name)) {
     file += digits[c >> 4];
     file += digits[c & 15];
   }

@@ -1,9 +1,12 @@
 // Text conversion: UTF-8 (also the stand-in's ANSI code page) and UTF-16.
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "../unicode.h"
 #include "../win32.h"
 #include "internal.h"
+#include "upcase_table.h"
 
 namespace om::standin {
 
@@ -45,16 +48,15 @@ bool decodeUtf8(const unsigned char* text, size_t length, size_t& i, char32_t& o
   return true;
 }
 
-// Both directions report invalid input through `valid`; invalid units become
-// U+FFFD, except lone surrogates when `surrogates` keeps them (see narrow()).
-std::u16string utf8ToUtf16(const char* text, size_t length, bool& valid, bool surrogates = false) {
+// Both directions report invalid input through `valid`; invalid units become U+FFFD.
+std::u16string utf8ToUtf16(const char* text, size_t length, bool& valid) {
   std::u16string out;
   out.reserve(length);
   valid = true;
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   for (size_t i = 0; i < length;) {
     char32_t c;
-    if (!decodeUtf8(bytes, length, i, c, surrogates)) {
+    if (!decodeUtf8(bytes, length, i, c, false)) {
       valid = false;
       c = 0xFFFD;
       ++i;
@@ -64,7 +66,7 @@ std::u16string utf8ToUtf16(const char* text, size_t length, bool& valid, bool su
   return out;
 }
 
-std::string utf16ToUtf8(const char16_t* text, size_t length, bool& valid, bool surrogates = false) {
+std::string utf16ToUtf8(const char16_t* text, size_t length, bool& valid) {
   std::string out;
   out.reserve(length * 3);
   valid = true;
@@ -75,7 +77,7 @@ std::string utf16ToUtf8(const char16_t* text, size_t length, bool& valid, bool s
       ++i;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       valid = false;
-      if (!surrogates) c = 0xFFFD;
+      c = 0xFFFD;
     }
     appendUtf8(out, c);
   }
@@ -84,14 +86,80 @@ std::string utf16ToUtf8(const char16_t* text, size_t length, bool& valid, bool s
 
 }  // namespace
 
-std::u16string widen(const std::string& utf8) {
-  bool valid;
-  return utf8ToUtf16(utf8.data(), utf8.size(), valid, true);
+// ---- names on the host ----
+// Reading host bytes as UTF-16: every byte string and every UTF-16 string has
+// exactly one counterpart. A position reads as a character (valid UTF-8), as a
+// kept lone surrogate (its three-byte form), or as an escaped byte: the unit
+// U+DC00 + byte. An escaped byte is written as itself where it reads back as
+// itself, else in the three-byte form of its unit; a kept high surrogate
+// stands only where no low one follows, so no two units join into a pair.
+// What a position reads as depends on what follows it, so both directions
+// work from the end.
+namespace {
+
+struct Reading {
+  char32_t value = 0;  // a character, a kept surrogate or an escaped byte's unit
+  size_t length = 0;   // the bytes read
+};
+
+bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool isEscapedByte(char32_t c) { return c >= 0xDC80 && c <= 0xDCFF; }
+bool standsAlone(const Reading& r) { return r.length == 1 && isEscapedByte(r.value); }
+
+// How the byte `lead` followed by bytes[at..size) reads. `after[i]` is what
+// position i reads as, for each i >= at where a reading starts (the only ones
+// looked up).
+Reading readingOf(unsigned char lead, const unsigned char* bytes, size_t at, size_t size,
+                  const std::vector<Reading>& after) {
+  const Reading escaped{0xDC00u + lead, 1};
+  Reading first;
+  for (;;) {
+    unsigned char head[4] = {lead};
+    size_t have = std::min<size_t>(size - at, 3), length = 0;
+    std::memcpy(head + 1, bytes + at, have);
+    char32_t c;
+    if (!decodeUtf8(head, have + 1, length, c, true)) return escaped;
+    size_t next = at + length - 1;
+    if (c >= 0xD800 && c <= 0xDBFF && next < size && isLowSurrogate(after[next].value)) return escaped;
+    if (first.length == 0) first = {c, length};
+    if (!isEscapedByte(c)) return first;
+    // The three-byte form of an escaped byte stands where the byte itself would read as more.
+    lead = static_cast<unsigned char>(c);
+    at = next;
+  }
 }
 
-std::string narrow(const std::u16string& utf16) {
-  bool valid;
-  return utf16ToUtf8(utf16.data(), utf16.size(), valid, true);
+}  // namespace
+
+std::u16string widen(const std::string& bytes) {
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t size = bytes.size();
+  std::vector<Reading> readings(size);
+  for (size_t i = size; i-- > 0;) readings[i] = readingOf(b[i], b, i + 1, size, readings);
+  std::u16string out;
+  out.reserve(size);
+  for (size_t i = 0; i < size; i += readings[i].length) appendUtf16(out, readings[i].value);
+  return out;
+}
+
+std::string narrow(const std::u16string& text) {
+  std::vector<unsigned char> out(text.size() * 3);
+  std::vector<Reading> readings(out.size());
+  size_t at = out.size();
+  for (size_t i = text.size(); i-- > 0;) {
+    char32_t c = text[i];
+    if (isLowSurrogate(c) && i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF)
+      c = 0x10000 + ((text[--i] - 0xD800) << 10) + (c - 0xDC00);
+    std::string bytes;
+    if (isEscapedByte(c) && standsAlone(readingOf(static_cast<unsigned char>(c), out.data(), at, out.size(), readings)))
+      bytes.push_back(static_cast<char>(c));
+    else
+      appendUtf8(bytes, c);
+    at -= bytes.size();
+    std::memcpy(&out[at], bytes.data(), bytes.size());
+    readings[at] = {c, bytes.size()};
+  }
+  return std::string(out.begin() + static_cast<std::ptrdiff_t>(at), out.end());
 }
 
 std::string narrow(const WCHAR* utf16) { return utf16 ? narrow(std::u16string(utf16)) : std::string(); }
@@ -116,27 +184,31 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() && toLowerAscii(a) == toLowerAscii(b);
 }
 
-// Upper case of a UTF-16 unit for the scripts file names use most: Latin, Greek
-// and Cyrillic (the file system's upcase table has more).
 char16_t upcase(char16_t c) {
-  if (c < 0x80) return c >= 'a' && c <= 'z' ? static_cast<char16_t>(c - 32) : c;
-  if ((c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x3B1 && c <= 0x3C9 && c != 0x3C2) || (c >= 0x430 && c <= 0x44F))
-    return static_cast<char16_t>(c - 32);
-  if (c == 0xFF) return 0x178;
-  if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 80);
-  bool evenUpper = (c >= 0x100 && c <= 0x137) || (c >= 0x14A && c <= 0x177);
-  bool oddUpper = (c >= 0x139 && c <= 0x148) || (c >= 0x179 && c <= 0x17E);
-  if ((evenUpper && (c & 1)) || (oddUpper && !(c & 1))) return static_cast<char16_t>(c - 1);
-  return c;
+  // The last run that starts at or below c.
+  const UpcaseRun* end = kUpcaseRuns + kUpcaseRunCount;
+  const UpcaseRun* run = std::upper_bound(kUpcaseRuns, end, c, [](char16_t unit, const UpcaseRun& r) {
+    return unit < r.first;
+  });
+  if (run == kUpcaseRuns) return c;
+  --run;
+  if (c > run->last || (c - run->first) % run->step != 0) return c;
+  return static_cast<char16_t>(c + run->offset);
 }
 
-bool sameFileName(const std::string& a, const std::string& b) {
+bool sameName(const std::string& a, const std::string& b) {
   if (a == b) return true;
   std::u16string x = widen(a), y = widen(b);
   if (x.size() != y.size()) return false;
   for (size_t i = 0; i < x.size(); ++i)
     if (upcase(x[i]) != upcase(y[i])) return false;
   return true;
+}
+
+std::string caseFolded(const std::string& name) {
+  std::u16string units = widen(name);
+  for (auto& unit : units) unit = upcase(unit);
+  return toLowerAscii(narrow(units));
 }
 
 }  // namespace om::standin

@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/posix/internal.h"
+#include "platform/testing/temp_folder.h"
 #include "platform/win32.h"
 
 namespace {
@@ -77,7 +79,9 @@ TEST(StandinNames, EveryUtf16NameComesBack) {
   using om::standin::widen;
   EXPECT_EQ(narrow(u"caf\u00E9\U0001F600"), "caf\xC3\xA9\xF0\x9F\x98\x80");
   const std::u16string names[] = {u"a", std::u16string(1, 0xD800), std::u16string(1, 0xDC00),
-                                  std::u16string{0xDC00, 0xD800}, std::u16string{'x', 0xDBFF}, u"\uFFFD"};
+                                  std::u16string{0xDC00, 0xD800}, std::u16string{'x', 0xDBFF}, u"\uFFFD",
+                                  u"\u00E9", std::u16string{0xDCC3, 0xDCA9},  // "é" and the bytes that spell it
+                                  std::u16string{0xDCED, 0xDCA0, 0xDC80}};    // and those of U+D800
   for (const auto& name : names) EXPECT_EQ(widen(narrow(name)), name);
   for (const auto& a : names) {
     for (const auto& b : names) {
@@ -86,7 +90,33 @@ TEST(StandinNames, EveryUtf16NameComesBack) {
       }
     }
   }
-  EXPECT_EQ(widen("bad\xFF"), u"bad\uFFFD");  // host bytes that no name gives
+  // Host bytes that are no UTF-8 come back too, a byte as the unit U+DC00 + byte.
+  EXPECT_EQ(widen("bad\xFF"), u"bad\xDCFF");
+  for (const std::string bytes : {"h\xFE", "h\xFF", "\xC3", "\xED\xB3\x83\xA9", "\xED\xA0\x80\xFF", "\xED\xB3\xBE"})
+    EXPECT_EQ(narrow(widen(bytes)), bytes);
+}
+
+// Host files whose names are no UTF-8 are each listed once and open their own file.
+TEST(StandinNames, HostNamesThatAreNoUtf8StayApart) {
+  om::testing::TempFolder folder;
+  folder.write("h\xFE", "1");
+  folder.write("h\xFF", "22");
+  std::u16string in = om::standin::widen(om::testing::windowsPath(folder.path()) + "\\");
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW((in + u"h*").c_str(), &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  std::set<std::u16string> names;
+  std::set<DWORD> sizes;
+  do {
+    names.insert(data.cFileName);
+    HANDLE file = CreateFileW((in + data.cFileName).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    sizes.insert(GetFileSize(file, nullptr));
+    CloseHandle(file);
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+  EXPECT_EQ(names.size(), 2u);
+  EXPECT_EQ(sizes, (std::set<DWORD>{1, 2}));
 }
 
 TEST(StandinRegistry, SharedBetweenProcesses) {

@@ -479,6 +479,55 @@ TEST(FileNames, LoneSurrogatesKeepNamesApart) {
   }
 }
 
+// The dots and spaces that end a path's last element are dropped, unless the
+// path is given as "\\?\...", which names exactly.
+TEST(FileNames, TrailingDotsAndSpacesAreDropped) {
+  TempFolder folder;
+  WideString in = wide(winPath(folder)) + WCHAR('\\');
+  HANDLE file = CreateFileW((in + wide("made.")).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+  CloseHandle(file);
+  writeFile(winPath(folder, "trail"), "12345");
+  for (const char* name : {"trail.", "trail ", "TRAIL. ."}) {
+    file = CreateFileW((in + wide(name)).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+    EXPECT_EQ(GetFileSize(file, nullptr), 5u);
+    CloseHandle(file);
+  }
+  ASSERT_TRUE(CreateDirectoryW((in + wide("dir ")).c_str(), nullptr)) << GetLastError();
+  ASSERT_TRUE(MoveFileExW((in + wide("made")).c_str(), (in + wide("moved..")).c_str(), 0)) << GetLastError();
+  ASSERT_TRUE(MoveFileExW((in + wide("moved")).c_str(), (in + wide("Moved ")).c_str(), 0)) << GetLastError();
+  EXPECT_TRUE(DeleteFileW((in + wide("trail .")).c_str())) << GetLastError();
+  // Only this path reaches the file; it is removed here, as no other can.
+  WideString exact = wide("\\\\?\\") + in + wide("exact.");
+  CloseHandle(CreateFileW(exact.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+  EXPECT_EQ(wideListing(in + wide("*")), (std::set<WideString>{wide("."), wide(".."), wide("dir"), wide("exact."),
+                                                                wide(onWine() ? "moved" : "Moved")}));  // Wine keeps the old case
+  EXPECT_TRUE(DeleteFileW(exact.c_str())) << GetLastError();
+}
+
+// Names compare by the whole simple upper-case mapping, not Latin alone.
+TEST(FileNames, CaseOfEveryScript) {
+  TempFolder folder;
+  WideString in = wide(winPath(folder)) + WCHAR('\\');
+  const struct {
+    WCHAR lower, upper;
+  } pairs[] = {{0x0561, 0x0531},   // Armenian
+               {0x03AC, 0x0386},   // Greek with tonos
+               {0x0491, 0x0490},   // Cyrillic extension
+               {0x01CE, 0x01CD},   // Latin Extended-B
+               {0x1E01, 0x1E00},   // Latin Extended Additional
+               {0x2170, 0x2160},   // Roman numeral
+               {0x24D0, 0x24B6},   // circled letter
+               {0xFF41, 0xFF21}};  // fullwidth Latin
+  for (const auto& pair : pairs) {
+    HANDLE file = CreateFileW((in + wide("n") + pair.lower).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
+    CloseHandle(file);
+    EXPECT_NE(GetFileAttributesW((in + wide("n") + pair.upper).c_str()), INVALID_FILE_ATTRIBUTES) << pair.upper;
+  }
+}
+
 TEST(FileAttributes, ExtendedDataAndSetting) {
   TempFolder folder;
   std::string file = winPath(folder, "a.bin");
@@ -515,6 +564,19 @@ TEST(FileAttributes, ExtendedDataAndSetting) {
   }
   EXPECT_FALSE(SetFileAttributesW(wide(winPath(folder, "none")).c_str(), FILE_ATTRIBUTE_NORMAL));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+// A pattern ending in "." also matches names without an extension (Wine takes
+// it as the pattern without the dot); "*.*" matches every name.
+TEST(Find, PatternsEndingInADot) {
+  TempFolder folder;
+  for (const char* name : {"a.txt", "noext"}) writeFile(winPath(folder, name), name);
+  auto names = [&](const char* pattern) {
+    auto found = listing(winPath(folder, pattern));
+    return std::set<std::string>(found.begin(), found.end());
+  };
+  EXPECT_EQ(names("*."), onWine() ? names("*") : (std::set<std::string>{".", "..", "noext"}));
+  EXPECT_EQ(names("*.*"), names("*"));
 }
 
 TEST(Find, ExtendedLevelsSearchOperationsAndFlags) {
@@ -1155,6 +1217,14 @@ TEST(Registry, KeyNamesKeepEveryCharacter) {
   EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (path + wide("\\TEXT/PLAIN")).c_str(), 0, KEY_READ, &inner),
             ERROR_SUCCESS);
   RegCloseKey(inner);
+  // Key and value names compare without regard to case beyond ASCII too.
+  const WideString lower(1, 0x0561), upper(1, 0x0531);  // Armenian
+  ASSERT_EQ(RegCreateKeyExW(parent, lower.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &inner, nullptr), 0);
+  DWORD value = 7, size = sizeof value;
+  EXPECT_EQ(RegSetValueExW(inner, lower.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), size), 0);
+  EXPECT_EQ(RegQueryValueExW(inner, upper.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), 0);
+  RegCloseKey(inner);
+  EXPECT_EQ(RegDeleteKeyW(parent, upper.c_str()), ERROR_SUCCESS);
   for (const auto& name : names) EXPECT_EQ(RegDeleteKeyW(parent, name.c_str()), ERROR_SUCCESS);
   RegCloseKey(parent);
   EXPECT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, path.c_str()), ERROR_SUCCESS);
