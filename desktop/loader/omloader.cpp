@@ -155,8 +155,10 @@ bool PlaceParamsFile(const std::string& path, const std::string& text, TFileIden
   if (MoveFileA(own.c_str(), path.c_str())) return true;
   const DWORD error = GetLastError();
   DeleteFileA(own.c_str());
-  // A file in place, or one the tray is deleting.
-  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || error == ERROR_ACCESS_DENIED) return false;
+  // A file in place, or one the tray is taking or deleting.
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || error == ERROR_ACCESS_DENIED ||
+      error == ERROR_SHARING_VIOLATION)
+    return false;
   RaiseFileError("Cannot create file", path, error);
 }
 

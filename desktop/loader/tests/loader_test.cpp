@@ -18,7 +18,7 @@ protected:
   }
   long RunLoader(const std::string& args) {
     TProcess loader(Folder.File("omloader.exe"), args);
-    EXPECT_TRUE(loader.Started);
+    EXPECT_TRUE(loader.Started) << loader.Error;
     return loader.Wait();
   }
   // Starts the stand-in tray and waits for its window.
