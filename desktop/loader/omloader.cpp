@@ -155,8 +155,10 @@ bool PlaceParamsFile(const std::string& path, const std::string& text, TFileIden
   if (MoveFileA(own.c_str(), path.c_str())) return true;
   const DWORD error = GetLastError();
   DeleteFileA(own.c_str());
-  // A file in place, or one the tray is deleting.
-  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || error == ERROR_ACCESS_DENIED) return false;
+  // A file in place, or one the tray is taking or deleting.
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS || error == ERROR_ACCESS_DENIED ||
+      error == ERROR_SHARING_VIOLATION)
+    return false;
   RaiseFileError("Cannot create file", path, error);
 }
 
@@ -186,15 +188,16 @@ bool StillInPlace(const std::string& path, const TFileIdentity& placed) {
 }
 
 // Deletes the file at path when it is the one placed (through the handle that
-// told so, so no file put there since is touched).
-void RemovePlacedFile(const std::string& path, const TFileIdentity& placed) {
+// told so, so no file put there since is touched). False when it is not
+// deleted: gone, another file, or held by the tray taking it.
+bool RemovePlacedFile(const std::string& path, const TFileIdentity& placed) {
   const om::UniqueFile file(CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                         OPEN_EXISTING, 0, nullptr));
   TFileIdentity now;
-  if (!file || !IdentityOf(file.get(), now) || !(now == placed)) return;
+  if (!file || !IdentityOf(file.get(), now) || !(now == placed)) return false;
   FILE_DISPOSITION_INFO disposition{TRUE};
-  SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+  return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
 // What the file at path looks like from outside; a change tells that the tray
@@ -216,10 +219,13 @@ TFileLook LookAt(const std::string& path) {
 // The tray takes one file a tick. A loader waits for its turn as long as the
 // files in place keep being taken; one not taken for this long is not being
 // read.
-constexpr DWORD kHandOverStall = 10000;
+constexpr DWORD kHandOverStall = om::kHandOverWaitMs;
 
 // Hands tail over through path, waiting while the tray takes the texts of
-// loaders before this one. False when the file in place was not taken in time.
+// loaders before this one, and then until it takes this one's: only then has
+// the tray the words. False when a file in place was not taken in time; this
+// loader's own is then removed, so no later tray acts on words said to have
+// failed.
 bool HandOver(const std::string& path, const std::string& tail) {
   TFileIdentity placed;
   TFileLook seen = LookAt(path);
@@ -232,6 +238,14 @@ bool HandOver(const std::string& path, const std::string& tail) {
     } else if (GetTickCount() - changed >= kHandOverStall) {
       return false;
     }
+    Sleep(50);
+  }
+  const DWORD placedAt = GetTickCount();
+  while (StillInPlace(path, placed)) {
+    const DWORD waited = GetTickCount() - placedAt;
+    if (waited >= kHandOverStall && RemovePlacedFile(path, placed)) return false;
+    // Neither taken nor removable (held by someone else): left as it is.
+    if (waited >= 2 * kHandOverStall) return false;
     Sleep(50);
   }
   return true;

@@ -84,8 +84,18 @@ void TfrmServiceStatus::TrayIconBalloonClick(TObject*) {
 }
 
 void TfrmServiceStatus::SendAgentCommand(uint8_t code) {
-  FRequests->Post([this, code](TClientComms& comms) -> TAgentRequests::TDone {
-    if (!comms.SendCommand(code) || code != cmdBackupNow) return nullptr;
+  FCommands->Post([this, code](TClientComms& comms) -> TAgentRequests::TDone {
+    bool sent = false;
+    try {
+      sent = comms.SendCommand(code);
+    } catch (const std::exception&) {
+    }
+    if (!sent)
+      return [this] {
+        BringFormToFront();
+        ShowMessage(Text("RUNNER_Service_Not_Running"));
+      };
+    if (code != cmdBackupNow) return nullptr;
     // The next idle state ends this backup for the status display.
     return [this] { FComposer.LastComposedState = ssBackingUp; };
   });
@@ -112,6 +122,7 @@ bool TfrmServiceStatus::HandleCommandWords(const std::string& text) {
   TCommandWordsPlan plan = PlanCommandWords(text, FConnectionFilePresent, GetServiceState());
   if (plan.ShowMonitor) Show();
   if (plan.SendBackup) SendAgentCommand(cmdBackupNow);
+  if (plan.BackupOnceKnown) ++FBackupsOnceKnown;
   return plan.OpenConsole;
 }
 

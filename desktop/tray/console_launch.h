@@ -72,8 +72,6 @@ struct TConsoleHost {
   virtual uint8_t RefreshServiceState() = 0;
   // SetTrayIcons(index) of the form.
   virtual void SetTrayIcons(int index) = 0;
-  // The tray icon shows imglMain index 1 (agent not reachable).
-  virtual bool AgentUnreachableShown() = 0;
   // Brings the status form's window to the front.
   virtual void BringFormToFront() = 0;
   // A message box with text (Application's message box).

@@ -118,7 +118,9 @@ void LaunchJavaGui(TConsoleHost& host, std::string& commandLine, const std::stri
     AllowSetForegroundWindow(starting);
     return;
   }
-  if (host.AgentUnreachableShown()) {
+  // 1: the agent is not reachable. Told by the state read, not by the icon,
+  // which shows the not-reachable picture every other frame while it flashes.
+  if (cur == 1) {
     host.BringFormToFront();
     host.ShowMessage(GetResourceString("RUNNER_Service_Not_Running"));
     return;

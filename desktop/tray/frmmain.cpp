@@ -135,9 +135,6 @@ TfrmServiceStatus::TfrmServiceStatus(TComponent* AOwner) : TForm(AOwner) {
   lblCurrentStatus->SetBounds(6, 0, 279, 16);
   lblNow = new TLabel(this, this);
   lblNow->SetBounds(6, 32, 279, 16);
-  lblCurrent->Show();
-  lblCurrentStatus->Show();
-  lblNow->Show();
 
   Timer = new TTimer(this);
   Timer->SetEnabled(false);
@@ -173,7 +170,6 @@ void TfrmServiceStatus::FormCreate(TObject*) {
   FTrayIcon->SetIcons(imglBackingUp);
   FTrayIcon->SetPopupMenu(Popup);
   FTrayIcon->SetDelay(200);
-  FTrayIcon->SetActive(true);
   FTrayIcon->SetVisibility(TrayVis(tvVisibleTaskList) | TrayVis(tvAutoHide));
   FTrayIcon->OnDblClick = MakeMethod<&TfrmServiceStatus::TrayIconDblClick>(this);
   FTrayIcon->OnClick = MakeMethod<&TfrmServiceStatus::TrayIconClick>(this);
@@ -187,6 +183,7 @@ void TfrmServiceStatus::FormCreate(TObject*) {
   // 4.
   FRequests = new TAgentRequests(std::make_unique<TClientComms>(ProgramFolder(), "ombackup.properties"));
   FRequests->OnError = [this](const std::string& message) { ShowStatusError(message); };
+  FCommands = new TAgentRequests(std::make_unique<TClientComms>(ProgramFolder(), "ombackup.properties"));
   // 5. No taskbar button for the application window. It stays hidden: a
   // taskbar that lists tool windows as well (Wine's) would show it during
   // the splash otherwise; the tray icon hides it after start anyway.
@@ -210,7 +207,6 @@ void TfrmServiceStatus::FormCreate(TObject*) {
   LoadBusyIcons();
   LoadMainIcons();
   FTrayIcon->SetIcons(imglBackingUp);
-  FTrayIcon->SetActive(true);
   // 11.
   FSchedule = new TSched(ProgramFolder() + "\\ombackup.properties", ProgramFolder() + "\\p_ombackup.properties");
   // 12.
@@ -227,6 +223,12 @@ void TfrmServiceStatus::FormCreate(TObject*) {
   // 13.
   ParamsFilePath = HandOverFilePath(ExpandEnvironment("%TEMP%"), ProgramPath());
   FStartTime = ProcessStartTime();
+  // Only now the window (which a second start or a loader finds) and the icon
+  // (which the user clicks) come to be: what they reach is ready.
+  lblCurrent->Show();
+  lblCurrentStatus->Show();
+  lblNow->Show();
+  FTrayIcon->SetActive(true);
   // 14. The command words are looked for in the arguments, not in the
   // program's own path.
   if (FindCmdLineSwitch("min")) {
@@ -331,6 +333,8 @@ void TfrmServiceStatus::FormDestroy(TObject*) {
   // The exchange in flight is given up; answers still due are dropped.
   delete FRequests;
   FRequests = nullptr;
+  delete FCommands;
+  FCommands = nullptr;
   delete FSchedule;
   FSchedule = nullptr;
 }
@@ -380,10 +384,6 @@ void TfrmServiceStatus::LaunchConsoleProcess(const std::string& commandLine, con
   FConsoleProcess->CommandLine = commandLine;
   FConsoleProcess->CurrentDirectory = folder;
   FConsoleProcess->LaunchProcess();
-}
-
-bool TfrmServiceStatus::AgentUnreachableShown() {
-  return FTrayIcon->Icons() == imglMain && FTrayIcon->IconIndex() == 1;
 }
 
 void TfrmServiceStatus::BringFormToFront() { SetForegroundWindow(Handle()); }
@@ -508,6 +508,8 @@ void TfrmServiceStatus::UpdateStatusHint() {
   actExit->SetEnabled(!FConsoleProcess->Waiting());
   uint8_t cur = RefreshServiceState();
   if (cur == ssNotReachable || cur == ssConnecting) ++FDisconnectedCompositions;
+  for (; FBackupsOnceKnown > 0 && cur != ssConnecting; --FBackupsOnceKnown)
+    if (SilentBackupAllowed(cur)) SendAgentCommand(cmdBackupNow);
   RefreshSettingsIfDue(cur);
   TNotificationCopy n = GetNotification();
   if (auto balloon = NotificationBalloon(n, FLastNotificationStamp))

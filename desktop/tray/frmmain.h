@@ -103,7 +103,8 @@ public:
   // runs when they are done (on this thread).
   void CheckClientVersion(std::function<void()> then);
   void CheckProfilingUser(std::function<void()> then);
-  // Sends code to the agent behind the request in flight.
+  // Sends code to the agent on a connection of its own, ahead of the settings
+  // exchanges; when the agent cannot be reached the user is told so.
   void SendAgentCommand(uint8_t code);
   // Asks the agent behind the request in flight; answered gets the reply
   // byte, or nothing when the exchange failed after it was opened.
@@ -119,7 +120,6 @@ public:
   // What the console launch asks of the form.
   uint32_t ConsoleProcessId() override;
   void LaunchConsoleProcess(const std::string& commandLine, const std::string& folder) override;
-  bool AgentUnreachableShown() override;
   void BringFormToFront() override;
   void ShowMessage(const std::string& text) override;
   void ShowWarning(const std::string& text) override;
@@ -189,8 +189,11 @@ private:
   void ApplyProfilingPlan(const TProfilingPlan& plan, const std::string& home);
   void ReadNotificationSwitches(std::function<void()> then);
 
-  // The one-shot requests to the agent (the connection of TClientComms).
+  // The one-shot requests to the agent (the connection of TClientComms): the
+  // settings, the permission and the profiling user; the user's commands
+  // (backup, cancel) on their own, so they never wait behind those.
   TAgentRequests* FRequests = nullptr;
+  TAgentRequests* FCommands = nullptr;
   std::string FBrandLongName;
   bool FClosing = false;
   TServiceStateThread* FStateThread = nullptr;
@@ -204,6 +207,8 @@ private:
   // Compositions that found the agent not connected: a settings refresh
   // during which this changed leaves the next one due.
   unsigned FDisconnectedCompositions = 0;
+  // Silent backups asked for before the agent's state was known.
+  int FBackupsOnceKnown = 0;
   // When this program started: older hand-over files are not acted on.
   int64_t FStartTime = 0;
   TSched* FSchedule = nullptr;

@@ -8,6 +8,7 @@
 
 #ifdef _WIN32
 #include "platform/win32.h"
+#include "platform/win32_owners.h"
 #endif
 
 #include "framework/exceptions.h"
@@ -72,6 +73,36 @@ void WriteParamsFile(const std::string& path, const std::string& text) {
   if (!text.empty()) stream.WriteBuffer(text.data(), static_cast<int64_t>(text.size()));
 }
 
+#ifdef _WIN32
+bool TakeParamsFile(const std::string& path, std::string& text) {
+  if (!IsFile(path)) return false;
+  // Read and deleted through one handle through which alone it can be deleted
+  // meanwhile: a loader giving up on its file either removes it before this
+  // opens it, or finds it taken.
+  const UniqueFile file(
+      CreateFileA(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) {
+    const DWORD error = GetLastError();
+    // Gone, or being removed by its writer: nothing to take.
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED)
+      return false;
+    throw EFOpenError(Format("Cannot open file \"%s\". %s", path.c_str(), systemMessage(error).c_str()));
+  }
+  std::string bytes;
+  char buffer[4096];
+  DWORD read = 0;
+  BOOL ok;
+  while ((ok = ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr)) && read > 0) bytes.append(buffer, read);
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  if (ok) ok = SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition);
+  if (!ok)
+    throw EFCreateError(Format("Cannot delete file \"%s\". %s", path.c_str(), systemMessage(GetLastError()).c_str()));
+  TStringList lines;
+  lines.SetText(bytes);
+  text = lines.Text();
+  return true;
+}
+#else
 bool TakeParamsFile(const std::string& path, std::string& text) {
   if (!IsFile(path)) return false;
   TStringList lines;
@@ -80,6 +111,7 @@ bool TakeParamsFile(const std::string& path, std::string& text) {
   text = lines.Text();
   return true;
 }
+#endif
 
 
 int64_t FileWriteTime(const std::string& path) {
@@ -173,7 +205,8 @@ namespace om {
 bool ProcessHandOverFile(TTrayHost& host, const std::string& path, int64_t notBefore) {
   if (!IsFile(path)) return false;
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  if (notBefore != 0 && FileWriteTime(path) < notBefore) {
+  // A loader still waiting for this file placed it after that.
+  if (notBefore != 0 && FileWriteTime(path) < notBefore - int64_t{kHandOverWaitMs} * 10000) {
     DeleteExisting(path);
     return true;
   }

@@ -40,6 +40,10 @@ void WriteParamsFile(const std::string& path, const std::string& text);
 // file. Raises when the file exists but cannot be read or deleted.
 bool TakeParamsFile(const std::string& path, std::string& text);
 
+// How long a loader waits for the tray to take the file in place before it
+// gives up (and removes its own file), in milliseconds.
+constexpr unsigned kHandOverWaitMs = 10000;
+
 // The text asks the tray monitor to end: one of its arguments is "-close"
 // (exact case). The loader tests its command tail the same way.
 bool HandOverRequestsClose(const std::string& text);
@@ -76,9 +80,10 @@ struct TTrayHost;
 // waits 100 ms (lets the writer finish), takes its text and deletes it; a text
 // with "-close" quits the program, any other goes to HandleCommandWords and,
 // when that asks for it, to LaunchJavaGui as extra text without the program's
-// own arguments. A file written before notBefore (the running program's start,
-// in FileWriteTime's units; 0: no such test) was meant for an instance that is
-// gone: it is deleted and not acted on. Returns true when a file was taken.
+// own arguments. A file written longer than a loader waits before notBefore
+// (the running program's start, in FileWriteTime's units; 0: no such test) was
+// meant for an instance that is gone: it is deleted and not acted on. Returns
+// true when a file was taken.
 // Errors propagate to the tick, which shows them in the status label.
 bool ProcessHandOverFile(TTrayHost& host, const std::string& path, int64_t notBefore = 0);
 

@@ -274,11 +274,16 @@ TCommandWordsPlan PlanCommandWords(const std::string& text, bool connectionFileP
   }
   bool silent = HandOverIsSilent(text);
   p.OpenConsole = !silent;
-  if (silent && connectionFilePresent &&
-      (serviceState == ssIdle || serviceState == ssIdleBusy || serviceState == ssLastBackupFailed ||
-       serviceState == ssSelectionEmpty))
-    p.SendBackup = true;
+  if (silent && connectionFilePresent) {
+    p.SendBackup = SilentBackupAllowed(serviceState);
+    p.BackupOnceKnown = serviceState == ssConnecting;
+  }
   return p;
+}
+
+bool SilentBackupAllowed(uint8_t serviceState) {
+  return serviceState == ssIdle || serviceState == ssIdleBusy || serviceState == ssLastBackupFailed ||
+         serviceState == ssSelectionEmpty;
 }
 
 // --- Menu policy -------------------------------------------------------------

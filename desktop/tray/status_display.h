@@ -112,8 +112,13 @@ TStatusView ComposeStatus(TComposerState& state, const TComposeInput& in);
 struct TCommandWordsPlan {
   bool ShowMonitor = false;
   bool SendBackup = false;   // send code 1 (silent backup)
+  // A silent backup asked for before the agent's state is known: decided by
+  // SilentBackupAllowed once it is.
+  bool BackupOnceKnown = false;
   bool OpenConsole = false;  // the result: the caller opens the console
 };
+// A silent backup is sent in this service state.
+bool SilentBackupAllowed(uint8_t serviceState);
 TCommandWordsPlan PlanCommandWords(const std::string& text, bool connectionFilePresent, uint8_t serviceState);
 
 // --- Menu policy -------------------------------------------------------------

@@ -18,7 +18,7 @@ protected:
   }
   long RunLoader(const std::string& args) {
     TProcess loader(Folder.File("omloader.exe"), args);
-    EXPECT_TRUE(loader.Started);
+    EXPECT_TRUE(loader.Started) << loader.Error;
     return loader.Wait();
   }
   // Starts the stand-in tray and waits for its window.
@@ -66,22 +66,30 @@ TEST_F(Loader, LoadersStartedTogetherEachHandTheirTailOver) {
 }
 
 TEST_F(Loader, WritesTheHandOverFileTheTrayReads) {
-  // The file itself: with the tray ignoring it, it stays for inspection.
+  // The file itself: with the tray ignoring it, this test takes it.
   Folder.Write("host.cfg", "ignore");
   auto tray = StartTray(Folder);
-  EXPECT_EQ(RunLoader(" -x \"a b\""), 0);
-  char temp[2048];
-  ExpandEnvironmentStringsA("%TEMP%", temp, sizeof temp);
-  const std::string path = om::HandOverFilePath(temp, Folder.File("omtray.exe"));
-  char buf[64];
-  DWORD n = 0;
-  {
-    const om::UniqueFile f(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(f) << path;
+  TProcess loader(Folder.File("omloader.exe"), " -x \"a b\"");
+  ASSERT_TRUE(loader.Started);
+  const std::string path = HandOverPath();
+  std::string text;
+  for (int i = 0; i < 600 && text.empty(); ++i) {
+    const om::UniqueFile f(
+        CreateFileA(path.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!f) {
+      Sleep(50);
+      continue;
+    }
+    char buf[64];
+    DWORD n = 0;
     ReadFile(f.get(), buf, sizeof buf, &n, nullptr);
+    text.assign(buf, n);
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    SetFileInformationByHandle(f.get(), FileDispositionInfo, &disposition, sizeof disposition);
   }
-  DeleteFileA(path.c_str());
-  EXPECT_EQ(std::string(buf, n), " -x \"a b\"");
+  EXPECT_EQ(text, " -x \"a b\"");
+  // Taken: handed over.
+  EXPECT_EQ(loader.Wait(), 0);
 }
 
 TEST_F(Loader, StartsTheTrayWhenNoneRuns) {
@@ -228,10 +236,15 @@ TEST_F(Loader, MissingProgramsShowTheSystemError) {
 }
 
 TEST_F(Loader, ALoaderWhoseTextIsNotTakenSaysSoAndReplacesNothing) {
-  // The tray takes no file: the first loader's stays in place.
+  // The tray takes no file.
   Folder.Write("host.cfg", "ignore");
   auto tray = StartTray(Folder);
-  EXPECT_EQ(RunLoader(" first"), 0);
+  // Its own file not taken: not handed over, and nothing left for a later tray.
+  EXPECT_EQ(RunLoader(" first silent"), ERROR_TIMEOUT);
+  const std::string path = HandOverPath();
+  EXPECT_EQ(GetFileAttributesA(path.c_str()), INVALID_FILE_ATTRIBUTES);
+  // Another's file in place is not replaced.
+  om::WriteParamsFile(path, " first");
   TProcess silent(Folder.File("omloader.exe"), " backupnow silent");
   TProcess shown(Folder.File("omloader.exe"), " second");
   ASSERT_TRUE(silent.Started && shown.Started);
@@ -245,8 +258,7 @@ TEST_F(Loader, ALoaderWhoseTextIsNotTakenSaysSoAndReplacesNothing) {
   ASSERT_NE(search.Found, nullptr);
   PostMessageA(search.Found, WM_COMMAND, IDOK, 0);
   EXPECT_NE(shown.Wait(), 0);
-  // The text in place is still the first loader's.
-  const std::string path = HandOverPath();
+  // The text in place is still the first one.
   std::string text;
   {
     const om::UniqueFile f(

@@ -103,6 +103,7 @@ public:
     PROCESS_INFORMATION pi{};
     Started = CreateProcessA(exe.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
                              folder.empty() ? nullptr : folder.c_str(), &si, &pi) != 0;
+    if (!Started) Error = GetLastError();
     if (Started) {
       UniqueHandle thread(pi.hThread);
       FProcess.reset(pi.hProcess);
@@ -120,6 +121,7 @@ public:
     return static_cast<long>(code);
   }
   bool Started = false;
+  DWORD Error = 0;  // why it did not start
   DWORD Id = 0;
 
 private:

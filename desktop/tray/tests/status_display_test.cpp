@@ -413,6 +413,10 @@ TEST(StatusDisplay, CommandWords) {
   EXPECT_FALSE(PlanCommandWords("BACKUPNOW SILENT", false, ssIdle).SendBackup);
   for (uint8_t s : {ssIdleBusy, ssLastBackupFailed, ssSelectionEmpty})
     EXPECT_TRUE(PlanCommandWords("backupnow silent", true, s).SendBackup);
+  // Handed over while the tray still connects: not dropped, decided later.
+  EXPECT_EQ(PlanActions(" backupnow silent", true, ssConnecting), "");
+  EXPECT_TRUE(PlanCommandWords(" backupnow silent", true, ssConnecting).BackupOnceKnown);
+  EXPECT_FALSE(PlanCommandWords(" backupnow silent", true, ssNotReachable).BackupOnceKnown);
 }
 
 TEST(StatusDisplay, MenuPolicyFiles) {

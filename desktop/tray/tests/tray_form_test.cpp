@@ -38,8 +38,12 @@ struct TShellCall {
   DWORD InfoFlags;
 };
 std::vector<TShellCall> GShell;
+// Called on each of the form's calls to the shell for its icon.
+std::function<void()> GOnShellNotify;
+
 
 BOOL WINAPI RecordingShellNotify(DWORD message, PNOTIFYICONDATAA data) {
+  if (GOnShellNotify) GOnShellNotify();
   GShell.push_back({message, data->uFlags, data->szTip, data->szInfoTitle, data->szInfo, data->dwInfoFlags});
   Shell_NotifyIconA(message, data);
   return TRUE;
@@ -60,6 +64,16 @@ bool TestConfirm(const std::string& text) {
   GConfirmText = text;
   return GConfirmAnswer;
 }
+
+// The messages the form showed, in order.
+std::vector<std::string> GMessages;
+
+// The form with its message boxes recorded instead of shown.
+class TTestForm : public TfrmServiceStatus {
+public:
+  using TfrmServiceStatus::TfrmServiceStatus;
+  void ShowMessage(const std::string& text) override { GMessages.push_back(text); }
+};
 
 std::function<void(TdlgDefaultUser&)> GDialog;
 void TestDialog(TdlgDefaultUser& d) {
@@ -86,6 +100,8 @@ protected:
     TfrmServiceStatus::Confirm = &TestConfirm;
     TfrmServiceStatus::RunDefaultUserDialog = &TestDialog;
     GShell.clear();
+    GMessages.clear();
+    GOnShellNotify = nullptr;
     GConfirmCount = 0;
     GConfirmAnswer = false;
     GDialog = nullptr;
@@ -107,7 +123,7 @@ protected:
     TDkTrayIcon::ShellNotify = &Shell_NotifyIconA;
   }
 
-  void Start() { Form = new TfrmServiceStatus(Application()); }
+  void Start() { Form = new TTestForm(Application()); }
 
   // The console of an earlier launch has ended and the form saw it end.
   bool ConsoleIdle() {
@@ -124,7 +140,9 @@ protected:
     return at == std::string::npos ? "<" + cmd + ">" : cmd.substr(at + mark.size());
   }
 
-  static bool Pump(const std::function<bool()>& done, int ms = 15000) {
+  // Waits for a state; the bound is generous, Wine starts processes slowly on
+  // a busy machine.
+  static bool Pump(const std::function<bool()>& done, int ms = 60000) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     while (std::chrono::steady_clock::now() < end) {
       Application()->ProcessMessages();
@@ -142,6 +160,12 @@ protected:
       return ok(r);
     });
     return r;
+  }
+  // Connections on which the form read a setting.
+  static int SettingReads(const std::vector<std::string>& r) {
+    int n = 0;
+    for (auto& c : r) n += c.rfind(kMonitorHex + "42", 0) == 0;
+    return n;
   }
   static bool HasConnection(const std::vector<std::string>& r, const std::string& hex) {
     for (auto& c : r)
@@ -345,6 +369,83 @@ TEST_F(TrayForm, NotificationsBecomeBalloons) {
   launches = Launches();
   Form->TrayIconBalloonClick(nullptr);
   EXPECT_EQ(AwaitLaunch(launches), "-show log");
+}
+
+TEST_F(TrayForm, EitherFrameOfTheFlashingIconOpensTheLog) {
+  Agent("state 0");
+  Start();
+  ASSERT_TRUE(Pump([&] { return GetServiceState() == ssIdle && ShowsMain(0); }));
+  ASSERT_TRUE(ConsoleIdle());
+  const size_t launches = Launches();
+  // An error balloon left the two main icons flashing; the second one shows.
+  Form->TrayIcon()->SetAnimated(true);
+  Form->TrayIcon()->SetIconIndex(1);
+  Form->TrayIconDblClick(nullptr, mbLeft, 0, 0, 0);
+  EXPECT_EQ(AwaitLaunch(launches), "-show log");
+  EXPECT_TRUE(GMessages.empty()) << GMessages[0];
+}
+
+namespace {
+
+BOOL CALLBACK FindOwnForm(HWND w, LPARAM found) {
+  char cls[64] = {};
+  GetClassNameA(w, cls, sizeof cls);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  if (pid != GetCurrentProcessId() || std::string(cls) != "TfrmServiceStatus") return TRUE;
+  *reinterpret_cast<bool*>(found) = true;
+  return FALSE;
+}
+
+// A second start or a loader would find this process's status window.
+bool OwnFormFindable() {
+  bool found = false;
+  EnumWindows(FindOwnForm, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+}  // namespace
+
+TEST_F(TrayForm, NothingOfTheFormIsReachableBeforeItIsReady) {
+  Agent("state 0");
+  ParamsFilePath.clear();
+  // Each time the shell hears of the icon (and so may hand back clicks), a
+  // window that others find must already know where words are handed over.
+  int calls = 0, reachableEarly = 0;
+  GOnShellNotify = [&] {
+    ++calls;
+    if (OwnFormFindable() && ParamsFilePath.empty()) ++reachableEarly;
+  };
+  Start();
+  GOnShellNotify = nullptr;
+  EXPECT_GT(calls, 0);
+  EXPECT_EQ(reachableEarly, 0);
+}
+
+TEST_F(TrayForm, BackUpNowGoesAheadOfTheSettingsReads) {
+  Agent("state 0");
+  Agent("permission 0");
+  Agent("slow 66 4000");  // each read just within the time-out
+  Start();
+  // The settings refresh reads the profiling user, one read after the other.
+  ASSERT_TRUE(Pump([&] { return GetServiceState() == ssIdle && SettingReads(Agent.Recorded()) >= 1; }));
+  Form->PopupPopup(nullptr);
+  Form->menBackupNow->Click();
+  auto rec = RecordedWhen([](auto& r) { return HasConnection(r, kMonitorHex + "0163"); });
+  EXPECT_TRUE(HasConnection(rec, kMonitorHex + "0163"));
+  EXPECT_LT(SettingReads(rec), 4);
+}
+
+TEST_F(TrayForm, ABackUpNowThatCannotReachTheAgentSaysSo) {
+  Agent("state 0");
+  Start();
+  ASSERT_TRUE(Pump([&] { return GetServiceState() == ssIdle && !Form->Composer().SettingsRefreshDue; }));
+  // The state connection stays; new exchanges are refused.
+  Agent("ack 0");
+  Form->PopupPopup(nullptr);
+  Form->menBackupNow->Click();
+  ASSERT_TRUE(Pump([&] { return !GMessages.empty(); }));
+  EXPECT_EQ(GMessages[0], "The backup service cannot be reached");
 }
 
 TEST_F(TrayForm, PolicyFilesDecideWithoutThePermission) {

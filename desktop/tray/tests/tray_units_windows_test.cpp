@@ -226,8 +226,7 @@ namespace {
 
 struct TConsoleDouble : TConsoleHost {
   std::vector<std::string> Calls;
-  uint8_t State = 1;
-  bool Unreachable = false;
+  uint8_t State = 2;  // backing up: launches, no icon change, no service restart
   std::string Language;
   UniqueHandle Process;
   DWORD Pid = 0;
@@ -252,7 +251,6 @@ struct TConsoleDouble : TConsoleHost {
   }
   uint8_t RefreshServiceState() override { return State; }
   void SetTrayIcons(int index) override { Calls.push_back("icons " + std::to_string(index)); }
-  bool AgentUnreachableShown() override { return Unreachable; }
   void BringFormToFront() override { Calls.push_back("front"); }
   void ShowMessage(const std::string& text) override { Calls.push_back("message[" + text + "]"); }
   void ShowWarning(const std::string& text) override { Calls.push_back("warning[" + text + "]"); }
@@ -369,11 +367,11 @@ TEST_F(ConsoleLaunch, ProgramArgumentsAndLanguageChange) {
 
 TEST_F(ConsoleLaunch, NothingStartsWithoutAgentRuntimeOrConsole) {
   std::string cmd;
-  Console.Unreachable = true;
+  Console.State = 1;  // not reachable
   LaunchJavaGui(Console, cmd, "", true);
   EXPECT_EQ(Console.Calls, (std::vector<std::string>{"busy", "front", "message[Agent down]", "cursor"}));
 
-  Console.Unreachable = false;
+  Console.State = 0;
   Console.Calls.clear();
   DeleteFileA(Folder.File("lib\\omgui.jar").c_str());
   LaunchJavaGui(Console, cmd, "", true);

@@ -41,6 +41,7 @@ import java.util.Map;
  *   setting NAME HEX            value held for 66 (67 from the client also sets values)
  *   reply CODE HEX              raw reply bytes to CODE instead of the above
  *   delay MS                    wait before every reply to a request
+ *   slow CODE MS                wait before every reply to CODE
  *   trickle MS                  send replies one byte at a time, MS apart
  *   closemid CODE N             on CODE send only N bytes of the reply, then close
  *   stream CODE MS              on CODE send a reply that never ends: a byte MS apart, no terminator
@@ -77,6 +78,7 @@ public final class TestAgent {
   private int closeMidCode;
   private int closeMidBytes;
   private final Map<Integer, Integer> streamMs = new HashMap<>();
+  private final Map<Integer, Integer> slowMs = new HashMap<>();
   private final Map<Integer, Integer> garbageBytes = new HashMap<>();
   private final List<ByteArrayOutputStream> recordings = new ArrayList<>();
   private final List<Socket> open = new ArrayList<>();
@@ -106,6 +108,7 @@ public final class TestAgent {
       closeMidCode = -1;
       closeMidBytes = 0;
       streamMs.clear();
+      slowMs.clear();
       garbageBytes.clear();
       recordings.clear();
       for (Socket s : open) {
@@ -224,6 +227,7 @@ public final class TestAgent {
           closeMidBytes = Integer.parseInt(a[2]);
           return "OK";
         case "stream": streamMs.put(Integer.parseInt(a[1]), Integer.parseInt(a[2])); return "OK";
+        case "slow": slowMs.put(Integer.parseInt(a[1]), Integer.parseInt(a[2])); return "OK";
         case "garbage": garbageBytes.put(Integer.parseInt(a[1]), Integer.parseInt(a[2])); return "OK";
         case "recorded": {
           StringBuilder sb = new StringBuilder("OK");
@@ -372,11 +376,14 @@ public final class TestAgent {
         int cut;
         Integer stream;
         Integer garbage;
+        int slow;
         synchronized (lock) {
           cut = code == closeMidCode ? closeMidBytes : -1;
           stream = streamMs.get(code);
           garbage = garbageBytes.get(code);
+          slow = slowMs.getOrDefault(code, 0);
         }
+        sleep(slow);
         if (stream != null) {
           for (;;) {
             send(out, new byte[] {'x'}, false);
