@@ -1,5 +1,7 @@
 #include "tray/agent_requests.h"
 
+#include <chrono>
+
 #include "framework/exceptions.h"
 #include "framework/thread.h"
 
@@ -58,6 +60,7 @@ protected:
         FOwner.FWork.pop_front();
         if (answered) FOwner.FDone.push_back(std::move(done));
       }
+      FOwner.FWorkDone.notify_all();
       if (answered) PostMessageA(FOwner.FWindow, kAnswersWaiting, 0, 0);
     }
   }
@@ -88,6 +91,11 @@ void TAgentRequests::Post(TWork work) {
     FWork.push_back(std::move(work));
   }
   FWorker->Wake();
+}
+
+void TAgentRequests::Finish(DWORD limitMs) {
+  std::unique_lock<std::mutex> guard(FLock);
+  FWorkDone.wait_for(guard, std::chrono::milliseconds(limitMs), [this] { return FWork.empty(); });
 }
 
 void TAgentRequests::WindowMethod(TMessage& Message) {

@@ -7,6 +7,7 @@
 // a window of this object.
 #pragma once
 
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -33,6 +34,10 @@ public:
   TAgentRequests& operator=(const TAgentRequests&) = delete;
 
   void Post(TWork work);
+  // Lets the requests posted so far run, for at most limitMs in all; their
+  // answers are not delivered. At the program's end, so that a command the
+  // user gave is still sent.
+  void Finish(DWORD limitMs);
 
   // Where the message of an error raised by a request goes (on the
   // user-interface thread).
@@ -48,6 +53,7 @@ private:
   std::mutex FLock;
   std::deque<TWork> FWork;  // the front is in flight while the worker runs it
   std::deque<TDone> FDone;
+  std::condition_variable FWorkDone;  // a request left the queue
   HWND FWindow = nullptr;
   std::unique_ptr<TWorker> FWorker;
 };

@@ -8,6 +8,7 @@
 #include "support/chartables.h"
 #include "support/localetext.h"
 #include "support/unitregistries.h"
+#include "tray/handover.h"
 #include "tray/resources.h"
 #include "tray/routines.h"
 #include "tray/tray_platform.h"
@@ -330,7 +331,9 @@ void TfrmServiceStatus::FormCloseHandler(TObject*, TCloseAction& Action) {
 }
 
 void TfrmServiceStatus::FormDestroy(TObject*) {
-  // The exchange in flight is given up; answers still due are dropped.
+  // The user's commands taken so far are still sent; any other exchange in
+  // flight is given up, and answers still due are dropped.
+  if (FCommands) FCommands->Finish(kHandOverWaitMs);
   delete FRequests;
   FRequests = nullptr;
   delete FCommands;

@@ -436,6 +436,21 @@ TEST_F(TrayForm, BackUpNowGoesAheadOfTheSettingsReads) {
   EXPECT_LT(SettingReads(rec), 4);
 }
 
+TEST_F(TrayForm, ABackUpNowGivenJustBeforeTheEndStillReachesTheAgent) {
+  Agent("state 0");
+  Start();
+  ASSERT_TRUE(Pump([&] { return GetServiceState() == ssIdle; }));
+  Agent("trickle 40");  // a greeting of about a second on each new connection
+  Form->PopupPopup(nullptr);
+  Form->menBackupNow->Click();
+  Form->QuitProgram();
+  FreeApplication();  // the form goes with the application
+  Form = nullptr;
+  std::vector<std::string> rec;
+  for (int i = 0; i < 600 && !HasConnection(rec = Agent.Recorded(), kMonitorHex + "0163"); ++i) Sleep(100);
+  EXPECT_TRUE(HasConnection(rec, kMonitorHex + "0163"));
+}
+
 TEST_F(TrayForm, ABackUpNowThatCannotReachTheAgentSaysSo) {
   Agent("state 0");
   Start();
