@@ -437,6 +437,16 @@ TEST(Registry, MoveKeyTakesValuesAndSubKeysAlong) {
   // Nor into one of its own sub-keys.
   EXPECT_FALSE(reg.MoveKey(root + "\\To", root + "\\to\\Inner\\Below", false));
   EXPECT_FALSE(reg.KeyExists(root + "\\To\\Inner\\Below"));
+  // However the paths spell it: a doubled separator, a letter beyond ASCII in
+  // the other case.
+  EXPECT_FALSE(reg.MoveKey(root + "\\\\To", root + "\\To\\Below", false));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  EXPECT_FALSE(reg.KeyExists(root + "\\To\\Below"));
+  ASSERT_TRUE(reg.OpenKey(root + "\\Zon\xE9", true));
+  reg.CloseKey();
+  EXPECT_FALSE(reg.MoveKey(root + "\\Zon\xE9", root + "\\ZON\xC9\\Sub", false));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  EXPECT_FALSE(reg.KeyExists(root + "\\Zon\xE9\\Sub"));
   EXPECT_TRUE(reg.DeleteKey(root));
 }
 
