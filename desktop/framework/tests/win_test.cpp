@@ -46,6 +46,7 @@ public:
   std::function<void(TWorker*)> Body;
   using TThread::Synchronize;
 protected:
+  ~TWorker() override = default;
   void Execute() override { Body(this); }
 };
 
@@ -79,7 +80,7 @@ TEST(Threads, EndEventAndSynchronisedCallsRunOnTheMainThread) {
   EXPECT_EQ(watch.Calls, 1);
   EXPECT_EQ(watch.ThreadSeen, GetCurrentThreadId());
   EXPECT_TRUE(t->Finished());
-  delete t;
+  TThread::Release(t);
 }
 
 TEST(Threads, FreeOnTerminateDeletesAfterTheEndEvent) {
@@ -113,7 +114,7 @@ TEST(Threads, ExceptionsInExecuteAndInSynchronisedCallsAreCaptured) {
   } catch (const EConvertError& e) {
     EXPECT_EQ(e.Message(), "raised in the thread");
   }
-  delete t;
+  TThread::Release(t);
 }
 
 TEST(Threads, ExceptionOfAThreadThatFreesItselfReachesTheApplication) {
@@ -146,14 +147,14 @@ TEST(Threads, EndEventRemovedWhileItsCallWaitsIsNotRun) {
   t->SetOnTerminate(nullptr);
   ASSERT_TRUE(PumpUntil([&] { return t->Finished(); }));
   EXPECT_EQ(watch.Calls, 0);
-  delete t;
+  TThread::Release(t);
 }
 
 TEST(Threads, DestroyingAnUnstartedThreadDoesNotRunIt) {
   bool ran = false;
   auto* t = new TWorker;
   t->Body = [&](TWorker*) { ran = true; };
-  delete t;
+  TThread::Release(t);
   EXPECT_FALSE(ran);
 }
 
@@ -168,8 +169,19 @@ TEST(Threads, DestroyingARunningThreadWithAnEndEventReturns) {
   t->SetOnTerminate(MakeMethod<&TEndWatch::Ended>(&watch));
   t->Start();
   while (!running) Sleep(1);
-  delete t;  // its end waits for this thread, which serves it meanwhile
+  TThread::Release(t);  // its end waits for this thread, which serves it meanwhile
   EXPECT_EQ(watch.Calls, 0);
+}
+
+// Released at once, a started thread still runs Execute on the whole object.
+TEST(Threads, ReleasedRightAfterStartRunsOnTheWholeObject) {
+  std::atomic<int> ran{0};
+  for (int i = 0; i < 20; ++i) {
+    TThreadPtr<TWorker> t(new TWorker);
+    t->Body = [&ran](TWorker*) { ++ran; };
+    t->Start();
+  }
+  EXPECT_EQ(ran, 20);
 }
 
 TEST(Application, ExceptionInAWindowProcedureGoesToTheHandler) {
