@@ -283,6 +283,22 @@ TEST(Graphics, IconsAndImageLists) {
   EXPECT_EQ(0, b.ScreenWidth());
 }
 
+// With no room for a device context, converting raises the system error and
+// leaves the bitmap as it was.
+TEST(Graphics, BitmapConversionThatCannotDrawRaises) {
+  TBitmap b;
+  b.SetBitsPerPixel(8);
+  b.SetSize(2, 1);
+  b.Canvas();
+  std::vector<UniqueBrush> brushes;
+  while (HBRUSH brush = CreateSolidBrush(0)) brushes.emplace_back(brush);
+  ASSERT_FALSE(brushes.empty());
+  brushes.pop_back();  // room for the converted bitmap, none for its DC
+  EXPECT_THROW(b.SetBitsPerPixel(24), EOSError);
+  brushes.clear();
+  EXPECT_EQ(8, b.BitsPerPixel());
+}
+
 // A 20 x 10 metafile (frame in hundredths of a millimetre of the screen) with a
 // red rectangle at (2, 2)-(8, 6).
 HENHMETAFILE RedRectangleMetafile() {
