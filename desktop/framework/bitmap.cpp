@@ -51,12 +51,24 @@ HPALETTE CopyPalette(HPALETTE palette) {
   log->palVersion = 0x300;
   log->palNumEntries = WORD(n);
   std::memcpy(log->palPalEntry, e, n * sizeof(PALETTEENTRY));
-  return CreatePalette(log);
+  HPALETTE copy = CreatePalette(log);
+  if (!copy) RaiseLastOSError();
+  return copy;
+}
+
+HDC NewMemoryDc() {
+  HDC dc = CreateCompatibleDC(nullptr);
+  if (!dc) RaiseLastOSError();
+  return dc;
 }
 
 }  // namespace
 
 TBitmap::TBitmap() = default;
+
+TBitmap::TSelection::TSelection(HBITMAP bitmap) : Dc(NewMemoryDc()), Bitmap(Dc.get(), bitmap) {
+  if (!Bitmap) RaiseLastOSError();
+}
 
 const TGraphicClass* TBitmap::Class() {
   static const TGraphicClass cls{"TBitmap", [] { return static_cast<TGraphic*>(new TBitmap); }};
@@ -164,7 +176,7 @@ void TBitmap::SetBitsPerPixel(int bits) {
     // Widening (and indexed to indexed) through GDI.
     HDC dc = converted.Canvas().Handle();
     SetStretchBltMode(dc, COLORONCOLOR);
-    BitBlt(dc, 0, 0, FWidth, FHeight, Canvas().Handle(), 0, 0, SRCCOPY);
+    if (!BitBlt(dc, 0, 0, FWidth, FHeight, Canvas().Handle(), 0, 0, SRCCOPY)) RaiseLastOSError();
     GdiFlush();
   }
   converted.Deselect();
@@ -191,7 +203,7 @@ void TBitmap::SetHandle(HBITMAP handle) {
   Release();
   if (!given) return;
   BITMAP bm{};
-  GetObject(handle, sizeof bm, &bm);
+  if (!GetObject(handle, sizeof bm, &bm)) RaiseLastOSError();
   int bits = bm.bmBitsPixel * bm.bmPlanes;
   if (bits != 1 && bits != 4 && bits != 8 && bits != 24) bits = 32;
   std::vector<uint8_t> info(sizeof(BITMAPINFOHEADER) + 256 * sizeof(RGBQUAD), 0);
@@ -205,7 +217,8 @@ void TBitmap::SetHandle(HBITMAP handle) {
     h->biCompression = BI_RGB;
     h->biHeight = -bm.bmHeight;
     h->biClrUsed = 0;
-    GetDIBits(screen.get(), handle, 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS);
+    if (!GetDIBits(screen.get(), handle, 0, 0, nullptr, reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS))
+      RaiseLastOSError();
     const RGBQUAD* q = reinterpret_cast<const RGBQUAD*>(info.data() + sizeof(BITMAPINFOHEADER));
     table.assign(q, q + (size_t(1) << bits));
   }
@@ -217,9 +230,9 @@ void TBitmap::SetHandle(HBITMAP handle) {
   h->biBitCount = WORD(bits);
   h->biCompression = BI_RGB;
   h->biClrUsed = 0;
-  if (FHandle)
-    GetDIBits(screen.get(), handle, 0, UINT(bm.bmHeight), FPixels, reinterpret_cast<BITMAPINFO*>(info.data()),
-              DIB_RGB_COLORS);
+  if (FHandle && !GetDIBits(screen.get(), handle, 0, UINT(bm.bmHeight), FPixels,
+                            reinterpret_cast<BITMAPINFO*>(info.data()), DIB_RGB_COLORS))
+    RaiseLastOSError();
   Changed();
 }
 
@@ -327,13 +340,15 @@ HBITMAP TBitmap::MaskHandle() {
   HDC dc = Canvas().Handle();
   const COLORREF key = GetPixel(dc, 0, FHeight - 1);
   UniqueBitmap mask(CreateBitmap(FWidth, FHeight, 1, 1, nullptr));
-  UniqueDc mdc(CreateCompatibleDC(nullptr));
-  if (!mask || !mdc) return nullptr;
+  if (!mask) RaiseLastOSError();
+  UniqueDc mdc(NewMemoryDc());
   {
     SelectedObject selected(mdc.get(), mask.get());
+    if (!selected) RaiseLastOSError();
     const COLORREF back = SetBkColor(dc, key);
-    BitBlt(mdc.get(), 0, 0, FWidth, FHeight, dc, 0, 0, SRCCOPY);  // key colour -> 1 (white)
+    const BOOL copied = BitBlt(mdc.get(), 0, 0, FWidth, FHeight, dc, 0, 0, SRCCOPY);  // key colour -> 1 (white)
     SetBkColor(dc, back);
+    if (!copied) RaiseLastOSError();
   }
   FMask = std::move(mask);
   return FMask.get();

@@ -40,7 +40,8 @@ public:
   // Keeps the format (24 bits when none yet); the content is lost.
   void SetSize(int width, int height);
   // Converts the pixels; indexed formats take the palette, or the colour
-  // table, or a default one.
+  // table, or a default one. A failing system call raises its error and
+  // leaves the bitmap as it was.
   void SetBitsPerPixel(int bits);
   // Row 0 is the top row.
   uint8_t* ScanLine(int row);
@@ -49,7 +50,8 @@ public:
 
   HBITMAP Handle() const { return FHandle.get(); }
   // Takes a bitmap handle over: its pixels are copied into a DIB section and
-  // the handle is deleted, also when the copy fails.
+  // the handle is deleted, also when the copy fails (which raises the system
+  // error).
   void SetHandle(HBITMAP handle);
   // The palette (owned); 0 for none. SetPalette keeps a copy.
   HPALETTE Palette() const { return FPalette.get(); }
@@ -66,7 +68,8 @@ public:
   void CopyToClipboard(unsigned& format, uintptr_t& data, uintptr_t& palette) override;
 
   // Monochrome mask: set bits where the transparent colour is (bottom-left
-  // pixel's colour), 0 when not transparent.
+  // pixel's colour), 0 when not transparent; raises the system error when it
+  // cannot be made.
   bool Transparent = false;
   HBITMAP MaskHandle();
 
@@ -75,9 +78,10 @@ public:
 
 private:
   // The memory DC the canvas draws on, with the bitmap (and palette) selected;
-  // they are put back before the DC goes.
+  // they are put back before the DC goes. Raises the system error when the
+  // DC cannot be made or the bitmap not selected.
   struct TSelection {
-    explicit TSelection(HBITMAP bitmap) : Dc(CreateCompatibleDC(nullptr)), Bitmap(Dc.get(), bitmap) {}
+    explicit TSelection(HBITMAP bitmap);
     UniqueDc Dc;
     SelectedObject Bitmap;
     std::optional<SelectedPalette> Palette;

@@ -1,6 +1,7 @@
 #include "framework/canvas.h"
 
 #include "framework/bitmap.h"
+#include "framework/exceptions.h"
 #include "platform/win32_owners.h"
 
 namespace om {
@@ -13,6 +14,7 @@ RECT TCanvas::ClipRect() const {
 
 void TCanvas::FillRect(const RECT& rect, COLORREF color) {
   UniqueBrush brush(CreateSolidBrush(color));
+  if (!brush) RaiseLastOSError();
   ::FillRect(FHandle, &rect, brush.get());
   Changed();
 }

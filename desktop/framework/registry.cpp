@@ -13,7 +13,48 @@ bool Succeeded(LONG rc) {
   SetLastError(static_cast<DWORD>(rc));
   return false;
 }
+
+// A key name or path in UTF-16, converted as the registry's ANSI calls convert it.
+std::wstring WideKeyName(const std::string& name) {
+  if (name.empty()) return std::wstring();
+  std::wstring wide(name.size(), L'\0');
+  const int n = MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()), &wide[0],
+                                    static_cast<int>(wide.size()));
+  wide.resize(n > 0 ? static_cast<size_t>(n) : 0);
+  return wide;
+}
+
+bool SameWideKeyName(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+// The names along a key path; the registry passes over empty ones.
+std::vector<std::wstring> KeyPathElements(const std::string& path) {
+  const std::wstring wide = WideKeyName(path);
+  std::vector<std::wstring> elements;
+  for (size_t start = 0; start < wide.size();) {
+    size_t end = wide.find(L'\\', start);
+    if (end == std::wstring::npos) end = wide.size();
+    if (end > start) elements.push_back(wide.substr(start, end - start));
+    start = end + 1;
+  }
+  return elements;
+}
+
+// Whether the key at path lies below the key at parent.
+bool KeyLiesBelow(const std::string& path, const std::string& parent) {
+  const std::vector<std::wstring> below = KeyPathElements(path), above = KeyPathElements(parent);
+  if (below.size() <= above.size()) return false;
+  for (size_t i = 0; i < above.size(); ++i)
+    if (!SameWideKeyName(below[i], above[i])) return false;
+  return true;
+}
 }  // namespace
+
+bool SameKeyName(const std::string& a, const std::string& b) {
+  return SameWideKeyName(WideKeyName(a), WideKeyName(b));
+}
 
 TRegistry::TRegistry(REGSAM access) : Access(access) {}
 
@@ -102,9 +143,9 @@ bool TRegistry::MoveKey(const std::string& oldName, const std::string& newName, 
   std::string oldRel, newRel;
   HKEY oldBase = BaseFor(oldName, oldRel);
   HKEY newBase = BaseFor(newName, newRel);
-  // A key copied into one of its own sub-keys would copy itself for ever.
-  const std::string oldPath = PathOf(oldName) + "\\";
-  if (SameText(PathOf(newName).substr(0, oldPath.size()), oldPath)) return Succeeded(ERROR_INVALID_PARAMETER);
+  // A key copied into one of its own sub-keys would copy itself for ever:
+  // decided by the keys the paths name, however they are spelt.
+  if (KeyLiesBelow(PathOf(newName), PathOf(oldName))) return Succeeded(ERROR_INVALID_PARAMETER);
   {
     UniqueHkey source, target;
     if (!Succeeded(RegOpenKeyExA(oldBase, oldRel.c_str(), 0, KEY_READ, source.put()))) return false;

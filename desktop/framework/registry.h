@@ -12,6 +12,10 @@
 
 namespace om {
 
+// Whether two key names name the same key: the registry's own comparison,
+// ordinal and case-insensitive, of the names in UTF-16.
+bool SameKeyName(const std::string& a, const std::string& b);
+
 class TRegistry : public TObject {
 public:
   explicit TRegistry(REGSAM access = KEY_ALL_ACCESS);
@@ -33,8 +37,9 @@ public:
   // Copies the values and sub-keys of oldName into newName, which must not
   // exist yet, and, with deleteOld, removes oldName. False, with the reason as
   // the last error, when oldName cannot be opened, newName exists
-  // (ERROR_ALREADY_EXISTS), lies below oldName (ERROR_INVALID_PARAMETER) or a
-  // step fails; a failed copy leaves neither key changed, and when oldName
+  // (ERROR_ALREADY_EXISTS), lies below oldName (ERROR_INVALID_PARAMETER; judged
+  // as the registry names keys: empty path elements skipped, case folded as
+  // SameKeyName folds it) or a step fails; a failed copy leaves neither key changed, and when oldName
   // cannot be removed the copy stays.
   bool MoveKey(const std::string& oldName, const std::string& newName, bool deleteOld);
   bool ValueExists(const std::string& name);

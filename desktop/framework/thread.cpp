@@ -107,6 +107,16 @@ TThread::~TThread() {
   WaitForEnd();
 }
 
+void TThread::Release(TThread* thread) {
+  if (!thread) return;
+  // A thread that frees itself and got here first deletes itself.
+  if (thread->FDeleteClaimed.exchange(true)) return;
+  thread->SetOnTerminate(nullptr);
+  thread->Terminate();
+  if (thread->FStarted) thread->WaitForEnd();
+  delete thread;
+}
+
 TNotifyEvent TThread::OnTerminate() const {
   std::lock_guard<std::mutex> hold(FLock);
   return FOnTerminate;
@@ -137,7 +147,8 @@ DWORD WINAPI TThread::ThreadProc(LPVOID param) {
     if (!t->FFatalException) t->FFatalException = std::current_exception();
   }
   DWORD rc = t->ReturnValue;
-  bool freeIt = t->FreeOnTerminate;
+  // Released meanwhile: the releaser waits for this end and deletes it.
+  const bool freeIt = t->FreeOnTerminate && !t->FDeleteClaimed.exchange(true);
   // Nobody can ask a thread that frees itself how it ended: the application
   // hears of its exception instead.
   if (freeIt && t->FFatalException && ApplicationExists()) {

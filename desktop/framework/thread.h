@@ -7,6 +7,7 @@
 #include <atomic>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 #include "framework/events.h"
@@ -17,13 +18,26 @@ namespace om {
 
 using TThreadMethod = TEvent<void()>;
 
+// A thread object. It is created suspended: call Start once the object is
+// complete (from its creator, or last in the constructor of a final class),
+// so Execute never runs before the constructor chain has finished.
+//
+// Ending a thread object, one of:
+// - TThread::Release(thread) (or a TThreadPtr): sets the terminate flag, waits
+//   for Execute to return and only then deletes the object; its end event is
+//   not run then. Never from the thread itself.
+// - FreeOnTerminate set before Start: the thread deletes itself after its end
+//   event; once started, nobody else deletes it.
+// - A final class may give itself a public destructor that terminates and
+//   waits for the thread first, while all its parts still exist.
+// The destructor is protected: deleting a running thread by its base class
+// would let Execute run on an object whose derived part is already gone.
 class TThread : public TObject {
 public:
-  // The thread is created suspended; Start runs Execute once the derived
-  // object is complete. Destroying a running thread sets the terminate flag
-  // and waits for it as WaitFor does; its end event is not run then.
   TThread();
-  ~TThread() override;
+
+  // Ends and deletes thread as said above; nothing for nullptr.
+  static void Release(TThread* thread);
 
   void Start();
   void Resume() { Start(); }
@@ -55,6 +69,9 @@ public:
   void Synchronize(TThreadMethod Method);
 
 protected:
+  // A running thread reaching here is told to terminate and waited for, but
+  // its derived part is gone by then: see Release.
+  ~TThread() override;
   virtual void Execute() = 0;
   virtual void DoTerminate();
 
@@ -71,8 +88,18 @@ private:
   mutable std::mutex FLock;  // the end event's handler, read by the ending thread
   TNotifyEvent FOnTerminate;
   bool FStarted = false;
+  // Set by whichever deletes the object first: Release or the ending thread
+  // of a FreeOnTerminate thread.
+  std::atomic<bool> FDeleteClaimed{false};
   std::exception_ptr FFatalException;
 };
+
+// Owns a thread object and releases it (TThread::Release) when it goes.
+struct TThreadRelease {
+  void operator()(TThread* thread) const { TThread::Release(thread); }
+};
+template <class T>
+using TThreadPtr = std::unique_ptr<T, TThreadRelease>;
 
 // Id of the main (user-interface) thread: the thread that first asked.
 DWORD MainThreadID();

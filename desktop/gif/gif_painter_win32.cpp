@@ -61,8 +61,9 @@ TGIFPainter::TGIFPainter(TGIFPicture* image, uint16_t options, const TGIFRect& r
 TGIFPainter::TGIFPainter(TGIFPainter** holder, uint16_t options, const TGIFRect& rect, TCanvas* canvas,
                          TGIFPicture* image) {
   ReferenceHolder = holder;
-  if (holder) *holder = this;
   Init(options, rect, canvas, image);
+  // Only a painter that was made is handed out.
+  if (holder) *holder = this;
 }
 
 TBitmap* TGIFPainter::NewBuffer(COLORREF brush, bool withBrush) {

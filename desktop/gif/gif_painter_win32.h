@@ -23,7 +23,6 @@ public:
   TGIFPainter(TGIFPicture* image, uint16_t options, const TGIFRect& rect, TCanvas* canvas);
   // Also fills holder with the new painter; it is cleared when the painter finishes.
   TGIFPainter(TGIFPainter** holder, uint16_t options, const TGIFRect& rect, TCanvas* canvas, TGIFPicture* image);
-  ~TGIFPainter() override;
 
   // Threaded: resumes the thread (once). Otherwise nothing (use RunInCaller).
   void Start();
@@ -62,6 +61,9 @@ public:
   TNotifyEvent OnPaintBegin, OnFramePaint, OnFramePainted, OnLoopRestart, OnPaintEnd;
 
 protected:
+  // A threaded painter frees itself when its thread ends; RunInCaller frees
+  // the others.
+  ~TGIFPainter() override;
   void Execute() override;
   // On the painter's own thread: a kept error goes to the picture's warning
   // handler, then the painter finishes without waiting for the main thread.

@@ -83,7 +83,11 @@ bool TDkHookInfos::Remove(TDkHookOrder Order, TDkHookMessageEvent Handler) {
   delete n;
   // Inside a dispatch the saved procedure is still needed for the message
   // under way: the record lets go when the outermost dispatch returns.
-  if (!FFirst[hoBeforeMsg] && !FFirst[hoAfterMsg] && FLevel == 0) UnhookControl();
+  if (FFirst[hoBeforeMsg] || FFirst[hoAfterMsg] || FLevel > 0) return true;
+  UnhookControl();
+  // Unhooked, a bare window tells its record nothing more, not even its
+  // destruction: the record goes now. A control's goes with the control.
+  if (!FControl) delete this;
   return true;
 }
 

@@ -30,6 +30,8 @@ public:
   ~TDkHookInfos() override;
 
   void Add(TDkHookOrder Order, TDkHookMessageEvent Handler);
+  // A bare window's record whose last handler goes outside a dispatch is
+  // deleted here.
   bool Remove(TDkHookOrder Order, TDkHookMessageEvent Handler);
   // The replacement window procedure.
   void Dispatch(TMessage& Msg);

@@ -58,6 +58,21 @@ public:
       return;
     for (size_t i = 0; i < 31 && i < value.size() && value[i]; ++i) out[i] = static_cast<char16_t>(value[i]);
   }
+  // Gives the sub-key from of the key at path the spelling to, which differs
+  // only in case: the registry keeps the spelling a key was made with and
+  // takes to for the same key, so the key is copied aside, removed and copied
+  // back. (The system's key rename is not used: Wine's server breaks on it.)
+  bool RespellSubKey(const std::string& path, const std::string& from, const std::string& to) {
+    const std::string old = path + "\\" + from;
+    const std::string parked = path + "\\" + to + "~" + std::to_string(GetCurrentProcessId());
+    if (!MoveKey(old, parked, false)) return false;
+    const bool respelt = DeleteKey(old) && MoveKey(parked, path + "\\" + to, false);
+    const DWORD error = GetLastError();
+    if (!respelt && !KeyExists(old)) MoveKey(parked, old, false);
+    DeleteKey(parked);
+    SetLastError(error);
+    return respelt;
+  }
   bool WriteName(const char* name, const char16_t (&value)[32]) {
     wchar_t wname[64];
     MultiByteToWideChar(CP_ACP, 0, name, -1, wname, 64);
@@ -77,11 +92,6 @@ bool written(Write write) {
   } catch (const ERegistryException&) {
     return false;
   }
-}
-
-bool sameTextInLocale(const std::string& a, const std::string& b) {
-  return CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(), static_cast<int>(a.size()), b.data(),
-                        static_cast<int>(b.size())) == CSTR_EQUAL;
 }
 
 }  // namespace
@@ -153,7 +163,7 @@ TRegistryTimeZones::~TRegistryTimeZones() { clearZones(); }
 
 TRegistryTimeZone* TRegistryTimeZones::FindByKeyName(const std::string& keyName) const {
   for (const auto& z : FZones)
-    if (sameTextInLocale(z->KeyName(), keyName)) return z.get();
+    if (SameKeyName(z->KeyName(), keyName)) return z.get();
   return nullptr;
 }
 
@@ -182,14 +192,17 @@ void TRegistryTimeZones::loadAll() {
 
 bool TRegistryTimeZones::saveZone(TRegistryTimeZone& zone) {
   if (!WriteAccess) throw ERegistryTimeZones(kNoWriteAccess);
-  if (sameTextInLocale(zone.FKeyName, zone.FLoadedKeyName)) return writeZone(zone);
+  // Key names compare as the registry compares them: names a locale takes as
+  // equal (a sharp s and "ss", a soft hyphen and none) are two keys.
+  if (zone.FKeyName == zone.FLoadedKeyName) return writeZone(zone);
+  if (SameKeyName(zone.FKeyName, zone.FLoadedKeyName)) return respellZone(zone);
   // A new key name: one sub-key of the zones' key that no other zone holds.
   if (zone.FKeyName.empty() || zone.FKeyName.find('\\') != std::string::npos) {
     SetLastError(ERROR_INVALID_NAME);
     return false;
   }
   for (const auto& other : FZones)
-    if (other.get() != &zone && sameTextInLocale(other->FKeyName, zone.FKeyName)) {
+    if (other.get() != &zone && SameKeyName(other->FKeyName, zone.FKeyName)) {
       SetLastError(ERROR_ALREADY_EXISTS);
       return false;
     }
@@ -213,6 +226,15 @@ bool TRegistryTimeZones::saveZone(TRegistryTimeZone& zone) {
   }
   if (moving) registry.DeleteKey(from);
   return true;
+}
+
+bool TRegistryTimeZones::respellZone(TRegistryTimeZone& zone) {
+  const std::string loaded = zone.FLoadedKeyName;
+  if (!writeZone(zone)) return false;
+  TRegistryAccess registry(FRoot);
+  if (registry.RespellSubKey(FKeyPath, loaded, zone.FKeyName)) return true;
+  zone.FLoadedKeyName = loaded;
+  return false;
 }
 
 bool TRegistryTimeZones::writeZone(TRegistryTimeZone& zone) {

@@ -67,19 +67,26 @@ public:
 
   size_t Count() const { return FZones.size(); }
   TRegistryTimeZone& Items(size_t i) const { return *FZones[i]; }
-  // First zone with that key name (case-insensitive), nullptr when none.
+  // First zone with that key name as the registry compares key names
+  // (ordinal, case-insensitive), nullptr when none.
   TRegistryTimeZone* FindByKeyName(const std::string& keyName) const;
 
   void loadAll();
   void clearZones();
   // Moves the zone's sub-key when its key name changed, then writes it; false
-  // (and the registry as it was) when the move or the write fails.
+  // (and the registry as it was) when the move or the write fails. Key names
+  // compare as the registry compares them, so a zone never moves onto another
+  // zone's key, and a change of case only respells its own.
   bool saveZone(TRegistryTimeZone& zone);
   // Writes the zone under its key name; the loaded key name follows only when
   // the zone was written.
   bool writeZone(TRegistryTimeZone& zone);
 
 private:
+  // A new key name that differs only in case: the zone is written, then its
+  // key takes the new spelling.
+  bool respellZone(TRegistryTimeZone& zone);
+
   HKEY FRoot;
   std::string FKeyPath;
   std::vector<std::unique_ptr<TRegistryTimeZone>> FZones;

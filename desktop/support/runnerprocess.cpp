@@ -35,7 +35,7 @@ void startThread(TThread* thread, TNotifyEvent onTerminate) {
   try {
     thread->Start();
   } catch (...) {
-    delete thread;
+    TThread::Release(thread);
     throw;
   }
 }
@@ -63,6 +63,8 @@ public:
   uint32_t ExitCode = 0;
 
 protected:
+  // Frees itself when done (startThread).
+  ~TDkWaitForProcessThread() override = default;
   void Execute() override {
     WaitForInputIdle(FProcess.get(), INFINITE);
     HANDLE handles[2] = {FCancelEvent.get(), FProcess.get()};
@@ -172,6 +174,7 @@ public:
   DWORD ReadError() const { return FReadError; }
 
 protected:
+  ~TDkReadThread() override = default;
   void Execute() override {
     char buffer[TDkReadBuffer::kChunk];
     for (;;) {

@@ -113,10 +113,11 @@ namespace om {
 // Polls the agent once a second until told to terminate. Its owner stops it
 // (Stop) before the owner goes; a wait for the agent ends soon after the
 // thread is told to terminate.
-class TServiceStateThread : public TThread {
+class TServiceStateThread final : public TThread {
 public:
   // Starts at once.
   explicit TServiceStateThread(std::unique_ptr<TAgentSocket> socket = NewAgentSocket());
+  // Stops the thread first: deleting it is safe.
   ~TServiceStateThread() override;
 
   // Tells the thread to terminate and waits for its end.

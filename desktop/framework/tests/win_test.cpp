@@ -46,6 +46,7 @@ public:
   std::function<void(TWorker*)> Body;
   using TThread::Synchronize;
 protected:
+  ~TWorker() override = default;
   void Execute() override { Body(this); }
 };
 
@@ -79,7 +80,7 @@ TEST(Threads, EndEventAndSynchronisedCallsRunOnTheMainThread) {
   EXPECT_EQ(watch.Calls, 1);
   EXPECT_EQ(watch.ThreadSeen, GetCurrentThreadId());
   EXPECT_TRUE(t->Finished());
-  delete t;
+  TThread::Release(t);
 }
 
 TEST(Threads, FreeOnTerminateDeletesAfterTheEndEvent) {
@@ -113,7 +114,7 @@ TEST(Threads, ExceptionsInExecuteAndInSynchronisedCallsAreCaptured) {
   } catch (const EConvertError& e) {
     EXPECT_EQ(e.Message(), "raised in the thread");
   }
-  delete t;
+  TThread::Release(t);
 }
 
 TEST(Threads, ExceptionOfAThreadThatFreesItselfReachesTheApplication) {
@@ -146,14 +147,14 @@ TEST(Threads, EndEventRemovedWhileItsCallWaitsIsNotRun) {
   t->SetOnTerminate(nullptr);
   ASSERT_TRUE(PumpUntil([&] { return t->Finished(); }));
   EXPECT_EQ(watch.Calls, 0);
-  delete t;
+  TThread::Release(t);
 }
 
 TEST(Threads, DestroyingAnUnstartedThreadDoesNotRunIt) {
   bool ran = false;
   auto* t = new TWorker;
   t->Body = [&](TWorker*) { ran = true; };
-  delete t;
+  TThread::Release(t);
   EXPECT_FALSE(ran);
 }
 
@@ -168,8 +169,19 @@ TEST(Threads, DestroyingARunningThreadWithAnEndEventReturns) {
   t->SetOnTerminate(MakeMethod<&TEndWatch::Ended>(&watch));
   t->Start();
   while (!running) Sleep(1);
-  delete t;  // its end waits for this thread, which serves it meanwhile
+  TThread::Release(t);  // its end waits for this thread, which serves it meanwhile
   EXPECT_EQ(watch.Calls, 0);
+}
+
+// Released at once, a started thread still runs Execute on the whole object.
+TEST(Threads, ReleasedRightAfterStartRunsOnTheWholeObject) {
+  std::atomic<int> ran{0};
+  for (int i = 0; i < 20; ++i) {
+    TThreadPtr<TWorker> t(new TWorker);
+    t->Body = [&ran](TWorker*) { ++ran; };
+    t->Start();
+  }
+  EXPECT_EQ(ran, 20);
 }
 
 TEST(Application, ExceptionInAWindowProcedureGoesToTheHandler) {
@@ -269,6 +281,22 @@ TEST(Graphics, IconsAndImageLists) {
   b.Assign(nullptr);
   EXPECT_TRUE(b.Empty());
   EXPECT_EQ(0, b.ScreenWidth());
+}
+
+// With no room for a device context, converting raises the system error and
+// leaves the bitmap as it was.
+TEST(Graphics, BitmapConversionThatCannotDrawRaises) {
+  TBitmap b;
+  b.SetBitsPerPixel(8);
+  b.SetSize(2, 1);
+  b.Canvas();
+  std::vector<UniqueBrush> brushes;
+  while (HBRUSH brush = CreateSolidBrush(0)) brushes.emplace_back(brush);
+  ASSERT_FALSE(brushes.empty());
+  brushes.pop_back();  // room for the converted bitmap, none for its DC
+  EXPECT_THROW(b.SetBitsPerPixel(24), EOSError);
+  brushes.clear();
+  EXPECT_EQ(8, b.BitsPerPixel());
 }
 
 // A 20 x 10 metafile (frame in hundredths of a millimetre of the screen) with a
@@ -437,6 +465,16 @@ TEST(Registry, MoveKeyTakesValuesAndSubKeysAlong) {
   // Nor into one of its own sub-keys.
   EXPECT_FALSE(reg.MoveKey(root + "\\To", root + "\\to\\Inner\\Below", false));
   EXPECT_FALSE(reg.KeyExists(root + "\\To\\Inner\\Below"));
+  // However the paths spell it: a doubled separator, a letter beyond ASCII in
+  // the other case.
+  EXPECT_FALSE(reg.MoveKey(root + "\\\\To", root + "\\To\\Below", false));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  EXPECT_FALSE(reg.KeyExists(root + "\\To\\Below"));
+  ASSERT_TRUE(reg.OpenKey(root + "\\Zon\xE9", true));
+  reg.CloseKey();
+  EXPECT_FALSE(reg.MoveKey(root + "\\Zon\xE9", root + "\\ZON\xC9\\Sub", false));
+  EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER), GetLastError());
+  EXPECT_FALSE(reg.KeyExists(root + "\\Zon\xE9\\Sub"));
   EXPECT_TRUE(reg.DeleteKey(root));
 }
 

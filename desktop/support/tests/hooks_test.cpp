@@ -296,6 +296,17 @@ TEST(BareWindowHooks, ChainsAroundTheWindowsProcedureAndReleaseAfterDestruction)
   ASSERT_TRUE(Pump([] { return DkReleaser()->PendingCount() == 0; }));
 }
 
+TEST(BareWindowHooks, UnhookedOutsideAMessageItsRecordGoes) {
+  HWND w = NewPlainWindow();
+  ASSERT_TRUE(w);
+  THandler b{"b"};
+  ASSERT_TRUE(HookWindowProc(w, hoBeforeMsg, b.Event()));
+  ASSERT_TRUE(UnhookWindowProc(w, hoBeforeMsg, b.Event()));
+  EXPECT_EQ(GetWindowLongPtrA(w, GWLP_WNDPROC), reinterpret_cast<LONG_PTR>(&PlainProc));
+  DestroyWindow(w);
+  EXPECT_EQ(DkWndProcHook()->Find(w), nullptr);
+}
+
 // The only handler unhooking itself: its message still reaches the window's
 // own procedure, and the record goes once the message has returned.
 struct TSelfRemover {

@@ -242,10 +242,14 @@ TEST_F(ScratchZones, NewKeyNameMovesTheSubKey) {
   EXPECT_FALSE(keyExists("W. Europe Standard Time"));
   EXPECT_EQ(tzi, value("OmTest Moved Zone", "TZI"));
   EXPECT_EQ(std::string("@tzres.dll,-321\0", 16), value("OmTest Moved Zone", "MUI_Std"));
-  // Only the case differs: the key stays where it is.
+  // Only the case differs: the key stays where it is and takes the new spelling.
   zone->SetKeyName("omtest moved zone");
   EXPECT_TRUE(zone->SavedOk());
-  EXPECT_TRUE(keyExists("OmTest Moved Zone"));
+  EXPECT_EQ("omtest moved zone", zone->LoadedKeyName());
+  EXPECT_EQ(std::string("@tzres.dll,-321\0", 16), value("omtest moved zone", "MUI_Std"));
+  TRegistryTimeZones respelt(HKEY_CURRENT_USER, path);
+  ASSERT_NE(nullptr, respelt.FindByKeyName("OMTEST MOVED ZONE"));
+  EXPECT_EQ("omtest moved zone", respelt.FindByKeyName("OMTEST MOVED ZONE")->KeyName());
   // Never onto another zone's key: nothing changes.
   const std::string tokyo = value("Tokyo Standard Time", "TZI");
   zone->SetKeyName("Tokyo Standard Time");
@@ -256,6 +260,24 @@ TEST_F(ScratchZones, NewKeyNameMovesTheSubKey) {
   EXPECT_TRUE(keyExists("OmTest Moved Zone"));
   TRegistryTimeZones again(HKEY_CURRENT_USER, path);
   EXPECT_EQ(3u, again.Count());
+}
+
+// Names a locale takes as equal are two keys: a zone moves onto neither.
+TEST_F(ScratchZones, NamesEqualOnlyInTheLocaleAreTwoKeys) {
+  TRegistryTimeZones scratch(HKEY_CURRENT_USER, path);
+  scratch.WriteAccess = true;
+  TRegistryTimeZone* tokyo = scratch.FindByKeyName("Tokyo Standard Time");
+  TRegistryTimeZone* sydney = scratch.FindByKeyName("AUS Eastern Standard Time");
+  ASSERT_TRUE(tokyo && sydney);
+  tokyo->SetKeyName("Strasse");
+  sydney->SetKeyName("Stra\xDF" "e");
+  ASSERT_TRUE(tokyo->SavedOk() && sydney->SavedOk());
+  const std::string sydneyTzi = value("Stra\xDF" "e", "TZI");
+  tokyo->SetKeyName("Stra\xDF" "e");
+  EXPECT_FALSE(tokyo->SavedOk());
+  EXPECT_EQ(static_cast<DWORD>(ERROR_ALREADY_EXISTS), GetLastError());
+  EXPECT_EQ(sydneyTzi, value("Stra\xDF" "e", "TZI"));
+  EXPECT_TRUE(keyExists("Strasse"));
 }
 
 TEST_F(ScratchZones, FailedWriteIsReported) {
