@@ -14,7 +14,7 @@ constexpr UINT kAnswersWaiting = WM_APP + 1;
 
 }  // namespace
 
-class TAgentRequests::TWorker : public TThread {
+class TAgentRequests::TWorker final : public TThread {
 public:
   explicit TWorker(TAgentRequests& owner) : FOwner(owner), FWake(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
     if (!FWake) RaiseLastOSError();
