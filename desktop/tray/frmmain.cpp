@@ -171,7 +171,6 @@ void TfrmServiceStatus::FormCreate(TObject*) {
   FTrayIcon->SetIcons(imglBackingUp);
   FTrayIcon->SetPopupMenu(Popup);
   FTrayIcon->SetDelay(200);
-  FTrayIcon->SetVisibility(TrayVis(tvVisibleTaskList) | TrayVis(tvAutoHide));
   FTrayIcon->OnDblClick = MakeMethod<&TfrmServiceStatus::TrayIconDblClick>(this);
   FTrayIcon->OnClick = MakeMethod<&TfrmServiceStatus::TrayIconClick>(this);
   FTrayIcon->OnBalloonClick = MakeMethod<&TfrmServiceStatus::TrayIconBalloonClick>(this);
@@ -230,6 +229,9 @@ void TfrmServiceStatus::FormCreate(TObject*) {
   lblCurrentStatus->Show();
   lblNow->Show();
   FTrayIcon->SetActive(true);
+  // Set once active, so that the application goes to the tray (no taskbar
+  // button) as it leaves the taskbar.
+  FTrayIcon->SetVisibility(TrayVis(tvVisibleTaskList) | TrayVis(tvAutoHide));
   // 14. The command words are looked for in the arguments, not in the
   // program's own path.
   if (FindCmdLineSwitch("min")) {
