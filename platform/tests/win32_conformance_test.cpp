@@ -86,7 +86,7 @@ TEST(LastError, IsPerThread) {
   SetLastError(1234);
   HANDLE thread = CreateThread(nullptr, 0, setsItsOwnLastError, nullptr, 0, nullptr);
   ASSERT_NE(thread, nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
   DWORD code = 0;
   ASSERT_TRUE(GetExitCodeThread(thread, &code));
   EXPECT_EQ(code, 77u);
@@ -130,7 +130,7 @@ TEST(Threads, SuspendedThreadRunsAfterResume) {
   GetExitCodeThread(thread, &code);
   EXPECT_EQ(code, static_cast<DWORD>(STILL_ACTIVE));
   ResumeThread(thread);
-  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(thread, 60000), WAIT_OBJECT_0);
   GetExitCodeThread(thread, &code);
   EXPECT_EQ(code, 42u);
   EXPECT_EQ(ran.load(), 1);
@@ -789,7 +789,7 @@ TEST(Threads, CriticalSectionsAndThreadIds) {
   EXPECT_EQ(counter, 0);  // held until the second leave
   LeaveCriticalSection(&counterLock);
   countsUnderTheLock(nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  ASSERT_EQ(WaitForSingleObject(thread, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_EQ(counter, 20000);
   DWORD code = 0;
   GetExitCodeThread(thread, &code);
@@ -1594,12 +1594,12 @@ TEST(ChangeNotifications, SignalRearmSubtreeAndErrors) {
   ASSERT_NE(watch, INVALID_HANDLE_VALUE) << GetLastError();
   EXPECT_EQ(WaitForSingleObject(watch, 0), WAIT_TIMEOUT);
   writeFile(winPath(folder, "top.txt"), "x");
-  ASSERT_EQ(WaitForSingleObject(watch, 10000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(watch, 60000), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(watch, 0), WAIT_OBJECT_0);  // signalled until re-armed
   ASSERT_TRUE(FindNextChangeNotification(watch));
   writeFile(winPath(folder, "sub\\new.txt"), "x");
   if (!onWine()) {  // Wine signals a re-armed handle no more, and a sub-folder's changes not reliably
-    EXPECT_EQ(WaitForSingleObject(watch, 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(watch, 60000), WAIT_OBJECT_0);
   }
   EXPECT_TRUE(FindCloseChangeNotification(watch));
   struct {
@@ -1625,7 +1625,7 @@ TEST(ChangeNotifications, WideForm) {
   ASSERT_NE(watch, INVALID_HANDLE_VALUE) << GetLastError();
   EXPECT_EQ(WaitForSingleObject(watch, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   writeFile(winPath(folder, "new.txt"), "x");
-  EXPECT_EQ(WaitForSingleObject(watch, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(watch, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
   EXPECT_TRUE(FindCloseChangeNotification(watch));
   EXPECT_EQ(FindFirstChangeNotificationW(wide(winPath(folder, "none")).c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME),
             INVALID_HANDLE_VALUE);

@@ -25,7 +25,7 @@ namespace {
 bool PumpUntil(const std::function<bool()>& done) {
   DWORD start = GetTickCount();
   while (!done()) {
-    if (GetTickCount() - start > 10000) return false;
+    if (GetTickCount() - start > 60000) return false;
     Application()->ProcessMessages();
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
   }

@@ -251,7 +251,7 @@ TEST_F(Loader, ALoaderWhoseTextIsNotTakenSaysSoAndReplacesNothing) {
   // Not handed over: a failure, said in an error box unless the words are silent.
   EXPECT_NE(silent.Wait(), 0);
   TDialogSearch search{shown.Id, nullptr};
-  for (int i = 0; i < 300 && !search.Found; ++i) {
+  for (int i = 0; i < 600 && !search.Found; ++i) {
     EnumWindows(FindErrorBox, reinterpret_cast<LPARAM>(&search));
     if (!search.Found) Sleep(100);
   }

@@ -51,7 +51,7 @@ struct THandler {
 bool Pump(const std::function<bool()>& done) {
   DWORD start = GetTickCount();
   while (!done()) {
-    if (GetTickCount() - start > 10000) return false;
+    if (GetTickCount() - start > 60000) return false;
     Application()->ProcessMessages();
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
   }

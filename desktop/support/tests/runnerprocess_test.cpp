@@ -397,7 +397,7 @@ TEST(ProcessRunner, StoppedReaderEndsWhereverItsThreadWas) {
     reader.Stop();
     // The thread may still wait for this one to serve its end (which Stop has
     // made a call that does nothing).
-    ASSERT_TRUE(synchronizeUntil([&] { return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0; }, 10000))
+    ASSERT_TRUE(synchronizeUntil([&] { return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0; }, 60000))
         << "round " << round;
   }
 }

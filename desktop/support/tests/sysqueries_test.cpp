@@ -60,7 +60,7 @@ TEST(ProcessStatus, ProgramPathOfAnotherProcess) {
   UniqueHandle process(pi.hProcess), thread(pi.hThread);
   readEnd.reset();
   std::string got;
-  for (int i = 0; i < 100 && got.empty(); ++i) {
+  for (int i = 0; i < 1200 && got.empty(); ++i) {
     got = ProcessImagePath(process.get());
     if (got.empty()) Sleep(50);
   }

@@ -63,7 +63,7 @@ std::vector<TShellCall> CallsOf(DWORD message) {
   return r;
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD limit = 10000) {
+bool PumpUntil(const std::function<bool()>& done, DWORD limit = 60000) {
   DWORD start = GetTickCount();
   while (!done()) {
     if (GetTickCount() - start > limit) return false;

@@ -162,7 +162,7 @@ protected:
     EXPECT_GE(SettingReads(), reads);
     EXPECT_EQ(unanswered, 0) << "of " << asked;
     EXPECT_EQ(RunToEnd("omtray.exe", "-close"), 0u);
-    EXPECT_EQ(WaitForSingleObject(p, 15000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(WaitForSingleObject(p, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
   }
 
   std::string HandOverPath() {
@@ -195,7 +195,7 @@ TEST_F(OmtrayProgram, PollsTheAgentAndEndsOnAHandOverClose) {
   ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(FindFormOf(pid)) != FALSE; }));
   EXPECT_FALSE(std::filesystem::exists(HandOverPath()));
   HandOver(" -close");
-  ASSERT_EQ(WaitForSingleObject(p, 15000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(p, 60000), WAIT_OBJECT_0);
   DWORD code = 99;
   GetExitCodeProcess(p, &code);
   EXPECT_EQ(code, 0u);
@@ -209,7 +209,7 @@ TEST_F(OmtrayProgram, ReplacesItselfWhenAnInstallerLeavesACopy) {
   ASSERT_TRUE(WaitFor([&] { return FindFormOf(pid) != nullptr && PollConnections() >= 1; }));
   // The installer moves the running program aside and puts a new one in place.
   std::filesystem::copy_file(Program, Folder.file("omtray.exe.bak1"));
-  ASSERT_EQ(WaitForSingleObject(p, 20000), WAIT_OBJECT_0) << "the old instance did not end";
+  ASSERT_EQ(WaitForSingleObject(p, 60000), WAIT_OBJECT_0) << "the old instance did not end";
   // The new program runs from the same folder and removes the old copy.
   HWND w = nullptr;
   ASSERT_TRUE(WaitFor([&] { return (w = FindFormOf(0)) != nullptr; }));
@@ -221,7 +221,7 @@ TEST_F(OmtrayProgram, ReplacesItselfWhenAnInstallerLeavesACopy) {
   ASSERT_NE(np, nullptr);
   Processes.emplace_back(np);
   HandOver(" -close");
-  EXPECT_EQ(WaitForSingleObject(np, 15000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(np, 60000), WAIT_OBJECT_0);
 }
 
 TEST_F(OmtrayProgram, ALaterStartHandsOverItsWordsOrClosesTheRunningOne) {
@@ -241,7 +241,7 @@ TEST_F(OmtrayProgram, ALaterStartHandsOverItsWordsOrClosesTheRunningOne) {
   EXPECT_EQ(WaitForSingleObject(p, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   // "-close" asks the running one to quit.
   EXPECT_EQ(RunToEnd("omtray.exe", "-close"), 0u);
-  ASSERT_EQ(WaitForSingleObject(p, 15000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(p, 60000), WAIT_OBJECT_0);
   // Nothing left to close: ends at once.
   EXPECT_EQ(RunToEnd("omtray.exe", "-close"), 0u);
 }
@@ -260,7 +260,7 @@ TEST_F(OmtrayProgram, TheLoaderHandsItsCommandLineToTheRunningTray) {
   EXPECT_TRUE(WaitFor([&] { return !std::filesystem::exists(HandOverPath()); }));
   // The loader keeps handing "-close" over until the tray's window is gone.
   EXPECT_EQ(RunToEnd("omloader.exe", "-close"), 0u);
-  ASSERT_EQ(WaitForSingleObject(p, 15000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(p, 60000), WAIT_OBJECT_0);
   DWORD code = 99;
   GetExitCodeProcess(p, &code);
   EXPECT_EQ(code, 0u);
@@ -283,7 +283,7 @@ TEST_F(OmtrayProgram, StartsTheConsoleOfItsInstallation) {
   ASSERT_TRUE(WaitFor([&] { return FindFormOf(pid) != nullptr; }));
   EXPECT_FALSE(IsWindowVisible(FindFormOf(pid)));
   HandOver(" -close");
-  EXPECT_EQ(WaitForSingleObject(p, 15000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(p, 60000), WAIT_OBJECT_0);
 }
 
 TEST_F(OmtrayProgram, AHandOverOlderThanTheTrayIsNotActedOn) {
@@ -309,7 +309,7 @@ TEST_F(OmtrayProgram, AHandOverOlderThanTheTrayIsNotActedOn) {
   ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(FindFormOf(pid)) != FALSE; }));
   EXPECT_EQ(WaitForSingleObject(p, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   HandOver(" -close");
-  EXPECT_EQ(WaitForSingleObject(p, 15000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(p, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 // The form asks the agent itself when the connection comes up (menu
@@ -364,7 +364,7 @@ TEST_F(OmtrayProgram, TheSplashShowsNoTaskbarButton) {
   ASSERT_TRUE(WaitFor([&] { return VisibleWindowOf(pid, "TForm") == nullptr; }));
   EXPECT_EQ(duringSplash, TaskbarButtons());
   HandOver(" -close");
-  EXPECT_EQ(WaitForSingleObject(p, 15000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(p, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 TEST_F(OmtrayProgram, LoadersStartedTogetherEachHaveTheirBackupSent) {
@@ -382,7 +382,7 @@ TEST_F(OmtrayProgram, LoadersStartedTogetherEachHaveTheirBackupSent) {
   Sleep(1500);
   EXPECT_EQ(Requests("01"), 10);
   HandOver(" -close");
-  EXPECT_EQ(WaitForSingleObject(p, 15000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(p, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
 }
 
 namespace {
@@ -418,7 +418,7 @@ TEST_F(OmtrayProgram, MenusHandOversAndCloseAreServedWhileASlowAgentReplies) {
   // ... and the loader's close ends it within the loader's wait (it says so
   // only when the window went in time).
   EXPECT_EQ(RunToEnd("omloader.exe", "-close"), 0u);
-  EXPECT_EQ(WaitForSingleObject(p, 15000), static_cast<DWORD>(WAIT_OBJECT_0));
+  EXPECT_EQ(WaitForSingleObject(p, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
   // One question for the one time the connection came up.
   EXPECT_EQ(PermissionQueries(), 1);
 }
