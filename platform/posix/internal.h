@@ -110,10 +110,13 @@ void registerDevicePrefix(const std::string& prefix, DevicePathResolver resolver
 // $OM_STANDIN_ROOT (created on first use), or a per-user folder under the temp folder.
 std::string standinRoot();
 
-// Windows wildcard match over the names' UTF-16 units ("*", "?" for one unit,
-// case-insensitive; "*.*" matches every name, and a pattern ending in "." also
-// names without an extension).
+// A FindFirstFile pattern's match over the names' UTF-16 units, letter case
+// ignored: "?" and "*" as Windows reads them ("*.*" matches every name, "*."
+// the names without an extension, "x.*" also "x", "??" also "x").
 bool wildcardMatch(const std::string& pattern, const std::string& name);
+// A file system name expression's match, as NtQueryDirectoryFile takes one:
+// "*", "?" and the DOS forms '<', '>' and '"', nothing translated.
+bool expressionMatch(const std::string& expression, const std::string& name);
 
 // ---- host files ---------------------------------------------------------------
 // The stand-in keeps its own state (registry, services, hives) in host files.

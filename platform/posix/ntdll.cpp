@@ -177,7 +177,7 @@ NTSTATUS queryDirectory(HANDLE handle, HANDLE event, PVOID apcRoutine, PVOID apc
     if (fileName && fileName->Buffer && fileName->Length) {
       std::string pattern = narrow(std::u16string(fileName->Buffer, fileName->Length / sizeof(WCHAR)));
       current->entries.erase(std::remove_if(current->entries.begin(), current->entries.end(),
-                                            [&](const Entry& e) { return !wildcardMatch(pattern, e.name); }),
+                                            [&](const Entry& e) { return !expressionMatch(pattern, e.name); }),
                              current->entries.end());
       if (current->entries.empty()) return complete(status, STATUS_NO_SUCH_FILE, 0);
     }

@@ -150,38 +150,77 @@ std::string windowsPathFromHost(const std::string& hostPath) {
 }
 
 namespace {
-// "*" and "?" over UTF-16 units, case-insensitive. On a mismatch the last "*"
-// takes one more unit, so a pattern with many stars costs at most
-// pattern x name steps.
-bool matchFrom(const std::u16string& pattern, const std::u16string& name) {
-  size_t p = 0, n = 0, star = std::u16string::npos, resume = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      resume = n;
-    } else if (p < pattern.size() && (pattern[p] == '?' || upcase(pattern[p]) == upcase(name[n]))) {
-      ++p;
-      ++n;
-    } else if (star != std::u16string::npos) {
-      p = star + 1;
-      n = ++resume;
-    } else {
-      return false;
+// The file system's name expressions over UTF-16 units, letter case ignored:
+// "*" any units, "?" one unit, and the forms FindFirstFile turns wildcards
+// into: DOS_STAR '<' (any units up to the name's last '.'), DOS_QM '>' (one
+// unit, or none at a '.' or the name's end) and DOS_DOT '"' (a '.', or none
+// at the name's end). Every expression position is followed at once, so the
+// cost is expression x name steps however many stars there are.
+constexpr char16_t kDosStar = '<', kDosQm = '>', kDosDot = '"';
+
+// Expression unit e (no star) takes the name's unit c and moves on.
+bool takesOne(char16_t e, char16_t c) {
+  if (e == kDosDot) return c == '.';
+  if (e == kDosQm) return c != '.';
+  return e == '?' || upcase(e) == upcase(c);
+}
+
+bool nameInExpression(const std::u16string& expression, const std::u16string& name) {
+  const size_t size = expression.size();
+  const size_t lastDot = name.rfind(u'.');
+  std::vector<char> now(size + 1, 0), next(size + 1, 0);
+  // Adds position p and what follows it without taking a unit at name[n].
+  auto reach = [&](std::vector<char>& set, size_t p, size_t n) {
+    const bool atEnd = n == name.size();
+    for (; p <= size && !set[p]; ++p) {
+      set[p] = 1;
+      if (p == size) return;
+      const char16_t e = expression[p];
+      const bool empty = e == '*' || e == kDosStar || (e == kDosDot && atEnd) ||
+                         (e == kDosQm && (atEnd || name[n] == '.'));
+      if (!empty) return;
     }
+  };
+  reach(now, 0, 0);
+  for (size_t n = 0; n < name.size(); ++n) {
+    std::fill(next.begin(), next.end(), 0);
+    const char16_t c = name[n];
+    bool any = false;
+    for (size_t p = 0; p < size; ++p) {
+      if (!now[p]) continue;
+      const char16_t e = expression[p];
+      // A star takes the unit and stays; DOS_STAR leaves the last '.' to what follows.
+      if (e == '*' || (e == kDosStar && (c != '.' || n != lastDot))) reach(next, p, n + 1);
+      else if (e != kDosStar && takesOne(e, c)) reach(next, p + 1, n + 1);
+      else continue;
+      any = true;
+    }
+    if (!any) return false;
+    now.swap(next);
   }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
+  return now[size] != 0;
+}
+
+// A FindFirstFile pattern in the file system's terms: "?" becomes DOS_QM, a
+// "*" before a '.' DOS_STAR, and a '.' before "?" or "*" or at the end DOS_DOT,
+// so "*." finds names without an extension and "x.*" finds "x" as well.
+std::u16string dosExpression(std::u16string pattern) {
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    const char16_t following = i + 1 < pattern.size() ? pattern[i + 1] : u'\0';
+    if (pattern[i] == '?') pattern[i] = kDosQm;
+    else if (pattern[i] == '*' && following == '.') pattern[i] = kDosStar;
+    else if (pattern[i] == '.' && (following == '?' || following == '*' || following == 0)) pattern[i] = kDosDot;
+  }
+  return pattern;
 }
 }  // namespace
 
 bool wildcardMatch(const std::string& pattern, const std::string& name) {
-  if (pattern == "*.*" || pattern == "*") return true;
-  std::u16string p = widen(pattern), n = widen(name);
-  // "x.*" also matches "x", and "x." any name without an extension that "x" matches.
-  if (p.size() > 2 && p.compare(p.size() - 2, 2, u".*") == 0 && matchFrom(p.substr(0, p.size() - 2), n)) return true;
-  if (p.size() > 1 && p.back() == '.' && n.find('.') == std::u16string::npos && matchFrom(p.substr(0, p.size() - 1), n))
-    return true;
-  return matchFrom(p, n);
+  return pattern == "*" || nameInExpression(dosExpression(widen(pattern)), widen(name));
+}
+
+bool expressionMatch(const std::string& expression, const std::string& name) {
+  return nameInExpression(widen(expression), widen(name));
 }
 
 }  // namespace om::standin

@@ -1,5 +1,5 @@
-// The simple upper-case mapping of the Basic Multilingual Plane, as runs of
-// code points that move by one offset (generated: make_upcase_table.py).
+// The upper-case mapping names compare by in the Basic Multilingual Plane, as
+// runs of code points that move by one offset (generated: make_upcase_table.py).
 #pragma once
 #include <cstddef>
 #include <cstdint>

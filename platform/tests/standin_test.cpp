@@ -68,6 +68,15 @@ TEST(StandinWildcards, WindowsRules) {
   EXPECT_TRUE(wildcardMatch("*a*b*", "xxaxxbxx"));
   EXPECT_TRUE(wildcardMatch("caf?.txt", "caf\xC3\xA9.txt"));  // "?" is one UTF-16 unit, not one byte
   EXPECT_TRUE(wildcardMatch("CAF\xC3\x89.*", "caf\xC3\xA9.txt"));
+  // "?" before a '.' or at the end may stand for nothing; "*" before a '.' stops at the last one.
+  EXPECT_TRUE(wildcardMatch("abc.???", "abc"));
+  EXPECT_TRUE(wildcardMatch("x??", "x"));
+  EXPECT_TRUE(wildcardMatch("??.txt", "a.txt"));
+  EXPECT_FALSE(wildcardMatch("*.txt", "a.txt.bak"));
+  EXPECT_TRUE(wildcardMatch("*.b", "a.b.b"));
+  // An expression as the file system takes it: nothing translated.
+  EXPECT_FALSE(om::standin::expressionMatch("*.*", "noext"));
+  EXPECT_TRUE(om::standin::expressionMatch("<\"*", "noext"));
   // Many stars against a long name that almost matches: a bounded walk, not one per way to split it.
   EXPECT_FALSE(wildcardMatch("*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b", std::string(250, 'a')));
 }

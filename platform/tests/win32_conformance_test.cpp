@@ -506,7 +506,8 @@ TEST(FileNames, TrailingDotsAndSpacesAreDropped) {
   EXPECT_TRUE(DeleteFileW(exact.c_str())) << GetLastError();
 }
 
-// Names compare by the whole simple upper-case mapping, not Latin alone.
+// Names compare by the simple upper-case mapping of every script, not Latin
+// alone; a letter whose capital is another small letter's stays apart from it.
 TEST(FileNames, CaseOfEveryScript) {
   TempFolder folder;
   WideString in = wide(winPath(folder)) + WCHAR('\\');
@@ -519,12 +520,24 @@ TEST(FileNames, CaseOfEveryScript) {
                {0x1E01, 0x1E00},   // Latin Extended Additional
                {0x2170, 0x2160},   // Roman numeral
                {0x24D0, 0x24B6},   // circled letter
-               {0xFF41, 0xFF21}};  // fullwidth Latin
+               {0xFF41, 0xFF21},   // fullwidth Latin
+               {0x1F80, 0x1F88}};  // Greek with ypogegrammeni: its simple capital
   for (const auto& pair : pairs) {
     HANDLE file = CreateFileW((in + wide("n") + pair.lower).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << GetLastError();
     CloseHandle(file);
     EXPECT_NE(GetFileAttributesW((in + wide("n") + pair.upper).c_str()), INVALID_FILE_ATTRIBUTES) << pair.upper;
+  }
+  // Letters whose capital has another small letter stay apart from it.
+  const WCHAR apart[][2] = {{0x00B5, 0x039C},   // micro sign, capital mu
+                            {0x0131, 0x0049},   // dotless i, I
+                            {0x03C2, 0x03A3}};  // final sigma, capital sigma
+  for (const auto& pair : apart) {
+    for (WCHAR letter : pair) {
+      HANDLE file = CreateFileW((in + wide("k") + letter).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+      EXPECT_NE(file, INVALID_HANDLE_VALUE) << GetLastError() << " creating " << letter;
+      CloseHandle(file);
+    }
   }
 }
 
@@ -566,17 +579,22 @@ TEST(FileAttributes, ExtendedDataAndSetting) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
-// A pattern ending in "." also matches names without an extension (Wine takes
-// it as the pattern without the dot); "*.*" matches every name.
+// A '.' that ends a pattern or stands before a "*" also matches the end of a
+// name without one: "*." finds the names without an extension (Wine takes it
+// as the pattern without the dot); "*.*" and "*.*.*" find every name.
 TEST(Find, PatternsEndingInADot) {
   TempFolder folder;
-  for (const char* name : {"a.txt", "noext"}) writeFile(winPath(folder, name), name);
+  for (const char* name : {".hidden", "a.b.c", "ab.txtx", "abc", "abc.txt", "noext2", "x", "xy", "xyz.d"})
+    writeFile(winPath(folder, name), name);
   auto names = [&](const char* pattern) {
     auto found = listing(winPath(folder, pattern));
     return std::set<std::string>(found.begin(), found.end());
   };
-  EXPECT_EQ(names("*."), onWine() ? names("*") : (std::set<std::string>{".", "..", "noext"}));
+  EXPECT_EQ(names("*"), (std::set<std::string>{".", "..", ".hidden", "a.b.c", "ab.txtx", "abc", "abc.txt", "noext2",
+                                                "x", "xy", "xyz.d"}));
+  EXPECT_EQ(names("*."), onWine() ? names("*") : (std::set<std::string>{".", "..", "abc", "noext2", "x", "xy"}));
   EXPECT_EQ(names("*.*"), names("*"));
+  EXPECT_EQ(names("*.*.*"), names("*"));
 }
 
 TEST(Find, ExtendedLevelsSearchOperationsAndFlags) {
