@@ -7,7 +7,7 @@
 #include "platform/win32.h"
 
 #include <cstdint>
-#include <cstring>
+#include <cstdio>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -178,71 +178,96 @@ bool PlaceWithRetry(const std::string& path, const std::string& text, TFileIdent
   }
 }
 
-// The file at path is the one placed: the tray has not taken it yet.
-bool StillInPlace(const std::string& path, const TFileIdentity& placed) {
+// The identity of the file at path; false when there is none (or it is going).
+bool IdentityAt(const std::string& path, TFileIdentity& id) {
   const om::UniqueFile file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                         OPEN_EXISTING, 0, nullptr));
+  return file && IdentityOf(file.get(), id);
+}
+
+// The file at path is the one placed: the tray has not taken it yet.
+bool StillInPlace(const std::string& path, const TFileIdentity& placed) {
   TFileIdentity now;
-  return file && IdentityOf(file.get(), now) && now == placed;
+  return IdentityAt(path, now) && now == placed;
+}
+
+// A loader that gives up on its file says so before it removes it, through an
+// event named after the file; a loader waiting behind that file holds the
+// event, so once the file is gone it tells the tray's taking it from its
+// loader's withdrawal.
+std::string WithdrawalEventName(const TFileIdentity& id) {
+  char name[80];
+  std::snprintf(name, sizeof name, "omparams-withdrawn-%08lX-%08lX%08lX-%08lX%08lX",
+                static_cast<unsigned long>(id.Volume), static_cast<unsigned long>(id.IndexHigh),
+                static_cast<unsigned long>(id.IndexLow), static_cast<unsigned long>(id.Written.dwHighDateTime),
+                static_cast<unsigned long>(id.Written.dwLowDateTime));
+  return name;
 }
 
 // Deletes the file at path when it is the one placed (through the handle that
-// told so, so no file put there since is touched). False when it is not
-// deleted: gone, another file, or held by the tray taking it.
+// told so, so no file put there since is touched), saying first that it is
+// withdrawn. False when it is not deleted: gone, another file, or held by the
+// tray taking it.
 bool RemovePlacedFile(const std::string& path, const TFileIdentity& placed) {
   const om::UniqueFile file(CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                         OPEN_EXISTING, 0, nullptr));
   TFileIdentity now;
   if (!file || !IdentityOf(file.get(), now) || !(now == placed)) return false;
+  const om::UniqueHandle withdrawn(CreateEventA(nullptr, TRUE, TRUE, WithdrawalEventName(placed).c_str()));
+  if (withdrawn) SetEvent(withdrawn.get());  // it may be the waiters' event, made unsignalled
   FILE_DISPOSITION_INFO disposition{TRUE};
   return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition) != FALSE;
 }
 
-// What the file at path looks like from outside; a change tells that the tray
-// took a file (and maybe another loader put the next one there).
-struct TFileLook {
+// A file another loader placed, waited behind: who it is and, once it was
+// seen in place after the event was had, its withdrawal event.
+struct TWaitedFile {
   bool Present = false;
-  WIN32_FILE_ATTRIBUTE_DATA Data{};
-  bool operator==(const TFileLook& o) const {
-    return Present == o.Present && (!Present || std::memcmp(&Data, &o.Data, sizeof Data) == 0);
+  TFileIdentity Id;
+  om::UniqueHandle Withdrawn;  // null: not had while the file was in place
+  bool Is(const TWaitedFile& o) const { return Present == o.Present && (!Present || Id == o.Id); }
+  // Gone because the tray took it, not because its loader withdrew it.
+  bool Taken() const {
+    return Present && Withdrawn && WaitForSingleObject(Withdrawn.get(), 0) == WAIT_TIMEOUT;
   }
 };
 
-TFileLook LookAt(const std::string& path) {
-  TFileLook look;
-  look.Present = GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &look.Data) != FALSE;
-  return look;
+TWaitedFile WaitedFileAt(const std::string& path) {
+  TWaitedFile waited;
+  waited.Present = IdentityAt(path, waited.Id);
+  if (!waited.Present) return waited;
+  om::UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, WithdrawalEventName(waited.Id).c_str()));
+  // Still in place once the event is had: a withdrawal from now on signals it.
+  if (event && StillInPlace(path, waited.Id)) waited.Withdrawn = std::move(event);
+  return waited;
 }
 
 // The tray takes one file a tick. A loader waits for its turn as long as the
-// files in place keep being taken; one not taken for this long is not being
-// read.
+// tray keeps taking files; when it has taken none for this long (since the
+// loader's start or the last take), it is not reading them.
 constexpr DWORD kHandOverStall = om::kHandOverWaitMs;
 
 // Hands tail over through path, waiting while the tray takes the texts of
 // loaders before this one, and then until it takes this one's: only then has
-// the tray the words. False when a file in place was not taken in time; this
-// loader's own is then removed, so no later tray acts on words said to have
-// failed.
+// the tray the words. False when the tray took nothing in time; this loader's
+// own file is then removed, so no later tray acts on words said to have
+// failed. Files that other loaders withdrew are no takes.
 bool HandOver(const std::string& path, const std::string& tail) {
+  DWORD lastTake = GetTickCount();
+  TWaitedFile seen = WaitedFileAt(path);
   TFileIdentity placed;
-  TFileLook seen = LookAt(path);
-  DWORD changed = GetTickCount();
   while (!PlaceWithRetry(path, tail, placed, false)) {
-    const TFileLook now = LookAt(path);
-    if (!(now == seen)) {
-      seen = now;
-      changed = GetTickCount();
-    } else if (GetTickCount() - changed >= kHandOverStall) {
-      return false;
-    }
+    TWaitedFile now = WaitedFileAt(path);
+    if (!now.Is(seen) && seen.Taken()) lastTake = GetTickCount();
+    if (!now.Is(seen) || !seen.Withdrawn) seen = std::move(now);
+    if (GetTickCount() - lastTake >= kHandOverStall) return false;
     Sleep(50);
   }
-  const DWORD placedAt = GetTickCount();
+  if (seen.Taken()) lastTake = GetTickCount();  // the file before this one's
   while (StillInPlace(path, placed)) {
-    const DWORD waited = GetTickCount() - placedAt;
+    const DWORD waited = GetTickCount() - lastTake;
     if (waited >= kHandOverStall && RemovePlacedFile(path, placed)) return false;
     // Neither taken nor removable (held by someone else): left as it is.
     if (waited >= 2 * kHandOverStall) return false;

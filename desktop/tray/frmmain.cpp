@@ -27,6 +27,11 @@ constexpr int kClientWidth = 290, kClientHeight = 70;
 constexpr int kGaugeLeft = 6, kGaugeTop = 48, kGaugeWidth = 279, kGaugeHeight = 17;
 constexpr int kGaugeRightMargin = kClientWidth - kGaugeLeft - kGaugeWidth;
 
+// At the program's end the user's commands taken so far get this long to reach
+// the agent, the rest given up: with the tick that takes a loader's "-close",
+// the tray is gone well inside the loader's 5 s close wait.
+constexpr DWORD kCommandsAtEndMs = 2000;
+
 // This process's arguments, ParamStr(0) first.
 std::vector<std::string> ProgramParams() { return ParamStrList(GetCommandLineA()); }
 
@@ -333,9 +338,9 @@ void TfrmServiceStatus::FormCloseHandler(TObject*, TCloseAction& Action) {
 }
 
 void TfrmServiceStatus::FormDestroy(TObject*) {
-  // The user's commands taken so far are still sent; any other exchange in
-  // flight is given up, and answers still due are dropped.
-  if (FCommands) FCommands->Finish(kHandOverWaitMs);
+  // The user's commands taken so far are still sent, for a moment; any other
+  // exchange in flight is given up, and answers still due are dropped.
+  if (FCommands) FCommands->Finish(kCommandsAtEndMs);
   delete FRequests;
   FRequests = nullptr;
   delete FCommands;

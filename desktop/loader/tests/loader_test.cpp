@@ -3,6 +3,9 @@
 // loader, in a fresh folder per test.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 #include "process_harness.h"
 #include "tray/handover.h"
 
@@ -138,6 +141,22 @@ TEST_F(Loader, CloseThatTheTrayIgnoresTimesOut) {
   // "omtray.exe -close" was started; its own close handling gives up too.
   EXPECT_TRUE(Folder.WaitForEvent(" -close]"));
   EXPECT_TRUE(Folder.WaitForEvent("skip exit 1"));
+}
+
+TEST_F(Loader, LoadersQueuedAtATrayThatTakesNothingEachGiveUpInTime) {
+  Folder.Write("host.cfg", "ignore");
+  auto tray = StartTray(Folder);
+  const DWORD start = GetTickCount();
+  std::vector<std::unique_ptr<TProcess>> loaders;
+  for (int i = 0; i < 3; ++i)
+    loaders.push_back(std::make_unique<TProcess>(Folder.File("omloader.exe"), " backupnow silent"));
+  // A loader's removal of its own file is no sign of the tray taking files:
+  // none waits a turn more for it.
+  for (auto& loader : loaders) {
+    EXPECT_EQ(loader->Wait(), ERROR_TIMEOUT);
+    EXPECT_LT(GetTickCount() - start, 2 * om::kHandOverWaitMs);
+  }
+  EXPECT_EQ(GetFileAttributesA(HandOverPath().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(Loader, ASuccessfulCloseLeavesNoHandOverFile) {

@@ -394,6 +394,22 @@ long long MillisecondsSince(std::chrono::steady_clock::time_point t) {
 
 }  // namespace
 
+TEST_F(OmtrayProgram, ALoadersCloseEndsTheTrayInItsWaitWithABackupStillPending) {
+  std::filesystem::copy_file(OM_LOADER_EXE, Folder.file("omloader.exe"));
+  DWORD pid = 0;
+  HANDLE p = StartHidden(pid);
+  ASSERT_NE(p, nullptr);
+  // The agent is known to be idle, and the state thread has its connection.
+  ASSERT_TRUE(WaitFor([&] { return PermissionQueries() >= 1 && PollConnections() >= 1; }));
+  // New connections get their greeting slowly and then no answer: the backup
+  // asked for now is still waiting for the agent when the close comes.
+  Agent("trickle 200");
+  Agent("ack none");
+  EXPECT_EQ(RunToEnd("omloader.exe", "backupnow silent"), 0u);
+  EXPECT_EQ(RunToEnd("omloader.exe", "-close"), 0u);
+  EXPECT_EQ(WaitForSingleObject(p, 60000), static_cast<DWORD>(WAIT_OBJECT_0));
+}
+
 TEST_F(OmtrayProgram, MenusHandOversAndCloseAreServedWhileASlowAgentReplies) {
   std::filesystem::copy_file(OM_LOADER_EXE, Folder.file("omloader.exe"));
   Agent("permission 0");
