@@ -40,8 +40,9 @@ void WriteParamsFile(const std::string& path, const std::string& text);
 // file. Raises when the file exists but cannot be read or deleted.
 bool TakeParamsFile(const std::string& path, std::string& text);
 
-// How long a loader waits for the tray to take the file in place before it
-// gives up (and removes its own file), in milliseconds.
+// How long a loader waits while the tray takes no file (since the loader's
+// start or the tray's last take) before it gives up and removes its own, in
+// milliseconds.
 constexpr unsigned kHandOverWaitMs = 10000;
 
 // The text asks the tray monitor to end: one of its arguments is "-close"
